@@ -1,0 +1,9 @@
+// The desktop entry of a build without the window program.
+#include <cstdio>
+
+#include "app/desktop_entry.h"
+
+int RunDesktop(int /*argc*/, char** /*argv*/) {
+    std::fputs("pemo: this build has no window program; run a job unattended with -auto\n", stderr);
+    return 2;
+}

@@ -1,0 +1,13 @@
+// The port through which the core shows a message box: a modal box in the window program,
+// a line on stderr in the headless one, a recording fake in tests.
+#pragma once
+
+#include <string>
+
+class IMessagePort {
+public:
+    virtual ~IMessagePort() = default;
+    // Shows text with an OK button and returns when it has been dismissed (or, headless, at once).
+    // Callable from any thread.
+    virtual void MessageBox(const std::string& text) = 0;
+};

@@ -1,0 +1,16 @@
+// Mirroring one source directory into one destination directory.
+#pragma once
+
+#include <string>
+
+#include "model/task.h"
+#include "sync/fs_layer.h"
+#include "sync/run_context.h"
+
+bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour);
+
+// The task supplies the switches (fakeIt, recurse, safeMode, checkOpen, excludeSystem,
+// excludeHidden, onlyIfNewer, rename, excludeSystemDirs, excludeHiddenDirs, oneHour); its own
+// paths and exclusion text are not used. Runs on the run thread; never throws.
+void DoDirectory(CRunContext& ctx, std::string source, std::string destination, const std::string& exclusions,
+                 const Task& task, RunStats& stats);

@@ -1,0 +1,31 @@
+// The routines through which the engine inspects and changes single paths, with their run-log
+// and debug lines. All file-system access goes through the context's IFileSystem.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sync/run_context.h"
+#include "util/large_number.h"
+
+struct FileEntry {
+    std::string name;
+    CLargeNumber size;
+    std::int64_t modified = 0; // seconds since 1970 UTC
+    bool system = false;
+    bool hidden = false;
+
+    // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
+    // when the status cannot be read.
+    bool YStat(CRunContext& ctx, const std::string& path);
+};
+
+// The long-path form used in debug lines; the system calls receive the plain path.
+std::string LongPath(const std::string& path);
+bool PathExists(CRunContext& ctx, const std::string& path);
+bool IsRegularFile(CRunContext& ctx, const std::string& path);
+bool YMakeDirectory(CRunContext& ctx, const std::string& path);
+bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt);
+bool DeleteDirectory(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted, std::int32_t& errors,
+                     bool fakeIt);
+bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);

@@ -1,0 +1,89 @@
+// What the synchronisation engine reads and writes of the controller: the run's flags, its
+// switches, the log sink, the window notifications and the file system it works on. The
+// controller derives from CRunContext, so these are the controller's own fields; tests build
+// a bare context around fakes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "util/large_number.h"
+#include "util/texts.h"
+
+class IFileSystem;
+class IMessagePort;
+
+enum class LogColour { Bold, Red, Green, Purple, Teal };
+
+// Which pair of running icons the run timer shows.
+enum Activity : int { Working = 1, Copying = 2 };
+
+// The counters of one run, accumulated over all its tasks.
+struct RunStats {
+    std::int32_t changed = 0;
+    std::int32_t same = 0;
+    std::int32_t deleted = 0;
+    std::int32_t skipped = 0;
+    std::int32_t newFiles = 0;
+    std::int32_t saved = 0;
+    std::int32_t errors = 0;
+    CLargeNumber bytesNew;
+    CLargeNumber bytesChanged;
+    std::int32_t sourceCount = 0;
+    CLargeNumber sourceSize;
+};
+
+// The operations through which worker threads update the window and the tray icon. Every call
+// may come from any thread; an implementation keeps the order of one thread's calls and never
+// makes a worker wait for a user-interface thread that is waiting for it.
+class IWindowNotifications {
+public:
+    virtual ~IWindowNotifications() = default;
+    virtual void AddPaneLine(const std::string& text) = 0;
+    virtual void SetRunningControls() = 0;
+    virtual void SetIdleControls() = 0;
+    virtual void RefreshTaskList() = 0;
+    // A copy of the run's figures is kept for display; startTime 0 means "not started".
+    virtual void SetProgressState(const RunStats& stats, DateTime startTime) = 0;
+    virtual void UpdateProgress() = 0;
+    virtual void SetCurrentFileText(const std::string& text) = 0;
+    virtual void SetPercentText(const std::string& text) = 0;
+    virtual void SetFileProgress(int percent) = 0;
+    virtual void SetProgressCaption(const std::string& text) = 0;
+    virtual void SetCountText(const std::string& text) = 0;
+    virtual void StartRunIndicator() = 0;
+    virtual void StopRunIndicator() = 0;
+    virtual void SetTrayIcon(int iconId) = 0;
+    virtual void ShowBalloon(const std::string& title, const std::string& text) = 0;
+};
+
+// The run log: a line goes to the pane and, marked up, to the run's HTML file.
+class ILogSink {
+public:
+    virtual ~ILogSink() = default;
+    virtual void AddLogLine(const std::string& text, LogColour colour) = 0;
+    virtual void FlushLog() = 0;
+};
+
+struct CRunContext {
+    // Written by the user interface (stop, pause) and read by the workers between items.
+    std::atomic<int> stopRequested{0};
+    std::atomic<bool> paused{false};
+    // Written by the copy routine, read by the run timer.
+    std::atomic<int> activity{0};
+    std::atomic<int> lastPercent{0};
+    // The debug setting; the options dialog may change it during a run.
+    std::atomic<bool> debug{false};
+    // Start switch: excluded items are written to the HTML log.
+    bool logExclusions = false;
+    // Variable drive letter, empty or one character; fixed before a run starts.
+    std::string driveLetter;
+    // Start of the current run, handed to SetProgressState by the engine.
+    std::atomic<DateTime> runStart{0.0};
+
+    IFileSystem* fs = nullptr;
+    ILogSink* log = nullptr;
+    IWindowNotifications* window = nullptr;
+    IMessagePort* messages = nullptr;
+};
