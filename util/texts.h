@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 #include "util/large_number.h"
 
@@ -14,9 +15,17 @@ using DateTime = double;
 
 DateTime NowLocal();
 DateTime LocalFromTime(std::time_t t, long nanoseconds = 0);
+// The local calendar fields of a DateTime (tm_year from 1900, tm_mon from 0), seconds truncated.
+std::tm LocalTmFromDateTime(DateTime value);
 
 std::string SizeText(CLargeNumber size);
 std::int32_t DurationSeconds(DateTime start, DateTime end);
 std::string DurationText(DateTime start, DateTime end);
 // The platform's text for an errno value without its trailing line break.
 std::string ErrorText(std::uint32_t code);
+
+// Text to integer in the manner of the C library's atoi: leading white space, an optional sign,
+// then digits up to the first non-digit; no digits gives 0. Out-of-range values are clamped.
+std::int32_t IntFromText(std::string_view text);
+// The first `count` characters (UTF-8 code points) of text, never splitting a character.
+std::string LeadingCharacters(const std::string& text, std::size_t count);

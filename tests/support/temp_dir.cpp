@@ -1,0 +1,74 @@
+// A fresh temporary directory per test, and whole-file byte helpers.
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string base = fs::temp_directory_path().string() + "/pemo-test-XXXXXX";
+    if (mkdtemp(base.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    path = base;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Tests may leave read-only entries behind; make them removable first.
+    for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (!it->is_symlink()) {
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        }
+    }
+    fs::remove_all(path, ec);
+}
+
+std::string TempDir::operator/(const std::string& relative) const {
+    return path + "/" + relative;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) {
+        ADD_FAILURE() << "cannot write " << path;
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        ADD_FAILURE() << "cannot read " << path;
+        throw std::runtime_error("cannot read " + path);
+    }
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+void MakeDirectories(const std::string& path) {
+    fs::create_directories(path);
+}
+
+std::vector<std::string> ListDirectory(const std::string& path) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}

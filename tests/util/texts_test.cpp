@@ -1,0 +1,100 @@
+// Tests of the size, duration and error texts and of the DateTime conversions.
+#include "util/texts.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr double kSecond = 1.0 / 86400.0;
+
+TEST(SizeText, UnitsAndBoundaries) {
+    EXPECT_EQ(SizeText(CLargeNumber()), "0");
+    EXPECT_EQ(SizeText(1u), "1b");
+    EXPECT_EQ(SizeText(1023u), "1023b");
+    EXPECT_EQ(SizeText(1024u), "1kb");
+    EXPECT_EQ(SizeText(1536u), "1kb");
+    EXPECT_EQ(SizeText(1048575u), "1023kb");
+    EXPECT_EQ(SizeText(1048576u), "1Mb");
+    EXPECT_EQ(SizeText(CLargeNumber("4294967296")), "4096Mb");
+    EXPECT_EQ(SizeText(CLargeNumber("5368709120")), "5120Mb");
+    EXPECT_EQ(SizeText(CLargeNumber("-1")), "err");
+}
+
+TEST(Duration, RoundsHalfAwayFromZero) {
+    const DateTime start = 46000.25;
+    EXPECT_EQ(DurationSeconds(start, start + 61.4 * kSecond), 61);
+    EXPECT_EQ(DurationSeconds(start, start + 61.6 * kSecond), 62);
+    EXPECT_EQ(DurationSeconds(start, start - 61.6 * kSecond), -62);
+    EXPECT_EQ(DurationSeconds(start, start), 0);
+}
+
+TEST(Duration, Text) {
+    const DateTime start = 46000.5;
+    EXPECT_EQ(DurationText(start, start + 7 * kSecond), "7s");
+    EXPECT_EQ(DurationText(start, start + 61 * kSecond), "1m 1s");
+    EXPECT_EQ(DurationText(start, start + 3600 * kSecond), "1h 0m 0s");
+    EXPECT_EQ(DurationText(start, start + 3725 * kSecond), "1h 2m 5s");
+    EXPECT_EQ(DurationText(start, start + 25 * 3600 * kSecond), "1h 0m 0s");
+    EXPECT_EQ(DurationText(start, start), "0s");
+    EXPECT_EQ(DurationText(start, start + 59.6 * kSecond), "1m 0s");
+}
+
+TEST(ErrorText, PlatformTextAndFallback) {
+    EXPECT_EQ(ErrorText(ENOENT), std::strerror(ENOENT));
+    EXPECT_EQ(ErrorText(ENOENT).find('\n'), std::string::npos);
+    EXPECT_EQ(ErrorText(99999), "Unknown error code 0001869f (34463)");
+    EXPECT_EQ(ErrorText(0xFFFFFFFFu), "Unknown error code ffffffff (65535)");
+}
+
+TEST(DateTime, FromTimeInUtc) {
+    // Tests run with TZ=UTC: 1970-01-01 is 25569 days after 1899-12-30.
+    EXPECT_DOUBLE_EQ(LocalFromTime(0), 25569.0);
+    EXPECT_DOUBLE_EQ(LocalFromTime(86400 + 43200), 25570.5);
+    EXPECT_NEAR(LocalFromTime(0, 500000000), 25569.0 + 0.5 * kSecond, 1e-12);
+    const DateTime now = NowLocal();
+    EXPECT_GT(now, LocalFromTime(1700000000));
+}
+
+TEST(DateTime, BrokenDownRoundTrip) {
+    // 2024-02-29 23:59:59 UTC, a leap day just before midnight.
+    const std::tm tm = LocalTmFromDateTime(LocalFromTime(1709251199));
+    EXPECT_EQ(tm.tm_year, 124);
+    EXPECT_EQ(tm.tm_mon, 1);
+    EXPECT_EQ(tm.tm_mday, 29);
+    EXPECT_EQ(tm.tm_hour, 23);
+    EXPECT_EQ(tm.tm_min, 59);
+    EXPECT_EQ(tm.tm_sec, 59);
+    EXPECT_EQ(tm.tm_wday, 4); // a Thursday
+    EXPECT_EQ(tm.tm_yday, 59);
+    const std::tm epoch = LocalTmFromDateTime(25569.0);
+    EXPECT_EQ(epoch.tm_year, 70);
+    EXPECT_EQ(epoch.tm_wday, 4);
+    EXPECT_EQ(LocalTmFromDateTime(25569.0 + 5 * kSecond).tm_sec, 5);
+}
+
+TEST(IntFromText, BehavesLikeAtoi) {
+    EXPECT_EQ(IntFromText("123"), 123);
+    EXPECT_EQ(IntFromText("  -42x"), -42);
+    EXPECT_EQ(IntFromText("+7"), 7);
+    EXPECT_EQ(IntFromText("800px"), 800);
+    EXPECT_EQ(IntFromText("abc"), 0);
+    EXPECT_EQ(IntFromText(""), 0);
+    EXPECT_EQ(IntFromText("-"), 0);
+    EXPECT_EQ(IntFromText("\t\n 5"), 5);
+    EXPECT_EQ(IntFromText("99999999999999999999"), 2147483647);
+    EXPECT_EQ(IntFromText("-99999999999999999999"), -2147483647 - 1);
+    EXPECT_EQ(IntFromText("-2147483648"), -2147483647 - 1);
+}
+
+TEST(LeadingCharacters, NeverSplitsACharacter) {
+    EXPECT_EQ(LeadingCharacters("abc", 2), "ab");
+    EXPECT_EQ(LeadingCharacters("abc", 10), "abc");
+    EXPECT_EQ(LeadingCharacters("\xC3\xA9t\xC3\xA9", 2), "\xC3\xA9t");
+    EXPECT_EQ(LeadingCharacters("\xE2\x82\xAC\xE2\x82\xAC", 1), "\xE2\x82\xAC");
+    EXPECT_EQ(LeadingCharacters(std::string(300, 'x'), 255).size(), 255u);
+}
+
+} // namespace

@@ -1,0 +1,193 @@
+// The fixed text forms of sizes, durations and system errors, and conversions between system
+// time and the local DateTime value.
+#include "util/texts.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr double kHalfSecond = 0.5 / 86400.0;
+
+// Days from 1970-01-01 of a proleptic Gregorian date.
+long long DaysFromCivil(long long y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long long>(doe) - 719468;
+}
+
+void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<long long>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y += m <= 2;
+}
+
+const long long kEpochOffsetDays = DaysFromCivil(1899, 12, 30);
+
+double SpanWithHalfSecond(DateTime start, DateTime end) {
+    double d = end - start;
+    return d >= 0 ? d + kHalfSecond : d - kHalfSecond;
+}
+
+} // namespace
+
+DateTime LocalFromTime(std::time_t t, long nanoseconds) {
+    std::tm local{};
+    if (localtime_r(&t, &local) == nullptr) {
+        return 0.0;
+    }
+    const long long days = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
+                                         static_cast<unsigned>(local.tm_mday)) -
+                           kEpochOffsetDays;
+    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + nanoseconds / 1e9;
+    return static_cast<double>(days) + seconds / 86400.0;
+}
+
+DateTime NowLocal() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return LocalFromTime(now.tv_sec, now.tv_nsec);
+}
+
+std::tm LocalTmFromDateTime(DateTime value) {
+    double wholeDays = std::floor(value);
+    // Milliseconds first, so that 12:00:05 stored as 12:00:04.99999 still reads as 12:00:05.
+    long long ms = std::llround((value - wholeDays) * 86400000.0);
+    long long days = static_cast<long long>(wholeDays);
+    if (ms >= 86400000LL) {
+        ms -= 86400000LL;
+        ++days;
+    }
+    const long long secondsOfDay = ms / 1000;
+    long long y = 0;
+    unsigned m = 0;
+    unsigned d = 0;
+    const long long unixDays = days + kEpochOffsetDays;
+    CivilFromDays(unixDays, y, m, d);
+    std::tm result{};
+    result.tm_year = static_cast<int>(y - 1900);
+    result.tm_mon = static_cast<int>(m) - 1;
+    result.tm_mday = static_cast<int>(d);
+    result.tm_hour = static_cast<int>(secondsOfDay / 3600);
+    result.tm_min = static_cast<int>(secondsOfDay / 60 % 60);
+    result.tm_sec = static_cast<int>(secondsOfDay % 60);
+    result.tm_wday = static_cast<int>(((unixDays % 7) + 11) % 7); // 1970-01-01 was a Thursday
+    result.tm_yday = static_cast<int>(unixDays - DaysFromCivil(y, 1, 1));
+    result.tm_isdst = -1;
+    return result;
+}
+
+std::string SizeText(CLargeNumber size) {
+    static const CLargeNumber kKilo(1024u);
+    static const CLargeNumber kMega(1048576u);
+    if (size < CLargeNumber()) {
+        return "err";
+    }
+    if (size == CLargeNumber()) {
+        return "0";
+    }
+    if (size < kKilo) {
+        return size.ToString() + "b";
+    }
+    if (size < kMega) {
+        size /= kKilo;
+        return size.ToString() + "kb";
+    }
+    size /= kKilo;
+    size /= kKilo;
+    return size.ToString() + "Mb";
+}
+
+std::int32_t DurationSeconds(DateTime start, DateTime end) {
+    return static_cast<std::int32_t>(std::trunc(SpanWithHalfSecond(start, end) * 86400.0));
+}
+
+std::string DurationText(DateTime start, DateTime end) {
+    const double x = SpanWithHalfSecond(start, end);
+    const long long s = static_cast<long long>(std::trunc(x * 86400.0)) % 60;
+    const long long m = static_cast<long long>(std::trunc(x * 1440.0)) % 60;
+    const long long h = static_cast<long long>(std::trunc(x * 24.0)) % 24;
+    char text[64];
+    if (h != 0) {
+        std::snprintf(text, sizeof text, "%lldh %lldm %llds", h, m, s);
+    } else if (m != 0) {
+        std::snprintf(text, sizeof text, "%lldm %llds", m, s);
+    } else {
+        std::snprintf(text, sizeof text, "%llds", s);
+    }
+    return text;
+}
+
+std::string ErrorText(std::uint32_t code) {
+    char buffer[256];
+    const int savedErrno = errno;
+    // The GNU strerror_r returns its text, which may or may not live in the buffer.
+    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    errno = savedErrno;
+    std::string result = text ? text : "";
+    // glibc answers an unknown code with a made-up "Unknown error N": that is no text.
+    if (result.empty() || result.rfind("Unknown error", 0) == 0) {
+        char fallback[64];
+        std::snprintf(fallback, sizeof fallback, "Unknown error code %08x (%d)", code,
+                      static_cast<int>(code & 0xFFFFu));
+        return fallback;
+    }
+    const std::size_t cr = result.rfind('\r');
+    if (cr != std::string::npos) {
+        result.erase(cr);
+    }
+    return result;
+}
+
+std::int32_t IntFromText(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    long long value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value <= static_cast<long long>(INT_MAX) + 1) {
+            value = value * 10 + (text[i] - '0');
+        }
+    }
+    if (negative) {
+        value = -value;
+    }
+    if (value > INT_MAX) {
+        return INT_MAX;
+    }
+    if (value < INT_MIN) {
+        return INT_MIN;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+std::string LeadingCharacters(const std::string& text, std::size_t count) {
+    std::size_t i = 0;
+    for (std::size_t seen = 0; i < text.size() && seen < count; ++seen) {
+        ++i;
+        // Continuation bytes belong to the character just started.
+        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
+            ++i;
+        }
+    }
+    return text.substr(0, i);
+}
