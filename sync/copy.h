@@ -1,6 +1,7 @@
 // Copying one file for the engine: lock check, announcement, progress, pause, stop and retry.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "sync/run_context.h"
@@ -8,5 +9,9 @@
 
 // True when copied, in fake-it mode and when stopped by the user; false (already logged Red)
 // when the file was locked, the lock check failed or the copy failed.
-bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew,
-               bool checkOpen, CLargeNumber size, bool fakeIt);
+bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
+               CLargeNumber size, bool fakeIt);
+
+// The progress routine of the platform copy: shows the whole percentage when it changes and
+// holds the copy while paused (250 ms polls) until resumed or stopped. Runs on the copying thread.
+void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferred);

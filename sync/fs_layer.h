@@ -29,3 +29,9 @@ bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt);
 bool DeleteDirectory(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted, std::int32_t& errors,
                      bool fakeIt);
 bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
+
+// Our additions. As YStat, but followLink false reads a link as itself: the engine reads
+// destination entries so, and never judges a destination by what a link points to.
+bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink);
+// As YMakeDirectory; lastError receives the errno of the last failed level that counted.
+bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError);

@@ -1,0 +1,347 @@
+// The POSIX backend of IFileSystem: directory streams, status, creation and removal, and the
+// copy through a temporary file with copy_file_range.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace {
+
+// Closes its descriptor on every path; Release() hands it back for an explicit, checked close.
+class UniqueFd {
+public:
+    explicit UniqueFd(int fd = -1) : fd_(fd) {}
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    int Get() const { return fd_; }
+    int Release() {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+EntryKind KindOfMode(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return EntryKind::File;
+    }
+    if (S_ISDIR(mode)) {
+        return EntryKind::Directory;
+    }
+    if (S_ISLNK(mode)) {
+        return EntryKind::Symlink;
+    }
+    return EntryKind::Other;
+}
+
+class PosixDirectoryStream : public IDirectoryStream {
+public:
+    explicit PosixDirectoryStream(DIR* dir) : dir_(dir) {}
+    PosixDirectoryStream(const PosixDirectoryStream&) = delete;
+    PosixDirectoryStream& operator=(const PosixDirectoryStream&) = delete;
+    ~PosixDirectoryStream() override { ::closedir(dir_); }
+
+    bool Next(DirEntry& entry) override {
+        for (;;) {
+            errno = 0;
+            struct dirent* d = ::readdir(dir_);
+            if (d == nullptr) {
+                error_ = errno;
+                return false;
+            }
+            const char* name = d->d_name;
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+                continue;
+            }
+            entry.name.assign(name);
+            switch (d->d_type) {
+            case DT_REG:
+                entry.kind = EntryKind::File;
+                break;
+            case DT_DIR:
+                entry.kind = EntryKind::Directory;
+                break;
+            case DT_LNK:
+                entry.kind = EntryKind::Symlink;
+                break;
+            case DT_UNKNOWN: {
+                // Some file systems leave the type open; ask without following a link.
+                struct stat st {};
+                if (::fstatat(::dirfd(dir_), name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+                    entry.kind = KindOfMode(st.st_mode);
+                } else {
+                    entry.kind = EntryKind::Other;
+                }
+                break;
+            }
+            default:
+                entry.kind = EntryKind::Other;
+                break;
+            }
+            return true;
+        }
+    }
+
+    int Error() const override { return error_; }
+
+private:
+    DIR* dir_;
+    int error_ = 0;
+};
+
+std::string DirectoryOf(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+constexpr std::size_t kChunk = 1 << 20;
+
+bool Cancelled(const std::atomic<int>* cancel) {
+    return cancel != nullptr && cancel->load() != 0;
+}
+
+// Moves the bytes of in to out chunk by chunk; 0, ECANCELED or errno.
+int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progress, const std::atomic<int>* cancel) {
+    off_t offset = 0;
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    for (;;) {
+        if (Cancelled(cancel)) {
+            return ECANCELED;
+        }
+        ssize_t moved = -1;
+        if (kernelCopy) {
+            off_t inOffset = offset;
+            off_t outOffset = offset;
+            moved = ::copy_file_range(in, &inOffset, out, &outOffset, kChunk, 0);
+            if (moved < 0) {
+                int e = errno;
+                if (e == EINTR) {
+                    continue;
+                }
+                // Refused for this pair of files (other file system, no support): plain reads.
+                if (e == EXDEV || e == ENOSYS || e == EINVAL || e == EOPNOTSUPP || e == EBADF || e == EPERM) {
+                    kernelCopy = false;
+                    continue;
+                }
+                return e;
+            }
+        } else {
+            if (buffer.empty()) {
+                buffer.resize(kChunk);
+            }
+            moved = ::pread(in, buffer.data(), buffer.size(), offset);
+            if (moved < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return errno;
+            }
+            ssize_t written = 0;
+            while (written < moved) {
+                ssize_t w =
+                    ::pwrite(out, buffer.data() + written, static_cast<std::size_t>(moved - written), offset + written);
+                if (w < 0) {
+                    if (errno == EINTR) {
+                        continue;
+                    }
+                    return errno;
+                }
+                written += w;
+            }
+        }
+        if (moved == 0) {
+            return 0;
+        }
+        offset += moved;
+        if (progress) {
+            progress(total, static_cast<std::uint64_t>(offset));
+        }
+    }
+}
+
+class PosixFileSystem : public IFileSystem {
+public:
+    std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, int& error) override {
+        int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+        int fd = ::open(path.c_str(), flags);
+        if (fd < 0) {
+            error = errno;
+            return nullptr;
+        }
+        DIR* dir = ::fdopendir(fd);
+        if (dir == nullptr) {
+            error = errno;
+            ::close(fd);
+            return nullptr;
+        }
+        error = 0;
+        return std::make_unique<PosixDirectoryStream>(dir);
+    }
+
+    int Status(const std::string& path, bool followLink, FileStatus& status) override {
+        struct stat st {};
+        int rc = followLink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
+        if (rc != 0) {
+            return errno;
+        }
+        status.size = static_cast<std::uint64_t>(st.st_size);
+        status.mtimeSeconds = st.st_mtim.tv_sec;
+        status.mtimeNanoseconds = st.st_mtim.tv_nsec;
+        status.mode = st.st_mode & 07777;
+        status.kind = KindOfMode(st.st_mode);
+        return 0;
+    }
+
+    int MakeDirectory(const std::string& path) override { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
+
+    int RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+
+    int RemoveEmptyDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+
+    int SetNormalAttributes(const std::string& path) override {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) {
+            return errno;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            return 0; // a link has no permissions of its own; chmod would reach its target
+        }
+        return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
+    }
+
+    int RenamePath(const std::string& from, const std::string& to) override {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    }
+
+    CopyResult CopyFileContent(const std::string& source, const std::string& destination,
+                               const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
+        // Only regular files are copied: opening a fifo or a device could block or act on it.
+        struct stat st {};
+        if (::stat(source.c_str(), &st) != 0) {
+            return Fail(errno);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return Fail(S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP);
+        }
+        UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (in.Get() < 0) {
+            return Fail(errno);
+        }
+        if (::fstat(in.Get(), &st) != 0) {
+            return Fail(errno);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            return Fail(EOPNOTSUPP);
+        }
+        std::string temp = DirectoryOf(destination) + "/" + kTemporaryCopyPrefix + "XXXXXX";
+        UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+        if (out.Get() < 0) {
+            return Fail(errno);
+        }
+        int e = CopyBytes(in.Get(), out.Get(), static_cast<std::uint64_t>(st.st_size), progress, cancel);
+        if (e == 0 && ::fchmod(out.Get(), st.st_mode & 07777) != 0) {
+            e = errno;
+        }
+        if (e == 0) {
+            struct timespec times[2];
+            times[0].tv_sec = 0;
+            times[0].tv_nsec = UTIME_OMIT;
+            times[1] = st.st_mtim;
+            if (::futimens(out.Get(), times) != 0) {
+                e = errno;
+            }
+        }
+        int fd = out.Release();
+        if (::close(fd) != 0 && e == 0) {
+            e = errno;
+        }
+        if (e == 0 && ::rename(temp.c_str(), destination.c_str()) != 0) {
+            e = errno;
+        }
+        if (e != 0) {
+            ::unlink(temp.c_str());
+            if (e == ECANCELED) {
+                return CopyResult{CopyOutcome::Cancelled, 0};
+            }
+            return Fail(e);
+        }
+        return CopyResult{CopyOutcome::Copied, 0};
+    }
+
+    int CheckLocked(const std::string& path, bool& locked) override {
+        locked = false;
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (fd.Get() < 0) {
+            return errno;
+        }
+        // A write lease is granted only while nobody else has the file open, readers included.
+        if (::fcntl(fd.Get(), F_SETLEASE, F_WRLCK) == 0) {
+            ::fcntl(fd.Get(), F_SETLEASE, F_UNLCK);
+            return 0;
+        }
+        if (errno == EAGAIN) {
+            locked = true;
+            return 0;
+        }
+        // Leases refused (not the owner, file system without leases): look for a conflicting
+        // record lock or whole-file lock instead.
+        struct flock fl {};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        if (::fcntl(fd.Get(), F_OFD_GETLK, &fl) != 0) {
+            fl = {};
+            fl.l_type = F_WRLCK;
+            fl.l_whence = SEEK_SET;
+            if (::fcntl(fd.Get(), F_GETLK, &fl) != 0) {
+                return errno;
+            }
+        }
+        if (fl.l_type != F_UNLCK) {
+            locked = true;
+            return 0;
+        }
+        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                locked = true;
+                return 0;
+            }
+            return errno;
+        }
+        ::flock(fd.Get(), LOCK_UN);
+        return 0;
+    }
+
+private:
+    static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, error}; }
+};
+
+} // namespace
+
+IFileSystem& NativeFileSystem() {
+    static PosixFileSystem fs;
+    return fs;
+}

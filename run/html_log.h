@@ -1,0 +1,51 @@
+// CRunLog: the run log. Each line goes to the log pane and, marked up by its colour, to the
+// run's HTML file, collected in pendingLog and appended in blocks.
+#pragma once
+
+#include <mutex>
+#include <string>
+
+#include "sync/run_context.h"
+
+class CRunLog : public ILogSink {
+public:
+    // Reads logExclusions, window and messages of the context at each call; the context must
+    // outlive the log.
+    explicit CRunLog(CRunContext& context);
+
+    // Any thread. The pane, pendingLog and the file are updated under one lock, so lines of two
+    // threads never interleave; a message box is shown after the lock is released.
+    void AddLogLine(const std::string& text, LogColour colour) override;
+    // Appends pendingLog to the file and empties it; on failure a message box "Error saving
+    // logfile:" and pendingLog is kept for the next try.
+    void FlushLog() override;
+
+    // Start of a run: pendingLog is emptied and lines go to the file again.
+    void BeginRun();
+    // Creates (truncating) the file at path with the header and makes it the run's log. Lines
+    // already pending stay pending. False with the system's text for the error in reason (at
+    // most 255 characters); later flushes try the path again.
+    bool StartLog(const std::string& path, std::string& reason);
+    // Appends pendingLog and the footer and empties pendingLog. From then on lines reach only
+    // the pane, until the next BeginRun. False with the reason as StartLog.
+    bool FinishLog(std::string& reason);
+
+    std::string PendingLog() const;
+    std::string RunLogPath() const;
+
+    // Lines longer than this in pendingLog are flushed.
+    static constexpr std::size_t kFlushThreshold = 8192;
+
+private:
+    // With the lock held; false with the reason on a file error.
+    bool AppendLocked(const std::string& text, std::string& reason);
+
+    CRunContext& ctx;
+    mutable std::mutex mutex;
+    std::string pendingLog;
+    std::string runLogPath;
+    bool finished = false;
+};
+
+// The text with &, < and > replaced by their entities.
+std::string HtmlEscape(const std::string& text);

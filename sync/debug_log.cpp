@@ -1,0 +1,53 @@
+// The debug log "debug.log": each line opened, appended and closed on its own.
+#include "sync/debug_log.h"
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "model/message_port.h"
+#include "model/stdio_file_ex.h"
+
+namespace {
+
+// Other processes are kept out by the exclusive open; threads of this one queue here first,
+// so that a busy run and a counting pass never cost each other the retry or a message box.
+std::mutex& DebugLogMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+constexpr unsigned kDebugLogFlags = CStdioFileEx::modeWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeNoTruncate |
+                                    CStdioFileEx::shareExclusive | CStdioFileEx::modeWriteUnicode;
+
+} // namespace
+
+void DebugLog(CRunContext& ctx, const std::string& text) {
+    std::unique_lock<std::mutex> lock(DebugLogMutex());
+    CStdioFileEx file;
+    CFileException error;
+    bool open = file.Open("debug.log", kDebugLogFlags, &error);
+    if (!open) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        error = CFileException();
+        open = file.Open("debug.log", kDebugLogFlags, &error);
+    }
+    if (!open) {
+        lock.unlock();
+        if (ctx.messages != nullptr) {
+            std::string reason = error.ErrorText();
+            if (reason.size() > 255) {
+                reason.resize(255);
+            }
+            ctx.messages->MessageBox(text + "\r\n" + reason);
+        }
+        return;
+    }
+    try {
+        file.SeekToEnd();
+        file.WriteString(text + "\r\n");
+        file.Close();
+    } catch (const std::exception&) {
+        // A trace line that cannot be written is dropped; the run goes on.
+    }
+}

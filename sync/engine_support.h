@@ -1,0 +1,39 @@
+// Small helpers shared by the engine's files: the file system of a context, log and debug
+// output, path joining, ASCII case folding and the failure-line suffix.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "sync/run_context.h"
+
+// The context's file system, or the native one when the context names none.
+IFileSystem& FsOf(CRunContext& ctx);
+
+void LogLine(CRunContext& ctx, const std::string& text, LogColour colour);
+void PublishStats(CRunContext& ctx, const RunStats& stats);
+
+// directory + separator + name; an empty directory stands for the root.
+std::string JoinPath(const std::string& directory, const std::string& name);
+// The path to hand to the system for a directory path that may be empty (the root).
+std::string SystemDirectoryPath(const std::string& directory);
+// The part after the last separator; the whole path when there is none.
+std::string BaseName(const std::string& path);
+
+// ASCII letters folded, every other byte kept.
+char FoldAscii(char c);
+std::string LowerAscii(std::string_view text);
+bool EqualNoCase(std::string_view a, std::string_view b);
+
+// " with error %d: %s" with the errno value and its system text, followed by a line feed as
+// the system's own messages are.
+std::string FailureSuffix(int error);
+
+// Removes a tree depth first, links as links; 0 or the errno of the step that failed.
+int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
+
+struct FileEntry;
+// The part of YStat after the status query, for callers that already hold the status.
+bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status);
