@@ -1,0 +1,181 @@
+// The headless shell's event loop, message boxes and progress line.
+#include "app/headless_shell.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
+
+std::chrono::milliseconds CSteadyClock::Now() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+CHeadlessShell::CHeadlessShell(IClock& clockSource, bool progress, bool endWithRun, std::FILE* output)
+    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output) {}
+
+void CHeadlessShell::MessageBox(const std::string& text) {
+    std::lock_guard lock(outputMutex);
+    ClearLineLocked();
+    std::string line = "pemo: " + text + "\n";
+    std::fputs(line.c_str(), out);
+    std::fflush(out);
+}
+
+void CHeadlessShell::StartTimer(int id, int periodMs, std::function<void()> onTick) {
+    std::lock_guard lock(mutex);
+    const std::chrono::milliseconds period(std::max(periodMs, 1));
+    timers[id] = Timer{period, clock.Now() + period, std::move(onTick)};
+    wake.notify_all();
+}
+
+void CHeadlessShell::StopTimer(int id) {
+    std::lock_guard lock(mutex);
+    timers.erase(id);
+}
+
+bool CHeadlessShell::TimerRunning(int id) const {
+    std::lock_guard lock(mutex);
+    return timers.count(id) != 0;
+}
+
+void CHeadlessShell::PostToUi(std::function<void()> work) {
+    std::lock_guard lock(mutex);
+    queue.push_back(std::move(work));
+    wake.notify_all();
+}
+
+void CHeadlessShell::EndProgram() {
+    {
+        std::lock_guard lock(mutex);
+        ended = true;
+        wake.notify_all();
+    }
+    std::lock_guard lock(outputMutex);
+    if (lineShown) {
+        // Leave the last figures on the screen.
+        std::fputs("\n", out);
+        std::fflush(out);
+        lineShown = false;
+    }
+}
+
+bool CHeadlessShell::Ended() const {
+    std::lock_guard lock(mutex);
+    return ended;
+}
+
+void CHeadlessShell::Step(std::chrono::milliseconds maxWait) {
+    std::deque<std::function<void()>> work;
+    {
+        std::unique_lock lock(mutex);
+        if (queue.empty() && !ended) {
+            auto wait = maxWait;
+            const auto now = clock.Now();
+            for (const auto& [id, timer] : timers) {
+                wait = std::min(wait, std::max(timer.due - now, std::chrono::milliseconds(0)));
+            }
+            if (wait.count() > 0) {
+                wake.wait_for(lock, wait);
+            }
+        }
+        work.swap(queue);
+    }
+    for (auto& item : work) {
+        if (Ended()) {
+            return;
+        }
+        item();
+    }
+    std::vector<std::function<void()>> due;
+    {
+        std::lock_guard lock(mutex);
+        const auto now = clock.Now();
+        for (auto& [id, timer] : timers) {
+            if (timer.due <= now) {
+                // One tick however far the clock jumped; the next one a period from now.
+                timer.due = now + timer.period;
+                due.push_back(timer.onTick);
+            }
+        }
+    }
+    for (auto& tick : due) {
+        if (Ended()) {
+            return;
+        }
+        tick();
+    }
+}
+
+void CHeadlessShell::Run() {
+    const auto idle = clock.Flows() ? std::chrono::milliseconds(1000) : std::chrono::milliseconds(20);
+    while (!Ended()) {
+        Step(idle);
+    }
+}
+
+bool CHeadlessShell::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (!done() && !Ended()) {
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            return false;
+        }
+        Step(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void CHeadlessShell::ClearLineLocked() {
+    if (lineShown) {
+        std::fputs("\r\033[K", out);
+        lineShown = false;
+    }
+}
+
+void CHeadlessShell::DrawLineLocked() {
+    std::string line = "New " + std::to_string(stats.newFiles) + ", Changed " + std::to_string(stats.changed) +
+                       ", Same " + std::to_string(stats.same) + ", Deleted " + std::to_string(stats.deleted) +
+                       ", Skipped " + std::to_string(stats.skipped) + ", Errors " + std::to_string(stats.errors);
+    if (!currentFile.empty()) {
+        line += " | " + (percentText.empty() ? std::string() : percentText + " ") + currentFile;
+    }
+    // A line longer than the terminal would wrap, and "\r" would then rewrite only its tail.
+    std::size_t width = 80;
+    winsize size{};
+    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
+        width = size.ws_col;
+    }
+    if (line.size() > width - 1) {
+        std::size_t cut = width - 1;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) {
+            --cut; // never split a UTF-8 character
+        }
+        line.resize(cut);
+    }
+    std::fputs(("\r\033[K" + line).c_str(), out);
+    std::fflush(out);
+    lineShown = true;
+}
+
+void CHeadlessShell::CProgressLine::SetProgressState(const RunStats& runStats, DateTime /*startTime*/) {
+    std::lock_guard lock(shell.outputMutex);
+    shell.stats = runStats;
+}
+
+void CHeadlessShell::CProgressLine::UpdateProgress() {
+    if (!shell.showProgress) {
+        return;
+    }
+    std::lock_guard lock(shell.outputMutex);
+    shell.DrawLineLocked();
+}
+
+void CHeadlessShell::CProgressLine::SetCurrentFileText(const std::string& text) {
+    std::lock_guard lock(shell.outputMutex);
+    shell.currentFile = text;
+}
+
+void CHeadlessShell::CProgressLine::SetPercentText(const std::string& text) {
+    std::lock_guard lock(shell.outputMutex);
+    shell.percentText = text;
+}

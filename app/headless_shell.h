@@ -1,0 +1,112 @@
+// The headless shell: the event loop of the program without a window (-auto runs from cron, and
+// the tests). It runs timers and the work that worker threads post, prints message boxes to
+// stderr and, on a terminal, keeps one progress line up to date.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "app/shell_port.h"
+
+// The time the timers run by, in milliseconds from an arbitrary origin.
+class IClock {
+public:
+    virtual ~IClock() = default;
+    virtual std::chrono::milliseconds Now() const = 0;
+    // True when the time moves by itself, so the loop may sleep until the next timer is due.
+    virtual bool Flows() const = 0;
+};
+
+class CSteadyClock : public IClock {
+public:
+    std::chrono::milliseconds Now() const override;
+    bool Flows() const override { return true; }
+};
+
+class CHeadlessShell : public IShellPort {
+public:
+    // showProgress: rewrite one progress line on `out` (a terminal). endsWithRun: the program
+    // ends when an unattended run has ended, without the close timer.
+    CHeadlessShell(IClock& clock, bool showProgress, bool endsWithRun, std::FILE* out = stderr);
+    CHeadlessShell(const CHeadlessShell&) = delete;
+    CHeadlessShell& operator=(const CHeadlessShell&) = delete;
+
+    // Prints "pemo: " + text and returns at once.
+    void MessageBox(const std::string& text) override;
+    void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
+    void StopTimer(int id) override;
+    void PostToUi(std::function<void()> work) override;
+    // There is no desktop to open a file with.
+    void OpenWithDesktop(const std::string& /*path*/) override {}
+    IWindowNotifications& Window() override { return window; }
+    void EndProgram() override;
+    bool EndsWithRun() const override { return endsWithRun; }
+
+    // The event loop, on the calling thread (which thereby becomes the user-interface thread):
+    // runs posted work and due timers until EndProgram.
+    void Run();
+    // Runs the loop until done() holds or the program ended; gives up after `limit` of real
+    // time. Returns done() || Ended(). For tests.
+    bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(60));
+    bool Ended() const;
+    bool TimerRunning(int id) const;
+
+private:
+    // The window notifications of a program without a window: only the progress line.
+    class CProgressLine : public IWindowNotifications {
+    public:
+        explicit CProgressLine(CHeadlessShell& owner) : shell(owner) {}
+        void AddPaneLine(const std::string& /*text*/) override {}
+        void SetRunningControls() override {}
+        void SetIdleControls() override {}
+        void RefreshTaskList() override {}
+        void SetProgressState(const RunStats& stats, DateTime startTime) override;
+        void UpdateProgress() override;
+        void SetCurrentFileText(const std::string& text) override;
+        void SetPercentText(const std::string& text) override;
+        void SetFileProgress(int /*percent*/) override {}
+        void SetProgressCaption(const std::string& /*text*/) override {}
+        void SetCountText(const std::string& /*text*/) override {}
+        void StartRunIndicator() override {}
+        void StopRunIndicator() override {}
+        void SetTrayIcon(int /*iconId*/) override {}
+        void ShowBalloon(const std::string& /*title*/, const std::string& /*text*/) override {}
+
+    private:
+        CHeadlessShell& shell;
+    };
+
+    struct Timer {
+        std::chrono::milliseconds period{0};
+        std::chrono::milliseconds due{0};
+        std::function<void()> onTick;
+    };
+
+    // One pass: posted work, then due timers; waits up to maxWait for something to do first.
+    void Step(std::chrono::milliseconds maxWait);
+    // Progress line output; the caller holds outputMutex.
+    void DrawLineLocked();
+    void ClearLineLocked();
+
+    IClock& clock;
+    const bool showProgress;
+    const bool endsWithRun;
+    std::FILE* out;
+    CProgressLine window{*this};
+
+    mutable std::mutex mutex; // guards the queue, the timers and `ended`
+    std::condition_variable wake;
+    std::deque<std::function<void()>> queue;
+    std::map<int, Timer> timers;
+    bool ended = false;
+
+    std::mutex outputMutex; // guards what follows and the writes to `out`
+    RunStats stats;
+    std::string currentFile;
+    std::string percentText;
+    bool lineShown = false;
+};

@@ -1,0 +1,143 @@
+// Run control: the controller's job and run state, the commands that start, pause and stop runs,
+// the run and counting worker threads, and the 500 ms run timer and 10 s close timer. CMainFrame
+// derives from CRunControl and supplies the shell services (timers, threads, the desktop, the
+// power port, the close handler) through the virtual hooks at the end.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "model/job_file.h"
+#include "run/html_log.h"
+#include "run/power_port.h"
+#include "sync/run_context.h"
+#include "util/guarded.h"
+#include "util/large_number.h"
+
+enum : int { closeTimerId = 1224, runTimerId = 1225 };
+inline constexpr int closeTimerPeriodMs = 10000;
+inline constexpr int runTimerPeriodMs = 500;
+
+// The tray icons (resource ids of the notification-area icon).
+enum TrayIcon : int {
+    iconIdle = 130,
+    iconWorking = 134,
+    iconWorkingAlt = 135,
+    iconCopying = 136,
+    iconCopyingAlt = 137,
+    iconPaused = 143
+};
+
+class CRunControl : public CRunContext {
+public:
+    CRunControl();
+    // Stops the counting thread and joins both worker threads.
+    virtual ~CRunControl();
+    CRunControl(const CRunControl&) = delete;
+    CRunControl& operator=(const CRunControl&) = delete;
+
+    // The job. The user-interface thread changes it only while no run is active; the runner
+    // reads it during a run and stamps the tasks' lastRun under lastRunMutex, which a window
+    // holds while it reads lastRun during a run.
+    TaskList tasks;
+    std::string jobPath;
+    mutable std::mutex lastRunMutex;
+    // Set when the job file exists but could not be read to its end: saving the partial task
+    // list after a run would lose the tasks that were not read.
+    bool jobReadIncomplete = false;
+    // strftime format of last-run times and of the times in log lines.
+    std::string dateTimeFormat;
+
+    // Start switches. stay and shutdown also change during a run (commands, the runner).
+    bool show = false;
+    bool runAll = false;
+    bool ignoreErrors = false;
+    bool dateLog = false;
+    bool noBalloon = false;
+    bool autoRun = false;
+    bool showDetLog = false;
+    std::atomic<bool> stay{false};
+    std::atomic<bool> shutdown{false};
+
+    // Settings that run control reads (the options dialog may change them during a run).
+    bool countAtStart = false;
+    std::atomic<int> stayAwakeMethod{1};
+
+    // Run state.
+    std::atomic<bool> running{false};
+    Guarded<CLargeNumber> sourceTotal;
+    std::atomic<bool> countingDone{false};
+    int animationPhase = 0;  // user-interface thread only
+    int keyPressCounter = 0; // user-interface thread only
+    // The run's HTML log; also the engine's log sink (CRunContext::log points here).
+    CRunLog runLog{*this};
+    // The error count of the last run that ended, and how many runs ended.
+    std::atomic<int> lastRunErrors{0};
+    std::atomic<int> runsEnded{0};
+
+    // Commands, called on the user-interface thread. The Pause button's caption and the
+    // window's own controls are the window's business.
+    // Main dialog Run all: stay on, shutdown off, stop cleared; starts a run of all tasks (and
+    // the counting pass with countAtStart) unless one is active.
+    void RunAllCommand();
+    // Main dialog Run selected: runs the one task, enabled or not.
+    void RunSelectedCommand(Task* task);
+    // Tray menu Run all: a run of all tasks without counting, unless one is active.
+    void TrayRunAllCommand();
+    // The -runall run of start-up; countPass: the dialog is shown at start.
+    void StartUpRun(bool countPass);
+    // Stop (and the first half of Exit): stay on, shutdown off, stop requested.
+    void StopCommand();
+    // Pause/Resume: logs "Job paused" or "Job restarted" and flips paused; returns the new
+    // state (true: paused, the button reads "Resume").
+    bool PauseCommand();
+    // Timer ticks, user-interface thread.
+    void OnRunTimer();
+    void OnCloseTimer();
+    // The run-control part of the close handler: false while a run is active; otherwise stops
+    // the counting pass and joins both threads, so the tasks may then be deleted.
+    bool EndWorkerThreads();
+    bool CountThreadActive() const { return countThread.joinable(); }
+
+    // Called by the runner on the run thread.
+    void StartRunIndicator();
+    void StopRunIndicator();
+    void StartCloseTimer();
+
+    // Shell services, implemented by the controller over its shell port.
+    virtual void StartTimer(int id, int periodMs, std::function<void()> onTick) = 0;
+    virtual void StopTimer(int id) = 0;
+    virtual void PostToUi(std::function<void()> work) = 0;
+    // Throws std::system_error when no thread can be started.
+    virtual std::thread StartThread(std::function<void()> body) = 0;
+    virtual void OpenWithDesktop(const std::string& path) = 0;
+    virtual IPowerPort& Power() = 0;
+    // The controller's close handler (refuses while running).
+    virtual void CloseHandler() = 0;
+    // True when the program ends with an unattended run instead of through the close timer.
+    virtual bool EndsWithRun() const = 0;
+
+private:
+    // Starts RunJob(task) on the run thread; false when no thread could be started.
+    bool StartRun(Task* task);
+    // Starts CountJob on the counting thread, over a copy of the tasks to count.
+    void StartCount(Task* task);
+    // Posted by the run thread when RunJob has returned.
+    void RunThreadEnded();
+    void KeepAwake();
+
+    std::thread runThread;
+    std::thread countThread;
+    // The counting pass's own context: stopping it (Stop, close, a new pass) never touches the
+    // run's flags, and it never reads the task list, which the window may edit meanwhile.
+    CRunContext countContext;
+    std::atomic<bool> indicatorOn{false};
+};
+
+// The counting pass (thread routine): adds up the sources of the given tasks into sourceTotal
+// and shows the total in megabytes.
+void CountJob(CRunControl& frame, CRunContext& ctx, const std::vector<Task>& tasks);
