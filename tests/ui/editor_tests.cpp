@@ -1,0 +1,223 @@
+// The task editor: exclusion list editing, the refused characters and the values it hands back.
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include "gui_test_support.h"
+#include "ui/edit_job_dlg.h"
+#include "ui/hscroll_list_box.h"
+
+namespace {
+
+class EditorTest : public ::testing::Test {
+protected:
+    void Open(const Task& task) {
+        dialog = new YEditJobDlg(nullptr, task);
+        dialog->Show();
+        PumpEvents();
+    }
+    void TearDown() override {
+        if (dialog) {
+            dialog->Destroy();
+            PumpEvents(std::chrono::milliseconds(10));
+        }
+    }
+    template <typename T>
+    T* Control(int id) {
+        return dynamic_cast<T*>(dialog->FindWindow(id));
+    }
+    wxTextCtrl* Edit(int id) { return Control<wxTextCtrl>(id); }
+    CHScrollListBox* List() { return Control<CHScrollListBox>(YEditJobDlg::IdExclusions); }
+    bool OkEnabled() { return dialog->FindWindow(wxID_OK)->IsEnabled(); }
+    bool WarningShown(int id) { return dialog->FindWindow(id)->IsShown(); }
+    std::string WarningText(int id) { return Control<wxStaticText>(id)->GetLabel().utf8_string(); }
+    std::vector<std::string> Entries() {
+        std::vector<std::string> entries;
+        for (unsigned i = 0; i < List()->GetCount(); ++i) {
+            entries.push_back(List()->GetString(i).utf8_string());
+        }
+        return entries;
+    }
+
+    YEditJobDlg* dialog = nullptr;
+};
+
+const wxColour kTint(255, 128, 128);
+
+} // namespace
+
+TEST_F(EditorTest, ExclusionsLoadWithoutEmptiesAndSaveJoined) {
+    Task task;
+    task.exclusions = ";a;;b;";
+    Open(task);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b"}));
+    // Text typed but not added is dropped at OK.
+    Edit(YEditJobDlg::IdNewExclusion)->ChangeValue("pending");
+    ASSERT_TRUE(dialog->ReadBack());
+    EXPECT_EQ(dialog->Values().exclusions, "a;b");
+}
+
+TEST_F(EditorTest, AddRemoveAndDeleteKeepTheRightSelection) {
+    Open(Task{});
+    wxTextCtrl* entry = Edit(YEditJobDlg::IdNewExclusion);
+    dialog->AddExclusion(); // empty: nothing
+    EXPECT_TRUE(Entries().empty());
+    for (const char* text : {"one", "two", "three", "two"}) {
+        entry->ChangeValue(text);
+        dialog->AddExclusion();
+    }
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"one", "two", "three", "two"}));
+    long from = 0, to = 0;
+    entry->GetSelection(&from, &to);
+    EXPECT_EQ(to - from, 3); // the added text is selected for the next entry
+
+    List()->SetSelection(3);
+    dialog->RemoveExclusion(); // the last: the new last is selected
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"one", "two", "three"}));
+    EXPECT_EQ(List()->GetSelection(), 2);
+    List()->SetSelection(0);
+    dialog->RemoveExclusion(); // the first: the one that moved up is selected
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"two", "three"}));
+    EXPECT_EQ(List()->GetSelection(), 0);
+
+    List()->SetSelection(1);
+    dialog->DeleteExclusionKey(); // the Delete key on the last leaves no selection
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"two"}));
+    EXPECT_EQ(List()->GetSelection(), wxNOT_FOUND);
+
+    List()->SetSelection(0);
+    dialog->CopyExclusionToEntry();
+    EXPECT_EQ(entry->GetValue(), "two");
+    ASSERT_TRUE(dialog->ReadBack());
+    EXPECT_EQ(dialog->Values().exclusions, "two");
+}
+
+TEST_F(EditorTest, PercentInAPathDisablesOkAndTintsTheField) {
+    Open(Task{});
+    wxTextCtrl* destination = Edit(YEditJobDlg::IdDestination);
+    EXPECT_TRUE(OkEnabled());
+    EXPECT_FALSE(WarningShown(YEditJobDlg::IdDestinationWarning));
+    destination->SetValue("/backup/100%");
+    EXPECT_FALSE(OkEnabled());
+    EXPECT_FALSE(dialog->DestinationOk());
+    EXPECT_TRUE(dialog->SourceOk());
+    EXPECT_EQ(destination->GetBackgroundColour(), kTint);
+    EXPECT_TRUE(WarningShown(YEditJobDlg::IdDestinationWarning));
+    EXPECT_FALSE(WarningShown(YEditJobDlg::IdSourceWarning));
+    EXPECT_EQ(WarningText(YEditJobDlg::IdDestinationWarning), "The Percent character can't be used in a path");
+    EXPECT_FALSE(dialog->ReadBack());
+
+    destination->SetValue("/backup/100");
+    EXPECT_TRUE(OkEnabled());
+    EXPECT_NE(destination->GetBackgroundColour(), kTint);
+    EXPECT_FALSE(WarningShown(YEditJobDlg::IdDestinationWarning));
+
+    Edit(YEditJobDlg::IdSource)->SetValue("%HOME%");
+    EXPECT_FALSE(OkEnabled());
+    EXPECT_TRUE(WarningShown(YEditJobDlg::IdSourceWarning));
+}
+
+TEST_F(EditorTest, ValuesTheJobFileCannotHoldAreRefused) {
+    Open(Task{});
+    struct Case {
+        int field;
+        int warning;
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {YEditJobDlg::IdName, YEditJobDlg::IdNameWarning, "a<b", "The \"<\" character can't be used in a name"},
+        {YEditJobDlg::IdName, YEditJobDlg::IdNameWarning, "two\nlines", "A line break can't be used in a name"},
+        {YEditJobDlg::IdSource, YEditJobDlg::IdSourceWarning, "/data/<x>",
+         "The \"<\" character can't be used in a path"},
+        {YEditJobDlg::IdDestination, YEditJobDlg::IdDestinationWarning, "/b\r\nc",
+         "A line break can't be used in a path"},
+        {YEditJobDlg::IdNewExclusion, YEditJobDlg::IdExclusionWarning, "<SRC>",
+         "The \"<\" character can't be used in an exclusion"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        wxTextCtrl* field = Edit(c.field);
+        field->SetValue(wxString::FromUTF8(c.text));
+        EXPECT_FALSE(OkEnabled());
+        EXPECT_EQ(field->GetBackgroundColour(), kTint);
+        EXPECT_TRUE(WarningShown(c.warning));
+        EXPECT_EQ(WarningText(c.warning), c.expected);
+        EXPECT_FALSE(dialog->ReadBack());
+        field->SetValue("fine");
+        EXPECT_TRUE(OkEnabled());
+        EXPECT_FALSE(WarningShown(c.warning));
+    }
+    // A refused exclusion cannot be added either.
+    Edit(YEditJobDlg::IdNewExclusion)->SetValue("a<b");
+    EXPECT_FALSE(dialog->FindWindow(YEditJobDlg::IdAdd)->IsEnabled());
+    dialog->AddExclusion();
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(EditorTest, NewTaskDefaultsAndEveryFieldComesBack) {
+    Task fresh;
+    fresh.colour = 0xFFFFFF;
+    Open(fresh);
+    EXPECT_TRUE(Control<wxCheckBox>(YEditJobDlg::IdEnabled)->GetValue());
+    EXPECT_TRUE(Control<wxCheckBox>(YEditJobDlg::IdRecurse)->GetValue());
+    for (int id : {YEditJobDlg::IdSafeMode, YEditJobDlg::IdCheckOpen, YEditJobDlg::IdFakeIt,
+                   YEditJobDlg::IdExcludeHidden, YEditJobDlg::IdExcludeSystem, YEditJobDlg::IdExcludeHiddenDirs,
+                   YEditJobDlg::IdExcludeSystemDirs, YEditJobDlg::IdRename, YEditJobDlg::IdOneHour}) {
+        EXPECT_FALSE(Control<wxCheckBox>(id)->GetValue()) << id;
+    }
+    EXPECT_EQ(dialog->Colour(), wxColour(255, 255, 255));
+    EXPECT_FALSE(dialog->FindWindow(YEditJobDlg::IdOnlyIfNewer)->IsShown());
+
+    Edit(YEditJobDlg::IdName)->SetValue("Photos");
+    Edit(YEditJobDlg::IdSource)->SetValue("/home/me/photos");
+    Edit(YEditJobDlg::IdDestination)->SetValue("/media/backup/photos");
+    for (int id :
+         {YEditJobDlg::IdSafeMode, YEditJobDlg::IdFakeIt, YEditJobDlg::IdOneHour, YEditJobDlg::IdOnlyIfNewer}) {
+        Control<wxCheckBox>(id)->SetValue(true);
+    }
+    Control<wxCheckBox>(YEditJobDlg::IdRecurse)->SetValue(false);
+    dialog->colourPicker = [](wxColour& colour) {
+        colour = wxColour(0x12, 0x34, 0x56);
+        return true;
+    };
+    dialog->PickColour();
+    ASSERT_TRUE(dialog->ReadBack());
+    const Task& t = dialog->Values();
+    EXPECT_EQ(t.name, "Photos");
+    EXPECT_EQ(t.source, "/home/me/photos");
+    EXPECT_EQ(t.destination, "/media/backup/photos");
+    EXPECT_TRUE(t.enabled);
+    EXPECT_FALSE(t.recurse);
+    EXPECT_TRUE(t.safeMode);
+    EXPECT_TRUE(t.fakeIt);
+    EXPECT_TRUE(t.oneHour);
+    EXPECT_TRUE(t.onlyIfNewer);
+    EXPECT_FALSE(t.rename);
+    EXPECT_EQ(t.colour, 0x00563412u);
+
+    // A cancelled colour choice keeps the colour.
+    dialog->colourPicker = [](wxColour& colour) {
+        colour = *wxRED;
+        return false;
+    };
+    dialog->PickColour();
+    EXPECT_EQ(dialog->Colour(), wxColour(0x12, 0x34, 0x56));
+}
+
+TEST(EditorCompletion, OffersTheEntriesUnderTheTypedPrefix) {
+    CGuiTempDir dir;
+    std::filesystem::create_directory(dir.Path() / "alpha");
+    std::ofstream(dir.File("alpine.txt")) << "x";
+    std::ofstream(dir.File("beta.txt")) << "x";
+    EXPECT_EQ(PathCompletions(dir.File("al")),
+              (std::vector<std::string>{dir.File("alpha") + "/", dir.File("alpine.txt")}));
+    EXPECT_EQ(PathCompletions(dir.Path().string() + "/").size(), 3u);
+    EXPECT_TRUE(PathCompletions(dir.File("nothing/here")).empty());
+    EXPECT_TRUE(PathCompletions("relative").empty());
+}

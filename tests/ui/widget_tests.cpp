@@ -1,0 +1,288 @@
+// The small window classes on a real X server: the task list, the log list, the link, the
+// options dialog, the anchor layout and the painted progress display.
+#include <gtest/gtest.h>
+
+#include <wx/frame.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+
+#include "gui_test_support.h"
+#include "ui/hscroll_list_box.h"
+#include "ui/hyper_link.h"
+#include "ui/list_box_ebx.h"
+#include "ui/options_dlg.h"
+#include "ui/progress_display.h"
+#include "ui/resizing_dialog.h"
+
+namespace {
+
+// A frame destroyed with the test.
+struct CTestFrame {
+    wxFrame* frame;
+    CTestFrame() : frame(new wxFrame(nullptr, wxID_ANY, "test", wxPoint(0, 0), wxSize(600, 500))) {}
+    ~CTestFrame() {
+        frame->Destroy();
+        PumpEvents(std::chrono::milliseconds(10));
+    }
+};
+
+bool Near(const wxColour& a, const wxColour& b, int tolerance = 8) {
+    return std::abs(a.Red() - b.Red()) <= tolerance && std::abs(a.Green() - b.Green()) <= tolerance &&
+           std::abs(a.Blue() - b.Blue()) <= tolerance;
+}
+
+std::string ColourText(const wxColour& c) {
+    return std::to_string(c.Red()) + "," + std::to_string(c.Green()) + "," + std::to_string(c.Blue());
+}
+
+} // namespace
+
+TEST(TaskListDrawing, SwitchWordsInTheirOrder) {
+    Task task;
+    task.recurse = false;
+    EXPECT_EQ(SwitchWords(task), "");
+    task.recurse = true;
+    task.fakeIt = true;
+    EXPECT_EQ(SwitchWords(task), "recurse, fake");
+    task = Task{};
+    task.recurse = false;
+    task.safeMode = true;
+    EXPECT_EQ(SwitchWords(task), "safe");
+    task.recurse = task.checkOpen = task.fakeIt = task.rename = true;
+    EXPECT_EQ(SwitchWords(task), "recurse, safe, check, fake, rename");
+}
+
+TEST(TaskListDrawing, ItemsRecordsAndHitTesting) {
+    CTestFrame f;
+    auto* list = new CListBoxEBX(f.frame, 1000);
+    f.frame->Show();
+    PumpEvents();
+    EXPECT_EQ(list->InsertItem(1, "x"), -1);
+    EXPECT_EQ(list->ItemRecord(0), nullptr);
+    EXPECT_EQ(list->AddItem("a\nb\nc\nd\ne"), 0);
+    EXPECT_EQ(list->AddItem("f\ng\nh\ni\n"), 1);
+    EXPECT_EQ(list->InsertItem(0, "first"), 0);
+    EXPECT_EQ(list->Count(), 3);
+    EXPECT_EQ(list->ItemText(1), "a\nb\nc\nd\ne");
+    ASSERT_NE(list->ItemRecord(2), nullptr);
+    EXPECT_EQ(list->ItemRecord(2)->background, kSystemColour);
+    EXPECT_EQ(list->ItemRecord(3), nullptr);
+    EXPECT_EQ(list->ItemRecord(-1), nullptr); // no selection
+    list->SetSelection(1);
+    EXPECT_EQ(list->ItemRecord(-1), list->ItemRecord(1));
+
+    const int line = list->LineHeight();
+    EXPECT_GT(line, 5);
+    list->SetItemHeightPx(4 * line);
+    PumpEvents();
+    const wxPoint origin = list->ClientToScreen(wxPoint(0, 0));
+    EXPECT_EQ(list->ItemFromPoint(origin + wxPoint(20, 2)), 0);
+    EXPECT_EQ(list->ItemFromPoint(origin + wxPoint(20, 4 * line + 6 + 2)), 1);
+    // Empty space below the last card hits nothing.
+    EXPECT_EQ(list->ItemFromPoint(origin + wxPoint(20, 3 * (4 * line + 6) + 10)), -1);
+    list->DeleteFirstItem();
+    EXPECT_EQ(list->Count(), 2);
+    list->RemoveAll();
+    EXPECT_EQ(list->Count(), 0);
+}
+
+TEST(LogList, HorizontalExtentFollowsTheWidestLine) {
+    CTestFrame f;
+    auto* list = new CHScrollListBox(f.frame, 1006);
+    EXPECT_EQ(list->HorizontalExtent(), 0);
+    list->AddString("short");
+    const int small = list->HorizontalExtent();
+    EXPECT_GT(small, 0);
+    list->AddString(std::string(200, 'W'));
+    const int wide = list->HorizontalExtent();
+    EXPECT_GT(wide, small);
+    list->AddString("medium medium medium");
+    const int medium = list->GetTextExtent("medium medium medium").GetWidth() + 3;
+    EXPECT_EQ(list->HorizontalExtent(), wide);
+    list->DeleteString(1);
+    EXPECT_EQ(list->HorizontalExtent(), medium);
+    list->ResetContent();
+    EXPECT_EQ(list->HorizontalExtent(), 0);
+    EXPECT_EQ(list->GetCount(), 0u);
+}
+
+TEST(HyperLink, ColoursAndFailureText) {
+    CTestFrame f;
+    auto* link = new CHyperLink(f.frame, 1022, "");
+    link->SetURL("https://pemo.example.org/");
+    EXPECT_EQ(link->GetLabel(), "https://pemo.example.org/");
+    EXPECT_EQ(link->GetToolTipText(), "https://pemo.example.org/");
+    EXPECT_EQ(link->CurrentColour(), wxColour(0, 0, 238));
+    link->SetOver(true);
+    EXPECT_NE(link->CurrentColour(), wxColour(0, 0, 238));
+    link->SetOver(false);
+
+    std::string shown;
+    link->showFailure = [&shown](const std::string& text) { shown = text; };
+    link->opener = [](const std::string&, ShellOpenDone done) {
+        done(31);
+        return true;
+    };
+    link->Open();
+    EXPECT_EQ(shown,
+              "Unable to open hyperlink:\n\nThere is no application associated\nwith the given filename extension.");
+    EXPECT_FALSE(link->IsVisited());
+    EXPECT_EQ(link->CurrentColour(), wxColour(0, 0, 238));
+
+    link->opener = [](const std::string&, ShellOpenDone done) {
+        done(42);
+        return true;
+    };
+    shown.clear();
+    link->Open();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(link->IsVisited());
+    EXPECT_EQ(link->CurrentColour(), wxColour(85, 26, 139));
+    EXPECT_EQ(HyperlinkFailureReason(99), "Unknown Error (99) occurred.");
+    EXPECT_EQ(HyperlinkFailureReason(2), "The specified file was not found.");
+}
+
+TEST(HyperLink, RealOpenerReportsAMissingFile) {
+    CTestFrame f;
+    auto* link = new CHyperLink(f.frame, 1022, "");
+    link->SetURL("/nonexistent/pemo-no-such-file.htm");
+    std::string shown;
+    link->showFailure = [&shown](const std::string& text) { shown = text; };
+    link->Open();
+    // xdg-open exits with "file not found" (2) or, without a desktop database, "no tool" (3).
+    ASSERT_TRUE(PumpUntil([&] { return !shown.empty(); }, std::chrono::seconds(20)));
+    EXPECT_EQ(shown.rfind("Unable to open hyperlink:\n\n", 0), 0u) << shown;
+    EXPECT_FALSE(link->IsVisited());
+}
+
+TEST(OptionsDialog, ValuesMapToControlsAndBack) {
+    YOptionsDlg dialog(nullptr);
+    dialog.compactView = true;
+    dialog.countAtStart = false;
+    dialog.debug = true;
+    dialog.stayAwakeMethod = 2;
+    dialog.TransferDataToWindow();
+    dialog.compactView = false;
+    dialog.debug = false;
+    dialog.stayAwakeMethod = 0;
+    dialog.TransferDataFromWindow();
+    EXPECT_TRUE(dialog.compactView);
+    EXPECT_FALSE(dialog.countAtStart);
+    EXPECT_TRUE(dialog.debug);
+    EXPECT_EQ(dialog.stayAwakeMethod, 2);
+    // A stored value outside the list shows no entry and comes back as -1.
+    dialog.stayAwakeMethod = 7;
+    dialog.TransferDataToWindow();
+    dialog.TransferDataFromWindow();
+    EXPECT_EQ(dialog.stayAwakeMethod, -1);
+}
+
+TEST(ResizingDialog, AnchorModes) {
+    const AnchorRect r{10, 20, 110, 70};
+    EXPECT_EQ(MoveAnchorRect(r, AnchorFixed, AnchorFixed, 30, 40), r);
+    EXPECT_EQ(MoveAnchorRect(r, AnchorStretch, AnchorStretch, 30, 40), (AnchorRect{10, 20, 140, 110}));
+    EXPECT_EQ(MoveAnchorRect(r, AnchorMove, AnchorFixed, 30, 40), (AnchorRect{40, 20, 140, 70}));
+    EXPECT_EQ(MoveAnchorRect(r, AnchorFixed, AnchorMove, 30, 40), (AnchorRect{10, 60, 110, 110}));
+}
+
+TEST(ResizingDialog, ControlsFollowAndComeBack) {
+    auto* dialog = new CResizingDialog(nullptr, wxID_ANY, "resize");
+    dialog->SetClientSize(400, 300);
+    auto* stretch = new wxPanel(dialog->Client(), 1, wxPoint(10, 10), wxSize(200, 100));
+    auto* move = new wxPanel(dialog->Client(), 2, wxPoint(300, 10), wxSize(50, 20));
+    auto* fixed = new wxPanel(dialog->Client(), 3, wxPoint(10, 250), wxSize(50, 20));
+    dialog->Show();
+    PumpEvents();
+    dialog->AddAnchor(stretch, AnchorStretch, AnchorStretch);
+    dialog->AddAnchor(move, AnchorMove, AnchorFixed);
+    dialog->AddAnchor(fixed, AnchorFixed, AnchorMove);
+    dialog->InitResizing();
+    const wxSize start = dialog->GetSize();
+    EXPECT_EQ(dialog->GetMinSize(), start);
+
+    dialog->SetSize(start + wxSize(100, 60));
+    ASSERT_TRUE(PumpUntil([&] { return stretch->GetSize() == wxSize(300, 160); }, std::chrono::seconds(5)))
+        << stretch->GetSize().x << "x" << stretch->GetSize().y;
+    EXPECT_EQ(move->GetPosition(), wxPoint(400, 10));
+    EXPECT_EQ(move->GetSize(), wxSize(50, 20));
+    EXPECT_EQ(fixed->GetPosition(), wxPoint(10, 310));
+
+    dialog->SetSize(start);
+    ASSERT_TRUE(PumpUntil([&] { return stretch->GetSize() == wxSize(200, 100); }, std::chrono::seconds(5)));
+    EXPECT_EQ(stretch->GetPosition(), wxPoint(10, 10));
+    EXPECT_EQ(move->GetPosition(), wxPoint(300, 10));
+    EXPECT_EQ(fixed->GetPosition(), wxPoint(10, 250));
+    dialog->Destroy();
+    PumpEvents();
+}
+
+TEST(ProgressDisplay, PaintedColoursOnScreen) {
+    CTestFrame f;
+    f.frame->SetPosition(wxPoint(0, 0));
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    auto* list = new CListBoxEBX(f.frame, 1000);
+    list->SetMinSize(wxSize(500, 120));
+    auto* table = new CColoredListCtrl(f.frame, 1069);
+    table->SetMinSize(wxSize(300, 260));
+    auto* bar = new CProgressBarPainter(f.frame, 1051);
+    bar->SetMinSize(wxSize(204, 20));
+    sizer->Add(list, 0, wxALL, 5);
+    sizer->Add(table, 0, wxALL, 5);
+    sizer->Add(bar, 0, wxALL, 5);
+    f.frame->SetSizer(sizer);
+    f.frame->Layout();
+    table->Build();
+    Task task;
+    task.name = "Photos";
+    task.colour = 0x00C0FFFF; // light yellow
+    list->SetItemHeightPx(4 * list->LineHeight());
+    list->AddItem("Photos\n/home/a\n/backup/a\n*.tmp\n01/02/26 10:00");
+    list->ItemRecord(0)->task = &task;
+    list->ItemRecord(0)->background = task.colour;
+    bar->SetValues({30, 10, 0, 60});
+    f.frame->Show();
+    f.frame->Raise();
+    PumpEvents(std::chrono::milliseconds(400));
+
+    const BarLayout layout = bar->CurrentLayout();
+    ASSERT_EQ(layout.width, (std::array<int, 4>{60, 20, 0, 120}));
+    const wxPoint barOrigin = bar->ClientToScreen(wxPoint(2, 2));
+    const wxPoint cardOrigin = list->ClientToScreen(wxPoint(0, 0));
+    const wxRect row1 = [&] {
+        wxRect r;
+        table->GetItemRect(RowSame, r);
+        r.SetPosition(table->ClientToScreen(r.GetPosition()));
+        return r;
+    }();
+    const std::vector<wxPoint> points = {
+        barOrigin + wxPoint(30, 8),                                         // same
+        barOrigin + wxPoint(70, 8),                                         // changed
+        barOrigin + wxPoint(150, 8),                                        // remaining
+        bar->ClientToScreen(wxPoint(0, 10)),                                // border
+        cardOrigin + wxPoint(250, 4 * list->LineHeight() + 2),              // card background
+        wxPoint(row1.GetRight() - 5, row1.GetTop() + row1.GetHeight() / 2), // legend row
+    };
+    std::vector<wxColour> colours;
+    ASSERT_TRUE(ScreenPixels(points, colours));
+    EXPECT_TRUE(Near(colours[0], wxColour(153, 155, 255))) << ColourText(colours[0]);
+    EXPECT_TRUE(Near(colours[1], wxColour(231, 162, 111))) << ColourText(colours[1]);
+    EXPECT_TRUE(Near(colours[2], wxColour(255, 255, 255))) << ColourText(colours[2]);
+    EXPECT_TRUE(Near(colours[3], wxColour(0, 0, 0), 40)) << ColourText(colours[3]);
+    EXPECT_TRUE(Near(colours[4], wxColour(255, 255, 192))) << ColourText(colours[4]);
+    EXPECT_TRUE(Near(colours[5], wxColour(153, 155, 255))) << ColourText(colours[5]);
+
+    // The switch words are green, right-aligned on the first line of the card.
+    std::vector<wxPoint> lineOne;
+    const int width = list->GetClientSize().GetWidth();
+    for (int x = width / 2; x < width; ++x) {
+        for (int y = 3; y < 3 + list->LineHeight(); ++y) {
+            lineOne.push_back(cardOrigin + wxPoint(x, y));
+        }
+    }
+    ASSERT_TRUE(ScreenPixels(lineOne, colours));
+    int green = 0;
+    for (const wxColour& c : colours) {
+        green += Near(c, wxColour(0, 128, 0), 30) ? 1 : 0;
+    }
+    EXPECT_GT(green, 5);
+}

@@ -1,0 +1,411 @@
+// The task editor: layout, exclusion list editing, colour choice, path completion and the
+// checks on values the job file cannot hold.
+#include "ui/edit_job_dlg.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/colordlg.h>
+#include <wx/dcclient.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/textcompleter.h>
+#include <wx/textctrl.h>
+
+#include "ui/hscroll_list_box.h"
+#include "ui/icons.h"
+#include "ui/list_box_ebx.h"
+
+namespace {
+
+const wxColour kBadField(255, 128, 128);
+
+std::string CommonProblem(const std::string& text, const char* what) {
+    if (text.find('<') != std::string::npos) {
+        return std::string("The \"<\" character can't be used in ") + what;
+    }
+    if (text.find_first_of("\r\n") != std::string::npos) {
+        return std::string("A line break can't be used in ") + what;
+    }
+    return {};
+}
+
+// Completes the typed path with the entries of the directory it names so far.
+class CPathCompleter : public wxTextCompleterSimple {
+public:
+    void GetCompletions(const wxString& prefix, wxArrayString& result) override {
+        for (const std::string& path : PathCompletions(prefix.utf8_string())) {
+            result.Add(wxString::FromUTF8(path));
+        }
+    }
+};
+
+} // namespace
+
+std::vector<std::string> PathCompletions(const std::string& typed) {
+    std::vector<std::string> result;
+    const std::size_t slash = typed.rfind('/');
+    if (slash == std::string::npos) {
+        return result;
+    }
+    const std::string directory = typed.substr(0, slash + 1);
+    const std::string start = typed.substr(slash + 1);
+    std::error_code error;
+    std::filesystem::directory_iterator it(directory, error);
+    // A huge directory is cut short rather than stalling the typing.
+    for (int seen = 0; !error && it != std::filesystem::directory_iterator() && seen < 2000;
+         it.increment(error), ++seen) {
+        const std::string name = it->path().filename().string();
+        if (name.compare(0, start.size(), start) != 0) {
+            continue;
+        }
+        std::error_code typeError;
+        result.push_back(directory + name + (it->is_directory(typeError) ? "/" : ""));
+    }
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+std::string PathProblem(const std::string& text) {
+    if (text.find('%') != std::string::npos) {
+        return "The Percent character can't be used in a path";
+    }
+    return CommonProblem(text, "a path");
+}
+
+std::string NameProblem(const std::string& text) {
+    return CommonProblem(text, "a name");
+}
+
+std::string ExclusionProblem(const std::string& text) {
+    return CommonProblem(text, "an exclusion");
+}
+
+std::vector<std::string> SplitExclusions(const std::string& text) {
+    std::vector<std::string> entries;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find(';', start);
+        std::string entry = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (!entry.empty()) {
+            entries.push_back(std::move(entry));
+        }
+        if (end == std::string::npos) {
+            return entries;
+        }
+        start = end + 1;
+    }
+}
+
+std::string JoinExclusions(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& entry : entries) {
+        if (!text.empty()) {
+            text += ';';
+        }
+        text += entry;
+    }
+    return text;
+}
+
+wxCheckBox* YEditJobDlg::AddCheck(wxWindow* parent, int id, const char* text, bool value) {
+    auto* box = new wxCheckBox(parent, id, text);
+    box->SetValue(value);
+    return box;
+}
+
+YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
+    : wxDialog(parent, wxID_ANY, "Edit task", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE), task(values),
+      colour(ColourFromTaskValue(values.colour)) {
+    SetIcons(PemoIconBundle(kIconWindow));
+    const int gap = FromDIP(6);
+    auto* outer = new wxBoxSizer(wxVERTICAL);
+    auto* group = new wxStaticBoxSizer(wxVERTICAL, this, " Task details ");
+    wxWindow* box = group->GetStaticBox();
+
+    auto* top = new wxBoxSizer(wxHORIZONTAL);
+    top->Add(AddCheck(box, IdEnabled, "Enabled", task.enabled), 0, wxALIGN_CENTRE_VERTICAL);
+    top->AddStretchSpacer();
+    top->Add(new wxButton(box, IdColour, "Colour:"), 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    swatch = new wxWindow(box, IdSwatch, wxDefaultPosition, FromDIP(wxSize(64, 24)), wxBORDER_SIMPLE);
+    swatch->SetBackgroundStyle(wxBG_STYLE_PAINT);
+    swatch->Bind(wxEVT_PAINT, [this](wxPaintEvent&) {
+        wxPaintDC dc(swatch);
+        dc.SetBrush(wxBrush(colour));
+        dc.SetPen(*wxBLACK_PEN);
+        dc.DrawRectangle(wxPoint(0, 0), swatch->GetClientSize());
+    });
+    top->Add(swatch, 0, wxALIGN_CENTRE_VERTICAL);
+    group->Add(top, 0, wxEXPAND | wxALL, gap);
+
+    auto* grid = new wxFlexGridSizer(2, gap, gap);
+    grid->AddGrowableCol(1, 1);
+    auto label = [&](const char* text) {
+        grid->Add(new wxStaticText(box, wxID_ANY, text), 0, wxALIGN_CENTRE_VERTICAL);
+    };
+    auto warningText = [&](int id, const char* text) {
+        auto* warning = new wxStaticText(box, id, text);
+        warning->SetForegroundColour(wxColour(255, 0, 0));
+        warning->Hide();
+        return warning;
+    };
+    auto edit = [&](int id, const std::string& text) {
+        auto* field = new wxTextCtrl(box, id, wxString::FromUTF8(text));
+        field->AutoComplete(new CPathCompleter);
+        return field;
+    };
+
+    label("Name:");
+    auto* nameRow = new wxBoxSizer(wxHORIZONTAL);
+    nameEdit = new wxTextCtrl(box, IdName, wxString::FromUTF8(task.name), wxDefaultPosition, FromDIP(wxSize(300, -1)));
+    nameRow->Add(nameEdit, 0, wxALIGN_CENTRE_VERTICAL);
+    nameWarning = warningText(IdNameWarning, "");
+    nameRow->Add(nameWarning, 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
+    grid->Add(nameRow, 1, wxEXPAND);
+
+    label("Source directory/file:");
+    sourceEdit = edit(IdSource, task.source);
+    grid->Add(sourceEdit, 1, wxEXPAND);
+    grid->AddSpacer(0);
+    auto* sourceRow = new wxBoxSizer(wxHORIZONTAL);
+    auto* sourceChecks = new wxBoxSizer(wxVERTICAL);
+    sourceChecks->Add(AddCheck(box, IdRecurse, "Copy all subdirectories", task.recurse));
+    sourceChecks->Add(
+        AddCheck(box, IdCheckOpen, "Check file can be opened before trying to copy it (slower)", task.checkOpen));
+    sourceRow->Add(sourceChecks, 1);
+    sourceWarning = warningText(IdSourceWarning, "The Percent character can't be used in a path");
+    sourceRow->Add(sourceWarning, 0, wxLEFT, gap);
+    grid->Add(sourceRow, 1, wxEXPAND);
+
+    label("Destination directory:");
+    destinationEdit = edit(IdDestination, task.destination);
+    grid->Add(destinationEdit, 1, wxEXPAND);
+    grid->AddSpacer(0);
+    auto* destinationRow = new wxBoxSizer(wxHORIZONTAL);
+    auto* destinationChecks = new wxBoxSizer(wxVERTICAL);
+    destinationChecks->Add(
+        AddCheck(box, IdSafeMode, "Safe Mode (never delete files/directories in the destination)", task.safeMode));
+    destinationChecks->Add(
+        AddCheck(box, IdFakeIt, "Fake It (no changes made at all, just report on actions to be taken)", task.fakeIt));
+    destinationChecks->Add(
+        AddCheck(box, IdRename, "Rename files in the destination if just the case has changed", task.rename));
+    destinationChecks->Add(AddCheck(
+        box, IdOneHour, "Consider files with exactly one hour difference as the same (DST workaround)", task.oneHour));
+    destinationRow->Add(destinationChecks, 1);
+    destinationWarning = warningText(IdDestinationWarning, "The Percent character can't be used in a path");
+    destinationRow->Add(destinationWarning, 0, wxLEFT, gap);
+    grid->Add(destinationRow, 1, wxEXPAND);
+
+    label("Exclusions:");
+    auto* exclusionRow = new wxBoxSizer(wxHORIZONTAL);
+    auto* exclusionEditing = new wxFlexGridSizer(2, gap, gap);
+    newExclusion = edit(IdNewExclusion, "");
+    newExclusion->SetMinSize(FromDIP(wxSize(260, -1)));
+    exclusionEditing->Add(newExclusion, 1, wxEXPAND);
+    addButton = new wxButton(box, IdAdd, "Add");
+    exclusionEditing->Add(addButton);
+    exclusionList = new CHScrollListBox(box, IdExclusions);
+    exclusionList->SetMinSize(FromDIP(wxSize(260, 120)));
+    exclusionEditing->Add(exclusionList, 1, wxEXPAND);
+    auto* removeColumn = new wxBoxSizer(wxVERTICAL);
+    removeColumn->Add(new wxButton(box, IdRemove, "Remove"));
+    exclusionWarning = warningText(IdExclusionWarning, "");
+    removeColumn->Add(exclusionWarning, 0, wxTOP, gap);
+    exclusionEditing->Add(removeColumn);
+    exclusionRow->Add(exclusionEditing, 0);
+    auto* attributeColumn = new wxBoxSizer(wxVERTICAL);
+    attributeColumn->Add(AddCheck(box, IdExcludeHidden, "Exclude Hidden files", task.excludeHidden));
+    attributeColumn->Add(AddCheck(box, IdExcludeSystem, "Exclude System files", task.excludeSystem));
+    attributeColumn->Add(AddCheck(box, IdExcludeHiddenDirs, "Exclude Hidden directories", task.excludeHiddenDirs));
+    attributeColumn->Add(AddCheck(box, IdExcludeSystemDirs, "Exclude System directories", task.excludeSystemDirs));
+    auto* examples = new wxStaticText(box, wxID_ANY,
+                                      "Examples:\n"
+                                      "   *.tmp\t\t\t- exclude files with .tmp at the end\n"
+                                      "\t\t\t   wildcards can be used at start/end\n"
+                                      "   /home/me/backup/temp\t- exclude directory\n"
+                                      "   /home/me/backup/2012*\t- exclude files/path with wildcard\n"
+                                      "   \\data/tmp\t\t- exclude file/path, relative to the source");
+    attributeColumn->Add(examples, 0, wxTOP, gap);
+    // Never shown, but exchanged so that a task's setting survives editing.
+    auto* onlyIfNewer =
+        AddCheck(box, IdOnlyIfNewer, "Only copy if source is newer, or destination does not exist", task.onlyIfNewer);
+    onlyIfNewer->Hide();
+    attributeColumn->Add(onlyIfNewer);
+    exclusionRow->Add(attributeColumn, 1, wxLEFT, 2 * gap);
+    grid->Add(exclusionRow, 1, wxEXPAND);
+    group->Add(grid, 1, wxEXPAND | wxALL, gap);
+    outer->Add(group, 1, wxEXPAND | wxALL, gap);
+
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->AddStretchSpacer();
+    okButton = new wxButton(this, wxID_OK, "OK");
+    okButton->SetDefault();
+    buttons->Add(okButton, 0, wxRIGHT, gap);
+    buttons->Add(new wxButton(this, wxID_CANCEL, "Cancel"));
+    outer->Add(buttons, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+
+    for (const std::string& entry : SplitExclusions(task.exclusions)) {
+        exclusionList->AddString(entry);
+    }
+
+    colourPicker = [this](wxColour& chosen) {
+        wxColourData data;
+        data.SetChooseFull(true);
+        data.SetColour(chosen);
+        wxColourDialog dialog(this, &data);
+        if (dialog.ShowModal() != wxID_OK) {
+            return false;
+        }
+        chosen = dialog.GetColourData().GetColour();
+        return true;
+    };
+
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { AddExclusion(); }, IdAdd);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { RemoveExclusion(); }, IdRemove);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { PickColour(); }, IdColour);
+    Bind(wxEVT_BUTTON, &YEditJobDlg::OnOk, this, wxID_OK);
+    Bind(
+        wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { CopyExclusionToEntry(); }, IdExclusions);
+    for (wxTextCtrl* field : {nameEdit, sourceEdit, destinationEdit, newExclusion}) {
+        field->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { CheckFields(); });
+    }
+    exclusionList->Bind(wxEVT_KEY_DOWN, [this](wxKeyEvent& event) {
+        if (event.GetKeyCode() == WXK_DELETE || event.GetKeyCode() == WXK_NUMPAD_DELETE) {
+            DeleteExclusionKey();
+        } else {
+            event.Skip();
+        }
+    });
+    Bind(wxEVT_CHAR_HOOK, [](wxKeyEvent& event) {
+        if (event.GetKeyCode() != WXK_F1) {
+            event.Skip();
+        }
+    });
+
+    SetSizerAndFit(outer);
+    CheckFields();
+    CentreOnParent();
+}
+
+wxColour YEditJobDlg::Colour() const {
+    return colour;
+}
+
+void YEditJobDlg::AddExclusion() {
+    const wxString text = newExclusion->GetValue();
+    if (!text.empty() && exclusionOk) {
+        exclusionList->AddString(text.utf8_string());
+    }
+    newExclusion->SelectAll();
+    newExclusion->ShowPosition(newExclusion->GetLastPosition());
+    newExclusion->SetFocus();
+}
+
+void YEditJobDlg::RemoveExclusion() {
+    const int selected = exclusionList->GetSelection();
+    if (selected == wxNOT_FOUND) {
+        return;
+    }
+    exclusionList->DeleteString(selected);
+    const int count = static_cast<int>(exclusionList->GetCount());
+    if (count > 0) {
+        exclusionList->SetSelection(selected < count ? selected : count - 1);
+    }
+}
+
+void YEditJobDlg::DeleteExclusionKey() {
+    const int selected = exclusionList->GetSelection();
+    if (selected == wxNOT_FOUND) {
+        return;
+    }
+    exclusionList->DeleteString(selected);
+    if (selected < static_cast<int>(exclusionList->GetCount())) {
+        exclusionList->SetSelection(selected);
+    }
+}
+
+void YEditJobDlg::CopyExclusionToEntry() {
+    const int selected = exclusionList->GetSelection();
+    if (selected != wxNOT_FOUND) {
+        newExclusion->SetValue(exclusionList->GetString(static_cast<unsigned>(selected)));
+    }
+}
+
+void YEditJobDlg::PickColour() {
+    wxColour chosen = colour;
+    if (colourPicker && colourPicker(chosen) && chosen.IsOk()) {
+        colour = wxColour(chosen.Red(), chosen.Green(), chosen.Blue());
+        swatch->Refresh();
+    }
+}
+
+void YEditJobDlg::CheckOne(wxTextCtrl* field, wxStaticText* warning, const std::string& problem, bool& ok) {
+    const bool nowOk = problem.empty();
+    if (!nowOk) {
+        warning->SetLabel(wxString::FromUTF8(problem));
+    }
+    if (nowOk != ok || warning->IsShown() == nowOk) {
+        ok = nowOk;
+        field->SetBackgroundColour(ok ? wxNullColour : kBadField);
+        field->Refresh();
+        warning->Show(!ok);
+        Layout();
+    }
+}
+
+void YEditJobDlg::CheckFields() {
+    CheckOne(nameEdit, nameWarning, NameProblem(nameEdit->GetValue().utf8_string()), nameOk);
+    CheckOne(sourceEdit, sourceWarning, PathProblem(sourceEdit->GetValue().utf8_string()), sourceOk);
+    CheckOne(destinationEdit, destinationWarning, PathProblem(destinationEdit->GetValue().utf8_string()),
+             destinationOk);
+    CheckOne(newExclusion, exclusionWarning, ExclusionProblem(newExclusion->GetValue().utf8_string()), exclusionOk);
+    addButton->Enable(exclusionOk);
+    okButton->Enable(sourceOk && destinationOk && nameOk && exclusionOk);
+}
+
+bool YEditJobDlg::ReadBack() {
+    CheckFields();
+    if (!okButton->IsEnabled()) {
+        return false;
+    }
+    std::vector<std::string> entries;
+    for (unsigned i = 0; i < exclusionList->GetCount(); ++i) {
+        entries.push_back(exclusionList->GetString(i).utf8_string());
+    }
+    task.exclusions = JoinExclusions(entries);
+    task.name = nameEdit->GetValue().utf8_string();
+    task.source = sourceEdit->GetValue().utf8_string();
+    task.destination = destinationEdit->GetValue().utf8_string();
+    auto checked = [this](int id) {
+        auto* box = dynamic_cast<wxCheckBox*>(FindWindow(id));
+        return box && box->GetValue();
+    };
+    task.enabled = checked(IdEnabled);
+    task.recurse = checked(IdRecurse);
+    task.safeMode = checked(IdSafeMode);
+    task.checkOpen = checked(IdCheckOpen);
+    task.fakeIt = checked(IdFakeIt);
+    task.excludeHidden = checked(IdExcludeHidden);
+    task.excludeSystem = checked(IdExcludeSystem);
+    task.excludeHiddenDirs = checked(IdExcludeHiddenDirs);
+    task.excludeSystemDirs = checked(IdExcludeSystemDirs);
+    task.onlyIfNewer = checked(IdOnlyIfNewer);
+    task.rename = checked(IdRename);
+    task.oneHour = checked(IdOneHour);
+    task.colour = static_cast<std::uint32_t>(colour.Red()) | (static_cast<std::uint32_t>(colour.Green()) << 8) |
+                  (static_cast<std::uint32_t>(colour.Blue()) << 16);
+    return true;
+}
+
+void YEditJobDlg::OnOk(wxCommandEvent&) {
+    if (ReadBack()) {
+        EndModal(wxID_OK);
+    }
+}

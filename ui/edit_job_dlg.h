@@ -1,0 +1,113 @@
+// YEditJobDlg: the modal editor of one task, with the exclusion list, the colour swatch, path
+// completion and the checks that keep values the job file cannot hold from being confirmed.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <wx/colour.h>
+#include <wx/dialog.h>
+
+#include "model/task.h"
+
+class wxButton;
+class wxCheckBox;
+class wxStaticText;
+class wxTextCtrl;
+class wxWindow;
+class CHScrollListBox;
+
+// The warning for a value that cannot be confirmed, or "" when it is fine. Paths refuse "%"; every
+// field refuses "<" and line breaks, which the job file cannot hold inside a value.
+std::string PathProblem(const std::string& text);
+std::string NameProblem(const std::string& text);
+std::string ExclusionProblem(const std::string& text);
+
+// The completions offered for a typed path: the entries of the directory it names so far that
+// begin with the typed rest, directories with a trailing "/", sorted.
+std::vector<std::string> PathCompletions(const std::string& typed);
+
+// Splits "a;;b;" into its non-empty entries and joins entries back with ";".
+std::vector<std::string> SplitExclusions(const std::string& text);
+std::string JoinExclusions(const std::vector<std::string>& entries);
+
+class YEditJobDlg : public wxDialog {
+public:
+    enum ControlId : int {
+        IdAdd = 1001,
+        IdRemove = 1002,
+        IdColour = 1003,
+        IdName = 1008,
+        IdSource = 1009,
+        IdDestination = 1010,
+        IdEnabled = 1013,
+        IdRecurse = 1014,
+        IdSafeMode = 1015,
+        IdCheckOpen = 1016,
+        IdNewExclusion = 1025,
+        IdExclusions = 1026,
+        IdFakeIt = 1036,
+        IdExcludeHidden = 1037,
+        IdExcludeSystem = 1038,
+        IdSwatch = 1039,
+        IdExcludeHiddenDirs = 1040,
+        IdExcludeSystemDirs = 1041,
+        IdOnlyIfNewer = 1043,
+        IdRename = 1049,
+        IdSourceWarning = 1071,
+        IdDestinationWarning = 1072,
+        IdOneHour = 1073,
+        IdNameWarning = 1074,
+        IdExclusionWarning = 1075
+    };
+
+    // The fields are filled from values; lastRun is carried through untouched.
+    YEditJobDlg(wxWindow* parent, const Task& values);
+
+    // The editor's fields after OK (exclusions joined from the list, text left in the entry
+    // field dropped).
+    const Task& Values() const { return task; }
+
+    // Commands, callable directly by the window and by tests.
+    void AddExclusion();
+    void RemoveExclusion();
+    void DeleteExclusionKey();
+    void CopyExclusionToEntry();
+    void PickColour();
+    // Re-runs the field checks: tints, warnings, and whether OK may be pressed.
+    void CheckFields();
+    // Reads the controls into the fields as OK does; false while a field is refused.
+    bool ReadBack();
+
+    bool SourceOk() const { return sourceOk; }
+    bool DestinationOk() const { return destinationOk; }
+    wxColour Colour() const;
+
+    // Chooses a colour starting from the current one; replaceable in tests.
+    std::function<bool(wxColour&)> colourPicker;
+
+private:
+    wxCheckBox* AddCheck(wxWindow* parent, int id, const char* text, bool value);
+    void OnOk(wxCommandEvent& event);
+    void CheckOne(wxTextCtrl* field, wxStaticText* warning, const std::string& problem, bool& ok);
+
+    Task task;
+    wxTextCtrl* nameEdit = nullptr;
+    wxTextCtrl* sourceEdit = nullptr;
+    wxTextCtrl* destinationEdit = nullptr;
+    wxTextCtrl* newExclusion = nullptr;
+    CHScrollListBox* exclusionList = nullptr;
+    wxStaticText* nameWarning = nullptr;
+    wxStaticText* sourceWarning = nullptr;
+    wxStaticText* destinationWarning = nullptr;
+    wxStaticText* exclusionWarning = nullptr;
+    wxButton* addButton = nullptr;
+    wxButton* okButton = nullptr;
+    wxWindow* swatch = nullptr;
+    wxColour colour;
+    bool sourceOk = true;
+    bool destinationOk = true;
+    bool nameOk = true;
+    bool exclusionOk = true;
+};

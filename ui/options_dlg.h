@@ -1,0 +1,30 @@
+// YOptionsDlg: the four settings a user can change (compact list, counting, keep-awake, debug).
+#pragma once
+
+#include <wx/dialog.h>
+
+class wxCheckBox;
+class wxChoice;
+
+class YOptionsDlg : public wxDialog {
+public:
+    enum ControlId : int { IdCompactView = 1014, IdCountAtStart = 1015, IdDebug = 1016, IdKeepAwake = 1070 };
+
+    // The caller sets the fields before TransferDataToWindow (called by ShowModal) and reads
+    // them after OK.
+    explicit YOptionsDlg(wxWindow* parent);
+
+    bool compactView = false;
+    bool countAtStart = false;
+    int stayAwakeMethod = 1; // combo index; -1 when nothing is selected
+    bool debug = false;
+
+    bool TransferDataToWindow() override;
+    bool TransferDataFromWindow() override;
+
+private:
+    wxCheckBox* compactBox = nullptr;
+    wxCheckBox* countBox = nullptr;
+    wxCheckBox* debugBox = nullptr;
+    wxChoice* keepAwake = nullptr;
+};
