@@ -7,8 +7,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -71,4 +75,29 @@ std::vector<std::string> ListDirectory(const std::string& path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+int RunAsNobody(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) {
+        return -1;
+    }
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 && geteuid() == 0) {
+            _exit(255);
+        }
+        if ((getegid() == 0 && setgid(65534) != 0) || (geteuid() == 0 && setuid(65534) != 0)) {
+            _exit(255);
+        }
+        _exit(body());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) == 255) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+void OpenToEveryone(const std::string& path) {
+    chmod(path.c_str(), 0755);
 }

@@ -2,6 +2,7 @@
 // and helpers to write and read whole files as bytes.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,3 +31,10 @@ bool FileExists(const std::string& path);
 void MakeDirectories(const std::string& path);
 // Names in the directory, sorted, without "." and "..".
 std::vector<std::string> ListDirectory(const std::string& path);
+// Runs body in a forked child under the unprivileged uid/gid 65534 and returns its exit status
+// (body's result), or -1 when the child could not drop privileges or died. Tests run as root in
+// CI, where permission bits refuse nothing; this is how a refusal is tested. The body must not
+// use GoogleTest assertions (they would not reach the parent).
+int RunAsNobody(const std::function<int()>& body);
+// Makes path readable and searchable by everyone (TempDir starts private to its owner).
+void OpenToEveryone(const std::string& path);

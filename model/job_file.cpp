@@ -1,0 +1,168 @@
+// Reading and writing the .job format: one task per line of tagged fields.
+#include "model/job_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+
+#include "model/replace_file.h"
+#include "model/stdio_file_ex.h"
+#include "util/texts.h"
+
+namespace {
+
+constexpr std::size_t kMessageTextLimit = 255;
+
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+void StoreField(const std::string& tag, const std::string& value, Task& task) {
+    const bool flag = value == "1";
+    if (tag == "<NAME>") {
+        task.name = value;
+    } else if (tag == "<SRC>") {
+        task.source = value;
+    } else if (tag == "<DST>") {
+        task.destination = value;
+    } else if (tag == "<EXC>") {
+        task.exclusions = value;
+    } else if (tag == "<ENA>") {
+        task.enabled = flag;
+    } else if (tag == "<SAFEMODE>") {
+        task.safeMode = flag;
+    } else if (tag == "<RECURSE>") {
+        task.recurse = flag;
+    } else if (tag == "<CHECKOPEN>") {
+        task.checkOpen = flag;
+    } else if (tag == "<LASTRUN>") {
+        task.lastRun = IntFromText(value);
+    } else if (tag == "<FAKEIT>") {
+        task.fakeIt = flag;
+    } else if (tag == "<RENAME>") {
+        task.rename = flag;
+    } else if (tag == "<EXCLUDEHIDDEN>") {
+        task.excludeHidden = flag;
+    } else if (tag == "<EXCLUDESYSTEM>") {
+        task.excludeSystem = flag;
+    } else if (tag == "<EXCLUDEHIDDENDIRS>") {
+        task.excludeHiddenDirs = flag;
+    } else if (tag == "<EXCLUDESYSTEMDIRS>") {
+        task.excludeSystemDirs = flag;
+    } else if (tag == "<ONLYIFNEWER>") {
+        task.onlyIfNewer = flag;
+    } else if (tag == "<COLOUR>") {
+        task.colour = static_cast<std::uint32_t>(IntFromText(value));
+    } else if (tag == "<ONEHOUR>") {
+        task.oneHour = flag;
+    }
+}
+
+std::string Failure(const char* prefix, const std::string& path, const CFileException& e) {
+    return prefix + path + "\n\n" + LeadingCharacters(e.ErrorText(), kMessageTextLimit);
+}
+
+} // namespace
+
+void ParseJobLine(const std::string& line, Task& task) {
+    std::size_t pos = 0;
+    while (pos < line.size() && line[pos] == '<') {
+        const std::size_t close = line.find('>', pos);
+        if (close == std::string::npos) {
+            // A "<" without ">" ends the line's fields; what was read so far stays.
+            return;
+        }
+        const std::string tag = Upper(line.substr(pos, close + 1 - pos));
+        const std::size_t valueStart = close + 1;
+        std::size_t next = line.find('<', valueStart);
+        if (next == std::string::npos) {
+            next = line.size();
+        }
+        StoreField(tag, line.substr(valueStart, next - valueStart), task);
+        pos = next;
+    }
+}
+
+std::string JobLine(const Task& t) {
+    const auto b = [](bool value) { return value ? "1" : "0"; };
+    std::string line;
+    line.reserve(256 + t.name.size() + t.source.size() + t.destination.size() + t.exclusions.size());
+    line += "<NAME>" + t.name;
+    line += "<SRC>" + t.source;
+    line += "<DST>" + t.destination;
+    line += "<EXC>" + t.exclusions;
+    line += std::string("<ENA>") + b(t.enabled);
+    line += std::string("<SAFEMODE>") + b(t.safeMode);
+    line += std::string("<RECURSE>") + b(t.recurse);
+    line += std::string("<CHECKOPEN>") + b(t.checkOpen);
+    line += "<LASTRUN>" + std::to_string(t.lastRun);
+    line += std::string("<FAKEIT>") + b(t.fakeIt);
+    line += std::string("<RENAME>") + b(t.rename);
+    line += std::string("<EXCLUDEHIDDEN>") + b(t.excludeHidden);
+    line += std::string("<EXCLUDESYSTEM>") + b(t.excludeSystem);
+    line += std::string("<EXCLUDEHIDDENDIRS>") + b(t.excludeHiddenDirs);
+    line += std::string("<EXCLUDESYSTEMDIRS>") + b(t.excludeSystemDirs);
+    line += std::string("<ONLYIFNEWER>") + b(t.onlyIfNewer);
+    line += "<COLOUR>" + std::to_string(static_cast<std::int32_t>(t.colour));
+    line += std::string("<ONEHOUR>") + b(t.oneHour);
+    line += "\n";
+    return line;
+}
+
+bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMessagePort& messages) {
+    tasks.clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        // A job that is not there is an empty job; one we cannot even look at is worth a word.
+        if (errno != ENOENT && errno != ENOTDIR) {
+            messages.MessageBox(Failure("Error reading ", path, CFileException::FromErrno(errno, path)));
+        }
+        return false;
+    }
+    CStdioFileEx file;
+    CFileException error;
+    if (!file.Open(path, CStdioFileEx::modeRead, &error)) {
+        messages.MessageBox(Failure("Error reading ", path, error));
+        return false;
+    }
+    try {
+        std::string line;
+        while (file.ReadString(line)) {
+            if (line.empty() || line[0] != '<') {
+                continue;
+            }
+            auto task = std::make_unique<Task>();
+            ParseJobLine(line, *task);
+            tasks.push_back(std::move(task));
+        }
+        file.Close();
+    } catch (const CFileException& e) {
+        messages.MessageBox(Failure("Error reading ", path, e));
+        return false;
+    }
+    jobPath = path;
+    return true;
+}
+
+bool SaveJob(const std::string& path, const TaskList& tasks, std::string& jobPath, IMessagePort& messages) {
+    try {
+        ReplaceFile(path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
+                    [&](CStdioFileEx& file) {
+                        for (const auto& task : tasks) {
+                            if (task) {
+                                file.WriteString(JobLine(*task));
+                            }
+                        }
+                    });
+    } catch (const CFileException& e) {
+        messages.MessageBox(Failure("Error saving ", path, e));
+        return false;
+    }
+    jobPath = path;
+    return true;
+}

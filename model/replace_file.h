@@ -1,0 +1,14 @@
+// ReplaceFile: writes a file the user cares about through a temporary file in the same directory
+// that is renamed over the old one, so a failure part-way never costs the old content.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "model/stdio_file_ex.h"
+
+// Opens a fresh temporary sibling of path with `flags` (create and write are added), lets
+// `write` fill it, forces it to disk and renames it over path (through a symbolic link, onto the
+// link's target). The new file keeps the old one's permission bits. On any failure throws
+// CFileException naming path; the temporary file is removed and the old file is untouched.
+void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write);

@@ -1,0 +1,179 @@
+// Loading and saving the six program settings in "pemo.ini" or the per-user settings file.
+#include "model/settings.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <sys/stat.h>
+
+#include "model/replace_file.h"
+#include "model/stdio_file_ex.h"
+#include "util/texts.h"
+
+namespace {
+
+constexpr std::size_t kMessageTextLimit = 255;
+// Per-user values hold at most this many characters, as the original store's 16-byte buffers did.
+constexpr std::size_t kUserValueLimit = 7;
+
+void StoreValue(Settings& s, std::string_view name, int value) {
+    if (name == "compactview") {
+        s.compactView = value == 1;
+    } else if (name == "countatstart") {
+        s.countAtStart = value == 1;
+    } else if (name == "width") {
+        s.windowWidth = value;
+    } else if (name == "height") {
+        s.windowHeight = value;
+    } else if (name == "stayawakemethod") {
+        s.stayAwakeMethod = value;
+    } else if (name == "debug") {
+        s.debug = value == 1;
+    }
+}
+
+void ReadIniLine(Settings& s, const std::string& line) {
+    static constexpr std::string_view kNames[] = {"compactview", "countatstart",    "width",
+                                                  "height",      "stayawakemethod", "debug"};
+    for (std::string_view name : kNames) {
+        if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=') {
+            StoreValue(s, name, IntFromText(std::string_view(line).substr(name.size() + 1)));
+            return;
+        }
+    }
+}
+
+std::string Trimmed(std::string_view text) {
+    const std::size_t begin = text.find_first_not_of(" \t");
+    if (begin == std::string_view::npos) {
+        return "";
+    }
+    const std::size_t end = text.find_last_not_of(" \t");
+    return std::string(text.substr(begin, end + 1 - begin));
+}
+
+bool LoadUserStore(Settings& s, const std::string& path) {
+    if (path.empty()) {
+        return false;
+    }
+    CStdioFileEx file;
+    if (!file.Open(path, CStdioFileEx::modeRead)) {
+        return false;
+    }
+    try {
+        std::string line;
+        while (file.ReadString(line)) {
+            const std::size_t eq = line.find('=');
+            if (eq == std::string::npos) {
+                continue;
+            }
+            const std::string value = line.substr(eq + 1);
+            if (LeadingCharacters(value, kUserValueLimit).size() != value.size()) {
+                continue; // a value too long for the store is left out
+            }
+            StoreValue(s, Trimmed(std::string_view(line).substr(0, eq)), IntFromText(value));
+        }
+    } catch (const CFileException&) {
+        // Registry-like store: failures are silent and what was read stays.
+    }
+    return true;
+}
+
+std::string ParentOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+bool MakeParents(const std::string& dir) {
+    if (dir.empty()) {
+        return true;
+    }
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    if (!MakeParents(ParentOf(dir))) {
+        return false;
+    }
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+} // namespace
+
+std::string DefaultUserSettingsPath() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    std::string base;
+    // A relative XDG_CONFIG_HOME is invalid and to be ignored.
+    if (xdg && xdg[0] == '/') {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+        base = std::string(home) + "/.config";
+    } else {
+        return "";
+    }
+    return base + "/Vexal/pemo.conf";
+}
+
+std::string IniFilePath(const std::string& iniDirectory) {
+    if (iniDirectory.empty()) {
+        return "pemo.ini";
+    }
+    return iniDirectory.back() == '/' ? iniDirectory + "pemo.ini" : iniDirectory + "/pemo.ini";
+}
+
+void LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
+                  IMessagePort& /*messages*/) {
+    settings.useIniFile = false;
+    CStdioFileEx file;
+    if (file.Open(IniFilePath(iniDirectory), CStdioFileEx::modeRead)) {
+        try {
+            std::string line;
+            while (file.ReadString(line)) {
+                ReadIniLine(settings, line);
+            }
+            settings.useIniFile = true;
+            file.Close();
+            return;
+        } catch (const CFileException&) {
+            // Unreported: the values read so far stay, and the per-user store is read next.
+            settings.useIniFile = false;
+        }
+    }
+    LoadUserStore(settings, userStorePath);
+}
+
+bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
+                  IMessagePort& messages) {
+    const int values[] = {settings.compactView ? 1 : 0, settings.countAtStart ? 1 : 0, settings.windowWidth,
+                          settings.windowHeight,        settings.stayAwakeMethod,      settings.debug ? 1 : 0};
+    static constexpr const char* kNames[] = {"compactview", "countatstart",    "width",
+                                             "height",      "stayawakemethod", "debug"};
+    if (settings.useIniFile) {
+        const std::string path = IniFilePath(iniDirectory);
+        try {
+            ReplaceFile(path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
+                        [&](CStdioFileEx& file) {
+                            for (int i = 0; i < 6; ++i) {
+                                file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\r\n");
+                            }
+                        });
+        } catch (const CFileException& e) {
+            messages.MessageBox("Error saving pemo.ini\n\n" + LeadingCharacters(e.ErrorText(), kMessageTextLimit));
+            return false;
+        }
+        return true;
+    }
+    if (userStorePath.empty() || !MakeParents(ParentOf(userStorePath))) {
+        return false;
+    }
+    try {
+        ReplaceFile(userStorePath, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite, [&](CStdioFileEx& file) {
+            for (int i = 0; i < 6; ++i) {
+                file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\n");
+            }
+        });
+    } catch (const CFileException&) {
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,32 @@
+// The settings store: "pemo.ini" in a given directory when it exists, else the per-user file
+// $XDG_CONFIG_HOME/Vexal/pemo.conf (default ~/.config/Vexal/pemo.conf).
+#pragma once
+
+#include <string>
+
+#include "model/message_port.h"
+
+struct Settings {
+    bool compactView = false;
+    bool countAtStart = false;
+    int windowWidth = -1;
+    int windowHeight = -1;
+    int stayAwakeMethod = 1;
+    bool debug = false;
+    bool useIniFile = false; // loaded from "pemo.ini", so saved there; not stored itself
+};
+
+// The per-user store's path; empty when neither $XDG_CONFIG_HOME nor $HOME gives a place.
+std::string DefaultUserSettingsPath();
+// "pemo.ini" in iniDirectory (empty: the current directory).
+std::string IniFilePath(const std::string& iniDirectory);
+
+// Reads "pemo.ini" if it opens (useIniFile = true), else the per-user file; a missing or unreadable
+// store keeps the current values. Nothing is reported: a settings file is never worth a box.
+void LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
+                  IMessagePort& messages);
+// Writes to the store the settings came from, each through a temporary file and a rename. A
+// failure to write "pemo.ini" is reported through messages; a per-user store that cannot be
+// written saves nothing, silently. True when the settings were saved.
+bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
+                  IMessagePort& messages);

@@ -1,0 +1,640 @@
+// CStdioFileEx over a POSIX descriptor: UTF-16LE with byte-order mark or the locale's 8-bit text,
+// converted to and from UTF-8; and the file exception with its texts.
+#include "model/stdio_file_ex.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <new>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";
+
+// One code point of UTF-8 at text[i], advancing i; -1 (and one byte) for anything malformed:
+// bad lead or continuation bytes, overlong forms, surrogates, values beyond U+10FFFF.
+long DecodeUtf8(const std::string& text, std::size_t& i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) {
+        ++i;
+        return lead;
+    }
+    int length = 0;
+    long value = 0;
+    long minimum = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        value = lead & 0x1F;
+        minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        value = lead & 0x0F;
+        minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        value = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        ++i;
+        return -1;
+    }
+    if (i + static_cast<std::size_t>(length) > text.size()) {
+        ++i;
+        return -1;
+    }
+    for (int k = 1; k < length; ++k) {
+        const unsigned char c = byte(i + static_cast<std::size_t>(k));
+        if ((c & 0xC0) != 0x80) {
+            ++i;
+            return -1;
+        }
+        value = (value << 6) | (c & 0x3F);
+    }
+    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        ++i;
+        return -1;
+    }
+    i += static_cast<std::size_t>(length);
+    return value;
+}
+
+void AppendUtf8(std::string& out, unsigned long cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Valid UTF-8 of text, each malformed byte replaced by `replacement`.
+std::string SanitiseUtf8(const std::string& text, const std::string& replacement) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t start = i;
+        const long cp = DecodeUtf8(text, i);
+        if (cp < 0) {
+            out += replacement;
+        } else {
+            out.append(text, start, i - start);
+        }
+    }
+    return out;
+}
+
+bool IsUtf8Name(const std::string& charset) {
+    std::string name;
+    for (char c : charset) {
+        if (c != '-' && c != '_') {
+            name.push_back(static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c));
+        }
+    }
+    return name == "UTF8";
+}
+
+// Converts with iconv; `onBad` is called for input it cannot take and returns how many input
+// bytes to skip, having appended its replacement to the output.
+template <typename OnBad>
+bool Iconv(const std::string& from, const std::string& to, const std::string& input, std::string& output, OnBad onBad) {
+    iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) {
+        return false;
+    }
+    output.clear();
+    std::string chunk(input.size() * 4 + 16, '\0');
+    std::size_t inPos = 0;
+    while (inPos < input.size()) {
+        char* in = const_cast<char*>(input.data()) + inPos;
+        std::size_t inLeft = input.size() - inPos;
+        char* out = chunk.data();
+        std::size_t outLeft = chunk.size();
+        const std::size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
+        const int err = errno;
+        output.append(chunk.data(), chunk.size() - outLeft);
+        inPos = input.size() - inLeft;
+        if (result == static_cast<std::size_t>(-1)) {
+            if (err == E2BIG) {
+                continue;
+            }
+            inPos += onBad(inPos, output);
+        }
+    }
+    iconv_close(cd);
+    return true;
+}
+
+} // namespace
+
+std::string Utf8ToUtf16Le(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size() * 2);
+    const auto unit = [&](unsigned long u) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    };
+    for (std::size_t i = 0; i < utf8.size();) {
+        long cp = DecodeUtf8(utf8, i);
+        if (cp < 0) {
+            cp = 0xFFFD;
+        }
+        const auto value = static_cast<unsigned long>(cp);
+        if (value >= 0x10000) {
+            unit(0xD800 + ((value - 0x10000) >> 10));
+            unit(0xDC00 + ((value - 0x10000) & 0x3FF));
+        } else {
+            unit(value);
+        }
+    }
+    return out;
+}
+
+std::string Utf16LeToUtf8(const std::u16string& units) {
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const unsigned long u = units[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (static_cast<unsigned long>(units[i + 1]) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            out += kReplacementUtf8;
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+// ---- CFileException ------------------------------------------------------------------------
+
+CFileException::CFileException(int cause_, int osError_, std::string fileName_)
+    : cause(cause_), osError(osError_), fileName(std::move(fileName_)) {}
+
+int CFileException::CauseFromErrno(int osError) {
+    switch (osError) {
+    case 0:
+        return none;
+    case ENOENT:
+        return fileNotFound;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP:
+        return badPath;
+    case EMFILE:
+    case ENFILE:
+        return tooManyOpenFiles;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+    case EEXIST:
+        return accessDenied;
+    case EBADF:
+        return invalidFile;
+    case EMLINK:
+        return directoryFull;
+    case ESPIPE:
+    case EOVERFLOW:
+        return badSeek;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+        return hardIO;
+    case EWOULDBLOCK:
+    case EBUSY:
+    case ETXTBSY:
+        return sharingViolation;
+    case EDEADLK:
+    case ENOLCK:
+        return lockViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return diskFull;
+    default:
+        return genericException;
+    }
+}
+
+CFileException CFileException::FromErrno(int osError, const std::string& fileName) {
+    return CFileException(CauseFromErrno(osError), osError, fileName);
+}
+
+std::string CFileException::ErrorText() const {
+    const char* pattern = "An unknown error occurred while accessing %1.";
+    switch (cause) {
+    case none:
+        pattern = "No error occurred.";
+        break;
+    case fileNotFound:
+        pattern = "%1 was not found.";
+        break;
+    case badPath:
+        pattern = "%1 contains an invalid path.";
+        break;
+    case tooManyOpenFiles:
+        pattern = "%1 could not be opened because there are too many open files.";
+        break;
+    case accessDenied:
+        pattern = "Access to %1 was denied.";
+        break;
+    case invalidFile:
+        pattern = "An invalid file handle was associated with %1.";
+        break;
+    case removeCurrentDir:
+        pattern = "%1 could not be removed because it is the current directory.";
+        break;
+    case directoryFull:
+        pattern = "%1 could not be created because the directory is full.";
+        break;
+    case badSeek:
+        pattern = "Seek failed on %1";
+        break;
+    case hardIO:
+        pattern = "A hardware I/O error was reported while accessing %1.";
+        break;
+    case sharingViolation:
+        pattern = "A sharing violation occurred while accessing %1.";
+        break;
+    case lockViolation:
+        pattern = "A locking violation occurred while accessing %1.";
+        break;
+    case diskFull:
+        pattern = "Disk full while accessing %1.";
+        break;
+    case endOfFile:
+        pattern = "An attempt was made to access %1 past its end.";
+        break;
+    default:
+        break;
+    }
+    std::string text = pattern;
+    const std::size_t at = text.find("%1");
+    if (at != std::string::npos) {
+        text.replace(at, 2, fileName);
+    }
+    return text;
+}
+
+const char* CFileException::what() const noexcept {
+    try {
+        whatText = ErrorText();
+        return whatText.c_str();
+    } catch (...) {
+        return "file error";
+    }
+}
+
+// ---- CStdioFileEx --------------------------------------------------------------------------
+
+CStdioFileEx::CStdioFileEx() = default;
+
+CStdioFileEx::~CStdioFileEx() {
+    if (fd >= 0) {
+        ::close(fd);
+    }
+}
+
+void CStdioFileEx::ThrowErrno(int osError) const {
+    throw CFileException::FromErrno(osError, filePath);
+}
+
+bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException* error) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    readPos = readEnd = 0;
+    position = 0;
+    filePath = path;
+    isUnicodeText = (flags & modeWriteUnicode) != 0;
+    // Line ends are never translated.
+    flags = (flags & ~static_cast<unsigned>(typeText)) | typeBinary;
+    openFlags = flags;
+
+    int oflags = O_CLOEXEC;
+    switch (flags & 3u) {
+    case modeWrite:
+        oflags |= O_WRONLY;
+        break;
+    case modeReadWrite:
+        oflags |= O_RDWR;
+        break;
+    default:
+        oflags |= O_RDONLY;
+        break;
+    }
+    if (flags & modeCreate) {
+        oflags |= O_CREAT;
+    }
+    const auto fail = [&](int osError) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        if (error) {
+            *error = CFileException::FromErrno(osError, path);
+        }
+        return false;
+    };
+
+    fd = ::open(path.c_str(), oflags, 0666);
+    if (fd < 0) {
+        return fail(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return fail(errno);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        return fail(EISDIR);
+    }
+    if ((flags & shareExclusive) && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return fail(errno);
+    }
+    // Truncated only now, so that a file someone else holds is not emptied by a refused open.
+    if ((flags & modeCreate) && !(flags & modeNoTruncate) && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
+        return fail(errno);
+    }
+    if (!(flags & (modeCreate | modeWrite))) {
+        unsigned char bom[2] = {0, 0};
+        ssize_t n;
+        do {
+            n = ::pread(fd, bom, 2, 0);
+        } while (n < 0 && errno == EINTR);
+        isUnicodeText = n == 2 && bom[0] == 0xFF && bom[1] == 0xFE;
+        checkBomOnRead = true;
+    }
+    return true;
+}
+
+bool CStdioFileEx::Fill() {
+    if (readBuffer.size() < kReadChunk) {
+        readBuffer.resize(kReadChunk);
+    }
+    ssize_t n;
+    do {
+        n = ::read(fd, readBuffer.data(), readBuffer.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        ThrowErrno(errno);
+    }
+    readPos = 0;
+    readEnd = static_cast<std::size_t>(n);
+    position += static_cast<std::uint64_t>(n);
+    return n > 0;
+}
+
+void CStdioFileEx::DropReadBuffer() {
+    if (readPos < readEnd) {
+        const std::uint64_t logical = GetPosition();
+        if (::lseek(fd, static_cast<off_t>(logical), SEEK_SET) < 0) {
+            ThrowErrno(errno);
+        }
+        position = logical;
+    }
+    readPos = readEnd = 0;
+}
+
+bool CStdioFileEx::ReadString(std::string& line) {
+    line.clear();
+    if (fd < 0) {
+        ThrowErrno(EBADF);
+    }
+    try {
+        if (checkBomOnRead && isUnicodeText && GetPosition() == 0) {
+            for (int skipped = 0; skipped < 2; ++skipped) {
+                if (readPos == readEnd && !Fill()) {
+                    break;
+                }
+                ++readPos;
+            }
+        }
+        std::string raw;
+        bool gotAny = false;
+        bool done = false;
+        while (!done) {
+            if (readPos == readEnd && !Fill()) {
+                break;
+            }
+            gotAny = true;
+            const char* buf = readBuffer.data();
+            if (!isUnicodeText) {
+                const void* lf = std::memchr(buf + readPos, '\n', readEnd - readPos);
+                std::size_t end = readEnd;
+                if (lf) {
+                    end = static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1;
+                    done = true;
+                }
+                raw.append(buf + readPos, end - readPos);
+                readPos = end;
+                continue;
+            }
+            if (raw.size() % 2 == 1) {
+                // The second byte of a unit that straddled the buffer's end.
+                raw.push_back(buf[readPos++]);
+                done = raw[raw.size() - 2] == '\n' && raw.back() == '\0';
+                continue;
+            }
+            std::size_t i = readPos;
+            while (i + 1 < readEnd) {
+                if (buf[i] == '\n' && buf[i + 1] == '\0') {
+                    i += 2;
+                    done = true;
+                    break;
+                }
+                i += 2;
+            }
+            if (!done) {
+                i = readEnd;
+            }
+            raw.append(buf + readPos, i - readPos);
+            readPos = i;
+        }
+        if (!gotAny) {
+            return false;
+        }
+        if (isUnicodeText) {
+            // A last odd byte is half a unit of a truncated file: nothing to show for it.
+            std::u16string units(raw.size() / 2, u'\0');
+            for (std::size_t k = 0; k < units.size(); ++k) {
+                units[k] = static_cast<char16_t>(static_cast<unsigned char>(raw[2 * k]) |
+                                                 (static_cast<unsigned char>(raw[2 * k + 1]) << 8));
+            }
+            raw.clear();
+            if (!units.empty() && units.back() == u'\n') {
+                units.pop_back();
+            }
+            if (!units.empty() && units.back() == u'\r') {
+                units.pop_back();
+            }
+            const std::size_t nul = units.find(u'\0');
+            if (nul != std::u16string::npos) {
+                units.erase(nul);
+            }
+            line = Utf16LeToUtf8(units);
+        } else {
+            if (!raw.empty() && raw.back() == '\n') {
+                raw.pop_back();
+            }
+            if (!raw.empty() && raw.back() == '\r') {
+                raw.pop_back();
+            }
+            const std::size_t nul = raw.find('\0');
+            if (nul != std::string::npos) {
+                raw.erase(nul);
+            }
+            line = DecodeNarrow(raw);
+        }
+    } catch (const std::bad_alloc&) {
+        // A line too long to hold is treated like the end of the file.
+        line.clear();
+        return false;
+    }
+    checkBomOnRead = false;
+    return true;
+}
+
+void CStdioFileEx::WriteBytes(const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ThrowErrno(errno);
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        position += static_cast<std::uint64_t>(n);
+    }
+}
+
+void CStdioFileEx::WriteString(const std::string& text) {
+    if (fd < 0) {
+        ThrowErrno(EBADF);
+    }
+    DropReadBuffer();
+    std::string bytes;
+    if (openFlags & modeWriteUnicode) {
+        if (writeBom && GetPosition() == 0) {
+            bytes = "\xFF\xFE";
+        }
+        bytes += Utf8ToUtf16Le(text);
+    } else {
+        bytes = EncodeNarrow(text);
+    }
+    WriteBytes(bytes.data(), bytes.size());
+}
+
+std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
+    if (fd < 0) {
+        ThrowErrno(EBADF);
+    }
+    if (origin == SEEK_CUR) {
+        offset += static_cast<std::int64_t>(GetPosition());
+        origin = SEEK_SET;
+    }
+    readPos = readEnd = 0;
+    const off_t result = ::lseek(fd, static_cast<off_t>(offset), origin);
+    if (result < 0) {
+        const int err = errno;
+        throw CFileException(err == EINVAL ? CFileException::badSeek : CFileException::CauseFromErrno(err), err,
+                             filePath);
+    }
+    position = static_cast<std::uint64_t>(result);
+    checkBomOnRead = true;
+    return position;
+}
+
+std::uint64_t CStdioFileEx::SeekToEnd() {
+    return Seek(0, SEEK_END);
+}
+
+std::uint64_t CStdioFileEx::GetPosition() const {
+    return position - (readEnd - readPos);
+}
+
+void CStdioFileEx::Sync() {
+    if (fd < 0) {
+        ThrowErrno(EBADF);
+    }
+    // Pipes and character devices cannot be synchronised; that is no failure.
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+        ThrowErrno(errno);
+    }
+}
+
+void CStdioFileEx::Close() {
+    if (fd < 0) {
+        return;
+    }
+    const int result = ::close(fd);
+    const int err = errno;
+    fd = -1;
+    readPos = readEnd = 0;
+    // After EINTR the descriptor is gone on Linux and the data was handed over.
+    if (result != 0 && err != EINTR) {
+        ThrowErrno(err);
+    }
+}
+
+std::string CStdioFileEx::EffectiveCharset() const {
+    if (!codePage.empty()) {
+        return codePage;
+    }
+    const char* codeset = nl_langinfo(CODESET);
+    const std::string name = codeset ? codeset : "";
+    if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "646") {
+        return "UTF-8";
+    }
+    return name;
+}
+
+std::string CStdioFileEx::DecodeNarrow(const std::string& bytes) {
+    const std::string charset = EffectiveCharset();
+    if (IsUtf8Name(charset)) {
+        return SanitiseUtf8(bytes, kReplacementUtf8);
+    }
+    std::string out;
+    const bool converted = Iconv(charset, "UTF-8", bytes, out, [](std::size_t, std::string& output) {
+        output += kReplacementUtf8;
+        return std::size_t{1};
+    });
+    return converted ? out : SanitiseUtf8(bytes, kReplacementUtf8);
+}
+
+std::string CStdioFileEx::EncodeNarrow(const std::string& utf8) {
+    const std::string replacement(1, defaultChar);
+    const std::string valid = SanitiseUtf8(utf8, replacement);
+    const std::string charset = EffectiveCharset();
+    if (IsUtf8Name(charset)) {
+        return valid;
+    }
+    std::string out;
+    const bool converted = Iconv("UTF-8", charset, valid, out, [&](std::size_t at, std::string& output) {
+        // The character at `at` has no form in the target set: one replacement for all its bytes.
+        output += replacement;
+        std::size_t next = at;
+        DecodeUtf8(valid, next);
+        return next - at;
+    });
+    return converted ? out : valid;
+}
