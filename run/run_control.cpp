@@ -44,6 +44,7 @@ bool CRunControl::StartRun(Task* task) {
     try {
         runThread = StartThread([this, task] {
             RunJob(*this, task);
+            ++runThreadsFinished;
             PostToUi([this] { RunThreadEnded(); });
         });
     } catch (const std::system_error&) {

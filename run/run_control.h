@@ -78,6 +78,8 @@ public:
     // The error count of the last run that ended, and how many runs ended.
     std::atomic<int> lastRunErrors{0};
     std::atomic<int> runsEnded{0};
+    // How many run threads have returned from RunJob (after every step of the run's end).
+    std::atomic<int> runThreadsFinished{0};
 
     // Commands, called on the user-interface thread. The Pause button's caption and the
     // window's own controls are the window's business.

@@ -1,0 +1,342 @@
+// Run control with real worker threads (run these under ThreadSanitizer): stop and pause in the
+// middle of a run, Run all during a run, the run timer's icon phases and keep-awake steps, the
+// close timer on a fake clock, the counting pass and the headless end of an unattended run.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+
+#include "run_test_frame.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A window that holds the run thread at the first pane line starting with `trigger` until the
+// test releases it, so a command can be given at an exact point of the run. The run log holds
+// its lock while it adds a pane line, so a test that logs from the user-interface thread (Pause)
+// holds the thread at the next current-file text instead.
+class HoldingWindow : public RecordingWindow {
+public:
+    explicit HoldingWindow(std::string triggerText, bool atFileText = false)
+        : trigger(std::move(triggerText)), holdAtFileText(atFileText) {}
+    void AddPaneLine(const std::string& text) override {
+        RecordingWindow::AddPaneLine(text);
+        if (!armed && text.rfind(trigger, 0) == 0) {
+            armed = true;
+            if (!holdAtFileText) {
+                Hold();
+            }
+        }
+    }
+    void SetCurrentFileText(const std::string& text) override {
+        if (armed && holdAtFileText && !text.empty()) {
+            Hold();
+        }
+    }
+    // Runs the frame's loop until the run thread is held.
+    bool WaitHeld(TestFrame& frame) {
+        auto future = reached.get_future();
+        return frame.shell.RunUntil([&] { return future.wait_for(0ms) == std::future_status::ready; });
+    }
+    void Release() { release.set_value(); }
+
+private:
+    void Hold() {
+        if (!held) {
+            held = true;
+            reached.set_value();
+            release.get_future().wait();
+        }
+    }
+
+    std::string trigger;
+    bool holdAtFileText;
+    bool armed = false; // run thread only
+    bool held = false;  // run thread only
+    std::promise<void> reached;
+    std::promise<void> release;
+};
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class RunControlTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    CurrentDirectory cwd{dir.Path()};
+
+    void MakeSource(const std::string& name, int files) {
+        MakeDirectories(dir / name);
+        for (int i = 0; i < files; ++i) {
+            WriteFileBytes(dir / (name + "/f" + std::to_string(i)), std::string(10, 'x'));
+        }
+    }
+};
+
+TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
+    MakeSource("a", 1);
+    MakeSource("b", 3);
+    MakeSource("c", 1);
+    TestFrame frame;
+    HoldingWindow window("Starting task \"B\"");
+    frame.window = &window;
+    frame.AddTask("A", dir / "a", dir / "outA");
+    frame.AddTask("B", dir / "b", dir / "outB");
+    frame.AddTask("C", dir / "c", dir / "outC");
+    frame.RunAllCommand();
+    ASSERT_TRUE(window.WaitHeld(frame));
+    frame.StopCommand();
+    EXPECT_TRUE(frame.stay);
+    EXPECT_FALSE(frame.shutdown);
+    window.Release();
+    ASSERT_TRUE(frame.RunToEnd());
+
+    const auto pane = window.PaneLines();
+    EXPECT_TRUE(Contains(pane, "Job stopped at user request at NOW"));
+    EXPECT_FALSE(Contains(pane, "Done at NOW"));
+    EXPECT_FALSE(Contains(pane, "Starting task \"C\""));
+    EXPECT_GT(frame.tasks[1]->lastRun, 0) << "the stopped task still gets its stamp";
+    EXPECT_EQ(frame.tasks[2]->lastRun, -1);
+    EXPECT_FALSE(FileExists(dir / "outB/f0"));
+    EXPECT_FALSE(FileExists(dir / "outC"));
+    const auto balloons = window.Balloons();
+    ASSERT_EQ(balloons.size(), 1u) << "only the clearing balloon at the start";
+    EXPECT_TRUE(FileExists(dir / "summary.log")) << "a stopped run still writes its summary";
+    EXPECT_NE(ReadFileBytes(dir / "log.html").find(Utf16("Job stopped at user request")), std::string::npos);
+}
+
+TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
+    MakeSource("a", 2);
+    TestFrame frame;
+    HoldingWindow window("Adding file " + dir.Path() + "/a/", true);
+    frame.window = &window;
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.RunAllCommand();
+    ASSERT_TRUE(window.WaitHeld(frame));
+    EXPECT_TRUE(frame.PauseCommand());
+    EXPECT_EQ(window.Icons().back(), iconPaused);
+    window.Release();
+    // While paused the copy waits, and run-timer ticks change neither icon nor progress.
+    const auto iconsBefore = window.Icons().size();
+    const int updatesBefore = window.progressUpdates;
+    for (int i = 0; i < 4; ++i) {
+        frame.clock.Advance(500ms);
+        frame.shell.RunUntil([] { return false; }, 100ms);
+    }
+    EXPECT_TRUE(frame.running);
+    EXPECT_TRUE(ListDirectory(dir / "out").size() <= 1u);
+    EXPECT_EQ(window.Icons().size(), iconsBefore);
+    EXPECT_EQ(window.progressUpdates, updatesBefore);
+    EXPECT_FALSE(frame.power.Inhibited());
+
+    EXPECT_FALSE(frame.PauseCommand());
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_EQ(ListDirectory(dir / "out"), (std::vector<std::string>{"f0", "f1"}));
+    const auto pane = window.PaneLines();
+    EXPECT_TRUE(Contains(pane, "Job paused"));
+    EXPECT_TRUE(Contains(pane, "Job restarted"));
+    const std::string log = ReadFileBytes(dir / "log.html");
+    EXPECT_NE(log.find(Utf16("<B>Job paused</B><BR>\r\n")), std::string::npos);
+    EXPECT_NE(log.find(Utf16("<B>Job restarted</B><BR>\r\n")), std::string::npos);
+}
+
+TEST_F(RunControlTest, RunAllDuringARunStartsNothingButResetsTheFlags) {
+    MakeSource("a", 1);
+    TestFrame frame;
+    HoldingWindow window("Starting task");
+    frame.window = &window;
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(window.WaitHeld(frame));
+    frame.shutdown = true;
+    frame.stopRequested = 1;
+    frame.RunAllCommand();
+    frame.TrayRunAllCommand();
+    EXPECT_TRUE(frame.stay);
+    EXPECT_FALSE(frame.shutdown);
+    EXPECT_EQ(frame.stopRequested, 0);
+    window.Release();
+    ASSERT_TRUE(frame.RunToEnd());
+    frame.shell.RunUntil([] { return false; }, 50ms);
+    EXPECT_EQ(frame.runThreadsFinished, 1);
+    int starts = 0;
+    for (const auto& line : window.PaneLines()) {
+        starts += line.rfind("Job started", 0) == 0;
+    }
+    EXPECT_EQ(starts, 1);
+}
+
+TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
+    MakeSource("a", 1);
+    TestFrame frame;
+    HoldingWindow window("Starting task");
+    frame.window = &window;
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(window.WaitHeld(frame));
+    EXPECT_EQ(window.indicatorStarts, 1);
+    EXPECT_EQ(frame.activity, Working);
+    EXPECT_TRUE(frame.shell.TimerRunning(runTimerId));
+
+    auto tick = [&] {
+        const auto count = window.Icons().size();
+        frame.clock.Advance(500ms);
+        frame.shell.RunUntil([&] { return window.Icons().size() > count; }, 2s);
+        return window.Icons().back();
+    };
+    EXPECT_EQ(tick(), iconWorkingAlt);
+    EXPECT_TRUE(frame.power.Inhibited());
+    EXPECT_EQ(tick(), iconWorking);
+    frame.activity = Copying;
+    EXPECT_EQ(tick(), iconCopyingAlt);
+    EXPECT_EQ(tick(), iconCopying);
+    frame.activity = Working;
+
+    // Method 2: one key event per 30 unpaused ticks, and no inhibitor.
+    frame.stayAwakeMethod = 2;
+    for (int i = 0; i < 29; ++i) {
+        tick();
+    }
+    EXPECT_EQ(frame.power.keyPresses, 0);
+    EXPECT_FALSE(frame.power.Inhibited());
+    tick();
+    EXPECT_EQ(frame.power.keyPresses, 1);
+    frame.stayAwakeMethod = 0;
+    tick();
+    EXPECT_FALSE(frame.power.Inhibited());
+    frame.stayAwakeMethod = 1;
+    tick();
+    EXPECT_TRUE(frame.power.Inhibited());
+
+    window.Release();
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_FALSE(frame.shell.TimerRunning(runTimerId));
+    EXPECT_FALSE(frame.power.Inhibited()) << "released when the run ends";
+    EXPECT_EQ(window.indicatorStops, 1);
+    // A tick after the end changes nothing.
+    const auto icons = window.Icons().size();
+    frame.clock.Advance(500ms);
+    frame.shell.RunUntil([] { return false; }, 30ms);
+    EXPECT_EQ(window.Icons().size(), icons);
+}
+
+TEST_F(RunControlTest, CloseTimerClosesAnUnattendedRunUnlessStaySet) {
+    TestFrame frame;
+    frame.runAll = true;
+    frame.StartUpRun(false);
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_TRUE(frame.shell.TimerRunning(closeTimerId));
+    frame.clock.Advance(9999ms);
+    frame.shell.RunUntil([] { return false; }, 30ms);
+    EXPECT_EQ(frame.closes, 0);
+    frame.clock.Advance(1ms);
+    ASSERT_TRUE(frame.shell.RunUntil([&] { return frame.closes == 1; }, 2s));
+    EXPECT_TRUE(frame.shell.Ended());
+    EXPECT_TRUE(frame.tasks.empty());
+}
+
+TEST_F(RunControlTest, CloseTimerIsIgnoredOnceStayIsSet) {
+    TestFrame frame;
+    frame.runAll = true;
+    frame.StartUpRun(false);
+    ASSERT_TRUE(frame.RunToEnd());
+    frame.stay = true; // any command in the window does this
+    frame.clock.Advance(10000ms);
+    frame.shell.RunUntil([] { return false; }, 30ms);
+    EXPECT_EQ(frame.closes, 0);
+    EXPECT_TRUE(frame.shell.TimerRunning(closeTimerId)) << "it keeps repeating";
+}
+
+TEST_F(RunControlTest, WithStayTheRunStartsNoCloseTimer) {
+    TestFrame frame;
+    frame.runAll = true;
+    frame.stay = true;
+    frame.StartUpRun(false);
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_FALSE(frame.shell.TimerRunning(closeTimerId));
+}
+
+TEST_F(RunControlTest, HeadlessProgramEndsWithTheUnattendedRun) {
+    TestFrame frame(true);
+    frame.runAll = true;
+    frame.shutdown = true;
+    frame.AddTask("Broken", dir / "missing", dir / "out");
+    frame.StartUpRun(false);
+    ASSERT_TRUE(frame.shell.RunUntil([&] { return frame.shell.Ended(); }, 10s));
+    EXPECT_EQ(frame.closes, 1);
+    EXPECT_FALSE(frame.shell.TimerRunning(closeTimerId));
+    // Errors forbade the shutdown and set stay, and the program still ended.
+    EXPECT_EQ(frame.power.shutdowns, 0);
+}
+
+TEST_F(RunControlTest, CloseHandlerRefusesWhileRunning) {
+    MakeSource("a", 1);
+    TestFrame frame;
+    HoldingWindow window("Starting task");
+    frame.window = &window;
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(window.WaitHeld(frame));
+    EXPECT_FALSE(frame.EndWorkerThreads());
+    frame.CloseHandler();
+    EXPECT_EQ(frame.closes, 0);
+    window.Release();
+    ASSERT_TRUE(frame.RunToEnd());
+    frame.CloseHandler();
+    EXPECT_EQ(frame.closes, 1);
+}
+
+TEST_F(RunControlTest, CountingShowsWholeMegabytesAndIgnoresDisabledTasks) {
+    for (const auto& [name, size] : {std::pair{"small", 1048575}, std::pair{"exact", 1048576}}) {
+        SCOPED_TRACE(name);
+        MakeDirectories(dir / name);
+        WriteFileBytes(dir / (std::string(name) + "/f"), "");
+        std::filesystem::resize_file(dir / (std::string(name) + "/f"), size);
+        TestFrame frame;
+        frame.countAtStart = true;
+        frame.AddTask("A", dir / name, dir / (std::string(name) + "-out"));
+        frame.AddTask("Off", dir / "exact", dir / "unused").enabled = false;
+        frame.RunAllCommand();
+        ASSERT_TRUE(frame.RunToEnd());
+        ASSERT_TRUE(frame.shell.RunUntil([&] { return frame.countingDone.load(); }, 10s));
+        frame.EndWorkerThreads();
+        EXPECT_EQ(frame.sourceTotal.Get(), CLargeNumber(static_cast<std::uint32_t>(size)));
+        const auto texts = frame.recording.CountTexts();
+        ASSERT_EQ(texts.size(), 2u);
+        EXPECT_EQ(texts[0], "Calculating...");
+        EXPECT_EQ(texts[1], size == 1048576 ? "1Mb" : "0Mb");
+        EXPECT_EQ(frame.recording.Captions(), std::vector<std::string>{"Progress:"});
+    }
+}
+
+TEST_F(RunControlTest, WithoutCountingRunAllSetsTheFilesCaption) {
+    TestFrame frame;
+    frame.RunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_EQ(frame.recording.Captions(), std::vector<std::string>{"Files:"});
+    EXPECT_TRUE(frame.recording.CountTexts().empty());
+}
+
+TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
+    MakeSource("a", 3);
+    TestFrame frame;
+    CRunContext ctx;
+    ctx.fs = frame.fs;
+    ctx.window = &frame.recording;
+    ctx.stopRequested = 1;
+    Task task;
+    task.source = "?" + (dir / "a").substr(1);
+    ctx.driveLetter = "/";
+    CountJob(frame, ctx, {task});
+    EXPECT_TRUE(frame.countingDone);
+    EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
+    EXPECT_EQ(frame.recording.CountTexts().back(), "");
+    ctx.stopRequested = 0;
+    CountJob(frame, ctx, {task});
+    EXPECT_EQ(frame.sourceTotal.Get(), CLargeNumber(30u)) << "the drive letter is substituted";
+}
+
+} // namespace

@@ -1,0 +1,115 @@
+// TestFrame: the run control of the controller over test ports (a headless shell on a fake
+// clock, a recording window, a recording message port, a fake power port), and a guard that
+// moves the process into a directory for the duration of a test (log.html and summary.log are
+// written to the current directory).
+#pragma once
+
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/headless_shell.h"
+#include "platform/file_system.h"
+#include "run/run_control.h"
+#include "support/fake_clock.h"
+#include "support/fake_power_port.h"
+#include "support/recording_message_port.h"
+#include "support/recording_window.h"
+
+class TestFrame : public CRunControl {
+public:
+    explicit TestFrame(bool endWithRun = false) : shell(clock, false, endWithRun), endsWithRun(endWithRun) {
+        fs = &NativeFileSystem();
+        messages = &messagePort;
+        window = &recording;
+        // Every formatted time reads "NOW", so whole log files can be compared.
+        dateTimeFormat = "NOW";
+        jobPath = "test.job";
+    }
+    ~TestFrame() override {
+        shell.RunUntil([this] { return !running; });
+        EndWorkerThreads();
+    }
+
+    Task& AddTask(const std::string& name, const std::string& source, const std::string& destination) {
+        auto task = std::make_unique<Task>();
+        task->name = name;
+        task->source = source;
+        task->destination = destination;
+        tasks.push_back(std::move(task));
+        return *tasks.back();
+    }
+
+    // Runs the event loop until the run thread under way has returned and the work it posted
+    // has been done.
+    bool RunToEnd(int finishedBefore = 0) {
+        int passes = 0;
+        return shell.RunUntil([&] { return runThreadsFinished > finishedBefore && ++passes > 3; });
+    }
+
+    void StartTimer(int id, int periodMs, std::function<void()> onTick) override {
+        shell.StartTimer(id, periodMs, std::move(onTick));
+    }
+    void StopTimer(int id) override { shell.StopTimer(id); }
+    void PostToUi(std::function<void()> work) override { shell.PostToUi(std::move(work)); }
+    std::thread StartThread(std::function<void()> body) override { return std::thread(std::move(body)); }
+    void OpenWithDesktop(const std::string& path) override { opened.push_back(path); }
+    IPowerPort& Power() override { return power; }
+    void CloseHandler() override {
+        if (running) {
+            return;
+        }
+        ++closes;
+        EndWorkerThreads();
+        tasks.clear();
+        shell.EndProgram();
+    }
+    bool EndsWithRun() const override { return endsWithRun; }
+
+    FakeClock clock;
+    CHeadlessShell shell;
+    FakePowerPort power;
+    RecordingMessagePort messagePort;
+    RecordingWindow recording;
+    std::vector<std::string> opened; // user-interface thread only
+    int closes = 0;                  // user-interface thread only
+
+private:
+    bool endsWithRun;
+};
+
+// Makes path the current directory until the guard ends.
+class CurrentDirectory {
+public:
+    explicit CurrentDirectory(const std::string& path) {
+        char buffer[4096];
+        if (getcwd(buffer, sizeof buffer) != nullptr) {
+            previous = buffer;
+        }
+        if (chdir(path.c_str()) != 0) {
+            previous.clear();
+        }
+    }
+    ~CurrentDirectory() {
+        if (!previous.empty()) {
+            [[maybe_unused]] int ignored = chdir(previous.c_str());
+        }
+    }
+    CurrentDirectory(const CurrentDirectory&) = delete;
+    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+private:
+    std::string previous;
+};
+
+// The UTF-16LE bytes of an ASCII text.
+inline std::string Utf16(const std::string& ascii) {
+    std::string bytes;
+    for (char c : ascii) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
