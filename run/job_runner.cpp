@@ -91,6 +91,8 @@ void RunJob(CRunControl& frame, Task* task) {
     // Start of the run.
     frame.running = true;
     frame.runLog.BeginRun();
+    // Cleared before the Pause button is enabled, so a pause pressed at once is not lost.
+    frame.paused = false;
     frame.StartRunIndicator();
     frame.runStart = NowLocal();
     if (window != nullptr) {
@@ -104,7 +106,6 @@ void RunJob(CRunControl& frame, Task* task) {
     if (!frame.noBalloon && window != nullptr) {
         window->ShowBalloon("", "");
     }
-    frame.paused = false;
     std::string reason;
     if (!frame.runLog.StartLog(frame.dateLog ? DatedLogName() : std::string("log.html"), reason)) {
         frame.messages->MessageBox("Error opening logfile:\n\n" + reason);
