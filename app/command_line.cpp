@@ -1,0 +1,91 @@
+// Start-up parsing of the command-line text, by substring search as the command line has always
+// been read (no tokenising).
+#include "app/command_line.h"
+
+#include <climits>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+bool Contains(const std::string& text, const char* what) {
+    return text.find(what) != std::string::npos;
+}
+
+// The UTF-8 character starting at text[at] (one byte for anything malformed).
+std::string CharacterAt(const std::string& text, std::size_t at) {
+    std::size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80 && end - at < 4) {
+        ++end;
+    }
+    return text.substr(at, end - at);
+}
+
+} // namespace
+
+StartOptions ParseCommandLine(const std::string& commandLine, const std::string& programPath) {
+    const std::string& line = commandLine;
+    StartOptions options;
+    options.show = Contains(line, "-show");
+    options.runAll = Contains(line, "-runall");
+    options.stay = Contains(line, "-stay");
+    options.shutdown = Contains(line, "-shutdown");
+    options.ignoreErrors = Contains(line, "-ignoreerrors");
+    options.dateLog = Contains(line, "-datelog");
+    options.logExclusions = Contains(line, "-logexclusions");
+    options.noBalloon = Contains(line, "-noballoon");
+    options.autoRun = Contains(line, "-auto");
+    options.showDetLog = Contains(line, "-showdetlog");
+
+    static constexpr std::string_view kLetter = "-letter:";
+    if (const std::size_t at = line.find(kLetter); at != std::string::npos) {
+        const std::size_t next = at + kLetter.size();
+        if (next < line.size()) {
+            options.driveLetter = CharacterAt(line, next);
+        }
+        if (options.driveLetter == "." && !programPath.empty()) {
+            options.driveLetter = CharacterAt(programPath, 0);
+        }
+    }
+
+    std::string name;
+    if (const std::size_t p = line.find("-file"); p != std::string::npos) {
+        // The character at p+5 is skipped whatever it is; p+6 decides the form.
+        const std::size_t start = p + 6;
+        if (start < line.size()) {
+            if (line[start] == '"') {
+                const std::size_t close = line.find('"', start + 1);
+                if (close != std::string::npos) {
+                    name = line.substr(start + 1, close - start - 1);
+                }
+            } else {
+                const std::size_t blank = line.find(' ', start + 1);
+                name = line.substr(start, blank == std::string::npos ? std::string::npos : blank - start);
+            }
+        }
+    }
+    options.startJobFile = name.empty() ? "default.job" : name;
+    return options;
+}
+
+std::string JoinArguments(int argc, const char* const* argv) {
+    std::string line;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            line += ' ';
+        }
+        const std::string argument = argv[i] ? argv[i] : "";
+        if (argument.find(' ') != std::string::npos) {
+            line += '"' + argument + '"';
+        } else {
+            line += argument;
+        }
+    }
+    return line;
+}
+
+std::string OwnProgramPath() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}

@@ -1,0 +1,33 @@
+// Start-up parsing: the command-line text into the start options, and the rebuilding of that
+// text from argv.
+#pragma once
+
+#include <string>
+
+struct StartOptions {
+    bool show = false;
+    bool runAll = false;
+    bool stay = false;
+    bool shutdown = false;
+    bool ignoreErrors = false;
+    bool dateLog = false;
+    bool logExclusions = false;
+    bool noBalloon = false;
+    bool autoRun = false;
+    bool showDetLog = false;
+    std::string driveLetter;  // empty or one character
+    std::string startJobFile; // "default.job" when none is named
+};
+
+// Parses the command line (the text after the program's path). Switches count wherever their
+// text occurs, case-sensitively; "-letter:" takes the one character after its first occurrence,
+// "." standing for the first character of programPath; "-file" skips one character and takes a
+// quoted name or one ending at the next blank. Pure: no file is looked at.
+StartOptions ParseCommandLine(const std::string& commandLine, const std::string& programPath);
+
+// argv[1..] joined with single blanks, an argument containing a blank put in double quotes, so
+// that `-file "My Jobs/a.job"` reaches the parser as one quoted name.
+std::string JoinArguments(int argc, const char* const* argv);
+
+// The program's own full path (/proc/self/exe); empty when it cannot be read.
+std::string OwnProgramPath();

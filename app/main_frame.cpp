@@ -1,0 +1,182 @@
+// The controller's construction, start-up state, job and settings wrappers and shell hooks.
+#include "app/main_frame.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <langinfo.h>
+#include <sys/stat.h>
+
+#include "platform/file_system.h"
+
+namespace {
+
+std::atomic<CMainFrame*> currentFrame{nullptr};
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+} // namespace
+
+CMainFrame* CurrentFrame() {
+    return currentFrame.load();
+}
+
+std::string LocaleDateTimeFormat() {
+    const char* date = nl_langinfo(D_FMT);
+    std::string format = date && date[0] ? date : "%m/%d/%y";
+    ReplaceAll(format, "%Y", "%y");
+    ReplaceAll(format, "%C%y", "%y");
+    ReplaceAll(format, ":", ".");
+    const char* time = nl_langinfo(T_FMT);
+    const std::string clock = time ? time : "";
+    const bool twelveHour = clock.find("%I") != std::string::npos || clock.find("%l") != std::string::npos ||
+                            clock.find("%r") != std::string::npos;
+    return format + (twelveHour ? " %-I:%M %p" : " %H:%M");
+}
+
+CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)
+    : shell(shellPort), power(powerPort), userSettingsPath(DefaultUserSettingsPath()) {
+    messages = &shell;
+    window = &shell.Window();
+    fs = &NativeFileSystem();
+    driveLetter.clear();
+    stayAwakeMethod = 1;
+    debug = false;
+    currentFrame = this;
+}
+
+CMainFrame::~CMainFrame() {
+    // The workers call back into this object (timers, posting); they must be gone before it is.
+    stopRequested = 1;
+    paused = false;
+    while (!EndWorkerThreads()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    CMainFrame* self = this;
+    currentFrame.compare_exchange_strong(self, nullptr);
+}
+
+void CMainFrame::ApplyStartOptions(const StartOptions& o) {
+    show = o.show;
+    runAll = o.runAll;
+    stay = o.stay;
+    shutdown = o.shutdown;
+    ignoreErrors = o.ignoreErrors;
+    dateLog = o.dateLog;
+    logExclusions = o.logExclusions;
+    noBalloon = o.noBalloon;
+    autoRun = o.autoRun;
+    showDetLog = o.showDetLog;
+    driveLetter = o.driveLetter;
+    startJobFile = o.startJobFile;
+}
+
+void CMainFrame::ResetForStart() {
+    dialogShown = false;
+    jobPath.clear();
+    running = false;
+    stopRequested = 0;
+    animationPhase = 0;
+    keyPressCounter = 0;
+    paused = false;
+    lastPercent = 0;
+    compactView = false;
+    countAtStart = false;
+    windowWidth = -1;
+    windowHeight = -1;
+    sourceTotal.Set(CLargeNumber());
+    countingDone = false;
+    dateTimeFormat = LocaleDateTimeFormat();
+}
+
+void CMainFrame::LoadStartJob() {
+    if (startJobFile.empty()) {
+        startJobFile = "default.job";
+    }
+    LoadJob(startJobFile);
+    jobPath = startJobFile;
+}
+
+bool CMainFrame::LoadJob(const std::string& path) {
+    const bool loaded = ::LoadJob(path, tasks, jobPath, shell);
+    struct stat st {};
+    jobReadIncomplete = !loaded && (::stat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR));
+    return loaded;
+}
+
+bool CMainFrame::SaveJob(const std::string& path) {
+    std::lock_guard lock(lastRunMutex);
+    const bool saved = ::SaveJob(path, tasks, jobPath, shell);
+    if (saved) {
+        jobReadIncomplete = false;
+    }
+    return saved;
+}
+
+void CMainFrame::LoadSettings() {
+    Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, useIniFile};
+    ::LoadSettings(s, settingsDirectory, userSettingsPath, shell);
+    compactView = s.compactView;
+    countAtStart = s.countAtStart;
+    windowWidth = s.windowWidth;
+    windowHeight = s.windowHeight;
+    stayAwakeMethod = s.stayAwakeMethod;
+    debug = s.debug;
+    useIniFile = s.useIniFile;
+}
+
+bool CMainFrame::SaveSettings() {
+    const Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, useIniFile};
+    return ::SaveSettings(s, settingsDirectory, userSettingsPath, shell);
+}
+
+void CMainFrame::StartTimer(int id, int periodMs, std::function<void()> onTick) {
+    shell.StartTimer(id, periodMs, std::move(onTick));
+}
+
+void CMainFrame::StopTimer(int id) {
+    shell.StopTimer(id);
+}
+
+void CMainFrame::PostToUi(std::function<void()> work) {
+    shell.PostToUi(std::move(work));
+}
+
+std::thread CMainFrame::StartThread(std::function<void()> body) {
+    return shell.StartThread(std::move(body));
+}
+
+void CMainFrame::OpenWithDesktop(const std::string& path) {
+    shell.OpenWithDesktop(path);
+}
+
+IPowerPort& CMainFrame::Power() {
+    return power;
+}
+
+void CMainFrame::CloseHandler() {
+    if (!EndWorkerThreads()) {
+        return; // no closing during a run
+    }
+    if (windowWidth != savedWidth || windowHeight != savedHeight) {
+        SaveSettings();
+    }
+    if (dialogShown) {
+        dialogShown = false;
+        shell.HideDialog();
+    }
+    {
+        std::lock_guard lock(lastRunMutex);
+        tasks.clear();
+    }
+    shell.DestroyDialog();
+    shell.EndProgram();
+}
+
+bool CMainFrame::EndsWithRun() const {
+    return shell.EndsWithRun();
+}

@@ -1,0 +1,76 @@
+// CMainFrame: the toolkit-free controller. It holds the program's shared state (the job, the run
+// state of CRunControl, the start switches, the settings) and reaches the program around it only
+// through its shell and power ports. Exactly one exists while the program runs.
+#pragma once
+
+#include <string>
+
+#include "app/command_line.h"
+#include "app/shell_port.h"
+#include "model/settings.h"
+#include "run/power_port.h"
+#include "run/run_control.h"
+
+class CMainFrame : public CRunControl {
+public:
+    // Registers the frame as the current one. The ports must outlive the frame; message boxes go
+    // to the shell, the workers' window notifications to shell.Window().
+    CMainFrame(IShellPort& shell, IPowerPort& power);
+    // Stops a run still going and joins the worker threads before anything they use goes away.
+    ~CMainFrame() override;
+
+    IShellPort& shell;
+    IPowerPort& power;
+
+    // The main dialog has been made visible (user-interface thread only).
+    bool dialogShown = false;
+    // The job file named on the command line.
+    std::string startJobFile;
+    // Settings beside CRunControl's countAtStart and stayAwakeMethod and CRunContext's debug.
+    bool compactView = false;
+    int windowWidth = -1;
+    int windowHeight = -1;
+    bool useIniFile = false;
+    // The dialog size right after start-up; the close handler saves the settings when it changed.
+    int savedWidth = -1;
+    int savedHeight = -1;
+    // Where the settings live: "pemo.ini" in settingsDirectory (empty: the current directory),
+    // else the per-user file. Tests point both into a temporary directory.
+    std::string settingsDirectory;
+    std::string userSettingsPath;
+
+    // The start switches, the drive letter and the job file name of the command line.
+    void ApplyStartOptions(const StartOptions& options);
+    // The reset of the window's creation: run state, settings to defaults, dateTimeFormat from
+    // the locale.
+    void ResetForStart();
+    // Loads startJobFile ("default.job" when empty) and makes it the jobPath whether or not it
+    // could be read, so that the first save creates it.
+    void LoadStartJob();
+
+    // The job file operations on tasks and jobPath, reporting through the shell. LoadJob also
+    // records in jobReadIncomplete whether an existing file could not be read to its end.
+    bool LoadJob(const std::string& path);
+    bool SaveJob(const std::string& path);
+    void LoadSettings();
+    bool SaveSettings();
+
+    // CRunControl's shell services, forwarded to the ports.
+    void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
+    void StopTimer(int id) override;
+    void PostToUi(std::function<void()> work) override;
+    std::thread StartThread(std::function<void()> body) override;
+    void OpenWithDesktop(const std::string& path) override;
+    IPowerPort& Power() override;
+    // Refuses while a run is active; otherwise saves a changed window size, hides and destroys
+    // the dialog, deletes the tasks and ends the program.
+    void CloseHandler() override;
+    bool EndsWithRun() const override;
+};
+
+// The current controller; null before the first frame exists and after it is destroyed.
+CMainFrame* CurrentFrame();
+
+// The strftime format of last-run times from the locale's short date (the year as %y) and its
+// 12- or 24-hour clock: "%m/%d/%y %H:%M" in the C locale.
+std::string LocaleDateTimeFormat();

@@ -1,0 +1,119 @@
+// The command-line quirks, table-driven: substring switches, -letter:, the -file forms, and the
+// joining of argv into the command-line text.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+const char* const kProgram = "/opt/pemo/bin/pemo";
+
+struct SwitchCase {
+    const char* line;
+    std::vector<const char*> on; // every other switch must be off
+};
+
+TEST(CommandLine, SwitchesAreCaseSensitiveSubstrings) {
+    const SwitchCase cases[] = {
+        {"", {}},
+        {"-showdetlog", {"showDetLog", "show"}},
+        {"-Show -RUNALL", {}},
+        {"-runall -show -stay", {"runAll", "show", "stay"}},
+        {"-auto -shutdown", {"autoRun", "shutdown"}},
+        {"-ignoreerrors -datelog -logexclusions -noballoon", {"ignoreErrors", "dateLog", "logExclusions", "noBalloon"}},
+        {"-file /backups/-stay/x.job", {"stay"}},
+        {"x-runallx", {"runAll"}},
+        {"-autorun", {"autoRun"}},
+    };
+    for (const auto& c : cases) {
+        const StartOptions o = ParseCommandLine(c.line, kProgram);
+        const std::pair<const char*, bool> actual[] = {
+            {"show", o.show},
+            {"runAll", o.runAll},
+            {"stay", o.stay},
+            {"shutdown", o.shutdown},
+            {"ignoreErrors", o.ignoreErrors},
+            {"dateLog", o.dateLog},
+            {"logExclusions", o.logExclusions},
+            {"noBalloon", o.noBalloon},
+            {"autoRun", o.autoRun},
+            {"showDetLog", o.showDetLog},
+        };
+        for (const auto& [name, value] : actual) {
+            bool expected = false;
+            for (const char* on : c.on) {
+                expected = expected || std::string(on) == name;
+            }
+            EXPECT_EQ(value, expected) << "\"" << c.line << "\": " << name;
+        }
+    }
+}
+
+TEST(CommandLine, JobFileForms) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "default.job"},
+        {"-runall", "default.job"},
+        {"-file C:\\a.job", "C:\\a.job"},
+        {"-file:C:\\a.job", "C:\\a.job"},
+        {"-file \"C:\\My Jobs\\a.job\" -runall", "C:\\My Jobs\\a.job"},
+        {"-file C:\\My Jobs\\a.job", "C:\\My"},
+        {"-file \"C:\\My Jobs\\a.job", "default.job"},
+        {"-file \"\"", "default.job"},
+        {"-file", "default.job"},
+        {"-file ", "default.job"},
+        {"-file x", "x"},
+        {"-file a.job -file b.job", "a.job"},
+        {"-runall -file /home/u/nightly.job -letter:E", "/home/u/nightly.job"},
+        {"-filename.job", "ame.job"},
+    };
+    for (const auto& [line, file] : cases) {
+        EXPECT_EQ(ParseCommandLine(line, kProgram).startJobFile, file) << "\"" << line << "\"";
+    }
+}
+
+TEST(CommandLine, DriveLetter) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},
+        {"-letter:E", "E"},
+        {"-runall -letter:Fxyz", "F"},
+        {"-letter:", ""},
+        {"-runall -letter:", ""},
+        {"-letter:. -runall", "/"},
+        {"-letter:G -letter:H", "G"},
+        {"-letter:\xC3\x89 x", "\xC3\x89"},
+        {"-letter: ", " "},
+    };
+    for (const auto& [line, letter] : cases) {
+        EXPECT_EQ(ParseCommandLine(line, kProgram).driveLetter, letter) << "\"" << line << "\"";
+    }
+    EXPECT_EQ(ParseCommandLine("-letter:.", "E:\\Tools\\pemo.exe").driveLetter, "E");
+    EXPECT_EQ(ParseCommandLine("-letter:.", "").driveLetter, ".");
+}
+
+TEST(CommandLine, ArgumentsJoinWithQuotesAroundBlanks) {
+    const std::vector<std::vector<const char*>> argvs = {
+        {"pemo"},
+        {"pemo", "-runall", "-file", "My Jobs/a.job", "-letter:E"},
+        {"pemo", "-file", "plain.job"},
+        {"pemo", ""},
+    };
+    const char* const expected[] = {"", "-runall -file \"My Jobs/a.job\" -letter:E", "-file plain.job", ""};
+    for (std::size_t i = 0; i < argvs.size(); ++i) {
+        EXPECT_EQ(JoinArguments(static_cast<int>(argvs[i].size()), argvs[i].data()), expected[i]);
+    }
+    // What the shell split comes back as the parser expects it.
+    const char* argv[] = {"pemo", "-file", "/media/My Backups/nightly.job", "-runall"};
+    const StartOptions o = ParseCommandLine(JoinArguments(4, argv), kProgram);
+    EXPECT_EQ(o.startJobFile, "/media/My Backups/nightly.job");
+    EXPECT_TRUE(o.runAll);
+}
+
+TEST(CommandLine, OwnProgramPathIsAbsolute) {
+    const std::string path = OwnProgramPath();
+    ASSERT_FALSE(path.empty());
+    EXPECT_EQ(path[0], '/');
+}
+
+} // namespace

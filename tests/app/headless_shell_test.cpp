@@ -1,0 +1,122 @@
+// The headless shell: work posted from other threads runs in order on the loop's thread, timers
+// follow the (fake) clock, message boxes go to stderr at once, and the progress line appears
+// only on a terminal and is cleared before a message.
+#include "app/headless_shell.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class CapturedStream {
+public:
+    CapturedStream() : file(std::tmpfile()) {}
+    ~CapturedStream() { std::fclose(file); }
+    CapturedStream(const CapturedStream&) = delete;
+    CapturedStream& operator=(const CapturedStream&) = delete;
+    std::FILE* Stream() const { return file; }
+    std::string Text() const {
+        std::fflush(file);
+        std::rewind(file);
+        std::string text;
+        for (int c; (c = std::fgetc(file)) != EOF;) {
+            text += static_cast<char>(c);
+        }
+        return text;
+    }
+
+private:
+    std::FILE* file;
+};
+
+TEST(HeadlessShellTest, PostedWorkRunsInOrderOnTheLoopThread) {
+    FakeClock clock;
+    CHeadlessShell shell(clock, false, true);
+    std::vector<int> order;
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i) {
+            shell.PostToUi([&order, i] { order.push_back(i); });
+        }
+    });
+    worker.join();
+    ASSERT_TRUE(shell.RunUntil([&] { return order.size() == 100; }, 5s));
+    for (int i = 0; i < 100; ++i) {
+        EXPECT_EQ(order[i], i);
+    }
+}
+
+TEST(HeadlessShellTest, TimersFireByTheClockAndStopWhenStopped) {
+    FakeClock clock;
+    CHeadlessShell shell(clock, false, true);
+    int ticks = 0;
+    shell.StartTimer(7, 500, [&] { ++ticks; });
+    shell.RunUntil([] { return false; }, 20ms);
+    EXPECT_EQ(ticks, 0) << "a fake clock stands still";
+    clock.Advance(499ms);
+    shell.RunUntil([] { return false; }, 20ms);
+    EXPECT_EQ(ticks, 0);
+    clock.Advance(1ms);
+    EXPECT_TRUE(shell.RunUntil([&] { return ticks == 1; }, 1s));
+    clock.Advance(500ms);
+    EXPECT_TRUE(shell.RunUntil([&] { return ticks == 2; }, 1s));
+    shell.StopTimer(7);
+    EXPECT_FALSE(shell.TimerRunning(7));
+    clock.Advance(5000ms);
+    shell.RunUntil([] { return false; }, 20ms);
+    EXPECT_EQ(ticks, 2);
+}
+
+TEST(HeadlessShellTest, RealClockTimerEndsTheLoop) {
+    CSteadyClock clock;
+    CHeadlessShell shell(clock, false, true);
+    shell.StartTimer(1, 30, [&] { shell.EndProgram(); });
+    const auto start = std::chrono::steady_clock::now();
+    shell.Run();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 25ms);
+    EXPECT_TRUE(shell.Ended());
+}
+
+TEST(HeadlessShellTest, WithoutATerminalOnlyMessagesAreWritten) {
+    FakeClock clock;
+    CapturedStream err;
+    CHeadlessShell shell(clock, false, true, err.Stream());
+    RunStats stats;
+    stats.newFiles = 3;
+    shell.Window().SetProgressState(stats, 1.0);
+    shell.Window().SetCurrentFileText("a.txt (5 bytes)");
+    shell.Window().UpdateProgress();
+    shell.MessageBox("Error opening logfile:\n\nAccess to log.html was denied.");
+    shell.EndProgram();
+    EXPECT_EQ(err.Text(), "pemo: Error opening logfile:\n\nAccess to log.html was denied.\n");
+}
+
+TEST(HeadlessShellTest, OnATerminalOneProgressLineIsRewrittenAndClearedForMessages) {
+    FakeClock clock;
+    CapturedStream err;
+    CHeadlessShell shell(clock, true, true, err.Stream());
+    RunStats stats;
+    stats.newFiles = 3;
+    stats.same = 2;
+    stats.errors = 1;
+    shell.Window().SetProgressState(stats, 1.0);
+    shell.Window().SetCurrentFileText("a.txt (5 bytes)");
+    shell.Window().SetPercentText("40%");
+    shell.Window().UpdateProgress();
+    shell.Window().SetCurrentFileText("");
+    shell.Window().UpdateProgress();
+    shell.MessageBox("oops");
+    shell.Window().UpdateProgress();
+    shell.EndProgram();
+    const std::string line = "New 3, Changed 0, Same 2, Deleted 0, Skipped 0, Errors 1";
+    EXPECT_EQ(err.Text(), "\r\033[K" + line + " | 40% a.txt (5 bytes)" + "\r\033[K" + line + "\r\033[K" +
+                              "pemo: oops\n" + "\r\033[K" + line + "\n");
+}
+
+} // namespace

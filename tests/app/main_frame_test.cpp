@@ -1,0 +1,174 @@
+// The controller's state: construction defaults, the start options, the start-up reset, the job
+// and settings wrappers and the close handler, over a headless shell and a fake power port.
+#include "app/main_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "app/headless_shell.h"
+#include "support/fake_power_port.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class RecordingShell : public CHeadlessShell {
+public:
+    RecordingShell() : CHeadlessShell(clock, false, true) {}
+    void MessageBox(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+
+private:
+    CSteadyClock clock;
+};
+
+struct FrameTest : ::testing::Test {
+    TempDir dir;
+    RecordingShell shell;
+    FakePowerPort power;
+    CMainFrame frame{shell, power};
+    FrameTest() {
+        frame.settingsDirectory = dir.Path();
+        frame.userSettingsPath = dir / "user/pemo.conf";
+    }
+};
+
+TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
+    EXPECT_EQ(CurrentFrame(), &frame);
+    EXPECT_EQ(frame.messages, &shell);
+    EXPECT_EQ(frame.window, &shell.Window());
+    EXPECT_NE(frame.fs, nullptr);
+    EXPECT_NE(frame.log, nullptr);
+    EXPECT_TRUE(frame.tasks.empty());
+    EXPECT_EQ(frame.driveLetter, "");
+    EXPECT_EQ(frame.stayAwakeMethod, 1);
+    EXPECT_FALSE(frame.debug);
+    EXPECT_FALSE(frame.running);
+    EXPECT_EQ(frame.windowWidth, -1);
+    EXPECT_EQ(frame.windowHeight, -1);
+    EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
+    EXPECT_FALSE(frame.show || frame.runAll || frame.stay || frame.shutdown || frame.autoRun);
+}
+
+TEST(MainFrame, CurrentFrameIsClearedWithItsFrame) {
+    RecordingShell shell;
+    FakePowerPort power;
+    {
+        CMainFrame frame(shell, power);
+        EXPECT_EQ(CurrentFrame(), &frame);
+    }
+    EXPECT_EQ(CurrentFrame(), nullptr);
+}
+
+TEST_F(FrameTest, StartOptionsReachTheFrame) {
+    frame.ApplyStartOptions(
+        ParseCommandLine("-runall -stay -shutdown -ignoreerrors -datelog -logexclusions -noballoon -auto "
+                         "-showdetlog -letter:K -file \"My Jobs/a.job\"",
+                         "/usr/bin/pemo"));
+    EXPECT_TRUE(frame.show && frame.runAll && frame.stay && frame.shutdown && frame.ignoreErrors);
+    EXPECT_TRUE(frame.dateLog && frame.logExclusions && frame.noBalloon && frame.autoRun && frame.showDetLog);
+    EXPECT_EQ(frame.driveLetter, "K");
+    EXPECT_EQ(frame.startJobFile, "My Jobs/a.job");
+}
+
+TEST_F(FrameTest, ResetForStart) {
+    frame.dialogShown = true;
+    frame.jobPath = "x.job";
+    frame.stopRequested = 1;
+    frame.paused = true;
+    frame.lastPercent = 40;
+    frame.compactView = true;
+    frame.countAtStart = true;
+    frame.windowWidth = 5;
+    frame.windowHeight = 6;
+    frame.sourceTotal.Set(CLargeNumber(99u));
+    frame.countingDone = true;
+    frame.animationPhase = 1;
+    frame.ResetForStart();
+    EXPECT_FALSE(frame.dialogShown);
+    EXPECT_EQ(frame.jobPath, "");
+    EXPECT_EQ(frame.stopRequested, 0);
+    EXPECT_FALSE(frame.paused);
+    EXPECT_EQ(frame.lastPercent, 0);
+    EXPECT_FALSE(frame.compactView || frame.countAtStart || frame.countingDone);
+    EXPECT_EQ(frame.windowWidth, -1);
+    EXPECT_EQ(frame.windowHeight, -1);
+    EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
+    EXPECT_EQ(frame.animationPhase, 0);
+    EXPECT_EQ(frame.dateTimeFormat, "%m/%d/%y %H:%M"); // the C locale of the tests
+}
+
+TEST_F(FrameTest, StartJobAndJobWrappers) {
+    frame.startJobFile = dir / "new.job";
+    frame.LoadStartJob();
+    EXPECT_TRUE(frame.tasks.empty());
+    EXPECT_EQ(frame.jobPath, dir / "new.job"); // a missing job is where the first save goes
+    EXPECT_FALSE(frame.jobReadIncomplete);
+    EXPECT_TRUE(shell.messages.empty());
+
+    frame.tasks.push_back(std::make_unique<Task>());
+    frame.tasks.back()->name = "one";
+    ASSERT_TRUE(frame.SaveJob(frame.jobPath));
+    frame.tasks.clear();
+    ASSERT_TRUE(frame.LoadJob(dir / "new.job"));
+    ASSERT_EQ(frame.tasks.size(), 1u);
+    EXPECT_EQ(frame.tasks[0]->name, "one");
+
+    // A job that exists but cannot be read is reported, and flagged so no run saves over it.
+    EXPECT_FALSE(frame.LoadJob(dir.Path()));
+    EXPECT_TRUE(frame.jobReadIncomplete);
+    ASSERT_EQ(shell.messages.size(), 1u);
+    EXPECT_EQ(shell.messages[0].rfind("Error reading " + dir.Path() + "\n\n", 0), 0u);
+    EXPECT_EQ(frame.jobPath, dir / "new.job");
+
+    EXPECT_FALSE(frame.SaveJob(dir / "missing/x.job"));
+    EXPECT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(frame.jobPath, dir / "new.job");
+}
+
+TEST_F(FrameTest, SettingsWrappers) {
+    WriteFileBytes(dir / "pemo.ini", "compactview=1\nwidth=640\nheight=480\nstayawakemethod=2\ndebug=1\n");
+    frame.LoadSettings();
+    EXPECT_TRUE(frame.useIniFile);
+    EXPECT_TRUE(frame.compactView);
+    EXPECT_FALSE(frame.countAtStart);
+    EXPECT_EQ(frame.windowWidth, 640);
+    EXPECT_EQ(frame.windowHeight, 480);
+    EXPECT_EQ(frame.stayAwakeMethod, 2);
+    EXPECT_TRUE(frame.debug);
+    frame.countAtStart = true;
+    ASSERT_TRUE(frame.SaveSettings());
+    frame.countAtStart = false;
+    frame.LoadSettings();
+    EXPECT_TRUE(frame.countAtStart);
+    EXPECT_FALSE(FileExists(frame.userSettingsPath));
+}
+
+TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
+    frame.tasks.push_back(std::make_unique<Task>());
+    frame.savedWidth = 800;
+    frame.savedHeight = 600;
+    frame.windowWidth = 800;
+    frame.windowHeight = 600;
+    frame.running = true;
+    frame.CloseHandler(); // refused during a run
+    EXPECT_FALSE(shell.Ended());
+    EXPECT_EQ(frame.tasks.size(), 1u);
+    frame.running = false;
+    frame.CloseHandler();
+    EXPECT_TRUE(shell.Ended());
+    EXPECT_TRUE(frame.tasks.empty());
+    EXPECT_FALSE(FileExists(frame.userSettingsPath)); // size unchanged: nothing saved
+
+    RecordingShell shell2;
+    CMainFrame frame2(shell2, power);
+    frame2.userSettingsPath = dir / "user2/pemo.conf";
+    frame2.settingsDirectory = dir / "nowhere";
+    frame2.savedWidth = 800;
+    frame2.windowWidth = 1024;
+    frame2.CloseHandler();
+    EXPECT_TRUE(shell2.Ended());
+    EXPECT_EQ(ReadFileBytes(frame2.userSettingsPath).find("width=1024\n"), 14u + 15u);
+}
+
+} // namespace

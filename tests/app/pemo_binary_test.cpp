@@ -1,0 +1,387 @@
+// End-to-end runs of the real pemo binary, as cron would start it: no display, -auto, real trees
+// in a temporary directory. Checks the mirror, log.html, summary.log, the saved job, the exit
+// status and the messages on stderr, including runs as an unprivileged user where files and
+// directories refuse to be written.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <regex>
+
+#include "model/job_file.h"
+#include "support/recording_message_port.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;  // exit status; -1 when the program did not exit normally
+    std::string err;  // everything written to stderr
+};
+
+// Runs pemo with args in cwd, without a display; asNobody drops to uid/gid 65534 first.
+Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, const std::string& scratch,
+                bool asNobody = false) {
+    for (const auto& arg : args) {
+        // Switches are found anywhere in the command line: never let a test ask for a power-off.
+        if (arg.find("-shutdown") != std::string::npos) {
+            ADD_FAILURE() << "refusing to start pemo with -shutdown";
+            return {};
+        }
+    }
+    std::vector<std::string> argv;
+    if (asNobody) {
+        argv = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+    }
+    argv.push_back(PEMO_BINARY);
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("DISPLAY=", 0) != 0 && entry.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
+            entry.rfind("XDG_CONFIG_HOME=", 0) != 0 && entry.rfind("HOME=", 0) != 0) {
+            env.push_back(entry);
+        }
+    }
+    // Settings of the user running the tests must not leak in.
+    env.push_back("XDG_CONFIG_HOME=" + scratch + "/config");
+    env.push_back("HOME=" + scratch);
+    std::vector<char*> argvp;
+    for (auto& a : argv) {
+        argvp.push_back(a.data());
+    }
+    argvp.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
+    const std::string errPath = scratch + "/stderr.txt";
+    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (errFd < 0 || nullFd < 0) {
+        ADD_FAILURE() << "cannot open the child's standard files";
+        return {};
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(cwd.c_str()) != 0 || dup2(nullFd, 0) < 0 || dup2(errFd, 2) < 0) {
+            _exit(127);
+        }
+        execve(argvp[0], argvp.data(), envp.data());
+        _exit(127);
+    }
+    close(errFd);
+    close(nullFd);
+    Outcome outcome;
+    int status = 0;
+    if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+        outcome.status = WEXITSTATUS(status);
+    }
+    outcome.err = ReadFileBytes(errPath);
+    return outcome;
+}
+
+// Every entry under root: relative path -> content ("<dir>" for directories).
+std::map<std::string, std::string> Tree(const std::string& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string rel = fs::relative(entry.path(), root).string();
+        tree[rel] = entry.is_directory() ? "<dir>" : ReadFileBytes(entry.path().string());
+    }
+    return tree;
+}
+
+void WriteTree(const std::string& root, const std::map<std::string, std::string>& files) {
+    for (const auto& [rel, content] : files) {
+        const fs::path path = fs::path(root) / rel;
+        MakeDirectories(path.parent_path().string());
+        WriteFileBytes(path.string(), content);
+    }
+}
+
+std::string JobLineFor(const std::string& name, const std::string& source, const std::string& destination,
+                       const std::string& exclusions = "") {
+    Task task;
+    task.name = name;
+    task.source = source;
+    task.destination = destination;
+    task.exclusions = exclusions;
+    return JobLine(task);
+}
+
+// The text of a UTF-16LE file with byte-order mark, for ASCII content; "" when it has no mark.
+std::string AsciiOfUtf16(const std::string& bytes) {
+    if (bytes.size() < 2 || bytes.substr(0, 2) != "\xFF\xFE") {
+        return "";
+    }
+    std::string text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        text += bytes[i + 1] == 0 ? bytes[i] : '?';
+    }
+    return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1) {
+        fields.push_back(line.substr(start, comma - start));
+    }
+    fields.push_back(line.substr(start));
+    return fields;
+}
+
+class PemoBinaryTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string work = dir / "work"; // the current directory of the runs
+    std::string job = dir / "work/nightly.job";
+
+    void SetUp() override {
+        MakeDirectories(work);
+        MakeDirectories(dir / "config");
+    }
+    void WriteJob(const std::string& content) { WriteFileBytes(job, content); }
+    Outcome Run(std::vector<std::string> extra = {}, bool asNobody = false) {
+        std::vector<std::string> args = {"-auto", "-file", job};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return RunPemo(args, work, dir.Path(), asNobody);
+    }
+    // Makes the temporary tree reachable by the unprivileged user.
+    void OpenTree() {
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+            chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
+        }
+        chmod(dir.Path().c_str(), 0755);
+    }
+};
+
+TEST_F(PemoBinaryTest, MirrorsTheSourceAndFollowsChangesOnTheNextRun) {
+    WriteTree(dir / "src", {{"a.txt", "alpha"},
+                            {"docs/b.txt", "bravo"},
+                            {"docs/deep/c.txt", "charlie"},
+                            {"gone/d.txt", "delta"},
+                            {"empty/.keep", ""}});
+    WriteJob(JobLineFor("Nightly", dir / "src", dir / "dst"));
+    const std::time_t before = std::time(nullptr);
+    Outcome first = Run();
+    const std::time_t after = std::time(nullptr);
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(first.err, "") << "no terminal: nothing but message boxes";
+    EXPECT_EQ(Tree(dir / "dst"), Tree(dir / "src"));
+
+    TaskList tasks;
+    std::string path;
+    RecordingMessagePort messages;
+    ASSERT_TRUE(LoadJob(job, tasks, path, messages));
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_GE(tasks[0]->lastRun, before);
+    EXPECT_LE(tasks[0]->lastRun, after);
+    EXPECT_EQ(ReadFileBytes(job).substr(0, 2), "\xFF\xFE") << "saved as UTF-16";
+
+    // Changes of every kind: content (another size), a new file, a removed file and directory.
+    WriteFileBytes(dir / "src/a.txt", "alpha, longer now");
+    WriteFileBytes(dir / "src/docs/new.txt", "new");
+    fs::remove(dir / "src/docs/deep/c.txt");
+    fs::remove_all(dir / "src/gone");
+    Outcome second = Run();
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(Tree(dir / "dst"), Tree(dir / "src"));
+
+    const auto lines = Lines(ReadFileBytes(work + "/summary.log"));
+    ASSERT_EQ(lines.size(), 2u);
+    const auto f = Fields(lines[1]);
+    ASSERT_EQ(f.size(), 20u);
+    EXPECT_EQ(f[0], job);
+    EXPECT_EQ(f[1], "**all**");
+    EXPECT_EQ(f[8], "1") << "changed";
+    EXPECT_EQ(f[12], "1") << "new";
+    EXPECT_EQ(f[10], "2") << "deleted: c.txt and gone/d.txt";
+    EXPECT_EQ(f[14], "0") << "errors";
+    EXPECT_EQ(f[15], "3") << "bytes new";
+    EXPECT_EQ(f[16], "17") << "bytes changed";
+    EXPECT_EQ(f[18], "4") << "source count";
+
+    // A third run finds nothing to do.
+    Outcome third = Run();
+    EXPECT_EQ(third.status, 0);
+    const auto f3 = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f3[9], "4") << "same";
+    EXPECT_EQ(f3[8] + f3[10] + f3[12], "000");
+}
+
+TEST_F(PemoBinaryTest, TheRunLogHoldsExactlyTheFrameAndTheLinesWithTheirMarkup) {
+    WriteTree(dir / "src", {{"x.txt", "12345"}});
+    WriteFileBytes(dir / "src/skip.tmp", "t");
+    Task off;
+    off.name = "Off";
+    off.enabled = false;
+    WriteJob(JobLineFor("Copy", dir / "src", dir / "dst", "*.tmp") + JobLine(off) +
+             JobLineFor("Drive", dir / "src", "?/elsewhere"));
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string bytes = ReadFileBytes(work + "/log.html");
+    ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    const std::string text = AsciiOfUtf16(bytes);
+    // C.UTF-8: the date as %m/%d/%y and a 24-hour clock.
+    const std::string when = "[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}";
+    auto quote = [](const std::string& s) { return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\/])"), R"(\$&)"); };
+    const std::string expected =
+        "<HTML><BODY>\r\n"
+        "<B>Job started \\(using " + quote(job) + "\\) at " + when + "</B><BR>\r\n"
+        "<B>Starting task \"Copy\"</B><BR>\r\n"
+        "<FONT COLOR=GREEN>Created directory " + quote(dir / "dst") + "</FONT><BR>\r\n"
+        "<FONT COLOR=GREEN>Adding file " + quote(dir / "src/x.txt") + "</FONT><BR>\r\n"
+        "<B>Task \"Off\" is disabled, skipping it</B><BR>\r\n"
+        "<FONT COLOR=RED>Not running \"Drive\" - no destination drive letter specified</FONT><BR>\r\n"
+        "<B>Done at " + when + "</B><BR>\r\n"
+        "<B>Changed: 0, Same: 0, Deleted: 0, Skipped: 1, New: 1, Saved: 0, Errors: 0, Bytes \\(new\\): 5</B><BR>\r\n"
+        "<B>Bytes \\(change\\): 0, Time: [0-9]+s, Source count: 2, Source size: 6</B><BR>\r\n"
+        "</BODY></HTML>\r\n";
+    EXPECT_TRUE(std::regex_match(text, std::regex(expected))) << text;
+}
+
+TEST_F(PemoBinaryTest, ExitStatusIsOneWhenTheRunCountedErrors) {
+    MakeDirectories(dir / "dst");
+    WriteFileBytes(dir / "dst/kept", "kept");
+    WriteJob(JobLineFor("Unplugged", dir / "no-such-drive", dir / "dst"));
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(ReadFileBytes(dir / "dst/kept"), "kept") << "a missing source deletes nothing";
+    const auto f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f[14], "1");
+}
+
+TEST_F(PemoBinaryTest, WithoutADisplayOnlyTheUnattendedRunStarts) {
+    WriteJob("");
+    for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"-runall", "-file", job}}) {
+        Outcome run = RunPemo(args, work, dir.Path());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("-auto"), std::string::npos) << run.err;
+        EXPECT_FALSE(FileExists(work + "/log.html"));
+    }
+}
+
+TEST_F(PemoBinaryTest, DateLogNamesEachRunsLogByItsStartTime) {
+    WriteJob("");
+    Outcome run = Run({"-datelog"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto names = ListDirectory(work);
+    int dated = 0;
+    for (const auto& name : names) {
+        dated += std::regex_match(name, std::regex("log20[0-9]{6}-[0-9]{6}\\.html"));
+    }
+    EXPECT_EQ(dated, 1);
+    EXPECT_FALSE(FileExists(work + "/log.html"));
+}
+
+TEST_F(PemoBinaryTest, AMissingJobFileIsReportedAndTheEmptyRunStillLogged) {
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err.rfind("pemo: ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(job), std::string::npos) << run.err;
+    EXPECT_TRUE(FileExists(work + "/log.html"));
+    EXPECT_EQ(Fields(Lines(ReadFileBytes(work + "/summary.log")).back())[1], "**all**");
+    EXPECT_FALSE(FileExists(job)) << "an empty run saves no job";
+}
+
+TEST_F(PemoBinaryTest, AnEmptyJobRunsCleanlyAndStaysEmpty) {
+    WriteJob("");
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFileBytes(job), "");
+    const auto f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    ASSERT_EQ(f.size(), 20u);
+    EXPECT_EQ(f[8] + f[9] + f[10] + f[11] + f[12] + f[13] + f[14], "0000000");
+}
+
+TEST_F(PemoBinaryTest, TasksWithEmptyPathsAreErrorsAndTouchNothing) {
+    WriteTree(dir / "dst", {{"keep.txt", "keep"}});
+    WriteJob(JobLineFor("NoSource", "", dir / "dst") + JobLineFor("NoDestination", dir / "dst", ""));
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Tree(dir / "dst"), (std::map<std::string, std::string>{{"keep.txt", "keep"}}));
+}
+
+TEST_F(PemoBinaryTest, AReadOnlyDestinationCountsErrorsAndLosesNothing) {
+    WriteTree(dir / "src", {{"a.txt", "new content"}, {"b.txt", "b"}});
+    WriteTree(dir / "dst", {{"a.txt", "old"}, {"extra.txt", "only here"}});
+    WriteJob(JobLineFor("ReadOnly", dir / "src", dir / "dst"));
+    OpenTree();
+    chmod(work.c_str(), 0777);
+    chmod(job.c_str(), 0666);
+    // dst stays owned by root with mode 0755: to the unprivileged run it is read-only.
+    Outcome run = Run({}, true);
+    ASSERT_NE(run.status, -1);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(Tree(dir / "dst"), (std::map<std::string, std::string>{{"a.txt", "old"}, {"extra.txt", "only here"}}));
+    const auto f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f[14], "3") << "two failed copies and one failed deletion";
+}
+
+TEST_F(PemoBinaryTest, AJobFileThatCannotBeSavedIsReportedAfterTheMirror) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    MakeDirectories(dir / "jobs");
+    const std::string lockedJob = dir / "jobs/locked.job";
+    WriteFileBytes(lockedJob, JobLineFor("T", dir / "src", dir / "dst"));
+    OpenTree();
+    chmod(work.c_str(), 0777);
+    MakeDirectories(dir / "dst");
+    chmod((dir / "dst").c_str(), 0777);
+    // jobs/ and the job file stay root's: the unprivileged run can read but not replace it.
+    Outcome run = RunPemo({"-auto", "-file", lockedJob}, work, dir.Path(), true);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("pemo: Error saving " + lockedJob), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(dir / "dst/a.txt"), "a");
+    EXPECT_EQ(ReadFileBytes(lockedJob), JobLineFor("T", dir / "src", dir / "dst")) << "the old job survives";
+}
+
+TEST_F(PemoBinaryTest, UnwritableLogsAreReportedAndTheRunGoesOn) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    OpenTree();
+    chmod(job.c_str(), 0666);
+    MakeDirectories(dir / "dst");
+    chmod((dir / "dst").c_str(), 0777);
+    MakeDirectories(dir / "jobdir");
+    const std::string writableJob = dir / "jobdir/j.job";
+    fs::rename(job, writableJob);
+    chmod((dir / "jobdir").c_str(), 0777);
+    // The current directory (work) is root's: log.html and summary.log cannot be created.
+    Outcome run = RunPemo({"-auto", "-file", writableJob}, work, dir.Path(), true);
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_NE(run.err.find("pemo: Error opening logfile:\n\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("pemo: Error writing to summary:\n\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("pemo: Error closing logfile:\n\n"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFileBytes(dir / "dst/a.txt"), "a");
+    EXPECT_FALSE(FileExists(work + "/log.html"));
+    TaskList tasks;
+    std::string path;
+    RecordingMessagePort messages;
+    ASSERT_TRUE(LoadJob(writableJob, tasks, path, messages));
+    EXPECT_GT(tasks[0]->lastRun, 0) << "the job is still saved";
+}
+
+} // namespace
