@@ -6,7 +6,7 @@ packages=(
     build-essential cmake ninja-build pkg-config clang-format
     libgtest-dev libgmock-dev
     libglib2.0-dev
-    libwxgtk3.2-dev
+    libwxgtk3.2-dev libxtst-dev
     xvfb xauth xdotool imagemagick
     rsync
 )

@@ -1,6 +1,8 @@
 // Painting of the progress bar and the statistics table's rows and colours.
 #include "ui/progress_display.h"
 
+#include <algorithm>
+
 #include <wx/dcbuffer.h>
 
 wxColour BarColour(BarSegment segment) {
@@ -59,7 +61,8 @@ CColoredListCtrl::CColoredListCtrl(wxWindow* parent, wxWindowID id)
 void CColoredListCtrl::Build() {
     DeleteAllItems();
     DeleteAllColumns();
-    InsertColumn(0, wxString(), wxLIST_FORMAT_LEFT, FromDIP(90));
+    // Wide enough for "Saved in dest:" in the toolkit's font.
+    InsertColumn(0, wxString(), wxLIST_FORMAT_LEFT, std::max(FromDIP(90), GetTextExtent("Saved in dest:W").x));
     InsertColumn(1, wxString(), wxLIST_FORMAT_LEFT, FromDIP(90));
     InsertColumn(2, wxString(), wxLIST_FORMAT_LEFT, FromDIP(80));
     const ProgressView initial = InitialProgressView();
@@ -90,4 +93,17 @@ void CColoredListCtrl::ShowView(const ProgressView& view) {
         }
         highlightedRow = view.highlightedRow;
     }
+}
+
+wxSize CColoredListCtrl::FullSize() const {
+    wxRect row;
+    int height = FromDIP(20);
+    if (GetItemCount() > 0 && GetItemRect(0, row)) {
+        height = row.GetHeight();
+    }
+    int width = 0;
+    for (int column = 0; column < GetColumnCount(); ++column) {
+        width += GetColumnWidth(column);
+    }
+    return wxSize(width + FromDIP(6), height * StatsRowCount + FromDIP(6));
 }

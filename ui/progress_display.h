@@ -35,6 +35,8 @@ public:
     void Build();
     void ShowView(const ProgressView& view);
     int HighlightedRow() const { return highlightedRow; }
+    // The size that shows every row and column without scrolling.
+    wxSize FullSize() const;
 
 private:
     int highlightedRow = -1;

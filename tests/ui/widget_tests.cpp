@@ -7,6 +7,7 @@
 #include <wx/sizer.h>
 
 #include "gui_test_support.h"
+#include "ui/about_dlg.h"
 #include "ui/hscroll_list_box.h"
 #include "ui/hyper_link.h"
 #include "ui/list_box_ebx.h"
@@ -285,4 +286,19 @@ TEST(ProgressDisplay, PaintedColoursOnScreen) {
         green += Near(c, wxColour(0, 128, 0), 30) ? 1 : 0;
     }
     EXPECT_GT(green, 5);
+}
+
+TEST(AboutBox, TextsAndLink) {
+    YAboutDlg about(nullptr);
+    EXPECT_EQ(about.GetTitle(), "About Pemo");
+    ASSERT_NE(about.Link(), nullptr);
+    EXPECT_EQ(about.Link()->URL(), kPemoWebAddress);
+    EXPECT_EQ(about.Link()->GetId(), 1022);
+    EXPECT_TRUE(about.Link()->GetFont().GetUnderlined());
+    bool found = false;
+    for (wxWindow* child : about.GetChildren()) {
+        found = found || child->GetLabel().StartsWith("Pemo v3.00 - file synchronisation software\n");
+    }
+    EXPECT_TRUE(found);
+    EXPECT_NE(about.FindWindow(wxID_OK), nullptr);
 }

@@ -1,0 +1,114 @@
+// The main-window fixture.
+#include "main_window_support.h"
+
+#include <unistd.h>
+
+#include <wx/button.h>
+#include <wx/statusbr.h>
+
+#include "model/job_file.h"
+#include "ui/desktop_main.h"
+#include "ui/hscroll_list_box.h"
+
+namespace {
+
+class CIgnoringPort : public IMessagePort {
+public:
+    void MessageBox(const std::string& text) override { last = text; }
+    std::string last;
+};
+
+} // namespace
+
+Task MakeTask(const std::string& name, const std::string& source, const std::string& destination) {
+    Task task;
+    task.name = name;
+    task.source = source;
+    task.destination = destination;
+    return task;
+}
+
+void MainWindowTest::SetUp() {
+    char buffer[4096];
+    previousDirectory = getcwd(buffer, sizeof buffer) ? buffer : "/";
+    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    jobFile = dir.File("nightly.job");
+}
+
+void MainWindowTest::TearDown() {
+    if (frame) {
+        frame->stopRequested = 1;
+        frame->paused = false;
+        PumpUntil([this] { return !frame->running; }, std::chrono::seconds(30));
+        PumpEvents(std::chrono::milliseconds(50));
+        if (shell->Dialog()) {
+            shell->DestroyDialog();
+        }
+        frame.reset();
+    }
+    PumpEvents(std::chrono::milliseconds(50));
+    shell.reset();
+    [[maybe_unused]] const int restored = chdir(previousDirectory.c_str());
+}
+
+void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options) {
+    TaskList list;
+    for (const Task& t : tasks) {
+        list.push_back(std::make_unique<Task>(t));
+    }
+    CIgnoringPort port;
+    std::string path;
+    ASSERT_TRUE(SaveJob(jobFile, list, path, port)) << port.last;
+
+    shell = std::make_unique<CWxShell>();
+    shell->showMessage = [this](const std::string& text) { messages.push_back(text); };
+    shell->endProgram = [this] { ++programEnds; };
+    shell->openPath = [this](const std::string& p) { opened.push_back(p); };
+    frame = std::make_unique<CMainFrame>(*shell, power);
+    frame->settingsDirectory = dir.Path().string();
+    frame->userSettingsPath = dir.File("user-settings.conf");
+    shell->AttachFrame(*frame);
+    if (options.startJobFile.empty()) {
+        options.startJobFile = jobFile;
+    }
+    StartDesktop(*frame, *shell, options);
+    dlg = shell->Dialog();
+    ASSERT_NE(dlg, nullptr);
+    dlg->notice = [this](const std::string& text) { messages.push_back(text); };
+    dlg->Move(0, 0);
+    PumpEvents(std::chrono::milliseconds(100));
+}
+
+std::vector<Task> MainWindowTest::JobOnDisk() {
+    TaskList list;
+    std::string path;
+    CIgnoringPort port;
+    LoadJob(jobFile, list, path, port);
+    std::vector<Task> tasks;
+    for (const auto& t : list) {
+        tasks.push_back(*t);
+    }
+    return tasks;
+}
+
+std::vector<std::string> MainWindowTest::PaneLines() {
+    std::vector<std::string> lines;
+    for (unsigned i = 0; i < dlg->LogPane()->GetCount(); ++i) {
+        lines.push_back(dlg->LogPane()->GetString(i).utf8_string());
+    }
+    return lines;
+}
+
+std::string MainWindowTest::Status(int field) {
+    return dlg->Status()->GetStatusText(field).utf8_string();
+}
+
+bool MainWindowTest::Enabled(int id) {
+    return dlg->Button(id)->IsEnabled();
+}
+
+bool MainWindowTest::WaitForIdle(std::chrono::milliseconds limit) {
+    const bool ended = PumpUntil([this] { return !frame->running && Enabled(CPemoDlg::IdRunAll); }, limit);
+    PumpEvents(std::chrono::milliseconds(100));
+    return ended;
+}

@@ -1,0 +1,405 @@
+// The main window over the real controller: the task commands and the job file they save, the
+// title and status bar, the log pane, options, runs with their controls, Stop and Pause, drops,
+// keys and the window size.
+#include <filesystem>
+#include <fstream>
+
+#include <wx/clipbrd.h>
+#include <wx/menu.h>
+
+#include "main_window_support.h"
+#include "ui/hscroll_list_box.h"
+#include "ui/list_box_ebx.h"
+#include "ui/options_dlg.h"
+#include "ui/progress_display.h"
+
+namespace {
+
+std::vector<std::string> Names(const std::vector<Task>& tasks) {
+    std::vector<std::string> names;
+    for (const Task& t : tasks) {
+        names.push_back(t.name);
+    }
+    return names;
+}
+
+void WriteFile(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+} // namespace
+
+TEST(MainWindowTitle, TitleRule) {
+    EXPECT_EQ(TitleForJobPath(""), "Pemo v3.00");
+    EXPECT_EQ(TitleForJobPath("C:\\Jobs\\Nightly.JOB"), "Nightly - Pemo v3.00");
+    EXPECT_EQ(TitleForJobPath("/home/me/jobs/Nightly.JOB"), "Nightly - Pemo v3.00");
+    EXPECT_EQ(TitleForJobPath("plain"), "plain - Pemo v3.00");
+    EXPECT_EQ(TitleForJobPath("a.job.bak"), "a.job.bak - Pemo v3.00");
+}
+
+TEST(MainWindowSort, ByCodeUnitsStableForEqualNames) {
+    std::vector<std::unique_ptr<Task>> tasks;
+    for (const char* name : {"beta", "Beta", "alpha", "beta", "Zed", "\xC3\xA9t\xC3\xA9"}) {
+        tasks.push_back(std::make_unique<Task>(MakeTask(name)));
+    }
+    tasks[0]->source = "first beta";
+    tasks[3]->source = "second beta";
+    SortTasksByName(tasks);
+    std::vector<std::string> names;
+    for (const auto& t : tasks) {
+        names.push_back(t->name);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Zed", "alpha", "beta", "beta", "\xC3\xA9t\xC3\xA9"}));
+    EXPECT_EQ(tasks[3]->source, "first beta");
+    EXPECT_EQ(tasks[4]->source, "second beta");
+}
+
+TEST_F(MainWindowTest, TitleStatusBarAndCards) {
+    Task off = MakeTask("Music", "/m", "/b/m");
+    off.enabled = false;
+    Task done = MakeTask("Photos", "/p", "/b/p");
+    done.lastRun = 86400 * 365;
+    StartOptions options;
+    options.driveLetter = "E";
+    Start({done, off}, options);
+    EXPECT_EQ(dlg->GetTitle(), "nightly - Pemo v3.00");
+    EXPECT_EQ(Status(0), "Job count: 002");
+    EXPECT_EQ(Status(1), "Disabled jobs: 001");
+    EXPECT_EQ(Status(2), "Variable drive: E");
+    EXPECT_EQ(Status(3), "");
+    ASSERT_EQ(dlg->TaskList()->Count(), 2);
+    EXPECT_EQ(dlg->TaskList()->ItemText(0), "Photos\n/p\n/b/p\n\n01/01/71 00:00");
+    EXPECT_EQ(dlg->TaskList()->ItemText(1), "Music\n/m\n/b/m\n\n"); // never run: empty last line
+    EXPECT_TRUE(dlg->TaskList()->ItemRecord(1)->disabled);
+    EXPECT_EQ(dlg->TaskList()->ItemRecord(0)->background, 0x00FFFFFFu);
+    EXPECT_TRUE(frame->dialogShown);
+    EXPECT_TRUE(dlg->IsShown());
+    EXPECT_EQ(dlg->ControlText(CPemoDlg::IdProgressCaption), "Progress:");
+    EXPECT_FALSE(Enabled(CPemoDlg::IdPause));
+}
+
+TEST_F(MainWindowTest, NoVariableDriveAndAnEmptyJob) {
+    std::filesystem::remove(dir.File("missing.job"));
+    StartOptions options;
+    options.startJobFile = dir.File("missing.job");
+    Start({}, options);
+    EXPECT_EQ(Status(2), "No variable drive");
+    EXPECT_EQ(Status(0), "Job count: 000");
+    EXPECT_EQ(dlg->GetTitle(), "missing - Pemo v3.00");
+}
+
+TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
+    Start({MakeTask("One", "/a", "/b")});
+    dlg->runEditor = [](Task& task) {
+        EXPECT_TRUE(task.enabled);
+        EXPECT_TRUE(task.recurse);
+        EXPECT_FALSE(task.safeMode);
+        EXPECT_EQ(task.colour, 0xFFFFFFu);
+        task.name = "Two";
+        task.source = "  /src/two  ";
+        task.destination = "\t/dst/two ";
+        return true;
+    };
+    frame->stay = false;
+    frame->shutdown = true;
+    dlg->NewTask();
+    EXPECT_TRUE(frame->stay); // touching the window keeps the program open
+    EXPECT_FALSE(frame->shutdown);
+    std::vector<Task> disk = JobOnDisk();
+    ASSERT_EQ(disk.size(), 2u);
+    EXPECT_EQ(disk[1].name, "Two");
+    EXPECT_EQ(disk[1].source, "/src/two");
+    EXPECT_EQ(disk[1].destination, "/dst/two");
+    EXPECT_EQ(disk[1].lastRun, -1);
+    EXPECT_EQ(Status(0), "Job count: 002");
+
+    // Cancel changes nothing.
+    dlg->runEditor = [](Task& task) {
+        task.name = "changed";
+        return false;
+    };
+    dlg->EditTask(0);
+    EXPECT_EQ(JobOnDisk()[0].name, "One");
+
+    frame->tasks[0]->lastRun = 12345;
+    dlg->runEditor = [](Task& task) {
+        EXPECT_EQ(task.name, "One");
+        task.name = "One edited";
+        task.onlyIfNewer = true;
+        task.lastRun = 999; // the editor cannot change the last run
+        return true;
+    };
+    dlg->EditTask(0);
+    disk = JobOnDisk();
+    EXPECT_EQ(disk[0].name, "One edited");
+    EXPECT_TRUE(disk[0].onlyIfNewer);
+    EXPECT_EQ(disk[0].lastRun, 12345);
+
+    dlg->DuplicateTask(0);
+    disk = JobOnDisk();
+    ASSERT_EQ(disk.size(), 3u);
+    EXPECT_EQ(disk[2], disk[0]);
+
+    // Deleting the last task selects the new last one.
+    dlg->TaskList()->SetSelection(2);
+    dlg->DeleteTask();
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"One edited", "Two"}));
+    EXPECT_EQ(dlg->TaskList()->GetSelection(), 1);
+    dlg->TaskList()->SetSelection(0);
+    dlg->DeleteTask();
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"Two"}));
+    EXPECT_EQ(dlg->TaskList()->GetSelection(), 0);
+    dlg->DeleteTask();
+    EXPECT_TRUE(JobOnDisk().empty());
+    EXPECT_EQ(dlg->TaskList()->GetSelection(), wxNOT_FOUND);
+    dlg->DeleteTask(); // nothing selected: nothing happens
+    EXPECT_EQ(Status(0), "Job count: 000");
+}
+
+TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
+    Start({MakeTask("b"), MakeTask("C"), MakeTask("a")});
+    frame->sourceTotal.Set(CLargeNumber(777u));
+    dlg->TaskList()->SetSelection(0);
+    const std::string before = ReadFileBytes(jobFile);
+    dlg->MoveTask(true); // the first cannot go up: nothing saved
+    EXPECT_EQ(ReadFileBytes(jobFile), before);
+    dlg->MoveTask(false);
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "b", "a"}));
+    EXPECT_EQ(dlg->TaskList()->GetSelection(), 1);
+    dlg->TaskList()->SetSelection(2);
+    const std::string moved = ReadFileBytes(jobFile);
+    dlg->MoveTask(false); // the last cannot go down
+    EXPECT_EQ(ReadFileBytes(jobFile), moved);
+    dlg->MoveTask(true);
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "a", "b"}));
+    EXPECT_EQ(frame->sourceTotal.Get(), CLargeNumber(777u)); // the same tasks: counts kept
+
+    dlg->SortTasks();
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "a", "b"}));
+    frame->tasks[0]->name = "c";
+    dlg->SortTasks();
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"a", "b", "c"}));
+
+    dlg->SetAllEnabled(false);
+    for (const Task& t : JobOnDisk()) {
+        EXPECT_FALSE(t.enabled);
+    }
+    EXPECT_EQ(Status(1), "Disabled jobs: 003");
+    EXPECT_TRUE(frame->sourceTotal.Get().IsZero()); // a changed job forgets the counted size
+    dlg->SetAllEnabled(true);
+    for (const Task& t : JobOnDisk()) {
+        EXPECT_TRUE(t.enabled);
+    }
+    EXPECT_EQ(Status(1), "Disabled jobs: 000");
+}
+
+TEST_F(MainWindowTest, ContextMenu) {
+    Task off = MakeTask("Off");
+    off.enabled = false;
+    Start({MakeTask("On"), off});
+    std::unique_ptr<wxMenu> empty(dlg->BuildTaskMenu(-1));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->GetLabelText(CPemoDlg::IdContextRun), "Run");
+    for (int id : {CPemoDlg::IdContextRun, CPemoDlg::IdContextDuplicate, CPemoDlg::IdContextDelete,
+                   CPemoDlg::IdContextEnabled, CPemoDlg::IdContextProperties}) {
+        EXPECT_FALSE(empty->IsEnabled(id)) << id;
+    }
+    EXPECT_TRUE(empty->IsEnabled(CPemoDlg::IdContextRunAll));
+    EXPECT_TRUE(empty->IsEnabled(CPemoDlg::IdContextAdd));
+
+    std::unique_ptr<wxMenu> menu(dlg->BuildTaskMenu(1));
+    EXPECT_EQ(menu->GetLabelText(CPemoDlg::IdContextRun), "Run 'Off'");
+    EXPECT_EQ(menu->GetLabelText(CPemoDlg::IdContextDuplicate), "Duplicate 'Off'");
+    EXPECT_EQ(menu->GetLabelText(CPemoDlg::IdContextDelete), "Delete 'Off'");
+    EXPECT_FALSE(menu->IsChecked(CPemoDlg::IdContextEnabled));
+    EXPECT_EQ(dlg->TaskList()->GetSelection(), 1);
+    dlg->TaskMenuCommand(CPemoDlg::IdContextEnabled, 1);
+    EXPECT_TRUE(JobOnDisk()[1].enabled);
+    EXPECT_EQ(Status(1), "Disabled jobs: 000");
+    dlg->TaskMenuCommand(CPemoDlg::IdContextDuplicate, 0);
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"On", "Off", "On"}));
+    dlg->TaskMenuCommand(CPemoDlg::IdContextDelete, 1);
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"On", "On"}));
+}
+
+TEST_F(MainWindowTest, LogPaneKeepsTheLast101Lines) {
+    Start({});
+    for (int i = 0; i < 101; ++i) {
+        dlg->AddPaneLine("line " + std::to_string(i));
+    }
+    EXPECT_EQ(dlg->LogPane()->GetCount(), 101u);
+    dlg->AddPaneLine("line 101");
+    std::vector<std::string> lines = PaneLines();
+    ASSERT_EQ(lines.size(), 101u);
+    EXPECT_EQ(lines.front(), "line 1");
+    EXPECT_EQ(lines.back(), "line 101");
+    // Lines from a worker thread arrive in their order.
+    std::thread worker([this] {
+        for (int i = 0; i < 20; ++i) {
+            shell->Window().AddPaneLine("worker " + std::to_string(i));
+        }
+    });
+    worker.join();
+    ASSERT_TRUE(PumpUntil([this] { return PaneLines().back() == "worker 19"; }));
+    lines = PaneLines();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(lines[81 + i], "worker " + std::to_string(i));
+    }
+    dlg->HandleKey('X', true, false); // Ctrl+X clears the pane
+    EXPECT_EQ(dlg->LogPane()->GetCount(), 0u);
+    EXPECT_EQ(dlg->LogPane()->HorizontalExtent(), 0);
+}
+
+TEST_F(MainWindowTest, KeysAndClipboard) {
+    Start({MakeTask("Only")});
+    dlg->AddPaneLine("Copied line");
+    dlg->LogPane()->SetSelection(0);
+    dlg->CopyLogLine();
+    ASSERT_TRUE(wxTheClipboard->Open());
+    wxTextDataObject data;
+    EXPECT_TRUE(wxTheClipboard->GetData(data));
+    wxTheClipboard->Close();
+    EXPECT_EQ(data.GetText(), "Copied line");
+
+    // Ctrl+C opens the summary log and copies nothing.
+    EXPECT_TRUE(dlg->HandleKey('C', true, false));
+    ASSERT_EQ(opened, (std::vector<std::string>{"summary.log"}));
+    // Ctrl+L opens nothing before a run has written a log.
+    EXPECT_TRUE(dlg->HandleKey('L', true, false));
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(dlg->HandleKey(WXK_F1, false, false));
+    EXPECT_TRUE(dlg->HandleKey(WXK_RETURN, false, false));
+    EXPECT_TRUE(dlg->HandleKey(WXK_ESCAPE, false, false));
+    EXPECT_FALSE(dlg->HandleKey('A', false, false));
+    // Delete outside the task list deletes nothing; inside it deletes the selection.
+    dlg->TaskList()->SetSelection(0);
+    EXPECT_FALSE(dlg->HandleKey(WXK_DELETE, false, false));
+    EXPECT_EQ(frame->tasks.size(), 1u);
+    EXPECT_TRUE(dlg->HandleKey(WXK_DELETE, false, true));
+    EXPECT_TRUE(frame->tasks.empty());
+    EXPECT_TRUE(JobOnDisk().empty());
+}
+
+TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
+    Start({MakeTask("Here")});
+    TaskList other;
+    other.push_back(std::make_unique<Task>(MakeTask("Dropped")));
+    std::string path;
+    struct : IMessagePort {
+        void MessageBox(const std::string&) override {}
+    } quiet;
+    ASSERT_TRUE(SaveJob(dir.File("Other.JOB"), other, path, quiet));
+    dlg->DropJob({dir.File("Other.JOB"), jobFile}); // two files: ignored
+    EXPECT_EQ(frame->tasks[0]->name, "Here");
+    dlg->DropJob({dir.File("notes.txt")});
+    EXPECT_EQ(frame->tasks[0]->name, "Here");
+    dlg->DropJob({dir.File("Other.JOB")});
+    EXPECT_EQ(frame->tasks[0]->name, "Dropped");
+    EXPECT_EQ(dlg->GetTitle(), "Other - Pemo v3.00");
+
+    // Save As adds the extension; the title follows.
+    dlg->runFileDialog = [this](bool save, const std::string&, std::string& chosen) {
+        EXPECT_TRUE(save);
+        chosen = dir.File("copy");
+        return true;
+    };
+    dlg->SaveJobAs();
+    EXPECT_TRUE(std::filesystem::exists(dir.File("copy.job")));
+    EXPECT_EQ(dlg->GetTitle(), "copy - Pemo v3.00");
+
+    // New job: an empty job under the new name.
+    dlg->runFileDialog = [this](bool save, const std::string& initial, std::string& chosen) {
+        EXPECT_TRUE(save);
+        EXPECT_EQ(initial, "new");
+        chosen = dir.File("fresh.job");
+        return true;
+    };
+    dlg->NewJob();
+    EXPECT_TRUE(frame->tasks.empty());
+    EXPECT_EQ(frame->jobPath, dir.File("fresh.job"));
+    EXPECT_NE(ReadUtf16File(dir.File("copy.job")).find("Dropped"), std::string::npos);
+    EXPECT_EQ(ReadUtf16File(dir.File("fresh.job")).find("Dropped"), std::string::npos);
+
+    // Open, and a cancelled dialog that changes nothing.
+    dlg->runFileDialog = [](bool, const std::string&, std::string&) { return false; };
+    dlg->OpenJob();
+    EXPECT_EQ(frame->jobPath, dir.File("fresh.job"));
+    dlg->runFileDialog = [this](bool save, const std::string& initial, std::string& chosen) {
+        EXPECT_FALSE(save);
+        EXPECT_EQ(initial, dir.File("fresh.job"));
+        chosen = jobFile;
+        return true;
+    };
+    dlg->OpenJob();
+    EXPECT_EQ(Names(std::vector<Task>{*frame->tasks[0]}), (std::vector<std::string>{"Here"}));
+    EXPECT_EQ(Status(0), "Job count: 001");
+}
+
+TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
+    WriteFile(dir.Path() / "pemo.ini", ""); // settings kept beside the program's files
+    Start({MakeTask("A"), MakeTask("B")});
+    EXPECT_TRUE(frame->useIniFile);
+    const int fullHeight = dlg->TaskList()->ItemHeightPx();
+    const std::string untouched = ReadFileBytes(dir.File("pemo.ini"));
+    dlg->runOptions = [](YOptionsDlg& options) {
+        options.compactView = true;
+        options.countAtStart = true;
+        options.stayAwakeMethod = 2;
+        options.debug = true;
+        return false; // Cancel
+    };
+    dlg->Options();
+    EXPECT_EQ(ReadFileBytes(dir.File("pemo.ini")), untouched);
+    EXPECT_FALSE(frame->compactView);
+
+    dlg->runOptions = [](YOptionsDlg& options) {
+        EXPECT_FALSE(options.compactView);
+        EXPECT_EQ(options.stayAwakeMethod, 1);
+        options.compactView = true;
+        options.countAtStart = true;
+        options.stayAwakeMethod = 2;
+        options.debug = true;
+        return true;
+    };
+    dlg->Options();
+    EXPECT_TRUE(frame->compactView);
+    EXPECT_TRUE(frame->countAtStart);
+    EXPECT_EQ(frame->stayAwakeMethod, 2);
+    EXPECT_TRUE(frame->debug);
+    EXPECT_EQ(dlg->TaskList()->ItemHeightPx() * 2, fullHeight); // compact cards at once
+    EXPECT_EQ(dlg->TaskList()->Count(), 2);
+    const std::string ini = ReadUtf16File(dir.File("pemo.ini")) + ReadFileBytes(dir.File("pemo.ini"));
+    for (const char* line : {"compactview=1", "countatstart=1", "stayawakemethod=2", "debug=1"}) {
+        EXPECT_NE(ini.find(line), std::string::npos) << line << " in " << ini;
+    }
+}
+
+TEST_F(MainWindowTest, StoredWindowSize) {
+    WriteFile(dir.Path() / "pemo.ini", "");
+    Start({});
+    const wxSize initial = dlg->GetSize();
+    shell->DestroyDialog();
+    PumpEvents();
+    // 480 x 600 is not above 500 wide: ignored.
+    frame->windowWidth = 480;
+    frame->windowHeight = 600;
+    frame->SaveSettings();
+    frame->LoadSettings();
+    shell->CreateDialog();
+    EXPECT_EQ(shell->Dialog()->GetSize(), initial);
+    shell->DestroyDialog();
+    PumpEvents();
+    frame->windowWidth = initial.GetWidth() + 100;
+    frame->windowHeight = initial.GetHeight() + 80;
+    frame->SaveSettings();
+    frame->LoadSettings();
+    shell->CreateDialog();
+    dlg = shell->Dialog();
+    dlg->Show();
+    PumpEvents(std::chrono::milliseconds(200));
+    EXPECT_EQ(dlg->GetSize(), initial + wxSize(100, 80));
+    EXPECT_EQ(frame->savedWidth, initial.GetWidth() + 100);
+    // The log pane grew with the window, the Exit button kept its distance to the corner.
+    EXPECT_EQ(dlg->GetMinSize(), initial);
+}

@@ -1,0 +1,62 @@
+// The window program's entry: the wxWidgets application that builds the controller over the
+// wx shell and runs the start-up of the window program.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include "app/command_line.h"
+#include "app/desktop_entry.h"
+#include "app/main_frame.h"
+#include "run/logind_power.h"
+#include "ui/desktop_main.h"
+#include "ui/desktop_power.h"
+#include "ui/wx_shell.h"
+
+namespace {
+
+class CPemoApp : public wxApp {
+public:
+    explicit CPemoApp(StartOptions startOptions) : options(std::move(startOptions)) {}
+
+    bool OnInit() override {
+        SetAppName("pemo");
+        SetAppDisplayName("Pemo");
+        power = std::make_unique<CDesktopPowerPort>(systemPower);
+        shell = std::make_unique<CWxShell>();
+        frame = std::make_unique<CMainFrame>(*shell, *power);
+        shell->AttachFrame(*frame);
+        StartDesktop(*frame, *shell, options);
+        return true;
+    }
+
+    int OnExit() override {
+        // The controller joins its workers before the shell they post to goes away.
+        frame.reset();
+        shell.reset();
+        power.reset();
+        return wxApp::OnExit();
+    }
+
+private:
+    StartOptions options;
+    CLogindPowerPort systemPower;
+    std::unique_ptr<CDesktopPowerPort> power;
+    std::unique_ptr<CWxShell> shell;
+    std::unique_ptr<CMainFrame> frame;
+};
+
+} // namespace
+
+int RunDesktop(int argc, char** argv) {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x11 || !*x11) && (!wayland || !*wayland)) {
+        std::fputs("pemo: no display to open the window on; run a job unattended with -auto\n", stderr);
+        return 2;
+    }
+    wxApp::SetInstance(new CPemoApp(ParseCommandLine(JoinArguments(argc, argv), OwnProgramPath())));
+    return wxEntry(argc, argv);
+}

@@ -1,0 +1,951 @@
+// The main window: its controls and layout, the task-list commands, the job file commands, the
+// run commands, the log pane and the progress display.
+#include "ui/pemo_dlg.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+#include <wx/button.h>
+#include <wx/clipbrd.h>
+#include <wx/dnd.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/gauge.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+#include <wx/statusbr.h>
+
+#include "app/main_frame.h"
+#include "ui/about_dlg.h"
+#include "ui/edit_job_dlg.h"
+#include "ui/hscroll_list_box.h"
+#include "ui/icons.h"
+#include "ui/list_box_ebx.h"
+#include "ui/options_dlg.h"
+#include "ui/progress_display.h"
+
+namespace {
+
+constexpr const char* kProgramTitle = "Pemo v3.00";
+
+bool EndsWithJob(const std::string& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::string tail = path.substr(path.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return tail == ".job";
+}
+
+std::u16string Utf16(const std::string& text) {
+    std::u16string out;
+    const wxString wide = wxString::FromUTF8(text);
+    for (wxUniChar c : wide) {
+        const std::uint32_t cp = c.GetValue();
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+    }
+    return out;
+}
+
+// Accepts files dropped on the window and hands them to the dialog.
+class CJobDropTarget : public wxFileDropTarget {
+public:
+    explicit CJobDropTarget(CPemoDlg& owner) : dialog(owner) {}
+    bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
+        std::vector<std::string> files;
+        for (const wxString& name : names) {
+            files.push_back(name.utf8_string());
+        }
+        dialog.DropJob(files);
+        return true;
+    }
+
+private:
+    CPemoDlg& dialog;
+};
+
+} // namespace
+
+std::string TitleForJobPath(const std::string& path) {
+    if (path.empty()) {
+        return kProgramTitle;
+    }
+    std::string name = path;
+    const std::size_t slash = name.find_last_of("/\\");
+    if (slash != std::string::npos) {
+        name = name.substr(slash + 1);
+    }
+    if (EndsWithJob(name)) {
+        name.resize(name.size() - 4);
+    }
+    return name + " - " + kProgramTitle;
+}
+
+void SortTasksByName(std::vector<std::unique_ptr<Task>>& tasks) {
+    std::vector<std::u16string> keys;
+    for (const auto& task : tasks) {
+        keys.push_back(Utf16(task->name));
+    }
+    bool swapped = true;
+    while (swapped) {
+        swapped = false;
+        for (std::size_t i = 0; i + 1 < tasks.size(); ++i) {
+            if (keys[i + 1] < keys[i]) {
+                std::swap(tasks[i], tasks[i + 1]);
+                std::swap(keys[i], keys[i + 1]);
+                swapped = true;
+            }
+        }
+    }
+}
+
+CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo"), frame(owner) {
+    runEditor = [this](Task& task) {
+        YEditJobDlg editor(this, task);
+        if (editor.ShowModal() != wxID_OK) {
+            return false;
+        }
+        task = editor.Values();
+        return true;
+    };
+    runFileDialog = [this](bool save, const std::string& initial, std::string& chosen) {
+        const wxString wildcard = "Job Files (*.job)|*.job|All Files (*.*)|*";
+        const wxString initialPath = wxString::FromUTF8(initial);
+        wxString directory, name, extension;
+        wxFileName::SplitPath(initialPath, &directory, &name, &extension);
+        if (!extension.empty()) {
+            name += "." + extension;
+        }
+        wxFileDialog dialog(this, save ? "Save job" : "Open job", directory, name, wildcard,
+                            save ? (wxFD_SAVE | wxFD_OVERWRITE_PROMPT) : (wxFD_OPEN | wxFD_FILE_MUST_EXIST));
+        if (dialog.ShowModal() != wxID_OK) {
+            return false;
+        }
+        chosen = dialog.GetPath().utf8_string();
+        return true;
+    };
+    runOptions = [](YOptionsDlg& dialog) { return dialog.ShowModal() == wxID_OK; };
+    runAbout = [this] {
+        YAboutDlg about(this);
+        about.ShowModal();
+    };
+    notice = [this](const std::string& text) {
+        wxMessageBox(wxString::FromUTF8(text), "Pemo", wxOK | wxICON_INFORMATION, this);
+    };
+    BuildControls();
+    BuildMenu();
+    BindEvents();
+    // Each native widget takes drops for itself, so the lists and the panel get a target each.
+    for (wxWindow* target :
+         {static_cast<wxWindow*>(Client()), static_cast<wxWindow*>(taskList), static_cast<wxWindow*>(logPane)}) {
+        target->SetDropTarget(new CJobDropTarget(*this));
+    }
+}
+
+CPemoDlg::~CPemoDlg() = default;
+
+void CPemoDlg::BuildControls() {
+    wxPanel* panel = Client();
+    const int gap = FromDIP(5);
+    auto button = [panel](int id, const char* text) { return new wxButton(panel, id, text); };
+
+    taskList = new CListBoxEBX(panel, IdTaskList);
+    auto* runAll = button(IdRunAll, "Run all");
+    auto* runSelected = button(IdRunSelected, "Run selected");
+    auto* stop = button(IdStop, "Stop");
+    auto* pause = button(IdPause, "Pause");
+    pause->Disable();
+    auto* up = button(IdUp, "Up");
+    auto* down = button(IdDown, "Down");
+    auto* add = button(IdNew, "New ...");
+    auto* edit = button(IdEdit, "Edit...");
+    auto* duplicate = button(IdDuplicate, "Duplicate");
+    auto* remove = button(IdDelete, "Delete");
+    logPane = new CHScrollListBox(panel, IdLogPane, wxLB_ALWAYS_SB);
+    statistics = new CColoredListCtrl(panel, IdStatistics);
+    bar = new CProgressBarPainter(panel, IdBar);
+    progressCaption = new wxStaticText(panel, IdProgressCaption, "Progress:", wxDefaultPosition, wxDefaultSize,
+                                       wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    countText = new wxStaticText(panel, IdCountText, "", wxDefaultPosition, wxDefaultSize, wxST_NO_AUTORESIZE);
+    auto* fileCaption = new wxStaticText(panel, IdCurrentFileCaption, "Current File:", wxDefaultPosition, wxDefaultSize,
+                                         wxALIGN_RIGHT | wxST_NO_AUTORESIZE);
+    fileProgress = new wxGauge(panel, IdFileProgress, 100);
+    percentText = new wxStaticText(panel, IdPercent, "", wxDefaultPosition, wxDefaultSize, wxST_NO_AUTORESIZE);
+    currentFileText = new wxStaticText(panel, IdCurrentFile, "", wxDefaultPosition, wxDefaultSize, wxST_NO_AUTORESIZE);
+    auto* exit = button(IdExit, "Exit");
+    // A legend beside the bar that is never shown: the statistics rows serve as the legend.
+    for (const auto& [id, text] : {std::pair{1055, "Same:"}, std::pair{1057, "Change:"}, std::pair{1056, "New:"},
+                                   std::pair{1054, ""}, std::pair{1059, ""}, std::pair{1058, ""}}) {
+        (new wxStaticText(panel, id, text))->Hide();
+    }
+
+    const int captionWidth = std::max(progressCaption->GetBestSize().x, fileCaption->GetBestSize().x) + gap;
+    progressCaption->SetMinSize(wxSize(std::max(captionWidth, FromDIP(90)), -1));
+    fileCaption->SetMinSize(wxSize(std::max(captionWidth, FromDIP(90)), -1));
+    countText->SetMinSize(wxSize(FromDIP(120), -1));
+    percentText->SetMinSize(wxSize(FromDIP(120), -1));
+    bar->SetMinSize(wxSize(-1, FromDIP(20)));
+    statistics->Build();
+    statistics->SetMinSize(statistics->FullSize());
+    logPane->SetMinSize(wxSize(FromDIP(420), statistics->FullSize().GetHeight()));
+    taskList->SetMinSize(wxSize(FromDIP(600), FromDIP(220)));
+
+    // The first layout comes from sizers; the anchors then keep it as the window is resized.
+    auto* top = new wxBoxSizer(wxHORIZONTAL);
+    auto* left = new wxBoxSizer(wxVERTICAL);
+    left->Add(taskList, 1, wxEXPAND);
+    auto* editRow = new wxBoxSizer(wxHORIZONTAL);
+    for (wxButton* b : {add, edit, duplicate, remove}) {
+        editRow->Add(b, 0, wxRIGHT, 2 * gap);
+    }
+    left->Add(editRow, 0, wxTOP, gap);
+    top->Add(left, 1, wxEXPAND | wxRIGHT, 2 * gap);
+    auto* right = new wxBoxSizer(wxVERTICAL);
+    for (wxButton* b : {runAll, runSelected, stop, pause}) {
+        right->Add(b, 0, wxEXPAND | wxBOTTOM, gap);
+    }
+    right->AddSpacer(2 * gap);
+    right->Add(up, 0, wxBOTTOM, gap);
+    right->Add(down, 0);
+    top->Add(right, 0);
+
+    auto* middle = new wxBoxSizer(wxHORIZONTAL);
+    middle->Add(logPane, 1, wxEXPAND | wxRIGHT, gap);
+    middle->Add(statistics, 0, wxEXPAND);
+
+    auto* progressRow = new wxBoxSizer(wxHORIZONTAL);
+    progressRow->Add(progressCaption, 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    progressRow->Add(bar, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    progressRow->Add(countText, 0, wxALIGN_CENTRE_VERTICAL);
+    auto* fileRow = new wxBoxSizer(wxHORIZONTAL);
+    fileRow->Add(fileCaption, 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    fileRow->Add(fileProgress, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    fileRow->Add(percentText, 0, wxALIGN_CENTRE_VERTICAL);
+    auto* lastRow = new wxBoxSizer(wxHORIZONTAL);
+    lastRow->AddSpacer(captionWidth + gap);
+    lastRow->Add(currentFileText, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+    lastRow->Add(exit, 0, wxALIGN_CENTRE_VERTICAL);
+
+    auto* all = new wxBoxSizer(wxVERTICAL);
+    all->Add(top, 1, wxEXPAND | wxALL, 2 * gap);
+    all->Add(middle, 0, wxEXPAND | wxLEFT | wxRIGHT, 2 * gap);
+    all->Add(progressRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 2 * gap);
+    all->Add(fileRow, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, gap);
+    all->Add(lastRow, 0, wxEXPAND | wxALL, gap);
+    panel->SetSizer(all);
+
+    statusBar = CreateStatusBar(4, wxSTB_DEFAULT_STYLE, IdStatusBar);
+    const int widths[4] = {-1, -1, -1, -1};
+    statusBar->SetStatusWidths(4, widths);
+    SetClientSize(panel->GetBestSize());
+    panel->Layout();
+
+    struct AnchorSpec {
+        wxWindow* control;
+        int horizontal;
+        int vertical;
+        bool clip;
+    };
+    const AnchorSpec specs[] = {
+        {taskList, AnchorStretch, AnchorStretch, true},
+        {add, AnchorFixed, AnchorMove, false},
+        {edit, AnchorFixed, AnchorMove, false},
+        {duplicate, AnchorFixed, AnchorMove, false},
+        {remove, AnchorFixed, AnchorMove, false},
+        {runAll, AnchorMove, AnchorFixed, false},
+        {runSelected, AnchorMove, AnchorFixed, false},
+        {stop, AnchorMove, AnchorFixed, false},
+        {pause, AnchorMove, AnchorFixed, false},
+        {up, AnchorMove, AnchorFixed, false},
+        {down, AnchorMove, AnchorFixed, false},
+        {logPane, AnchorStretch, AnchorMove, true},
+        {statistics, AnchorMove, AnchorMove, true},
+        {bar, AnchorStretch, AnchorMove, false},
+        {progressCaption, AnchorFixed, AnchorMove, true},
+        {countText, AnchorMove, AnchorMove, true},
+        {fileCaption, AnchorFixed, AnchorMove, true},
+        {fileProgress, AnchorStretch, AnchorMove, true},
+        {percentText, AnchorMove, AnchorMove, true},
+        {currentFileText, AnchorStretch, AnchorMove, true},
+        {exit, AnchorMove, AnchorMove, false},
+    };
+    for (const AnchorSpec& spec : specs) {
+        AddAnchor(spec.control, spec.horizontal, spec.vertical, spec.clip);
+    }
+    panel->SetSizer(nullptr);
+}
+
+void CPemoDlg::BuildMenu() {
+    auto* menuBar = new wxMenuBar;
+    auto* file = new wxMenu;
+    file->Append(IdMenuNewJob, "New...");
+    file->Append(IdMenuOpen, "Open...\tCtrl+O");
+    file->AppendSeparator();
+    file->Append(IdMenuSaveAs, "Save &As...\tCtrl+S");
+    file->AppendSeparator();
+    file->Append(IdMenuExit, "E&xit");
+    menuBar->Append(file, "&File");
+    auto* edit = new wxMenu;
+    edit->Append(IdMenuEnableAll, "&Enable all tasks");
+    edit->Append(IdMenuDisableAll, "&Disable all tasks");
+    edit->AppendSeparator();
+    edit->Append(IdMenuClearLog, "&Clear log window\tCtrl+X");
+    edit->Append(IdMenuSort, "&Sort task list A-Z");
+    menuBar->Append(edit, "&Edit");
+    auto* view = new wxMenu;
+    view->Append(IdMenuDetailedLog, "&Detailed Log\tCtrl+L");
+    view->Append(IdMenuConciseLog, "&Concise Log\tCtrl+C");
+    menuBar->Append(view, "&View");
+    auto* tools = new wxMenu;
+    tools->Append(IdMenuOptions, "&Options...");
+    menuBar->Append(tools, "&Tools");
+    auto* help = new wxMenu;
+    help->Append(IdMenuAbout, "&About");
+    menuBar->Append(help, "&Help");
+    SetMenuBar(menuBar);
+}
+
+void CPemoDlg::BindEvents() {
+    auto on = [this](int id, void (CPemoDlg::*command)()) {
+        Bind(
+            wxEVT_BUTTON, [this, command](wxCommandEvent&) { (this->*command)(); }, id);
+        Bind(
+            wxEVT_MENU, [this, command](wxCommandEvent&) { (this->*command)(); }, id);
+    };
+    on(IdRunAll, &CPemoDlg::RunAll);
+    on(IdRunSelected, &CPemoDlg::RunSelected);
+    on(IdStop, &CPemoDlg::Stop);
+    on(IdPause, &CPemoDlg::PauseResume);
+    on(IdNew, &CPemoDlg::NewTask);
+    on(IdDelete, &CPemoDlg::DeleteTask);
+    on(IdExit, &CPemoDlg::Exit);
+    on(IdMenuExit, &CPemoDlg::Exit);
+    on(IdMenuSort, &CPemoDlg::SortTasks);
+    on(IdMenuNewJob, &CPemoDlg::NewJob);
+    on(IdMenuOpen, &CPemoDlg::OpenJob);
+    on(IdMenuSaveAs, &CPemoDlg::SaveJobAs);
+    on(IdMenuDetailedLog, &CPemoDlg::OpenDetailedLog);
+    on(IdMenuConciseLog, &CPemoDlg::OpenConciseLog);
+    on(IdMenuClearLog, &CPemoDlg::ClearLog);
+    on(IdMenuOptions, &CPemoDlg::Options);
+    on(IdMenuAbout, &CPemoDlg::About);
+    Bind(
+        wxEVT_BUTTON,
+        [this](wxCommandEvent&) {
+            KeepOpen();
+            EditTask(taskList->GetSelection());
+        },
+        IdEdit);
+    Bind(
+        wxEVT_BUTTON,
+        [this](wxCommandEvent&) {
+            KeepOpen();
+            DuplicateTask(taskList->GetSelection());
+        },
+        IdDuplicate);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { MoveTask(true); }, IdUp);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { MoveTask(false); }, IdDown);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { SetAllEnabled(true); }, IdMenuEnableAll);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { SetAllEnabled(false); }, IdMenuDisableAll);
+    taskList->Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) {
+        if (!frame.running) {
+            EditTask(taskList->GetSelection());
+        }
+    });
+    taskList->Bind(wxEVT_RIGHT_UP, [this](wxMouseEvent& event) {
+        const wxPoint screen = taskList->ClientToScreen(event.GetPosition());
+        ShowTaskMenu(taskList->ItemFromPoint(screen), screen);
+    });
+    logPane->Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { CopyLogLine(); });
+    Bind(wxEVT_CHAR_HOOK, &CPemoDlg::OnCharHook, this);
+    Bind(wxEVT_SIZE, &CPemoDlg::OnSize, this);
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        // The controller decides whether the program may close; the window never closes itself.
+        if (event.CanVeto()) {
+            event.Veto();
+        }
+        CloseBox();
+    });
+}
+
+void CPemoDlg::InitDialog() {
+    SetIcons(PemoIconBundle(kIconWindow));
+    statistics->Build();
+    statusBar->SetStatusText(frame.driveLetter.empty()
+                                 ? wxString("No variable drive")
+                                 : wxString::Format("Variable drive: %s", wxString::FromUTF8(frame.driveLetter)),
+                             2);
+    fileProgress->SetRange(100);
+    compact = frame.compactView;
+    InitResizing();
+    ShowSizeGrip(false);
+    SetMinSize(GetSize());
+    if (frame.windowWidth != -1 && frame.windowHeight != -1 && frame.windowWidth > 500 && frame.windowHeight > 400) {
+        SetSize(wxSize(frame.windowWidth, frame.windowHeight));
+        Centre();
+    }
+    frame.savedWidth = frame.windowWidth;
+    frame.savedHeight = frame.windowHeight;
+    ApplyItemHeight();
+    RefreshTaskList();
+}
+
+void CPemoDlg::ApplyItemHeight() {
+    const int line = taskList->LineHeight();
+    taskList->SetItemHeightPx((compact ? 2 : 4) * line);
+}
+
+void CPemoDlg::OnSize(wxSizeEvent& event) {
+    event.Skip();
+    const wxSize size = GetSize();
+    frame.windowWidth = size.GetWidth();
+    frame.windowHeight = size.GetHeight();
+}
+
+void CPemoDlg::OnClientResized() {
+    Refresh(false);
+}
+
+Task* CPemoDlg::TaskAt(int index) const {
+    if (index < 0 || index >= static_cast<int>(frame.tasks.size())) {
+        return nullptr;
+    }
+    return frame.tasks[static_cast<std::size_t>(index)].get();
+}
+
+wxButton* CPemoDlg::Button(int id) const {
+    return dynamic_cast<wxButton*>(Client()->FindWindow(id));
+}
+
+std::string CPemoDlg::ControlText(int id) const {
+    wxWindow* control = Client()->FindWindow(id);
+    return control ? control->GetLabel().utf8_string() : std::string();
+}
+
+int CPemoDlg::FileProgress() const {
+    return fileProgress->GetValue();
+}
+
+void CPemoDlg::SetTitleFor(const std::string& path) {
+    SetTitle(wxString::FromUTF8(TitleForJobPath(path)));
+}
+
+void CPemoDlg::KeepOpen() {
+    frame.stay = true;
+    frame.shutdown = false;
+}
+
+void CPemoDlg::ForgetCounts() {
+    frame.sourceTotal.Set(CLargeNumber());
+}
+
+void CPemoDlg::Save() {
+    frame.SaveJob(frame.jobPath);
+}
+
+bool CPemoDlg::RefuseWhileRunning() {
+    if (!frame.running) {
+        return false;
+    }
+    if (notice) {
+        notice("A job is running. Wait until it has ended or stop it first.");
+    }
+    return true;
+}
+
+// ---- Window notifications ----
+
+void CPemoDlg::AddPaneLine(const std::string& text) {
+    if (logPane->GetCount() > 100) {
+        logPane->DeleteString(0);
+    }
+    logPane->AddString(text);
+    logPane->SetFirstItem(static_cast<int>(logPane->GetCount()) - 1);
+}
+
+void CPemoDlg::SetRunningControls() {
+    for (int id : {IdNew, IdEdit, IdDelete, IdDuplicate, IdUp, IdDown, IdRunAll, IdRunSelected}) {
+        Button(id)->Disable();
+    }
+    Button(IdPause)->Enable();
+}
+
+void CPemoDlg::SetIdleControls() {
+    for (int id : {IdNew, IdEdit, IdDelete, IdDuplicate, IdUp, IdDown, IdRunAll, IdRunSelected}) {
+        Button(id)->Enable();
+    }
+    Button(IdPause)->Disable();
+}
+
+void CPemoDlg::RefreshTaskList() {
+    taskList->Freeze();
+    taskList->RemoveAll();
+    int disabled = 0;
+    std::lock_guard lock(frame.lastRunMutex);
+    for (const auto& task : frame.tasks) {
+        std::string lastRunText;
+        if (task->lastRun != -1) {
+            const std::time_t t = task->lastRun;
+            std::tm local{};
+            char buffer[128];
+            if (localtime_r(&t, &local) && std::strftime(buffer, sizeof buffer, frame.dateTimeFormat.c_str(), &local)) {
+                lastRunText = buffer;
+            }
+        }
+        const int index = taskList->AddItem(task->name + "\n" + task->source + "\n" + task->destination + "\n" +
+                                            task->exclusions + "\n" + lastRunText);
+        ListItemRecord* record = taskList->ItemRecord(index);
+        record->background = task->colour;
+        record->disabled = !task->enabled;
+        record->task = task.get();
+        disabled += task->enabled ? 0 : 1;
+    }
+    SetTitleFor(frame.jobPath);
+    statusBar->SetStatusText(wxString::Format("Job count: %03i", static_cast<int>(frame.tasks.size())), 0);
+    statusBar->SetStatusText(wxString::Format("Disabled jobs: %03i", disabled), 1);
+    taskList->Thaw();
+    taskList->Refresh();
+}
+
+void CPemoDlg::SetProgressState(const RunStats& stats, DateTime startTime) {
+    std::lock_guard lock(snapshotMutex);
+    snapshot.stats = stats;
+    snapshot.startTime = startTime;
+}
+
+ProgressSnapshot CPemoDlg::Snapshot() const {
+    std::lock_guard lock(snapshotMutex);
+    return snapshot;
+}
+
+void CPemoDlg::UpdateProgress() {
+    const ProgressView view = ComputeProgressView(Snapshot(), frame.sourceTotal.Get(), NowLocal());
+    statistics->ShowView(view);
+    bar->SetValues(view.barValues);
+}
+
+void CPemoDlg::SetCurrentFileText(const std::string& text) {
+    currentFileText->SetLabel(wxString::FromUTF8(text));
+}
+
+void CPemoDlg::SetPercentText(const std::string& text) {
+    percentText->SetLabel(wxString::FromUTF8(text));
+}
+
+void CPemoDlg::SetFileProgress(int percent) {
+    fileProgress->SetValue(std::clamp(percent, 0, 100));
+}
+
+void CPemoDlg::SetProgressCaption(const std::string& text) {
+    progressCaption->SetLabel(wxString::FromUTF8(text));
+}
+
+void CPemoDlg::SetCountText(const std::string& text) {
+    countText->SetLabel(wxString::FromUTF8(text));
+}
+
+// ---- Run commands ----
+
+void CPemoDlg::RunAll() {
+    Button(IdPause)->SetLabel("Pause");
+    frame.RunAllCommand(); // keeps the program open and clears a stop as well
+}
+
+void CPemoDlg::RunSelected() {
+    Task* task = TaskAt(taskList->GetSelection());
+    if (task) {
+        frame.RunSelectedCommand(task);
+    }
+}
+
+void CPemoDlg::Stop() {
+    frame.StopCommand();
+}
+
+void CPemoDlg::PauseResume() {
+    Button(IdPause)->SetLabel(frame.PauseCommand() ? "Resume" : "Pause");
+}
+
+// ---- Task commands ----
+
+void CPemoDlg::NewTask() {
+    KeepOpen();
+    Task task;
+    task.enabled = true;
+    task.recurse = true;
+    task.colour = 0xFFFFFF;
+    if (!runEditor(task)) {
+        return;
+    }
+    task.lastRun = -1;
+    auto trim = [](std::string& text) {
+        const std::size_t first = text.find_first_not_of(" \t\r\n");
+        const std::size_t last = text.find_last_not_of(" \t\r\n");
+        text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    };
+    trim(task.source);
+    trim(task.destination);
+    frame.tasks.push_back(std::make_unique<Task>(task));
+    RefreshTaskList();
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::EditTask(int index) {
+    Task* target = TaskAt(index);
+    if (!target) {
+        return;
+    }
+    Task task = *target;
+    if (!runEditor(task)) {
+        return;
+    }
+    auto trim = [](std::string& text) {
+        const std::size_t first = text.find_first_not_of(" \t\r\n");
+        const std::size_t last = text.find_last_not_of(" \t\r\n");
+        text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+    };
+    trim(task.source);
+    trim(task.destination);
+    task.lastRun = target->lastRun;
+    *target = task;
+    RefreshTaskList();
+    taskList->SetSelection(index);
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::DuplicateTask(int index) {
+    Task* source = TaskAt(index);
+    if (!source) {
+        return;
+    }
+    frame.tasks.push_back(std::make_unique<Task>(*source));
+    RefreshTaskList();
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::DeleteTask() {
+    const int index = taskList->GetSelection();
+    if (!TaskAt(index)) {
+        return;
+    }
+    KeepOpen();
+    frame.tasks.erase(frame.tasks.begin() + index);
+    RefreshTaskList();
+    const int count = static_cast<int>(frame.tasks.size());
+    if (count > 0) {
+        taskList->SetSelection(index < count ? index : count - 1);
+    }
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::MoveTask(bool up) {
+    KeepOpen();
+    const int index = taskList->GetSelection();
+    const int count = static_cast<int>(frame.tasks.size());
+    if (index == wxNOT_FOUND || count < 2 || (up && index == 0) || (!up && index == count - 1)) {
+        return;
+    }
+    const int other = up ? index - 1 : index + 1;
+    std::swap(*frame.tasks[static_cast<std::size_t>(index)], *frame.tasks[static_cast<std::size_t>(other)]);
+    RefreshTaskList();
+    taskList->SetFocus();
+    taskList->SetSelection(other);
+    Save();
+}
+
+void CPemoDlg::ToggleEnabled(int index) {
+    Task* task = TaskAt(index);
+    if (!task) {
+        return;
+    }
+    task->enabled = !task->enabled;
+    RefreshTaskList();
+    taskList->SetSelection(index);
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::SetAllEnabled(bool enabled) {
+    if (frame.running) {
+        return;
+    }
+    for (auto& task : frame.tasks) {
+        task->enabled = enabled;
+    }
+    RefreshTaskList();
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::SortTasks() {
+    // The runner reads the tasks without a lock, so their order stays while a run is active.
+    if (RefuseWhileRunning()) {
+        return;
+    }
+    SortTasksByName(frame.tasks);
+    RefreshTaskList();
+    Save();
+}
+
+// ---- Job file commands ----
+
+void CPemoDlg::NewJob() {
+    if (RefuseWhileRunning()) {
+        return;
+    }
+    std::string chosen;
+    if (!runFileDialog(true, "new", chosen)) {
+        return;
+    }
+    if (!EndsWithJob(chosen)) {
+        chosen += ".job";
+    }
+    if (!frame.SaveJob(chosen)) {
+        return;
+    }
+    frame.tasks.clear();
+    RefreshTaskList();
+    ForgetCounts();
+    Save();
+}
+
+void CPemoDlg::OpenJob() {
+    if (RefuseWhileRunning()) {
+        return;
+    }
+    std::string chosen;
+    if (!runFileDialog(false, frame.jobPath, chosen)) {
+        return;
+    }
+    frame.LoadJob(chosen);
+    ForgetCounts();
+    RefreshTaskList();
+}
+
+void CPemoDlg::SaveJobAs() {
+    std::string chosen;
+    if (!runFileDialog(true, frame.jobPath, chosen)) {
+        return;
+    }
+    if (!EndsWithJob(chosen)) {
+        chosen += ".job";
+    }
+    if (frame.SaveJob(chosen)) {
+        SetTitleFor(chosen);
+    }
+}
+
+void CPemoDlg::DropJob(const std::vector<std::string>& files) {
+    if (files.size() != 1 || !EndsWithJob(files.front())) {
+        return;
+    }
+    if (RefuseWhileRunning()) {
+        return;
+    }
+    frame.LoadJob(files.front());
+    ForgetCounts();
+    RefreshTaskList();
+}
+
+// ---- Logs, options, About, exit ----
+
+void CPemoDlg::OpenDetailedLog() {
+    KeepOpen();
+    const std::string path = frame.runLog.RunLogPath();
+    if (!path.empty()) {
+        frame.OpenWithDesktop(path);
+    }
+}
+
+void CPemoDlg::OpenConciseLog() {
+    KeepOpen();
+    frame.OpenWithDesktop("summary.log");
+}
+
+void CPemoDlg::ClearLog() {
+    logPane->ResetContent();
+}
+
+void CPemoDlg::Options() {
+    YOptionsDlg dialog(this);
+    dialog.compactView = frame.compactView;
+    dialog.countAtStart = frame.countAtStart;
+    dialog.stayAwakeMethod = frame.stayAwakeMethod;
+    dialog.debug = frame.debug;
+    if (!runOptions(dialog)) {
+        return;
+    }
+    const bool compactChanged = dialog.compactView != frame.compactView;
+    frame.compactView = dialog.compactView;
+    frame.countAtStart = dialog.countAtStart;
+    frame.stayAwakeMethod = dialog.stayAwakeMethod;
+    frame.debug = dialog.debug;
+    if (compactChanged) {
+        compact = frame.compactView;
+        ApplyItemHeight();
+        RefreshTaskList();
+    }
+    frame.SaveSettings();
+}
+
+void CPemoDlg::About() {
+    if (runAbout) {
+        runAbout();
+    }
+}
+
+void CPemoDlg::Exit() {
+    frame.StopCommand();
+    frame.CloseHandler();
+}
+
+void CPemoDlg::CloseBox() {
+    frame.CloseHandler();
+}
+
+void CPemoDlg::CopyLogLine() {
+    const int selected = logPane->GetSelection();
+    if (selected == wxNOT_FOUND) {
+        return;
+    }
+    if (wxTheClipboard->Open()) {
+        wxTheClipboard->SetData(new wxTextDataObject(logPane->GetString(static_cast<unsigned>(selected))));
+        wxTheClipboard->Close();
+    }
+}
+
+// ---- Context menu and keys ----
+
+wxMenu* CPemoDlg::BuildTaskMenu(int index) {
+    if (frame.running) {
+        return nullptr;
+    }
+    Task* task = TaskAt(index);
+    if (task) {
+        taskList->SetSelection(index);
+    }
+    const wxString suffix = task ? " '" + wxString::FromUTF8(task->name) + "'" : wxString();
+    auto* menu = new wxMenu;
+    menu->Append(IdContextRun, "Run" + suffix);
+    menu->Append(IdContextRunAll, "Run all");
+    menu->AppendSeparator();
+    menu->Append(IdContextAdd, "Add");
+    menu->Append(IdContextDuplicate, "Duplicate" + suffix);
+    menu->Append(IdContextDelete, "Delete" + suffix);
+    menu->AppendSeparator();
+    menu->AppendCheckItem(IdContextEnabled, "Enabled");
+    menu->Append(IdContextProperties, "Properties");
+    for (int id : {IdContextRun, IdContextDuplicate, IdContextDelete, IdContextEnabled, IdContextProperties}) {
+        menu->Enable(id, task != nullptr);
+    }
+    menu->Check(IdContextEnabled, task && task->enabled);
+    return menu;
+}
+
+void CPemoDlg::TaskMenuCommand(int id, int index) {
+    switch (id) {
+    case IdContextRun:
+        if (TaskAt(index)) {
+            frame.RunSelectedCommand(TaskAt(index));
+        }
+        break;
+    case IdContextRunAll:
+        RunAll();
+        break;
+    case IdContextAdd:
+        NewTask();
+        break;
+    case IdContextDuplicate:
+        DuplicateTask(index);
+        break;
+    case IdContextDelete:
+        KeepOpen();
+        if (TaskAt(index)) {
+            taskList->SetSelection(index);
+            DeleteTask();
+        }
+        break;
+    case IdContextEnabled:
+        ToggleEnabled(index);
+        break;
+    case IdContextProperties:
+        EditTask(index);
+        break;
+    default:
+        break;
+    }
+}
+
+void CPemoDlg::ShowTaskMenu(int index, const wxPoint& screenPoint) {
+    std::unique_ptr<wxMenu> menu(BuildTaskMenu(index));
+    if (!menu) {
+        return;
+    }
+    const int chosen = GetPopupMenuSelectionFromUser(*menu, ScreenToClient(screenPoint));
+    if (chosen != wxID_NONE) {
+        TaskMenuCommand(chosen, index);
+    }
+}
+
+bool CPemoDlg::HandleKey(int keyCode, bool control, bool focusInTaskList) {
+    if ((keyCode == WXK_DELETE || keyCode == WXK_NUMPAD_DELETE) && focusInTaskList) {
+        if (!frame.running) {
+            DeleteTask();
+        }
+        return true;
+    }
+    if (keyCode == WXK_F1) {
+        return true;
+    }
+    if (control) {
+        switch (keyCode) {
+        case 'C':
+            OpenConciseLog();
+            return true;
+        case 'L':
+            OpenDetailedLog();
+            return true;
+        case 'O':
+            OpenJob();
+            return true;
+        case 'S':
+            SaveJobAs();
+            return true;
+        case 'X':
+            ClearLog();
+            return true;
+        default:
+            break;
+        }
+    }
+    return keyCode == WXK_RETURN || keyCode == WXK_NUMPAD_ENTER || keyCode == WXK_ESCAPE;
+}
+
+void CPemoDlg::OnCharHook(wxKeyEvent& event) {
+    const bool focusInTaskList = wxWindow::FindFocus() == taskList;
+    int keyCode = event.GetKeyCode();
+    if (keyCode >= 'a' && keyCode <= 'z') {
+        keyCode -= 'a' - 'A';
+    }
+    if (!HandleKey(keyCode, event.ControlDown(), focusInTaskList)) {
+        event.Skip();
+    }
+}
