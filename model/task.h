@@ -21,8 +21,8 @@ struct Task {
     bool excludeSystemDirs = false;
     bool excludeHiddenDirs = false;
     bool oneHour = false;
-    std::int32_t lastRun = -1;           // seconds since 1970 UTC; -1 = never run
-    std::uint32_t colour = 0x00FFFFFF;   // 0x00BBGGRR
+    std::int32_t lastRun = -1;         // seconds since 1970 UTC; -1 = never run
+    std::uint32_t colour = 0x00FFFFFF; // 0x00BBGGRR
 
     bool operator==(const Task&) const = default;
 };
