@@ -200,7 +200,7 @@ YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
     destinationRow->Add(destinationWarning, 0, wxLEFT, gap);
     grid->Add(destinationRow, 1, wxEXPAND);
 
-    label("Exclusions:");
+    grid->Add(new wxStaticText(box, wxID_ANY, "Exclusions:"), 0, wxALIGN_TOP | wxTOP, gap);
     auto* exclusionRow = new wxBoxSizer(wxHORIZONTAL);
     auto* exclusionEditing = new wxFlexGridSizer(2, gap, gap);
     newExclusion = edit(IdNewExclusion, "");

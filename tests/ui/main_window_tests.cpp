@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include <wx/button.h>
 #include <wx/clipbrd.h>
 #include <wx/menu.h>
+#include <wx/uiaction.h>
 
 #include "main_window_support.h"
 #include "ui/hscroll_list_box.h"
@@ -402,4 +404,36 @@ TEST_F(MainWindowTest, StoredWindowSize) {
     EXPECT_EQ(frame->savedWidth, initial.GetWidth() + 100);
     // The log pane grew with the window, the Exit button kept its distance to the corner.
     EXPECT_EQ(dlg->GetMinSize(), initial);
+}
+
+TEST_F(MainWindowTest, SyntheticInputReachesTheCommands) {
+    Start({MakeTask("First"), MakeTask("Second")});
+    dlg->Raise();
+    PumpEvents(std::chrono::milliseconds(200));
+    wxUIActionSimulator input;
+
+    // A click on "New ..." opens the editor.
+    int editorRuns = 0;
+    dlg->runEditor = [&](Task&) {
+        ++editorRuns;
+        return false;
+    };
+    wxButton* add = dlg->Button(CPemoDlg::IdNew);
+    input.MouseMove(add->ClientToScreen(wxPoint(add->GetSize().x / 2, add->GetSize().y / 2)));
+    PumpEvents(std::chrono::milliseconds(100));
+    input.MouseClick();
+    ASSERT_TRUE(PumpUntil([&] { return editorRuns == 1; }, std::chrono::seconds(5)));
+
+    // The Delete key in the task list deletes the selected task and saves.
+    dlg->TaskList()->SetFocus();
+    dlg->TaskList()->SetSelection(0);
+    PumpEvents(std::chrono::milliseconds(100));
+    input.Char(WXK_DELETE);
+    ASSERT_TRUE(PumpUntil([&] { return frame->tasks.size() == 1; }, std::chrono::seconds(5)));
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"Second"}));
+
+    // Ctrl+C opens the summary log.
+    input.Char('c', wxMOD_CONTROL);
+    ASSERT_TRUE(PumpUntil([&] { return !opened.empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(opened.front(), "summary.log");
 }

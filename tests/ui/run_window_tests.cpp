@@ -364,6 +364,8 @@ TEST(RealProgram, OpensItsWindowOnAJobAndClosesFromIt) {
             _exit(126);
         }
         setenv("DISPLAY", TestDisplay().c_str(), 1);
+        // The program saves its window size on close: into the test's directory, not the home.
+        setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
         execl(PEMO_BINARY, "pemo", "-file", "scripted.job", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -388,6 +390,7 @@ TEST(RealProgram, OpensItsWindowOnAJobAndClosesFromIt) {
     }
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "Vexal" / "pemo.conf"));
 }
 
 TEST(RealProgram, WithoutADisplaySaysSoAndFails) {
