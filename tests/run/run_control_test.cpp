@@ -40,7 +40,14 @@ public:
         auto future = reached.get_future();
         return frame.shell.RunUntil([&] { return future.wait_for(0ms) == std::future_status::ready; });
     }
-    void Release() { release.set_value(); }
+    // Idempotent; the frame's teardown calls it too.
+    void Release() {
+        std::lock_guard lock(releaseMutex);
+        if (!released) {
+            released = true;
+            release.set_value();
+        }
+    }
 
 private:
     void Hold() {
@@ -53,6 +60,8 @@ private:
 
     std::string trigger;
     bool holdAtFileText;
+    std::mutex releaseMutex;
+    bool released = false;
     bool armed = false; // run thread only
     bool held = false;  // run thread only
     std::promise<void> reached;
@@ -80,9 +89,10 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
     MakeSource("a", 1);
     MakeSource("b", 3);
     MakeSource("c", 1);
-    TestFrame frame;
     HoldingWindow window("Starting task \"B\"");
+    TestFrame frame;
     frame.window = &window;
+    frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "outA");
     frame.AddTask("B", dir / "b", dir / "outB");
     frame.AddTask("C", dir / "c", dir / "outC");
@@ -110,9 +120,10 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
 
 TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
     MakeSource("a", 2);
-    TestFrame frame;
     HoldingWindow window("Adding file " + dir.Path() + "/a/", true);
+    TestFrame frame;
     frame.window = &window;
+    frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.RunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
@@ -145,9 +156,10 @@ TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
 
 TEST_F(RunControlTest, RunAllDuringARunStartsNothingButResetsTheFlags) {
     MakeSource("a", 1);
-    TestFrame frame;
     HoldingWindow window("Starting task");
+    TestFrame frame;
     frame.window = &window;
+    frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
@@ -171,9 +183,10 @@ TEST_F(RunControlTest, RunAllDuringARunStartsNothingButResetsTheFlags) {
 
 TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
     MakeSource("a", 1);
-    TestFrame frame;
     HoldingWindow window("Starting task");
+    TestFrame frame;
     frame.window = &window;
+    frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
@@ -274,9 +287,10 @@ TEST_F(RunControlTest, HeadlessProgramEndsWithTheUnattendedRun) {
 
 TEST_F(RunControlTest, CloseHandlerRefusesWhileRunning) {
     MakeSource("a", 1);
-    TestFrame frame;
     HoldingWindow window("Starting task");
+    TestFrame frame;
     frame.window = &window;
+    frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));

@@ -28,9 +28,17 @@ public:
         dateTimeFormat = "NOW";
         jobPath = "test.job";
     }
+    // Ends a run still going (a test that failed half-way may have left it paused or held)
+    // and joins the workers before the ports they use go away.
     ~TestFrame() override {
-        shell.RunUntil([this] { return !running; });
-        EndWorkerThreads();
+        stopRequested = 1;
+        paused = false;
+        if (onTeardown) {
+            onTeardown();
+        }
+        while (!EndWorkerThreads()) {
+            shell.RunUntil([this] { return !running; }, std::chrono::milliseconds(100));
+        }
     }
 
     Task& AddTask(const std::string& name, const std::string& source, const std::string& destination) {
@@ -75,6 +83,8 @@ public:
     RecordingWindow recording;
     std::vector<std::string> opened; // user-interface thread only
     int closes = 0;                  // user-interface thread only
+    // Called first by the destructor: releases whatever a test holds the run thread with.
+    std::function<void()> onTeardown;
 
 private:
     bool endsWithRun;
