@@ -40,7 +40,7 @@ std::string LocaleDateTimeFormat() {
 
 CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)
     : shell(shellPort), power(powerPort), userSettingsPath(DefaultUserSettingsPath()) {
-    messages = &shell;
+    messages = &reports;
     window = &shell.Window();
     fs = &NativeFileSystem();
     driveLetter.clear();
@@ -102,7 +102,7 @@ void CMainFrame::LoadStartJob() {
 }
 
 bool CMainFrame::LoadJob(const std::string& path) {
-    const bool loaded = ::LoadJob(path, tasks, jobPath, shell);
+    const bool loaded = ::LoadJob(path, tasks, jobPath, reports);
     struct stat st {};
     jobReadIncomplete = !loaded && (::stat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR));
     return loaded;
@@ -110,7 +110,7 @@ bool CMainFrame::LoadJob(const std::string& path) {
 
 bool CMainFrame::SaveJob(const std::string& path) {
     std::lock_guard lock(lastRunMutex);
-    const bool saved = ::SaveJob(path, tasks, jobPath, shell);
+    const bool saved = ::SaveJob(path, tasks, jobPath, reports);
     if (saved) {
         jobReadIncomplete = false;
     }
@@ -119,7 +119,7 @@ bool CMainFrame::SaveJob(const std::string& path) {
 
 void CMainFrame::LoadSettings() {
     Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, useIniFile};
-    ::LoadSettings(s, settingsDirectory, userSettingsPath, shell);
+    ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
     compactView = s.compactView;
     countAtStart = s.countAtStart;
     windowWidth = s.windowWidth;
@@ -131,7 +131,60 @@ void CMainFrame::LoadSettings() {
 
 bool CMainFrame::SaveSettings() {
     const Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, useIniFile};
-    return ::SaveSettings(s, settingsDirectory, userSettingsPath, shell);
+    return ::SaveSettings(s, settingsDirectory, userSettingsPath, reports);
+}
+
+bool CMainFrame::StartUp() {
+    ResetForStart();
+    LoadStartJob();
+    struct stat st {};
+    if (autoRun && ::stat(jobPath.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        // The loader passes over a missing file in silence, which suits a first start of the
+        // window; an unattended run that finds no job has failed, and cron should say so.
+        reports.MessageBox("Error reading " + jobPath + "\n\n" + jobPath + " was not found.");
+    }
+    LoadSettings();
+    shell.CreateDialog();
+    if (autoRun) {
+        runAll = true;
+        stay = false;
+        return StartUpRun(false);
+    }
+    if (!shell.CreateTrayIcon()) {
+        return false;
+    }
+    window->SetTrayIcon(iconIdle);
+    window->SetProgressState(RunStats{}, 0.0);
+    window->UpdateProgress();
+    if (!runAll) {
+        Show();
+        return true;
+    }
+    if (show) {
+        Show();
+    }
+    StartUpRun(show);
+    return true;
+}
+
+void CMainFrame::Show() {
+    if (!dialogShown) {
+        dialogShown = true;
+        shell.ShowDialog();
+    }
+}
+
+void CMainFrame::ExitCommand() {
+    StopCommand();
+    CloseHandler();
+}
+
+void CMainFrame::OpenRunLog() {
+    OpenWithDesktop(runLog.RunLogPath());
+}
+
+int CMainFrame::ExitStatus() const {
+    return lastRunErrors != 0 || reports.Shown() != 0 ? 1 : 0;
 }
 
 void CMainFrame::StartTimer(int id, int periodMs, std::function<void()> onTick) {

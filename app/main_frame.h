@@ -3,6 +3,7 @@
 // through its shell and power ports. Exactly one exists while the program runs.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "app/command_line.h"
@@ -10,6 +11,22 @@
 #include "model/settings.h"
 #include "run/power_port.h"
 #include "run/run_control.h"
+
+// Counts the message boxes on their way to the shell: every box the core shows reports a failure
+// (a job, settings, log or summary file), which the exit status of an unattended run reflects.
+class CCountingMessagePort : public IMessagePort {
+public:
+    explicit CCountingMessagePort(IMessagePort& target) : inner(target) {}
+    void MessageBox(const std::string& text) override {
+        ++shown;
+        inner.MessageBox(text);
+    }
+    int Shown() const { return shown; }
+
+private:
+    IMessagePort& inner;
+    std::atomic<int> shown{0};
+};
 
 class CMainFrame : public CRunControl {
 public:
@@ -21,6 +38,8 @@ public:
 
     IShellPort& shell;
     IPowerPort& power;
+    // Where the core's message boxes go (CRunContext::messages points here): on to the shell.
+    CCountingMessagePort reports{shell};
 
     // The main dialog has been made visible (user-interface thread only).
     bool dialogShown = false;
@@ -47,6 +66,22 @@ public:
     // Loads startJobFile ("default.job" when empty) and makes it the jobPath whether or not it
     // could be read, so that the first save creates it.
     void LoadStartJob();
+
+    // The frame's creation, on the user-interface thread: the reset, the date format, the job,
+    // the settings and the hidden dialog; then either the unattended run at once (-auto: no
+    // tray icon) or the tray icon, the zeroed progress display and the dialog or the -runall
+    // run. False when the program cannot start (no tray icon; no thread for the -auto run).
+    bool StartUp();
+    // Tray "Show Pemo": shows the dialog unless it is shown already.
+    void Show();
+    // The Exit button and File > Exit: stay on, shutdown off, stop requested, then the close
+    // handler (which does nothing while the run is still ending).
+    void ExitCommand();
+    // A click on the end-of-run balloon: the run's log opened with the desktop.
+    void OpenRunLog();
+    // The process exit status: 1 when the last run counted errors or any failure was reported in
+    // a message box, else 0.
+    int ExitStatus() const;
 
     // The job file operations on tasks and jobPath, reporting through the shell. LoadJob also
     // records in jobReadIncomplete whether an existing file could not be read to its end.

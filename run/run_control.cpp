@@ -129,7 +129,7 @@ void CRunControl::TrayRunAllCommand() {
     }
 }
 
-void CRunControl::StartUpRun(bool countPass) {
+bool CRunControl::StartUpRun(bool countPass) {
     if (countPass) {
         if (countAtStart) {
             if (!running) {
@@ -140,8 +140,9 @@ void CRunControl::StartUpRun(bool countPass) {
         }
     }
     if (!running) {
-        StartRun(nullptr);
+        return StartRun(nullptr);
     }
+    return true;
 }
 
 void CRunControl::StopCommand() {

@@ -90,8 +90,9 @@ public:
     void RunSelectedCommand(Task* task);
     // Tray menu Run all: a run of all tasks without counting, unless one is active.
     void TrayRunAllCommand();
-    // The -runall run of start-up; countPass: the dialog is shown at start.
-    void StartUpRun(bool countPass);
+    // The -runall run of start-up; countPass: the dialog is shown at start. False when no run
+    // thread could be started.
+    bool StartUpRun(bool countPass);
     // Stop (and the first half of Exit): stay on, shutdown off, stop requested.
     void StopCommand();
     // Pause/Resume: logs "Job paused" or "Job restarted" and flips paused; returns the new

@@ -35,7 +35,7 @@ struct FrameTest : ::testing::Test {
 
 TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
     EXPECT_EQ(CurrentFrame(), &frame);
-    EXPECT_EQ(frame.messages, &shell);
+    EXPECT_EQ(frame.messages, &frame.reports);
     EXPECT_EQ(frame.window, &shell.Window());
     EXPECT_NE(frame.fs, nullptr);
     EXPECT_NE(frame.log, nullptr);

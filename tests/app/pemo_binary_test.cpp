@@ -25,8 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Outcome {
-    int status = -1;  // exit status; -1 when the program did not exit normally
-    std::string err;  // everything written to stderr
+    int status = -1; // exit status; -1 when the program did not exit normally
+    std::string err; // everything written to stderr
 };
 
 // Runs pemo with args in cwd, without a display; asNobody drops to uid/gid 65534 first.
@@ -246,16 +246,26 @@ TEST_F(PemoBinaryTest, TheRunLogHoldsExactlyTheFrameAndTheLinesWithTheirMarkup) 
     const std::string text = AsciiOfUtf16(bytes);
     // C.UTF-8: the date as %m/%d/%y and a 24-hour clock.
     const std::string when = "[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}";
-    auto quote = [](const std::string& s) { return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\/])"), R"(\$&)"); };
+    auto quote = [](const std::string& s) {
+        return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\/])"), R"(\$&)");
+    };
     const std::string expected =
         "<HTML><BODY>\r\n"
-        "<B>Job started \\(using " + quote(job) + "\\) at " + when + "</B><BR>\r\n"
+        "<B>Job started \\(using " +
+        quote(job) + "\\) at " + when +
+        "</B><BR>\r\n"
         "<B>Starting task \"Copy\"</B><BR>\r\n"
-        "<FONT COLOR=GREEN>Created directory " + quote(dir / "dst") + "</FONT><BR>\r\n"
-        "<FONT COLOR=GREEN>Adding file " + quote(dir / "src/x.txt") + "</FONT><BR>\r\n"
+        "<FONT COLOR=GREEN>Created directory " +
+        quote(dir / "dst") +
+        "</FONT><BR>\r\n"
+        "<FONT COLOR=GREEN>Adding file " +
+        quote(dir / "src/x.txt") +
+        "</FONT><BR>\r\n"
         "<B>Task \"Off\" is disabled, skipping it</B><BR>\r\n"
         "<FONT COLOR=RED>Not running \"Drive\" - no destination drive letter specified</FONT><BR>\r\n"
-        "<B>Done at " + when + "</B><BR>\r\n"
+        "<B>Done at " +
+        when +
+        "</B><BR>\r\n"
         "<B>Changed: 0, Same: 0, Deleted: 0, Skipped: 1, New: 1, Saved: 0, Errors: 0, Bytes \\(new\\): 5</B><BR>\r\n"
         "<B>Bytes \\(change\\): 0, Time: [0-9]+s, Source count: 2, Source size: 6</B><BR>\r\n"
         "</BODY></HTML>\r\n";

@@ -1,0 +1,16 @@
+// The unattended program: start-up, the event loop until the run has ended, the exit status.
+#include "app/unattended.h"
+
+#include "app/main_frame.h"
+
+int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, bool showProgress) {
+    // The program ends with the run: there is no window to keep open for the 10 s close timer.
+    CHeadlessShell shell(clock, showProgress, true);
+    CMainFrame frame(shell, power);
+    frame.ApplyStartOptions(options);
+    if (!frame.StartUp()) {
+        return 2;
+    }
+    shell.Run();
+    return frame.ExitStatus();
+}

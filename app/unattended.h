@@ -1,0 +1,12 @@
+// The unattended program of -auto: the controller over the headless shell, from start-up to the
+// end of the run, with no display needed.
+#pragma once
+
+#include "app/command_line.h"
+#include "app/headless_shell.h"
+#include "run/power_port.h"
+
+// Runs the job the options name and returns the exit status: 0 when the run counted no errors
+// and reported no failure, 1 when it did, 2 when it could not start. showProgress: stderr is a
+// terminal, so one progress line is kept up to date there.
+int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, bool showProgress);
