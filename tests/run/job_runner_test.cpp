@@ -306,7 +306,11 @@ TEST_P(ShutdownDecisionTest, ErrorsForbidTheShutdownUnlessIgnored) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ShutdownDecisionTest,
                          ::testing::Values(ShutdownCase{false, false, 1}, ShutdownCase{true, false, 0},
-                                           ShutdownCase{true, true, 1}));
+                                           ShutdownCase{true, true, 1}),
+                         [](const ::testing::TestParamInfo<ShutdownCase>& param) {
+                             return std::string(param.param.withError ? "WithError" : "Clean") +
+                                    (param.param.ignoreErrors ? "IgnoringErrors" : "");
+                         });
 
 TEST(SummaryLineTest, TwentyFieldsWithPlainDecimalTotals) {
     RunStats stats;
