@@ -67,12 +67,16 @@ void CRunControl::StartCount(Task* task) {
     countContext.window = window;
     countContext.messages = messages;
     std::vector<Task> toCount;
-    if (task != nullptr) {
-        toCount.push_back(*task);
-    } else {
-        for (const auto& t : tasks) {
-            if (t->enabled) {
-                toCount.push_back(*t);
+    {
+        // The run thread, started just before, may be stamping a lastRun.
+        std::lock_guard lock(lastRunMutex);
+        if (task != nullptr) {
+            toCount.push_back(*task);
+        } else {
+            for (const auto& t : tasks) {
+                if (t->enabled) {
+                    toCount.push_back(*t);
+                }
             }
         }
     }
