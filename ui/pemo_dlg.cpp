@@ -453,8 +453,21 @@ void CPemoDlg::ForgetCounts() {
     frame.sourceTotal.Set(CLargeNumber());
 }
 
+bool CPemoDlg::SaveJobTo(const std::string& path) {
+    // A failed save shows its message box with the job lock held; a refresh arriving in that
+    // box's event loop must not take the lock again on this thread.
+    savingJob = true;
+    const bool saved = frame.SaveJob(path);
+    savingJob = false;
+    if (refreshAfterSave) {
+        refreshAfterSave = false;
+        RefreshTaskList();
+    }
+    return saved;
+}
+
 void CPemoDlg::Save() {
-    frame.SaveJob(frame.jobPath);
+    SaveJobTo(frame.jobPath);
 }
 
 bool CPemoDlg::RefuseWhileRunning() {
@@ -492,6 +505,10 @@ void CPemoDlg::SetIdleControls() {
 }
 
 void CPemoDlg::RefreshTaskList() {
+    if (savingJob) {
+        refreshAfterSave = true;
+        return;
+    }
     taskList->Freeze();
     taskList->RemoveAll();
     int disabled = 0;
@@ -718,7 +735,7 @@ void CPemoDlg::NewJob() {
     if (!EndsWithJob(chosen)) {
         chosen += ".job";
     }
-    if (!frame.SaveJob(chosen)) {
+    if (!SaveJobTo(chosen)) {
         return;
     }
     frame.tasks.clear();
@@ -748,7 +765,7 @@ void CPemoDlg::SaveJobAs() {
     if (!EndsWithJob(chosen)) {
         chosen += ".job";
     }
-    if (frame.SaveJob(chosen)) {
+    if (SaveJobTo(chosen)) {
         SetTitleFor(chosen);
     }
 }

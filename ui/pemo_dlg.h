@@ -162,6 +162,7 @@ private:
     void KeepOpen();
     void ForgetCounts();
     void Save();
+    bool SaveJobTo(const std::string& path);
     void ApplyItemHeight();
     bool RefuseWhileRunning();
     void OnSize(wxSizeEvent& event);
@@ -179,6 +180,8 @@ private:
     wxStaticText* countText = nullptr;
     wxStatusBar* statusBar = nullptr;
     bool compact = false;
+    bool savingJob = false;
+    bool refreshAfterSave = false;
 
     mutable std::mutex snapshotMutex;
     ProgressSnapshot snapshot;

@@ -158,7 +158,13 @@ void CWxShell::StartTimer(int id, int periodMs, std::function<void()> onTick) {
     OnUiThread([this, id, periodMs, onTick = std::move(onTick)]() mutable {
         auto timer = std::make_unique<CShellTimer>(std::move(onTick));
         timer->Start(periodMs);
-        timers[id] = std::move(timer);
+        std::unique_ptr<CShellTimer>& slot = timers[id];
+        if (slot) {
+            // Deleted later: this may run inside the replaced timer's own tick.
+            slot->Stop();
+            wxTheApp->CallAfter([replaced = slot.release()] { delete replaced; });
+        }
+        slot = std::move(timer);
     });
 }
 

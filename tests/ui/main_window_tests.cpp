@@ -437,3 +437,25 @@ TEST_F(MainWindowTest, SyntheticInputReachesTheCommands) {
     ASSERT_TRUE(PumpUntil([&] { return !opened.empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(opened.front(), "summary.log");
 }
+
+TEST_F(MainWindowTest, AFailedSaveIsReportedAndARefreshDuringItsBoxWaits) {
+    Start({MakeTask("Kept")});
+    frame->jobPath = dir.File("no-such-directory/nightly.job");
+    dlg->runEditor = [](Task& task) {
+        task.name = "Added";
+        return true;
+    };
+    // The box's event loop runs a refresh that a worker posted meanwhile.
+    shell->showMessage = [this](const std::string& text) {
+        messages.push_back(text);
+        std::thread([this] { shell->Window().RefreshTaskList(); }).join();
+        PumpEvents(std::chrono::milliseconds(100));
+    };
+    dlg->NewTask();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("no-such-directory"), std::string::npos) << messages[0];
+    PumpEvents(std::chrono::milliseconds(100));
+    EXPECT_EQ(dlg->TaskList()->Count(), 2); // nothing lost in the window
+    EXPECT_EQ(Status(0), "Job count: 002");
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"Kept"})); // the old file untouched
+}
