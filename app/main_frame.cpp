@@ -25,17 +25,24 @@ CMainFrame* CurrentFrame() {
     return currentFrame.load();
 }
 
+std::string DateTimeFormatFrom(const std::string& dateFormat, const std::string& timeFormat) {
+    std::string format = dateFormat.empty() ? "%m/%d/%y" : dateFormat;
+    ReplaceAll(format, "%F", "%Y-%m-%d");
+    ReplaceAll(format, "%D", "%m/%d/%y");
+    ReplaceAll(format, "%EY", "%Y");
+    ReplaceAll(format, "%C%y", "%y");
+    ReplaceAll(format, "%Y", "%y");
+    ReplaceAll(format, ":", ".");
+    // Only the locale's choice of clock is used, never its own time pattern.
+    const bool twelveHour = timeFormat.find("%I") != std::string::npos || timeFormat.find("%l") != std::string::npos ||
+                            timeFormat.find("%r") != std::string::npos;
+    return format + (twelveHour ? " %-I:%M %p" : " %H:%M");
+}
+
 std::string LocaleDateTimeFormat() {
     const char* date = nl_langinfo(D_FMT);
-    std::string format = date && date[0] ? date : "%m/%d/%y";
-    ReplaceAll(format, "%Y", "%y");
-    ReplaceAll(format, "%C%y", "%y");
-    ReplaceAll(format, ":", ".");
     const char* time = nl_langinfo(T_FMT);
-    const std::string clock = time ? time : "";
-    const bool twelveHour = clock.find("%I") != std::string::npos || clock.find("%l") != std::string::npos ||
-                            clock.find("%r") != std::string::npos;
-    return format + (twelveHour ? " %-I:%M %p" : " %H:%M");
+    return DateTimeFormatFrom(date != nullptr ? date : "", time != nullptr ? time : "");
 }
 
 CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)

@@ -171,4 +171,23 @@ TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
     EXPECT_EQ(ReadFileBytes(frame2.userSettingsPath).find("width=1024\n"), 14u + 15u);
 }
 
+TEST(DateTimeFormat, FromTheLocalesDateAndClock) {
+    struct Case {
+        const char* date;
+        const char* time;
+        const char* expected;
+    };
+    for (const Case& c : {
+             Case{"%m/%d/%y", "%H:%M:%S", "%m/%d/%y %H:%M"},  // C
+             Case{"%m/%d/%Y", "%r", "%m/%d/%y %-I:%M %p"},    // en_US: four-digit year, 12-hour clock
+             Case{"%d.%m.%Y", "%T", "%d.%m.%y %H:%M"},        // de_DE: "." separators unchanged
+             Case{"%Y-%m-%d", "%H:%M:%S", "%y-%m-%d %H:%M"},  // sv_SE
+             Case{"%F", "%l:%M:%S %p", "%y-%m-%d %-I:%M %p"}, // composite conversions spelt out
+             Case{"%d:%m:%y", "%H:%M:%S", "%d.%m.%y %H:%M"},  // ":" in a date becomes "."
+             Case{"", "", "%m/%d/%y %H:%M"},
+         }) {
+        EXPECT_EQ(DateTimeFormatFrom(c.date, c.time), c.expected) << c.date << " " << c.time;
+    }
+}
+
 } // namespace
