@@ -3,6 +3,7 @@
 // keys and the window size.
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <wx/button.h>
 #include <wx/clipbrd.h>
@@ -402,8 +403,33 @@ TEST_F(MainWindowTest, StoredWindowSize) {
     PumpEvents(std::chrono::milliseconds(200));
     EXPECT_EQ(dlg->GetSize(), initial + wxSize(100, 80));
     EXPECT_EQ(frame->savedWidth, initial.GetWidth() + 100);
-    // The log pane grew with the window, the Exit button kept its distance to the corner.
     EXPECT_EQ(dlg->GetMinSize(), initial);
+
+    // The controls follow their anchors: compare with a window of the initial size.
+    auto rectOf = [](CPemoDlg* d, int id) { return d->Client()->FindWindow(id)->GetRect(); };
+    const int ids[] = {CPemoDlg::IdTaskList, CPemoDlg::IdLogPane, CPemoDlg::IdStatistics, CPemoDlg::IdExit,
+                       CPemoDlg::IdRunAll,   CPemoDlg::IdNew,     CPemoDlg::IdBar};
+    std::map<int, wxRect> grown;
+    for (int id : ids) {
+        grown[id] = rectOf(dlg, id);
+    }
+    dlg->SetSize(initial);
+    ASSERT_TRUE(
+        PumpUntil([&] { return rectOf(dlg, CPemoDlg::IdExit) != grown[CPemoDlg::IdExit]; }, std::chrono::seconds(5)));
+    std::map<int, wxRect> small;
+    for (int id : ids) {
+        small[id] = rectOf(dlg, id);
+    }
+    const wxSize d(100, 80);
+    EXPECT_EQ(grown[CPemoDlg::IdTaskList].GetSize(), small[CPemoDlg::IdTaskList].GetSize() + d);   // (1, 1)
+    EXPECT_EQ(grown[CPemoDlg::IdLogPane].GetWidth(), small[CPemoDlg::IdLogPane].GetWidth() + d.x); // (1, 2)
+    EXPECT_EQ(grown[CPemoDlg::IdLogPane].GetTop(), small[CPemoDlg::IdLogPane].GetTop() + d.y);
+    EXPECT_EQ(grown[CPemoDlg::IdLogPane].GetHeight(), small[CPemoDlg::IdLogPane].GetHeight());
+    EXPECT_EQ(grown[CPemoDlg::IdStatistics].GetPosition(), small[CPemoDlg::IdStatistics].GetPosition() + d); // (2, 2)
+    EXPECT_EQ(grown[CPemoDlg::IdExit].GetPosition(), small[CPemoDlg::IdExit].GetPosition() + d);
+    EXPECT_EQ(grown[CPemoDlg::IdRunAll].GetPosition(), small[CPemoDlg::IdRunAll].GetPosition() + wxSize(d.x, 0));
+    EXPECT_EQ(grown[CPemoDlg::IdNew].GetPosition(), small[CPemoDlg::IdNew].GetPosition() + wxSize(0, d.y)); // (0, 2)
+    EXPECT_EQ(grown[CPemoDlg::IdBar].GetWidth(), small[CPemoDlg::IdBar].GetWidth() + d.x);
 }
 
 TEST_F(MainWindowTest, SyntheticInputReachesTheCommands) {
@@ -436,6 +462,25 @@ TEST_F(MainWindowTest, SyntheticInputReachesTheCommands) {
     input.Char('c', wxMOD_CONTROL);
     ASSERT_TRUE(PumpUntil([&] { return !opened.empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(opened.front(), "summary.log");
+
+    // A double click on a log line copies it to the clipboard.
+    dlg->AddPaneLine("Line to copy");
+    PumpEvents(std::chrono::milliseconds(100));
+    const wxPoint line = dlg->LogPane()->ClientToScreen(wxPoint(30, 8));
+    input.MouseMove(line);
+    PumpEvents(std::chrono::milliseconds(100));
+    input.MouseDblClick();
+    wxTextDataObject data;
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            bool got = false;
+            if (wxTheClipboard->Open()) {
+                got = wxTheClipboard->GetData(data) && data.GetText() == "Line to copy";
+                wxTheClipboard->Close();
+            }
+            return got;
+        },
+        std::chrono::seconds(5)));
 }
 
 TEST_F(MainWindowTest, AFailedSaveIsReportedAndARefreshDuringItsBoxWaits) {
