@@ -191,7 +191,7 @@ void CMainFrame::OpenRunLog() {
 }
 
 int CMainFrame::ExitStatus() const {
-    return lastRunErrors != 0 || reports.Shown() != 0 ? 1 : 0;
+    return lastRunErrors != 0 || lastRunStopped || reports.Shown() != 0 ? 1 : 0;
 }
 
 void CMainFrame::StartTimer(int id, int periodMs, std::function<void()> onTick) {

@@ -79,8 +79,8 @@ public:
     void ExitCommand();
     // A click on the end-of-run balloon: the run's log opened with the desktop.
     void OpenRunLog();
-    // The process exit status: 1 when the last run counted errors or any failure was reported in
-    // a message box, else 0.
+    // The process exit status: 1 when the last run counted errors or was stopped, or any failure
+    // was reported in a message box, else 0.
     int ExitStatus() const;
 
     // The job file operations on tasks and jobPath, reporting through the shell. LoadJob also

@@ -1,13 +1,56 @@
 // The unattended program: start-up, the event loop until the run has ended, the exit status.
 #include "app/unattended.h"
 
+#include <csignal>
+
 #include "app/main_frame.h"
+
+namespace {
+
+// The run's stop flag, for the signal handler: a lock-free atomic store is safe there.
+std::atomic<int>* volatile signalStop = nullptr;
+
+extern "C" void RequestStop(int /*signal*/) {
+    if (signalStop != nullptr) {
+        signalStop->store(1);
+    }
+}
+
+// SIGTERM (systemd stopping the unit, a shutdown) and SIGINT (Ctrl-C) end the run the way the
+// Stop button does: the copy under way is cancelled and the run still writes the end of its log,
+// its summary line and the job. A second signal ends the program at once.
+class StopOnSignals {
+public:
+    explicit StopOnSignals(std::atomic<int>& flag) {
+        signalStop = &flag;
+        struct sigaction action {};
+        action.sa_handler = RequestStop;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        sigaction(SIGTERM, &action, &previousTerm);
+        sigaction(SIGINT, &action, &previousInt);
+    }
+    ~StopOnSignals() {
+        sigaction(SIGTERM, &previousTerm, nullptr);
+        sigaction(SIGINT, &previousInt, nullptr);
+        signalStop = nullptr;
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+private:
+    struct sigaction previousTerm {};
+    struct sigaction previousInt {};
+};
+
+} // namespace
 
 int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, bool showProgress) {
     // The program ends with the run: there is no window to keep open for the 10 s close timer.
     CHeadlessShell shell(clock, showProgress, true);
     CMainFrame frame(shell, power);
     frame.ApplyStartOptions(options);
+    StopOnSignals stopOnSignals(frame.stopRequested);
     if (!frame.StartUp()) {
         return 2;
     }

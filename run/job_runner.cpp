@@ -179,6 +179,7 @@ void RunJob(CRunControl& frame, Task* task) {
         frame.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }
     frame.lastRunErrors = stats.errors;
+    frame.lastRunStopped = stopped;
     ++frame.runsEnded;
     frame.StopRunIndicator();
     frame.running = false;

@@ -75,8 +75,10 @@ public:
     int keyPressCounter = 0; // user-interface thread only
     // The run's HTML log; also the engine's log sink (CRunContext::log points here).
     CRunLog runLog{*this};
-    // The error count of the last run that ended, and how many runs ended.
+    // The error count of the last run that ended, whether it was stopped, and how many runs
+    // ended.
     std::atomic<int> lastRunErrors{0};
+    std::atomic<bool> lastRunStopped{false};
     std::atomic<int> runsEnded{0};
     // How many run threads have returned from RunJob (after every step of the run's end).
     std::atomic<int> runThreadsFinished{0};

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <regex>
 
@@ -30,8 +32,9 @@ struct Outcome {
 };
 
 // Runs pemo with args in cwd, without a display; asNobody drops to uid/gid 65534 first.
+// With sendTermWhen, the child gets SIGTERM as soon as the condition holds.
 Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, const std::string& scratch,
-                bool asNobody = false) {
+                bool asNobody = false, const std::function<bool()>& sendTermWhen = nullptr) {
     for (const auto& arg : args) {
         // Switches are found anywhere in the command line: never let a test ask for a power-off.
         if (arg.find("-shutdown") != std::string::npos) {
@@ -84,6 +87,16 @@ Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, co
     }
     close(errFd);
     close(nullFd);
+    if (child > 0 && sendTermWhen) {
+        auto exited = [child] {
+            siginfo_t info{};
+            return waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0;
+        };
+        while (!exited() && !sendTermWhen()) {
+            usleep(1000);
+        }
+        kill(child, SIGTERM);
+    }
     Outcome outcome;
     int status = 0;
     if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
@@ -392,6 +405,33 @@ TEST_F(PemoBinaryTest, UnwritableLogsAreReportedAndTheRunGoesOn) {
     RecordingMessagePort messages;
     ASSERT_TRUE(LoadJob(writableJob, tasks, path, messages));
     EXPECT_GT(tasks[0]->lastRun, 0) << "the job is still saved";
+}
+
+TEST_F(PemoBinaryTest, SigtermStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
+    MakeDirectories(dir / "src");
+    for (int i = 0; i < 3000; ++i) {
+        WriteFileBytes(dir / ("src/f" + std::to_string(i)), std::string(100, 'x'));
+    }
+    WriteJob(JobLineFor("Big", dir / "src", dir / "dst"));
+    const std::string first = dir / "dst";
+    Outcome run = RunPemo({"-auto", "-file", job}, work, dir.Path(), false, [&] {
+        std::error_code ec;
+        return fs::directory_iterator(first, ec) != fs::directory_iterator();
+    });
+    EXPECT_EQ(run.status, 1) << "a stopped backup is not a success";
+    const std::string log = AsciiOfUtf16(ReadFileBytes(work + "/log.html"));
+    EXPECT_NE(log.find("<B>Job stopped at user request at "), std::string::npos);
+    EXPECT_NE(log.find("</BODY></HTML>\r\n"), std::string::npos);
+    EXPECT_EQ(Lines(ReadFileBytes(work + "/summary.log")).size(), 1u);
+    EXPECT_LT(ListDirectory(dir / "dst").size(), 3000u);
+    for (const auto& name : ListDirectory(dir / "dst")) {
+        EXPECT_EQ(name.rfind('f', 0), 0u) << "no temporary file left behind: " << name;
+    }
+    TaskList tasks;
+    std::string path;
+    RecordingMessagePort messages;
+    ASSERT_TRUE(LoadJob(job, tasks, path, messages));
+    EXPECT_GT(tasks[0]->lastRun, 0);
 }
 
 } // namespace
