@@ -16,10 +16,29 @@ CHeadlessShell::CHeadlessShell(IClock& clockSource, bool progress, bool endWithR
 
 void CHeadlessShell::MessageBox(const std::string& text) {
     std::lock_guard lock(outputMutex);
+    // A run log that cannot be written fails again at every later line; one copy of the message
+    // and a count say as much as hundreds of copies would.
+    if (shownAny && text == lastMessage) {
+        ++repeats;
+        return;
+    }
     ClearLineLocked();
+    ReportRepeatsLocked();
     std::string line = "pemo: " + text + "\n";
     std::fputs(line.c_str(), out);
     std::fflush(out);
+    lastMessage = text;
+    shownAny = true;
+}
+
+void CHeadlessShell::ReportRepeatsLocked() {
+    if (repeats > 0) {
+        const std::string line = "pemo: (the message above came " + std::to_string(repeats) + " more time" +
+                                 (repeats == 1 ? "" : "s") + ")\n";
+        std::fputs(line.c_str(), out);
+        std::fflush(out);
+        repeats = 0;
+    }
 }
 
 void CHeadlessShell::StartTimer(int id, int periodMs, std::function<void()> onTick) {
@@ -58,6 +77,7 @@ void CHeadlessShell::EndProgram() {
         std::fflush(out);
         lineShown = false;
     }
+    ReportRepeatsLocked();
 }
 
 bool CHeadlessShell::Ended() const {

@@ -35,7 +35,8 @@ public:
     CHeadlessShell(const CHeadlessShell&) = delete;
     CHeadlessShell& operator=(const CHeadlessShell&) = delete;
 
-    // Prints "pemo: " + text and returns at once.
+    // Prints "pemo: " + text and returns at once. A text equal to the one before is counted
+    // instead, and the count printed before the next different text or at the end.
     void MessageBox(const std::string& text) override;
     void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
     void StopTimer(int id) override;
@@ -91,6 +92,7 @@ private:
     // Progress line output; the caller holds outputMutex.
     void DrawLineLocked();
     void ClearLineLocked();
+    void ReportRepeatsLocked();
 
     IClock& clock;
     const bool showProgress;
@@ -109,4 +111,7 @@ private:
     std::string currentFile;
     std::string percentText;
     bool lineShown = false;
+    std::string lastMessage;
+    bool shownAny = false;
+    int repeats = 0;
 };

@@ -119,4 +119,22 @@ TEST(HeadlessShellTest, OnATerminalOneProgressLineIsRewrittenAndClearedForMessag
                               "pemo: oops\n" + "\r\033[K" + line + "\n");
 }
 
+TEST(HeadlessShellTest, RepeatedMessagesArePrintedOnceWithACount) {
+    FakeClock clock;
+    CapturedStream err;
+    CHeadlessShell shell(clock, false, true, err.Stream());
+    for (int i = 0; i < 4; ++i) {
+        shell.MessageBox("Error saving logfile:\n\nAccess to log.html was denied.");
+    }
+    shell.MessageBox("Error writing to summary:\n\nAccess to summary.log was denied.");
+    shell.MessageBox("Error closing logfile:\n\nAccess to log.html was denied.");
+    shell.MessageBox("Error closing logfile:\n\nAccess to log.html was denied.");
+    shell.EndProgram();
+    EXPECT_EQ(err.Text(), "pemo: Error saving logfile:\n\nAccess to log.html was denied.\n"
+                          "pemo: (the message above came 3 more times)\n"
+                          "pemo: Error writing to summary:\n\nAccess to summary.log was denied.\n"
+                          "pemo: Error closing logfile:\n\nAccess to log.html was denied.\n"
+                          "pemo: (the message above came 1 more time)\n");
+}
+
 } // namespace
