@@ -45,36 +45,39 @@ std::string HtmlEscape(const std::string& text) {
 CRunLog::CRunLog(CRunContext& context) : ctx(context) {}
 
 void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
+    const char* open = nullptr;
+    const char* close = "</FONT><BR>\r\n";
+    switch (colour) {
+    case LogColour::Bold:
+        open = "<B>";
+        close = "</B><BR>\r\n";
+        break;
+    case LogColour::Red:
+        open = "<FONT COLOR=RED>";
+        break;
+    case LogColour::Green:
+        open = "<FONT COLOR=GREEN>";
+        break;
+    case LogColour::Purple:
+        open = "<FONT COLOR=PURPLE>";
+        break;
+    case LogColour::Teal:
+        if (!ctx.logExclusions) {
+            return;
+        }
+        open = "<FONT COLOR=#008080>";
+        break;
+    }
+    // The pane is called without our lock: a window that holds a worker inside AddPaneLine
+    // must not also stall the user-interface thread's own log line (pause, resume) on the lock.
+    // The pane keeps each thread's order itself.
+    if (colour != LogColour::Teal && ctx.window != nullptr) {
+        ctx.window->AddPaneLine(text);
+    }
     std::string reason;
     bool failed = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        const char* open = nullptr;
-        const char* close = "</FONT><BR>\r\n";
-        switch (colour) {
-        case LogColour::Bold:
-            open = "<B>";
-            close = "</B><BR>\r\n";
-            break;
-        case LogColour::Red:
-            open = "<FONT COLOR=RED>";
-            break;
-        case LogColour::Green:
-            open = "<FONT COLOR=GREEN>";
-            break;
-        case LogColour::Purple:
-            open = "<FONT COLOR=PURPLE>";
-            break;
-        case LogColour::Teal:
-            if (!ctx.logExclusions) {
-                return;
-            }
-            open = "<FONT COLOR=#008080>";
-            break;
-        }
-        if (colour != LogColour::Teal && ctx.window != nullptr) {
-            ctx.window->AddPaneLine(text);
-        }
         if (finished) {
             return;
         }

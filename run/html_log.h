@@ -13,8 +13,9 @@ public:
     // outlive the log.
     explicit CRunLog(CRunContext& context);
 
-    // Any thread. The pane, pendingLog and the file are updated under one lock, so lines of two
-    // threads never interleave; a message box is shown after the lock is released.
+    // Any thread. pendingLog and the file are updated under one lock, so lines of two threads
+    // never interleave; the pane line is handed over before the lock is taken (the pane keeps
+    // each caller's order), and a message box is shown after it is released.
     void AddLogLine(const std::string& text, LogColour colour) override;
     // Appends pendingLog to the file and empties it; on failure a message box "Error saving
     // logfile:" and pendingLog is kept for the next try.

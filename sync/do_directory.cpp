@@ -127,9 +127,9 @@ bool IsDrive(const std::string& path) {
     return path.size() == 2 && path[1] == ':';
 }
 
-bool IsDirectory(CRunContext& ctx, const std::string& path, int& error) {
+bool IsDirectory(CRunContext& ctx, const std::string& path, bool followLink, int& error) {
     FileStatus st;
-    error = FsOf(ctx).Status(SystemDirectoryPath(path), true, st);
+    error = FsOf(ctx).Status(SystemDirectoryPath(path), followLink, st);
     if (error == 0 && st.kind != EntryKind::Directory) {
         error = ENOTDIR;
     }
@@ -156,9 +156,9 @@ bool ListDestination(CRunContext& ctx, const std::string& destination, const Tas
             }
             int lastError = 0;
             bool made = YMakeDirectory(ctx, destination, lastError);
-            // A file standing at the destination's own name is "already there" to the walk;
-            // it is still no directory to mirror into.
-            if (made && !IsDirectory(ctx, destination, lastError)) {
+            // A file or a link standing at the destination's own name is "already there" to the
+            // walk; it is still no directory to mirror into.
+            if (made && !IsDirectory(ctx, destination, top, lastError)) {
                 made = false;
             }
             if (!made) {

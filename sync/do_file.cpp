@@ -23,7 +23,8 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     }
 
     FileEntry s;
-    if (!s.YStat(ctx, source)) {
+    const bool sourceRead = s.YStat(ctx, source);
+    if (!sourceRead) {
         LogLine(ctx, "Unable to stat " + source, LogColour::Red);
     }
     const std::string target = JoinPath(destination, name);
@@ -34,7 +35,9 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         targetIsLink = targetStatus.kind == EntryKind::Symlink;
         FillEntryFromStatus(d, ctx, target, targetStatus);
     }
-    if (!targetIsLink && SameFile(d, s, task.onlyIfNewer, task.oneHour)) {
+    // An unreadable source compares equal to a missing target (both empty); it must go on to
+    // the copy and be counted as the failure it is, not as the same file.
+    if (sourceRead && !targetIsLink && SameFile(d, s, task.onlyIfNewer, task.oneHour)) {
         ++stats.same;
         return;
     }

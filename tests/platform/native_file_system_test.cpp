@@ -1,0 +1,253 @@
+// The POSIX file-system backend on real files: listing kinds, links never followed unasked,
+// status, removal, and the copy through a temporary file with progress, cancel and failures.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+
+#include "platform/file_system.h"
+#include "support/engine_tree.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::map<std::string, EntryKind> ListKinds(const std::string& path, bool follow, int& error) {
+    std::map<std::string, EntryKind> kinds;
+    auto stream = NativeFileSystem().OpenDirectory(path, follow, error);
+    if (!stream) {
+        return kinds;
+    }
+    DirEntry entry;
+    while (stream->Next(entry)) {
+        kinds[entry.name] = entry.kind;
+    }
+    EXPECT_EQ(stream->Error(), 0);
+    return kinds;
+}
+
+struct stat LStat(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+} // namespace
+
+TEST(NativeFileSystem, ListsEveryKindWithoutFollowingLinks) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "file", "x");
+    MakeDirectories(tmp / "dir");
+    MakeLink(tmp / "dir", tmp / "link-to-dir");
+    MakeLink(tmp / "missing", tmp / "dangling");
+    ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0644), 0);
+
+    int error = -1;
+    auto kinds = ListKinds(tmp.Path(), false, error);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(kinds.size(), 5u); // no "." or ".."
+    EXPECT_EQ(kinds["file"], EntryKind::File);
+    EXPECT_EQ(kinds["dir"], EntryKind::Directory);
+    EXPECT_EQ(kinds["link-to-dir"], EntryKind::Symlink);
+    EXPECT_EQ(kinds["dangling"], EntryKind::Symlink);
+    EXPECT_EQ(kinds["fifo"], EntryKind::Other);
+}
+
+TEST(NativeFileSystem, OpensALinkedDirectoryOnlyWhenAskedTo) {
+    TempDir tmp;
+    MakeDirectories(tmp / "real");
+    WriteFileBytes(tmp / "real/inside", "x");
+    MakeLink(tmp / "real", tmp / "link");
+    WriteFileBytes(tmp / "plain", "x");
+
+    int error = 0;
+    EXPECT_EQ(NativeFileSystem().OpenDirectory(tmp / "link", false, error), nullptr);
+    EXPECT_TRUE(error == ELOOP || error == ENOTDIR) << error;
+    auto kinds = ListKinds(tmp / "link", true, error);
+    EXPECT_EQ(kinds.count("inside"), 1u);
+
+    EXPECT_EQ(NativeFileSystem().OpenDirectory(tmp / "plain", true, error), nullptr);
+    EXPECT_EQ(error, ENOTDIR);
+    EXPECT_EQ(NativeFileSystem().OpenDirectory(tmp / "absent", true, error), nullptr);
+    EXPECT_EQ(error, ENOENT);
+}
+
+TEST(NativeFileSystem, StatusReadsTheLinkOrItsTarget) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "file", "hello");
+    ASSERT_EQ(::chmod((tmp / "file").c_str(), 0640), 0);
+    SetModified(tmp / "file", 1700000000);
+    MakeLink("file", tmp / "link");
+
+    FileStatus st;
+    ASSERT_EQ(NativeFileSystem().Status(tmp / "link", true, st), 0);
+    EXPECT_EQ(st.kind, EntryKind::File);
+    EXPECT_EQ(st.size, 5u);
+    EXPECT_EQ(st.mtimeSeconds, 1700000000);
+    EXPECT_EQ(st.mode, 0640u);
+    ASSERT_EQ(NativeFileSystem().Status(tmp / "link", false, st), 0);
+    EXPECT_EQ(st.kind, EntryKind::Symlink);
+    EXPECT_EQ(NativeFileSystem().Status(tmp / "absent", true, st), ENOENT);
+}
+
+TEST(NativeFileSystem, RemovalActsOnLinksThemselves) {
+    TempDir tmp;
+    MakeDirectories(tmp / "outside");
+    WriteFileBytes(tmp / "outside/keep", "precious");
+    ASSERT_EQ(::chmod((tmp / "outside/keep").c_str(), 0444), 0);
+    MakeLink(tmp / "outside/keep", tmp / "link");
+
+    EXPECT_EQ(NativeFileSystem().SetNormalAttributes(tmp / "link"), 0);
+    EXPECT_EQ(LStat(tmp / "outside/keep").st_mode & 0777, 0444u) << "the target's mode must not change";
+    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "link"), 0);
+    EXPECT_FALSE(FileExists(tmp / "link"));
+    EXPECT_EQ(ReadFileBytes(tmp / "outside/keep"), "precious");
+
+    EXPECT_EQ(NativeFileSystem().SetNormalAttributes(tmp / "outside/keep"), 0);
+    EXPECT_EQ(LStat(tmp / "outside/keep").st_mode & 0777, 0644u);
+    EXPECT_EQ(NativeFileSystem().MakeDirectory(tmp / "outside"), EEXIST);
+    EXPECT_EQ(NativeFileSystem().RemoveEmptyDirectory(tmp / "outside"), ENOTEMPTY);
+    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "absent"), ENOENT);
+}
+
+TEST(NativeFileSystem, CopyKeepsContentTimeAndModeAndLeavesNoTemporary) {
+    TempDir tmp;
+    std::string content(3 * 1024 * 1024 + 17, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(i * 7 + 3);
+    }
+    WriteFileBytes(tmp / "src", content);
+    ASSERT_EQ(::chmod((tmp / "src").c_str(), 0750), 0);
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "src").c_str(), times, 0), 0);
+    WriteFileBytes(tmp / "dst", "old content");
+
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> calls;
+    CopyResult r = NativeFileSystem().CopyFileContent(
+        tmp / "src", tmp / "dst", [&](std::uint64_t total, std::uint64_t done) { calls.emplace_back(total, done); },
+        nullptr);
+    ASSERT_EQ(r.outcome, CopyOutcome::Copied) << r.error;
+    EXPECT_EQ(ReadFileBytes(tmp / "dst"), content);
+    struct stat st = LStat(tmp / "dst");
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    ASSERT_GE(calls.size(), 4u) << "progress comes per chunk";
+    EXPECT_EQ(calls.back().first, content.size());
+    EXPECT_EQ(calls.back().second, content.size());
+    for (std::size_t i = 1; i < calls.size(); ++i) {
+        EXPECT_GT(calls[i].second, calls[i - 1].second);
+    }
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+}
+
+TEST(NativeFileSystem, CancelledCopyKeepsTheOldDestination) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "src", std::string(3 * 1024 * 1024, 'n'));
+    WriteFileBytes(tmp / "dst", "old");
+    std::atomic<int> cancel{0};
+    int progressCalls = 0;
+    CopyResult r = NativeFileSystem().CopyFileContent(
+        tmp / "src", tmp / "dst",
+        [&](std::uint64_t, std::uint64_t) {
+            ++progressCalls;
+            cancel = 1;
+        },
+        &cancel);
+    EXPECT_EQ(r.outcome, CopyOutcome::Cancelled);
+    EXPECT_EQ(progressCalls, 1);
+    EXPECT_EQ(ReadFileBytes(tmp / "dst"), "old");
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+
+    // A flag already set copies nothing, not even an empty file.
+    r = NativeFileSystem().CopyFileContent(tmp / "src", tmp / "new", nullptr, &cancel);
+    EXPECT_EQ(r.outcome, CopyOutcome::Cancelled);
+    EXPECT_FALSE(FileExists(tmp / "new"));
+}
+
+TEST(NativeFileSystem, FailedCopiesReportErrnoAndCleanUp) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "src", "data");
+    MakeDirectories(tmp / "dir");
+    ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0644), 0);
+
+    CopyResult r = NativeFileSystem().CopyFileContent(tmp / "absent", tmp / "x", nullptr, nullptr);
+    EXPECT_EQ(r.outcome, CopyOutcome::Failed);
+    EXPECT_EQ(r.error, ENOENT);
+    r = NativeFileSystem().CopyFileContent(tmp / "src", tmp / "no/such/dir/x", nullptr, nullptr);
+    EXPECT_EQ(r.error, ENOENT);
+    r = NativeFileSystem().CopyFileContent(tmp / "src", tmp / "dir", nullptr, nullptr);
+    EXPECT_EQ(r.outcome, CopyOutcome::Failed);
+    EXPECT_EQ(r.error, EISDIR);
+    // A fifo would block a reader forever: refused before it is opened.
+    r = NativeFileSystem().CopyFileContent(tmp / "fifo", tmp / "y", nullptr, nullptr);
+    EXPECT_EQ(r.outcome, CopyOutcome::Failed);
+    EXPECT_EQ(r.error, EOPNOTSUPP);
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+    EXPECT_FALSE(FileExists(tmp / "x"));
+    EXPECT_FALSE(FileExists(tmp / "y"));
+}
+
+TEST(NativeFileSystem, CopyFollowsASourceLinkAndReplacesADestinationLink) {
+    TempDir tmp;
+    MakeDirectories(tmp / "outside");
+    WriteFileBytes(tmp / "outside/target", "outside stays");
+    WriteFileBytes(tmp / "real", "linked content");
+    MakeLink(tmp / "real", tmp / "src-link");
+    MakeLink(tmp / "outside/target", tmp / "dst-link");
+
+    CopyResult r = NativeFileSystem().CopyFileContent(tmp / "src-link", tmp / "dst-link", nullptr, nullptr);
+    ASSERT_EQ(r.outcome, CopyOutcome::Copied);
+    EXPECT_FALSE(IsLink(tmp / "dst-link"));
+    EXPECT_EQ(ReadFileBytes(tmp / "dst-link"), "linked content");
+    EXPECT_EQ(ReadFileBytes(tmp / "outside/target"), "outside stays");
+}
+
+TEST(NativeFileSystem, LockCheckSeesOtherOpeners) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "file", "x");
+    bool locked = true;
+    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked), 0);
+    EXPECT_FALSE(locked);
+    {
+        int fd = ::open((tmp / "file").c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked), 0);
+        EXPECT_TRUE(locked) << "even a reader holds the file";
+        ::close(fd);
+    }
+    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked), 0);
+    EXPECT_FALSE(locked);
+    int missing = NativeFileSystem().CheckLocked(tmp / "absent", locked);
+    EXPECT_EQ(missing, ENOENT);
+}
+
+TEST(NativeFileSystem, LockCheckFallsBackToRecordLocksWhereLeasesAreRefused) {
+    // A lease needs the file's owner; an unprivileged reader of root's file gets the lock test.
+    TempDir tmp;
+    ASSERT_EQ(::chmod(tmp.Path().c_str(), 0755), 0);
+    WriteFileBytes(tmp / "file", "x");
+    ASSERT_EQ(::chmod((tmp / "file").c_str(), 0644), 0);
+    const std::string path = tmp / "file";
+
+    auto check = [&] {
+        return RunAsNobody([&] {
+            bool locked = false;
+            int e = NativeFileSystem().CheckLocked(path, locked);
+            return std::to_string(e) + (locked ? " locked" : " free");
+        });
+    };
+    EXPECT_EQ(check(), "0 free");
+
+    int fd = ::open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+    EXPECT_EQ(check(), "0 locked");
+    ::close(fd);
+}

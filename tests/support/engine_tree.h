@@ -1,0 +1,71 @@
+// Helpers of the engine tests: a run context wired to recording fakes over a fault-injecting
+// file system, file times and links, tree snapshots, temporary-file search, deep trees, and
+// running a piece of a test as an unprivileged user.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/engine_window.h"
+#include "support/fake_file_system.h"
+#include "support/recording_message_port.h"
+#include "sync/run_context.h"
+
+struct EngineRig {
+    EngineRig();
+    EngineRig(const EngineRig&) = delete;
+    EngineRig& operator=(const EngineRig&) = delete;
+
+    FakeFileSystem fs;
+    RecordingLogSink log;
+    EngineWindow window;
+    RecordingMessagePort messages;
+    CRunContext ctx;
+};
+
+void SetModified(const std::string& path, std::int64_t seconds);
+std::int64_t ModifiedOf(const std::string& path);
+void MakeLink(const std::string& target, const std::string& path);
+bool IsLink(const std::string& path);
+bool IsDirectoryPath(const std::string& path);
+
+// One line per entry below root, sorted: kind, relative path, size, mode, modification time and
+// content (files) or target (links). Equal snapshots mean nothing below root changed.
+std::string TreeSnapshot(const std::string& root);
+// Paths below root whose name starts with the temporary-copy prefix.
+std::vector<std::string> FindTemporaries(const std::string& root);
+
+// Builds root/name/name/... levels deep through directory descriptors, so that the whole path
+// may exceed PATH_MAX, and puts a file "leaf.txt" in the deepest level.
+void MakeDeepTree(const std::string& root, const std::string& name, int levels);
+// Removes a tree of any depth through directory descriptors.
+void RemoveTreeAt(const std::string& path);
+// Depth of the chain root/name/name/... that exists below root.
+int DeepTreeDepth(const std::string& root, const std::string& name);
+
+// Runs body in a forked child under uid and gid 65534 with no supplementary groups and returns
+// what it returned (through a pipe). Used where permission bits must refuse: root ignores them.
+std::string RunAsNobody(const std::function<std::string()>& body);
+// Hands the tree to 65534 so the unprivileged child can work in it.
+void ChownTree(const std::string& root);
+
+// The run-log lines of a sink as "Colour: text", one per line, for failure messages.
+std::string Dump(const RecordingLogSink& log);
+
+// Makes path the process's current directory for its lifetime (debug.log lands there).
+class ScopedCurrentDirectory {
+public:
+    explicit ScopedCurrentDirectory(const std::string& path);
+    ~ScopedCurrentDirectory();
+    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+private:
+    std::string previous;
+};
+
+// The debug.log of the current directory decoded to UTF-8 lines (without "\r\n"); empty when
+// there is none. bom tells whether the file starts with FF FE.
+std::vector<std::string> DebugLogLines(bool* bom = nullptr);

@@ -1,0 +1,183 @@
+// The fault-injecting file-system decorator of the engine tests.
+#include "support/fake_file_system.h"
+
+#include <cerrno>
+#include <new>
+
+namespace {
+
+class FakeDirectoryStream : public IDirectoryStream {
+public:
+    FakeDirectoryStream(FakeFileSystem& owner, std::unique_ptr<IDirectoryStream> inner, std::string path)
+        : owner_(owner), inner_(std::move(inner)), path_(std::move(path)) {}
+
+    bool Next(DirEntry& entry) override {
+        if (error_ != 0) {
+            return false;
+        }
+        int e = owner_.CountAndCheck(FsCall::ReadDirectory, path_);
+        if (e != 0) {
+            error_ = e;
+            return false;
+        }
+        return inner_->Next(entry);
+    }
+    int Error() const override { return error_ != 0 ? error_ : inner_->Error(); }
+
+private:
+    FakeFileSystem& owner_;
+    std::unique_ptr<IDirectoryStream> inner_;
+    std::string path_;
+    int error_ = 0;
+};
+
+} // namespace
+
+FakeFileSystem::FakeFileSystem(IFileSystem& innerFs) : inner(innerFs) {}
+
+void FakeFileSystem::FailNth(FsCall kind, int n, int error) {
+    std::lock_guard<std::mutex> lock(mutex);
+    nth[kind] = NthFailure{n == 0 ? 0 : calls[kind] + n, error};
+}
+
+void FakeFileSystem::FailPath(FsCall kind, const std::string& fragment, int error) {
+    std::lock_guard<std::mutex> lock(mutex);
+    pathFailures.push_back(PathFailure{kind, fragment, error});
+}
+
+void FakeFileSystem::Reset() {
+    std::lock_guard<std::mutex> lock(mutex);
+    calls.clear();
+    nth.clear();
+    pathFailures.clear();
+    changed.clear();
+}
+
+int FakeFileSystem::Calls(FsCall kind) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = calls.find(kind);
+    return it == calls.end() ? 0 : it->second;
+}
+
+int FakeFileSystem::MutatingCalls() const {
+    int total = 0;
+    for (FsCall kind : {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory,
+                        FsCall::SetNormalAttributes, FsCall::RenamePath, FsCall::CopyFileContent}) {
+        total += Calls(kind);
+    }
+    return total;
+}
+
+std::vector<std::string> FakeFileSystem::ChangedPaths() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return changed;
+}
+
+int FakeFileSystem::CountAndCheck(FsCall kind, const std::string& path) {
+    int e = Check(kind, path);
+    if (e == kThrow) {
+        throw std::bad_alloc();
+    }
+    return e;
+}
+
+int FakeFileSystem::Check(FsCall kind, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    int number = ++calls[kind];
+    auto it = nth.find(kind);
+    if (it != nth.end() && it->second.at == number) {
+        return it->second.error;
+    }
+    for (const PathFailure& failure : pathFailures) {
+        if (failure.kind == kind && path.find(failure.fragment) != std::string::npos) {
+            return failure.error;
+        }
+    }
+    return 0;
+}
+
+void FakeFileSystem::RecordChange(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    changed.push_back(path);
+}
+
+std::unique_ptr<IDirectoryStream> FakeFileSystem::OpenDirectory(const std::string& path, bool followLink, int& error) {
+    int e = CountAndCheck(FsCall::OpenDirectory, path);
+    if (e != 0) {
+        error = e;
+        return nullptr;
+    }
+    std::unique_ptr<IDirectoryStream> stream = inner.OpenDirectory(path, followLink, error);
+    if (!stream) {
+        return nullptr;
+    }
+    return std::make_unique<FakeDirectoryStream>(*this, std::move(stream), path);
+}
+
+int FakeFileSystem::Status(const std::string& path, bool followLink, FileStatus& status) {
+    int e = CountAndCheck(FsCall::Status, path);
+    return e != 0 ? e : inner.Status(path, followLink, status);
+}
+
+int FakeFileSystem::MakeDirectory(const std::string& path) {
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::MakeDirectory, path);
+    return e != 0 ? e : inner.MakeDirectory(path);
+}
+
+int FakeFileSystem::RemoveFile(const std::string& path) {
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::RemoveFile, path);
+    return e != 0 ? e : inner.RemoveFile(path);
+}
+
+int FakeFileSystem::RemoveEmptyDirectory(const std::string& path) {
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::RemoveEmptyDirectory, path);
+    return e != 0 ? e : inner.RemoveEmptyDirectory(path);
+}
+
+int FakeFileSystem::SetNormalAttributes(const std::string& path) {
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::SetNormalAttributes, path);
+    return e != 0 ? e : inner.SetNormalAttributes(path);
+}
+
+int FakeFileSystem::RenamePath(const std::string& from, const std::string& to) {
+    RecordChange(from);
+    RecordChange(to);
+    int e = CountAndCheck(FsCall::RenamePath, from);
+    return e != 0 ? e : inner.RenamePath(from, to);
+}
+
+CopyResult FakeFileSystem::CopyFileContent(const std::string& source, const std::string& destination,
+                                           const CopyProgressFn& progress, const std::atomic<int>* cancel) {
+    RecordChange(destination);
+    int e = CountAndCheck(FsCall::CopyFileContent, source);
+    if (e != 0) {
+        return CopyResult{CopyOutcome::Failed, e};
+    }
+    int midway = CountAndCheck(FsCall::CopyMidway, source);
+    if (midway == 0) {
+        return inner.CopyFileContent(source, destination, progress, cancel);
+    }
+    // Break the real copy after its first chunk through its own cancel path, then report the
+    // injected error: the temporary file must be gone and the destination untouched.
+    std::atomic<int> breakOff{0};
+    CopyProgressFn wrapped = [&](std::uint64_t total, std::uint64_t transferred) {
+        if (progress) {
+            progress(total, transferred);
+        }
+        breakOff = 1;
+    };
+    CopyResult result = inner.CopyFileContent(source, destination, wrapped, &breakOff);
+    if (result.outcome == CopyOutcome::Cancelled) {
+        return CopyResult{CopyOutcome::Failed, midway};
+    }
+    return result;
+}
+
+int FakeFileSystem::CheckLocked(const std::string& path, bool& locked) {
+    int e = CountAndCheck(FsCall::CheckLocked, path);
+    return e != 0 ? e : inner.CheckLocked(path, locked);
+}

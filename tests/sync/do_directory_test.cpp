@@ -1,0 +1,530 @@
+// Mirroring on real trees: every phase, log line, colour and counter of a directory, safe mode,
+// fake-it, renames on a case change, letter-case variants, links, stop and recursion.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/engine_tree.h"
+#include "support/temp_dir.h"
+#include "sync/do_directory.h"
+#include "sync/exclusions.h"
+
+namespace {
+
+class DoDirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        src = tmp / "src";
+        dst = tmp / "dst";
+        MakeDirectories(src);
+    }
+
+    void Run() { Run(src, dst); }
+    void Run(const std::string& source, const std::string& destination) {
+        DoDirectory(rig.ctx, source, destination, NormaliseExclusions(task.exclusions, source, ""), task, stats);
+    }
+    // A file with a given content and time.
+    void Put(const std::string& path, const std::string& content, std::int64_t modified = 1600000000) {
+        MakeDirectories(path.substr(0, path.rfind('/')));
+        WriteFileBytes(path, content);
+        SetModified(path, modified);
+    }
+
+    TempDir tmp;
+    EngineRig rig;
+    Task task;
+    RunStats stats;
+    std::string src;
+    std::string dst;
+};
+
+} // namespace
+
+TEST(SameFile, SizeTimeToleranceOneHourAndNames) {
+    FileEntry d;
+    FileEntry s;
+    d.name = "Report.doc";
+    s.name = "report.DOC";
+    d.size = s.size = CLargeNumber(10);
+    d.modified = 1000;
+    s.modified = 1004;
+    EXPECT_TRUE(SameFile(d, s, false, false));
+    s.modified = 1005;
+    EXPECT_FALSE(SameFile(d, s, false, false));
+    s.modified = 996;
+    EXPECT_TRUE(SameFile(d, s, false, false));
+    s.modified = 1000 + 3600;
+    EXPECT_FALSE(SameFile(d, s, false, false));
+    EXPECT_TRUE(SameFile(d, s, false, true));
+    s.modified = 1000 - 3600;
+    EXPECT_TRUE(SameFile(d, s, false, true));
+    s.modified = 1000 + 3601;
+    EXPECT_FALSE(SameFile(d, s, false, true));
+    s.modified = 1000 + 3599;
+    EXPECT_FALSE(SameFile(d, s, false, true));
+    // onlyIfNewer: a newer destination is the same; names are not compared.
+    s.modified = 990;
+    s.name = "other";
+    EXPECT_TRUE(SameFile(d, s, true, false));
+    s.modified = 1010;
+    EXPECT_FALSE(SameFile(d, s, true, false));
+    s.modified = 1000;
+    EXPECT_FALSE(SameFile(d, s, false, false)) << "different names";
+    s.size = CLargeNumber(11);
+    s.modified = 990;
+    EXPECT_FALSE(SameFile(d, s, true, false)) << "a size change is copied even onto a newer file";
+}
+
+TEST_F(DoDirectoryTest, FirstMirrorCopiesEverythingAndCountsIt) {
+    Put(src + "/a.txt", "aaaa");
+    Put(src + "/b.txt", "bb");
+    MakeDirectories(src + "/sub/deeper");
+    Put(src + "/sub/c.txt", "c");
+    Put(src + "/sub/deeper/d.txt", "dddddd");
+    Run();
+    EXPECT_EQ(stats.newFiles, 4) << Dump(rig.log);
+    EXPECT_EQ(stats.bytesNew.ToString(), "13");
+    EXPECT_EQ(stats.sourceCount, 4);
+    EXPECT_EQ(stats.sourceSize.ToString(), "13");
+    EXPECT_EQ(stats.errors, 0);
+    EXPECT_EQ(ReadFileBytes(dst + "/sub/deeper/d.txt"), "dddddd");
+    EXPECT_EQ(ModifiedOf(dst + "/a.txt"), 1600000000);
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Created directory " + dst));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Created directory " + dst + "/sub/deeper"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/sub/c.txt"));
+    EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty()) << Dump(rig.log);
+    EXPECT_EQ(rig.window.LastStats().newFiles, 4);
+    EXPECT_GE(rig.window.ProgressStates(), 4 + 3) << "after each copy and at the end of each directory";
+
+    // The second run finds everything the same and logs nothing.
+    rig.log.Clear();
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.same, 4);
+    EXPECT_EQ(stats.newFiles + stats.changed + stats.deleted + stats.errors, 0);
+    EXPECT_EQ(stats.sourceCount, 4);
+    EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
+}
+
+TEST_F(DoDirectoryTest, ChangedDeletedAndSameFiles) {
+    MakeDirectories(dst + "/gone/inner");
+    Put(src + "/same", "same");
+    Put(dst + "/same", "same", 1600000003);
+    Put(src + "/changed", "new content");
+    Put(dst + "/changed", "old");
+    Put(src + "/touched", "abc", 1600000100);
+    Put(dst + "/touched", "abc", 1600000000);
+    Put(dst + "/extra.tmp", "x");
+    Put(dst + "/gone/inner/f1", "1");
+    Put(dst + "/gone/f2", "2");
+    task.exclusions = "*.tmp"; // exclusions protect nothing in the destination
+    Run();
+    EXPECT_EQ(stats.same, 1) << Dump(rig.log);
+    EXPECT_EQ(stats.changed, 2);
+    EXPECT_EQ(stats.bytesChanged.ToString(), "14");
+    EXPECT_EQ(stats.deleted, 3) << "one file and the two inside the removed directory";
+    EXPECT_EQ(stats.newFiles, 0);
+    EXPECT_EQ(stats.sourceCount, 3);
+    EXPECT_EQ(stats.sourceSize.ToString(), "18");
+    EXPECT_EQ(ReadFileBytes(dst + "/changed"), "new content");
+    EXPECT_FALSE(FileExists(dst + "/extra.tmp"));
+    EXPECT_FALSE(FileExists(dst + "/gone"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleted extra.tmp"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + dst + "/gone"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + dst + "/changed"));
+    // Deletions come before copies.
+    auto lines = rig.log.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().second, "Deleted extra.tmp");
+}
+
+TEST_F(DoDirectoryTest, SafeModeKeepsAndCountsDestinationExtras) {
+    MakeDirectories(dst + "/olddir");
+    Put(dst + "/old1", "1");
+    Put(dst + "/old2", "2");
+    Put(dst + "/olddir/x", "x");
+    task.safeMode = true;
+    Run();
+    EXPECT_EQ(stats.saved, 2);
+    EXPECT_EQ(stats.deleted, 0);
+    EXPECT_EQ(stats.sourceCount, 0) << "an empty source adds nothing";
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/old1 (safe mode)"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting DIR " + dst + "/olddir (safe mode)"));
+    EXPECT_TRUE(FileExists(dst + "/olddir/x"));
+}
+
+TEST_F(DoDirectoryTest, ExcludedDirectoriesExactlyAndByPrefix) {
+    MakeDirectories(src + "/cache");
+    MakeDirectories(src + "/2012-old");
+    Put(src + "/cache/c", "c");
+    Put(src + "/2012-old/o", "o");
+    MakeDirectories(dst + "/cache");
+    Put(dst + "/cache/stale", "s");
+    MakeDirectories(dst + "/2012-old");
+    Put(dst + "/2012-old/kept", "k");
+    task.exclusions = "\\cache;" + src + "/2012*";
+
+    task.safeMode = true;
+    Run();
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/cache (safe mode)")) << Dump(rig.log);
+    EXPECT_TRUE(FileExists(dst + "/cache/stale"));
+    EXPECT_EQ(stats.saved, 0) << "no counter for a kept excluded directory";
+
+    task.safeMode = false;
+    rig.log.Clear();
+    stats = RunStats();
+    Run();
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + dst + "/cache")) << Dump(rig.log);
+    EXPECT_FALSE(FileExists(dst + "/cache"));
+    EXPECT_EQ(stats.deleted, 1);
+    // The prefix-excluded directory is left exactly as it was, and nothing is said about it.
+    EXPECT_TRUE(FileExists(dst + "/2012-old/kept"));
+    EXPECT_FALSE(FileExists(dst + "/2012-old/o"));
+    for (const auto& [colour, text] : rig.log.Lines()) {
+        EXPECT_EQ(text.find("2012"), std::string::npos) << text;
+    }
+}
+
+TEST_F(DoDirectoryTest, ExcludedFilesAreTealAndSkippedButCounted) {
+    Put(src + "/keep.txt", "k");
+    Put(src + "/junk.tmp", "junk");
+    Put(src + "/.hidden", "h");
+    task.exclusions = "*.tmp";
+    task.excludeHidden = true;
+    Run();
+    EXPECT_EQ(stats.skipped, 2);
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_EQ(stats.sourceCount, 3);
+    EXPECT_EQ(stats.sourceSize.ToString(), "6");
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/junk.tmp"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/.hidden"));
+    EXPECT_FALSE(FileExists(dst + "/junk.tmp"));
+}
+
+TEST_F(DoDirectoryTest, HiddenDirectoriesWithTheirSwitch) {
+    MakeDirectories(src + "/.cfg");
+    Put(src + "/.cfg/a", "a");
+    MakeDirectories(dst + "/.cfg");
+    Put(dst + "/.cfg/a", "a");
+    task.excludeHiddenDirs = true;
+    Run();
+    EXPECT_FALSE(FileExists(dst + "/.cfg")) << "a filtered source directory counts as absent";
+    EXPECT_EQ(stats.deleted, 1);
+    task.excludeHiddenDirs = false;
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_TRUE(FileExists(dst + "/.cfg/a"));
+}
+
+TEST_F(DoDirectoryTest, EmptyPathsAreErrors) {
+    Run("", dst);
+    Run(src, "");
+    EXPECT_EQ(stats.errors, 2);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              (std::vector<std::string>{"Source path is empty, exiting", "Destination path is empty, exiting"}));
+}
+
+TEST_F(DoDirectoryTest, TrailingSeparatorsAreDropped) {
+    Put(src + "/a", "a");
+    Run(src + "/", dst + "/");
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/a")) << Dump(rig.log);
+}
+
+TEST_F(DoDirectoryTest, DestinationThatCannotBeCreated) {
+    Put(src + "/a", "a");
+    Put(tmp / "blocker", "file");
+    Run(src, tmp / "blocker/dst");
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Unable to create \"" + (tmp / "blocker/dst") +
+                                                                      "\" - aborting (Not a directory)"});
+    // A file at the destination's own name is no directory either.
+    rig.log.Clear();
+    Run(src, tmp / "blocker");
+    EXPECT_EQ(stats.errors, 2);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Unable to create \"" + (tmp / "blocker") + "\" - aborting (Not a directory)"});
+    EXPECT_EQ(ReadFileBytes(tmp / "blocker"), "file");
+}
+
+TEST_F(DoDirectoryTest, ListingFailuresOfBothSides) {
+    Put(src + "/a", "a");
+    MakeDirectories(dst);
+    rig.fs.FailPath(FsCall::OpenDirectory, dst, EACCES);
+    Run();
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Error reading destination directory \"" + dst + "\" (Permission denied)"});
+    EXPECT_EQ(stats.errors, 1);
+
+    rig.fs.Reset();
+    rig.log.Clear();
+    rig.fs.FailPath(FsCall::OpenDirectory, dst, FakeFileSystem::kThrow);
+    Run();
+    EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Error opening destination: '" + dst + "'"});
+
+    rig.fs.Reset();
+    rig.log.Clear();
+    rig.fs.FailPath(FsCall::OpenDirectory, src, EACCES);
+    Run();
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Can't open source directory " + src + " with error 13: Permission denied\n"});
+
+    rig.fs.Reset();
+    rig.log.Clear();
+    rig.fs.FailPath(FsCall::OpenDirectory, src, FakeFileSystem::kThrow);
+    Run();
+    ASSERT_EQ(rig.log.Texts(LogColour::Red).size(), 1u);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red)[0].rfind("Error reading source directory: \"" + src + "\" (", 0), 0u);
+    EXPECT_EQ(stats.errors, 4);
+    EXPECT_EQ(stats.newFiles, 0);
+
+    // A destination listing that breaks off is reported, not counted, and the work goes on.
+    rig.fs.Reset();
+    rig.log.Clear();
+    rig.fs.FailPath(FsCall::ReadDirectory, dst, EIO);
+    Run();
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Error getting destination file list: Input/output error"));
+    EXPECT_EQ(stats.errors, 4);
+    EXPECT_EQ(stats.newFiles, 1);
+}
+
+TEST_F(DoDirectoryTest, UnreadableStatusIsReportedAndTheFileCopiedAgain) {
+    Put(src + "/a", "aaa");
+    Put(dst + "/a", "aaa");
+    rig.fs.FailPath(FsCall::Status, dst + "/a", EIO);
+    Run();
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + dst + "/a")) << Dump(rig.log);
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(stats.errors, 0) << "not counted";
+
+    rig.fs.Reset();
+    rig.log.Clear();
+    stats = RunStats();
+    rig.fs.FailPath(FsCall::Status, src + "/a", EIO);
+    Run();
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + src + "/a")) << Dump(rig.log);
+    EXPECT_EQ(stats.sourceCount, 1);
+    EXPECT_EQ(stats.sourceSize.ToString(), "0");
+}
+
+TEST_F(DoDirectoryTest, FailedDeletionsAndCopiesAreCountedAndTheLoopGoesOn) {
+    Put(src + "/new1", "n");
+    Put(src + "/new2", "n");
+    Put(src + "/upd", "new");
+    Put(dst + "/upd", "old!");
+    Put(dst + "/stuck", "s");
+    Put(dst + "/loose", "l");
+    rig.fs.FailPath(FsCall::RemoveFile, dst + "/stuck", EBUSY);
+    rig.fs.FailPath(FsCall::CopyFileContent, src + "/new1", ENOSPC);
+    rig.fs.FailPath(FsCall::CopyFileContent, src + "/upd", EIO);
+    Run();
+    EXPECT_EQ(stats.errors, 3) << Dump(rig.log);
+    EXPECT_EQ(stats.deleted, 1);
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_EQ(stats.changed, 0);
+    EXPECT_EQ(stats.sourceCount, 3);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to delete file " + dst + "/stuck"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy new file " + src + "/new1"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to update file " + src + "/upd"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + src + "/new1 to " + dst +
+                                                "/new1 with error 28: No space left on device\n"));
+    EXPECT_EQ(ReadFileBytes(dst + "/upd"), "old!");
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+}
+
+TEST_F(DoDirectoryTest, FakeItChangesNothingButCountsAsDone) {
+    Put(src + "/a", "aa");
+    MakeDirectories(src + "/sub");
+    Put(src + "/sub/b", "b");
+    Run();
+    ASSERT_TRUE(FileExists(dst + "/a"));
+    Put(src + "/a", "changed", 1700000000);
+    Put(dst + "/extra", "x");
+    const std::string before = TreeSnapshot(dst);
+    task.fakeIt = true;
+    stats = RunStats();
+    rig.log.Clear();
+    Run(src, dst);
+    Run(src, tmp / "missing");
+    EXPECT_EQ(TreeSnapshot(dst), before);
+    EXPECT_FALSE(FileExists(tmp / "missing"));
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(stats.deleted, 1);
+    EXPECT_EQ(stats.newFiles, 2) << "every file of the missing destination is new";
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleted extra"));
+    EXPECT_EQ(rig.log.CountStartingWith("Created directory"), 0);
+}
+
+TEST_F(DoDirectoryTest, CaseOnlyRenameAndCaseInsensitiveDirectories) {
+    Put(src + "/Report.DOC", "r");
+    MakeDirectories(src + "/Photos");
+    Put(src + "/Photos/p", "p");
+    Put(dst + "/report.doc", "r");
+    MakeDirectories(dst + "/photos");
+    Put(dst + "/photos/p", "p");
+    Run();
+    EXPECT_EQ(stats.same, 2) << Dump(rig.log);
+    EXPECT_TRUE(FileExists(dst + "/report.doc")) << "no rename without the switch";
+    EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
+
+    task.rename = true;
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.same, 2);
+    EXPECT_TRUE(FileExists(dst + "/Report.DOC"));
+    EXPECT_FALSE(FileExists(dst + "/report.doc"));
+    EXPECT_TRUE(IsDirectoryPath(dst + "/photos")) << "directory names never change";
+    EXPECT_FALSE(FileExists(dst + "/Photos"));
+    EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
+}
+
+TEST_F(DoDirectoryTest, CaseVariantsOnACaseSensitiveFileSystem) {
+    Put(src + "/Note", "new text");
+    Put(dst + "/note", "old");
+    Put(dst + "/NOTE", "other variant");
+    Put(dst + "/Other", "o");
+    Run();
+    // The first variant in listing order is updated in place; the other one is an extra.
+    EXPECT_EQ(stats.changed, 1) << Dump(rig.log);
+    EXPECT_EQ(stats.deleted, 2);
+    EXPECT_EQ(ListDirectory(dst).size(), 1u);
+    EXPECT_EQ(ReadFileBytes(dst + "/" + ListDirectory(dst)[0]), "new text");
+
+    // An exact name wins over an earlier variant.
+    Put(src + "/x", "1");
+    Put(src + "/X", "22");
+    Put(dst + "/X", "22", 1600000000);
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.same, 2) << "Note and X" << Dump(rig.log);
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_EQ(ReadFileBytes(dst + "/x"), "1");
+    EXPECT_EQ(ReadFileBytes(dst + "/X"), "22");
+}
+
+TEST_F(DoDirectoryTest, StopSkipsTheRestAndEntersNoSubdirectory) {
+    Put(src + "/a", "a");
+    Put(src + "/b", "b");
+    MakeDirectories(src + "/sub");
+    Put(src + "/sub/c", "c");
+    rig.ctx.stopRequested = 1;
+    rig.ctx.logExclusions = true;
+    Run();
+    EXPECT_EQ(stats.skipped, 0) << "a stop before entry does nothing";
+    EXPECT_FALSE(FileExists(dst));
+
+    rig.ctx.stopRequested = 0;
+    MakeDirectories(dst);
+    // Stop once the first file is announced.
+    struct StopOnCopy : RecordingLogSink {
+        CRunContext* ctx = nullptr;
+        void AddLogLine(const std::string& text, LogColour colour) override {
+            RecordingLogSink::AddLogLine(text, colour);
+            if (text.rfind("Adding file", 0) == 0) {
+                ctx->stopRequested = 1;
+            }
+        }
+    } stopper;
+    stopper.ctx = &rig.ctx;
+    rig.ctx.log = &stopper;
+    int statesBefore = rig.window.ProgressStates();
+    Run();
+    EXPECT_EQ(stats.newFiles, 1) << "the stopped copy is reported as done";
+    EXPECT_EQ(stats.skipped, 1);
+    EXPECT_EQ(stats.sourceCount, 2);
+    EXPECT_EQ(stopper.CountStartingWith("Excluded: "), 1);
+    EXPECT_FALSE(FileExists(dst + "/sub"));
+    EXPECT_EQ(rig.window.ProgressStates(), statesBefore + 2) << "after the copy and once more at the end";
+}
+
+TEST_F(DoDirectoryTest, WithoutRecursionSubdirectoriesAreNotCreated) {
+    Put(src + "/a", "a");
+    MakeDirectories(src + "/sub");
+    Put(src + "/sub/b", "b");
+    MakeDirectories(dst + "/orphan");
+    task.recurse = false;
+    Run();
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_FALSE(FileExists(dst + "/sub"));
+    EXPECT_FALSE(FileExists(dst + "/orphan")) << "extras still go";
+}
+
+TEST_F(DoDirectoryTest, OneHourAndOnlyIfNewer) {
+    Put(src + "/dst-newer", "same size", 1600000000);
+    Put(dst + "/dst-newer", "same size", 1600000010);
+    Put(src + "/hour", "h", 1600003600);
+    Put(dst + "/hour", "h", 1600000000);
+    Run();
+    EXPECT_EQ(stats.changed, 2);
+    Put(dst + "/dst-newer", "same size", 1600000010);
+    Put(dst + "/hour", "h", 1600000000);
+    task.onlyIfNewer = true;
+    task.oneHour = true;
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.same, 2) << Dump(rig.log);
+    EXPECT_EQ(stats.changed, 0);
+}
+
+TEST_F(DoDirectoryTest, SourceLinksAndDestinationLinks) {
+    MakeDirectories(tmp / "outside/inner");
+    Put(tmp / "outside/file", "outside content");
+    Put(tmp / "outside/inner/victim", "must survive");
+    const std::string outsideBefore = TreeSnapshot(tmp / "outside");
+
+    // Source: a link to a directory is left out, a link to a file is copied as its content.
+    MakeLink(tmp / "outside", src + "/dirlink");
+    MakeLink(tmp / "outside/file", src + "/filelink");
+    // Destination: links where the source has a directory, a file and nothing.
+    MakeDirectories(src + "/inner");
+    Put(src + "/inner/new", "n");
+    Put(src + "/victim", "mine");
+    MakeDirectories(dst);
+    MakeLink(tmp / "outside/inner", dst + "/inner");
+    MakeLink(tmp / "outside/inner/victim", dst + "/victim");
+    MakeLink(tmp / "outside", dst + "/stray");
+    MakeLink(tmp / "outside", dst + "/dirlink");
+    Run();
+    EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore) << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_FALSE(IsLink(dst + "/filelink"));
+    EXPECT_EQ(ReadFileBytes(dst + "/filelink"), "outside content");
+    EXPECT_FALSE(FileExists(dst + "/dirlink")) << "a source directory link is absent, so its counterpart goes";
+    EXPECT_FALSE(IsLink(dst + "/stray"));
+    EXPECT_FALSE(FileExists(dst + "/stray"));
+    EXPECT_TRUE(IsDirectoryPath(dst + "/inner")) << "the link is replaced by a real directory";
+    EXPECT_EQ(ReadFileBytes(dst + "/inner/new"), "n");
+    EXPECT_FALSE(IsLink(dst + "/victim"));
+    EXPECT_EQ(ReadFileBytes(dst + "/victim"), "mine");
+}
+
+TEST_F(DoDirectoryTest, KeptDestinationLinksAreNeverEntered) {
+    MakeDirectories(tmp / "outside");
+    Put(tmp / "outside/victim", "must survive");
+    const std::string outsideBefore = TreeSnapshot(tmp / "outside");
+    MakeDirectories(src + "/inner");
+    Put(src + "/inner/victim", "replacement");
+    Put(src + "/inner/new", "n");
+    MakeDirectories(dst);
+    MakeLink(tmp / "outside", dst + "/inner");
+    task.safeMode = true;
+    Run();
+    EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore) << Dump(rig.log);
+    EXPECT_TRUE(IsLink(dst + "/inner"));
+    EXPECT_EQ(stats.saved, 1);
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Unable to create \"" + dst + "/inner\" - aborting (Not a directory)"})
+        << Dump(rig.log);
+}
+
+TEST_F(DoDirectoryTest, TheTasksOwnPathsMayBeLinks) {
+    Put(src + "/a", "a");
+    MakeDirectories(tmp / "real-dst");
+    MakeLink(tmp / "real-dst", tmp / "dst-link");
+    MakeLink(src, tmp / "src-link");
+    Run(tmp / "src-link", tmp / "dst-link");
+    EXPECT_EQ(stats.newFiles, 1) << Dump(rig.log);
+    EXPECT_EQ(ReadFileBytes(tmp / "real-dst/a"), "a");
+}

@@ -1,0 +1,112 @@
+// Single-file tasks: where the target lands, its counters, fake-it and the same-file rules.
+#include <gtest/gtest.h>
+
+#include "support/engine_tree.h"
+#include "support/temp_dir.h"
+#include "sync/do_file.h"
+
+namespace {
+
+class DoFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteFileBytes(tmp / "report.doc", "12345");
+        SetModified(tmp / "report.doc", 1600000000);
+    }
+    void Run(const std::string& destination) { DoFile(rig.ctx, tmp / "report.doc", destination, task, stats); }
+
+    TempDir tmp;
+    EngineRig rig;
+    Task task;
+    RunStats stats;
+};
+
+} // namespace
+
+TEST_F(DoFileTest, EveryFormOfTheDestinationReachesTheSameTarget) {
+    for (const std::string& form :
+         {tmp / "backup", tmp / "backup/", tmp / "backup/report.doc", tmp / "backup/REPORT.DOC"}) {
+        RemoveTreeAt(tmp / "backup");
+        stats = RunStats();
+        Run(form);
+        EXPECT_EQ(ReadFileBytes(tmp / "backup/report.doc"), "12345") << form;
+        EXPECT_EQ(ListDirectory(tmp / "backup").size(), 1u) << form;
+        EXPECT_EQ(stats.newFiles, 1) << form;
+        EXPECT_EQ(stats.bytesNew.ToString(), "5");
+        EXPECT_EQ(stats.sourceCount, 1);
+        EXPECT_EQ(stats.sourceSize.ToString(), "5");
+    }
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Created directory " + (tmp / "backup")));
+}
+
+TEST_F(DoFileTest, ANameWithoutSeparatorBeforeItIsADirectory) {
+    Run(tmp / "old_report.doc");
+    EXPECT_EQ(ReadFileBytes(tmp / "old_report.doc/report.doc"), "12345");
+}
+
+TEST_F(DoFileTest, SameChangedAndTheSourceTotals) {
+    Run(tmp / "b");
+    stats = RunStats();
+    Run(tmp / "b");
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_EQ(stats.sourceCount, 0) << "a same file adds nothing to the source totals";
+    EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty());
+
+    WriteFileBytes(tmp / "report.doc", "1234567");
+    SetModified(tmp / "report.doc", 1600000100);
+    stats = RunStats();
+    Run(tmp / "b");
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(stats.bytesChanged.ToString(), "7");
+    EXPECT_EQ(ReadFileBytes(tmp / "b/report.doc"), "1234567");
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + (tmp / "b/report.doc")));
+}
+
+TEST_F(DoFileTest, OnlyIfNewerLeavesANewerTargetOfTheSameSize) {
+    MakeDirectories(tmp / "b");
+    WriteFileBytes(tmp / "b/report.doc", "abcde");
+    SetModified(tmp / "b/report.doc", 1600000500);
+    task.onlyIfNewer = true;
+    Run(tmp / "b");
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_EQ(ReadFileBytes(tmp / "b/report.doc"), "abcde");
+    WriteFileBytes(tmp / "b/report.doc", "abcdef");
+    SetModified(tmp / "b/report.doc", 1600000500);
+    Run(tmp / "b");
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(ReadFileBytes(tmp / "b/report.doc"), "12345");
+}
+
+TEST_F(DoFileTest, FakeItCreatesNothingButCounts) {
+    task.fakeIt = true;
+    Run(tmp / "nowhere");
+    EXPECT_FALSE(FileExists(tmp / "nowhere"));
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_EQ(stats.sourceCount, 1);
+}
+
+TEST_F(DoFileTest, FailuresAreOneLineAndOneError) {
+    WriteFileBytes(tmp / "blocker", "x");
+    Run(tmp / "blocker/sub");
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + (tmp / "report.doc")));
+    EXPECT_EQ(stats.sourceCount, 0);
+
+    stats = RunStats();
+    rig.log.Clear();
+    DoFile(rig.ctx, tmp / "missing.doc", tmp / "b", task, stats);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + (tmp / "missing.doc")));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + (tmp / "missing.doc")));
+    EXPECT_EQ(stats.errors, 1);
+}
+
+TEST_F(DoFileTest, ATargetLinkIsReplacedNotWrittenThrough) {
+    MakeDirectories(tmp / "b");
+    WriteFileBytes(tmp / "outside", "12345");
+    SetModified(tmp / "outside", 1600000000);
+    MakeLink(tmp / "outside", tmp / "b/report.doc");
+    Run(tmp / "b");
+    EXPECT_EQ(stats.changed, 1) << "a link is never the same as the file";
+    EXPECT_FALSE(IsLink(tmp / "b/report.doc"));
+    EXPECT_EQ(ReadFileBytes(tmp / "outside"), "12345");
+}

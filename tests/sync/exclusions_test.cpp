@@ -1,0 +1,82 @@
+// Exclusion lists: normalisation with the POSIX reading of relative items, directory exclusion
+// and the file test with its patterns and attribute switches.
+#include <gtest/gtest.h>
+
+#include "sync/exclusions.h"
+
+namespace {
+
+FileEntry Named(const std::string& name, bool hidden = false) {
+    FileEntry f;
+    f.name = name;
+    f.hidden = hidden;
+    return f;
+}
+
+bool Excluded(const std::string& list, const std::string& dir, const std::string& name) {
+    return !IsIncluded(Named(name), list, dir, false, false);
+}
+
+} // namespace
+
+TEST(NormaliseExclusions, KeepsItemsAndMakesRelativeOnesAbsolute) {
+    EXPECT_EQ(NormaliseExclusions("", "/src", ""), "");
+    EXPECT_EQ(NormaliseExclusions("a;;b", "/src", ""), "a;;b");
+    EXPECT_EQ(NormaliseExclusions("*.tmp; x ", "/src", ""), "*.tmp; x ") << "items are not trimmed";
+    // A Windows-style relative item still works: its backslashes become separators.
+    EXPECT_EQ(NormaliseExclusions("\\data\\tmp", "/src", ""), "/src/data/tmp");
+    EXPECT_EQ(NormaliseExclusions("\\data\\tmp\\", "/src", ""), "/src/data/tmp");
+    EXPECT_EQ(NormaliseExclusions("/abs/dir/", "/src", ""), "/abs/dir");
+    EXPECT_EQ(NormaliseExclusions("\\\\srv\\share", "/src", ""), "\\\\srv\\share");
+    EXPECT_EQ(NormaliseExclusions("?:\\x", "/src", "E"), "E:\\x");
+    EXPECT_EQ(NormaliseExclusions("?:\\x", "/src", ""), "?:\\x");
+    EXPECT_EQ(NormaliseExclusions("\\rel", "?:\\src", "F"), "F:\\src/rel");
+}
+
+TEST(DirectoryExclusion, ExactAndPrefixItems) {
+    EXPECT_EQ(DirectoryExclusion("/backup/temp", "/Backup/Temp"), ExclusionResult::ExcludedExactly);
+    EXPECT_EQ(DirectoryExclusion("a;/backup/temp;b", "/backup/temp"), ExclusionResult::ExcludedExactly);
+    EXPECT_EQ(DirectoryExclusion("/backup/temp", "/backup/temp2"), ExclusionResult::NotExcluded);
+    EXPECT_EQ(DirectoryExclusion("/backup/2012*", "/backup/2012-old"), ExclusionResult::ExcludedByPrefix);
+    EXPECT_EQ(DirectoryExclusion("/backup/2012*", "/backup/2012"), ExclusionResult::ExcludedByPrefix);
+    EXPECT_EQ(DirectoryExclusion("*.tmp", "/a/b.tmp"), ExclusionResult::NotExcluded);
+    EXPECT_EQ(DirectoryExclusion("*temp*", "/x/temp"), ExclusionResult::NotExcluded);
+    EXPECT_EQ(DirectoryExclusion("temp", "/x/temp"), ExclusionResult::NotExcluded);
+    EXPECT_EQ(DirectoryExclusion("*", "/anything"), ExclusionResult::ExcludedByPrefix);
+    EXPECT_EQ(DirectoryExclusion("", "/anything"), ExclusionResult::NotExcluded);
+}
+
+TEST(IsIncluded, NamePatterns) {
+    EXPECT_TRUE(Excluded("*.tmp", "/d", "report.TMP"));
+    EXPECT_FALSE(Excluded("*.tmp", "/d", "report.tmp.bak"));
+    EXPECT_TRUE(Excluded("*temp*", "/d", "mytemplate"));
+    EXPECT_TRUE(Excluded("temp", "/any/where", "TEMP"));
+    EXPECT_FALSE(Excluded("temp", "/d", "temp.txt"));
+    EXPECT_TRUE(Excluded("draft*", "/d", "Draft-1.txt"));
+    EXPECT_TRUE(Excluded("*", "/d", "x"));
+    EXPECT_TRUE(Excluded("**", "/d", "x"));
+    EXPECT_FALSE(Excluded("", "/d", "x"));
+    EXPECT_FALSE(Excluded("a;;b", "/d", "x"));
+    EXPECT_FALSE(Excluded("a*b", "/d", "axb")) << "a star inside is an ordinary character";
+    EXPECT_TRUE(Excluded("a*b", "/d", "a*b"));
+    // Only ASCII letters fold.
+    EXPECT_FALSE(Excluded("\xC3\x84*", "/d", "\xC3\xA4.txt"));
+    EXPECT_TRUE(Excluded("\xC3\x84*", "/d", "\xC3\x84.txt"));
+}
+
+TEST(IsIncluded, PathItems) {
+    EXPECT_TRUE(Excluded("/backup/temp", "/Backup", "Temp"));
+    EXPECT_FALSE(Excluded("/backup/temp", "/backup/temp", "x")) << "a directory item names no file inside";
+    EXPECT_TRUE(Excluded("/backup/2012*", "/backup", "2012.txt"));
+    EXPECT_FALSE(Excluded("/backup/2012*", "/other", "2012.txt"));
+    const std::string relative = NormaliseExclusions("\\data\\tmp", "/src", "");
+    EXPECT_TRUE(Excluded(relative, "/src/data", "tmp"));
+    EXPECT_FALSE(Excluded(relative, "/src", "tmp"));
+    EXPECT_EQ(DirectoryExclusion(relative, "/src/data/tmp"), ExclusionResult::ExcludedExactly);
+}
+
+TEST(IsIncluded, AttributeSwitches) {
+    EXPECT_TRUE(IsIncluded(Named(".profile", true), "", "/d", false, false));
+    EXPECT_FALSE(IsIncluded(Named(".profile", true), "", "/d", false, true));
+    EXPECT_TRUE(IsIncluded(Named("plain"), "", "/d", true, true));
+}
