@@ -84,11 +84,14 @@ void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
         pendingLog += open;
         pendingLog += HtmlEscape(text);
         pendingLog += close;
-        if (pendingLog.size() > kFlushThreshold) {
+        if (pendingLog.size() > flushAt) {
             failed = !AppendLocked(pendingLog, reason);
             if (!failed) {
                 pendingLog.clear();
             }
+            // After a failure the next try waits for another threshold's worth of text: a
+            // log file that stays unwritable costs one message per block, not one per line.
+            flushAt = failed ? pendingLog.size() + kFlushThreshold : kFlushThreshold;
         }
     }
     if (failed && ctx.messages != nullptr) {
@@ -107,6 +110,7 @@ void CRunLog::FlushLog() {
         failed = !AppendLocked(pendingLog, reason);
         if (!failed) {
             pendingLog.clear();
+            flushAt = kFlushThreshold;
         }
     }
     if (failed && ctx.messages != nullptr) {
@@ -135,6 +139,7 @@ bool CRunLog::AppendLocked(const std::string& text, std::string& reason) {
 void CRunLog::BeginRun() {
     std::lock_guard<std::mutex> lock(mutex);
     pendingLog.clear();
+    flushAt = kFlushThreshold;
     finished = false;
 }
 

@@ -18,7 +18,8 @@ public:
     // each caller's order), and a message box is shown after it is released.
     void AddLogLine(const std::string& text, LogColour colour) override;
     // Appends pendingLog to the file and empties it; on failure a message box "Error saving
-    // logfile:" and pendingLog is kept for the next try.
+    // logfile:" and pendingLog is kept for the next try. After a failure AddLogLine tries again
+    // once another threshold's worth of text has gathered; an explicit flush always tries.
     void FlushLog() override;
 
     // Start of a run: pendingLog is emptied and lines go to the file again.
@@ -46,6 +47,8 @@ private:
     std::string pendingLog;
     std::string runLogPath;
     bool finished = false;
+    // pendingLog is flushed once longer than this: the threshold, or more after a failed flush.
+    std::size_t flushAt = kFlushThreshold;
 };
 
 // The text with &, < and > replaced by their entities.

@@ -112,6 +112,24 @@ TEST_F(RunLogTest, AFailedFlushShowsTheReasonAndKeepsTheText) {
     EXPECT_EQ(ReadLog(tmp / "missing-dir/log.html"), "<FONT COLOR=RED>kept</FONT><BR>\r\n</BODY></HTML>\r\n");
 }
 
+TEST_F(RunLogTest, AnUnwritableLogCostsOneMessagePerBlockNotPerLine) {
+    std::string reason;
+    EXPECT_FALSE(log.StartLog(tmp / "missing-dir/log.html", reason));
+    const std::string line(100, 'x');
+    for (int i = 0; i < 400; ++i) {
+        log.AddLogLine(line, LogColour::Green);
+    }
+    const std::size_t markup = std::string("<FONT COLOR=GREEN></FONT><BR>\r\n").size() + line.size();
+    const std::size_t expected = 400 * markup / CRunLog::kFlushThreshold;
+    EXPECT_GE(rig.messages.Messages().size(), expected - 1);
+    EXPECT_LE(rig.messages.Messages().size(), expected + 1);
+    EXPECT_EQ(log.PendingLog().size(), 400 * markup) << "nothing is lost while the file is refused";
+    MakeDirectories(tmp / "missing-dir");
+    log.AddLogLine("last", LogColour::Bold);
+    log.FlushLog();
+    EXPECT_TRUE(log.PendingLog().empty());
+}
+
 TEST_F(RunLogTest, LinesOfTwoThreadsStayWholeAndInTheirOwnOrder) {
     const std::string path = tmp / "log.html";
     std::string reason;
