@@ -37,8 +37,13 @@ int CHScrollListBox::InsertString(int index, const std::string& text) {
 
 void CHScrollListBox::DeleteString(int index) {
     if (index >= 0 && index < static_cast<int>(GetCount())) {
+        // Only the widest line's going can narrow the list; the log pane drops a line per line
+        // added, so the others skip measuring every line again.
+        const bool widest = TextWidth(GetString(static_cast<unsigned>(index))) >= extent;
         Delete(static_cast<unsigned>(index));
-        Recompute();
+        if (widest) {
+            Recompute();
+        }
     }
 }
 
