@@ -17,6 +17,9 @@
 
 namespace {
 
+// The process exit status, set when the program ends; 2 while it has not started.
+int desktopExitStatus = 2;
+
 class CPemoApp : public wxApp {
 public:
     explicit CPemoApp(StartOptions startOptions) : options(std::move(startOptions)) {}
@@ -28,11 +31,18 @@ public:
         shell = std::make_unique<CWxShell>();
         frame = std::make_unique<CMainFrame>(*shell, *power);
         shell->AttachFrame(*frame);
-        StartDesktop(*frame, *shell, options);
-        return true;
+        return StartDesktop(*frame, *shell, options);
+    }
+
+    int OnRun() override {
+        const int result = wxApp::OnRun();
+        shell->LoopEnded();
+        return result;
     }
 
     int OnExit() override {
+        shell->LoopEnded();
+        desktopExitStatus = frame->ExitStatus();
         // The controller joins its workers before the shell they post to goes away.
         frame.reset();
         shell.reset();
@@ -58,5 +68,6 @@ int RunDesktop(int argc, char** argv) {
         return 2;
     }
     wxApp::SetInstance(new CPemoApp(ParseCommandLine(JoinArguments(argc, argv), OwnProgramPath())));
-    return wxEntry(argc, argv);
+    wxEntry(argc, argv);
+    return desktopExitStatus;
 }

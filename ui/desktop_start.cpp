@@ -1,5 +1,5 @@
-// The start-up of the window program: the order in which the job, the settings, the dialog and
-// the tray icon come up, and whether the window shows or a start-up run begins.
+// The start-up of the window program: the controller's own start-up over the wx shell, plus the
+// rule for a desktop without a notification area.
 #include "ui/desktop_main.h"
 
 #include "app/command_line.h"
@@ -7,26 +7,15 @@
 #include "ui/system_tray.h"
 #include "ui/wx_shell.h"
 
-void StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& options) {
+bool StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& options) {
     frame.ApplyStartOptions(options);
-    frame.ResetForStart();
-    frame.LoadStartJob();
-    frame.LoadSettings();
-    shell.CreateDialog();
-    shell.CreateTrayIcon();
-    shell.Window().SetTrayIcon(130);
-    shell.Window().SetProgressState(RunStats{}, 0.0);
-    shell.Window().UpdateProgress();
-    // Without a notification area a hidden start could not be reached at all.
+    if (!frame.StartUp()) {
+        return false;
+    }
+    // A hidden start-up run could not be reached at all without the icon: show the window.
     const bool trayShown = shell.Tray() && shell.Tray()->Enabled();
-    if (!frame.runAll) {
-        shell.ShowCommand();
-        return;
+    if (!trayShown && !frame.dialogShown) {
+        frame.Show();
     }
-    if (frame.show || !trayShown) {
-        shell.ShowCommand();
-        frame.StartUpRun(true);
-    } else {
-        frame.StartUpRun(false);
-    }
+    return true;
 }

@@ -830,8 +830,7 @@ void CPemoDlg::About() {
 }
 
 void CPemoDlg::Exit() {
-    frame.StopCommand();
-    frame.CloseHandler();
+    frame.ExitCommand();
 }
 
 void CPemoDlg::CloseBox() {

@@ -2,6 +2,7 @@
 // the desktop, and the window notifications carried out by the main dialog and the tray icon.
 #include "ui/wx_shell.h"
 
+#include <chrono>
 #include <future>
 
 #include <wx/app.h>
@@ -140,6 +141,11 @@ void CWxShell::AttachFrame(CMainFrame& owner) {
 }
 
 void CWxShell::MessageBox(const std::string& text) {
+    // Once the event loop has ended nobody can answer: a report then returns at once, so that a
+    // worker still ending does not wait for ever.
+    if (ended || !wxTheApp) {
+        return;
+    }
     if (wxIsMainThread()) {
         showMessage(text);
         return;
@@ -148,10 +154,16 @@ void CWxShell::MessageBox(const std::string& text) {
     auto done = std::make_shared<std::promise<void>>();
     std::future<void> answered = done->get_future();
     wxTheApp->CallAfter([this, text, done] {
-        showMessage(text);
+        if (!ended) {
+            showMessage(text);
+        }
         done->set_value();
     });
-    answered.wait();
+    while (answered.wait_for(std::chrono::milliseconds(100)) == std::future_status::timeout) {
+        if (ended) {
+            return;
+        }
+    }
 }
 
 void CWxShell::StartTimer(int id, int periodMs, std::function<void()> onTick) {
@@ -250,9 +262,8 @@ void CWxShell::EndProgram() {
 }
 
 void CWxShell::ShowCommand() {
-    if (frame && !frame->dialogShown) {
-        frame->dialogShown = true;
-        ShowDialog();
+    if (frame) {
+        frame->Show();
     }
 }
 
@@ -285,7 +296,7 @@ void CWxShell::TrayCommand(int command) {
         }
         break;
     case CSystemTray::IdBalloonClick:
-        OpenWithDesktop(frame->runLog.RunLogPath());
+        frame->OpenRunLog();
         break;
     default:
         break;
@@ -294,4 +305,8 @@ void CWxShell::TrayCommand(int command) {
 
 IWindowNotifications& CWxShell::Window() {
     return *window;
+}
+
+void CWxShell::LoopEnded() {
+    ended = true;
 }

@@ -49,6 +49,9 @@ public:
     CSystemTray* Tray() const { return tray.get(); }
     bool TimerRunning(int id) const;
     bool Ended() const { return ended; }
+    // The event loop has ended (the session closed it, or EndProgram): message boxes return at
+    // once from now on.
+    void LoopEnded();
 
     // The modal box on the user-interface thread; tests replace it.
     std::function<void(const std::string&)> showMessage;
@@ -68,5 +71,5 @@ private:
     std::unique_ptr<CSystemTray> tray;
     std::unique_ptr<CWindow> window;
     std::map<int, std::unique_ptr<CShellTimer>> timers;
-    bool ended = false;
+    std::atomic<bool> ended{false};
 };

@@ -71,7 +71,7 @@ void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options)
     if (options.startJobFile.empty()) {
         options.startJobFile = jobFile;
     }
-    StartDesktop(*frame, *shell, options);
+    ASSERT_TRUE(StartDesktop(*frame, *shell, options));
     dlg = shell->Dialog();
     ASSERT_NE(dlg, nullptr);
     dlg->notice = [this](const std::string& text) { messages.push_back(text); };

@@ -294,6 +294,14 @@ TEST_F(MainWindowTest, WorkerMessageBoxWaitsForTheUserInterface) {
     ASSERT_TRUE(PumpUntil([&] { return returned.load(); }));
     worker.join();
     EXPECT_EQ(shownOn, (std::vector<std::string>{"ui:Error saving logfile"}));
+
+    // After the event loop has ended nobody answers: a worker's box returns at once, unshown.
+    shell->LoopEnded();
+    std::thread late([&] { shell->MessageBox("Error closing logfile"); });
+    late.join();
+    shell->MessageBox("On the user-interface thread");
+    PumpEvents(std::chrono::milliseconds(100));
+    EXPECT_EQ(shownOn.size(), 1u);
 }
 
 TEST_F(MainWindowTest, TimersAndPostedWork) {
