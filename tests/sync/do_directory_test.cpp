@@ -528,3 +528,21 @@ TEST_F(DoDirectoryTest, TheTasksOwnPathsMayBeLinks) {
     EXPECT_EQ(stats.newFiles, 1) << Dump(rig.log);
     EXPECT_EQ(ReadFileBytes(tmp / "real-dst/a"), "a");
 }
+
+TEST_F(DoDirectoryTest, ANoChangeRescanStatsEachEntryOnceAndListsEachDirectoryOnce) {
+    for (int d = 0; d < 3; ++d) {
+        for (int f = 0; f < 50; ++f) {
+            Put(src + "/d" + std::to_string(d) + "/f" + std::to_string(f), "x");
+        }
+    }
+    Put(src + "/top", "t");
+    Run();
+    ASSERT_EQ(stats.newFiles, 151);
+    rig.fs.Reset();
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.same, 151);
+    EXPECT_EQ(rig.fs.Calls(FsCall::Status), 2 * 151) << "one per file on each side, none for directories";
+    EXPECT_EQ(rig.fs.Calls(FsCall::OpenDirectory), 2 * 4);
+    EXPECT_EQ(rig.fs.MutatingCalls(), 0);
+}
