@@ -10,6 +10,7 @@
 #include "ui/about_dlg.h"
 #include "ui/hscroll_list_box.h"
 #include "ui/hyper_link.h"
+#include "ui/icons.h"
 #include "ui/list_box_ebx.h"
 #include "ui/options_dlg.h"
 #include "ui/progress_display.h"
@@ -301,4 +302,67 @@ TEST(AboutBox, TextsAndLink) {
     }
     EXPECT_TRUE(found);
     EXPECT_NE(about.FindWindow(wxID_OK), nullptr);
+}
+
+TEST(Icons, EveryIconRendersAndTheAnimationFramesDiffer) {
+    auto pixels = [](int id) {
+        const wxImage image = PemoIconBitmap(id).GetBitmap(wxSize(32, 32)).ConvertToImage();
+        EXPECT_TRUE(image.IsOk()) << id;
+        EXPECT_EQ(image.GetWidth(), 32) << id;
+        return std::string(reinterpret_cast<const char*>(image.GetData()), 32 * 32 * 3);
+    };
+    for (int id : {kIconIdle, kIconWindow, kIconWorking1, kIconWorking2, kIconCopying1, kIconCopying2, kIconPaused}) {
+        EXPECT_NE(PemoIconSvg(id), nullptr) << id;
+    }
+    EXPECT_EQ(PemoIconSvg(999), nullptr);
+    EXPECT_NE(pixels(kIconWorking1), pixels(kIconWorking2));
+    EXPECT_NE(pixels(kIconCopying1), pixels(kIconCopying2));
+    EXPECT_NE(pixels(kIconWorking1), pixels(kIconCopying1));
+    EXPECT_NE(pixels(kIconIdle), pixels(kIconPaused));
+    EXPECT_FALSE(PemoIconBundle(kIconWindow).IsEmpty());
+}
+
+TEST(TaskListDrawing, DisabledCardsAreGreyButKeepTheirColours) {
+    CTestFrame f;
+    f.frame->SetPosition(wxPoint(0, 0));
+    auto* list = new CListBoxEBX(f.frame, 1000);
+    list->SetSize(0, 0, 500, 200);
+    Task on;
+    on.name = "WWWWWWWW";
+    Task off = on;
+    off.enabled = false;
+    list->SetItemHeightPx(4 * list->LineHeight());
+    for (Task* task : {&on, &off}) {
+        const int index = list->AddItem(task->name + "\n/src\n/dst\n\n");
+        list->ItemRecord(index)->task = task;
+        list->ItemRecord(index)->background = 0x00C0FFFF;
+        list->ItemRecord(index)->disabled = !task->enabled;
+    }
+    f.frame->Show();
+    f.frame->Raise();
+    PumpEvents(std::chrono::milliseconds(300));
+    const int cardHeight = 4 * list->LineHeight() + 6;
+    auto count = [&](int card, const wxColour& colour, int& background) {
+        std::vector<wxPoint> points;
+        for (int x = 3; x < 120; ++x) {
+            for (int y = 3; y < 3 + list->LineHeight(); ++y) {
+                points.push_back(list->ClientToScreen(wxPoint(x, card * cardHeight + y)));
+            }
+        }
+        std::vector<wxColour> colours;
+        EXPECT_TRUE(ScreenPixels(points, colours));
+        int hits = 0;
+        background = 0;
+        for (const wxColour& c : colours) {
+            hits += Near(c, colour, 40) ? 1 : 0;
+            background += Near(c, wxColour(255, 255, 192)) ? 1 : 0;
+        }
+        return hits;
+    };
+    int background = 0;
+    EXPECT_GT(count(0, wxColour(0, 0, 255), background), 5); // the name in blue
+    EXPECT_GT(background, 100);
+    EXPECT_EQ(count(1, wxColour(0, 0, 255), background), 0); // disabled: no blue
+    EXPECT_GT(count(1, wxColour(128, 128, 128), background), 5);
+    EXPECT_GT(background, 100); // and still on its own colour
 }
