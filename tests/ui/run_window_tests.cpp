@@ -411,3 +411,50 @@ TEST(RealProgram, WithoutADisplaySaysSoAndFails) {
     EXPECT_NE(ReadFileBytes(dir.File("err.txt")).find("no display"), std::string::npos)
         << ReadFileBytes(dir.File("err.txt"));
 }
+
+TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRun) {
+    CGuiTempDir dir;
+    WriteBytes(dir.Path() / "src" / "a.txt", 5000);
+    WriteBytes(dir.Path() / "src" / "sub" / "b.txt", 7000);
+    TaskList tasks;
+    tasks.push_back(std::make_unique<Task>(MakeTask("Nightly", dir.File("src"), dir.File("dst"))));
+    std::filesystem::create_directories(dir.Path() / "dst");
+    std::string path;
+    struct : IMessagePort {
+        void MessageBox(const std::string&) override {}
+    } quiet;
+    ASSERT_TRUE(SaveJob(dir.File("nightly.job"), tasks, path, quiet));
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.Path().c_str()) != 0) {
+            _exit(126);
+        }
+        setenv("DISPLAY", TestDisplay().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+        execl(PEMO_BINARY, "pemo", "-runall", "-show", "-noballoon", "-file", "nightly.job",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    pid_t done = 0;
+    while ((done = waitpid(pid, &status, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() - started < std::chrono::seconds(40)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the program did not close itself after the run";
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    // The close timer waits 10 s after the run before it closes the program.
+    EXPECT_GE(took, std::chrono::seconds(9));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "dst" / "sub" / "b.txt"));
+    EXPECT_NE(ReadFileBytes(dir.File("summary.log")).find("nightly.job"), std::string::npos)
+        << ReadFileBytes(dir.File("summary.log"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("log.html")));
+}
