@@ -21,6 +21,9 @@ enum class EntryKind { File, Directory, Symlink, Other };
 struct DirEntry {
     std::string name;
     EntryKind kind = EntryKind::Other;
+    // The hidden and system attributes as this platform knows them.
+    bool hidden = false;
+    bool system = false;
 };
 
 struct FileStatus {
@@ -29,6 +32,9 @@ struct FileStatus {
     std::int64_t mtimeNanoseconds = 0;
     std::uint32_t mode = 0; // permission bits only
     EntryKind kind = EntryKind::Other;
+    // The hidden and system attributes of the path's last component.
+    bool hidden = false;
+    bool system = false;
 };
 
 // One open directory listing. Entries come in the file system's order, without "." and "..".
@@ -80,6 +86,8 @@ public:
     // Whether another opener holds the file. 0 with locked filled in, or errno when the check
     // itself failed.
     virtual int CheckLocked(const std::string& path, bool& locked) = 0;
+    // The absolute path with every link resolved. 0 or errno (ENOENT when it does not exist).
+    virtual int CanonicalPath(const std::string& path, std::string& canonical) = 0;
 };
 
 // The backend of the platform the program was built for.

@@ -204,8 +204,8 @@ bool ListDestination(CRunContext& ctx, const std::string& destination, const Tas
     return true;
 }
 
-bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, bool top, RunStats& stats,
-                Listings& lists) {
+bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, bool top, const std::string& skip,
+                RunStats& stats, Listings& lists) {
     IFileSystem& fs = FsOf(ctx);
     std::unique_ptr<IDirectoryStream> stream;
     int error = 0;
@@ -229,9 +229,12 @@ bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, b
     }
     DirEntry entry;
     while (stream->Next(entry)) {
-        const bool hidden = entry.name[0] == '.';
         if (entry.kind == EntryKind::Directory) {
-            if (!(task.excludeHiddenDirs && hidden)) {
+            // The destination itself, where it lies inside the source, is not mirrored into itself.
+            if (!skip.empty() && JoinPath(source, entry.name) == skip) {
+                continue;
+            }
+            if (!(task.excludeHiddenDirs && entry.hidden) && !(task.excludeSystemDirs && entry.system)) {
                 lists.sourceDirs.push_back(entry.name);
             }
             continue;
@@ -257,7 +260,7 @@ bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, b
 }
 
 void DoLevel(CRunContext& ctx, std::string source, std::string destination, const std::string& exclusions,
-             const Task& task, RunStats& stats, bool top) {
+             const Task& task, RunStats& stats, bool top, const std::string& skip) {
     if (ctx.debug) {
         DebugLog(ctx, "DoDirectory entering: " + source);
     }
@@ -301,7 +304,7 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
     if (!ListDestination(ctx, destination, task, top, stats, lists)) {
         return;
     }
-    if (!ListSource(ctx, source, task, top, stats, lists)) {
+    if (!ListSource(ctx, source, task, top, skip, stats, lists)) {
         return;
     }
 
@@ -395,10 +398,83 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         const std::string& name = lists.sourceDirs[i];
         const std::string& destinationName =
             dirPair[i] >= 0 ? lists.destinationDirs[static_cast<std::size_t>(dirPair[i])] : name;
-        DoLevel(ctx, JoinPath(source, name), JoinPath(destination, destinationName), exclusions, task, stats, false);
+        DoLevel(ctx, JoinPath(source, name), JoinPath(destination, destinationName), exclusions, task, stats, false,
+                skip);
     }
 
     PublishStats(ctx, stats);
+}
+
+bool IsInside(const std::string& inner, const std::string& outer) {
+    if (outer.size() == 1 && outer[0] == kPathSeparator) {
+        return inner.size() > 1;
+    }
+    return inner.size() > outer.size() && inner.compare(0, outer.size(), outer) == 0 &&
+           inner[outer.size()] == kPathSeparator;
+}
+
+std::string StripSeparator(std::string path) {
+    if (!path.empty() && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
+// The resolved form of a path that may not exist yet: its deepest existing ancestor resolved,
+// the missing rest appended. False when it cannot be worked out.
+bool ResolvedPath(IFileSystem& fs, std::string path, std::string& resolved) {
+    std::string rest;
+    for (;;) {
+        std::string canonical;
+        int e = fs.CanonicalPath(SystemDirectoryPath(path), canonical);
+        if (e == 0) {
+            if (canonical.size() == 1 && canonical[0] == kPathSeparator && !rest.empty()) {
+                canonical.clear();
+            }
+            resolved = canonical + rest;
+            return true;
+        }
+        if (e != ENOENT && e != ENOTDIR) {
+            return false;
+        }
+        std::size_t sep = path.rfind(kPathSeparator);
+        if (sep == std::string::npos) {
+            rest = std::string(1, kPathSeparator) + path + rest;
+            path = ".";
+            continue;
+        }
+        rest = path.substr(sep) + rest;
+        path.resize(sep);
+    }
+}
+
+// Where source and destination overlap: false (logged) when the destination holds the source,
+// which the mirror would delete; otherwise skip receives the source-side path of a destination
+// that lies inside the source, so that it is not copied into itself level after level.
+bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string& destination, RunStats& stats,
+                  std::string& skip) {
+    if (source.empty() || destination.empty() || ctx.stopRequested.load() != 0) {
+        return true; // reported, or not, by the level itself
+    }
+    IFileSystem& fs = FsOf(ctx);
+    const std::string plainSource = StripSeparator(source);
+    std::string resolvedSource;
+    std::string resolvedDestination;
+    if (fs.CanonicalPath(SystemDirectoryPath(plainSource), resolvedSource) != 0 ||
+        !ResolvedPath(fs, StripSeparator(destination), resolvedDestination)) {
+        return true; // a source that cannot be resolved is reported when it is listed
+    }
+    if (resolvedSource == resolvedDestination || IsInside(resolvedSource, resolvedDestination)) {
+        LogLine(ctx, "Destination \"" + destination + "\" contains the source \"" + source + "\", exiting",
+                LogColour::Red);
+        ++stats.errors;
+        return false;
+    }
+    if (IsInside(resolvedDestination, resolvedSource)) {
+        std::size_t from = resolvedSource.size() == 1 ? 1 : resolvedSource.size() + 1;
+        skip = JoinPath(plainSource, resolvedDestination.substr(from));
+    }
+    return true;
 }
 
 } // namespace
@@ -406,8 +482,12 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
 void DoDirectory(CRunContext& ctx, std::string source, std::string destination, const std::string& exclusions,
                  const Task& task, RunStats& stats) {
     try {
+        std::string skip;
+        if (!CheckOverlap(ctx, source, destination, stats, skip)) {
+            return;
+        }
         // The task's own paths may be links the user chose; below them no link is followed.
-        DoLevel(ctx, std::move(source), std::move(destination), exclusions, task, stats, true);
+        DoLevel(ctx, std::move(source), std::move(destination), exclusions, task, stats, true, skip);
     } catch (const std::exception& e) {
         LogLine(ctx, std::string("Error while synchronising: ") + e.what(), LogColour::Red);
         ++stats.errors;

@@ -92,9 +92,8 @@ bool IsRegularFile(CRunContext& ctx, const std::string& path) {
 bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status) {
     try {
         CLargeNumber size = CLargeNumber::FromUint64(status.size);
-        std::string name = BaseName(path);
-        entry.hidden = !name.empty() && name[0] == '.';
-        entry.system = false;
+        entry.hidden = status.hidden;
+        entry.system = status.system;
         entry.modified = status.mtimeSeconds;
         entry.size = size;
         if (ctx.debug) {

@@ -71,6 +71,8 @@ public:
                 continue;
             }
             entry.name.assign(name);
+            entry.hidden = name[0] == '.'; // this system's only hidden attribute
+            entry.system = false;
             switch (d->d_type) {
             case DT_REG:
                 entry.kind = EntryKind::File;
@@ -213,6 +215,9 @@ public:
         status.mtimeNanoseconds = st.st_mtim.tv_nsec;
         status.mode = st.st_mode & 07777;
         status.kind = KindOfMode(st.st_mode);
+        std::size_t slash = path.rfind('/');
+        status.hidden = path.size() > slash + 1 && path[slash + 1] == '.';
+        status.system = false;
         return 0;
     }
 
@@ -332,6 +337,16 @@ public:
             return errno;
         }
         ::flock(fd.Get(), LOCK_UN);
+        return 0;
+    }
+
+    int CanonicalPath(const std::string& path, std::string& canonical) override {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) {
+            return errno;
+        }
+        canonical = resolved;
+        std::free(resolved);
         return 0;
     }
 

@@ -181,3 +181,8 @@ int FakeFileSystem::CheckLocked(const std::string& path, bool& locked) {
     int e = CountAndCheck(FsCall::CheckLocked, path);
     return e != 0 ? e : inner.CheckLocked(path, locked);
 }
+
+int FakeFileSystem::CanonicalPath(const std::string& path, std::string& canonical) {
+    int e = CountAndCheck(FsCall::CanonicalPath, path);
+    return e != 0 ? e : inner.CanonicalPath(path, canonical);
+}

@@ -21,7 +21,8 @@ enum class FsCall {
     RenamePath,
     CopyFileContent,
     CopyMidway, // fails a copy after its first chunk, through the real temporary-file path
-    CheckLocked
+    CheckLocked,
+    CanonicalPath
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -52,6 +53,7 @@ public:
     CopyResult CopyFileContent(const std::string& source, const std::string& destination,
                                const CopyProgressFn& progress, const std::atomic<int>* cancel) override;
     int CheckLocked(const std::string& path, bool& locked) override;
+    int CanonicalPath(const std::string& path, std::string& canonical) override;
 
     // Used by the listing wrapper; counts one ReadDirectory call and says whether it fails.
     int CountAndCheck(FsCall kind, const std::string& path);

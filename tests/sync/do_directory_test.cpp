@@ -546,3 +546,33 @@ TEST_F(DoDirectoryTest, ANoChangeRescanStatsEachEntryOnceAndListsEachDirectoryOn
     EXPECT_EQ(rig.fs.Calls(FsCall::OpenDirectory), 2 * 4);
     EXPECT_EQ(rig.fs.MutatingCalls(), 0);
 }
+
+TEST_F(DoDirectoryTest, ADestinationInsideTheSourceIsNotCopiedIntoItself) {
+    Put(src + "/a", "a");
+    Put(src + "/sub/b", "b");
+    const std::string inside = src + "/backup";
+    Run(src, inside);
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(stats.newFiles, 2);
+    EXPECT_EQ(ReadFileBytes(inside + "/sub/b"), "b");
+    EXPECT_FALSE(FileExists(inside + "/backup"));
+    stats = RunStats();
+    Run(src + "/", inside);
+    EXPECT_EQ(stats.same, 2);
+    EXPECT_EQ(stats.newFiles + stats.errors, 0) << Dump(rig.log);
+}
+
+TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDeleted) {
+    Put(dst + "/docs/report", "precious");
+    Put(dst + "/other", "also precious");
+    const std::string before = TreeSnapshot(dst);
+    Run(dst + "/docs", dst);
+    MakeLink(dst + "/docs", tmp / "same-via-link");
+    Run(dst + "/docs", tmp / "same-via-link");
+    EXPECT_EQ(TreeSnapshot(dst), before);
+    EXPECT_EQ(stats.errors, 2);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              (std::vector<std::string>{"Destination \"" + dst + "\" contains the source \"" + dst + "/docs\", exiting",
+                                        "Destination \"" + (tmp / "same-via-link") + "\" contains the source \"" + dst +
+                                            "/docs\", exiting"}));
+}
