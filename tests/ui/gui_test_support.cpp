@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,6 +51,8 @@ bool CXvfbServer::Start() {
         return false;
     }
     if (pid == 0) {
+        // The server goes with the test process, even when that one crashes or is killed.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         close(fds[0]);
         const int devnull = open("/dev/null", O_WRONLY);
         if (devnull >= 0) {

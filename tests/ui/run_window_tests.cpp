@@ -6,6 +6,7 @@
 #include <future>
 #include <thread>
 
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -368,6 +369,7 @@ TEST(RealProgram, OpensItsWindowOnAJobAndClosesFromIt) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that crashed
         if (chdir(dir.Path().c_str()) != 0) {
             _exit(126);
         }
@@ -428,6 +430,7 @@ TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRun) {
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that crashed
         if (chdir(dir.Path().c_str()) != 0) {
             _exit(126);
         }
