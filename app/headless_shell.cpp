@@ -1,10 +1,13 @@
 // The headless shell's event loop, message boxes and progress line.
 #include "app/headless_shell.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 std::chrono::milliseconds CSteadyClock::Now() const {
@@ -12,7 +15,21 @@ std::chrono::milliseconds CSteadyClock::Now() const {
 }
 
 CHeadlessShell::CHeadlessShell(IClock& clockSource, bool progress, bool endWithRun, std::FILE* output)
-    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output) {}
+    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output),
+      wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+CHeadlessShell::~CHeadlessShell() {
+    if (wakeFd >= 0) {
+        close(wakeFd);
+    }
+}
+
+void CHeadlessShell::Wake() {
+    const std::uint64_t one = 1;
+    if (wakeFd >= 0) {
+        [[maybe_unused]] ssize_t written = write(wakeFd, &one, sizeof one);
+    }
+}
 
 void CHeadlessShell::MessageBox(const std::string& text) {
     std::lock_guard lock(outputMutex);
@@ -45,7 +62,7 @@ void CHeadlessShell::StartTimer(int id, int periodMs, std::function<void()> onTi
     std::lock_guard lock(mutex);
     const std::chrono::milliseconds period(std::max(periodMs, 1));
     timers[id] = Timer{period, clock.Now() + period, std::move(onTick)};
-    wake.notify_all();
+    Wake();
 }
 
 void CHeadlessShell::StopTimer(int id) {
@@ -61,14 +78,14 @@ bool CHeadlessShell::TimerRunning(int id) const {
 void CHeadlessShell::PostToUi(std::function<void()> work) {
     std::lock_guard lock(mutex);
     queue.push_back(std::move(work));
-    wake.notify_all();
+    Wake();
 }
 
 void CHeadlessShell::EndProgram() {
     {
         std::lock_guard lock(mutex);
         ended = true;
-        wake.notify_all();
+        Wake();
     }
     std::lock_guard lock(outputMutex);
     if (lineShown) {
@@ -86,19 +103,29 @@ bool CHeadlessShell::Ended() const {
 }
 
 void CHeadlessShell::Step(std::chrono::milliseconds maxWait) {
-    std::deque<std::function<void()>> work;
+    std::chrono::milliseconds wait(0);
     {
-        std::unique_lock lock(mutex);
+        std::lock_guard lock(mutex);
         if (queue.empty() && !ended) {
-            auto wait = maxWait;
+            wait = maxWait;
             const auto now = clock.Now();
             for (const auto& [id, timer] : timers) {
                 wait = std::min(wait, std::max(timer.due - now, std::chrono::milliseconds(0)));
             }
-            if (wait.count() > 0) {
-                wake.wait_for(lock, wait);
-            }
         }
+    }
+    if (wait.count() > 0 && wakeFd >= 0) {
+        // A post after the check above has already counted up the descriptor: no lost wake-up.
+        pollfd wakeUp{wakeFd, POLLIN, 0};
+        poll(&wakeUp, 1, static_cast<int>(wait.count()));
+    }
+    if (wakeFd >= 0) {
+        std::uint64_t count = 0;
+        [[maybe_unused]] ssize_t drained = read(wakeFd, &count, sizeof count);
+    }
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard lock(mutex);
         work.swap(queue);
     }
     for (auto& item : work) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -32,6 +31,7 @@ public:
     // showProgress: rewrite one progress line on `out` (a terminal). endsWithRun: the program
     // ends when an unattended run has ended, without the close timer.
     CHeadlessShell(IClock& clock, bool showProgress, bool endsWithRun, std::FILE* out = stderr);
+    ~CHeadlessShell() override;
     CHeadlessShell(const CHeadlessShell&) = delete;
     CHeadlessShell& operator=(const CHeadlessShell&) = delete;
 
@@ -89,6 +89,8 @@ private:
 
     // One pass: posted work, then due timers; waits up to maxWait for something to do first.
     void Step(std::chrono::milliseconds maxWait);
+    // Wakes a Step that waits; callable from any thread.
+    void Wake();
     // Progress line output; the caller holds outputMutex.
     void DrawLineLocked();
     void ClearLineLocked();
@@ -101,7 +103,10 @@ private:
     CProgressLine window{*this};
 
     mutable std::mutex mutex; // guards the queue, the timers and `ended`
-    std::condition_variable wake;
+    // Counts wake-ups: the loop waits with poll() on it, whose relative timeout follows the
+    // monotonic clock (and which the thread sanitizer handles, unlike timed condition waits on
+    // the steady clock in this toolchain).
+    int wakeFd = -1;
     std::deque<std::function<void()>> queue;
     std::map<int, Timer> timers;
     bool ended = false;
