@@ -15,13 +15,6 @@
 
 namespace {
 
-std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
-    if (!path.empty() && path[0] == '?') {
-        return driveLetter + path.substr(1);
-    }
-    return path;
-}
-
 std::tm LocalNow() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -76,6 +69,13 @@ bool RunTask(CRunControl& frame, Task& task, bool singleTask, RunStats& stats) {
 }
 
 } // namespace
+
+std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
+    if (!path.empty() && path[0] == '?') {
+        return driveLetter + path.substr(1);
+    }
+    return path;
+}
 
 std::string FormattedNow(const std::string& format) {
     const std::tm local = LocalNow();

@@ -8,17 +8,6 @@
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
 
-namespace {
-
-std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
-    if (!path.empty() && path[0] == '?') {
-        return driveLetter + path.substr(1);
-    }
-    return path;
-}
-
-} // namespace
-
 CRunControl::CRunControl() {
     log = &runLog;
 }
