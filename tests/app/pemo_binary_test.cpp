@@ -308,14 +308,20 @@ TEST_F(PemoBinaryTest, WithoutADisplayOnlyTheUnattendedRunStarts) {
 
 TEST_F(PemoBinaryTest, DateLogNamesEachRunsLogByItsStartTime) {
     WriteJob("");
+    auto datedLogs = [&] {
+        int dated = 0;
+        for (const auto& name : ListDirectory(work)) {
+            dated += std::regex_match(name, std::regex("log20[0-9]{6}-[0-9]{6}\\.html"));
+        }
+        return dated;
+    };
     Outcome run = Run({"-datelog"});
     EXPECT_EQ(run.status, 0) << run.err;
-    const auto names = ListDirectory(work);
-    int dated = 0;
-    for (const auto& name : names) {
-        dated += std::regex_match(name, std::regex("log20[0-9]{6}-[0-9]{6}\\.html"));
-    }
-    EXPECT_EQ(dated, 1);
+    EXPECT_EQ(datedLogs(), 1);
+    // A run in another second gets a file of its own.
+    usleep(1100 * 1000);
+    EXPECT_EQ(Run({"-datelog"}).status, 0);
+    EXPECT_EQ(datedLogs(), 2);
     EXPECT_FALSE(FileExists(work + "/log.html"));
 }
 
