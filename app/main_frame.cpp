@@ -58,6 +58,9 @@ CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)
 
 CMainFrame::~CMainFrame() {
     // The workers call back into this object (timers, posting); they must be gone before it is.
+    // With the stop requested and the pause lifted, a run ends within one file-system call (a
+    // copy under way is cancelled), provided the shell answers message boxes at once after its
+    // event loop has ended.
     stopRequested = 1;
     paused = false;
     while (!EndWorkerThreads()) {
