@@ -7,6 +7,8 @@
 #include <langinfo.h>
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "platform/file_system.h"
 
 namespace {
@@ -18,6 +20,20 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
     }
 }
+
+// Keeps message boxes back until the caller has released its locks.
+class CDeferredMessages : public IMessagePort {
+public:
+    void MessageBox(const std::string& text) override { texts.push_back(text); }
+    void ShowOn(IMessagePort& port) const {
+        for (const auto& text : texts) {
+            port.MessageBox(text);
+        }
+    }
+
+private:
+    std::vector<std::string> texts;
+};
 
 } // namespace
 
@@ -119,8 +135,15 @@ bool CMainFrame::LoadJob(const std::string& path) {
 }
 
 bool CMainFrame::SaveJob(const std::string& path) {
-    std::lock_guard lock(lastRunMutex);
-    const bool saved = ::SaveJob(path, tasks, jobPath, reports);
+    // The last-run stamps are read under their lock, but a failure is shown only after it is
+    // released: a box waits for the user-interface thread, which may want the lock to paint.
+    CDeferredMessages deferred;
+    bool saved = false;
+    {
+        std::lock_guard lock(lastRunMutex);
+        saved = ::SaveJob(path, tasks, jobPath, deferred);
+    }
+    deferred.ShowOn(reports);
     if (saved) {
         jobReadIncomplete = false;
     }

@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 
+#include <thread>
+
 #include "app/headless_shell.h"
 #include "support/fake_power_port.h"
 #include "support/temp_dir.h"
@@ -188,6 +190,33 @@ TEST(DateTimeFormat, FromTheLocalesDateAndClock) {
          }) {
         EXPECT_EQ(DateTimeFormatFrom(c.date, c.time), c.expected) << c.date << " " << c.time;
     }
+}
+
+// A save that fails shows its box only after the last-run lock is released: a box waits for the
+// user-interface thread, which may itself be waiting for that lock to paint the task list.
+TEST_F(FrameTest, AFailedSaveReportsWithoutHoldingTheLastRunLock) {
+    struct ProbeShell : RecordingShell {
+        std::mutex* lock = nullptr;
+        int boxes = 0;
+        int lockFree = 0;
+        void MessageBox(const std::string& /*text*/) override {
+            ++boxes;
+            // Asked from another thread: try_lock by the holder itself would be undefined.
+            bool free = false;
+            std::thread([&] {
+                if (lock->try_lock()) {
+                    free = true;
+                    lock->unlock();
+                }
+            }).join();
+            lockFree += free;
+        }
+    } probeShell;
+    CMainFrame probed(probeShell, power);
+    probeShell.lock = &probed.lastRunMutex;
+    EXPECT_FALSE(probed.SaveJob(dir / "missing/x.job"));
+    EXPECT_EQ(probeShell.boxes, 1);
+    EXPECT_EQ(probeShell.lockFree, 1);
 }
 
 } // namespace
