@@ -225,24 +225,12 @@ CLargeNumber CLargeNumber::operator+(const CLargeNumber& other) const {
 }
 
 CLargeNumber CLargeNumber::operator-(const CLargeNumber& other) const {
-    CLargeNumber result;
-    if (sign != other.sign) {
-        result.digits = AddMagnitudes(digits, other.digits);
-        result.sign = sign;
-        return result;
+    // a - b is a + (-b); zero keeps its sign +1 so the invariant survives the negation.
+    CLargeNumber negated = other;
+    if (!negated.IsZero()) {
+        negated.sign = static_cast<std::int8_t>(-negated.sign);
     }
-    int cmp = CompareMagnitudes(digits, other.digits);
-    if (cmp == 0) {
-        return result;
-    }
-    if (cmp > 0) {
-        result.digits = SubtractMagnitudes(digits, other.digits);
-        result.sign = sign > 0 ? 1 : -1;
-    } else {
-        result.digits = SubtractMagnitudes(other.digits, digits);
-        result.sign = sign < 0 ? 1 : -1;
-    }
-    return result;
+    return *this + negated;
 }
 
 CLargeNumber CLargeNumber::operator*(const CLargeNumber& other) const {
