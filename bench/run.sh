@@ -31,15 +31,19 @@ theirs() { rsync -a --delete "$work/src/" "$work/rsync/"; }
 declare -A times
 phase() {
     local name=$1
-    local t0 t1 t2
-    t0=$(now)
+    local t0 t1 t1b t2
     local out
+    # Each side starts with no dirty pages of the other's (or the generator's) to write back.
+    sync
+    t0=$(now)
     out=$(ours)
     t1=$(now)
+    sync
+    t1b=$(now)
     theirs
     t2=$(now)
     times[$name.ours]=$(echo "$t1 - $t0" | bc -l)
-    times[$name.rsync]=$(echo "$t2 - $t1" | bc -l)
+    times[$name.rsync]=$(echo "$t2 - $t1b" | bc -l)
     printf '%-22s ours %8.3f s   rsync %8.3f s   ratio %5.2f   (%s)\n' "$name" "${times[$name.ours]}" \
         "${times[$name.rsync]}" "$(echo "${times[$name.ours]} / ${times[$name.rsync]}" | bc -l)" "$out"
 }
@@ -47,7 +51,20 @@ phase() {
 echo "work directory: $work"
 "$bench" generate "$work/src"
 sync
-phase "initial mirror"
+# The first mirror is timed twice from empty destinations and the faster time of each side kept:
+# on a shared machine a single run of it varies by half.
+best_ours=""
+best_rsync=""
+for attempt in 1 2; do
+    rm -rf "$work/ours" "$work/rsync"
+    phase "initial mirror #$attempt"
+    o=${times["initial mirror #$attempt.ours"]}
+    r=${times["initial mirror #$attempt.rsync"]}
+    if [ -z "$best_ours" ] || [ "$(echo "$o < $best_ours" | bc -l)" = 1 ]; then best_ours=$o; fi
+    if [ -z "$best_rsync" ] || [ "$(echo "$r < $best_rsync" | bc -l)" = 1 ]; then best_rsync=$r; fi
+done
+printf '%-22s ours %8.3f s   rsync %8.3f s   ratio %5.2f   (best of two)\n' "initial mirror" "$best_ours" \
+    "$best_rsync" "$(echo "$best_ours / $best_rsync" | bc -l)"
 phase "no-change rescan"
 "$bench" change "$work/src"
 phase "rescan after 1% change"

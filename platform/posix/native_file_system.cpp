@@ -134,6 +134,11 @@ int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progre
         if (Cancelled(cancel)) {
             return ECANCELED;
         }
+        // The length read when the copy began is what is copied (its time is the one kept); only
+        // a file that claims to be empty is read until the end, as some file systems report 0.
+        if (total != 0 && static_cast<std::uint64_t>(offset) >= total) {
+            return 0;
+        }
         ssize_t moved = -1;
         if (kernelCopy) {
             off_t inOffset = offset;
