@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root_dir=$(pwd)
-build=${PEMO_BENCH_BUILD:-$root_dir/build-b-rel}
+build=${PEMO_BENCH_BUILD:-$root_dir/build/bench}
 
 command -v rsync >/dev/null || { echo "rsync is missing: run tools/install-deps.sh" >&2; exit 1; }
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPEMO_GUI=OFF -DPEMO_TESTS=OFF >/dev/null
