@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "model/task.h"
 #include "support/engine_window.h"
 #include "support/fake_file_system.h"
 #include "support/recording_message_port.h"
+#include "support/temp_dir.h"
 #include "sync/run_context.h"
 
 struct EngineRig {
@@ -23,6 +27,24 @@ struct EngineRig {
     EngineWindow window;
     RecordingMessagePort messages;
     CRunContext ctx;
+};
+
+// The common ground of the mirroring tests: an empty source "src" and a not yet existing
+// destination "dst" in a fresh temporary directory, a rig, a task and the run's counters.
+class MirrorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        src = tmp / "src";
+        dst = tmp / "dst";
+        MakeDirectories(src);
+    }
+
+    TempDir tmp;
+    EngineRig rig;
+    Task task;
+    RunStats stats;
+    std::string src;
+    std::string dst;
 };
 
 void SetModified(const std::string& path, std::int64_t seconds);

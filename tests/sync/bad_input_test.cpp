@@ -34,22 +34,13 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class BadInputTest : public ::testing::Test {
+class BadInputTest : public MirrorTest {
 protected:
     void SetUp() override {
-        src = tmp / "src";
-        dst = tmp / "dst";
-        MakeDirectories(src);
+        MirrorTest::SetUp();
         ASSERT_EQ(::chmod(tmp.Path().c_str(), 0755), 0);
     }
     void Run() { DoDirectory(rig.ctx, src, dst, "", task, stats); }
-
-    TempDir tmp;
-    EngineRig rig;
-    Task task;
-    RunStats stats;
-    std::string src;
-    std::string dst;
 };
 
 } // namespace

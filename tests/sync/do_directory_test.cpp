@@ -10,14 +10,8 @@
 
 namespace {
 
-class DoDirectoryTest : public ::testing::Test {
+class DoDirectoryTest : public MirrorTest {
 protected:
-    void SetUp() override {
-        src = tmp / "src";
-        dst = tmp / "dst";
-        MakeDirectories(src);
-    }
-
     void Run() { Run(src, dst); }
     void Run(const std::string& source, const std::string& destination) {
         DoDirectory(rig.ctx, source, destination, NormaliseExclusions(task.exclusions, source, ""), task, stats);
@@ -28,13 +22,6 @@ protected:
         WriteFileBytes(path, content);
         SetModified(path, modified);
     }
-
-    TempDir tmp;
-    EngineRig rig;
-    Task task;
-    RunStats stats;
-    std::string src;
-    std::string dst;
 };
 
 } // namespace
