@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // The separator the engine joins paths with.
 #if defined(_WIN32)
@@ -46,7 +47,7 @@ public:
     virtual int Error() const = 0;
 };
 
-enum class CopyOutcome { Copied, Cancelled, Failed };
+enum class CopyOutcome { Copied, Cancelled, Failed, SourceChanged };
 
 struct CopyResult {
     CopyOutcome outcome = CopyOutcome::Failed;
@@ -56,42 +57,115 @@ struct CopyResult {
 // Called on the copying thread after each chunk with the source's length and the bytes moved.
 using CopyProgressFn = std::function<void(std::uint64_t total, std::uint64_t transferred)>;
 
+// An open directory that operations are made relative to, so that a name is looked up in the
+// directory that was listed and never again through a path whose components may have been
+// swapped for links since. Move-only; closed when destroyed.
+class DirectoryHandle {
+public:
+    DirectoryHandle() = default;
+    explicit DirectoryHandle(std::intptr_t native) : native_(native) {}
+    ~DirectoryHandle() { Close(); }
+    DirectoryHandle(DirectoryHandle&& other) noexcept : native_(other.native_) { other.native_ = kNone; }
+    DirectoryHandle& operator=(DirectoryHandle&& other) noexcept {
+        if (this != &other) {
+            Close();
+            native_ = other.native_;
+            other.native_ = kNone;
+        }
+        return *this;
+    }
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+    bool IsOpen() const { return native_ != kNone; }
+    std::intptr_t Native() const { return native_; }
+    // Defined by the platform's backend.
+    void Close();
+
+private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t native_ = kNone;
+};
+
 // Method names avoid the Win32 macros (DeleteFile, CopyFile, RemoveDirectory) so a Windows
-// backend can include its headers.
+// backend can include its headers. The *At operations take a name within an open directory; a
+// name is one component and is never resolved through a link unless the call says so.
 class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
 
-    // Opens a listing. With followLink false a symbolic link is refused (ELOOP or ENOTDIR), so
-    // nothing is ever listed through a link the caller has not chosen. Null with error set on
-    // failure.
-    virtual std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, int& error) = 0;
+    // Opens a directory by path: for the paths the user chose. With followLink false a link as
+    // the last component is refused (ENOTDIR or ELOOP). 0 or errno.
+    virtual int OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) = 0;
+    // Opens the subdirectory name of parent; a link is refused (ENOTDIR or ELOOP). 0 or errno.
+    virtual int OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) = 0;
+    // A listing of an open directory from its start; the handle stays usable. Null with error
+    // set on failure.
+    virtual std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, int& error) = 0;
     // 0 or errno. followLink chooses stat over lstat.
     virtual int Status(const std::string& path, bool followLink, FileStatus& status) = 0;
+    virtual int StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) = 0;
     // 0 or errno; EEXIST when something already has the name.
     virtual int MakeDirectory(const std::string& path) = 0;
+    virtual int MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
     // Removes a file or a link itself (never its target). 0 or errno.
-    virtual int RemoveFile(const std::string& path) = 0;
+    virtual int RemoveFileAt(const DirectoryHandle& dir, const std::string& name) = 0;
     // Removes an empty directory. 0 or errno.
-    virtual int RemoveEmptyDirectory(const std::string& path) = 0;
+    virtual int RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
     // "Attributes to normal": gives the owner write permission. A link is left as it is. 0 or errno.
-    virtual int SetNormalAttributes(const std::string& path) = 0;
-    virtual int RenamePath(const std::string& from, const std::string& to) = 0;
-    // Copies the content of source (links followed) over destination through a temporary file in
-    // the destination's directory, renamed into place at the end. Keeps the source's modification
-    // time and permission bits. A failed or cancelled copy removes its temporary file and leaves
-    // the old destination as it was. cancel (may be null) is polled between chunks.
-    virtual CopyResult CopyFileContent(const std::string& source, const std::string& destination,
-                                       const CopyProgressFn& progress, const std::atomic<int>* cancel) = 0;
+    virtual int SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) = 0;
+    // Sets the permission bits of a file; a link is left as it is (EOPNOTSUPP). 0 or errno.
+    virtual int SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) = 0;
+    // Renames within one directory, replacing what has the new name. 0 or errno.
+    virtual int RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
+    // Copies the content of a source file (a link as the source's own name is followed) over
+    // the destination name through a temporary file in the destination directory, renamed into
+    // place at the end. Keeps the source's modification time and permission bits. A failed,
+    // cancelled or torn copy removes its temporary file and leaves the old destination as it
+    // was; SourceChanged when the source's size or times moved while it was read. cancel (may be
+    // null) is polled between chunks.
+    virtual CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
+                                  const DirectoryHandle& destinationDir, const std::string& destinationName,
+                                  const CopyProgressFn& progress, const std::atomic<int>* cancel) = 0;
     // Whether another opener holds the file. 0 with locked filled in, or errno when the check
     // itself failed.
-    virtual int CheckLocked(const std::string& path, bool& locked) = 0;
+    virtual int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) = 0;
+    // Writes everything cached for the file system holding dir to its device. 0 or errno.
+    virtual int FlushFileSystem(const DirectoryHandle& dir) = 0;
     // The absolute path with every link resolved. 0 or errno (ENOENT when it does not exist).
     virtual int CanonicalPath(const std::string& path, std::string& canonical) = 0;
+
+    // Conveniences for a single path the user chose: its directory is opened by path (links
+    // followed), the last component is acted on relative to it.
+    std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, int& error);
+    int RemoveFile(const std::string& path);
+    int RemoveEmptyDirectory(const std::string& path);
+    int SetNormalAttributes(const std::string& path);
+    CopyResult CopyFileContent(const std::string& source, const std::string& destination,
+                               const CopyProgressFn& progress, const std::atomic<int>* cancel);
+    int CheckLocked(const std::string& path, bool& locked);
+    // Opens the directory holding path's last component; name receives that component.
+    int OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name);
 };
 
 // The backend of the platform the program was built for.
 IFileSystem& NativeFileSystem();
 
-// The prefix every temporary copy file carries, so tests and cleanup can recognise one.
-inline constexpr const char* kTemporaryCopyPrefix = ".pemo-copy-";
+// Every temporary copy file is named this prefix and kTemporaryCopySuffixLength characters of
+// kTemporaryCopyAlphabet, so the engine can tell its own leftovers from a user's files.
+inline constexpr std::string_view kTemporaryCopyPrefix = ".pemo-copy-";
+inline constexpr std::size_t kTemporaryCopySuffixLength = 16;
+inline constexpr std::string_view kTemporaryCopyAlphabet = "0123456789abcdefghijklmnopqrstuv";
+
+inline bool IsTemporaryCopyName(std::string_view name) {
+    if (name.size() != kTemporaryCopyPrefix.size() + kTemporaryCopySuffixLength ||
+        name.substr(0, kTemporaryCopyPrefix.size()) != kTemporaryCopyPrefix) {
+        return false;
+    }
+    for (char c : name.substr(kTemporaryCopyPrefix.size())) {
+        if (kTemporaryCopyAlphabet.find(c) == std::string_view::npos) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -12,6 +12,23 @@
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
                CLargeNumber size, bool fakeIt);
 
+class DirectoryHandle;
+
+// One side of a copy: a name in an open directory (null, with dirError, when that could not be
+// opened) and the full path shown in the log.
+struct CopyEnd {
+    const DirectoryHandle* dir;
+    int dirError;
+    const std::string& name;
+    const std::string& path;
+};
+
+// YCopyFile on names in open directories, so that neither side is looked up again by path. A
+// source that changes while it is copied is copied once more; if it changes again the old
+// destination stays and the Red line "File changed while being copied: " is logged.
+bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, bool isNew, bool checkOpen,
+                 CLargeNumber size, bool fakeIt);
+
 // The progress routine of the platform copy: shows the whole percentage when it changes and
 // holds the copy while paused (250 ms polls) until resumed or stopped. Runs on the copying thread.
 void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferred);

@@ -8,24 +8,31 @@
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
+#include "sync/tree_cursor.h"
 
 namespace {
 
-CLargeNumber CountLevel(CRunContext& ctx, const std::string& path, const std::string& list, bool excludeSystem,
-                        bool excludeHidden, bool recurse, bool top) {
+// Counts the level the cursor stands at; levels below the top are opened relative to their
+// parent without following a link.
+CLargeNumber CountLevel(CRunContext& ctx, CTreeCursor& tree, const std::string& list, bool recurse) {
     CLargeNumber total;
     if (ctx.stopRequested.load() != 0) {
         return CLargeNumber();
     }
-    if (DirectoryExclusion(list, path) != ExclusionResult::NotExcluded) {
+    if (DirectoryExclusion(list, tree.Path()) != ExclusionResult::NotExcluded) {
         return CLargeNumber();
     }
     IFileSystem& fs = FsOf(ctx);
-    // Subdirectories are counted after the level's stream is closed, so depth costs no descriptors.
+    // Subdirectories are counted after the level's stream is closed; the cursor bounds the
+    // descriptors the levels above hold.
     std::vector<std::string> subdirectories;
     try {
-        int error = 0;
-        std::unique_ptr<IDirectoryStream> stream = fs.OpenDirectory(SystemDirectoryPath(path), top, error);
+        int error = tree.Open();
+        const DirectoryHandle* dir = error == 0 ? tree.Current(error) : nullptr;
+        if (dir == nullptr) {
+            return CLargeNumber();
+        }
+        std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(*dir, error);
         if (!stream) {
             return CLargeNumber();
         }
@@ -40,9 +47,8 @@ CLargeNumber CountLevel(CRunContext& ctx, const std::string& path, const std::st
                 }
                 continue;
             }
-            std::string child = JoinPath(path, entry.name);
             FileStatus status;
-            if (fs.Status(child, true, status) != 0) {
+            if (fs.StatusAt(*dir, entry.name, true, status) != 0) {
                 continue;
             }
             // A link to a directory is left out of the mirror, so it is left out of the count.
@@ -50,7 +56,7 @@ CLargeNumber CountLevel(CRunContext& ctx, const std::string& path, const std::st
                 continue;
             }
             FileEntry file;
-            if (FillEntryFromStatus(file, ctx, child, status)) {
+            if (FillEntryFromStatus(file, ctx, JoinPath(tree.Path(), entry.name), status)) {
                 total += file.size;
             }
         }
@@ -61,7 +67,9 @@ CLargeNumber CountLevel(CRunContext& ctx, const std::string& path, const std::st
         if (ctx.stopRequested.load() != 0) {
             return CLargeNumber();
         }
-        total += CountLevel(ctx, JoinPath(path, name), list, excludeSystem, excludeHidden, true, false);
+        tree.Push(name);
+        total += CountLevel(ctx, tree, list, true);
+        tree.Pop();
     }
     if (ctx.stopRequested.load() != 0) {
         return CLargeNumber();
@@ -73,7 +81,12 @@ CLargeNumber CountLevel(CRunContext& ctx, const std::string& path, const std::st
 
 CLargeNumber CountDirectory(CRunContext& ctx, const std::string& path, const std::string& list, bool excludeSystem,
                             bool excludeHidden, bool recurse) {
-    return CountLevel(ctx, path, list, excludeSystem, excludeHidden, recurse, true);
+    // excludeSystem and excludeHidden filter nothing here: every readable file counts.
+    (void)excludeSystem;
+    (void)excludeHidden;
+    CTreeCursor tree(FsOf(ctx));
+    tree.Reset(SystemDirectoryPath(path), path, true);
+    return CountLevel(ctx, tree, list, recurse);
 }
 
 CLargeNumber FileSizeOf(CRunContext& ctx, const std::string& path) {

@@ -12,6 +12,7 @@
 #include "sync/debug_log.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
+#include "sync/tree_cursor.h"
 #include "util/texts.h"
 
 bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour) {
@@ -123,50 +124,101 @@ struct Listings {
     std::vector<std::string> sourceDirs;
 };
 
+// One task's walk: both trees' open directories along the current path, and what the levels
+// share.
+struct Walk {
+    Walk(CRunContext& context, const std::string& exclusionList, const Task& theTask, RunStats& runStats)
+        : ctx(context), fs(FsOf(context)), exclusions(exclusionList), task(theTask), stats(runStats), source(fs),
+          destination(fs) {}
+
+    CRunContext& ctx;
+    IFileSystem& fs;
+    const std::string& exclusions;
+    const Task& task;
+    RunStats& stats;
+    CTreeCursor source;
+    CTreeCursor destination;
+    // The source-side path of a destination inside the source, left out of the mirror.
+    std::string skip;
+    // Whether anything was attempted on the destination's disk, which must then be flushed.
+    bool wroteDestination = false;
+};
+
+void MarkWriting(Walk& w) {
+    w.wroteDestination = w.wroteDestination || !w.task.fakeIt;
+}
+
 bool IsDrive(const std::string& path) {
     return path.size() == 2 && path[1] == ':';
 }
 
-bool IsDirectory(CRunContext& ctx, const std::string& path, bool followLink, int& error) {
-    FileStatus st;
-    error = FsOf(ctx).Status(SystemDirectoryPath(path), followLink, st);
-    if (error == 0 && st.kind != EntryKind::Directory) {
-        error = ENOTDIR;
+// Creates the destination level below its parent (never through a link), with the lines of
+// YMakeDirectory. 0, or the errno that makes the level unusable.
+int MakeDestinationLevel(Walk& w) {
+    CRunContext& ctx = w.ctx;
+    const std::string& path = w.destination.Path();
+    if (ctx.debug) {
+        DebugLog(ctx, "YMakeDirectory: " + path);
+        DebugLog(ctx, "CreateDirectory: " + path);
     }
-    return error == 0;
+    int e = 0;
+    const DirectoryHandle* parent = w.destination.Parent(e);
+    if (parent != nullptr) {
+        w.wroteDestination = true;
+        e = w.fs.MakeDirectoryAt(*parent, w.destination.Name());
+    }
+    if (e == 0) {
+        LogLine(ctx, "Created directory " + path, LogColour::Green);
+    } else if (ctx.debug) {
+        DebugLog(ctx, "Failure in CreateDirectory: " + path);
+    }
+    if (ctx.debug) {
+        DebugLog(ctx, "End of YMakeDirectory: " + path + kPathSeparator);
+    }
+    return e == EEXIST ? 0 : e;
 }
 
 // Lists the destination, creating it when missing. False when this directory is done with.
-bool ListDestination(CRunContext& ctx, const std::string& destination, const Task& task, bool top, RunStats& stats,
-                     Listings& lists) {
-    IFileSystem& fs = FsOf(ctx);
-    std::unique_ptr<IDirectoryStream> stream;
+bool ListDestination(Walk& w, bool top, Listings& lists) {
+    CRunContext& ctx = w.ctx;
+    const std::string& destination = w.destination.Path();
     int error = 0;
     try {
-        stream = fs.OpenDirectory(SystemDirectoryPath(destination), top, error);
+        error = w.destination.Open();
     } catch (const std::exception&) {
         LogLine(ctx, "Error opening destination: '" + destination + "'", LogColour::Red);
-        ++stats.errors;
+        ++w.stats.errors;
         return false;
     }
-    if (!stream) {
-        if (error == ENOENT || error == ENOTDIR) {
-            if (IsDrive(destination) || task.fakeIt) {
+    if (error != 0) {
+        if (error == ENOENT || error == ENOTDIR || (!top && error == ELOOP)) {
+            if (IsDrive(destination) || w.task.fakeIt) {
                 return true;
             }
             int lastError = 0;
-            bool made = YMakeDirectory(ctx, destination, lastError);
+            bool made = false;
+            if (top) {
+                w.wroteDestination = true;
+                made = YMakeDirectory(ctx, destination, lastError);
+            } else {
+                lastError = MakeDestinationLevel(w);
+                made = lastError == 0;
+            }
             // A file or a link standing at the destination's own name is "already there" to the
-            // walk; it is still no directory to mirror into.
-            if (made && !IsDirectory(ctx, destination, top, lastError)) {
-                made = false;
+            // creation; it is still no directory to mirror into.
+            if (made) {
+                lastError = w.destination.Open();
+                made = lastError == 0;
+                if (lastError == ELOOP) {
+                    lastError = ENOTDIR;
+                }
             }
             if (!made) {
                 LogLine(ctx,
                         "Unable to create \"" + destination + "\" - aborting (" +
                             ErrorText(static_cast<std::uint32_t>(lastError)) + ")",
                         LogColour::Red);
-                ++stats.errors;
+                ++w.stats.errors;
                 return false;
             }
             return true;
@@ -175,7 +227,17 @@ bool ListDestination(CRunContext& ctx, const std::string& destination, const Tas
                 "Error reading destination directory \"" + destination + "\" (" +
                     ErrorText(static_cast<std::uint32_t>(error)) + ")",
                 LogColour::Red);
-        ++stats.errors;
+        ++w.stats.errors;
+        return false;
+    }
+    const DirectoryHandle* dir = w.destination.Current(error);
+    std::unique_ptr<IDirectoryStream> stream = dir != nullptr ? w.fs.ListDirectory(*dir, error) : nullptr;
+    if (!stream) {
+        LogLine(ctx,
+                "Error reading destination directory \"" + destination + "\" (" +
+                    ErrorText(static_cast<std::uint32_t>(error)) + ")",
+                LogColour::Red);
+        ++w.stats.errors;
         return false;
     }
     DirEntry entry;
@@ -190,9 +252,10 @@ bool ListDestination(CRunContext& ctx, const std::string& destination, const Tas
         if (ctx.debug) {
             DebugLog(ctx, "DST Enumerating: " + entry.name);
         }
-        std::string path = JoinPath(destination, entry.name);
-        if (!YStatEntry(file, ctx, path, false)) {
-            LogLine(ctx, "Unable to stat " + path, LogColour::Red);
+        FileStatus status;
+        if (w.fs.StatusAt(*dir, entry.name, false, status) != 0 ||
+            !FillEntryFromStatus(file, ctx, JoinPath(destination, entry.name), status)) {
+            LogLine(ctx, "Unable to stat " + JoinPath(destination, entry.name), LogColour::Red);
         }
         lists.destinationFiles.push_back(std::move(file));
         lists.destinationIsLink.push_back(entry.kind == EntryKind::Symlink ? 1 : 0);
@@ -204,19 +267,26 @@ bool ListDestination(CRunContext& ctx, const std::string& destination, const Tas
     return true;
 }
 
-bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, bool top, const std::string& skip,
-                RunStats& stats, Listings& lists) {
-    IFileSystem& fs = FsOf(ctx);
+bool ListSource(Walk& w, Listings& lists) {
+    CRunContext& ctx = w.ctx;
+    const std::string& source = w.source.Path();
+    const DirectoryHandle* dir = nullptr;
     std::unique_ptr<IDirectoryStream> stream;
     int error = 0;
     try {
-        stream = fs.OpenDirectory(SystemDirectoryPath(source), top, error);
+        error = w.source.Open();
+        if (error == 0) {
+            dir = w.source.Current(error);
+        }
+        if (dir != nullptr) {
+            stream = w.fs.ListDirectory(*dir, error);
+        }
     } catch (const std::exception&) {
         LogLine(ctx,
                 "Error reading source directory: \"" + source + "\" (" + ErrorText(static_cast<std::uint32_t>(errno)) +
                     ")",
                 LogColour::Red);
-        ++stats.errors;
+        ++w.stats.errors;
         return false;
     }
     if (!stream) {
@@ -224,24 +294,23 @@ bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, b
                 "Can't open source directory " + source + " with error " + std::to_string(error) + ": " +
                     ErrorText(static_cast<std::uint32_t>(error)) + "\n",
                 LogColour::Red);
-        ++stats.errors;
+        ++w.stats.errors;
         return false;
     }
     DirEntry entry;
     while (stream->Next(entry)) {
         if (entry.kind == EntryKind::Directory) {
             // The destination itself, where it lies inside the source, is not mirrored into itself.
-            if (!skip.empty() && JoinPath(source, entry.name) == skip) {
+            if (!w.skip.empty() && JoinPath(source, entry.name) == w.skip) {
                 continue;
             }
-            if (!(task.excludeHiddenDirs && entry.hidden) && !(task.excludeSystemDirs && entry.system)) {
+            if (!(w.task.excludeHiddenDirs && entry.hidden) && !(w.task.excludeSystemDirs && entry.system)) {
                 lists.sourceDirs.push_back(entry.name);
             }
             continue;
         }
-        std::string path = JoinPath(source, entry.name);
         FileStatus status;
-        int statError = fs.Status(path, true, status);
+        int statError = w.fs.StatusAt(*dir, entry.name, true, status);
         // A link to a directory is the reparse point of this system: left out.
         if (entry.kind == EntryKind::Symlink && statError == 0 && status.kind == EntryKind::Directory) {
             continue;
@@ -251,60 +320,67 @@ bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, b
         if (ctx.debug) {
             DebugLog(ctx, "SRC Enumerating: " + entry.name);
         }
-        if (statError != 0 || !FillEntryFromStatus(file, ctx, path, status)) {
-            LogLine(ctx, "Unable to stat " + path, LogColour::Red);
+        if (statError != 0 || !FillEntryFromStatus(file, ctx, JoinPath(source, entry.name), status)) {
+            LogLine(ctx, "Unable to stat " + JoinPath(source, entry.name), LogColour::Red);
         }
         lists.sourceFiles.push_back(std::move(file));
     }
     return true;
 }
 
-void DoLevel(CRunContext& ctx, std::string source, std::string destination, const std::string& exclusions,
-             const Task& task, RunStats& stats, bool top, const std::string& skip) {
-    if (ctx.debug) {
-        DebugLog(ctx, "DoDirectory entering: " + source);
-    }
-    if (ctx.stopRequested.load() != 0) {
-        return;
-    }
-    if (source.empty()) {
-        LogLine(ctx, "Source path is empty, exiting", LogColour::Red);
-        ++stats.errors;
-        return;
-    }
-    if (destination.empty()) {
-        LogLine(ctx, "Destination path is empty, exiting", LogColour::Red);
-        ++stats.errors;
-        return;
-    }
-    if (source.back() == kPathSeparator) {
-        source.pop_back();
-    }
-    if (destination.back() == kPathSeparator) {
-        destination.pop_back();
+// Mirrors the level both cursors stand at; the caller has placed them and removes them again.
+void DoLevel(Walk& w, bool top) {
+    CRunContext& ctx = w.ctx;
+    const Task& task = w.task;
+    RunStats& stats = w.stats;
+    const std::string& source = w.source.Path();
+    const std::string& destination = w.destination.Path();
+    if (!top) {
+        if (ctx.debug) {
+            DebugLog(ctx, "DoDirectory entering: " + source);
+        }
+        if (ctx.stopRequested.load() != 0) {
+            return;
+        }
     }
 
-    switch (DirectoryExclusion(exclusions, source)) {
-    case ExclusionResult::ExcludedExactly:
-        if (PathExists(ctx, SystemDirectoryPath(destination))) {
+    switch (DirectoryExclusion(w.exclusions, source)) {
+    case ExclusionResult::ExcludedExactly: {
+        bool exists = false;
+        if (top) {
+            exists = PathExists(ctx, SystemDirectoryPath(destination));
+        } else {
+            int e = 0;
+            const DirectoryHandle* parent = w.destination.Parent(e);
+            FileStatus status;
+            exists = parent != nullptr && w.fs.StatusAt(*parent, w.destination.Name(), false, status) == 0;
+        }
+        if (exists) {
             if (task.safeMode) {
                 LogLine(ctx, "Not deleting " + destination + " (safe mode)", LogColour::Purple);
-            } else {
+            } else if (top) {
+                MarkWriting(w);
                 DeleteDirectory(ctx, destination, stats.deleted, stats.errors, task.fakeIt);
+            } else {
+                MarkWriting(w);
+                DeleteDirectoryAt(ctx, w.destination, destination, stats.deleted, stats.errors, task.fakeIt);
             }
         }
         return;
+    }
     case ExclusionResult::ExcludedByPrefix:
         return;
     case ExclusionResult::NotExcluded:
         break;
     }
 
-    Listings lists;
-    if (!ListDestination(ctx, destination, task, top, stats, lists)) {
+    // On the heap: a deep tree keeps one of these per level on the stack.
+    auto listings = std::make_unique<Listings>();
+    Listings& lists = *listings;
+    if (!ListDestination(w, top, lists)) {
         return;
     }
-    if (!ListSource(ctx, source, task, top, skip, stats, lists)) {
+    if (!ListSource(w, lists)) {
         return;
     }
 
@@ -315,16 +391,23 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
     std::vector<char> destinationDirKept;
     PairNames(lists.sourceDirs, lists.destinationDirs, dirPair, destinationDirKept);
 
+    // The destination's directory is fetched again after every step that may have walked below
+    // it: a deep removal can have closed it for the descriptor budget.
+    int dirError = 0;
     for (std::size_t j = 0; j < lists.destinationFiles.size(); ++j) {
         if (destinationFileKept[j]) {
             continue;
         }
         const std::string& name = lists.destinationFiles[j].name;
         std::string path = JoinPath(destination, name);
+        const DirectoryHandle* dir = w.destination.Current(dirError);
         if (task.safeMode) {
             LogLine(ctx, "Not deleting " + path + " (safe mode)", LogColour::Purple);
             ++stats.saved;
-        } else if (YDeleteFile(ctx, path, task.fakeIt)) {
+            continue;
+        }
+        MarkWriting(w);
+        if (YDeleteFileAt(ctx, dir, dirError, name, path, task.fakeIt)) {
             LogLine(ctx, "Deleted " + name, LogColour::Purple);
             ++stats.deleted;
         } else {
@@ -337,51 +420,75 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         if (destinationDirKept[j]) {
             continue;
         }
-        std::string path = JoinPath(destination, lists.destinationDirs[j]);
+        w.destination.Push(lists.destinationDirs[j]);
+        const std::string& path = w.destination.Path();
         if (task.safeMode) {
             LogLine(ctx, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
         } else {
-            DeleteDirectory(ctx, path, stats.deleted, stats.errors, task.fakeIt);
+            MarkWriting(w);
+            DeleteDirectoryAt(ctx, w.destination, path, stats.deleted, stats.errors, task.fakeIt);
         }
+        w.destination.Pop();
     }
 
     for (std::size_t i = 0; i < lists.sourceFiles.size(); ++i) {
         const FileEntry& f = lists.sourceFiles[i];
         std::string sourcePath = JoinPath(source, f.name);
         if (ctx.stopRequested.load() != 0 ||
-            !IsIncluded(f, exclusions, source, task.excludeSystem, task.excludeHidden)) {
+            !IsIncluded(f, w.exclusions, source, task.excludeSystem, task.excludeHidden)) {
             LogLine(ctx, "Excluded: " + sourcePath, LogColour::Teal);
             ++stats.skipped;
-        } else if (filePair[i] < 0) {
-            if (YCopyFile(ctx, sourcePath, JoinPath(destination, f.name), true, task.checkOpen, f.size, task.fakeIt)) {
-                ++stats.newFiles;
-                stats.bytesNew += f.size;
-            } else {
-                LogLine(ctx, "Failed to copy new file " + sourcePath, LogColour::Red);
-                ++stats.errors;
-            }
-            PublishStats(ctx, stats);
         } else {
-            const std::size_t j = static_cast<std::size_t>(filePair[i]);
-            const FileEntry& d = lists.destinationFiles[j];
-            // A link in the destination is never the copy of a file, whatever its own size and time.
-            bool same = !lists.destinationIsLink[j] && SameFile(d, f, task.onlyIfNewer, task.oneHour);
-            if (same) {
-                if (task.rename && !task.fakeIt && d.name != f.name) {
-                    FsOf(ctx).RenamePath(JoinPath(destination, d.name), JoinPath(destination, f.name));
-                }
-                ++stats.same;
-            } else {
-                // Onto the entry it matched, so a case variant is updated in place, never doubled.
-                if (YCopyFile(ctx, sourcePath, JoinPath(destination, d.name), false, task.checkOpen, f.size,
-                              task.fakeIt)) {
-                    ++stats.changed;
-                    stats.bytesChanged += f.size;
+            int sourceError = 0;
+            const DirectoryHandle* sourceDir = w.source.Current(sourceError);
+            const DirectoryHandle* destinationDir = w.destination.Current(dirError);
+            const CopyEnd from{sourceDir, sourceError, f.name, sourcePath};
+            if (filePair[i] < 0) {
+                const std::string destinationPath = JoinPath(destination, f.name);
+                MarkWriting(w);
+                if (YCopyFileAt(ctx, from, CopyEnd{destinationDir, dirError, f.name, destinationPath}, true,
+                                task.checkOpen, f.size, task.fakeIt)) {
+                    ++stats.newFiles;
+                    stats.bytesNew += f.size;
                 } else {
-                    LogLine(ctx, "Failed to update file " + sourcePath, LogColour::Red);
+                    LogLine(ctx, "Failed to copy new file " + sourcePath, LogColour::Red);
                     ++stats.errors;
                 }
                 PublishStats(ctx, stats);
+            } else {
+                const std::size_t j = static_cast<std::size_t>(filePair[i]);
+                const FileEntry& d = lists.destinationFiles[j];
+                // A link in the destination is never the copy of a file, whatever its own size and time.
+                bool same = !lists.destinationIsLink[j] && SameFile(d, f, task.onlyIfNewer, task.oneHour);
+                if (same) {
+                    const std::string* kept = &d.name;
+                    if (task.rename && !task.fakeIt && d.name != f.name && destinationDir != nullptr) {
+                        MarkWriting(w);
+                        if (w.fs.RenameAt(*destinationDir, d.name, f.name) == 0) {
+                            kept = &f.name;
+                        }
+                    }
+                    // A permission change alone is mirrored without copying the content.
+                    if (!task.fakeIt && destinationDir != nullptr && f.mode >= 0 && d.mode != f.mode) {
+                        MarkWriting(w);
+                        SetModeLike(ctx, *destinationDir, *kept, JoinPath(destination, *kept),
+                                    static_cast<std::uint32_t>(f.mode), stats);
+                    }
+                    ++stats.same;
+                } else {
+                    // Onto the entry it matched, so a case variant is updated in place, never doubled.
+                    const std::string destinationPath = JoinPath(destination, d.name);
+                    MarkWriting(w);
+                    if (YCopyFileAt(ctx, from, CopyEnd{destinationDir, dirError, d.name, destinationPath}, false,
+                                    task.checkOpen, f.size, task.fakeIt)) {
+                        ++stats.changed;
+                        stats.bytesChanged += f.size;
+                    } else {
+                        LogLine(ctx, "Failed to update file " + sourcePath, LogColour::Red);
+                        ++stats.errors;
+                    }
+                    PublishStats(ctx, stats);
+                }
             }
         }
         ++stats.sourceCount;
@@ -398,11 +505,54 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         const std::string& name = lists.sourceDirs[i];
         const std::string& destinationName =
             dirPair[i] >= 0 ? lists.destinationDirs[static_cast<std::size_t>(dirPair[i])] : name;
-        DoLevel(ctx, JoinPath(source, name), JoinPath(destination, destinationName), exclusions, task, stats, false,
-                skip);
+        w.source.Push(name);
+        w.destination.Push(destinationName);
+        DoLevel(w, false);
+        w.destination.Pop();
+        w.source.Pop();
     }
 
     PublishStats(ctx, stats);
+}
+
+// The task's own level: the checks of its paths, then the walk from there.
+void DoTop(Walk& w, std::string source, std::string destination) {
+    CRunContext& ctx = w.ctx;
+    if (ctx.debug) {
+        DebugLog(ctx, "DoDirectory entering: " + source);
+    }
+    if (ctx.stopRequested.load() != 0) {
+        return;
+    }
+    if (source.empty()) {
+        LogLine(ctx, "Source path is empty, exiting", LogColour::Red);
+        ++w.stats.errors;
+        return;
+    }
+    if (destination.empty()) {
+        LogLine(ctx, "Destination path is empty, exiting", LogColour::Red);
+        ++w.stats.errors;
+        return;
+    }
+    if (source.back() == kPathSeparator) {
+        source.pop_back();
+    }
+    if (destination.back() == kPathSeparator) {
+        destination.pop_back();
+    }
+    // The task's own paths may be links the user chose; below them no link is followed.
+    w.source.Reset(SystemDirectoryPath(source), source, true);
+    w.destination.Reset(SystemDirectoryPath(destination), destination, true);
+    DoLevel(w, true);
+
+    // Once per task, so that what the run reports done is on the disk, not only in its cache.
+    if (w.wroteDestination && !w.task.fakeIt) {
+        int e = 0;
+        const DirectoryHandle* dir = w.destination.Current(e);
+        if (dir != nullptr) {
+            FlushDestination(ctx, *dir, destination, w.stats);
+        }
+    }
 }
 
 bool IsInside(const std::string& inner, const std::string& outer) {
@@ -482,12 +632,11 @@ bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string
 void DoDirectory(CRunContext& ctx, std::string source, std::string destination, const std::string& exclusions,
                  const Task& task, RunStats& stats) {
     try {
-        std::string skip;
-        if (!CheckOverlap(ctx, source, destination, stats, skip)) {
+        Walk walk(ctx, exclusions, task, stats);
+        if (!CheckOverlap(ctx, source, destination, stats, walk.skip)) {
             return;
         }
-        // The task's own paths may be links the user chose; below them no link is followed.
-        DoLevel(ctx, std::move(source), std::move(destination), exclusions, task, stats, true, skip);
+        DoTop(walk, std::move(source), std::move(destination));
     } catch (const std::exception& e) {
         LogLine(ctx, std::string("Error while synchronising: ") + e.what(), LogColour::Red);
         ++stats.errors;

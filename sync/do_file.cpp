@@ -22,27 +22,45 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         destination.pop_back();
     }
 
+    IFileSystem& fs = FsOf(ctx);
     FileEntry s;
     const bool sourceRead = s.YStat(ctx, source);
     if (!sourceRead) {
         LogLine(ctx, "Unable to stat " + source, LogColour::Red);
     }
+    // The target is looked at and written relative to its directory, opened once.
     const std::string target = JoinPath(destination, name);
+    DirectoryHandle targetDir;
+    const int targetDirError = fs.OpenDirectoryPath(SystemDirectoryPath(destination), true, targetDir);
     FileEntry d;
     FileStatus targetStatus;
     bool targetIsLink = false;
-    if (FsOf(ctx).Status(target, false, targetStatus) == 0) {
+    bool existed = false;
+    if (targetDirError == 0 && fs.StatusAt(targetDir, name, false, targetStatus) == 0) {
         targetIsLink = targetStatus.kind == EntryKind::Symlink;
+        FileStatus followed;
+        existed =
+            targetStatus.kind == EntryKind::File ||
+            (targetIsLink && fs.StatusAt(targetDir, name, true, followed) == 0 && followed.kind == EntryKind::File);
         FillEntryFromStatus(d, ctx, target, targetStatus);
     }
     // An unreadable source compares equal to a missing target (both empty); it must go on to
     // the copy and be counted as the failure it is, not as the same file.
     if (sourceRead && !targetIsLink && SameFile(d, s, task.onlyIfNewer, task.oneHour)) {
         ++stats.same;
+        if (!task.fakeIt && targetDirError == 0 && d.mode != s.mode && s.mode >= 0) {
+            SetModeLike(ctx, targetDir, name, target, static_cast<std::uint32_t>(s.mode), stats);
+        }
         return;
     }
-    const bool existed = IsRegularFile(ctx, target);
-    if (YCopyFile(ctx, source, target, !existed, task.checkOpen, s.size, task.fakeIt)) {
+    DirectoryHandle sourceDir;
+    std::string sourceName;
+    const int sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
+    const bool copied =
+        YCopyFileAt(ctx, CopyEnd{sourceDirError == 0 ? &sourceDir : nullptr, sourceDirError, sourceName, source},
+                    CopyEnd{targetDirError == 0 ? &targetDir : nullptr, targetDirError, name, target}, !existed,
+                    task.checkOpen, s.size, task.fakeIt);
+    if (copied) {
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;
@@ -52,6 +70,9 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         }
         stats.sourceSize += s.size;
         ++stats.sourceCount;
+        if (!task.fakeIt) {
+            FlushDestination(ctx, targetDir, destination, stats);
+        }
     } else {
         LogLine(ctx, "Failed to copy file " + source, LogColour::Red);
         ++stats.errors;

@@ -33,6 +33,18 @@ std::string FailureSuffix(int error);
 
 // Removes a tree depth first, links as links; 0 or the errno of the step that failed.
 int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
+class CTreeCursor;
+// The same for the current level of a cursor (pushed, not necessarily opened).
+int ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted);
+
+class DirectoryHandle;
+// Gives a file found the same as its source the source's permission bits, without copying it.
+// A failure is a Red line and an error.
+void SetModeLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                 std::uint32_t mode, RunStats& stats);
+// Writes the destination's file system to its device, once per task before it is reported
+// done. A failure is a Red line and an error.
+void FlushDestination(CRunContext& ctx, const DirectoryHandle& dir, const std::string& destination, RunStats& stats);
 
 struct FileEntry;
 // The part of YStat after the status query, for callers that already hold the status.

@@ -8,6 +8,7 @@
 
 #include "sync/debug_log.h"
 #include "sync/engine_support.h"
+#include "sync/tree_cursor.h"
 #include "util/texts.h"
 
 IFileSystem& FsOf(CRunContext& ctx) {
@@ -95,6 +96,7 @@ bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& 
         entry.hidden = status.hidden;
         entry.system = status.system;
         entry.modified = status.mtimeSeconds;
+        entry.mode = static_cast<std::int32_t>(status.mode);
         entry.size = size;
         if (ctx.debug) {
             DebugLog(ctx, "YStat: " + LongPath(path) + " OK: size=" + size.ToString() +
@@ -121,30 +123,52 @@ bool FileEntry::YStat(CRunContext& ctx, const std::string& path) {
     return YStatEntry(*this, ctx, path, true);
 }
 
+void SetModeLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                 std::uint32_t mode, RunStats& stats) {
+    if (ctx.debug) {
+        DebugLog(ctx, "SetMode: " + path);
+    }
+    int e = FsOf(ctx).SetModeAt(dir, name, mode);
+    // A link has no mode of its own; one that has replaced the file since it was listed is left.
+    if (e != 0 && e != EOPNOTSUPP) {
+        LogLine(ctx, "Failed to set the permissions of " + path + FailureSuffix(e), LogColour::Red);
+        ++stats.errors;
+    }
+}
+
+void FlushDestination(CRunContext& ctx, const DirectoryHandle& dir, const std::string& destination, RunStats& stats) {
+    int e = FsOf(ctx).FlushFileSystem(dir);
+    if (e != 0) {
+        LogLine(ctx, "Failed to flush the destination " + destination + " to disk" + FailureSuffix(e), LogColour::Red);
+        ++stats.errors;
+    }
+}
+
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
     if (ctx.debug) {
         DebugLog(ctx, "YMakeDirectory: " + path);
     }
     bool result = true;
-    std::string walk = path;
-    if (walk.empty() || walk.back() != kPathSeparator) {
-        walk.push_back(kPathSeparator);
-    }
     IFileSystem& fs = FsOf(ctx);
+    // The prefix grows by one component at a time, so a long path costs time in proportion to its
+    // length. A doubled separator adds no component and is not attempted again.
+    std::string prefix;
+    prefix.reserve(path.size() + 1);
+    std::size_t backslashes = 0;
     std::size_t pos = 0;
-    while (pos < walk.size()) {
-        std::size_t k = walk.find(kPathSeparator, pos);
+    while (pos <= path.size()) {
+        std::size_t k = path.find(kPathSeparator, pos);
         if (k == std::string::npos) {
-            break;
+            k = path.size();
         }
-        std::string prefix = walk.substr(0, k);
-        bool skip = prefix.empty() || (prefix.size() == 1 && prefix[0] == kPathSeparator) ||
+        const bool emptyComponent = k == pos && !prefix.empty();
+        prefix.append(path, pos, k - pos);
+        for (std::size_t i = pos; i < k; ++i) {
+            backslashes += path[i] == '\\' ? 1 : 0;
+        }
+        bool skip = emptyComponent || prefix.empty() || (prefix.size() == 1 && prefix[0] == kPathSeparator) ||
                     (prefix.size() == 2 && prefix[1] == ':');
         if (!skip && prefix.size() >= 2 && prefix[0] == '\\' && prefix[1] == '\\') {
-            std::size_t backslashes = 0;
-            for (char c : prefix) {
-                backslashes += c == '\\' ? 1 : 0;
-            }
             skip = backslashes < 4;
         }
         if (!skip) {
@@ -162,12 +186,25 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
                     result = false;
                     lastError = e;
                 }
+                // Every longer prefix is too long as well.
+                if (e == ENAMETOOLONG) {
+                    break;
+                }
             }
         }
+        if (k == path.size()) {
+            break;
+        }
+        prefix.push_back(kPathSeparator);
+        backslashes += kPathSeparator == '\\' ? 1 : 0;
         pos = k + 1;
     }
     if (ctx.debug) {
-        DebugLog(ctx, "End of YMakeDirectory: " + walk);
+        std::string walked = path;
+        if (walked.empty() || walked.back() != kPathSeparator) {
+            walked.push_back(kPathSeparator);
+        }
+        DebugLog(ctx, "End of YMakeDirectory: " + walked);
     }
     return result;
 }
@@ -177,19 +214,23 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path) {
     return YMakeDirectory(ctx, path, lastError);
 }
 
-bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt) {
+bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, const std::string& name,
+                   const std::string& path, bool fakeIt) {
     if (ctx.debug) {
         DebugLog(ctx, "YDeleteFile: " + path);
     }
     if (fakeIt) {
         return true;
     }
-    IFileSystem& fs = FsOf(ctx);
-    if (fs.RemoveFile(path) == 0) {
-        return true;
+    int e = dirError != 0 ? dirError : ENOENT;
+    if (dir != nullptr) {
+        IFileSystem& fs = FsOf(ctx);
+        e = fs.RemoveFileAt(*dir, name);
+        if (e != 0) {
+            fs.SetNormalAttributesAt(*dir, name);
+            e = fs.RemoveFileAt(*dir, name);
+        }
     }
-    fs.SetNormalAttributes(path);
-    int e = fs.RemoveFile(path);
     if (e == 0) {
         return true;
     }
@@ -197,17 +238,31 @@ bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt) {
     return false;
 }
 
-int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
+bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt) {
+    DirectoryHandle parent;
+    std::string name;
+    int e = fakeIt ? 0 : FsOf(ctx).OpenParent(path, parent, name);
+    return YDeleteFileAt(ctx, e == 0 ? &parent : nullptr, e, name, path, fakeIt);
+}
+
+int ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted) {
     if (ctx.debug) {
-        DebugLog(ctx, "ZapDir: " + LongPath(path));
+        DebugLog(ctx, "ZapDir: " + LongPath(tree.Path()));
     }
     IFileSystem& fs = FsOf(ctx);
-    // The level is read whole and its stream closed before descending, so the depth of a tree
-    // never costs more than one open descriptor.
+    // The level is read whole and its stream closed before descending; the cursor bounds the
+    // descriptors held for the levels above.
     std::vector<DirEntry> entries;
     {
-        int error = 0;
-        std::unique_ptr<IDirectoryStream> stream = fs.OpenDirectory(SystemDirectoryPath(path), false, error);
+        int error = tree.Open();
+        if (error != 0) {
+            return error;
+        }
+        const DirectoryHandle* dir = tree.Current(error);
+        if (dir == nullptr) {
+            return error;
+        }
+        std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(*dir, error);
         if (!stream) {
             return error;
         }
@@ -220,26 +275,66 @@ int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDelete
         }
     }
     for (const DirEntry& entry : entries) {
-        std::string child = JoinPath(path, entry.name);
         if (entry.kind == EntryKind::Directory) {
-            int e = ZapTree(ctx, child, filesDeleted);
+            tree.Push(entry.name);
+            int e = ZapTreeAt(ctx, tree, filesDeleted);
+            tree.Pop();
             if (e != 0) {
                 return e;
             }
             continue;
         }
+        int e = 0;
+        const DirectoryHandle* dir = tree.Current(e);
+        if (dir == nullptr) {
+            return e;
+        }
         // Links and other non-directories are unlinked as themselves, never followed.
-        int e = fs.RemoveFile(child);
+        e = fs.RemoveFileAt(*dir, entry.name);
         if ((e == EACCES || e == EPERM) && entry.kind != EntryKind::Symlink) {
-            fs.SetNormalAttributes(child);
-            e = fs.RemoveFile(child);
+            fs.SetNormalAttributesAt(*dir, entry.name);
+            e = fs.RemoveFileAt(*dir, entry.name);
         }
         if (e != 0) {
             return e;
         }
-        ++filesDeleted;
+        // A copy's leftover temporary was never one of the user's files.
+        if (!(entry.kind == EntryKind::File && IsTemporaryCopyName(entry.name))) {
+            ++filesDeleted;
+        }
     }
-    return fs.RemoveEmptyDirectory(SystemDirectoryPath(path));
+    int e = 0;
+    const DirectoryHandle* parent = tree.Parent(e);
+    if (parent == nullptr) {
+        return e;
+    }
+    return fs.RemoveDirectoryAt(*parent, tree.Name());
+}
+
+namespace {
+
+// A cursor whose top is the directory holding path and whose current level is path itself.
+void PlaceAt(CTreeCursor& tree, const std::string& path) {
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == kPathSeparator) {
+        trimmed.pop_back();
+    }
+    std::size_t sep = trimmed.rfind(kPathSeparator);
+    if (sep == std::string::npos) {
+        tree.Reset(".", ".", true);
+        tree.Push(trimmed);
+    } else {
+        tree.Reset(sep == 0 ? std::string(1, kPathSeparator) : trimmed.substr(0, sep), trimmed.substr(0, sep), true);
+        tree.Push(trimmed.substr(sep + 1));
+    }
+}
+
+} // namespace
+
+int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
+    CTreeCursor tree(FsOf(ctx));
+    PlaceAt(tree, path);
+    return ZapTreeAt(ctx, tree, filesDeleted);
 }
 
 bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
@@ -251,17 +346,24 @@ bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDelete
     return true;
 }
 
-bool DeleteDirectory(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted, std::int32_t& errors,
-                     bool fakeIt) {
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
+                       std::int32_t& errors, bool fakeIt) {
     LogLine(ctx, "Deleting directory " + path, LogColour::Purple);
     if (fakeIt) {
         return true;
     }
-    int e = ZapTree(ctx, path, filesDeleted);
+    int e = ZapTreeAt(ctx, tree, filesDeleted);
     if (e != 0) {
         LogLine(ctx, "Failed to delete directory " + path + FailureSuffix(e), LogColour::Red);
         ++errors;
         return false;
     }
     return true;
+}
+
+bool DeleteDirectory(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted, std::int32_t& errors,
+                     bool fakeIt) {
+    CTreeCursor tree(FsOf(ctx));
+    PlaceAt(tree, path);
+    return DeleteDirectoryAt(ctx, tree, path, filesDeleted, errors, fakeIt);
 }

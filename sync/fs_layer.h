@@ -14,6 +14,7 @@ struct FileEntry {
     std::int64_t modified = 0; // seconds since 1970 UTC
     bool system = false;
     bool hidden = false;
+    std::int32_t mode = -1; // permission bits; -1 until the status is read (our addition)
 
     // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
     // when the status cannot be read.
@@ -33,5 +34,14 @@ bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDelete
 // Our additions. As YStat, but followLink false reads a link as itself: the engine reads
 // destination entries so, and never judges a destination by what a link points to.
 bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink);
+// The walk's forms of the routines above: a name in an open directory (null with dirError when
+// it could not be opened) or the current level of a tree cursor; path is the full path shown in
+// the log.
+class DirectoryHandle;
+class CTreeCursor;
+bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, const std::string& name,
+                   const std::string& path, bool fakeIt);
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
+                       std::int32_t& errors, bool fakeIt);
 // As YMakeDirectory; lastError receives the errno of the last failed level that counted.
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError);

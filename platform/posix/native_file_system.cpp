@@ -3,13 +3,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -22,6 +25,15 @@ public:
     explicit UniqueFd(int fd = -1) : fd_(fd) {}
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) {
+                ::close(fd_);
+            }
+            fd_ = other.Release();
+        }
+        return *this;
+    }
     ~UniqueFd() {
         if (fd_ >= 0) {
             ::close(fd_);
@@ -108,17 +120,6 @@ private:
     int error_ = 0;
 };
 
-std::string DirectoryOf(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    if (slash == 0) {
-        return "/";
-    }
-    return path.substr(0, slash);
-}
-
 constexpr std::size_t kChunk = 1 << 20;
 
 bool Cancelled(const std::atomic<int>* cancel) {
@@ -190,23 +191,86 @@ int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progre
     }
 }
 
+int FdOf(const DirectoryHandle& dir) {
+    return static_cast<int>(dir.Native());
+}
+
+void FillStatus(const struct stat& st, const char* name, FileStatus& status) {
+    status.size = static_cast<std::uint64_t>(st.st_size);
+    status.mtimeSeconds = st.st_mtim.tv_sec;
+    status.mtimeNanoseconds = st.st_mtim.tv_nsec;
+    status.mode = st.st_mode & 07777;
+    status.kind = KindOfMode(st.st_mode);
+    status.hidden = name[0] == '.';
+    status.system = false;
+}
+
+// Whether a file was written to or replaced between two looks at it.
+bool Moved(const struct stat& before, const struct stat& after) {
+    return before.st_size != after.st_size || before.st_mtim.tv_sec != after.st_mtim.tv_sec ||
+           before.st_mtim.tv_nsec != after.st_mtim.tv_nsec || before.st_ctim.tv_sec != after.st_ctim.tv_sec ||
+           before.st_ctim.tv_nsec != after.st_ctim.tv_nsec;
+}
+
+// A fresh temporary name; the random part comes from the kernel, or from the clock and a
+// counter when that is unavailable.
+std::string TemporaryName() {
+    unsigned char random[kTemporaryCopySuffixLength];
+    ssize_t got = ::getrandom(random, sizeof random, GRND_NONBLOCK);
+    if (got != static_cast<ssize_t>(sizeof random)) {
+        static std::atomic<std::uint64_t> counter{0};
+        struct timespec now {};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        std::uint64_t mix = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                            (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+        for (unsigned char& byte : random) {
+            mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+            byte = static_cast<unsigned char>(mix >> 56);
+        }
+    }
+    std::string name(kTemporaryCopyPrefix);
+    for (unsigned char byte : random) {
+        name.push_back(kTemporaryCopyAlphabet[byte % kTemporaryCopyAlphabet.size()]);
+    }
+    return name;
+}
+
 class PosixFileSystem : public IFileSystem {
 public:
-    std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, int& error) override {
+    int OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override {
         int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
         int fd = ::open(path.c_str(), flags);
+        if (fd < 0) {
+            return errno;
+        }
+        handle = DirectoryHandle(fd);
+        return 0;
+    }
+
+    int OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override {
+        int fd = ::openat(FdOf(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            return errno;
+        }
+        handle = DirectoryHandle(fd);
+        return 0;
+    }
+
+    std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, int& error) override {
+        // A fresh open of the directory itself, so the listing has its own position.
+        int fd = ::openat(FdOf(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
             error = errno;
             return nullptr;
         }
-        DIR* dir = ::fdopendir(fd);
-        if (dir == nullptr) {
+        DIR* stream = ::fdopendir(fd);
+        if (stream == nullptr) {
             error = errno;
             ::close(fd);
             return nullptr;
         }
         error = 0;
-        return std::make_unique<PosixDirectoryStream>(dir);
+        return std::make_unique<PosixDirectoryStream>(stream);
     }
 
     int Status(const std::string& path, bool followLink, FileStatus& status) override {
@@ -215,49 +279,68 @@ public:
         if (rc != 0) {
             return errno;
         }
-        status.size = static_cast<std::uint64_t>(st.st_size);
-        status.mtimeSeconds = st.st_mtim.tv_sec;
-        status.mtimeNanoseconds = st.st_mtim.tv_nsec;
-        status.mode = st.st_mode & 07777;
-        status.kind = KindOfMode(st.st_mode);
         std::size_t slash = path.rfind('/');
-        status.hidden = path.size() > slash + 1 && path[slash + 1] == '.';
-        status.system = false;
+        FillStatus(st, path.c_str() + (slash == std::string::npos ? 0 : slash + 1), status);
+        return 0;
+    }
+
+    int StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) override {
+        struct stat st {};
+        if (::fstatat(FdOf(dir), name.c_str(), &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
+            return errno;
+        }
+        FillStatus(st, name.c_str(), status);
         return 0;
     }
 
     int MakeDirectory(const std::string& path) override { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
 
-    int RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0 ? 0 : errno; }
+    int MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
+        return ::mkdirat(FdOf(dir), name.c_str(), 0777) == 0 ? 0 : errno;
+    }
 
-    int RemoveEmptyDirectory(const std::string& path) override { return ::rmdir(path.c_str()) == 0 ? 0 : errno; }
+    int RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
+        return ::unlinkat(FdOf(dir), name.c_str(), 0) == 0 ? 0 : errno;
+    }
 
-    int SetNormalAttributes(const std::string& path) override {
+    int RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
+        return ::unlinkat(FdOf(dir), name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+    }
+
+    int SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) {
+        if (::fstatat(FdOf(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             return errno;
         }
         if (S_ISLNK(st.st_mode)) {
             return 0; // a link has no permissions of its own; chmod would reach its target
         }
-        return ::chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0 ? 0 : errno;
+        int e = SetModeAt(dir, name, (st.st_mode & 07777) | S_IWUSR);
+        return e == EOPNOTSUPP ? 0 : e;
     }
 
-    int RenamePath(const std::string& from, const std::string& to) override {
-        return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+    int SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override {
+        // Never through a link, even one swapped in since the caller looked.
+        return ::fchmodat(FdOf(dir), name.c_str(), static_cast<mode_t>(mode & 07777), AT_SYMLINK_NOFOLLOW) == 0 ? 0
+                                                                                                                : errno;
     }
 
-    CopyResult CopyFileContent(const std::string& source, const std::string& destination,
-                               const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
+    int RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
+        return ::renameat(FdOf(dir), from.c_str(), FdOf(dir), to.c_str()) == 0 ? 0 : errno;
+    }
+
+    CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
+                          const DirectoryHandle& destinationDir, const std::string& destinationName,
+                          const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
         // Only regular files are copied: opening a fifo or a device could block or act on it.
         struct stat st {};
-        if (::stat(source.c_str(), &st) != 0) {
+        if (::fstatat(FdOf(sourceDir), sourceName.c_str(), &st, 0) != 0) {
             return Fail(errno);
         }
         if (!S_ISREG(st.st_mode)) {
             return Fail(S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP);
         }
-        UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        UniqueFd in(::openat(FdOf(sourceDir), sourceName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (in.Get() < 0) {
             return Fail(errno);
         }
@@ -267,12 +350,30 @@ public:
         if (!S_ISREG(st.st_mode)) {
             return Fail(EOPNOTSUPP);
         }
-        std::string temp = DirectoryOf(destination) + "/" + kTemporaryCopyPrefix + "XXXXXX";
-        UniqueFd out(::mkostemp(temp.data(), O_CLOEXEC));
+        const int outDir = FdOf(destinationDir);
+        std::string temp;
+        UniqueFd out;
+        for (int attempt = 0; attempt < 100 && out.Get() < 0; ++attempt) {
+            temp = TemporaryName();
+            out = UniqueFd(::openat(outDir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (out.Get() < 0 && errno != EEXIST) {
+                return Fail(errno);
+            }
+        }
         if (out.Get() < 0) {
-            return Fail(errno);
+            return Fail(EEXIST);
         }
         int e = CopyBytes(in.Get(), out.Get(), static_cast<std::uint64_t>(st.st_size), progress, cancel);
+        bool changed = false;
+        if (e == 0) {
+            struct stat after {};
+            if (::fstat(in.Get(), &after) != 0) {
+                e = errno;
+            } else if (Moved(st, after)) {
+                changed = true;
+                e = ECANCELED;
+            }
+        }
         if (e == 0 && ::fchmod(out.Get(), st.st_mode & 07777) != 0) {
             e = errno;
         }
@@ -289,11 +390,14 @@ public:
         if (::close(fd) != 0 && e == 0) {
             e = errno;
         }
-        if (e == 0 && ::rename(temp.c_str(), destination.c_str()) != 0) {
+        if (e == 0 && ::renameat(outDir, temp.c_str(), outDir, destinationName.c_str()) != 0) {
             e = errno;
         }
         if (e != 0) {
-            ::unlink(temp.c_str());
+            ::unlinkat(outDir, temp.c_str(), 0);
+            if (changed) {
+                return CopyResult{CopyOutcome::SourceChanged, 0};
+            }
             if (e == ECANCELED) {
                 return CopyResult{CopyOutcome::Cancelled, 0};
             }
@@ -302,9 +406,9 @@ public:
         return CopyResult{CopyOutcome::Copied, 0};
     }
 
-    int CheckLocked(const std::string& path, bool& locked) override {
+    int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override {
         locked = false;
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        UniqueFd fd(::openat(FdOf(dir), name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (fd.Get() < 0) {
             return errno;
         }
@@ -345,6 +449,8 @@ public:
         return 0;
     }
 
+    int FlushFileSystem(const DirectoryHandle& dir) override { return ::syncfs(FdOf(dir)) == 0 ? 0 : errno; }
+
     int CanonicalPath(const std::string& path, std::string& canonical) override {
         char* resolved = ::realpath(path.c_str(), nullptr);
         if (resolved == nullptr) {
@@ -360,6 +466,13 @@ private:
 };
 
 } // namespace
+
+void DirectoryHandle::Close() {
+    if (native_ != kNone) {
+        ::close(static_cast<int>(native_));
+        native_ = kNone;
+    }
+}
 
 IFileSystem& NativeFileSystem() {
     static PosixFileSystem fs;

@@ -96,7 +96,7 @@ std::vector<std::string> FindTemporaries(const std::string& root) {
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        if (it->path().filename().string().rfind(kTemporaryCopyPrefix, 0) == 0) {
+        if (it->path().filename().string().rfind(std::string(kTemporaryCopyPrefix), 0) == 0) {
             found.push_back(it->path().string());
         }
     }

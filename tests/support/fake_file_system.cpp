@@ -61,8 +61,9 @@ int FakeFileSystem::Calls(FsCall kind) const {
 
 int FakeFileSystem::MutatingCalls() const {
     int total = 0;
-    for (FsCall kind : {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory,
-                        FsCall::SetNormalAttributes, FsCall::RenamePath, FsCall::CopyFileContent}) {
+    for (FsCall kind :
+         {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory, FsCall::SetNormalAttributes,
+          FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode, FsCall::FlushFileSystem}) {
         total += Calls(kind);
     }
     return total;
@@ -101,13 +102,54 @@ void FakeFileSystem::RecordChange(const std::string& path) {
     changed.push_back(path);
 }
 
-std::unique_ptr<IDirectoryStream> FakeFileSystem::OpenDirectory(const std::string& path, bool followLink, int& error) {
+void FakeFileSystem::Remember(const DirectoryHandle& handle, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    directoryPaths[handle.Native()] = path;
+}
+
+std::string FakeFileSystem::PathIn(const DirectoryHandle& dir, const std::string& name) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = directoryPaths.find(dir.Native());
+    std::string base = it == directoryPaths.end() ? std::string("?") : it->second;
+    if (name.empty() || name == ".") {
+        return base;
+    }
+    return (base == "/" ? std::string() : base) + "/" + name;
+}
+
+int FakeFileSystem::OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) {
     int e = CountAndCheck(FsCall::OpenDirectory, path);
+    if (e != 0) {
+        return e;
+    }
+    e = inner.OpenDirectoryPath(path, followLink, handle);
+    if (e == 0) {
+        Remember(handle, path);
+    }
+    return e;
+}
+
+int FakeFileSystem::OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) {
+    const std::string path = PathIn(parent, name);
+    int e = CountAndCheck(FsCall::OpenDirectory, path);
+    if (e != 0) {
+        return e;
+    }
+    e = inner.OpenDirectoryAt(parent, name, handle);
+    if (e == 0) {
+        Remember(handle, path);
+    }
+    return e;
+}
+
+std::unique_ptr<IDirectoryStream> FakeFileSystem::ListDirectory(const DirectoryHandle& dir, int& error) {
+    const std::string path = PathIn(dir, "");
+    int e = CountAndCheck(FsCall::ListDirectory, path);
     if (e != 0) {
         error = e;
         return nullptr;
     }
-    std::unique_ptr<IDirectoryStream> stream = inner.OpenDirectory(path, followLink, error);
+    std::unique_ptr<IDirectoryStream> stream = inner.ListDirectory(dir, error);
     if (!stream) {
         return nullptr;
     }
@@ -119,47 +161,72 @@ int FakeFileSystem::Status(const std::string& path, bool followLink, FileStatus&
     return e != 0 ? e : inner.Status(path, followLink, status);
 }
 
+int FakeFileSystem::StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) {
+    int e = CountAndCheck(FsCall::Status, PathIn(dir, name));
+    return e != 0 ? e : inner.StatusAt(dir, name, followLink, status);
+}
+
 int FakeFileSystem::MakeDirectory(const std::string& path) {
     RecordChange(path);
     int e = CountAndCheck(FsCall::MakeDirectory, path);
     return e != 0 ? e : inner.MakeDirectory(path);
 }
 
-int FakeFileSystem::RemoveFile(const std::string& path) {
+int FakeFileSystem::MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::MakeDirectory, path);
+    return e != 0 ? e : inner.MakeDirectoryAt(dir, name);
+}
+
+int FakeFileSystem::RemoveFileAt(const DirectoryHandle& dir, const std::string& name) {
+    const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::RemoveFile, path);
-    return e != 0 ? e : inner.RemoveFile(path);
+    return e != 0 ? e : inner.RemoveFileAt(dir, name);
 }
 
-int FakeFileSystem::RemoveEmptyDirectory(const std::string& path) {
+int FakeFileSystem::RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) {
+    const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::RemoveEmptyDirectory, path);
-    return e != 0 ? e : inner.RemoveEmptyDirectory(path);
+    return e != 0 ? e : inner.RemoveDirectoryAt(dir, name);
 }
 
-int FakeFileSystem::SetNormalAttributes(const std::string& path) {
+int FakeFileSystem::SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) {
+    const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetNormalAttributes, path);
-    return e != 0 ? e : inner.SetNormalAttributes(path);
+    return e != 0 ? e : inner.SetNormalAttributesAt(dir, name);
 }
 
-int FakeFileSystem::RenamePath(const std::string& from, const std::string& to) {
-    RecordChange(from);
-    RecordChange(to);
-    int e = CountAndCheck(FsCall::RenamePath, from);
-    return e != 0 ? e : inner.RenamePath(from, to);
+int FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::SetMode, path);
+    return e != 0 ? e : inner.SetModeAt(dir, name, mode);
 }
 
-CopyResult FakeFileSystem::CopyFileContent(const std::string& source, const std::string& destination,
-                                           const CopyProgressFn& progress, const std::atomic<int>* cancel) {
-    RecordChange(destination);
+int FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) {
+    const std::string fromPath = PathIn(dir, from);
+    RecordChange(fromPath);
+    RecordChange(PathIn(dir, to));
+    int e = CountAndCheck(FsCall::RenamePath, fromPath);
+    return e != 0 ? e : inner.RenameAt(dir, from, to);
+}
+
+CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
+                                      const DirectoryHandle& destinationDir, const std::string& destinationName,
+                                      const CopyProgressFn& progress, const std::atomic<int>* cancel) {
+    const std::string source = PathIn(sourceDir, sourceName);
+    RecordChange(PathIn(destinationDir, destinationName));
     int e = CountAndCheck(FsCall::CopyFileContent, source);
     if (e != 0) {
         return CopyResult{CopyOutcome::Failed, e};
     }
     int midway = CountAndCheck(FsCall::CopyMidway, source);
     if (midway == 0) {
-        return inner.CopyFileContent(source, destination, progress, cancel);
+        return inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, progress, cancel);
     }
     // Break the real copy after its first chunk through its own cancel path, then report the
     // injected error: the temporary file must be gone and the destination untouched.
@@ -170,16 +237,21 @@ CopyResult FakeFileSystem::CopyFileContent(const std::string& source, const std:
         }
         breakOff = 1;
     };
-    CopyResult result = inner.CopyFileContent(source, destination, wrapped, &breakOff);
+    CopyResult result = inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, wrapped, &breakOff);
     if (result.outcome == CopyOutcome::Cancelled) {
         return CopyResult{CopyOutcome::Failed, midway};
     }
     return result;
 }
 
-int FakeFileSystem::CheckLocked(const std::string& path, bool& locked) {
-    int e = CountAndCheck(FsCall::CheckLocked, path);
-    return e != 0 ? e : inner.CheckLocked(path, locked);
+int FakeFileSystem::CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) {
+    int e = CountAndCheck(FsCall::CheckLocked, PathIn(dir, name));
+    return e != 0 ? e : inner.CheckLockedAt(dir, name, locked);
+}
+
+int FakeFileSystem::FlushFileSystem(const DirectoryHandle& dir) {
+    int e = CountAndCheck(FsCall::FlushFileSystem, PathIn(dir, ""));
+    return e != 0 ? e : inner.FlushFileSystem(dir);
 }
 
 int FakeFileSystem::CanonicalPath(const std::string& path, std::string& canonical) {

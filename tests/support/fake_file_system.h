@@ -1,8 +1,10 @@
 // FakeFileSystem: a decorator over a real IFileSystem that fails chosen calls with a chosen
 // errno (the Nth call of a kind, or every call on a path containing some text) and records
-// every path it is asked to change.
+// every path it is asked to change. Calls relative to an open directory are shown by full path:
+// the decorator remembers the path each directory it opened was reached by.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -11,7 +13,7 @@
 #include "platform/file_system.h"
 
 enum class FsCall {
-    OpenDirectory,
+    OpenDirectory, // by path or relative to a directory
     ReadDirectory, // one call per Next() of a listing
     Status,
     MakeDirectory,
@@ -22,7 +24,10 @@ enum class FsCall {
     CopyFileContent,
     CopyMidway, // fails a copy after its first chunk, through the real temporary-file path
     CheckLocked,
-    CanonicalPath
+    CanonicalPath,
+    ListDirectory,
+    SetMode,
+    FlushFileSystem
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -43,24 +48,34 @@ public:
     // Every path handed to a changing call, in order (both paths of a rename or copy).
     std::vector<std::string> ChangedPaths() const;
 
-    std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, int& error) override;
+    int OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override;
+    int OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override;
+    std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, int& error) override;
     int Status(const std::string& path, bool followLink, FileStatus& status) override;
+    int StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) override;
     int MakeDirectory(const std::string& path) override;
-    int RemoveFile(const std::string& path) override;
-    int RemoveEmptyDirectory(const std::string& path) override;
-    int SetNormalAttributes(const std::string& path) override;
-    int RenamePath(const std::string& from, const std::string& to) override;
-    CopyResult CopyFileContent(const std::string& source, const std::string& destination,
-                               const CopyProgressFn& progress, const std::atomic<int>* cancel) override;
-    int CheckLocked(const std::string& path, bool& locked) override;
+    int MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
+    int RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override;
+    int RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
+    int SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override;
+    int SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override;
+    int RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
+    CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
+                          const DirectoryHandle& destinationDir, const std::string& destinationName,
+                          const CopyProgressFn& progress, const std::atomic<int>* cancel) override;
+    int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override;
+    int FlushFileSystem(const DirectoryHandle& dir) override;
     int CanonicalPath(const std::string& path, std::string& canonical) override;
 
     // Used by the listing wrapper; counts one ReadDirectory call and says whether it fails.
     int CountAndCheck(FsCall kind, const std::string& path);
+    // The full path of name in dir, as far as this decorator saw dir being opened.
+    std::string PathIn(const DirectoryHandle& dir, const std::string& name) const;
 
 private:
     int Check(FsCall kind, const std::string& path);
     void RecordChange(const std::string& path);
+    void Remember(const DirectoryHandle& handle, const std::string& path);
 
     IFileSystem& inner;
     mutable std::mutex mutex;
@@ -77,4 +92,6 @@ private:
     };
     std::vector<PathFailure> pathFailures;
     std::vector<std::string> changed;
+    // Native directory handles to the paths they were opened by; a reused number is overwritten.
+    std::map<std::intptr_t, std::string> directoryPaths;
 };

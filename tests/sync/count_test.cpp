@@ -47,9 +47,9 @@ TEST(CountDirectory, AStopMakesTheWholeCountZero) {
     WriteFileBytes(tmp / "s/sub/b", "bbbb");
     struct StopAfterFirst : FakeFileSystem {
         CRunContext* ctx = nullptr;
-        int Status(const std::string& path, bool follow, FileStatus& st) override {
+        int StatusAt(const DirectoryHandle& dir, const std::string& name, bool follow, FileStatus& st) override {
             ctx->stopRequested = 1;
-            return FakeFileSystem::Status(path, follow, st);
+            return FakeFileSystem::StatusAt(dir, name, follow, st);
         }
     } stopping;
     stopping.ctx = &rig.ctx;

@@ -1,0 +1,79 @@
+// The path conveniences of IFileSystem, built on its operations relative to a directory.
+#include "platform/file_system.h"
+
+#include <cerrno>
+
+int IFileSystem::OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name) {
+    std::size_t end = path.size();
+    while (end > 1 && path[end - 1] == kPathSeparator) {
+        --end;
+    }
+    std::size_t sep = path.rfind(kPathSeparator, end == 0 ? 0 : end - 1);
+    std::string directory;
+    if (sep == std::string::npos) {
+        directory = ".";
+        name = path.substr(0, end);
+    } else {
+        directory = sep == 0 ? std::string(1, kPathSeparator) : path.substr(0, sep);
+        name = path.substr(sep + 1, end - sep - 1);
+    }
+    if (name.empty() || name == "." || name == "..") {
+        return EINVAL;
+    }
+    return OpenDirectoryPath(directory, true, parent);
+}
+
+std::unique_ptr<IDirectoryStream> IFileSystem::OpenDirectory(const std::string& path, bool followLink, int& error) {
+    DirectoryHandle dir;
+    error = OpenDirectoryPath(path, followLink, dir);
+    if (error != 0) {
+        return nullptr;
+    }
+    return ListDirectory(dir, error);
+}
+
+int IFileSystem::RemoveFile(const std::string& path) {
+    DirectoryHandle parent;
+    std::string name;
+    int e = OpenParent(path, parent, name);
+    return e != 0 ? e : RemoveFileAt(parent, name);
+}
+
+int IFileSystem::RemoveEmptyDirectory(const std::string& path) {
+    DirectoryHandle parent;
+    std::string name;
+    int e = OpenParent(path, parent, name);
+    return e != 0 ? e : RemoveDirectoryAt(parent, name);
+}
+
+int IFileSystem::SetNormalAttributes(const std::string& path) {
+    DirectoryHandle parent;
+    std::string name;
+    int e = OpenParent(path, parent, name);
+    return e != 0 ? e : SetNormalAttributesAt(parent, name);
+}
+
+CopyResult IFileSystem::CopyFileContent(const std::string& source, const std::string& destination,
+                                        const CopyProgressFn& progress, const std::atomic<int>* cancel) {
+    DirectoryHandle sourceDir;
+    std::string sourceName;
+    int e = OpenParent(source, sourceDir, sourceName);
+    if (e != 0) {
+        return CopyResult{CopyOutcome::Failed, e};
+    }
+    DirectoryHandle destinationDir;
+    std::string destinationName;
+    e = OpenParent(destination, destinationDir, destinationName);
+    if (e != 0) {
+        return CopyResult{CopyOutcome::Failed, e};
+    }
+    return CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, progress, cancel);
+}
+
+int IFileSystem::CheckLocked(const std::string& path, bool& locked) {
+    locked = false;
+    DirectoryHandle parent;
+    std::string name;
+    int e = OpenParent(path, parent, name);
+    return e != 0 ? e : CheckLockedAt(parent, name, locked);
+}

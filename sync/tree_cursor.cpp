@@ -1,0 +1,117 @@
+// The directory handles of one walked tree, within a fixed descriptor budget.
+#include "sync/tree_cursor.h"
+
+#include <cerrno>
+
+CTreeCursor::CTreeCursor(IFileSystem& fs, std::size_t budget) : fs_(fs), budget_(budget < 2 ? 2 : budget) {}
+
+void CTreeCursor::Reset(const std::string& systemPath, const std::string& displayPath, bool followLink) {
+    levels_.clear();
+    held_ = 0;
+    lowestHeld_ = 1;
+    path_ = displayPath;
+    followTop_ = followLink;
+    Level top;
+    top.name = systemPath;
+    top.pathLength = path_.size();
+    levels_.push_back(std::move(top));
+}
+
+void CTreeCursor::Push(const std::string& name) {
+    path_.push_back(kPathSeparator);
+    path_.append(name);
+    Level level;
+    level.name = name;
+    level.pathLength = path_.size();
+    levels_.push_back(std::move(level));
+}
+
+void CTreeCursor::Pop() {
+    const std::size_t index = levels_.size() - 1;
+    if (index >= 1 && levels_.back().handle.IsOpen()) {
+        --held_;
+    }
+    levels_.pop_back();
+    if (lowestHeld_ > levels_.size()) {
+        lowestHeld_ = levels_.size() < 1 ? 1 : levels_.size();
+    }
+    path_.resize(levels_.empty() ? 0 : levels_.back().pathLength);
+}
+
+int CTreeCursor::Open() {
+    return OpenLevel(levels_.size() - 1);
+}
+
+int CTreeCursor::OpenLevel(std::size_t index) {
+    Level& level = levels_[index];
+    if (level.handle.IsOpen()) {
+        return 0;
+    }
+    int e = 0;
+    if (index == 0) {
+        e = fs_.OpenDirectoryPath(level.name, followTop_, level.handle);
+    } else {
+        const DirectoryHandle* parent = HandleAt(index - 1, e);
+        if (parent == nullptr) {
+            return e;
+        }
+        e = fs_.OpenDirectoryAt(*parent, level.name, level.handle);
+        if (e == 0) {
+            ++held_;
+            if (index < lowestHeld_) {
+                lowestHeld_ = index;
+            }
+            KeepWithinBudget(index);
+        }
+    }
+    if (e == 0) {
+        level.opened = true;
+    }
+    return e;
+}
+
+// Closes the levels nearest the top (never the top itself, nor keep and its parent) until the
+// budget holds. Those are the ones needed last again: the walk returns to them only after
+// finishing everything below.
+void CTreeCursor::KeepWithinBudget(std::size_t keep) {
+    while (held_ > budget_ && lowestHeld_ + 1 < keep) {
+        Level& level = levels_[lowestHeld_];
+        if (level.handle.IsOpen()) {
+            level.handle.Close();
+            --held_;
+        }
+        ++lowestHeld_;
+    }
+}
+
+const DirectoryHandle* CTreeCursor::HandleAt(std::size_t index, int& error) {
+    Level& level = levels_[index];
+    if (level.handle.IsOpen()) {
+        return &level.handle;
+    }
+    if (!level.opened && index != 0) {
+        error = ENOENT;
+        return nullptr;
+    }
+    // Closed for the budget: open it again below its parent, name by name, never through a link.
+    error = OpenLevel(index);
+    if (error != 0) {
+        return nullptr;
+    }
+    if (index < lowestHeld_) {
+        lowestHeld_ = index;
+    }
+    return &level.handle;
+}
+
+const DirectoryHandle* CTreeCursor::Current(int& error) {
+    return HandleAt(levels_.size() - 1, error);
+}
+
+const DirectoryHandle* CTreeCursor::Parent(int& error) {
+    if (levels_.size() < 2) {
+        error = ENOENT;
+        return nullptr;
+    }
+    return HandleAt(levels_.size() - 2, error);
+}
