@@ -150,6 +150,8 @@ public:
 
 // The backend of the platform the program was built for.
 IFileSystem& NativeFileSystem();
+// The longest path, in bytes, that one system call accepts.
+std::size_t MaxPathLength();
 
 // Every temporary copy file is named this prefix and kTemporaryCopySuffixLength characters of
 // kTemporaryCopyAlphabet, so the engine can tell its own leftovers from a user's files.

@@ -571,31 +571,61 @@ std::string StripSeparator(std::string path) {
 }
 
 // The resolved form of a path that may not exist yet: its deepest existing ancestor resolved,
-// the missing rest appended. False when it cannot be worked out.
-bool ResolvedPath(IFileSystem& fs, std::string path, std::string& resolved) {
-    std::string rest;
-    for (;;) {
-        std::string canonical;
-        int e = fs.CanonicalPath(SystemDirectoryPath(path), canonical);
-        if (e == 0) {
-            if (canonical.size() == 1 && canonical[0] == kPathSeparator && !rest.empty()) {
-                canonical.clear();
-            }
-            resolved = canonical + rest;
-            return true;
+// the missing rest appended. False when it cannot be worked out. The ancestor is found by
+// halving over the separators (a prefix resolves only if every shorter one does), so a path of
+// any length costs a few dozen resolutions, not one per component.
+bool ResolvedPath(IFileSystem& fs, const std::string& path, std::string& resolved) {
+    std::string canonical;
+    int e = fs.CanonicalPath(SystemDirectoryPath(path), canonical);
+    if (e == 0) {
+        resolved = canonical;
+        return true;
+    }
+    auto missing = [](int error) { return error == ENOENT || error == ENOTDIR || error == ENAMETOOLONG; };
+    if (!missing(e)) {
+        return false;
+    }
+    std::vector<std::size_t> separators;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        if (path[i] == kPathSeparator) {
+            separators.push_back(i);
         }
-        if (e != ENOENT && e != ENOTDIR) {
+    }
+    // Look for the last separator whose prefix resolves.
+    std::size_t low = 0;
+    std::size_t high = separators.size();
+    std::string found;
+    std::size_t restFrom = std::string::npos;
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        const std::size_t at = separators[middle];
+        std::string prefixCanonical;
+        e = fs.CanonicalPath(at == 0 ? std::string(1, kPathSeparator) : path.substr(0, at), prefixCanonical);
+        if (e == 0) {
+            found = std::move(prefixCanonical);
+            restFrom = at;
+            low = middle + 1;
+        } else if (missing(e)) {
+            high = middle;
+        } else {
             return false;
         }
-        std::size_t sep = path.rfind(kPathSeparator);
-        if (sep == std::string::npos) {
-            rest = std::string(1, kPathSeparator) + path + rest;
-            path = ".";
-            continue;
-        }
-        rest = path.substr(sep) + rest;
-        path.resize(sep);
     }
+    std::string rest;
+    if (restFrom == std::string::npos) {
+        // Not even the first component exists: a relative path hangs below the current directory.
+        if (fs.CanonicalPath(".", found) != 0) {
+            return false;
+        }
+        rest = std::string(1, kPathSeparator) + path;
+    } else {
+        rest = path.substr(restFrom);
+    }
+    if (found.size() == 1 && found[0] == kPathSeparator && !rest.empty()) {
+        found.clear();
+    }
+    resolved = found + rest;
+    return true;
 }
 
 // Where source and destination overlap: false (logged) when the destination holds the source,

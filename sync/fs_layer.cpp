@@ -150,6 +150,15 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
     }
     bool result = true;
     IFileSystem& fs = FsOf(ctx);
+    // A path the system cannot take in one call could never be opened to mirror into; creating
+    // its first few thousand levels would only leave debris.
+    if (path.size() >= MaxPathLength()) {
+        lastError = ENAMETOOLONG;
+        if (ctx.debug) {
+            DebugLog(ctx, "Failure in CreateDirectory: " + path);
+        }
+        return false;
+    }
     // The prefix grows by one component at a time, so a long path costs time in proportion to its
     // length. A doubled separator adds no component and is not attempted again.
     std::string prefix;

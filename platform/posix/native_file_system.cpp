@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -472,6 +473,10 @@ void DirectoryHandle::Close() {
         ::close(static_cast<int>(native_));
         native_ = kNone;
     }
+}
+
+std::size_t MaxPathLength() {
+    return PATH_MAX;
 }
 
 IFileSystem& NativeFileSystem() {

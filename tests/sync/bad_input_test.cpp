@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
+#include <utility>
 
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
+#include "sync/fs_layer.h"
 
 namespace {
 
@@ -309,4 +312,35 @@ TEST_F(BadInputTest, FailingEachCallInTurnLeavesNoDebris) {
         }
     }
     RemoveTreeAt(outside);
+}
+
+TEST_F(BadInputTest, HugePathsEndInAClearErrorAtOnce) {
+    WriteFileBytes(src + "/a", "a");
+    const std::string slashes(1 << 20, '/');
+    std::string components = tmp / "missing";
+    while (components.size() < (1u << 20)) {
+        components += "/a";
+    }
+    // What the runner does with a task: create the destination, then mirror into it.
+    for (const auto& [source, destination] :
+         {std::pair{src, slashes}, std::pair{src, components}, std::pair{slashes, dst}, std::pair{components, dst}}) {
+        stats = RunStats();
+        rig.log.Clear();
+        const auto start = std::chrono::steady_clock::now();
+        YMakeDirectory(rig.ctx, destination);
+        DoDirectory(rig.ctx, source, destination, "", task, stats);
+        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 0.5) << source.size() << " -> " << destination.size();
+        EXPECT_EQ(stats.errors, 1) << Dump(rig.log).substr(0, 2000);
+        EXPECT_EQ(stats.newFiles + stats.deleted, 0);
+        const auto red = rig.log.Texts(LogColour::Red);
+        ASSERT_EQ(red.size(), 1u);
+        // Any number of "/" is the root, which holds every source.
+        EXPECT_TRUE(red[0].find("(File name too long)") != std::string::npos ||
+                    red[0].find("with error 36: File name too long") != std::string::npos ||
+                    red[0].find("contains the source") != std::string::npos)
+            << red[0].substr(0, 100);
+    }
+    EXPECT_EQ(ListDirectory(tmp.Path()), (std::vector<std::string>{"dst", "src"})) << "no debris of the long paths";
+    EXPECT_EQ(ListDirectory(dst).size(), 0u);
 }
