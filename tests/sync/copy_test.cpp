@@ -10,6 +10,7 @@
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
 #include "sync/copy.h"
+#include "sync/do_directory.h"
 
 namespace {
 
@@ -194,4 +195,78 @@ TEST(YCopyFile, StopDuringAPausedCopyIsASilentSuccessThatKeepsTheOldFile) {
     EXPECT_EQ(rig.window.PercentTexts().back(), "");
     EXPECT_EQ(rig.window.FileProgress().back(), 0);
     EXPECT_EQ(rig.ctx.activity.load(), Working);
+}
+
+namespace {
+
+// Appends to the source after the first chunk of each of its first `times` copies, as a program
+// still writing it would.
+struct WriterDuringCopy : FakeFileSystem {
+    int times = 0;
+    int copies = 0;
+    CopyResult CopyFileAt(const DirectoryHandle& fromDir, const std::string& fromName, const DirectoryHandle& toDir,
+                          const std::string& toName, const CopyProgressFn& progress,
+                          const std::atomic<int>* cancel) override {
+        const std::string from = PathIn(fromDir, fromName);
+        bool meddle = copies++ < times;
+        CopyProgressFn wrapped = [&](std::uint64_t total, std::uint64_t transferred) {
+            if (meddle) {
+                meddle = false;
+                int fd = ::open(from.c_str(), O_WRONLY | O_APPEND);
+                (void)!::write(fd, "more", 4);
+                ::close(fd);
+            }
+            if (progress) {
+                progress(total, transferred);
+            }
+        };
+        return FakeFileSystem::CopyFileAt(fromDir, fromName, toDir, toName, wrapped, cancel);
+    }
+};
+
+} // namespace
+
+TEST(YCopyFile, ASourceChangedDuringTheCopyIsCopiedOnceMore) {
+    TempDir tmp;
+    EngineRig rig;
+    WriterDuringCopy writer;
+    writer.times = 1;
+    rig.ctx.fs = &writer;
+    const std::string content = Pattern(3 << 20);
+    WriteFileBytes(tmp / "src", content);
+    WriteFileBytes(tmp / "dst", "old");
+    EXPECT_TRUE(YCopyFile(rig.ctx, tmp / "src", tmp / "dst", false, false, CLargeNumber(3u << 20), false));
+    EXPECT_EQ(writer.copies, 2);
+    EXPECT_EQ(ReadFileBytes(tmp / "dst"), content + "more") << "the second copy, whole";
+    EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty());
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+}
+
+TEST(YCopyFile, ASourceThatKeepsChangingKeepsTheOldDestination) {
+    TempDir tmp;
+    EngineRig rig;
+    WriterDuringCopy writer;
+    writer.times = 2;
+    rig.ctx.fs = &writer;
+    MakeDirectories(tmp / "s");
+    WriteFileBytes(tmp / "s/f", Pattern(3 << 20));
+    MakeDirectories(tmp / "d");
+    WriteFileBytes(tmp / "d/f", "old");
+    Task task;
+    RunStats stats;
+    DoDirectory(rig.ctx, tmp / "s", tmp / "d", "", task, stats);
+    EXPECT_EQ(writer.copies, 2);
+    EXPECT_EQ(ReadFileBytes(tmp / "d/f"), "old");
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(stats.changed, 0);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              (std::vector<std::string>{"File changed while being copied: " + (tmp / "s/f"),
+                                        "Failed to update file " + (tmp / "s/f")}));
+
+    // Once the writer is done, the next run copies it.
+    stats = RunStats();
+    DoDirectory(rig.ctx, tmp / "s", tmp / "d", "", task, stats);
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(ReadFileBytes(tmp / "d/f"), ReadFileBytes(tmp / "s/f"));
 }
