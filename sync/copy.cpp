@@ -32,7 +32,10 @@ void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferr
 }
 
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
-               CLargeNumber size, bool fakeIt) {
+               CLargeNumber size, bool fakeIt, bool* stopped) {
+    if (stopped != nullptr) {
+        *stopped = false;
+    }
     if (ctx.debug) {
         DebugLog(ctx, "YCopyFile: " + source + " -> " + destination);
     }
@@ -83,6 +86,9 @@ bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& d
         LogLine(ctx, "Failed to copy file " + source + " to " + destination + FailureSuffix(result.error),
                 LogColour::Red);
         return false;
+    }
+    if (stopped != nullptr) {
+        *stopped = result.outcome == CopyOutcome::Cancelled;
     }
     return true;
 }

@@ -121,6 +121,9 @@ struct Listings {
     std::vector<std::string> destinationDirs;
     std::vector<FileEntry> sourceFiles;
     std::vector<std::string> sourceDirs;
+    // False when the source listing broke off: what it did not list may still exist, so the
+    // destination's extras here are not extras for certain.
+    bool sourceComplete = true;
 };
 
 bool IsDrive(const std::string& path) {
@@ -256,7 +259,20 @@ bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, b
         }
         lists.sourceFiles.push_back(std::move(file));
     }
+    if (stream->Error() != 0) {
+        LogLine(ctx, "Error getting source file list: " + ErrorText(static_cast<std::uint32_t>(stream->Error())),
+                LogColour::Red);
+        ++stats.errors;
+        lists.sourceComplete = false;
+    }
     return true;
+}
+
+// Drops one trailing separator, except from the root, which would otherwise become the empty path.
+void TrimSeparator(std::string& path) {
+    if (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
 }
 
 void DoLevel(CRunContext& ctx, std::string source, std::string destination, const std::string& exclusions,
@@ -277,12 +293,8 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         ++stats.errors;
         return;
     }
-    if (source.back() == kPathSeparator) {
-        source.pop_back();
-    }
-    if (destination.back() == kPathSeparator) {
-        destination.pop_back();
-    }
+    TrimSeparator(source);
+    TrimSeparator(destination);
 
     switch (DirectoryExclusion(exclusions, source)) {
     case ExclusionResult::ExcludedExactly:
@@ -315,8 +327,9 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
     std::vector<char> destinationDirKept;
     PairNames(lists.sourceDirs, lists.destinationDirs, dirPair, destinationDirKept);
 
+    const bool deleteExtras = lists.sourceComplete;
     for (std::size_t j = 0; j < lists.destinationFiles.size(); ++j) {
-        if (destinationFileKept[j]) {
+        if (destinationFileKept[j] || !deleteExtras) {
             continue;
         }
         const std::string& name = lists.destinationFiles[j].name;
@@ -334,7 +347,7 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
     }
 
     for (std::size_t j = 0; j < lists.destinationDirs.size(); ++j) {
-        if (destinationDirKept[j]) {
+        if (destinationDirKept[j] || !deleteExtras) {
             continue;
         }
         std::string path = JoinPath(destination, lists.destinationDirs[j]);
@@ -347,15 +360,19 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
 
     for (std::size_t i = 0; i < lists.sourceFiles.size(); ++i) {
         const FileEntry& f = lists.sourceFiles[i];
+        bool stopped = false;
         std::string sourcePath = JoinPath(source, f.name);
         if (ctx.stopRequested.load() != 0 ||
             !IsIncluded(f, exclusions, source, task.excludeSystem, task.excludeHidden)) {
             LogLine(ctx, "Excluded: " + sourcePath, LogColour::Teal);
             ++stats.skipped;
         } else if (filePair[i] < 0) {
-            if (YCopyFile(ctx, sourcePath, JoinPath(destination, f.name), true, task.checkOpen, f.size, task.fakeIt)) {
-                ++stats.newFiles;
-                stats.bytesNew += f.size;
+            if (YCopyFile(ctx, sourcePath, JoinPath(destination, f.name), true, task.checkOpen, f.size, task.fakeIt,
+                          &stopped)) {
+                if (!stopped) {
+                    ++stats.newFiles;
+                    stats.bytesNew += f.size;
+                }
             } else {
                 LogLine(ctx, "Failed to copy new file " + sourcePath, LogColour::Red);
                 ++stats.errors;
@@ -374,15 +391,20 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
             } else {
                 // Onto the entry it matched, so a case variant is updated in place, never doubled.
                 if (YCopyFile(ctx, sourcePath, JoinPath(destination, d.name), false, task.checkOpen, f.size,
-                              task.fakeIt)) {
-                    ++stats.changed;
-                    stats.bytesChanged += f.size;
+                              task.fakeIt, &stopped)) {
+                    if (!stopped) {
+                        ++stats.changed;
+                        stats.bytesChanged += f.size;
+                    }
                 } else {
                     LogLine(ctx, "Failed to update file " + sourcePath, LogColour::Red);
                     ++stats.errors;
                 }
                 PublishStats(ctx, stats);
             }
+        }
+        if (stopped) {
+            continue; // a copy cancelled by Stop made nothing and counts nowhere
         }
         ++stats.sourceCount;
         stats.sourceSize += f.size;

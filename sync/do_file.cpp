@@ -42,7 +42,11 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         return;
     }
     const bool existed = IsRegularFile(ctx, target);
-    if (YCopyFile(ctx, source, target, !existed, task.checkOpen, s.size, task.fakeIt)) {
+    bool stopped = false;
+    if (YCopyFile(ctx, source, target, !existed, task.checkOpen, s.size, task.fakeIt, &stopped)) {
+        if (stopped) {
+            return; // nothing was copied, so nothing is counted; the stop is what the log reports
+        }
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;

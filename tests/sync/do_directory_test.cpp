@@ -417,9 +417,9 @@ TEST_F(DoDirectoryTest, StopSkipsTheRestAndEntersNoSubdirectory) {
     rig.ctx.log = &stopper;
     int statesBefore = rig.window.ProgressStates();
     Run();
-    EXPECT_EQ(stats.newFiles, 1) << "the stopped copy is reported as done";
+    EXPECT_EQ(stats.newFiles, 0) << "the stopped copy made nothing";
     EXPECT_EQ(stats.skipped, 1);
-    EXPECT_EQ(stats.sourceCount, 2);
+    EXPECT_EQ(stats.sourceCount, 1) << "only the file passed over after the stop";
     EXPECT_EQ(stopper.CountStartingWith("Excluded: "), 1);
     EXPECT_FALSE(FileExists(dst + "/sub"));
     EXPECT_EQ(rig.window.ProgressStates(), statesBefore + 2) << "after the copy and once more at the end";
