@@ -83,8 +83,8 @@ public:
     // the old destination as it was. cancel (may be null) is polled between chunks.
     virtual CopyResult CopyFileContent(const std::string& source, const std::string& destination,
                                        const CopyProgressFn& progress, const std::atomic<int>* cancel) = 0;
-    // Whether another opener holds the file. 0 with locked filled in, or errno when the check
-    // itself failed.
+    // Whether another opener holds the file, or the file cannot be opened for reading at all. 0
+    // with locked filled in, or errno when the check itself failed.
     virtual int CheckLocked(const std::string& path, bool& locked) = 0;
     // The absolute path with every link resolved. 0 or errno (ENOENT when it does not exist).
     virtual int CanonicalPath(const std::string& path, std::string& canonical) = 0;

@@ -306,7 +306,9 @@ public:
         locked = false;
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (fd.Get() < 0) {
-            return errno;
+            // A file that cannot be opened is refused as a locked one would be.
+            locked = true;
+            return 0;
         }
         // A write lease is granted only while nobody else has the file open, readers included.
         if (::fcntl(fd.Get(), F_SETLEASE, F_WRLCK) == 0) {
