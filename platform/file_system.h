@@ -88,6 +88,10 @@ public:
     virtual int CheckLocked(const std::string& path, bool& locked) = 0;
     // The absolute path with every link resolved. 0 or errno (ENOENT when it does not exist).
     virtual int CanonicalPath(const std::string& path, std::string& canonical) = 0;
+    // Whether the file system holding path is known to keep modification times exactly as they
+    // are set, to the second or finer. False when it rounds them (FAT), may (network shares), or
+    // cannot be told.
+    virtual bool KeepsFineTimes(const std::string& path) = 0;
 };
 
 // The backend of the platform the program was built for.

@@ -14,7 +14,12 @@
 #include "sync/exclusions.h"
 #include "util/texts.h"
 
-bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour) {
+std::int64_t TimeTolerance(CRunContext& ctx, const std::string& destinationDirectory) {
+    return FsOf(ctx).KeepsFineTimes(SystemDirectoryPath(destinationDirectory)) ? kFineTimeTolerance
+                                                                               : kCoarseTimeTolerance;
+}
+
+bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, std::int64_t tolerance) {
     if (!(d.size == s.size)) {
         return false;
     }
@@ -23,9 +28,9 @@ bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool one
         diff = 0;
     }
     if (onlyIfNewer) {
-        return diff <= 4;
+        return diff <= tolerance;
     }
-    return diff >= -4 && diff <= 4 && EqualNoCase(d.name, s.name);
+    return diff >= -tolerance && diff <= tolerance && EqualNoCase(d.name, s.name);
 }
 
 namespace {
@@ -320,6 +325,8 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         return;
     }
 
+    // Asked once per directory: a destination tree may hold mount points of other file systems.
+    const std::int64_t tolerance = TimeTolerance(ctx, destination);
     std::vector<std::int32_t> filePair;
     std::vector<char> destinationFileKept;
     PairNames(lists.sourceFiles, lists.destinationFiles, filePair, destinationFileKept);
@@ -382,7 +389,7 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
             const std::size_t j = static_cast<std::size_t>(filePair[i]);
             const FileEntry& d = lists.destinationFiles[j];
             // A link in the destination is never the copy of a file, whatever its own size and time.
-            bool same = !lists.destinationIsLink[j] && SameFile(d, f, task.onlyIfNewer, task.oneHour);
+            bool same = !lists.destinationIsLink[j] && SameFile(d, f, task.onlyIfNewer, task.oneHour, tolerance);
             if (same) {
                 if (task.rename && !task.fakeIt && d.name != f.name) {
                     FsOf(ctx).RenamePath(JoinPath(destination, d.name), JoinPath(destination, f.name));

@@ -37,7 +37,8 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     }
     // An unreadable source compares equal to a missing target (both empty); it must go on to
     // the copy and be counted as the failure it is, not as the same file.
-    if (sourceRead && !targetIsLink && SameFile(d, s, task.onlyIfNewer, task.oneHour)) {
+    if (sourceRead && !targetIsLink &&
+        SameFile(d, s, task.onlyIfNewer, task.oneHour, TimeTolerance(ctx, destination))) {
         ++stats.same;
         return;
     }

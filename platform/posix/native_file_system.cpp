@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/linux/file_system_types.h"
 
 namespace {
 
@@ -355,6 +357,11 @@ public:
         canonical = resolved;
         std::free(resolved);
         return 0;
+    }
+
+    bool KeepsFineTimes(const std::string& path) override {
+        struct statfs st {};
+        return ::statfs(path.c_str(), &st) == 0 && FileSystemTypeKeepsFineTimes(static_cast<std::uint64_t>(st.f_type));
     }
 
 private:

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ public:
     // Every call of kind whose (first) path contains fragment fails with error.
     void FailPath(FsCall kind, const std::string& fragment, int error);
     void Reset();
+    // What KeepsFineTimes answers for every path; unset (the default, and after Reset) asks the
+    // file system underneath.
+    void SetKeepsFineTimes(std::optional<bool> answer);
 
     int Calls(FsCall kind) const;
     // The total of all calls that may change the disk.
@@ -54,6 +58,7 @@ public:
                                const CopyProgressFn& progress, const std::atomic<int>* cancel) override;
     int CheckLocked(const std::string& path, bool& locked) override;
     int CanonicalPath(const std::string& path, std::string& canonical) override;
+    bool KeepsFineTimes(const std::string& path) override;
 
     // Used by the listing wrapper; counts one ReadDirectory call and says whether it fails.
     int CountAndCheck(FsCall kind, const std::string& path);
@@ -77,4 +82,5 @@ private:
     };
     std::vector<PathFailure> pathFailures;
     std::vector<std::string> changed;
+    std::optional<bool> keepsFineTimes;
 };

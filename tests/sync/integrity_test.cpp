@@ -2,6 +2,7 @@
 // copy, an unopenable source with the lock check, and the time tolerance of the destination.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 #include <cerrno>
 
@@ -130,4 +131,64 @@ TEST_F(IntegrityTest, AStoppedCopyCountsNowhereAndKeepsTheOldFile) {
     EXPECT_EQ(stats.sourceCount, 0);
     EXPECT_EQ(stats.errors, 0);
     EXPECT_EQ(stopper.CountStartingWith("Failed"), 0) << Dump(stopper);
+}
+
+TEST(SameFile, ToleranceOfTheDestinationsFileSystem) {
+    FileEntry d;
+    FileEntry s;
+    d.name = s.name = "f";
+    d.size = s.size = CLargeNumber(10);
+    d.modified = 1000;
+    struct Case {
+        std::int64_t diff;
+        bool onlyIfNewer;
+        bool oneHour;
+        std::int64_t tolerance;
+        bool same;
+    };
+    const Case cases[] = {
+        {0, false, false, kFineTimeTolerance, true},      {1, false, false, kFineTimeTolerance, false},
+        {-1, false, false, kFineTimeTolerance, false},    {4, false, false, kFineTimeTolerance, false},
+        {3600, false, true, kFineTimeTolerance, true},    {-3600, false, true, kFineTimeTolerance, true},
+        {3601, false, true, kFineTimeTolerance, false},   {3599, false, true, kFineTimeTolerance, false},
+        {-10, true, false, kFineTimeTolerance, true}, // a newer destination stays with onlyIfNewer
+        {1, true, false, kFineTimeTolerance, false},      {4, false, false, kCoarseTimeTolerance, true},
+        {-4, false, false, kCoarseTimeTolerance, true},   {5, false, false, kCoarseTimeTolerance, false},
+        {4, true, false, kCoarseTimeTolerance, true},     {5, true, false, kCoarseTimeTolerance, false},
+        {3604, false, true, kCoarseTimeTolerance, false}, // the hour folds exactly, not with the window
+    };
+    for (const Case& c : cases) {
+        s.modified = d.modified + c.diff;
+        EXPECT_EQ(SameFile(d, s, c.onlyIfNewer, c.oneHour, c.tolerance), c.same)
+            << "diff " << c.diff << " onlyIfNewer " << c.onlyIfNewer << " oneHour " << c.oneHour << " tolerance "
+            << c.tolerance;
+    }
+}
+
+TEST_F(IntegrityTest, ASameSizeChangeOfASecondIsCopiedWhereTheDestinationKeepsFineTimes) {
+    for (const bool fine : {true, false}) {
+        Put(src + "/doc", "v2", 1600000002);
+        Put(dst + "/doc", "v1", 1600000000);
+        rig.fs.SetKeepsFineTimes(fine);
+        stats = RunStats();
+        Run();
+        EXPECT_EQ(stats.changed, fine ? 1 : 0) << "fine " << fine;
+        EXPECT_EQ(stats.same, fine ? 0 : 1) << "fine " << fine;
+        EXPECT_EQ(ReadFileBytes(dst + "/doc"), fine ? "v2" : "v1");
+
+        Put(dst + "/doc", "v1", 1600000000);
+        stats = RunStats();
+        DoFile(rig.ctx, src + "/doc", dst, task, stats);
+        EXPECT_EQ(stats.changed, fine ? 1 : 0) << "single file, fine " << fine;
+        EXPECT_EQ(stats.same, fine ? 0 : 1) << "single file, fine " << fine;
+    }
+}
+
+TEST(NativeFileSystem, KeepsFineTimesByTheFileSystemsType) {
+    EXPECT_FALSE(NativeFileSystem().KeepsFineTimes("/proc")) << "a type not known to keep times";
+    EXPECT_FALSE(NativeFileSystem().KeepsFineTimes("/no/such/path"));
+    struct statfs st {};
+    if (::statfs("/dev/shm", &st) == 0 && static_cast<std::uint64_t>(st.f_type) == 0x01021994) {
+        EXPECT_TRUE(NativeFileSystem().KeepsFineTimes("/dev/shm")) << "tmpfs";
+    }
 }
