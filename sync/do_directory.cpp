@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "sync/copy.h"
 #include "sync/debug_log.h"
+#include "sync/deletion_guards.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "util/texts.h"
@@ -129,6 +130,8 @@ struct Listings {
     // False when the source listing broke off: what it did not list may still exist, so the
     // destination's extras here are not extras for certain.
     bool sourceComplete = true;
+    // Every entry the source listed, those left out of the listings above included.
+    std::size_t sourceEntries = 0;
 };
 
 bool IsDrive(const std::string& path) {
@@ -237,6 +240,7 @@ bool ListSource(CRunContext& ctx, const std::string& source, const Task& task, b
     }
     DirEntry entry;
     while (stream->Next(entry)) {
+        ++lists.sourceEntries;
         if (entry.kind == EntryKind::Directory) {
             // The destination itself, where it lies inside the source, is not mirrored into itself.
             if (!skip.empty() && JoinPath(source, entry.name) == skip) {
@@ -306,7 +310,7 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         if (PathExists(ctx, SystemDirectoryPath(destination))) {
             if (task.safeMode) {
                 LogLine(ctx, "Not deleting " + destination + " (safe mode)", LogColour::Purple);
-            } else {
+            } else if (MayDelete(ctx, destination, true, stats)) {
                 DeleteDirectory(ctx, destination, stats.deleted, stats.errors, task.fakeIt);
             }
         }
@@ -322,6 +326,11 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         return;
     }
     if (!ListSource(ctx, source, task, top, skip, stats, lists)) {
+        return;
+    }
+    if (top && lists.sourceComplete &&
+        EmptySourceRefused(ctx, task, source, destination, lists.sourceEntries,
+                           lists.destinationFiles.size() + lists.destinationDirs.size(), stats)) {
         return;
     }
 
@@ -344,6 +353,8 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         if (task.safeMode) {
             LogLine(ctx, "Not deleting " + path + " (safe mode)", LogColour::Purple);
             ++stats.saved;
+        } else if (!MayDelete(ctx, path, false, stats)) {
+            // held back by the deletion limit, which logged and counted it
         } else if (YDeleteFile(ctx, path, task.fakeIt)) {
             LogLine(ctx, "Deleted " + name, LogColour::Purple);
             ++stats.deleted;
@@ -360,7 +371,7 @@ void DoLevel(CRunContext& ctx, std::string source, std::string destination, cons
         std::string path = JoinPath(destination, lists.destinationDirs[j]);
         if (task.safeMode) {
             LogLine(ctx, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
-        } else {
+        } else if (MayDelete(ctx, path, true, stats)) {
             DeleteDirectory(ctx, path, stats.deleted, stats.errors, task.fakeIt);
         }
     }
