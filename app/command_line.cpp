@@ -2,7 +2,9 @@
 // been read (no tokenising).
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <string_view>
 #include <unistd.h>
 
@@ -19,6 +21,25 @@ std::string CharacterAt(const std::string& text, std::size_t at) {
         ++end;
     }
     return text.substr(at, end - at);
+}
+
+// The value of -maxdelete: up to the next blank; false unless it is a whole number, 0 or more.
+// A number too large to hold is no limit at all in practice and is held as the largest.
+bool ParseMaxDelete(const std::string& line, std::size_t at, std::int64_t& value) {
+    const std::size_t end = std::min(line.find(' ', at), line.size());
+    if (end == at) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = at; i < end; ++i) {
+        const char c = line[i];
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        const int digit = c - '0';
+        value = value > (INT64_MAX - digit) / 10 ? INT64_MAX : value * 10 + digit;
+    }
+    return true;
 }
 
 } // namespace
@@ -45,6 +66,17 @@ StartOptions ParseCommandLine(const std::string& commandLine, const std::string&
         }
         if (options.driveLetter == "." && !programPath.empty()) {
             options.driveLetter = CharacterAt(programPath, 0);
+        }
+    }
+
+    static constexpr std::string_view kMaxDelete = "-maxdelete";
+    if (const std::size_t at = line.find(kMaxDelete); at != std::string::npos) {
+        const std::size_t colon = at + kMaxDelete.size();
+        if (colon >= line.size() || line[colon] != ':' || !ParseMaxDelete(line, colon + 1, options.maxDelete)) {
+            const std::size_t end = std::min(line.find(' ', at), line.size());
+            options.maxDelete = -1;
+            options.error = "-maxdelete needs a whole number of files, 0 or more, as in -maxdelete:100 (not \"" +
+                            line.substr(at, end - at) + "\")";
         }
     }
 

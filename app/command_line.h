@@ -2,6 +2,7 @@
 // text from argv.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 struct StartOptions {
@@ -17,12 +18,18 @@ struct StartOptions {
     bool showDetLog = false;
     std::string driveLetter;  // empty or one character
     std::string startJobFile; // "default.job" when none is named
+    // -maxdelete:N, the most files one run may delete; -1 when not given.
+    std::int64_t maxDelete = -1;
+    // Why the command line cannot be used, for "pemo: " + error on stderr and exit status 2;
+    // empty when it can.
+    std::string error;
 };
 
 // Parses the command line (the text after the program's path). Switches count wherever their
 // text occurs, case-sensitively; "-letter:" takes the one character after its first occurrence,
 // "." standing for the first character of programPath; "-file" skips one character and takes a
-// quoted name or one ending at the next blank. Pure: no file is looked at.
+// quoted name or one ending at the next blank; "-maxdelete:" takes a whole number of files that
+// ends at the next blank, anything else there sets error. Pure: no file is looked at.
 StartOptions ParseCommandLine(const std::string& commandLine, const std::string& programPath);
 
 // argv[1..] joined with single blanks, an argument containing a blank put in double quotes, so

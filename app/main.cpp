@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
     // The locale gives the date format of last-run times and the character set of summary.log.
     std::setlocale(LC_ALL, "");
     const StartOptions options = ParseCommandLine(JoinArguments(argc, argv), OwnProgramPath());
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "pemo: %s\n", options.error.c_str());
+        return 2;
+    }
     if (!options.autoRun) {
         if (!HasDisplay()) {
             std::fputs("pemo: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"

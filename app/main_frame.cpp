@@ -98,6 +98,7 @@ void CMainFrame::ApplyStartOptions(const StartOptions& o) {
     autoRun = o.autoRun;
     showDetLog = o.showDetLog;
     driveLetter = o.driveLetter;
+    maxDelete = o.maxDelete;
     startJobFile = o.startJobFile;
 }
 
@@ -114,6 +115,7 @@ void CMainFrame::ResetForStart() {
     countAtStart = false;
     windowWidth = -1;
     windowHeight = -1;
+    emptyGuard = true;
     sourceTotal.Set(CLargeNumber());
     countingDone = false;
     dateTimeFormat = LocaleDateTimeFormat();
@@ -151,7 +153,7 @@ bool CMainFrame::SaveJob(const std::string& path) {
 }
 
 void CMainFrame::LoadSettings() {
-    Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, useIniFile};
+    Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, emptyGuard, useIniFile};
     ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
     compactView = s.compactView;
     countAtStart = s.countAtStart;
@@ -159,11 +161,13 @@ void CMainFrame::LoadSettings() {
     windowHeight = s.windowHeight;
     stayAwakeMethod = s.stayAwakeMethod;
     debug = s.debug;
+    emptyGuard = s.emptyGuard;
     useIniFile = s.useIniFile;
 }
 
 bool CMainFrame::SaveSettings() {
-    const Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, useIniFile};
+    const Settings s{compactView,     countAtStart, windowWidth, windowHeight,
+                     stayAwakeMethod, debug,        emptyGuard,  useIniFile};
     return ::SaveSettings(s, settingsDirectory, userSettingsPath, reports);
 }
 

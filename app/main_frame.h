@@ -45,7 +45,8 @@ public:
     bool dialogShown = false;
     // The job file named on the command line.
     std::string startJobFile;
-    // Settings beside CRunControl's countAtStart and stayAwakeMethod and CRunContext's debug.
+    // Settings beside CRunControl's countAtStart and stayAwakeMethod and CRunContext's debug and
+    // emptyGuard.
     bool compactView = false;
     int windowWidth = -1;
     int windowHeight = -1;

@@ -1,8 +1,9 @@
-// Loading and saving the six program settings in "pemo.ini" or the per-user settings file.
+// Loading and saving the seven program settings in "pemo.ini" or the per-user settings file.
 #include "model/settings.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <iterator>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -29,12 +30,14 @@ void StoreValue(Settings& s, std::string_view name, int value) {
         s.stayAwakeMethod = value;
     } else if (name == "debug") {
         s.debug = value == 1;
+    } else if (name == "emptyguard") {
+        s.emptyGuard = value == 1;
     }
 }
 
 void ReadIniLine(Settings& s, const std::string& line) {
-    static constexpr std::string_view kNames[] = {"compactview", "countatstart",    "width",
-                                                  "height",      "stayawakemethod", "debug"};
+    static constexpr std::string_view kNames[] = {"compactview",     "countatstart", "width",     "height",
+                                                  "stayawakemethod", "debug",        "emptyguard"};
     for (std::string_view name : kNames) {
         if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=') {
             StoreValue(s, name, IntFromText(std::string_view(line).substr(name.size() + 1)));
@@ -145,15 +148,17 @@ void LoadSettings(Settings& settings, const std::string& iniDirectory, const std
 bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
                   IMessagePort& messages) {
     const int values[] = {settings.compactView ? 1 : 0, settings.countAtStart ? 1 : 0, settings.windowWidth,
-                          settings.windowHeight,        settings.stayAwakeMethod,      settings.debug ? 1 : 0};
-    static constexpr const char* kNames[] = {"compactview", "countatstart",    "width",
-                                             "height",      "stayawakemethod", "debug"};
+                          settings.windowHeight,        settings.stayAwakeMethod,      settings.debug ? 1 : 0,
+                          settings.emptyGuard ? 1 : 0};
+    static constexpr const char* kNames[] = {"compactview",     "countatstart", "width",     "height",
+                                             "stayawakemethod", "debug",        "emptyguard"};
+    constexpr int kCount = static_cast<int>(std::size(kNames));
     if (settings.useIniFile) {
         const std::string path = IniFilePath(iniDirectory);
         try {
             ReplaceFile(path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
                         [&](CStdioFileEx& file) {
-                            for (int i = 0; i < 6; ++i) {
+                            for (int i = 0; i < kCount; ++i) {
                                 file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\r\n");
                             }
                         });
@@ -168,7 +173,7 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
     }
     try {
         ReplaceFile(userStorePath, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite, [&](CStdioFileEx& file) {
-            for (int i = 0; i < 6; ++i) {
+            for (int i = 0; i < kCount; ++i) {
                 file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\n");
             }
         });

@@ -13,6 +13,8 @@ struct Settings {
     int windowHeight = -1;
     int stayAwakeMethod = 1;
     bool debug = false;
+    // Refuse to empty a destination when its source is empty; stored after the six others.
+    bool emptyGuard = true;
     bool useIniFile = false; // loaded from "pemo.ini", so saved there; not stored itself
 };
 

@@ -419,7 +419,8 @@ bool CStdioFileEx::ReadString(std::string& line) {
         ThrowErrno(EBADF);
     }
     try {
-        if (checkBomOnRead && isUnicodeText && GetPosition() == 0) {
+        const bool atStart = checkBomOnRead && GetPosition() == 0;
+        if (atStart && isUnicodeText) {
             for (int skipped = 0; skipped < 2; ++skipped) {
                 if (readPos == readEnd && !Fill()) {
                     break;
@@ -502,6 +503,10 @@ bool CStdioFileEx::ReadString(std::string& line) {
                 raw.erase(nul);
             }
             line = DecodeNarrow(raw);
+            // Editors save UTF-8 with a byte-order mark; left in, it would spoil the first line.
+            if (atStart && IsUtf8Name(EffectiveCharset()) && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+                line.erase(0, 3);
+            }
         }
     } catch (const std::bad_alloc&) {
         // A line too long to hold is treated like the end of the file.

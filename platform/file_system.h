@@ -127,13 +127,17 @@ public:
     virtual CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
                                   const DirectoryHandle& destinationDir, const std::string& destinationName,
                                   const CopyProgressFn& progress, const std::atomic<int>* cancel) = 0;
-    // Whether another opener holds the file. 0 with locked filled in, or errno when the check
-    // itself failed.
+    // Whether another opener holds the file, or the file cannot be opened for reading at all. 0
+    // with locked filled in, or errno when the check itself failed.
     virtual int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) = 0;
     // Writes everything cached for the file system holding dir to its device. 0 or errno.
     virtual int FlushFileSystem(const DirectoryHandle& dir) = 0;
     // The absolute path with every link resolved. 0 or errno (ENOENT when it does not exist).
     virtual int CanonicalPath(const std::string& path, std::string& canonical) = 0;
+    // Whether the file system holding path is known to keep modification times exactly as they
+    // are set, to the second or finer. False when it rounds them (FAT), may (network shares), or
+    // cannot be told.
+    virtual bool KeepsFineTimes(const std::string& path) = 0;
 
     // Conveniences for a single path the user chose: its directory is opened by path (links
     // followed), the last component is acted on relative to it.

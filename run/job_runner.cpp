@@ -101,6 +101,7 @@ void RunJob(CRunControl& frame, Task* task) {
         window->UpdateProgress();
     }
     RunStats stats;
+    frame.deletionLimitReached = false;
     log.AddLogLine("Job started (using " + frame.jobPath + ") at " + FormattedNow(frame.dateTimeFormat),
                    LogColour::Bold);
     if (!frame.noBalloon && window != nullptr) {

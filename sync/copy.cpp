@@ -33,7 +33,10 @@ void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferr
 }
 
 bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, bool isNew, bool checkOpen,
-                 CLargeNumber size, bool fakeIt) {
+                 CLargeNumber size, bool fakeIt, bool* stopped) {
+    if (stopped != nullptr) {
+        *stopped = false;
+    }
     if (ctx.debug) {
         DebugLog(ctx, "YCopyFile: " + source.path + " -> " + destination.path);
     }
@@ -104,11 +107,14 @@ bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destina
                 LogColour::Red);
         return false;
     }
+    if (stopped != nullptr) {
+        *stopped = result.outcome == CopyOutcome::Cancelled;
+    }
     return true;
 }
 
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
-               CLargeNumber size, bool fakeIt) {
+               CLargeNumber size, bool fakeIt, bool* stopped) {
     IFileSystem& fs = FsOf(ctx);
     DirectoryHandle sourceDir;
     std::string sourceName;
@@ -119,5 +125,5 @@ bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& d
     return YCopyFileAt(ctx, CopyEnd{sourceError == 0 ? &sourceDir : nullptr, sourceError, sourceName, source},
                        CopyEnd{destinationError == 0 && !fakeIt ? &destinationDir : nullptr, destinationError,
                                destinationName, destination},
-                       isNew, checkOpen, size, fakeIt);
+                       isNew, checkOpen, size, fakeIt, stopped);
 }

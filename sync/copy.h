@@ -8,9 +8,11 @@
 #include "util/large_number.h"
 
 // True when copied, in fake-it mode and when stopped by the user; false (already logged Red)
-// when the file was locked, the lock check failed or the copy failed.
+// when the file was locked, the lock check failed or the copy failed. stopped (may be null) tells
+// a copy cancelled by Stop, which left the old destination as it was, from one that was made:
+// the caller counts only the latter.
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
-               CLargeNumber size, bool fakeIt);
+               CLargeNumber size, bool fakeIt, bool* stopped = nullptr);
 
 class DirectoryHandle;
 
@@ -27,7 +29,7 @@ struct CopyEnd {
 // source that changes while it is copied is copied once more; if it changes again the old
 // destination stays and the Red line "File changed while being copied: " is logged.
 bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, bool isNew, bool checkOpen,
-                 CLargeNumber size, bool fakeIt);
+                 CLargeNumber size, bool fakeIt, bool* stopped = nullptr);
 
 // The progress routine of the platform copy: shows the whole percentage when it changes and
 // holds the copy while paused (250 ms polls) until resumed or stopped. Runs on the copying thread.

@@ -10,12 +10,18 @@
 #include "platform/file_system.h"
 #include "sync/copy.h"
 #include "sync/debug_log.h"
+#include "sync/deletion_guards.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/tree_cursor.h"
 #include "util/texts.h"
 
-bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour) {
+std::int64_t TimeTolerance(CRunContext& ctx, const std::string& destinationDirectory) {
+    return FsOf(ctx).KeepsFineTimes(SystemDirectoryPath(destinationDirectory)) ? kFineTimeTolerance
+                                                                               : kCoarseTimeTolerance;
+}
+
+bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, std::int64_t tolerance) {
     if (!(d.size == s.size)) {
         return false;
     }
@@ -24,9 +30,9 @@ bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool one
         diff = 0;
     }
     if (onlyIfNewer) {
-        return diff <= 4;
+        return diff <= tolerance;
     }
-    return diff >= -4 && diff <= 4 && EqualNoCase(d.name, s.name);
+    return diff >= -tolerance && diff <= tolerance && EqualNoCase(d.name, s.name);
 }
 
 namespace {
@@ -122,6 +128,11 @@ struct Listings {
     std::vector<std::string> destinationDirs;
     std::vector<FileEntry> sourceFiles;
     std::vector<std::string> sourceDirs;
+    // False when the source listing broke off: what it did not list may still exist, so the
+    // destination's extras here are not extras for certain.
+    bool sourceComplete = true;
+    // Every entry the source listed, those left out of the listings above included.
+    std::size_t sourceEntries = 0;
 };
 
 // One task's walk: both trees' open directories along the current path, and what the levels
@@ -299,6 +310,7 @@ bool ListSource(Walk& w, Listings& lists) {
     }
     DirEntry entry;
     while (stream->Next(entry)) {
+        ++lists.sourceEntries;
         if (entry.kind == EntryKind::Directory) {
             // The destination itself, where it lies inside the source, is not mirrored into itself.
             if (!w.skip.empty() && JoinPath(source, entry.name) == w.skip) {
@@ -324,6 +336,12 @@ bool ListSource(Walk& w, Listings& lists) {
             LogLine(ctx, "Unable to stat " + JoinPath(source, entry.name), LogColour::Red);
         }
         lists.sourceFiles.push_back(std::move(file));
+    }
+    if (stream->Error() != 0) {
+        LogLine(ctx, "Error getting source file list: " + ErrorText(static_cast<std::uint32_t>(stream->Error())),
+                LogColour::Red);
+        ++stats.errors;
+        lists.sourceComplete = false;
     }
     return true;
 }
@@ -358,6 +376,8 @@ void DoLevel(Walk& w, bool top) {
         if (exists) {
             if (task.safeMode) {
                 LogLine(ctx, "Not deleting " + destination + " (safe mode)", LogColour::Purple);
+            } else if (!MayDelete(ctx, destination, true, stats)) {
+                // held back by the deletion limit, which logged and counted it
             } else if (top) {
                 MarkWriting(w);
                 DeleteDirectory(ctx, destination, stats.deleted, stats.errors, task.fakeIt);
@@ -383,7 +403,14 @@ void DoLevel(Walk& w, bool top) {
     if (!ListSource(w, lists)) {
         return;
     }
+    if (top && lists.sourceComplete &&
+        EmptySourceRefused(ctx, task, source, destination, lists.sourceEntries,
+                           lists.destinationFiles.size() + lists.destinationDirs.size(), stats)) {
+        return;
+    }
 
+    // Asked once per directory: a destination tree may hold mount points of other file systems.
+    const std::int64_t tolerance = TimeTolerance(ctx, destination);
     std::vector<std::int32_t> filePair;
     std::vector<char> destinationFileKept;
     PairNames(lists.sourceFiles, lists.destinationFiles, filePair, destinationFileKept);
@@ -394,8 +421,9 @@ void DoLevel(Walk& w, bool top) {
     // The destination's directory is fetched again after every step that may have walked below
     // it: a deep removal can have closed it for the descriptor budget.
     int dirError = 0;
+    const bool deleteExtras = lists.sourceComplete;
     for (std::size_t j = 0; j < lists.destinationFiles.size(); ++j) {
-        if (destinationFileKept[j]) {
+        if (destinationFileKept[j] || !deleteExtras) {
             continue;
         }
         const std::string& name = lists.destinationFiles[j].name;
@@ -405,6 +433,9 @@ void DoLevel(Walk& w, bool top) {
             LogLine(ctx, "Not deleting " + path + " (safe mode)", LogColour::Purple);
             ++stats.saved;
             continue;
+        }
+        if (!MayDelete(ctx, path, false, stats)) {
+            continue; // held back by the deletion limit, which logged and counted it
         }
         MarkWriting(w);
         if (YDeleteFileAt(ctx, dir, dirError, name, path, task.fakeIt)) {
@@ -417,14 +448,14 @@ void DoLevel(Walk& w, bool top) {
     }
 
     for (std::size_t j = 0; j < lists.destinationDirs.size(); ++j) {
-        if (destinationDirKept[j]) {
+        if (destinationDirKept[j] || !deleteExtras) {
             continue;
         }
         w.destination.Push(lists.destinationDirs[j]);
         const std::string& path = w.destination.Path();
         if (task.safeMode) {
             LogLine(ctx, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
-        } else {
+        } else if (MayDelete(ctx, path, true, stats)) {
             MarkWriting(w);
             DeleteDirectoryAt(ctx, w.destination, path, stats.deleted, stats.errors, task.fakeIt);
         }
@@ -433,6 +464,7 @@ void DoLevel(Walk& w, bool top) {
 
     for (std::size_t i = 0; i < lists.sourceFiles.size(); ++i) {
         const FileEntry& f = lists.sourceFiles[i];
+        bool stopped = false;
         std::string sourcePath = JoinPath(source, f.name);
         if (ctx.stopRequested.load() != 0 ||
             !IsIncluded(f, w.exclusions, source, task.excludeSystem, task.excludeHidden)) {
@@ -447,9 +479,11 @@ void DoLevel(Walk& w, bool top) {
                 const std::string destinationPath = JoinPath(destination, f.name);
                 MarkWriting(w);
                 if (YCopyFileAt(ctx, from, CopyEnd{destinationDir, dirError, f.name, destinationPath}, true,
-                                task.checkOpen, f.size, task.fakeIt)) {
-                    ++stats.newFiles;
-                    stats.bytesNew += f.size;
+                                task.checkOpen, f.size, task.fakeIt, &stopped)) {
+                    if (!stopped) {
+                        ++stats.newFiles;
+                        stats.bytesNew += f.size;
+                    }
                 } else {
                     LogLine(ctx, "Failed to copy new file " + sourcePath, LogColour::Red);
                     ++stats.errors;
@@ -459,7 +493,7 @@ void DoLevel(Walk& w, bool top) {
                 const std::size_t j = static_cast<std::size_t>(filePair[i]);
                 const FileEntry& d = lists.destinationFiles[j];
                 // A link in the destination is never the copy of a file, whatever its own size and time.
-                bool same = !lists.destinationIsLink[j] && SameFile(d, f, task.onlyIfNewer, task.oneHour);
+                bool same = !lists.destinationIsLink[j] && SameFile(d, f, task.onlyIfNewer, task.oneHour, tolerance);
                 if (same) {
                     const std::string* kept = &d.name;
                     if (task.rename && !task.fakeIt && d.name != f.name && destinationDir != nullptr) {
@@ -480,9 +514,11 @@ void DoLevel(Walk& w, bool top) {
                     const std::string destinationPath = JoinPath(destination, d.name);
                     MarkWriting(w);
                     if (YCopyFileAt(ctx, from, CopyEnd{destinationDir, dirError, d.name, destinationPath}, false,
-                                    task.checkOpen, f.size, task.fakeIt)) {
-                        ++stats.changed;
-                        stats.bytesChanged += f.size;
+                                    task.checkOpen, f.size, task.fakeIt, &stopped)) {
+                        if (!stopped) {
+                            ++stats.changed;
+                            stats.bytesChanged += f.size;
+                        }
                     } else {
                         LogLine(ctx, "Failed to update file " + sourcePath, LogColour::Red);
                         ++stats.errors;
@@ -490,6 +526,9 @@ void DoLevel(Walk& w, bool top) {
                     PublishStats(ctx, stats);
                 }
             }
+        }
+        if (stopped) {
+            continue; // a copy cancelled by Stop made nothing and counts nowhere
         }
         ++stats.sourceCount;
         stats.sourceSize += f.size;
@@ -515,6 +554,13 @@ void DoLevel(Walk& w, bool top) {
     PublishStats(ctx, stats);
 }
 
+// Drops one trailing separator, except from the root, which would otherwise become the empty path.
+void TrimSeparator(std::string& path) {
+    if (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+}
+
 // The task's own level: the checks of its paths, then the walk from there.
 void DoTop(Walk& w, std::string source, std::string destination) {
     CRunContext& ctx = w.ctx;
@@ -534,12 +580,8 @@ void DoTop(Walk& w, std::string source, std::string destination) {
         ++w.stats.errors;
         return;
     }
-    if (source.back() == kPathSeparator) {
-        source.pop_back();
-    }
-    if (destination.back() == kPathSeparator) {
-        destination.pop_back();
-    }
+    TrimSeparator(source);
+    TrimSeparator(destination);
     // The task's own paths may be links the user chose; below them no link is followed.
     w.source.Reset(SystemDirectoryPath(source), source, true);
     w.destination.Reset(SystemDirectoryPath(destination), destination, true);

@@ -46,7 +46,8 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     }
     // An unreadable source compares equal to a missing target (both empty); it must go on to
     // the copy and be counted as the failure it is, not as the same file.
-    if (sourceRead && !targetIsLink && SameFile(d, s, task.onlyIfNewer, task.oneHour)) {
+    if (sourceRead && !targetIsLink &&
+        SameFile(d, s, task.onlyIfNewer, task.oneHour, TimeTolerance(ctx, destination))) {
         ++stats.same;
         if (!task.fakeIt && targetDirError == 0 && d.mode != s.mode && s.mode >= 0) {
             SetModeLike(ctx, targetDir, name, target, static_cast<std::uint32_t>(s.mode), stats);
@@ -56,11 +57,15 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     DirectoryHandle sourceDir;
     std::string sourceName;
     const int sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
+    bool stopped = false;
     const bool copied =
         YCopyFileAt(ctx, CopyEnd{sourceDirError == 0 ? &sourceDir : nullptr, sourceDirError, sourceName, source},
                     CopyEnd{targetDirError == 0 ? &targetDir : nullptr, targetDirError, name, target}, !existed,
-                    task.checkOpen, s.size, task.fakeIt);
+                    task.checkOpen, s.size, task.fakeIt, &stopped);
     if (copied) {
+        if (stopped) {
+            return; // nothing was copied, so nothing is counted; the stop is what the log reports
+        }
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;

@@ -15,7 +15,8 @@ IFileSystem& FsOf(CRunContext& ctx);
 void LogLine(CRunContext& ctx, const std::string& text, LogColour colour);
 void PublishStats(CRunContext& ctx, const RunStats& stats);
 
-// directory + separator + name; an empty directory stands for the root.
+// directory + separator + name; an empty directory stands for the root, and a directory that
+// already ends with the separator (the root) gets no second one.
 std::string JoinPath(const std::string& directory, const std::string& name);
 // The path to hand to the system for a directory path that may be empty (the root).
 std::string SystemDirectoryPath(const std::string& directory);

@@ -65,6 +65,10 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
 }
 
 ExclusionResult DirectoryExclusion(const std::string& list, const std::string& path) {
+    // An empty path is no directory; were it tested, the empty item of any list would match it.
+    if (path.empty()) {
+        return ExclusionResult::NotExcluded;
+    }
     const std::string lowered = LowerAscii(list);
     const std::string dir = LowerAscii(path);
     if ((";" + lowered + ";").find(";" + dir + ";") != std::string::npos) {

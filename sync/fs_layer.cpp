@@ -31,7 +31,10 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
     std::string joined;
     joined.reserve(directory.size() + 1 + name.size());
     joined.append(directory);
-    joined.push_back(kPathSeparator);
+    // The root keeps its separator: "/" + name is "/name", not "//name".
+    if (directory.empty() || directory.back() != kPathSeparator) {
+        joined.push_back(kPathSeparator);
+    }
     joined.append(name);
     return joined;
 }

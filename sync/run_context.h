@@ -81,6 +81,14 @@ struct CRunContext {
     std::string driveLetter;
     // Start of the current run, handed to SetProgressState by the engine.
     std::atomic<DateTime> runStart{0.0};
+    // The emptyguard setting: a task whose source lists nothing deletes nothing in its
+    // destination. The options dialog may change it during a run.
+    std::atomic<bool> emptyGuard{true};
+    // Start switch -maxdelete:N: at most this many files are deleted in one run; -1 for no limit.
+    // Fixed before a run starts.
+    std::int64_t maxDelete = -1;
+    // Set by the run thread once the limit has held a deletion back; cleared when a run starts.
+    bool deletionLimitReached = false;
 
     IFileSystem* fs = nullptr;
     ILogSink* log = nullptr;

@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/linux/file_system_types.h"
 
 namespace {
 
@@ -411,7 +413,9 @@ public:
         locked = false;
         UniqueFd fd(::openat(FdOf(dir), name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (fd.Get() < 0) {
-            return errno;
+            // A file that cannot be opened is refused as a locked one would be.
+            locked = true;
+            return 0;
         }
         // A write lease is granted only while nobody else has the file open, readers included.
         if (::fcntl(fd.Get(), F_SETLEASE, F_WRLCK) == 0) {
@@ -460,6 +464,11 @@ public:
         canonical = resolved;
         std::free(resolved);
         return 0;
+    }
+
+    bool KeepsFineTimes(const std::string& path) override {
+        struct statfs st {};
+        return ::statfs(path.c_str(), &st) == 0 && FileSystemTypeKeepsFineTimes(static_cast<std::uint64_t>(st.f_type));
     }
 
 private:

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -114,6 +115,40 @@ TEST(CommandLine, OwnProgramPathIsAbsolute) {
     const std::string path = OwnProgramPath();
     ASSERT_FALSE(path.empty());
     EXPECT_EQ(path[0], '/');
+}
+
+} // namespace
+
+namespace {
+
+TEST(CommandLine, MaxDeleteTakesAWholeNumberOfFiles) {
+    struct Case {
+        const char* line;
+        std::int64_t maxDelete;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"-auto", -1, false},
+        {"-auto -maxdelete:0", 0, false},
+        {"-maxdelete:250 -auto", 250, false},
+        {"-auto -maxdelete:007", 7, false},
+        {"-auto -maxdelete:99999999999999999999999", INT64_MAX, false},
+        {"-auto -maxdelete:", -1, true},
+        {"-auto -maxdelete", -1, true},
+        {"-auto -maxdelete 5", -1, true},
+        {"-auto -maxdelete:-1", -1, true},
+        {"-auto -maxdelete:1.5", -1, true},
+        {"-auto -maxdelete:ten", -1, true},
+        {"-auto -maxdelete:5x", -1, true},
+        {"-auto -maxdelete:+5", -1, true},
+    };
+    for (const Case& c : cases) {
+        const StartOptions o = ParseCommandLine(c.line, kProgram);
+        EXPECT_EQ(o.maxDelete, c.maxDelete) << c.line;
+        EXPECT_EQ(!o.error.empty(), c.refused) << c.line << ": " << o.error;
+    }
+    EXPECT_EQ(ParseCommandLine("-auto -maxdelete:ten -file a.job", kProgram).error,
+              "-maxdelete needs a whole number of files, 0 or more, as in -maxdelete:100 (not \"-maxdelete:ten\")");
 }
 
 } // namespace

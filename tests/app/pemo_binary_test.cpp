@@ -441,3 +441,79 @@ TEST_F(PemoBinaryTest, SigtermStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
 }
 
 } // namespace
+
+namespace {
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(PemoBinaryTest, AnEmptySourceEmptiesNoDestinationUnlessTheGuardIsOff) {
+    MakeDirectories(dir / "unmounted");
+    WriteTree(dir / "dst1", {{"photos/p1.jpg", "p1"}, {"notes.txt", "n"}});
+    WriteTree(dir / "src2", {{"b.txt", "bravo"}});
+    WriteJob(JobLineFor("Unmounted", dir / "unmounted", dir / "dst1") + JobLineFor("Next", dir / "src2", dir / "dst2"));
+    const auto before = Tree(dir / "dst1");
+    Outcome guarded = Run();
+    EXPECT_EQ(guarded.status, 1) << guarded.err;
+    EXPECT_EQ(Tree(dir / "dst1"), before);
+    EXPECT_EQ(Tree(dir / "dst2"), Tree(dir / "src2")) << "the run goes on with the next task";
+    const std::string log = AsciiOfUtf16(ReadFileBytes(work + "/log.html"));
+    EXPECT_TRUE(Has(log, "<FONT COLOR=RED>Not deleting anything in " + (dir / "dst1") + ": the source " +
+                             (dir / "unmounted") + " is empty (is it mounted?)</FONT>"))
+        << log;
+    auto f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f[10], "0") << "deleted";
+    EXPECT_EQ(f[14], "1") << "errors";
+
+    // Turned off in the settings, the empty source is mirrored as it is.
+    WriteFileBytes(work + "/pemo.ini", "emptyguard=0\r\n");
+    Outcome unguarded = Run();
+    EXPECT_EQ(unguarded.status, 0) << unguarded.err;
+    EXPECT_TRUE(ListDirectory(dir / "dst1").empty());
+    f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f[10], "2") << "deleted";
+}
+
+TEST_F(PemoBinaryTest, MaxDeleteHoldsBackEveryDeletionPastTheLimit) {
+    WriteTree(dir / "src", {{"kept.txt", "k"}});
+    WriteTree(dir / "dst", {{"kept.txt", "k"}, {"x1", "1"}, {"x2", "2"}, {"x3", "3"}, {"x4", "4"}, {"x5", "5"}});
+    WriteJob(JobLineFor("Limited", dir / "src", dir / "dst"));
+    Outcome run = Run({"-maxdelete:2"});
+    EXPECT_EQ(run.status, 1) << run.err;
+    EXPECT_EQ(ListDirectory(dir / "dst").size(), 1u + 3u);
+    const auto f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f[10], "2") << "deleted";
+    EXPECT_EQ(f[13], "3") << "saved";
+    EXPECT_EQ(f[14], "1") << "errors";
+    const std::string log = AsciiOfUtf16(ReadFileBytes(work + "/log.html"));
+    EXPECT_TRUE(Has(log, "<FONT COLOR=RED>Deletion limit of 2 reached: nothing more is deleted in this run</FONT>"))
+        << log;
+    int held = 0;
+    for (std::size_t at = log.find("(deletion limit)</FONT>"); at != std::string::npos;
+         at = log.find("(deletion limit)</FONT>", at + 1)) {
+        ++held;
+    }
+    EXPECT_EQ(held, 3) << log;
+    EXPECT_TRUE(Has(log, "<FONT COLOR=PURPLE>Not deleting " + (dir / "dst/x"))) << log;
+
+    // Without the switch the next run deletes the rest.
+    Outcome unlimited = Run();
+    EXPECT_EQ(unlimited.status, 0) << unlimited.err;
+    EXPECT_EQ(ListDirectory(dir / "dst"), std::vector<std::string>{"kept.txt"});
+}
+
+TEST_F(PemoBinaryTest, AMaxDeleteThatIsNoWholeNumberIsRefusedBeforeAnythingRuns) {
+    WriteTree(dir / "src", {{"kept.txt", "k"}});
+    WriteTree(dir / "dst", {{"extra", "e"}});
+    WriteJob(JobLineFor("Limited", dir / "src", dir / "dst"));
+    for (const std::string value : {"-maxdelete:ten", "-maxdelete:-1", "-maxdelete:"}) {
+        Outcome run = Run({value});
+        EXPECT_EQ(run.status, 2) << value;
+        EXPECT_TRUE(Has(run.err, "pemo: -maxdelete needs a whole number of files")) << run.err;
+        EXPECT_EQ(ListDirectory(dir / "dst"), std::vector<std::string>{"extra"});
+        EXPECT_FALSE(FileExists(work + "/log.html"));
+    }
+}
+
+} // namespace

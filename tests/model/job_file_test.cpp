@@ -164,6 +164,25 @@ TEST(JobFile, AnsiWithCrLfLoadsLikeUtf16) {
     }
 }
 
+TEST(JobFile, Utf8WithAByteOrderMarkKeepsItsFirstTask) {
+    TempDir dir;
+    const std::string path = dir / "bom.job";
+    WriteFileBytes(path, "\xEF\xBB\xBF" + JobLine(Photos()) + JobLine(Unusual()));
+    Loaded loaded = Load(path);
+    ASSERT_TRUE(loaded.ok);
+    ASSERT_EQ(loaded.tasks.size(), 2u);
+    EXPECT_EQ(*loaded.tasks[0], Photos());
+    EXPECT_EQ(*loaded.tasks[1], Unusual());
+    // The next save keeps it: the file then holds both tasks as UTF-16.
+    RecordingMessagePort port;
+    std::string jobPath;
+    ASSERT_TRUE(SaveJob(path, loaded.tasks, jobPath, port));
+    EXPECT_EQ(ReadFileBytes(path), "\xFF\xFE" + Utf16(kPhotosLine) + Utf16(JobLine(Unusual())));
+    // Only a mark at the very start is dropped.
+    WriteFileBytes(path, JobLine(Photos()) + "\xEF\xBB\xBF" + JobLine(Unusual()));
+    EXPECT_EQ(Load(path).tasks.size(), 1u);
+}
+
 TEST(JobFile, LessThanWithoutGreaterThanEndsTheLine) {
     TempDir dir;
     WriteFileBytes(dir / "a.job", "<NAME>a<b<SRC>s\n<NAME>next<\n<\n<NAME>c<ENA>0<DST\n");

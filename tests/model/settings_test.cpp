@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "model/stdio_file_ex.h"
@@ -34,6 +35,7 @@ Settings Custom() {
     s.windowHeight = 604;
     s.stayAwakeMethod = 2;
     s.debug = true;
+    s.emptyGuard = false;
     return s;
 }
 
@@ -44,6 +46,7 @@ void ExpectSame(const Settings& a, const Settings& b) {
     EXPECT_EQ(a.windowHeight, b.windowHeight);
     EXPECT_EQ(a.stayAwakeMethod, b.stayAwakeMethod);
     EXPECT_EQ(a.debug, b.debug);
+    EXPECT_EQ(a.emptyGuard, b.emptyGuard);
 }
 
 TEST(Settings, NoStoreGivesDefaultsAndSaveCreatesTheUserFile) {
@@ -53,7 +56,7 @@ TEST(Settings, NoStoreGivesDefaultsAndSaveCreatesTheUserFile) {
     EXPECT_FALSE(loaded.useIniFile);
     ASSERT_TRUE(store.Save(Settings()));
     EXPECT_EQ(ReadFileBytes(store.userPath),
-              "compactview=0\ncountatstart=0\nwidth=-1\nheight=-1\nstayawakemethod=1\ndebug=0\n");
+              "compactview=0\ncountatstart=0\nwidth=-1\nheight=-1\nstayawakemethod=1\ndebug=0\nemptyguard=1\n");
     EXPECT_FALSE(FileExists(store.Ini()));
     ASSERT_TRUE(store.Save(Custom()));
     ExpectSame(store.Load(), Custom());
@@ -70,7 +73,7 @@ TEST(Settings, EmptyIniFileIsUsedAndWrittenAsUtf16) {
     ASSERT_TRUE(store.Save(loaded));
     EXPECT_EQ(ReadFileBytes(store.Ini()),
               "\xFF\xFE" + Utf8ToUtf16Le("compactview=0\r\ncountatstart=0\r\nwidth=800\r\nheight=-1\r\n"
-                                         "stayawakemethod=1\r\ndebug=0\r\n"));
+                                         "stayawakemethod=1\r\ndebug=0\r\nemptyguard=1\r\n"));
     EXPECT_FALSE(FileExists(store.userPath));
     EXPECT_EQ(store.Load().windowWidth, 800);
 }
@@ -108,6 +111,23 @@ TEST(Settings, IniReadingRules) {
     loaded = store.Load();
     EXPECT_TRUE(loaded.debug);
     EXPECT_EQ(loaded.windowWidth, 640);
+}
+
+TEST(Settings, TheEmptyGuardIsOnUnlessStoredAsOff) {
+    Store store;
+    // Files written before the seventh setting existed keep it on.
+    WriteFileBytes(store.Ini(), "debug=1\r\n");
+    EXPECT_TRUE(store.Load().emptyGuard);
+    WriteFileBytes(store.Ini(), "emptyguard=0\r\n");
+    EXPECT_FALSE(store.Load().emptyGuard);
+    WriteFileBytes(store.Ini(), "emptyguard=2\r\n");
+    EXPECT_FALSE(store.Load().emptyGuard) << "only 1 is true";
+    WriteFileBytes(store.Ini(), "EmptyGuard=0\r\nemptyguard=1\r\n");
+    EXPECT_TRUE(store.Load().emptyGuard);
+    ::remove(store.Ini().c_str());
+    MakeDirectories(store.dir / "config/Vexal");
+    WriteFileBytes(store.userPath, "emptyguard=0\n");
+    EXPECT_FALSE(store.Load().emptyGuard);
 }
 
 TEST(Settings, UserStoreValuesHoldAtMostSevenCharacters) {

@@ -51,6 +51,12 @@ void FakeFileSystem::Reset() {
     nth.clear();
     pathFailures.clear();
     changed.clear();
+    keepsFineTimes.reset();
+}
+
+void FakeFileSystem::SetKeepsFineTimes(std::optional<bool> answer) {
+    std::lock_guard<std::mutex> lock(mutex);
+    keepsFineTimes = answer;
 }
 
 int FakeFileSystem::Calls(FsCall kind) const {
@@ -257,4 +263,14 @@ int FakeFileSystem::FlushFileSystem(const DirectoryHandle& dir) {
 int FakeFileSystem::CanonicalPath(const std::string& path, std::string& canonical) {
     int e = CountAndCheck(FsCall::CanonicalPath, path);
     return e != 0 ? e : inner.CanonicalPath(path, canonical);
+}
+
+bool FakeFileSystem::KeepsFineTimes(const std::string& path) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (keepsFineTimes) {
+            return *keepsFineTimes;
+        }
+    }
+    return inner.KeepsFineTimes(path);
 }

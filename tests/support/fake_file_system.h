@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ public:
     // Every call of kind whose (first) path contains fragment fails with error.
     void FailPath(FsCall kind, const std::string& fragment, int error);
     void Reset();
+    // What KeepsFineTimes answers for every path; unset (the default, and after Reset) asks the
+    // file system underneath.
+    void SetKeepsFineTimes(std::optional<bool> answer);
 
     int Calls(FsCall kind) const;
     // The total of all calls that may change the disk.
@@ -66,6 +70,7 @@ public:
     int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override;
     int FlushFileSystem(const DirectoryHandle& dir) override;
     int CanonicalPath(const std::string& path, std::string& canonical) override;
+    bool KeepsFineTimes(const std::string& path) override;
 
     // Used by the listing wrapper; counts one ReadDirectory call and says whether it fails.
     int CountAndCheck(FsCall kind, const std::string& path);
@@ -94,4 +99,5 @@ private:
     std::vector<std::string> changed;
     // Native directory handles to the paths they were opened by; a reused number is overwritten.
     std::map<std::intptr_t, std::string> directoryPaths;
+    std::optional<bool> keepsFineTimes;
 };

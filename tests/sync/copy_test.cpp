@@ -97,6 +97,22 @@ TEST(YCopyFile, LockCheck) {
     EXPECT_EQ(ReadFileBytes(tmp / "dst2"), "x");
 }
 
+TEST(YCopyFile, WithTheLockCheckASourceThatCannotBeOpenedIsNotCopiedAsLocked) {
+    TempDir tmp;
+    ASSERT_EQ(::chmod(tmp.Path().c_str(), 0755), 0);
+    WriteFileBytes(tmp / "secret", "s");
+    ASSERT_EQ(::chmod((tmp / "secret").c_str(), 0), 0);
+    MakeDirectories(tmp / "dst");
+    ChownTree(tmp / "dst");
+    const std::string out = RunAsNobody([&] {
+        EngineRig rig;
+        bool copied = YCopyFile(rig.ctx, tmp / "secret", tmp / "dst/secret", true, true, CLargeNumber(1u), false);
+        return std::string(copied ? "copied\n" : "refused\n") + Dump(rig.log);
+    });
+    EXPECT_EQ(out, "refused\nRed: Not copying locked file " + (tmp / "secret") + "\n");
+    EXPECT_FALSE(FileExists(tmp / "dst/secret"));
+}
+
 TEST(YCopyFile, AccessDeniedIsRetriedOnceAfterClearingAttributes) {
     TempDir tmp;
     EngineRig rig;

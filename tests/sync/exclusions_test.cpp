@@ -46,6 +46,26 @@ TEST(DirectoryExclusion, ExactAndPrefixItems) {
     EXPECT_EQ(DirectoryExclusion("", "/anything"), ExclusionResult::NotExcluded);
 }
 
+TEST(DirectoryExclusion, EmptyPathsAndEmptyItemsNeverMatch) {
+    struct Case {
+        const char* list;
+        const char* path;
+        ExclusionResult expected;
+    };
+    const Case cases[] = {
+        {"", "", ExclusionResult::NotExcluded},         {"a;;b", "", ExclusionResult::NotExcluded},
+        {";", "", ExclusionResult::NotExcluded},        {"a;", "", ExclusionResult::NotExcluded},
+        {"*.tmp", "", ExclusionResult::NotExcluded},    {"", "/", ExclusionResult::NotExcluded},
+        {"a;;b", "/", ExclusionResult::NotExcluded},    {";", "/x", ExclusionResult::NotExcluded},
+        {"/", "/", ExclusionResult::ExcludedExactly},   {"a;;/x", "/x", ExclusionResult::ExcludedExactly},
+        {"/*", "/", ExclusionResult::ExcludedByPrefix},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DirectoryExclusion(c.list, c.path), c.expected)
+            << "list \"" << c.list << "\" path \"" << c.path << "\"";
+    }
+}
+
 TEST(IsIncluded, NamePatterns) {
     EXPECT_TRUE(Excluded("*.tmp", "/d", "report.TMP"));
     EXPECT_FALSE(Excluded("*.tmp", "/d", "report.tmp.bak"));
