@@ -340,7 +340,7 @@ bool ListSource(Walk& w, Listings& lists) {
     if (stream->Error() != 0) {
         LogLine(ctx, "Error getting source file list: " + ErrorText(static_cast<std::uint32_t>(stream->Error())),
                 LogColour::Red);
-        ++stats.errors;
+        ++w.stats.errors;
         lists.sourceComplete = false;
     }
     return true;
