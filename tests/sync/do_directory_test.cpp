@@ -563,3 +563,42 @@ TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDel
                                         "Destination \"" + (tmp / "same-via-link") + "\" contains the source \"" + dst +
                                             "/docs\", exiting"}));
 }
+
+TEST_F(DoDirectoryTest, APermissionChangeAloneIsMirroredWithoutACopy) {
+    Put(src + "/private", "mine", 1600000000);
+    Put(dst + "/private", "MINE", 1600000000);
+    ASSERT_EQ(::chmod((src + "/private").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((dst + "/private").c_str(), 0644), 0);
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    task.fakeIt = true;
+    Run();
+    EXPECT_EQ(modeOf(dst + "/private"), 0644u) << "fake-it changes nothing";
+    task.fakeIt = false;
+    stats = RunStats();
+    rig.fs.Reset();
+    Run();
+    EXPECT_EQ(modeOf(dst + "/private"), 0600u);
+    EXPECT_EQ(ReadFileBytes(dst + "/private"), "MINE") << "the content is not copied";
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_EQ(stats.changed + stats.newFiles + stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(rig.fs.Calls(FsCall::CopyFileContent), 0);
+    EXPECT_EQ(rig.fs.Calls(FsCall::SetMode), 1);
+    EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
+
+    // Equal modes are left alone; a refusal is an error.
+    rig.fs.Reset();
+    Run();
+    EXPECT_EQ(rig.fs.Calls(FsCall::SetMode), 0);
+    ASSERT_EQ(::chmod((src + "/private").c_str(), 0640), 0);
+    rig.fs.FailNth(FsCall::SetMode, 1, EPERM);
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Failed to set the permissions of " + dst +
+                                       "/private with error 1: Operation not permitted\n"});
+}
