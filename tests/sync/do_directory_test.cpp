@@ -602,3 +602,56 @@ TEST_F(DoDirectoryTest, APermissionChangeAloneIsMirroredWithoutACopy) {
               std::vector<std::string>{"Failed to set the permissions of " + dst +
                                        "/private with error 1: Operation not permitted\n"});
 }
+
+TEST_F(DoDirectoryTest, LeftoverCopyTemporariesAreRemovedInEveryModeAndNeverCounted) {
+    const std::string stale = std::string(kTemporaryCopyPrefix) + "0123456789abcdef";
+    const std::string userLookalike = std::string(kTemporaryCopyPrefix) + "AbC123";
+    Put(src + "/keep", "k");
+    Put(src + "/sub/keep", "k");
+    // A source file of a temporary's name is the user's: mirrored, never removed.
+    const std::string mirrored = std::string(kTemporaryCopyPrefix) + "vvvvvvvvvvvvvvvv";
+    Put(src + "/" + mirrored, "user data");
+    auto build = [&] {
+        Put(dst + "/keep", "k");
+        Put(dst + "/" + stale, "torn");
+        Put(dst + "/sub/" + stale, "torn");
+        Put(dst + "/" + userLookalike, "user file");
+        Put(dst + "/gone/" + stale, "torn");
+        Put(dst + "/gone/user", "u");
+    };
+    build();
+    task.fakeIt = true;
+    Run();
+    EXPECT_TRUE(FileExists(dst + "/" + stale)) << "fake-it changes nothing";
+    EXPECT_EQ(stats.deleted, 1) << "the look-alike only" << Dump(rig.log);
+    for (const auto& [colour, line] : rig.log.Lines()) {
+        EXPECT_EQ(line.find(stale), std::string::npos) << line;
+    }
+
+    task.fakeIt = false;
+    task.safeMode = true;
+    stats = RunStats();
+    rig.log.Clear();
+    Run();
+    EXPECT_FALSE(FileExists(dst + "/" + stale));
+    EXPECT_FALSE(FileExists(dst + "/sub/" + stale));
+    EXPECT_TRUE(FileExists(dst + "/" + userLookalike));
+    EXPECT_EQ(stats.saved, 1) << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(ReadFileBytes(dst + "/" + mirrored), "user data");
+
+    task.safeMode = false;
+    build();
+    stats = RunStats();
+    rig.log.Clear();
+    Run();
+    EXPECT_FALSE(FileExists(dst + "/" + stale));
+    EXPECT_FALSE(FileExists(dst + "/" + userLookalike));
+    EXPECT_FALSE(FileExists(dst + "/gone"));
+    EXPECT_EQ(stats.deleted, 2) << "the look-alike and gone/user" << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(ReadFileBytes(dst + "/" + mirrored), "user data");
+    for (const auto& [colour, line] : rig.log.Lines()) {
+        EXPECT_TRUE(line.find(stale) == std::string::npos) << line;
+    }
+}
