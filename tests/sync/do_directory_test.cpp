@@ -655,3 +655,31 @@ TEST_F(DoDirectoryTest, LeftoverCopyTemporariesAreRemovedInEveryModeAndNeverCoun
         EXPECT_TRUE(line.find(stale) == std::string::npos) << line;
     }
 }
+
+TEST_F(DoDirectoryTest, TheDestinationIsFlushedOncePerTaskThatChangedIt) {
+    for (int i = 0; i < 5; ++i) {
+        Put(src + "/d" + std::to_string(i) + "/f", "x");
+    }
+    Run();
+    EXPECT_EQ(stats.newFiles, 5);
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 1) << "once, not per file";
+
+    rig.fs.Reset();
+    Run();
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 0) << "nothing changed";
+    Put(src + "/new", "n");
+    task.fakeIt = true;
+    Run();
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 0) << "fake-it writes nothing";
+
+    // A failed flush means the run cannot vouch for what it wrote.
+    task.fakeIt = false;
+    stats = RunStats();
+    rig.log.Clear();
+    rig.fs.FailNth(FsCall::FlushFileSystem, 1, EIO);
+    Run();
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Failed to flush the destination " + dst +
+                                                                      " to disk with error 5: Input/output error\n"});
+}

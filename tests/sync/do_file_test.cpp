@@ -126,3 +126,19 @@ TEST_F(DoFileTest, APermissionChangeAloneIsMirroredWithoutACopy) {
     EXPECT_EQ(stats.same, 1);
     EXPECT_EQ(stats.errors + stats.changed, 0);
 }
+
+TEST_F(DoFileTest, ACopyIsFlushedToDiskAndAFailedFlushIsAnError) {
+    Run(tmp / "backup");
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 1);
+    rig.fs.Reset();
+    Run(tmp / "backup");
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 0);
+    WriteFileBytes(tmp / "report.doc", "changed");
+    rig.fs.FailNth(FsCall::FlushFileSystem, 1, EIO);
+    stats = RunStats();
+    Run(tmp / "backup");
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to flush the destination " + (tmp / "backup") +
+                                                " to disk with error 5: Input/output error\n"));
+}
