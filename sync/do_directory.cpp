@@ -125,6 +125,8 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
 struct Listings {
     std::vector<FileEntry> destinationFiles;
     std::vector<char> destinationIsLink; // parallel to destinationFiles
+    // Parallel to destinationFiles: a regular file named as this program's copy temporaries.
+    std::vector<char> destinationIsTemporary;
     std::vector<std::string> destinationDirs;
     std::vector<FileEntry> sourceFiles;
     std::vector<std::string> sourceDirs;
@@ -187,6 +189,22 @@ int MakeDestinationLevel(Walk& w) {
         DebugLog(ctx, "End of YMakeDirectory: " + path + kPathSeparator);
     }
     return e == EEXIST ? 0 : e;
+}
+
+void RemoveLeftoverTemporary(Walk& w, const DirectoryHandle* dir, int dirError, const std::string& name,
+                             const std::string& path) {
+    if (w.task.fakeIt) {
+        return;
+    }
+    if (w.ctx.debug) {
+        DebugLog(w.ctx, "Removing leftover temporary " + path);
+    }
+    MarkWriting(w);
+    int e = dir != nullptr ? w.fs.RemoveFileAt(*dir, name) : dirError;
+    if (e != 0 && e != ENOENT) {
+        LogLine(w.ctx, "Failed to remove the leftover temporary file " + path + FailureSuffix(e), LogColour::Red);
+        ++w.stats.errors;
+    }
 }
 
 // Lists the destination, creating it when missing. False when this directory is done with.
@@ -270,6 +288,7 @@ bool ListDestination(Walk& w, bool top, Listings& lists) {
         }
         lists.destinationFiles.push_back(std::move(file));
         lists.destinationIsLink.push_back(entry.kind == EntryKind::Symlink ? 1 : 0);
+        lists.destinationIsTemporary.push_back(entry.kind == EntryKind::File && IsTemporaryCopyName(entry.name));
     }
     if (stream->Error() != 0) {
         LogLine(ctx, "Error getting destination file list: " + ErrorText(static_cast<std::uint32_t>(stream->Error())),
@@ -429,6 +448,12 @@ void DoLevel(Walk& w, bool top) {
         const std::string& name = lists.destinationFiles[j].name;
         std::string path = JoinPath(destination, name);
         const DirectoryHandle* dir = w.destination.Current(dirError);
+        // A copy interrupted before its rename left its temporary behind: the program's own
+        // debris, never one of the user's files, so removed in every mode and never counted.
+        if (lists.destinationIsTemporary[j]) {
+            RemoveLeftoverTemporary(w, dir, dirError, name, path);
+            continue;
+        }
         if (task.safeMode) {
             LogLine(ctx, "Not deleting " + path + " (safe mode)", LogColour::Purple);
             ++stats.saved;

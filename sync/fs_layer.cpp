@@ -358,7 +358,7 @@ bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDelete
     return true;
 }
 
-bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,
                        std::int32_t& errors, bool fakeIt) {
     LogLine(ctx, "Deleting directory " + path, LogColour::Purple);
     if (fakeIt) {

@@ -36,12 +36,12 @@ bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDelete
 bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink);
 // The walk's forms of the routines above: a name in an open directory (null with dirError when
 // it could not be opened) or the current level of a tree cursor; path is the full path shown in
-// the log.
+// the log (taken by value: a cursor's own path changes while it walks).
 class DirectoryHandle;
 class CTreeCursor;
 bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, const std::string& name,
                    const std::string& path, bool fakeIt);
-bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,
                        std::int32_t& errors, bool fakeIt);
 // As YMakeDirectory; lastError receives the errno of the last failed level that counted.
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError);

@@ -253,3 +253,37 @@ TEST(NativeFileSystem, LockCheckFallsBackToRecordLocksWhereLeasesAreRefused) {
     EXPECT_EQ(check(), "0 locked");
     ::close(fd);
 }
+
+TEST(NativeFileSystem, TemporaryCopyNamesAreExactAndRecognised) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "src", std::string(3 << 20, 's'));
+    std::vector<std::string> seen;
+    auto progress = [&](std::uint64_t, std::uint64_t) {
+        for (const std::string& name : ListDirectory(tmp.Path())) {
+            if (name != "src" && name != "dst") {
+                seen.push_back(name);
+            }
+        }
+    };
+    for (int i = 0; i < 2; ++i) {
+        CopyResult result = NativeFileSystem().CopyFileContent(tmp / "src", tmp / "dst", progress, nullptr);
+        EXPECT_EQ(result.outcome, CopyOutcome::Copied);
+    }
+    ASSERT_FALSE(seen.empty());
+    for (const std::string& name : seen) {
+        EXPECT_TRUE(IsTemporaryCopyName(name)) << name;
+    }
+    EXPECT_NE(seen.front(), seen.back()) << "a fresh random name per copy";
+
+    const std::string suffix(kTemporaryCopySuffixLength, 'a');
+    EXPECT_TRUE(IsTemporaryCopyName(std::string(kTemporaryCopyPrefix) + suffix));
+    // What a user, or an older version, may have called a file is never taken for one.
+    for (const std::string& name :
+         {std::string(kTemporaryCopyPrefix) + "AbC123", std::string(kTemporaryCopyPrefix) + suffix + "a",
+          std::string(kTemporaryCopyPrefix) + suffix.substr(1),
+          std::string(kTemporaryCopyPrefix) + "A" + suffix.substr(1),
+          std::string(kTemporaryCopyPrefix) + "z" + suffix.substr(1), "x" + std::string(kTemporaryCopyPrefix) + suffix,
+          std::string(kTemporaryCopyPrefix) + "-" + suffix.substr(1)}) {
+        EXPECT_FALSE(IsTemporaryCopyName(name)) << name;
+    }
+}

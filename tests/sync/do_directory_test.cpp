@@ -563,3 +563,123 @@ TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDel
                                         "Destination \"" + (tmp / "same-via-link") + "\" contains the source \"" + dst +
                                             "/docs\", exiting"}));
 }
+
+TEST_F(DoDirectoryTest, APermissionChangeAloneIsMirroredWithoutACopy) {
+    Put(src + "/private", "mine", 1600000000);
+    Put(dst + "/private", "MINE", 1600000000);
+    ASSERT_EQ(::chmod((src + "/private").c_str(), 0600), 0);
+    ASSERT_EQ(::chmod((dst + "/private").c_str(), 0644), 0);
+    auto modeOf = [](const std::string& path) {
+        struct stat st {};
+        ::lstat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    };
+    task.fakeIt = true;
+    Run();
+    EXPECT_EQ(modeOf(dst + "/private"), 0644u) << "fake-it changes nothing";
+    task.fakeIt = false;
+    stats = RunStats();
+    rig.fs.Reset();
+    Run();
+    EXPECT_EQ(modeOf(dst + "/private"), 0600u);
+    EXPECT_EQ(ReadFileBytes(dst + "/private"), "MINE") << "the content is not copied";
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_EQ(stats.changed + stats.newFiles + stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(rig.fs.Calls(FsCall::CopyFileContent), 0);
+    EXPECT_EQ(rig.fs.Calls(FsCall::SetMode), 1);
+    EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
+
+    // Equal modes are left alone; a refusal is an error.
+    rig.fs.Reset();
+    Run();
+    EXPECT_EQ(rig.fs.Calls(FsCall::SetMode), 0);
+    ASSERT_EQ(::chmod((src + "/private").c_str(), 0640), 0);
+    rig.fs.FailNth(FsCall::SetMode, 1, EPERM);
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Failed to set the permissions of " + dst +
+                                       "/private with error 1: Operation not permitted\n"});
+}
+
+TEST_F(DoDirectoryTest, LeftoverCopyTemporariesAreRemovedInEveryModeAndNeverCounted) {
+    const std::string stale = std::string(kTemporaryCopyPrefix) + "0123456789abcdef";
+    const std::string userLookalike = std::string(kTemporaryCopyPrefix) + "AbC123";
+    Put(src + "/keep", "k");
+    Put(src + "/sub/keep", "k");
+    // A source file of a temporary's name is the user's: mirrored, never removed.
+    const std::string mirrored = std::string(kTemporaryCopyPrefix) + "vvvvvvvvvvvvvvvv";
+    Put(src + "/" + mirrored, "user data");
+    auto build = [&] {
+        Put(dst + "/keep", "k");
+        Put(dst + "/" + stale, "torn");
+        Put(dst + "/sub/" + stale, "torn");
+        Put(dst + "/" + userLookalike, "user file");
+        Put(dst + "/gone/" + stale, "torn");
+        Put(dst + "/gone/user", "u");
+    };
+    build();
+    task.fakeIt = true;
+    Run();
+    EXPECT_TRUE(FileExists(dst + "/" + stale)) << "fake-it changes nothing";
+    EXPECT_EQ(stats.deleted, 1) << "the look-alike only" << Dump(rig.log);
+    for (const auto& [colour, line] : rig.log.Lines()) {
+        EXPECT_EQ(line.find(stale), std::string::npos) << line;
+    }
+
+    task.fakeIt = false;
+    task.safeMode = true;
+    stats = RunStats();
+    rig.log.Clear();
+    Run();
+    EXPECT_FALSE(FileExists(dst + "/" + stale));
+    EXPECT_FALSE(FileExists(dst + "/sub/" + stale));
+    EXPECT_TRUE(FileExists(dst + "/" + userLookalike));
+    EXPECT_EQ(stats.saved, 1) << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(ReadFileBytes(dst + "/" + mirrored), "user data");
+
+    task.safeMode = false;
+    build();
+    stats = RunStats();
+    rig.log.Clear();
+    Run();
+    EXPECT_FALSE(FileExists(dst + "/" + stale));
+    EXPECT_FALSE(FileExists(dst + "/" + userLookalike));
+    EXPECT_FALSE(FileExists(dst + "/gone"));
+    EXPECT_EQ(stats.deleted, 2) << "the look-alike and gone/user" << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(ReadFileBytes(dst + "/" + mirrored), "user data");
+    for (const auto& [colour, line] : rig.log.Lines()) {
+        EXPECT_TRUE(line.find(stale) == std::string::npos) << line;
+    }
+}
+
+TEST_F(DoDirectoryTest, TheDestinationIsFlushedOncePerTaskThatChangedIt) {
+    for (int i = 0; i < 5; ++i) {
+        Put(src + "/d" + std::to_string(i) + "/f", "x");
+    }
+    Run();
+    EXPECT_EQ(stats.newFiles, 5);
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 1) << "once, not per file";
+
+    rig.fs.Reset();
+    Run();
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 0) << "nothing changed";
+    Put(src + "/new", "n");
+    task.fakeIt = true;
+    Run();
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 0) << "fake-it writes nothing";
+
+    // A failed flush means the run cannot vouch for what it wrote.
+    task.fakeIt = false;
+    stats = RunStats();
+    rig.log.Clear();
+    rig.fs.FailNth(FsCall::FlushFileSystem, 1, EIO);
+    Run();
+    EXPECT_EQ(stats.newFiles, 1);
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Failed to flush the destination " + dst +
+                                                                      " to disk with error 5: Input/output error\n"});
+}

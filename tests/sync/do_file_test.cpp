@@ -1,5 +1,6 @@
 // Single-file tasks: where the target lands, its counters, fake-it and the same-file rules.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
@@ -109,4 +110,35 @@ TEST_F(DoFileTest, ATargetLinkIsReplacedNotWrittenThrough) {
     EXPECT_EQ(stats.changed, 1) << "a link is never the same as the file";
     EXPECT_FALSE(IsLink(tmp / "b/report.doc"));
     EXPECT_EQ(ReadFileBytes(tmp / "outside"), "12345");
+}
+
+TEST_F(DoFileTest, APermissionChangeAloneIsMirroredWithoutACopy) {
+    Run(tmp / "backup");
+    ASSERT_EQ(::chmod((tmp / "report.doc").c_str(), 0600), 0);
+    WriteFileBytes(tmp / "backup/report.doc", "54321");
+    SetModified(tmp / "backup/report.doc", 1600000000);
+    stats = RunStats();
+    Run(tmp / "backup");
+    struct stat st {};
+    ASSERT_EQ(::lstat((tmp / "backup/report.doc").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(ReadFileBytes(tmp / "backup/report.doc"), "54321");
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_EQ(stats.errors + stats.changed, 0);
+}
+
+TEST_F(DoFileTest, ACopyIsFlushedToDiskAndAFailedFlushIsAnError) {
+    Run(tmp / "backup");
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 1);
+    rig.fs.Reset();
+    Run(tmp / "backup");
+    EXPECT_EQ(rig.fs.Calls(FsCall::FlushFileSystem), 0);
+    WriteFileBytes(tmp / "report.doc", "changed");
+    rig.fs.FailNth(FsCall::FlushFileSystem, 1, EIO);
+    stats = RunStats();
+    Run(tmp / "backup");
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(stats.errors, 1);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to flush the destination " + (tmp / "backup") +
+                                                " to disk with error 5: Input/output error\n"));
 }
