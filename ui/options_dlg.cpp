@@ -23,6 +23,8 @@ YOptionsDlg::YOptionsDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "Options
     keepAwake = new wxChoice(this, IdKeepAwake, wxDefaultPosition, wxDefaultSize, 3, methods);
     awakeRow->Add(keepAwake, 1);
     fields->Add(awakeRow, 0, wxEXPAND | wxBOTTOM, gap);
+    emptyGuardBox = new wxCheckBox(this, IdEmptyGuard, "Refuse to empty a destination when its source is empty");
+    fields->Add(emptyGuardBox, 0, wxBOTTOM, gap);
     debugBox = new wxCheckBox(this, IdDebug, "Enable debugging (writes a detailed log file slowing operation)");
     fields->Add(debugBox);
     outer->Add(fields, 1, wxALL, gap);
@@ -40,6 +42,7 @@ bool YOptionsDlg::TransferDataToWindow() {
     compactBox->SetValue(compactView);
     countBox->SetValue(countAtStart);
     debugBox->SetValue(debug);
+    emptyGuardBox->SetValue(emptyGuard);
     // A stored value outside the list leaves the choice empty.
     keepAwake->SetSelection(stayAwakeMethod >= 0 && stayAwakeMethod < 3 ? stayAwakeMethod : wxNOT_FOUND);
     return true;
@@ -49,6 +52,7 @@ bool YOptionsDlg::TransferDataFromWindow() {
     compactView = compactBox->GetValue();
     countAtStart = countBox->GetValue();
     debug = debugBox->GetValue();
+    emptyGuard = emptyGuardBox->GetValue();
     stayAwakeMethod = keepAwake->GetSelection();
     return true;
 }

@@ -1,4 +1,5 @@
-// YOptionsDlg: the four settings a user can change (compact list, counting, keep-awake, debug).
+// YOptionsDlg: the five settings a user can change (compact list, counting, keep-awake, the
+// empty-source guard, debug).
 #pragma once
 
 #include <wx/dialog.h>
@@ -8,7 +9,13 @@ class wxChoice;
 
 class YOptionsDlg : public wxDialog {
 public:
-    enum ControlId : int { IdCompactView = 1014, IdCountAtStart = 1015, IdDebug = 1016, IdKeepAwake = 1070 };
+    enum ControlId : int {
+        IdCompactView = 1014,
+        IdCountAtStart = 1015,
+        IdDebug = 1016,
+        IdEmptyGuard = 1017,
+        IdKeepAwake = 1070
+    };
 
     // The caller sets the fields before TransferDataToWindow (called by ShowModal) and reads
     // them after OK.
@@ -18,6 +25,7 @@ public:
     bool countAtStart = false;
     int stayAwakeMethod = 1; // combo index; -1 when nothing is selected
     bool debug = false;
+    bool emptyGuard = true;
 
     bool TransferDataToWindow() override;
     bool TransferDataFromWindow() override;
@@ -26,5 +34,6 @@ private:
     wxCheckBox* compactBox = nullptr;
     wxCheckBox* countBox = nullptr;
     wxCheckBox* debugBox = nullptr;
+    wxCheckBox* emptyGuardBox = nullptr;
     wxChoice* keepAwake = nullptr;
 };

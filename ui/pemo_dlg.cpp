@@ -807,6 +807,7 @@ void CPemoDlg::Options() {
     dialog.countAtStart = frame.countAtStart;
     dialog.stayAwakeMethod = frame.stayAwakeMethod;
     dialog.debug = frame.debug;
+    dialog.emptyGuard = frame.emptyGuard;
     if (!runOptions(dialog)) {
         return;
     }
@@ -815,6 +816,7 @@ void CPemoDlg::Options() {
     frame.countAtStart = dialog.countAtStart;
     frame.stayAwakeMethod = dialog.stayAwakeMethod;
     frame.debug = dialog.debug;
+    frame.emptyGuard = dialog.emptyGuard;
     if (compactChanged) {
         compact = frame.compactView;
         ApplyItemHeight();

@@ -359,10 +359,12 @@ TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
     dlg->runOptions = [](YOptionsDlg& options) {
         EXPECT_FALSE(options.compactView);
         EXPECT_EQ(options.stayAwakeMethod, 1);
+        EXPECT_TRUE(options.emptyGuard) << "on by default";
         options.compactView = true;
         options.countAtStart = true;
         options.stayAwakeMethod = 2;
         options.debug = true;
+        options.emptyGuard = false;
         return true;
     };
     dlg->Options();
@@ -370,10 +372,11 @@ TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
     EXPECT_TRUE(frame->countAtStart);
     EXPECT_EQ(frame->stayAwakeMethod, 2);
     EXPECT_TRUE(frame->debug);
+    EXPECT_FALSE(frame->emptyGuard);
     EXPECT_EQ(dlg->TaskList()->ItemHeightPx() * 2, fullHeight); // compact cards at once
     EXPECT_EQ(dlg->TaskList()->Count(), 2);
     const std::string ini = ReadUtf16File(dir.File("pemo.ini")) + ReadFileBytes(dir.File("pemo.ini"));
-    for (const char* line : {"compactview=1", "countatstart=1", "stayawakemethod=2", "debug=1"}) {
+    for (const char* line : {"compactview=1", "countatstart=1", "stayawakemethod=2", "debug=1", "emptyguard=0"}) {
         EXPECT_NE(ini.find(line), std::string::npos) << line << " in " << ini;
     }
 }

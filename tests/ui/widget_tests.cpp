@@ -2,6 +2,7 @@
 // options dialog, the anchor layout and the painted progress display.
 #include <gtest/gtest.h>
 
+#include <wx/checkbox.h>
 #include <wx/frame.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
@@ -163,15 +164,24 @@ TEST(OptionsDialog, ValuesMapToControlsAndBack) {
     dialog.countAtStart = false;
     dialog.debug = true;
     dialog.stayAwakeMethod = 2;
+    dialog.emptyGuard = false;
     dialog.TransferDataToWindow();
     dialog.compactView = false;
     dialog.debug = false;
     dialog.stayAwakeMethod = 0;
+    dialog.emptyGuard = true;
     dialog.TransferDataFromWindow();
     EXPECT_TRUE(dialog.compactView);
     EXPECT_FALSE(dialog.countAtStart);
     EXPECT_TRUE(dialog.debug);
     EXPECT_EQ(dialog.stayAwakeMethod, 2);
+    EXPECT_FALSE(dialog.emptyGuard);
+    auto* guard = dynamic_cast<wxCheckBox*>(dialog.FindWindow(YOptionsDlg::IdEmptyGuard));
+    ASSERT_NE(guard, nullptr);
+    EXPECT_EQ(guard->GetLabel(), "Refuse to empty a destination when its source is empty");
+    guard->SetValue(true);
+    dialog.TransferDataFromWindow();
+    EXPECT_TRUE(dialog.emptyGuard);
     // A stored value outside the list shows no entry and comes back as -1.
     dialog.stayAwakeMethod = 7;
     dialog.TransferDataToWindow();
