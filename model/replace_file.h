@@ -12,3 +12,9 @@
 // link's target). The new file keeps the old one's permission bits. On any failure throws
 // CFileException naming path; the temporary file is removed and the old file is untouched.
 void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write);
+
+// Creates dir and its missing parents (mode 0700, as for the user's own configuration). True when
+// dir is a directory afterwards.
+bool MakeDirectoryTree(const std::string& dir);
+// Removes a file. True when one was removed, false when there was none or it could not be.
+bool RemoveFileIfPresent(const std::string& path);

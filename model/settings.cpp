@@ -84,20 +84,6 @@ std::string ParentOf(const std::string& path) {
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
 }
 
-bool MakeParents(const std::string& dir) {
-    if (dir.empty()) {
-        return true;
-    }
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    if (!MakeParents(ParentOf(dir))) {
-        return false;
-    }
-    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 } // namespace
 
 std::string DefaultUserSettingsPath() {
@@ -163,7 +149,7 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
         }
         return true;
     }
-    if (userStorePath.empty() || !MakeParents(ParentOf(userStorePath))) {
+    if (userStorePath.empty() || !MakeDirectoryTree(ParentOf(userStorePath))) {
         return false;
     }
     try {
