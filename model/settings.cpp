@@ -86,18 +86,21 @@ std::string ParentOf(const std::string& path) {
 
 } // namespace
 
-std::string DefaultUserSettingsPath() {
+std::string UserConfigDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
     // A relative XDG_CONFIG_HOME is invalid and to be ignored.
     if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
-        base = std::string(home) + "/.config";
-    } else {
-        return "";
+        return xdg;
     }
-    return base + "/Vexal/pemo.conf";
+    if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+        return std::string(home) + "/.config";
+    }
+    return "";
+}
+
+std::string DefaultUserSettingsPath() {
+    const std::string base = UserConfigDirectory();
+    return base.empty() ? base : base + "/Vexal/pemo.conf";
 }
 
 std::string IniFilePath(const std::string& iniDirectory) {

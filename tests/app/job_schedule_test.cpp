@@ -4,43 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
 #include "platform/command_runner.h"
+#include "support/recording_command_runner.h"
 #include "support/temp_dir.h"
 
 namespace {
-
-class RecordingRunner : public ICommandRunner {
-public:
-    int Run(const std::vector<std::string>& argv, std::string& output) override {
-        std::string line;
-        for (const std::string& word : argv) {
-            line += (line.empty() ? "" : " ") + word;
-        }
-        commands.push_back(line);
-        for (const auto& [prefix, answer] : answers) {
-            if (line.compare(0, prefix.size(), prefix) == 0) {
-                output = answer.second;
-                return answer.first;
-            }
-        }
-        output.clear();
-        return 0;
-    }
-
-    std::vector<std::string> commands;
-    // Command prefix -> exit status and output.
-    std::map<std::string, std::pair<int, std::string>> answers;
-};
 
 const char* const kProgram = "/usr/bin/pemo";
 
 TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
     TempDir dir;
-    RecordingRunner runner;
+    CRecordingCommandRunner runner;
     CJobScheduler scheduler(runner, dir / "config", kProgram);
     const std::string job = "/home/me/My Jobs/nightly.job";
     JobSchedule daily;
@@ -75,7 +52,7 @@ TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
 
 TEST(JobSchedule, ChangingAndRemovingASchedule) {
     TempDir dir;
-    RecordingRunner runner;
+    CRecordingCommandRunner runner;
     CJobScheduler scheduler(runner, dir / "config", kProgram);
     const std::string job = "/srv/jobs/weekly.job";
     std::string error;
@@ -107,7 +84,7 @@ TEST(JobSchedule, ChangingAndRemovingASchedule) {
 
 TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
     TempDir dir;
-    RecordingRunner runner;
+    CRecordingCommandRunner runner;
     CJobScheduler scheduler(runner, dir / "config", "/opt/pemo 2/pemo");
     const std::string job = "/home/me/100% \"safe\" $HOME\\it's.job";
     const std::string service = scheduler.ServiceText(job);
@@ -135,7 +112,7 @@ TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
 
 TEST(JobSchedule, ManagerStateNextRunAndLastResult) {
     TempDir dir;
-    RecordingRunner runner;
+    CRecordingCommandRunner runner;
     CJobScheduler scheduler(runner, dir / "config", kProgram);
     const std::string job = "/srv/jobs/n.job";
     const std::string unit = CJobScheduler::UnitName(job);
@@ -167,7 +144,7 @@ TEST(JobSchedule, ManagerStateNextRunAndLastResult) {
 TEST(JobSchedule, AnUnwritableUnitFolderIsReported) {
     TempDir dir;
     WriteFileBytes(dir / "config", "a file where the folder should be");
-    RecordingRunner runner;
+    CRecordingCommandRunner runner;
     CJobScheduler scheduler(runner, dir / "config", kProgram);
     std::string error;
     EXPECT_FALSE(scheduler.Install("/srv/jobs/n.job", JobSchedule{}, error));
