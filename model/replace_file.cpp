@@ -200,3 +200,22 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     }
     SyncDirectory(DirectoryOf(target));
 }
+
+bool MakeDirectoryTree(const std::string& dir) {
+    if (dir.empty()) {
+        return true;
+    }
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) == 0) {
+        return S_ISDIR(st.st_mode);
+    }
+    const std::size_t slash = dir.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !MakeDirectoryTree(dir.substr(0, slash))) {
+        return false;
+    }
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool RemoveFileIfPresent(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}

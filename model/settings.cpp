@@ -87,34 +87,23 @@ std::string ParentOf(const std::string& path) {
     return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
 }
 
-bool MakeParents(const std::string& dir) {
-    if (dir.empty()) {
-        return true;
-    }
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
-    }
-    if (!MakeParents(ParentOf(dir))) {
-        return false;
-    }
-    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 } // namespace
 
-std::string DefaultUserSettingsPath() {
+std::string UserConfigDirectory() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
     // A relative XDG_CONFIG_HOME is invalid and to be ignored.
     if (xdg && xdg[0] == '/') {
-        base = xdg;
-    } else if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
-        base = std::string(home) + "/.config";
-    } else {
-        return "";
+        return xdg;
     }
-    return base + "/Vexal/pemo.conf";
+    if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
+        return std::string(home) + "/.config";
+    }
+    return "";
+}
+
+std::string DefaultUserSettingsPath() {
+    const std::string base = UserConfigDirectory();
+    return base.empty() ? base : base + "/Vexal/pemo.conf";
 }
 
 std::string IniFilePath(const std::string& iniDirectory) {
@@ -168,7 +157,7 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
         }
         return true;
     }
-    if (userStorePath.empty() || !MakeParents(ParentOf(userStorePath))) {
+    if (userStorePath.empty() || !MakeDirectoryTree(ParentOf(userStorePath))) {
         return false;
     }
     try {

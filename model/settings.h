@@ -18,6 +18,8 @@ struct Settings {
     bool useIniFile = false; // loaded from "pemo.ini", so saved there; not stored itself
 };
 
+// $XDG_CONFIG_HOME, else ~/.config; empty when neither gives a place.
+std::string UserConfigDirectory();
 // The per-user store's path; empty when neither $XDG_CONFIG_HOME nor $HOME gives a place.
 std::string DefaultUserSettingsPath();
 // "pemo.ini" in iniDirectory (empty: the current directory).

@@ -9,6 +9,7 @@ packages=(
     libwxgtk3.2-dev libxtst-dev
     xvfb xauth xdotool imagemagick
     rsync
+    man-db bsdextrautils zsh desktop-file-utils appstream shared-mime-info
 )
 
 missing=()

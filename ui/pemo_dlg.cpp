@@ -19,7 +19,10 @@
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
 
+#include "app/job_schedule.h"
 #include "app/main_frame.h"
+#include "model/settings.h"
+#include "platform/command_runner.h"
 #include "ui/about_dlg.h"
 #include "ui/edit_job_dlg.h"
 #include "ui/hscroll_list_box.h"
@@ -27,6 +30,7 @@
 #include "ui/list_box_ebx.h"
 #include "ui/options_dlg.h"
 #include "ui/progress_display.h"
+#include "ui/schedule_dlg.h"
 
 namespace {
 
@@ -135,6 +139,8 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
         return true;
     };
     runOptions = [](YOptionsDlg& dialog) { return dialog.ShowModal() == wxID_OK; };
+    runSchedule = [](YScheduleDlg& dialog) { dialog.ShowModal(); };
+    scheduleRunner = &NativeCommandRunner();
     runAbout = [this] {
         YAboutDlg about(this);
         about.ShowModal();
@@ -308,6 +314,7 @@ void CPemoDlg::BuildMenu() {
     menuBar->Append(view, "&View");
     auto* tools = new wxMenu;
     tools->Append(IdMenuOptions, "&Options...");
+    tools->Append(IdMenuSchedule, "S&chedule...");
     menuBar->Append(tools, "&Tools");
     auto* help = new wxMenu;
     help->Append(IdMenuAbout, "&About");
@@ -338,6 +345,7 @@ void CPemoDlg::BindEvents() {
     on(IdMenuConciseLog, &CPemoDlg::OpenConciseLog);
     on(IdMenuClearLog, &CPemoDlg::ClearLog);
     on(IdMenuOptions, &CPemoDlg::Options);
+    on(IdMenuSchedule, &CPemoDlg::Schedule);
     on(IdMenuAbout, &CPemoDlg::About);
     Bind(
         wxEVT_BUTTON,
@@ -823,6 +831,19 @@ void CPemoDlg::Options() {
         RefreshTaskList();
     }
     frame.SaveSettings();
+}
+
+void CPemoDlg::Schedule() {
+    const std::string configHome = UserConfigDirectory();
+    if (configHome.empty()) {
+        notice("Neither XDG_CONFIG_HOME nor HOME is set, so there is no place for a timer.");
+        return;
+    }
+    wxFileName job(wxString::FromUTF8(frame.jobPath));
+    job.MakeAbsolute();
+    CJobScheduler scheduler(*scheduleRunner, configHome, OwnProgramPath());
+    YScheduleDlg dialog(this, scheduler, job.GetFullPath().utf8_string());
+    runSchedule(dialog);
 }
 
 void CPemoDlg::About() {

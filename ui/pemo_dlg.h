@@ -23,6 +23,8 @@ class wxMenu;
 class wxStaticText;
 class wxStatusBar;
 class YOptionsDlg;
+class YScheduleDlg;
+class ICommandRunner;
 struct Task;
 
 // "Pemo v3.00", or the job file's name without its directory and final ".job" before it.
@@ -68,6 +70,7 @@ public:
         IdMenuDetailedLog = 31788,
         IdMenuConciseLog = 31792,
         IdMenuOptions = 31794,
+        IdMenuSchedule = 31797,
         IdMenuAbout = 31787,
         // The task list's context menu.
         IdContextRun = 2001,
@@ -118,6 +121,7 @@ public:
     void OpenConciseLog();
     void ClearLog();
     void Options();
+    void Schedule();
     void About();
     void Exit();
     void CloseBox();
@@ -146,6 +150,10 @@ public:
     std::function<bool(Task&)> runEditor;
     std::function<bool(bool save, const std::string& initial, std::string& chosen)> runFileDialog;
     std::function<bool(YOptionsDlg&)> runOptions;
+    // Shows the schedule dialog; tests replace it, and the runner through which it reaches the
+    // user's service manager.
+    std::function<void(YScheduleDlg&)> runSchedule;
+    ICommandRunner* scheduleRunner = nullptr;
     std::function<void()> runAbout;
     std::function<void(const std::string&)> notice;
 

@@ -1,0 +1,61 @@
+// Scheduling a job: a systemd user timer and service that run `pemo -auto -file JOB` in the job's
+// folder daily or weekly, or, where no user service manager runs, the crontab line to the same
+// effect. Toolkit-free; the window's Schedule dialog shows what it returns.
+#pragma once
+
+#include <optional>
+#include <string>
+
+class ICommandRunner;
+
+struct JobSchedule {
+    bool weekly = false;
+    int weekday = 0; // 0 Monday ... 6 Sunday, when weekly
+    int hour = 2;
+    int minute = 30;
+};
+
+class CJobScheduler {
+public:
+    // configHome: $XDG_CONFIG_HOME or ~/.config; program: the absolute path of the program the
+    // timer starts.
+    CJobScheduler(ICommandRunner& runner, std::string configHome, std::string program);
+
+    // Whether the user's service manager answers; without it only the crontab line is offered.
+    bool ManagerRunning();
+
+    // The unit name for a job (without ".service" or ".timer"): "pemo-" + the job's name made
+    // safe + "-" + a hash of its absolute path, so that two jobs of one name stay apart.
+    static std::string UnitName(const std::string& jobPath);
+
+    // Writes both units, reloads the manager and enables and starts the timer. False with a
+    // message in error when a unit cannot be written or a command fails.
+    bool Install(const std::string& jobPath, const JobSchedule& schedule, std::string& error);
+    // Stops and disables the timer and removes both units. Removing a job that has none is no error.
+    bool Remove(const std::string& jobPath, std::string& error);
+    // The schedule in the job's timer unit, if it has one.
+    std::optional<JobSchedule> Current(const std::string& jobPath) const;
+    // The manager's next elapse time of the timer, as it prints it; empty when none is known.
+    std::string NextRun(const std::string& jobPath);
+    // The last run's outcome, e.g. "success, exit status 0 at Tue 2026-12-08 02:30:04 UTC";
+    // empty when the job has not run yet.
+    std::string LastResult(const std::string& jobPath);
+
+    std::string ServicePath(const std::string& jobPath) const;
+    std::string TimerPath(const std::string& jobPath) const;
+    std::string ServiceText(const std::string& jobPath) const;
+    std::string TimerText(const std::string& jobPath, const JobSchedule& schedule) const;
+    // The crontab line, e.g. "30 2 * * 1 cd '/home/me/jobs' && '/usr/bin/pemo' -auto -file 'nightly.job'".
+    std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const;
+
+private:
+    bool Systemctl(const std::string& verb, const std::string& unit, std::string& error);
+    std::string ShowProperty(const std::string& unit, const std::string& property);
+
+    ICommandRunner& runner;
+    std::string unitDirectory;
+    std::string programPath;
+};
+
+// Whether a path can be written into a unit file and a crontab line (UTF-8, no line break).
+bool SchedulablePath(const std::string& path);

@@ -1,0 +1,162 @@
+// Scheduling a job: the unit files on disk, the commands sent to the user's service manager
+// through a recording runner (the real manager is never touched), and the crontab fallback.
+#include "app/job_schedule.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/command_runner.h"
+#include "support/recording_command_runner.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+const char* const kProgram = "/usr/bin/pemo";
+
+TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
+    TempDir dir;
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    const std::string job = "/home/me/My Jobs/nightly.job";
+    JobSchedule daily;
+    daily.hour = 2;
+    daily.minute = 5;
+    std::string error;
+    ASSERT_TRUE(scheduler.Install(job, daily, error)) << error;
+
+    const std::string unit = CJobScheduler::UnitName(job);
+    EXPECT_EQ(scheduler.TimerPath(job), dir / ("config/systemd/user/" + unit + ".timer"));
+    EXPECT_EQ(ReadFileBytes(scheduler.ServicePath(job)), "[Unit]\n"
+                                                         "Description=Pemo job nightly.job\n"
+                                                         "\n"
+                                                         "[Service]\n"
+                                                         "Type=oneshot\n"
+                                                         "WorkingDirectory=/home/me/My Jobs\n"
+                                                         "ExecStart=\"/usr/bin/pemo\" -auto -file \"/home/me/My "
+                                                         "Jobs/nightly.job\"\n");
+    const std::string timer = ReadFileBytes(scheduler.TimerPath(job));
+    EXPECT_NE(timer.find("\nOnCalendar=*-*-* 02:05:00\n"), std::string::npos) << timer;
+    EXPECT_NE(timer.find("\nPersistent=true\n"), std::string::npos);
+    EXPECT_NE(timer.find("\nWantedBy=timers.target\n"), std::string::npos);
+    EXPECT_EQ(runner.commands,
+              (std::vector<std::string>{"systemctl --user daemon-reload", "systemctl --user enable " + unit + ".timer",
+                                        "systemctl --user restart " + unit + ".timer"}));
+
+    ASSERT_TRUE(scheduler.Current(job).has_value());
+    EXPECT_FALSE(scheduler.Current(job)->weekly);
+    EXPECT_EQ(scheduler.Current(job)->hour, 2);
+    EXPECT_EQ(scheduler.Current(job)->minute, 5);
+}
+
+TEST(JobSchedule, ChangingAndRemovingASchedule) {
+    TempDir dir;
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    const std::string job = "/srv/jobs/weekly.job";
+    std::string error;
+    JobSchedule schedule;
+    ASSERT_TRUE(scheduler.Install(job, schedule, error)) << error;
+    schedule.weekly = true;
+    schedule.weekday = 6;
+    schedule.hour = 23;
+    schedule.minute = 59;
+    ASSERT_TRUE(scheduler.Install(job, schedule, error)) << error;
+    EXPECT_NE(ReadFileBytes(scheduler.TimerPath(job)).find("OnCalendar=Sun *-*-* 23:59:00\n"), std::string::npos);
+    ASSERT_TRUE(scheduler.Current(job).has_value());
+    EXPECT_TRUE(scheduler.Current(job)->weekly);
+    EXPECT_EQ(scheduler.Current(job)->weekday, 6);
+
+    runner.commands.clear();
+    ASSERT_TRUE(scheduler.Remove(job, error)) << error;
+    EXPECT_FALSE(FileExists(scheduler.TimerPath(job)));
+    EXPECT_FALSE(FileExists(scheduler.ServicePath(job)));
+    EXPECT_FALSE(scheduler.Current(job).has_value());
+    const std::string unit = CJobScheduler::UnitName(job);
+    EXPECT_EQ(runner.commands, (std::vector<std::string>{"systemctl --user disable --now " + unit + ".timer",
+                                                         "systemctl --user daemon-reload"}));
+    // A job without a timer: nothing to do, nothing asked of the manager.
+    runner.commands.clear();
+    EXPECT_TRUE(scheduler.Remove(job, error));
+    EXPECT_TRUE(runner.commands.empty());
+}
+
+TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
+    TempDir dir;
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", "/opt/pemo 2/pemo");
+    const std::string job = "/home/me/100% \"safe\" $HOME\\it's.job";
+    const std::string service = scheduler.ServiceText(job);
+    EXPECT_NE(service.find("WorkingDirectory=/home/me\n"), std::string::npos) << service;
+    EXPECT_NE(
+        service.find("ExecStart=\"/opt/pemo 2/pemo\" -auto -file \"/home/me/100%% \\\"safe\\\" $$HOME\\\\it's.job\""),
+        std::string::npos)
+        << service;
+    EXPECT_EQ(scheduler.CrontabLine(job, JobSchedule{}),
+              "30 2 * * * cd '/home/me' && '/opt/pemo 2/pemo' -auto -file '100\\% \"safe\" $HOME\\it'\\''s.job'");
+    // Two jobs of the same name in different folders get different units.
+    EXPECT_NE(CJobScheduler::UnitName("/a/nightly.job"), CJobScheduler::UnitName("/b/nightly.job"));
+    EXPECT_EQ(CJobScheduler::UnitName("/a/my job!.job").rfind("pemo-my_job_-", 0), 0u);
+
+    std::string error;
+    for (const char* bad : {"relative.job", "/a/line\nbreak.job", "/a/\xff\xfe.job"}) {
+        EXPECT_FALSE(scheduler.Install(bad, JobSchedule{}, error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+    JobSchedule late;
+    late.hour = 24;
+    EXPECT_FALSE(scheduler.Install("/a/b.job", late, error));
+    EXPECT_TRUE(runner.commands.empty());
+}
+
+TEST(JobSchedule, ManagerStateNextRunAndLastResult) {
+    TempDir dir;
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    const std::string job = "/srv/jobs/n.job";
+    const std::string unit = CJobScheduler::UnitName(job);
+
+    runner.answers["systemctl --user is-system-running"] = {1, "degraded\n"};
+    EXPECT_TRUE(scheduler.ManagerRunning());
+    runner.answers["systemctl --user is-system-running"] = {1, "offline\n"};
+    EXPECT_FALSE(scheduler.ManagerRunning());
+    runner.answers["systemctl --user is-system-running"] = {-1, ""};
+    EXPECT_FALSE(scheduler.ManagerRunning());
+
+    runner.answers["systemctl --user show " + unit + ".timer"] = {
+        0, "NextElapseUSecRealtime=Wed 2026-12-09 02:30:00 UTC\n"};
+    EXPECT_EQ(scheduler.NextRun(job), "Wed 2026-12-09 02:30:00 UTC");
+    runner.answers["systemctl --user show " + unit + ".service"] = {
+        0, "Result=exit-code\nExecMainStatus=1\nExecMainExitTimestamp=Tue 2026-12-08 02:30:04 UTC\n"};
+    EXPECT_EQ(scheduler.LastResult(job), "exit-code, exit status 1 at Tue 2026-12-08 02:30:04 UTC");
+    runner.answers["systemctl --user show " + unit + ".service"] = {
+        0, "Result=success\nExecMainStatus=0\nExecMainExitTimestamp=\n"};
+    EXPECT_EQ(scheduler.LastResult(job), "");
+
+    // A manager that refuses a command: the failure is said, with what it printed.
+    runner.answers["systemctl --user enable"] = {1, "Failed to enable unit: Access denied\n"};
+    std::string error;
+    EXPECT_FALSE(scheduler.Install(job, JobSchedule{}, error));
+    EXPECT_EQ(error, "systemctl --user enable " + unit + ".timer failed: Failed to enable unit: Access denied");
+}
+
+TEST(JobSchedule, AnUnwritableUnitFolderIsReported) {
+    TempDir dir;
+    WriteFileBytes(dir / "config", "a file where the folder should be");
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    std::string error;
+    EXPECT_FALSE(scheduler.Install("/srv/jobs/n.job", JobSchedule{}, error));
+    EXPECT_NE(error.find("Could not create"), std::string::npos) << error;
+    EXPECT_TRUE(runner.commands.empty());
+}
+
+TEST(NativeCommandRunner, CollectsOutputAndStatus) {
+    std::string output;
+    EXPECT_EQ(NativeCommandRunner().Run({"sh", "-c", "echo out; echo err >&2; exit 3"}, output), 3);
+    EXPECT_EQ(output, "out\nerr\n");
+    EXPECT_EQ(NativeCommandRunner().Run({"/nonexistent/program"}, output), -1);
+}
+
+} // namespace

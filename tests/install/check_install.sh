@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary root and checks that every installed file is where a
+# distribution expects it and passes its format's own validator.
+# Usage: check_install.sh BUILD_DIR WITH_WINDOW(ON|OFF)
+set -euo pipefail
+build=$1
+window=$2
+root=$(mktemp -d /tmp/pemo-install-XXXXXX)
+trap 'rm -rf "$root"' EXIT
+
+DESTDIR="$root" cmake --install "$build" --prefix /usr >/dev/null
+cd "$root/usr"
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+need() {
+    [ -f "$1" ] || fail "$1 is not installed"
+}
+
+need bin/pemo
+[ -x bin/pemo ] || fail "bin/pemo is not executable"
+need share/man/man1/pemo.1
+need share/bash-completion/completions/pemo
+need share/zsh/vendor-completions/_pemo
+
+# The manual renders with no warning, and it names every switch the program knows.
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l share/man/man1/pemo.1 2>&1 >/dev/null) ||
+    fail "man cannot render the manual"
+[ -z "$warnings" ] || fail "man reports: $warnings"
+page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l share/man/man1/pemo.1 2>/dev/null | col -b) || true
+for switch in -file -runall -show -stay -auto -fakeit -maxdelete: -shutdown -ignoreerrors -datelog \
+    -logexclusions -noballoon -showdetlog -letter: --help --version; do
+    grep -q -- "$switch" <<<"$page" || fail "the manual does not name $switch"
+    grep -q -- "$switch" share/bash-completion/completions/pemo || fail "bash completion lacks $switch"
+    grep -q -- "${switch%:}" share/zsh/vendor-completions/_pemo || fail "zsh completion lacks $switch"
+done
+for section in "EXIT STATUS" "FILES" "EXAMPLES" "JOB FILE" "SETTINGS"; do
+    grep -q "^$section" <<<"$page" || fail "the manual has no $section section"
+done
+
+bash -n share/bash-completion/completions/pemo || fail "bash completion does not parse"
+if command -v zsh >/dev/null; then
+    zsh -n share/zsh/vendor-completions/_pemo || fail "zsh completion does not parse"
+else
+    fail "zsh is missing (tools/install-deps.sh installs it)"
+fi
+
+# After -file, bash offers job files and directories only.
+jobs=$(mktemp -d)
+touch "$jobs/nightly.job" "$jobs/notes.txt"
+offered=$(cd "$jobs" && bash -c '
+    source "$0"
+    COMP_WORDS=(pemo -file "")
+    COMP_CWORD=2
+    _pemo
+    printf "%s\n" "${COMPREPLY[@]}"' "$root/usr/share/bash-completion/completions/pemo")
+rm -rf "$jobs"
+grep -qx "nightly.job" <<<"$offered" || fail "bash completion does not offer nightly.job after -file: $offered"
+grep -q "notes.txt" <<<"$offered" && fail "bash completion offers notes.txt after -file"
+
+if [ "$window" = ON ]; then
+    need share/applications/pemo.desktop
+    need share/icons/hicolor/scalable/apps/pemo.svg
+    need share/metainfo/org.example.pemo.metainfo.xml
+    need share/mime/packages/pemo.xml
+    desktop-file-validate share/applications/pemo.desktop || fail "desktop-file-validate"
+    grep -q '^Exec=pemo -file %f$' share/applications/pemo.desktop || fail "the desktop entry does not pass %f"
+    grep -q '^MimeType=application/x-pemo-job;$' share/applications/pemo.desktop ||
+        fail "the desktop entry does not claim the job type"
+    appstreamcli validate --no-net --pedantic share/metainfo/org.example.pemo.metainfo.xml >/dev/null ||
+        fail "appstreamcli validate"
+    # The job type compiles into a MIME database and maps *.job to it.
+    mkdir -p "$root/mime/packages"
+    cp share/mime/packages/pemo.xml "$root/mime/packages/"
+    update-mime-database "$root/mime" >/dev/null 2>&1 || fail "update-mime-database"
+    grep -q 'application/x-pemo-job:\*\.job' "$root/mime/globs" || fail "*.job is not mapped to the job type"
+fi
+
+[ "$failures" -eq 0 ] || exit 1
+echo "install check passed"
