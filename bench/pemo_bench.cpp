@@ -1,10 +1,12 @@
-// pemo_bench: the benchmark driver. Generates the deterministic test tree, changes a share of
-// its files, and mirrors one directory with the engine, printing the time and peak memory.
+// pemo_bench: the benchmark's helper. Generates the deterministic test trees, changes a share of
+// their files, and times a command with the peak memory of its largest process.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -12,11 +14,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "model/message_port.h"
-#include "model/task.h"
-#include "run/html_log.h"
-#include "sync/do_directory.h"
 
 namespace {
 
@@ -113,6 +110,30 @@ int Generate(const std::string& root) {
     return 0;
 }
 
+// COUNT small files of 0 to 255 bytes, 100 to a directory under 100 parent directories: the
+// same shape at every size, so that times can be compared across sizes.
+int GenerateSmall(const std::string& root, std::size_t count) {
+    MakeDir(root);
+    Random rnd{4242};
+    std::size_t directories = (count + 99) / 100;
+    for (std::size_t d = 0; d < directories; ++d) {
+        char dir[64];
+        std::snprintf(dir, sizeof dir, "/p%02zu", d % 100);
+        if (d < 100) {
+            MakeDir(root + dir);
+        }
+        std::snprintf(dir, sizeof dir, "/p%02zu/d%06zu", d % 100, d);
+        MakeDir(root + dir);
+        for (std::size_t f = d * 100; f < std::min(count, (d + 1) * 100); ++f) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/f%07zu", f);
+            WriteFile(root + dir + name, rnd.Next() % 256, rnd, 1600000000 + static_cast<std::int64_t>(f % 100000));
+        }
+    }
+    std::printf("generated %zu small files\n", count);
+    return 0;
+}
+
 // Rewrites every hundredth file with a new length and a later time.
 int Change(const std::string& root) {
     Random rnd{777};
@@ -128,34 +149,33 @@ int Change(const std::string& root) {
     return 0;
 }
 
-class QuietPort : public IMessagePort {
-public:
-    void MessageBox(const std::string& text) override { std::fprintf(stderr, "pemo_bench: %s\n", text.c_str()); }
-};
-
-int Mirror(const std::string& source, const std::string& destination, const std::string& logPath) {
-    CRunContext ctx;
-    QuietPort port;
-    ctx.messages = &port;
-    CRunLog log(ctx);
-    ctx.log = &log;
-    std::string reason;
-    log.BeginRun();
-    if (!log.StartLog(logPath, reason)) {
-        std::fprintf(stderr, "pemo_bench: %s\n", reason.c_str());
+// Runs a command, waits for it and prints its wall time and the peak resident size of the
+// largest process it or any of its descendants had (rsync forks; Pemo does not).
+int Run(char** argv) {
+    auto start = std::chrono::steady_clock::now();
+    pid_t child = ::fork();
+    if (child < 0) {
+        std::perror("fork");
         return 1;
     }
-    Task task;
-    RunStats stats;
-    auto start = std::chrono::steady_clock::now();
-    DoDirectory(ctx, source, destination, "", task, stats);
-    log.FinishLog(reason);
+    if (child == 0) {
+        ::execvp(argv[0], argv);
+        std::perror(argv[0]);
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            std::perror("waitpid");
+            return 1;
+        }
+    }
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     struct rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("seconds=%.3f maxrss_kib=%ld new=%d changed=%d same=%d deleted=%d errors=%d\n", seconds,
-                usage.ru_maxrss, stats.newFiles, stats.changed, stats.same, stats.deleted, stats.errors);
-    return stats.errors == 0 ? 0 : 2;
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::printf("seconds=%.3f maxrss_kib=%ld status=%d\n", seconds, usage.ru_maxrss, code);
+    return code;
 }
 
 } // namespace
@@ -167,9 +187,12 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "change") == 0) {
         return Change(argv[2]);
     }
-    if (argc == 5 && std::strcmp(argv[1], "mirror") == 0) {
-        return Mirror(argv[2], argv[3], argv[4]);
+    if (argc == 4 && std::strcmp(argv[1], "small") == 0) {
+        return GenerateSmall(argv[2], std::strtoul(argv[3], nullptr, 10));
     }
-    std::fprintf(stderr, "usage: pemo_bench generate ROOT | change ROOT | mirror SOURCE DESTINATION LOG\n");
+    if (argc >= 4 && std::strcmp(argv[1], "run") == 0 && std::strcmp(argv[2], "--") == 0) {
+        return Run(argv + 3);
+    }
+    std::fprintf(stderr, "usage: pemo_bench generate ROOT | change ROOT | small ROOT COUNT | run -- COMMAND...\n");
     return 64;
 }
