@@ -147,7 +147,6 @@ public:
     std::function<bool(bool save, const std::string& initial, std::string& chosen)> runFileDialog;
     std::function<bool(YOptionsDlg&)> runOptions;
     std::function<void()> runAbout;
-    std::function<void(const std::string&)> notice;
 
     CMainFrame& frame;
 
