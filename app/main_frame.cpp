@@ -307,7 +307,11 @@ bool CMainFrame::StartUp() {
     if (show) {
         Show();
     }
-    StartUpRun(show);
+    if (!StartUpRun(show) && !stay) {
+        // The run was refused (another run of the job holds it): a hidden program that would have
+        // closed after it must not linger in the tray for ever.
+        StartCloseTimer();
+    }
     return true;
 }
 
