@@ -1,9 +1,8 @@
-// Start-up parsing of the command-line text, by substring search as the command line has always
-// been read (no tokenising).
+// Start-up parsing: the command-line text by substring search, as it has always been read, and
+// the strict reading of the argument vector that the program starts from.
 #include "app/command_line.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <string_view>
 #include <unistd.h>

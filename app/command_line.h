@@ -1,5 +1,5 @@
-// Start-up parsing: the command-line text into the start options, and the rebuilding of that
-// text from argv.
+// Start-up parsing: the strict check of the arguments (help, version, refused switches), the
+// command-line text into the start options, and the rebuilding of that text from argv.
 #pragma once
 
 #include <string>
