@@ -1,5 +1,5 @@
-// Start-up parsing of the command-line text, by substring search as the command line has always
-// been read (no tokenising).
+// Start-up parsing: the command-line text by substring search, as it has always been read, and
+// the strict reading of the argument vector that the program starts from.
 #include "app/command_line.h"
 
 #include <algorithm>
@@ -42,6 +42,32 @@ bool ParseMaxDelete(const std::string& line, std::size_t at, std::int64_t& value
     return true;
 }
 
+// The switches that are on or off, as their exact spellings.
+constexpr std::string_view kSwitches[] = {"-show",         "-runall",     "-stay",          "-shutdown",
+                                          "-ignoreerrors", "-datelog",    "-logexclusions", "-noballoon",
+                                          "-auto",         "-showdetlog", "-fakeit"};
+constexpr std::string_view kLetterSwitch = "-letter:";
+constexpr std::string_view kMaxDeleteSwitch = "-maxdelete:";
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool IsHelp(const std::string& arg) {
+    return arg == "--help" || arg == "-h" || arg == "-?";
+}
+
+bool IsWholeNumber(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+CheckedArguments Refuse(const std::string& what) {
+    CheckedArguments result;
+    result.verdict = ArgumentsVerdict::Refused;
+    result.error = what + "\nRun 'pemo --help' for the list of switches; nothing was run.";
+    return result;
+}
+
 } // namespace
 
 StartOptions ParseCommandLine(const std::string& commandLine, const std::string& programPath) {
@@ -57,6 +83,7 @@ StartOptions ParseCommandLine(const std::string& commandLine, const std::string&
     options.noBalloon = Contains(line, "-noballoon");
     options.autoRun = Contains(line, "-auto");
     options.showDetLog = Contains(line, "-showdetlog");
+    options.fakeIt = Contains(line, "-fakeit");
 
     static constexpr std::string_view kLetter = "-letter:";
     if (const std::size_t at = line.find(kLetter); at != std::string::npos) {
@@ -120,4 +147,133 @@ std::string OwnProgramPath() {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath) {
+    // Help and version first: whatever else is given, asking for them runs nothing.
+    bool version = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-file") {
+            ++i; // a job path, however it is spelt
+        } else if (IsHelp(args[i])) {
+            CheckedArguments help;
+            help.verdict = ArgumentsVerdict::Help;
+            return help;
+        } else if (args[i] == "--version") {
+            version = true;
+        }
+    }
+    if (version) {
+        CheckedArguments result;
+        result.verdict = ArgumentsVerdict::Version;
+        return result;
+    }
+
+    std::vector<std::string> on;
+    std::string letter;
+    bool letterSeen = false;
+    std::string file;
+    bool fileSeen = false;
+    std::int64_t maxDelete = -1;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.empty() || arg[0] != '-') {
+            continue; // not a switch: ignored, as ever
+        }
+        if (std::find(std::begin(kSwitches), std::end(kSwitches), arg) != std::end(kSwitches)) {
+            on.push_back(arg);
+        } else if (arg == "-file") {
+            if (i + 1 >= args.size()) {
+                return Refuse("\"-file\" needs the path of a job file after it");
+            }
+            if (!fileSeen) {
+                file = args[i + 1];
+                fileSeen = true;
+            }
+            ++i;
+        } else if (StartsWith(arg, "-file:")) {
+            if (arg.size() == 6) {
+                return Refuse("\"-file:\" needs the path of a job file after the colon");
+            }
+            if (!fileSeen) {
+                file = arg.substr(6);
+                fileSeen = true;
+            }
+        } else if (StartsWith(arg, kLetterSwitch)) {
+            const std::string value = arg.substr(kLetterSwitch.size());
+            if (value.empty() || CharacterAt(value, 0).size() != value.size()) {
+                return Refuse("\"" + arg + "\": -letter: takes exactly one character, e.g. -letter:E");
+            }
+            if (!letterSeen) {
+                letter = value;
+                letterSeen = true;
+            }
+        } else if (StartsWith(arg, kMaxDeleteSwitch)) {
+            std::int64_t value = 0;
+            if (!IsWholeNumber(arg.substr(kMaxDeleteSwitch.size())) ||
+                !ParseMaxDelete(arg, kMaxDeleteSwitch.size(), value)) {
+                return Refuse("-maxdelete needs a whole number of files, 0 or more, as in -maxdelete:100 (not \"" +
+                              arg + "\")");
+            }
+            if (maxDelete < 0) {
+                maxDelete = value;
+            }
+        } else {
+            return Refuse("unknown switch \"" + arg + "\"");
+        }
+    }
+
+    // ParseCommandLine reads every value; the whole arguments then decide what a substring of a
+    // job path could otherwise have turned on.
+    std::vector<const char*> argv{"pemo"};
+    for (const auto& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    CheckedArguments result;
+    StartOptions& o = result.options;
+    o = ParseCommandLine(JoinArguments(static_cast<int>(argv.size()), argv.data()), programPath);
+    auto has = [&on](const char* name) { return std::find(on.begin(), on.end(), name) != on.end(); };
+    o.showDetLog = has("-showdetlog");
+    o.show = has("-show") || o.showDetLog;
+    o.runAll = has("-runall");
+    o.stay = has("-stay");
+    o.shutdown = has("-shutdown");
+    o.ignoreErrors = has("-ignoreerrors");
+    o.dateLog = has("-datelog");
+    o.logExclusions = has("-logexclusions");
+    o.noBalloon = has("-noballoon");
+    o.autoRun = has("-auto");
+    o.fakeIt = has("-fakeit");
+    o.driveLetter = letter == "." && !programPath.empty() ? CharacterAt(programPath, 0) : letter;
+    o.startJobFile = file.empty() ? "default.job" : file;
+    // From the whole argument: a job path containing "-maxdelete" says nothing about the limit.
+    o.maxDelete = maxDelete;
+    o.error.clear();
+    return result;
+}
+
+std::string UsageText() {
+    return "Usage: pemo [switches]\n"
+           "Keeps mirror copies of directories as a job file lists them; opens the window unless -auto.\n"
+           "  -file JOB        the job file to load (also -file:JOB); default.job when not given\n"
+           "  -auto            run all enabled tasks at once, without a window (for cron), then exit\n"
+           "  -fakeit          change nothing: report what a run would do (the job is not saved)\n"
+           "  -runall          run all enabled tasks at start, then close 10 s after the run\n"
+           "  -show            with -runall, show the window during the run\n"
+           "  -stay            stay open after the start-up run\n"
+           "  -shutdown        switch the machine off after the run, unless it counted errors\n"
+           "  -ignoreerrors    with -shutdown, switch off even after errors\n"
+           "  -datelog         name the run log logYYYYMMDD-HHMMSS.html instead of log.html\n"
+           "  -logexclusions   write excluded files and directories to the run log\n"
+           "  -noballoon       show no notification when a run ends\n"
+           "  -showdetlog      open the run log when a run ends (implies -show)\n"
+           "  -letter:X        X replaces a leading ? in task paths (. = the program's own first character)\n"
+           "  -maxdelete:N     delete at most N files in this run; what is left over is kept and reported\n"
+           "  --help, -h, -?   print this list and exit\n"
+           "  --version        print the version and exit\n"
+           "Exit status: 0 clean run, 1 errors or a stopped run, 2 could not start.\n";
+}
+
+std::string VersionText() {
+    return "Pemo v3.00\n";
 }

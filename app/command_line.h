@@ -1,9 +1,10 @@
-// Start-up parsing: the command-line text into the start options, and the rebuilding of that
-// text from argv.
+// Start-up parsing: the strict check of the arguments (help, version, refused switches), the
+// command-line text into the start options, and the rebuilding of that text from argv.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct StartOptions {
     bool show = false;
@@ -16,6 +17,8 @@ struct StartOptions {
     bool noBalloon = false;
     bool autoRun = false;
     bool showDetLog = false;
+    // Every task runs as if its fake-it switch were on, and the job is not saved.
+    bool fakeIt = false;
     std::string driveLetter;  // empty or one character
     std::string startJobFile; // "default.job" when none is named
     // -maxdelete:N, the most files one run may delete; -1 when not given.
@@ -38,3 +41,29 @@ std::string JoinArguments(int argc, const char* const* argv);
 
 // The program's own full path (/proc/self/exe); empty when it cannot be read.
 std::string OwnProgramPath();
+
+// What the program is asked to do by its arguments.
+enum class ArgumentsVerdict {
+    Run,     // options hold the start options
+    Help,    // print UsageText() on stdout, exit 0
+    Version, // print VersionText() on stdout, exit 0
+    Refused  // print error on stderr, exit 2; nothing runs
+};
+
+struct CheckedArguments {
+    ArgumentsVerdict verdict = ArgumentsVerdict::Run;
+    StartOptions options;
+    std::string error; // for Refused: the message lines, without the "pemo: " prefix
+};
+
+// Reads argv[1..] strictly: every argument that begins with "-" must be a known switch spelt
+// exactly (the value after "-file" is exempt), so that a typo such as "--dry-run" never starts a
+// real mirror. The start options are those of ParseCommandLine, with the switches, the drive
+// letter and the job file taken from whole arguments, so that a job path containing a switch's
+// text does not turn that switch on.
+CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath);
+
+// One line per switch, for --help.
+std::string UsageText();
+// The program's name and version, for --version.
+std::string VersionText();

@@ -2,6 +2,8 @@
 // app/desktop_absent.cpp in one without it.
 #pragma once
 
-// Runs the window program on a command line of the given argument vector; returns the process
-// exit status.
-int RunDesktop(int argc, char** argv);
+#include "app/command_line.h"
+
+// Runs the window program with the start options read from the given argument vector (which the
+// toolkit sees too); returns the process exit status.
+int RunDesktop(int argc, char** argv, const StartOptions& options);

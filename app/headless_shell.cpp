@@ -48,6 +48,19 @@ void CHeadlessShell::MessageBox(const std::string& text) {
     shownAny = true;
 }
 
+void CHeadlessShell::RunErrorLine(const std::string& text) {
+    std::string line = text;
+    // Failure lines end with the system's text, which may bring its own line end.
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    std::lock_guard lock(outputMutex);
+    ClearLineLocked();
+    ReportRepeatsLocked();
+    std::fputs(("pemo: " + line + "\n").c_str(), out);
+    std::fflush(out);
+}
+
 void CHeadlessShell::ReportRepeatsLocked() {
     if (repeats > 0) {
         const std::string line = "pemo: (the message above came " + std::to_string(repeats) + " more time" +

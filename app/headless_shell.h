@@ -38,6 +38,8 @@ public:
     // Prints "pemo: " + text and returns at once. A text equal to the one before is counted
     // instead, and the count printed before the next different text or at the end.
     void MessageBox(const std::string& text) override;
+    // Prints "pemo: " + text, every time, without a trailing line end of its own.
+    void RunErrorLine(const std::string& text) override;
     void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
     void StopTimer(int id) override;
     void PostToUi(std::function<void()> work) override;

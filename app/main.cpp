@@ -2,9 +2,12 @@
 // no display, and the window program.
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/desktop_entry.h"
@@ -29,11 +32,26 @@ bool HasDisplay() {
 int main(int argc, char** argv) {
     // The locale gives the date format of last-run times and the character set of summary.log.
     std::setlocale(LC_ALL, "");
-    const StartOptions options = ParseCommandLine(JoinArguments(argc, argv), OwnProgramPath());
-    if (!options.error.empty()) {
-        std::fprintf(stderr, "pemo: %s\n", options.error.c_str());
+    const CheckedArguments checked =
+        CheckArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), OwnProgramPath());
+    switch (checked.verdict) {
+    case ArgumentsVerdict::Help:
+        std::fputs(UsageText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case ArgumentsVerdict::Version:
+        std::fputs(VersionText().c_str(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    case ArgumentsVerdict::Refused:
+        for (std::size_t start = 0; start < checked.error.size();) {
+            const std::size_t end = std::min(checked.error.find('\n', start), checked.error.size());
+            std::fputs(("pemo: " + checked.error.substr(start, end - start) + "\n").c_str(), stderr);
+            start = end + 1;
+        }
         return 2;
+    case ArgumentsVerdict::Run:
+        break;
     }
+    const StartOptions& options = checked.options;
     if (!options.autoRun) {
         if (!HasDisplay()) {
             std::fputs("pemo: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"
@@ -41,7 +59,7 @@ int main(int argc, char** argv) {
                        stderr);
             return 2;
         }
-        return RunDesktop(argc, argv);
+        return RunDesktop(argc, argv, options);
     }
     // The only place the real power port exists: tests never construct it.
     CSteadyClock clock;

@@ -97,6 +97,7 @@ void CMainFrame::ApplyStartOptions(const StartOptions& o) {
     noBalloon = o.noBalloon;
     autoRun = o.autoRun;
     showDetLog = o.showDetLog;
+    fakeIt = o.fakeIt;
     driveLetter = o.driveLetter;
     maxDelete = o.maxDelete;
     startJobFile = o.startJobFile;
@@ -152,6 +153,109 @@ bool CMainFrame::SaveJob(const std::string& path) {
     return saved;
 }
 
+bool CMainFrame::OpenJob(const std::string& path) {
+    if (RefuseWhileRunning()) {
+        return false;
+    }
+    TaskList loaded;
+    std::string loadedPath = jobPath;
+    if (!::LoadJob(path, loaded, loadedPath, reports)) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+            reports.MessageBox("Error reading " + path + "\n\n" + path + " was not found.");
+        }
+        return false;
+    }
+    {
+        std::lock_guard lock(lastRunMutex);
+        tasks = std::move(loaded);
+    }
+    jobPath = loadedPath;
+    jobReadIncomplete = false;
+    sourceTotal.Set(CLargeNumber());
+    return true;
+}
+
+bool CMainFrame::SaveCurrentJob() {
+    if (jobReadIncomplete) {
+        reports.MessageBox("Not saving " + jobPath +
+                           "\n\nThe job file could not be read completely; saving it now would lose the tasks "
+                           "that were not read.");
+        return false;
+    }
+    return SaveJob(jobPath);
+}
+
+bool CMainFrame::RefuseWhileRunning() {
+    if (!running) {
+        return false;
+    }
+    // Not a failure of anything, so not one of the counted reports.
+    shell.MessageBox("A job is running. Wait until it has ended or stop it first.");
+    return true;
+}
+
+bool CMainFrame::AddTask(const Task& task) {
+    if (RefuseWhileRunning()) {
+        return false;
+    }
+    tasks.push_back(std::make_unique<Task>(task));
+    return true;
+}
+
+bool CMainFrame::ReplaceTask(std::size_t index, const Task& task) {
+    if (RefuseWhileRunning() || index >= tasks.size()) {
+        return false;
+    }
+    Task& target = *tasks[index];
+    const std::int32_t lastRun = target.lastRun;
+    target = task;
+    target.lastRun = lastRun;
+    return true;
+}
+
+bool CMainFrame::DuplicateTask(std::size_t index) {
+    if (RefuseWhileRunning() || index >= tasks.size()) {
+        return false;
+    }
+    tasks.push_back(std::make_unique<Task>(*tasks[index]));
+    return true;
+}
+
+bool CMainFrame::DeleteTask(std::size_t index) {
+    if (RefuseWhileRunning() || index >= tasks.size()) {
+        return false;
+    }
+    tasks.erase(tasks.begin() + static_cast<std::ptrdiff_t>(index));
+    return true;
+}
+
+bool CMainFrame::MoveTask(std::size_t index, bool up) {
+    if (RefuseWhileRunning() || index >= tasks.size() || (up && index == 0) || (!up && index + 1 >= tasks.size())) {
+        return false;
+    }
+    std::swap(*tasks[index], *tasks[up ? index - 1 : index + 1]);
+    return true;
+}
+
+bool CMainFrame::ToggleTaskEnabled(std::size_t index) {
+    if (RefuseWhileRunning() || index >= tasks.size()) {
+        return false;
+    }
+    tasks[index]->enabled = !tasks[index]->enabled;
+    return true;
+}
+
+bool CMainFrame::SetAllTasksEnabled(bool enabled) {
+    if (RefuseWhileRunning()) {
+        return false;
+    }
+    for (auto& task : tasks) {
+        task->enabled = enabled;
+    }
+    return true;
+}
+
 void CMainFrame::LoadSettings() {
     Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, emptyGuard, useIniFile};
     ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
@@ -163,6 +267,10 @@ void CMainFrame::LoadSettings() {
     debug = s.debug;
     emptyGuard = s.emptyGuard;
     useIniFile = s.useIniFile;
+    // The size as stored: a program that never resizes a window (-auto) then has nothing to save
+    // at close, and leaves the store, its comments and its encoding as they are.
+    savedWidth = windowWidth;
+    savedHeight = windowHeight;
 }
 
 bool CMainFrame::SaveSettings() {
@@ -185,6 +293,9 @@ bool CMainFrame::StartUp() {
     if (autoRun) {
         runAll = true;
         stay = false;
+        // Nobody sees the run log of an unattended run unless something went wrong: its Red lines
+        // go where cron and the journal look.
+        runLog.EchoRedLines([this](const std::string& text) { shell.RunErrorLine(text); });
         return StartUpRun(false);
     }
     if (!shell.CreateTrayIcon()) {
@@ -200,7 +311,11 @@ bool CMainFrame::StartUp() {
     if (show) {
         Show();
     }
-    StartUpRun(show);
+    if (!StartUpRun(show) && !stay) {
+        // The run was refused (another run of the job holds it): a hidden program that would have
+        // closed after it must not linger in the tray for ever.
+        StartCloseTimer();
+    }
     return true;
 }
 

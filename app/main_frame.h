@@ -51,7 +51,8 @@ public:
     int windowWidth = -1;
     int windowHeight = -1;
     bool useIniFile = false;
-    // The dialog size right after start-up; the close handler saves the settings when it changed.
+    // The size as loaded, then as the dialog took it at start-up; the close handler saves the
+    // settings only when the size differs.
     int savedWidth = -1;
     int savedHeight = -1;
     // Where the settings live: "pemo.ini" in settingsDirectory (empty: the current directory),
@@ -88,6 +89,28 @@ public:
     // records in jobReadIncomplete whether an existing file could not be read to its end.
     bool LoadJob(const std::string& path);
     bool SaveJob(const std::string& path);
+    // File > Open and a dropped job: the job at path replaces the current one only when it was
+    // read to its end. Otherwise (missing or unreadable, reported) the window keeps the job it
+    // had, so that no later save can write a partial list over either file. Refused while a run
+    // is active.
+    bool OpenJob(const std::string& path);
+    // Saves the tasks to jobPath, unless the job there could not be read completely: then says
+    // so and writes nothing, since the tasks not read would be lost.
+    bool SaveCurrentJob();
+
+    // Task-list commands of the window, on the user-interface thread. While a run is active
+    // each is refused with a box (the runner walks `tasks` without a lock, and a click queued
+    // before the buttons were disabled can still arrive); a bad index is refused silently. They
+    // change `tasks` only: the window refreshes and saves.
+    bool RefuseWhileRunning();
+    bool AddTask(const Task& task);
+    // Replaces the task's fields, keeping its lastRun.
+    bool ReplaceTask(std::size_t index, const Task& task);
+    bool DuplicateTask(std::size_t index);
+    bool DeleteTask(std::size_t index);
+    bool MoveTask(std::size_t index, bool up);
+    bool ToggleTaskEnabled(std::size_t index);
+    bool SetAllTasksEnabled(bool enabled);
     void LoadSettings();
     bool SaveSettings();
 

@@ -39,6 +39,10 @@ public:
     virtual void HideDialog() {}
     virtual void DestroyDialog() {}
 
+    // A Red line of an unattended run, for whoever watches the program (cron mails stderr).
+    // Callable from any thread. The window program shows it in its log pane already.
+    virtual void RunErrorLine(const std::string& /*text*/) {}
+
     // Ends the event loop: the frame's own close processing after the controller's close
     // handler has let the program close. Called on the user-interface thread.
     virtual void EndProgram() = 0;

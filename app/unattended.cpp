@@ -16,9 +16,10 @@ extern "C" void RequestStop(int /*signal*/) {
     }
 }
 
-// SIGTERM (systemd stopping the unit, a shutdown) and SIGINT (Ctrl-C) end the run the way the
-// Stop button does: the copy under way is cancelled and the run still writes the end of its log,
-// its summary line and the job. A second signal ends the program at once.
+// SIGTERM (systemd stopping the unit, a shutdown), SIGINT (Ctrl-C) and SIGHUP (the terminal or
+// ssh session going away) end the run the way the Stop button does: the copy under way is
+// cancelled and the run still writes the end of its log, its summary line and the job. A second
+// signal of the same kind ends the program at once.
 class StopOnSignals {
 public:
     explicit StopOnSignals(std::atomic<int>& flag) {
@@ -29,10 +30,12 @@ public:
         action.sa_flags = SA_RESTART | SA_RESETHAND;
         sigaction(SIGTERM, &action, &previousTerm);
         sigaction(SIGINT, &action, &previousInt);
+        sigaction(SIGHUP, &action, &previousHup);
     }
     ~StopOnSignals() {
         sigaction(SIGTERM, &previousTerm, nullptr);
         sigaction(SIGINT, &previousInt, nullptr);
+        sigaction(SIGHUP, &previousHup, nullptr);
         signalStop = nullptr;
     }
     StopOnSignals(const StopOnSignals&) = delete;
@@ -41,6 +44,7 @@ public:
 private:
     struct sigaction previousTerm {};
     struct sigaction previousInt {};
+    struct sigaction previousHup {};
 };
 
 } // namespace

@@ -74,6 +74,9 @@ void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
     if (colour != LogColour::Teal && ctx.window != nullptr) {
         ctx.window->AddPaneLine(text);
     }
+    if (colour == LogColour::Red && redEcho) {
+        redEcho(text);
+    }
     std::string reason;
     bool failed = false;
     {
@@ -170,6 +173,10 @@ bool CRunLog::FinishLog(std::string& reason) {
     }
     pendingLog.clear();
     return true;
+}
+
+void CRunLog::EchoRedLines(std::function<void(const std::string&)> echo) {
+    redEcho = std::move(echo);
 }
 
 std::string CRunLog::PendingLog() const {

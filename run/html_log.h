@@ -2,6 +2,7 @@
 // run's HTML file, collected in pendingLog and appended in blocks.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -32,6 +33,10 @@ public:
     // the pane, until the next BeginRun. False with the reason as StartLog.
     bool FinishLog(std::string& reason);
 
+    // Also hands every Red line to echo (the unattended program writes them to stderr). Set
+    // before a run starts; called on the logging thread, outside the log's lock.
+    void EchoRedLines(std::function<void(const std::string&)> echo);
+
     std::string PendingLog() const;
     std::string RunLogPath() const;
 
@@ -43,6 +48,7 @@ private:
     bool AppendLocked(const std::string& text, std::string& reason);
 
     CRunContext& ctx;
+    std::function<void(const std::string&)> redEcho;
     mutable std::mutex mutex;
     std::string pendingLog;
     std::string runLogPath;

@@ -35,7 +35,14 @@ std::string Count(std::int32_t value) {
 }
 
 // Runs one task; false when it was skipped for a missing drive letter.
-bool RunTask(CRunControl& frame, Task& task, bool singleTask, RunStats& stats) {
+bool RunTask(CRunControl& frame, Task& jobTask, bool singleTask, RunStats& stats) {
+    // A run that fakes every task works on a copy, so that no last-run time is stamped either.
+    Task faked;
+    if (frame.fakeIt) {
+        faked = jobTask;
+        faked.fakeIt = true;
+    }
+    Task& task = frame.fakeIt ? faked : jobTask;
     ILogSink& log = frame.runLog;
     if (!task.destination.empty() && task.destination[0] == '?' && frame.driveLetter.empty()) {
         log.AddLogLine("Not running \"" + task.name + "\" - no destination drive letter specified", LogColour::Red);
@@ -130,7 +137,7 @@ void RunJob(CRunControl& frame, Task* task) {
     }
 
     // End of the run.
-    if (taskRan) {
+    if (taskRan && !frame.fakeIt) {
         if (frame.jobReadIncomplete) {
             frame.messages->MessageBox("Not saving " + frame.jobPath +
                                        "\n\nThe job file could not be read completely; saving it now would lose "

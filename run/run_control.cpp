@@ -8,6 +8,14 @@
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
 
+void CPostedMessagePort::MessageBox(const std::string& text) {
+    owner.PostToUi([this, text] {
+        if (owner.messages != nullptr) {
+            owner.messages->MessageBox(text);
+        }
+    });
+}
+
 CRunControl::CRunControl() {
     log = &runLog;
 }
@@ -27,16 +35,26 @@ bool CRunControl::StartRun(Task* task) {
         // The previous run has passed its last flag write; only its final notifications remain.
         runThread.join();
     }
+    // Two runs of one job (a cron run overlapping a slow night, or one started from the window)
+    // would write one log.html and save the job over each other.
+    if (!jobLock.TryLock(jobPath)) {
+        if (messages != nullptr) {
+            messages->MessageBox(jobPath + " is already being run");
+        }
+        return false;
+    }
     // Set here as well as by the runner: a second start command arriving before the new thread
     // has begun must see the run as active.
     running = true;
     try {
         runThread = StartThread([this, task] {
             RunJob(*this, task);
+            jobLock.Unlock();
             ++runThreadsFinished;
             PostToUi([this] { RunThreadEnded(); });
         });
     } catch (const std::system_error&) {
+        jobLock.Unlock();
         running = false;
         return false;
     }
@@ -54,7 +72,7 @@ void CRunControl::StartCount(Task* task) {
     countContext.fs = fs;
     countContext.log = log;
     countContext.window = window;
-    countContext.messages = messages;
+    countContext.messages = &countMessages;
     std::vector<Task> toCount;
     {
         // The run thread, started just before, may be stamping a lastRun.
@@ -90,8 +108,7 @@ void CRunControl::RunAllCommand() {
     shutdown = false;
     stopRequested = 0;
     if (!running) {
-        StartRun(nullptr);
-        if (countAtStart) {
+        if (StartRun(nullptr) && countAtStart) {
             StartCount(nullptr);
         }
     }
@@ -106,8 +123,7 @@ void CRunControl::RunSelectedCommand(Task* task) {
         return;
     }
     if (!running) {
-        StartRun(task);
-        if (countAtStart) {
+        if (StartRun(task) && countAtStart) {
             StartCount(task);
         }
     }
@@ -117,6 +133,8 @@ void CRunControl::RunSelectedCommand(Task* task) {
 }
 
 void CRunControl::TrayRunAllCommand() {
+    // A Stop of the last run must not stop this one before it begins.
+    stopRequested = 0;
     if (!running) {
         StartRun(nullptr);
     }

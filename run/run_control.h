@@ -12,7 +12,9 @@
 #include <vector>
 
 #include "model/job_file.h"
+#include "model/message_port.h"
 #include "run/html_log.h"
+#include "run/job_lock.h"
 #include "run/power_port.h"
 #include "sync/run_context.h"
 #include "util/guarded.h"
@@ -30,6 +32,20 @@ enum TrayIcon : int {
     iconCopying = 136,
     iconCopyingAlt = 137,
     iconPaused = 143
+};
+
+class CRunControl;
+
+// The counting pass's message boxes: handed to the user-interface thread without waiting for
+// them, because that thread joins the counting thread (a new pass, the close) and a box that
+// waited for it would never be answered.
+class CPostedMessagePort : public IMessagePort {
+public:
+    explicit CPostedMessagePort(CRunControl& control) : owner(control) {}
+    void MessageBox(const std::string& text) override;
+
+private:
+    CRunControl& owner;
 };
 
 class CRunControl : public CRunContext {
@@ -60,6 +76,9 @@ public:
     bool noBalloon = false;
     bool autoRun = false;
     bool showDetLog = false;
+    // Every task runs in fake-it mode and the job is never saved, so nothing on disk changes but
+    // the run log and the summary.
+    bool fakeIt = false;
     std::atomic<bool> stay{false};
     std::atomic<bool> shutdown{false};
 
@@ -90,7 +109,7 @@ public:
     void RunAllCommand();
     // Main dialog Run selected: runs the one task, enabled or not.
     void RunSelectedCommand(Task* task);
-    // Tray menu Run all: a run of all tasks without counting, unless one is active.
+    // Tray menu Run all: stop cleared; a run of all tasks without counting, unless one is active.
     void TrayRunAllCommand();
     // The -runall run of start-up; countPass: the dialog is shown at start. False when no run
     // thread could be started.
@@ -127,7 +146,8 @@ public:
     virtual bool EndsWithRun() const = 0;
 
 private:
-    // Starts RunJob(task) on the run thread; false when no thread could be started.
+    // Takes the job's lock and starts RunJob(task) on the run thread. False when another run of
+    // the job holds the lock (said in a message box) or no thread could be started.
     bool StartRun(Task* task);
     // Starts CountJob on the counting thread, over a copy of the tasks to count.
     void StartCount(Task* task);
@@ -137,9 +157,13 @@ private:
 
     std::thread runThread;
     std::thread countThread;
+    // Held from the start of a run until RunJob returns: taken on the user-interface thread,
+    // released on the run thread, which the next start joins first.
+    CJobLock jobLock;
     // The counting pass's own context: stopping it (Stop, close, a new pass) never touches the
     // run's flags, and it never reads the task list, which the window may edit meanwhile.
     CRunContext countContext;
+    CPostedMessagePort countMessages{*this};
     std::atomic<bool> indicatorOn{false};
 };
 

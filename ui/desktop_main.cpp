@@ -60,14 +60,14 @@ private:
 
 } // namespace
 
-int RunDesktop(int argc, char** argv) {
+int RunDesktop(int argc, char** argv, const StartOptions& options) {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if ((!x11 || !*x11) && (!wayland || !*wayland)) {
         std::fputs("pemo: no display to open the window on; run a job unattended with -auto\n", stderr);
         return 2;
     }
-    wxApp::SetInstance(new CPemoApp(ParseCommandLine(JoinArguments(argc, argv), OwnProgramPath())));
+    wxApp::SetInstance(new CPemoApp(options));
     wxEntry(argc, argv);
     return desktopExitStatus;
 }

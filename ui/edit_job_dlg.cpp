@@ -153,8 +153,8 @@ YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
         warning->Hide();
         return warning;
     };
-    auto edit = [&](int id, const std::string& text) {
-        auto* field = new wxTextCtrl(box, id, wxString::FromUTF8(text));
+    auto edit = [&](int id, const std::string& text, long style = 0) {
+        auto* field = new wxTextCtrl(box, id, wxString::FromUTF8(text), wxDefaultPosition, wxDefaultSize, style);
         field->AutoComplete(new CPathCompleter);
         return field;
     };
@@ -203,7 +203,8 @@ YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
     grid->Add(new wxStaticText(box, wxID_ANY, "Exclusions:"), 0, wxALIGN_TOP | wxTOP, gap);
     auto* exclusionRow = new wxBoxSizer(wxHORIZONTAL);
     auto* exclusionEditing = new wxFlexGridSizer(2, gap, gap);
-    newExclusion = edit(IdNewExclusion, "");
+    // Enter here adds the item instead of pressing OK.
+    newExclusion = edit(IdNewExclusion, "", wxTE_PROCESS_ENTER);
     newExclusion->SetMinSize(FromDIP(wxSize(260, -1)));
     exclusionEditing->Add(newExclusion, 1, wxEXPAND);
     addButton = new wxButton(box, IdAdd, "Add");
@@ -273,6 +274,7 @@ YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
     Bind(wxEVT_BUTTON, &YEditJobDlg::OnOk, this, wxID_OK);
     Bind(
         wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { CopyExclusionToEntry(); }, IdExclusions);
+    newExclusion->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { AddExclusion(); });
     for (wxTextCtrl* field : {nameEdit, sourceEdit, destinationEdit, newExclusion}) {
         field->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { CheckFields(); });
     }
@@ -378,6 +380,13 @@ bool YEditJobDlg::ReadBack() {
     std::vector<std::string> entries;
     for (unsigned i = 0; i < exclusionList->GetCount(); ++i) {
         entries.push_back(exclusionList->GetString(i).utf8_string());
+    }
+    // An item typed but not added (OK pressed, or Enter in another field) is kept, not dropped;
+    // one that the list holds already (copied back by a double click) is not doubled.
+    const std::string pending = newExclusion->GetValue().utf8_string();
+    if (!pending.empty() && std::find(entries.begin(), entries.end(), pending) == entries.end()) {
+        exclusionList->AddString(pending);
+        entries.push_back(pending);
     }
     task.exclusions = JoinExclusions(entries);
     task.name = nameEdit->GetValue().utf8_string();

@@ -65,8 +65,8 @@ public:
     // The fields are filled from values; lastRun is carried through untouched.
     YEditJobDlg(wxWindow* parent, const Task& values);
 
-    // The editor's fields after OK (exclusions joined from the list, text left in the entry
-    // field dropped).
+    // The editor's fields after OK (exclusions joined from the list, with an item left typed in
+    // the entry field added to it).
     const Task& Values() const { return task; }
 
     // Commands, callable directly by the window and by tests.
@@ -77,7 +77,8 @@ public:
     void PickColour();
     // Re-runs the field checks: tints, warnings, and whether OK may be pressed.
     void CheckFields();
-    // Reads the controls into the fields as OK does; false while a field is refused.
+    // Reads the controls into the fields as OK does, adding an item left in the exclusion
+    // field to the list; false while a field is refused.
     bool ReadBack();
 
     bool SourceOk() const { return sourceOk; }

@@ -13,7 +13,6 @@
 #include <wx/filename.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
-#include <wx/msgdlg.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
@@ -144,9 +143,6 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     runAbout = [this] {
         YAboutDlg about(this);
         about.ShowModal();
-    };
-    notice = [this](const std::string& text) {
-        wxMessageBox(wxString::FromUTF8(text), "Pemo", wxOK | wxICON_INFORMATION, this);
     };
     BuildControls();
     BuildMenu();
@@ -475,17 +471,17 @@ bool CPemoDlg::SaveJobTo(const std::string& path) {
 }
 
 void CPemoDlg::Save() {
-    SaveJobTo(frame.jobPath);
+    savingJob = true;
+    frame.SaveCurrentJob();
+    savingJob = false;
+    if (refreshAfterSave) {
+        refreshAfterSave = false;
+        RefreshTaskList();
+    }
 }
 
 bool CPemoDlg::RefuseWhileRunning() {
-    if (!frame.running) {
-        return false;
-    }
-    if (notice) {
-        notice("A job is running. Wait until it has ended or stop it first.");
-    }
-    return true;
+    return frame.RefuseWhileRunning();
 }
 
 // ---- Window notifications ----
@@ -609,10 +605,14 @@ void CPemoDlg::PauseResume() {
 
 void CPemoDlg::NewTask() {
     KeepOpen();
+    if (RefuseWhileRunning()) {
+        return;
+    }
     Task task;
     task.enabled = true;
     task.recurse = true;
     task.colour = 0xFFFFFF;
+    // The editor is modal, but the tray can start a run meanwhile: the controller checks again.
     if (!runEditor(task)) {
         return;
     }
@@ -624,7 +624,9 @@ void CPemoDlg::NewTask() {
     };
     trim(task.source);
     trim(task.destination);
-    frame.tasks.push_back(std::make_unique<Task>(task));
+    if (!frame.AddTask(task)) {
+        return;
+    }
     RefreshTaskList();
     ForgetCounts();
     Save();
@@ -632,7 +634,7 @@ void CPemoDlg::NewTask() {
 
 void CPemoDlg::EditTask(int index) {
     Task* target = TaskAt(index);
-    if (!target) {
+    if (!target || RefuseWhileRunning()) {
         return;
     }
     Task task = *target;
@@ -646,8 +648,9 @@ void CPemoDlg::EditTask(int index) {
     };
     trim(task.source);
     trim(task.destination);
-    task.lastRun = target->lastRun;
-    *target = task;
+    if (!frame.ReplaceTask(static_cast<std::size_t>(index), task)) {
+        return;
+    }
     RefreshTaskList();
     taskList->SetSelection(index);
     ForgetCounts();
@@ -655,11 +658,9 @@ void CPemoDlg::EditTask(int index) {
 }
 
 void CPemoDlg::DuplicateTask(int index) {
-    Task* source = TaskAt(index);
-    if (!source) {
+    if (!TaskAt(index) || !frame.DuplicateTask(static_cast<std::size_t>(index))) {
         return;
     }
-    frame.tasks.push_back(std::make_unique<Task>(*source));
     RefreshTaskList();
     ForgetCounts();
     Save();
@@ -671,7 +672,9 @@ void CPemoDlg::DeleteTask() {
         return;
     }
     KeepOpen();
-    frame.tasks.erase(frame.tasks.begin() + index);
+    if (!frame.DeleteTask(static_cast<std::size_t>(index))) {
+        return;
+    }
     RefreshTaskList();
     const int count = static_cast<int>(frame.tasks.size());
     if (count > 0) {
@@ -689,7 +692,9 @@ void CPemoDlg::MoveTask(bool up) {
         return;
     }
     const int other = up ? index - 1 : index + 1;
-    std::swap(*frame.tasks[static_cast<std::size_t>(index)], *frame.tasks[static_cast<std::size_t>(other)]);
+    if (!frame.MoveTask(static_cast<std::size_t>(index), up)) {
+        return;
+    }
     RefreshTaskList();
     taskList->SetFocus();
     taskList->SetSelection(other);
@@ -697,11 +702,9 @@ void CPemoDlg::MoveTask(bool up) {
 }
 
 void CPemoDlg::ToggleEnabled(int index) {
-    Task* task = TaskAt(index);
-    if (!task) {
+    if (!TaskAt(index) || !frame.ToggleTaskEnabled(static_cast<std::size_t>(index))) {
         return;
     }
-    task->enabled = !task->enabled;
     RefreshTaskList();
     taskList->SetSelection(index);
     ForgetCounts();
@@ -709,11 +712,8 @@ void CPemoDlg::ToggleEnabled(int index) {
 }
 
 void CPemoDlg::SetAllEnabled(bool enabled) {
-    if (frame.running) {
+    if (!frame.SetAllTasksEnabled(enabled)) {
         return;
-    }
-    for (auto& task : frame.tasks) {
-        task->enabled = enabled;
     }
     RefreshTaskList();
     ForgetCounts();
@@ -737,7 +737,8 @@ void CPemoDlg::NewJob() {
         return;
     }
     std::string chosen;
-    if (!runFileDialog(true, "new", chosen)) {
+    // A run may have started while the file dialog was open.
+    if (!runFileDialog(true, "new", chosen) || RefuseWhileRunning()) {
         return;
     }
     if (!EndsWithJob(chosen)) {
@@ -757,10 +758,10 @@ void CPemoDlg::OpenJob() {
         return;
     }
     std::string chosen;
-    if (!runFileDialog(false, frame.jobPath, chosen)) {
+    // OpenJob refuses a run that started while the file dialog was open.
+    if (!runFileDialog(false, frame.jobPath, chosen) || !frame.OpenJob(chosen)) {
         return;
     }
-    frame.LoadJob(chosen);
     ForgetCounts();
     RefreshTaskList();
 }
@@ -782,10 +783,9 @@ void CPemoDlg::DropJob(const std::vector<std::string>& files) {
     if (files.size() != 1 || !EndsWithJob(files.front())) {
         return;
     }
-    if (RefuseWhileRunning()) {
+    if (!frame.OpenJob(files.front())) {
         return;
     }
-    frame.LoadJob(files.front());
     ForgetCounts();
     RefreshTaskList();
 }
@@ -946,9 +946,7 @@ void CPemoDlg::ShowTaskMenu(int index, const wxPoint& screenPoint) {
 
 bool CPemoDlg::HandleKey(int keyCode, bool control, bool focusInTaskList) {
     if ((keyCode == WXK_DELETE || keyCode == WXK_NUMPAD_DELETE) && focusInTaskList) {
-        if (!frame.running) {
-            DeleteTask();
-        }
+        DeleteTask();
         return true;
     }
     if (keyCode == WXK_F1) {

@@ -155,7 +155,6 @@ public:
     std::function<void(YScheduleDlg&)> runSchedule;
     ICommandRunner* scheduleRunner = nullptr;
     std::function<void()> runAbout;
-    std::function<void(const std::string&)> notice;
 
     CMainFrame& frame;
 

@@ -117,6 +117,69 @@ TEST(CommandLine, OwnProgramPathIsAbsolute) {
     EXPECT_EQ(path[0], '/');
 }
 
+// ---- The strict reading of the arguments ----
+
+TEST(CheckArguments, HelpAndVersionWinOverEverythingButAJobPath) {
+    using V = ArgumentsVerdict;
+    const std::pair<std::vector<std::string>, V> cases[] = {
+        {{"--help"}, V::Help},
+        {{"-h"}, V::Help},
+        {{"-?"}, V::Help},
+        {{"-auto", "--help"}, V::Help},
+        {{"--bogus", "-h"}, V::Help},
+        {{"--version"}, V::Version},
+        {{"-auto", "--version"}, V::Version},
+        {{"--version", "-h"}, V::Help},
+        // A job file may be called -h.
+        {{"-auto", "-file", "-h"}, V::Run},
+        {{}, V::Run},
+    };
+    for (const auto& [args, verdict] : cases) {
+        EXPECT_EQ(CheckArguments(args, kProgram).verdict, verdict) << (args.empty() ? "" : args.back());
+    }
+}
+
+TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
+    const std::vector<std::string> refused = {"--dry-run",     "-dry-run",      "-Show",    "-autox",     "-runall2",
+                                              "-file2",        "-fileX.job",    "-letter:", "-letter:EF", "-maxdelete:",
+                                              "-maxdelete:1x", "-maxdelete:-3", "--auto",   "-",          "--"};
+    for (const auto& bad : refused) {
+        const CheckedArguments checked = CheckArguments({"-auto", bad}, kProgram);
+        EXPECT_EQ(checked.verdict, ArgumentsVerdict::Refused) << bad;
+        EXPECT_NE(checked.error.find("\"" + bad + "\""), std::string::npos) << checked.error;
+    }
+    EXPECT_EQ(CheckArguments({"-auto", "-file"}, kProgram).verdict, ArgumentsVerdict::Refused);
+    const std::vector<std::string> accepted = {
+        "-show",          "-runall",    "-stay",        "-shutdown",      "-ignoreerrors", "-datelog",
+        "-logexclusions", "-noballoon", "-auto",        "-showdetlog",    "-fakeit",       "-letter:E",
+        "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job",   "plain-word"};
+    for (const auto& good : accepted) {
+        EXPECT_EQ(CheckArguments({good}, kProgram).verdict, ArgumentsVerdict::Run) << good;
+    }
+}
+
+TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
+    const StartOptions a =
+        CheckArguments({"-auto", "-file", "/backups/-stay -datelog/x.job", "-fakeit"}, kProgram).options;
+    EXPECT_TRUE(a.autoRun);
+    EXPECT_TRUE(a.fakeIt);
+    EXPECT_FALSE(a.stay) << "a switch's text inside the job path is not a switch";
+    EXPECT_FALSE(a.dateLog);
+    EXPECT_EQ(a.startJobFile, "/backups/-stay -datelog/x.job");
+
+    const StartOptions b = CheckArguments({"-file:/j/a-letter:Q.job", "-letter:E", "-showdetlog"}, kProgram).options;
+    EXPECT_EQ(b.startJobFile, "/j/a-letter:Q.job");
+    EXPECT_EQ(b.driveLetter, "E");
+    EXPECT_TRUE(b.showDetLog && b.show);
+
+    const StartOptions c = CheckArguments({"-letter:.", "-file", "first.job", "-file", "second.job"}, kProgram).options;
+    EXPECT_EQ(c.driveLetter, "/");
+    EXPECT_EQ(c.startJobFile, "first.job") << "only the first -file counts";
+    EXPECT_FALSE(c.fakeIt || c.autoRun || c.show);
+
+    EXPECT_EQ(CheckArguments({}, kProgram).options.startJobFile, "default.job");
+}
+
 } // namespace
 
 namespace {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/headless_shell.h"
+#include "model/job_file.h"
 #include "support/fake_power_port.h"
 #include "support/temp_dir.h"
 
@@ -98,6 +99,66 @@ TEST_F(FrameTest, ResetForStart) {
     EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
     EXPECT_EQ(frame.animationPhase, 0);
     EXPECT_EQ(frame.dateTimeFormat, "%m/%d/%y %H:%M"); // the C locale of the tests
+}
+
+// A job opened at start that could not be read: the window's next edit used to save the partial
+// (here empty) list over it.
+TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
+    const std::string job = dir / "locked.job";
+    Task one;
+    one.name = "one";
+    const std::string content = JobLine(one);
+    WriteFileBytes(job, content);
+    OpenToEveryone(dir.Path());
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(job.c_str(), 0), 0); // the unprivileged run cannot read it, but could replace it
+    const int status = RunAsNobody([&] {
+        RecordingShell quiet;
+        FakePowerPort noPower;
+        CMainFrame nobodyFrame(quiet, noPower);
+        nobodyFrame.startJobFile = job;
+        nobodyFrame.LoadStartJob();
+        if (!nobodyFrame.jobReadIncomplete || nobodyFrame.jobPath != job) {
+            return 2;
+        }
+        Task added;
+        added.name = "added";
+        if (!nobodyFrame.AddTask(added) || nobodyFrame.SaveCurrentJob()) {
+            return 3;
+        }
+        return quiet.messages.size() == 2 && quiet.messages[1].rfind("Not saving " + job, 0) == 0 ? 0 : 4;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(ReadFileBytes(job), content);
+}
+
+TEST_F(FrameTest, OpeningAnUnreadableJobKeepsTheJobThatWasOpen) {
+    frame.tasks.push_back(std::make_unique<Task>());
+    frame.tasks.back()->name = "kept";
+    ASSERT_TRUE(frame.SaveJob(dir / "kept.job"));
+    MakeDirectories(dir / "broken.job"); // reading it fails
+    EXPECT_FALSE(frame.OpenJob(dir / "broken.job"));
+    EXPECT_FALSE(frame.OpenJob(dir / "missing.job"));
+    ASSERT_EQ(shell.messages.size(), 2u);
+    EXPECT_EQ(shell.messages[1],
+              "Error reading " + dir / "missing.job" + "\n\n" + dir / "missing.job" + " was not found.");
+    EXPECT_EQ(frame.jobPath, dir / "kept.job");
+    ASSERT_EQ(frame.tasks.size(), 1u);
+    EXPECT_EQ(frame.tasks[0]->name, "kept");
+    EXPECT_FALSE(frame.jobReadIncomplete);
+
+    // Refused during a run; a readable job replaces the open one.
+    frame.running = true;
+    EXPECT_FALSE(frame.OpenJob(dir / "kept.job"));
+    EXPECT_FALSE(frame.AddTask(Task{}));
+    EXPECT_FALSE(frame.DeleteTask(0));
+    EXPECT_EQ(frame.tasks.size(), 1u);
+    frame.running = false;
+    ASSERT_TRUE(frame.AddTask(Task{}));
+    ASSERT_TRUE(frame.SaveJob(dir / "two.job"));
+    ASSERT_TRUE(frame.OpenJob(dir / "kept.job"));
+    EXPECT_EQ(frame.tasks.size(), 1u);
+    EXPECT_EQ(frame.jobPath, dir / "kept.job");
 }
 
 TEST_F(FrameTest, StartJobAndJobWrappers) {

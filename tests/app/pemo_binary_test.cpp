@@ -6,9 +6,11 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -17,6 +19,7 @@
 #include <regex>
 
 #include "model/job_file.h"
+#include "run/job_lock.h"
 #include "support/recording_message_port.h"
 #include "support/temp_dir.h"
 
@@ -29,12 +32,14 @@ namespace fs = std::filesystem;
 struct Outcome {
     int status = -1; // exit status; -1 when the program did not exit normally
     std::string err; // everything written to stderr
+    std::string out; // everything written to stdout
 };
 
 // Runs pemo with args in cwd, without a display; asNobody drops to uid/gid 65534 first.
-// With sendTermWhen, the child gets SIGTERM as soon as the condition holds.
+// With sendTermWhen, the child gets the signal (SIGTERM by default) as soon as the condition holds.
 Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, const std::string& scratch,
-                bool asNobody = false, const std::function<bool()>& sendTermWhen = nullptr) {
+                bool asNobody = false, const std::function<bool()>& sendTermWhen = nullptr,
+                int signalToSend = SIGTERM) {
     for (const auto& arg : args) {
         // Switches are found anywhere in the command line: never let a test ask for a power-off.
         if (arg.find("-shutdown") != std::string::npos) {
@@ -71,21 +76,24 @@ Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, co
     envp.push_back(nullptr);
 
     const std::string errPath = scratch + "/stderr.txt";
+    const std::string outPath = scratch + "/stdout.txt";
     const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (errFd < 0 || nullFd < 0) {
+    if (errFd < 0 || outFd < 0 || nullFd < 0) {
         ADD_FAILURE() << "cannot open the child's standard files";
         return {};
     }
     const pid_t child = fork();
     if (child == 0) {
-        if (chdir(cwd.c_str()) != 0 || dup2(nullFd, 0) < 0 || dup2(errFd, 2) < 0) {
+        if (chdir(cwd.c_str()) != 0 || dup2(nullFd, 0) < 0 || dup2(outFd, 1) < 0 || dup2(errFd, 2) < 0) {
             _exit(127);
         }
         execve(argvp[0], argvp.data(), envp.data());
         _exit(127);
     }
     close(errFd);
+    close(outFd);
     close(nullFd);
     if (child > 0 && sendTermWhen) {
         auto exited = [child] {
@@ -95,7 +103,7 @@ Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, co
         while (!exited() && !sendTermWhen()) {
             usleep(1000);
         }
-        kill(child, SIGTERM);
+        kill(child, signalToSend);
     }
     Outcome outcome;
     int status = 0;
@@ -103,6 +111,7 @@ Outcome RunPemo(const std::vector<std::string>& args, const std::string& cwd, co
         outcome.status = WEXITSTATUS(status);
     }
     outcome.err = ReadFileBytes(errPath);
+    outcome.out = ReadFileBytes(outPath);
     return outcome;
 }
 
@@ -413,18 +422,25 @@ TEST_F(PemoBinaryTest, UnwritableLogsAreReportedAndTheRunGoesOn) {
     EXPECT_GT(tasks[0]->lastRun, 0) << "the job is still saved";
 }
 
-TEST_F(PemoBinaryTest, SigtermStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
+class PemoSignalTest : public PemoBinaryTest, public ::testing::WithParamInterface<int> {};
+
+// SIGHUP (a closed terminal or ssh session) used to kill the program with log.html unclosed, no
+// summary line and a temporary file left in the destination.
+TEST_P(PemoSignalTest, ASignalStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
     MakeDirectories(dir / "src");
     for (int i = 0; i < 3000; ++i) {
         WriteFileBytes(dir / ("src/f" + std::to_string(i)), std::string(100, 'x'));
     }
     WriteJob(JobLineFor("Big", dir / "src", dir / "dst"));
     const std::string first = dir / "dst";
-    Outcome run = RunPemo({"-auto", "-file", job}, work, dir.Path(), false, [&] {
-        std::error_code ec;
-        return fs::directory_iterator(first, ec) != fs::directory_iterator();
-    });
-    EXPECT_EQ(run.status, 1) << "a stopped backup is not a success";
+    Outcome run = RunPemo(
+        {"-auto", "-file", job}, work, dir.Path(), false,
+        [&] {
+            std::error_code ec;
+            return fs::directory_iterator(first, ec) != fs::directory_iterator();
+        },
+        GetParam());
+    ASSERT_EQ(run.status, 1) << "a stopped backup is not a success";
     const std::string log = AsciiOfUtf16(ReadFileBytes(work + "/log.html"));
     EXPECT_NE(log.find("<B>Job stopped at user request at "), std::string::npos);
     EXPECT_NE(log.find("</BODY></HTML>\r\n"), std::string::npos);
@@ -438,6 +454,232 @@ TEST_F(PemoBinaryTest, SigtermStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
     RecordingMessagePort messages;
     ASSERT_TRUE(LoadJob(job, tasks, path, messages));
     EXPECT_GT(tasks[0]->lastRun, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, PemoSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
+
+// ---- What cron sees ----
+
+TEST_F(PemoBinaryTest, EveryRedLineOfAnUnattendedRunIsAlsoOnStderr) {
+    MakeDirectories(dir / "dst");
+    WriteJob(JobLineFor("Unplugged", dir / "no-such-drive", dir / "dst") +
+             JobLineFor("Drive", dir / "dst", "?/elsewhere"));
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 1);
+    const std::string log = AsciiOfUtf16(ReadFileBytes(work + "/log.html"));
+    std::vector<std::string> red;
+    const std::string open = "<FONT COLOR=RED>";
+    for (std::size_t at = log.find(open); at != std::string::npos; at = log.find(open, at + 1)) {
+        const std::size_t start = at + open.size();
+        std::string text = log.substr(start, log.find("</FONT>", start) - start);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        red.push_back(text);
+    }
+    ASSERT_GE(red.size(), 2u) << log;
+    std::string expected;
+    for (const auto& text : red) {
+        expected += "pemo: " + text + "\n";
+    }
+    EXPECT_EQ(run.err, expected);
+    EXPECT_NE(run.err.find("pemo: Not running \"Drive\" - no destination drive letter specified\n"), std::string::npos);
+}
+
+// ---- The command line ----
+
+TEST_F(PemoBinaryTest, HelpAndVersionPrintOnStdoutWithoutADisplayAndRunNothing) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    const std::vector<std::vector<std::string>> helps = {
+        {"--help"}, {"-h"}, {"-?"}, {"-auto", "-file", job, "--help"}, {"-auto", "--bogus", "-h"}};
+    for (const auto& args : helps) {
+        Outcome run = RunPemo(args, work, dir.Path());
+        EXPECT_EQ(run.status, 0) << args.back();
+        EXPECT_EQ(run.err, "") << args.back();
+        for (const char* line : {"-file JOB", "-auto", "-fakeit", "-maxdelete:N", "-letter:X", "--version"}) {
+            EXPECT_NE(run.out.find(line), std::string::npos) << line << " in\n" << run.out;
+        }
+    }
+    Outcome version = RunPemo({"--version"}, work, dir.Path());
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "Pemo v3.00\n");
+    EXPECT_FALSE(FileExists(dir / "dst"));
+    EXPECT_FALSE(FileExists(work + "/log.html"));
+    EXPECT_FALSE(FileExists(work + "/summary.log"));
+}
+
+TEST_F(PemoBinaryTest, UnknownSwitchesAreRefusedBeforeAnythingRuns) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    WriteTree(dir / "dst", {{"only-here.txt", "precious"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    const std::string jobBefore = ReadFileBytes(job);
+    // Each of these used to run a real mirror, deleting only-here.txt.
+    for (const std::string bad : {"--dry-run", "-dryrun", "-n", "-Auto", "-autox", "-letter:EF",
+                                  "-letter:", "-maxdelete:", "-maxdelete:-1", "-maxdelete:ten", "-file:", "--", "-"}) {
+        Outcome run = Run({bad});
+        EXPECT_EQ(run.status, 2) << bad;
+        EXPECT_NE(run.err.find("\"" + bad + "\""), std::string::npos) << bad << ": " << run.err;
+        EXPECT_NE(run.err.find("pemo --help"), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.rfind("pemo: ", 0), 0u) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    // -file as the last argument names no job; it must not fall back to default.job.
+    Outcome noJob = RunPemo({"-auto", "-file"}, work, dir.Path());
+    EXPECT_EQ(noJob.status, 2);
+    EXPECT_NE(noJob.err.find("-file"), std::string::npos) << noJob.err;
+    EXPECT_EQ(Tree(dir / "dst"), (std::map<std::string, std::string>{{"only-here.txt", "precious"}}));
+    EXPECT_FALSE(FileExists(work + "/log.html"));
+    EXPECT_FALSE(FileExists(work + "/summary.log"));
+    EXPECT_EQ(ReadFileBytes(job), jobBefore);
+}
+
+TEST_F(PemoBinaryTest, KnownSwitchesWorkAndAJobPathIsOnlyAPath) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    // A directory named like a switch: the path must not turn -datelog on.
+    MakeDirectories(dir / "x-datelog");
+    const std::string oddJob = dir / "x-datelog/j.job";
+    WriteFileBytes(oddJob, JobLineFor("T", dir / "src", "?" + (dir / "dst")));
+    Outcome run = RunPemo({"-auto", "-noballoon", "-letter:/", "-maxdelete:10", "-file", oddJob}, work, dir.Path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(FileExists(work + "/log.html")) << "the path's -datelog is not a switch";
+    EXPECT_EQ(ReadFileBytes(dir / "dst/a.txt"), "a") << "the drive letter replaced the leading ?";
+    // The colon form of -file, and -datelog given as a switch.
+    fs::remove(work + "/log.html");
+    Outcome colon = RunPemo({"-datelog", "-auto", "-file:" + oddJob, "-letter:/"}, work, dir.Path());
+    EXPECT_EQ(colon.status, 0) << colon.err;
+    EXPECT_FALSE(FileExists(work + "/log.html"));
+    EXPECT_EQ(ListDirectory(work).size(), 2u) << "a dated log and summary.log";
+}
+
+TEST_F(PemoBinaryTest, FakeItReportsTheRunAndChangesNothingButItsLogs) {
+    WriteTree(dir / "src", {{"new.txt", "new"}, {"changed.txt", "changed, longer"}, {"sub/deep.txt", "deep"}});
+    WriteTree(dir / "dst", {{"changed.txt", "old"}, {"extra.txt", "extra"}, {"extra-dir/x", "x"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    const std::string jobBefore = ReadFileBytes(job);
+    const auto dstBefore = Tree(dir / "dst");
+    Outcome run = Run({"-fakeit"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Tree(dir / "dst"), dstBefore);
+    EXPECT_EQ(ReadFileBytes(job), jobBefore) << "no last-run time is stamped";
+    const std::string log = AsciiOfUtf16(ReadFileBytes(work + "/log.html"));
+    EXPECT_NE(log.find("<B>Starting task \"T\" *** in 'fake it' mode ***</B>"), std::string::npos) << log;
+    const auto f = Fields(Lines(ReadFileBytes(work + "/summary.log")).back());
+    EXPECT_EQ(f[8], "1") << "changed, as a real run would count it";
+    EXPECT_EQ(f[12], "2") << "new";
+    EXPECT_EQ(f[14], "0") << "errors";
+}
+
+// ---- One run of a job at a time ----
+
+// True when some process holds an flock on the file at path (from /proc/locks, which shows the
+// locks without taking one).
+bool FlockHeldOn(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+    const std::string locks = ReadFileBytes("/proc/locks");
+    std::size_t start = 0;
+    for (std::size_t end; (end = locks.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = locks.substr(start, end - start);
+        if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(PemoBinaryTest, ARunOfAJobThatAnotherProcessRunsIsRefusedUntilThatProcessDies) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        CJobLock lock;
+        // Another name of the same job: the lock follows the file, not the spelling.
+        const bool taken = lock.TryLock(work + "/../work/nightly.job");
+        const char byte = taken ? '1' : '0';
+        [[maybe_unused]] ssize_t written = write(ready[1], &byte, 1);
+        pause();
+        _exit(0);
+    }
+    ASSERT_GT(holder, 0);
+    close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    EXPECT_EQ(byte, '1');
+
+    Outcome refused = Run();
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "pemo: " + job + " is already being run\n");
+    EXPECT_FALSE(FileExists(dir / "dst"));
+    EXPECT_FALSE(FileExists(work + "/log.html"));
+    EXPECT_FALSE(FileExists(work + "/summary.log"));
+
+    // A crash of the holder leaves nothing to clean up.
+    kill(holder, SIGKILL);
+    int status = 0;
+    waitpid(holder, &status, 0);
+    Outcome after = Run();
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(ReadFileBytes(dir / "dst/a.txt"), "a");
+}
+
+TEST_F(PemoBinaryTest, TwoUnattendedRunsOfOneJobNeverRunTogether) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    // The first run holds its lock and then waits at log.html, a fifo nobody reads.
+    ASSERT_EQ(mkfifo((work + "/log.html").c_str(), 0644), 0);
+    Outcome second;
+    bool secondRan = false;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    Outcome first = RunPemo(
+        {"-auto", "-file", job}, work, dir.Path(), false,
+        [&] {
+            if (!FlockHeldOn(JobLockPath(job))) {
+                return std::chrono::steady_clock::now() > giveUp; // a run that never locks
+            }
+            second = RunPemo({"-auto", "-file", job}, work, dir.Path() + "/config");
+            secondRan = true;
+            return true;
+        },
+        SIGKILL);
+    ASSERT_TRUE(secondRan);
+    EXPECT_EQ(first.status, -1) << "killed while it held the lock";
+    EXPECT_EQ(second.status, 2);
+    EXPECT_EQ(second.err, "pemo: " + job + " is already being run\n");
+    EXPECT_FALSE(FileExists(dir / "dst")) << "neither run mirrored";
+    EXPECT_FALSE(FileExists(work + "/summary.log"));
+
+    fs::remove(work + "/log.html");
+    Outcome third = Run();
+    EXPECT_EQ(third.status, 0) << third.err;
+    EXPECT_EQ(ReadFileBytes(dir / "dst/a.txt"), "a");
+}
+
+// ---- Settings ----
+
+// An unattended run used to rewrite a store holding a window size at close: comments lost, the
+// 8-bit file turned to UTF-16, and a read-only pemo.ini made a clean run fail.
+TEST_F(PemoBinaryTest, AnUnattendedRunLeavesTheSettingsStoreAsItIs) {
+    WriteJob("");
+    const std::string ini = "; kept by hand\nwidth=900\nheight=700\ndebug=0\n";
+    WriteFileBytes(work + "/pemo.ini", ini);
+    Outcome run = Run();
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadFileBytes(work + "/pemo.ini"), ini);
+
+    const std::string conf = dir / "config/Vexal/pemo.conf";
+    MakeDirectories(dir / "config/Vexal");
+    WriteFileBytes(conf, "# mine\nwidth=640\nheight=480\n");
+    fs::remove(work + "/pemo.ini");
+    EXPECT_EQ(Run().status, 0);
+    EXPECT_EQ(ReadFileBytes(conf), "# mine\nwidth=640\nheight=480\n");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "app/main_frame.h"
 #include "app/unattended.h"
 #include "model/job_file.h"
+#include "run/job_lock.h"
 #include "support/fake_clock.h"
 #include "support/fake_power_port.h"
 #include "support/recording_window.h"
@@ -150,6 +151,27 @@ TEST_F(StartUpTest, RunAllClosesTheWindowProgramAfterTheCloseTimer) {
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
     EXPECT_EQ(ReadFileBytes(dir / "dst/a"), "a");
     EXPECT_TRUE(shell.recording.Captions().empty()) << "a hidden start-up run keeps the caption";
+}
+
+TEST_F(StartUpTest, ARunAllThatAnotherRunOfTheJobHoldsOffSaysSoAndStillCloses) {
+    WriteJob(dir / "src");
+    CJobLock other;
+    ASSERT_TRUE(other.TryLock(dir / "job.job"));
+    FakeClock clock;
+    WindowlessShell shell(clock);
+    CMainFrame frame(shell, power);
+    frame.settingsDirectory = dir.Path();
+    frame.userSettingsPath = dir / "user.conf";
+    StartOptions options = Options();
+    options.runAll = true;
+    frame.ApplyStartOptions(options);
+    ASSERT_TRUE(frame.StartUp());
+    EXPECT_EQ(shell.messages, (std::vector<std::string>{dir / "job.job" + " is already being run"}));
+    EXPECT_FALSE(frame.running);
+    clock.Advance(10000ms);
+    ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
+    EXPECT_FALSE(FileExists(dir / "dst")) << "nothing ran";
+    EXPECT_FALSE(FileExists(dir / "log.html"));
 }
 
 TEST_F(StartUpTest, APlainStartShowsTheDialogOnceAndRunsNothing) {

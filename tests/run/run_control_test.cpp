@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <future>
+#include <memory>
+#include <thread>
 
 #include "run_test_frame.h"
 #include "support/temp_dir.h"
@@ -351,6 +353,87 @@ TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
     ctx.stopRequested = 0;
     CountJob(frame, ctx, {task});
     EXPECT_EQ(frame.sourceTotal.Get(), CLargeNumber(30u)) << "the drive letter is substituted";
+}
+
+// Stop sets stopRequested; a later start from the tray used to leave it set, so the new run
+// passed over every task and ended as "stopped".
+TEST_F(RunControlTest, TrayRunAllAfterAStopRunsTheTasks) {
+    MakeSource("a", 2);
+    TestFrame frame;
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.StopCommand();
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_TRUE(FileExists(dir / "out/f1"));
+    EXPECT_FALSE(frame.lastRunStopped);
+    EXPECT_EQ(frame.lastRunErrors, 0);
+}
+
+// The window program's message port: a box asked for on a worker waits until the user-interface
+// thread (here the test's thread, running the frame's loop) has shown it. giveUp ends the waits.
+class WaitingMessagePort : public IMessagePort {
+public:
+    explicit WaitingMessagePort(TestFrame& owner) : frame(owner), uiThread(std::this_thread::get_id()) {}
+    void MessageBox(const std::string& /*text*/) override {
+        if (std::this_thread::get_id() == uiThread) {
+            ++*shown;
+            return;
+        }
+        auto done = std::make_shared<std::promise<void>>();
+        std::future<void> answered = done->get_future();
+        frame.shell.PostToUi([done, count = shown] {
+            ++*count;
+            done->set_value();
+        });
+        while (answered.wait_for(10ms) == std::future_status::timeout) {
+            if (giveUp) {
+                return;
+            }
+        }
+    }
+    std::atomic<bool> giveUp{false};
+    std::shared_ptr<std::atomic<int>> shown = std::make_shared<std::atomic<int>>(0);
+
+private:
+    TestFrame& frame;
+    std::thread::id uiThread;
+};
+
+// With debug.log impossible to open, every trace line of the counting pass asks for a box. The
+// close (and a new count) joined the counting thread on the user-interface thread while that
+// thread waited for the user-interface thread to show its box: the program hung for good.
+TEST_F(RunControlTest, JoiningTheCountingThreadNeverWaitsForABoxItCannotShow) {
+    MakeSource("a", 40);
+    MakeDirectories(dir / "debug.log");
+    TestFrame frame;
+    WaitingMessagePort port(frame);
+    frame.messages = &port;
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.countAtStart = true;
+    frame.debug = true;
+    frame.RunAllCommand();
+    // The counting pass keeps the setting it started with; the run traces nothing from here on.
+    frame.debug = false;
+    ASSERT_TRUE(frame.RunToEnd());
+    ASSERT_FALSE(frame.countingDone) << "the count must still be going for the join to matter";
+
+    std::atomic<bool> joined{false};
+    std::thread watchdog([&] {
+        const auto limit = std::chrono::steady_clock::now() + 8s;
+        while (!joined && std::chrono::steady_clock::now() < limit) {
+            std::this_thread::sleep_for(10ms);
+        }
+        port.giveUp = true;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(frame.EndWorkerThreads());
+    const auto took = std::chrono::steady_clock::now() - start;
+    joined = true;
+    watchdog.join();
+    EXPECT_LT(took, 4s) << "the user-interface thread waited for a worker that waited for it";
+    // The boxes still reach the user-interface thread.
+    frame.shell.RunUntil([&] { return *port.shown > 0; }, 2s);
+    EXPECT_GT(*port.shown, 0);
 }
 
 } // namespace

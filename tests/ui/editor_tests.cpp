@@ -7,6 +7,7 @@
 #include <wx/checkbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include <wx/uiaction.h>
 
 #include "gui_test_support.h"
 #include "ui/edit_job_dlg.h"
@@ -56,10 +57,50 @@ TEST_F(EditorTest, ExclusionsLoadWithoutEmptiesAndSaveJoined) {
     task.exclusions = ";a;;b;";
     Open(task);
     EXPECT_EQ(Entries(), (std::vector<std::string>{"a", "b"}));
-    // Text typed but not added is dropped at OK.
+    // Text typed but not added is added at OK, not dropped; one the list holds is not doubled.
     Edit(YEditJobDlg::IdNewExclusion)->ChangeValue("pending");
     ASSERT_TRUE(dialog->ReadBack());
-    EXPECT_EQ(dialog->Values().exclusions, "a;b");
+    EXPECT_EQ(dialog->Values().exclusions, "a;b;pending");
+    ASSERT_TRUE(dialog->ReadBack());
+    EXPECT_EQ(dialog->Values().exclusions, "a;b;pending");
+}
+
+// Enter in the exclusion field used to press OK: the editor closed and the typed item was lost.
+TEST_F(EditorTest, EnterAddsTheTypedExclusionAndNeverDropsTypedText) {
+    Task task;
+    task.exclusions = "a";
+    dialog = new YEditJobDlg(nullptr, task);
+    std::vector<std::string> afterEnter;
+    int codeAfterEnter = -1;
+    bool closedByEnter = false;
+    dialog->CallAfter([&] {
+        wxUIActionSimulator input;
+        dialog->Raise();
+        wxTextCtrl* entry = Edit(YEditJobDlg::IdNewExclusion);
+        entry->SetFocus();
+        PumpEvents(std::chrono::milliseconds(200));
+        entry->ChangeValue("*.bak");
+        input.Char(WXK_RETURN);
+        PumpUntil([&] { return Entries().size() == 2 || dialog->GetReturnCode() != 0; }, std::chrono::seconds(5));
+        afterEnter = Entries();
+        codeAfterEnter = dialog->GetReturnCode();
+
+        // Enter in another field is OK, and keeps what was typed in the exclusion field.
+        entry->ChangeValue("*.tmp");
+        Edit(YEditJobDlg::IdName)->SetFocus();
+        PumpEvents(std::chrono::milliseconds(200));
+        input.Char(WXK_RETURN);
+        closedByEnter = PumpUntil([&] { return dialog->GetReturnCode() == wxID_OK; }, std::chrono::seconds(5));
+        if (dialog->GetReturnCode() == 0) {
+            dialog->EndModal(wxID_CANCEL); // never leave the test in a modal loop
+        }
+    });
+    const int result = dialog->ShowModal();
+    EXPECT_EQ(afterEnter, (std::vector<std::string>{"a", "*.bak"}));
+    EXPECT_EQ(codeAfterEnter, 0) << "Enter in the exclusion field must not close the editor";
+    EXPECT_TRUE(closedByEnter);
+    EXPECT_EQ(result, wxID_OK);
+    EXPECT_EQ(dialog->Values().exclusions, "a;*.bak;*.tmp");
 }
 
 TEST_F(EditorTest, AddRemoveAndDeleteKeepTheRightSelection) {

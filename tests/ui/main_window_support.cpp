@@ -74,7 +74,6 @@ void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options)
     ASSERT_TRUE(StartDesktop(*frame, *shell, options));
     dlg = shell->Dialog();
     ASSERT_NE(dlg, nullptr);
-    dlg->notice = [this](const std::string& text) { messages.push_back(text); };
     dlg->Move(0, 0);
     PumpEvents(std::chrono::milliseconds(100));
 }

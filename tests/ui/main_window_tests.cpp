@@ -339,6 +339,33 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
     EXPECT_EQ(Status(0), "Job count: 001");
 }
 
+// A job that failed to open used to leave the partial (here: empty) list under the previous
+// job's path, and the next edit saved it there.
+TEST_F(MainWindowTest, AJobThatFailedToOpenLeavesTheOpenJobAndBothFilesAlone) {
+    Start({MakeTask("First"), MakeTask("Second")});
+    const std::string unreadable = dir.File("broken.job");
+    std::filesystem::create_directory(unreadable); // exists, but reading it fails
+    dlg->runFileDialog = [&](bool, const std::string&, std::string& chosen) {
+        chosen = unreadable;
+        return true;
+    };
+    dlg->OpenJob();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("Error reading " + unreadable, 0), 0u) << messages[0];
+    dlg->DropJob({unreadable});
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(frame->jobPath, jobFile);
+    ASSERT_EQ(frame->tasks.size(), 2u);
+
+    dlg->runEditor = [](Task& task) {
+        task.name = "Third";
+        return true;
+    };
+    dlg->NewTask();
+    EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"First", "Second", "Third"}));
+    EXPECT_TRUE(std::filesystem::is_directory(unreadable));
+}
+
 TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
     WriteFile(dir.Path() / "pemo.ini", ""); // settings kept beside the program's files
     Start({MakeTask("A"), MakeTask("B")});

@@ -104,6 +104,98 @@ protected:
     std::string StatsCell(int row, int column) { return dlg->Statistics()->GetItemText(row, column).utf8_string(); }
 };
 
+// The buttons are disabled during a run, but a click queued before that, a key, the context
+// menu or the tray still reached the commands, which changed `tasks` under the runner.
+TEST_F(RunWindowTest, TaskListCommandsAreRefusedByTheControllerDuringARun) {
+    Start({SourceTask("one"), SourceTask("two")});
+    StartHeldRun();
+    int editorRuns = 0;
+    dlg->runEditor = [&](Task& task) {
+        ++editorRuns;
+        task.name = "changed";
+        return true;
+    };
+    int fileDialogs = 0;
+    dlg->runFileDialog = [&](bool, const std::string&, std::string& chosen) {
+        ++fileDialogs;
+        chosen = dir.File("other.job");
+        return true;
+    };
+    dlg->TaskList()->SetSelection(0);
+    dlg->NewTask();
+    dlg->EditTask(0);
+    dlg->DuplicateTask(0);
+    dlg->DeleteTask();
+    dlg->MoveTask(false);
+    dlg->ToggleEnabled(0);
+    dlg->SetAllEnabled(false);
+    dlg->TaskMenuCommand(CPemoDlg::IdContextAdd, 0);
+    dlg->TaskMenuCommand(CPemoDlg::IdContextDelete, 0);
+    dlg->HandleKey(WXK_DELETE, false, true);
+    dlg->NewJob();
+    dlg->OpenJob();
+    EXPECT_EQ(editorRuns, 0);
+    EXPECT_EQ(fileDialogs, 0);
+    EXPECT_EQ(messages.size(), 12u);
+    for (const auto& message : messages) {
+        EXPECT_EQ(message, "A job is running. Wait until it has ended or stop it first.");
+    }
+    ASSERT_EQ(frame->tasks.size(), 2u);
+    EXPECT_EQ(frame->tasks[0]->name, "one");
+    EXPECT_EQ(frame->tasks[1]->name, "two");
+    EXPECT_TRUE(frame->tasks[0]->enabled && frame->tasks[1]->enabled);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("other.job")));
+    messages.clear();
+    dlg->PauseResume();
+    ASSERT_TRUE(WaitForIdle());
+}
+
+// A run can start (from the tray) while a modal editor or file dialog is open: the command
+// checks again when it closes.
+TEST_F(RunWindowTest, ARunStartedDuringAModalDialogStillRefusesItsChange) {
+    Start({SourceTask("one")});
+    dlg->runEditor = [&](Task& task) {
+        StartHeldRun();
+        task.name = "added";
+        return true;
+    };
+    dlg->NewTask();
+    ASSERT_TRUE(frame->running);
+    EXPECT_EQ(frame->tasks.size(), 1u);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "A job is running. Wait until it has ended or stop it first.");
+    messages.clear();
+    dlg->PauseResume();
+    ASSERT_TRUE(WaitForIdle());
+
+    TaskList other;
+    other.push_back(std::make_unique<Task>(MakeTask("other")));
+    std::string path;
+    struct : IMessagePort {
+        void MessageBox(const std::string&) override {}
+    } quiet;
+    ASSERT_TRUE(SaveJob(dir.File("other.job"), other, path, quiet));
+    for (bool newJob : {false, true}) {
+        dlg->runFileDialog = [&](bool, const std::string&, std::string& chosen) {
+            // Something to copy, where the pause can hold the run.
+            WriteBytes(dir.Path() / "one" / "src" / (newJob ? "new2.txt" : "new1.txt"), 1000);
+            StartHeldRun();
+            chosen = dir.File(newJob ? "fresh.job" : "other.job");
+            return true;
+        };
+        messages.clear();
+        newJob ? dlg->NewJob() : dlg->OpenJob();
+        EXPECT_EQ(frame->jobPath, jobFile) << newJob;
+        ASSERT_EQ(frame->tasks.size(), 1u);
+        EXPECT_EQ(frame->tasks[0]->name, "one");
+        EXPECT_EQ(messages.size(), 1u);
+        messages.clear();
+        dlg->PauseResume();
+        ASSERT_TRUE(WaitForIdle());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("fresh.job")));
+}
+
 TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
     Start({SourceTask("job")});
     const int editing[] = {CPemoDlg::IdNew, CPemoDlg::IdEdit, CPemoDlg::IdDelete, CPemoDlg::IdDuplicate,
