@@ -836,7 +836,7 @@ void CPemoDlg::Options() {
 void CPemoDlg::Schedule() {
     const std::string configHome = UserConfigDirectory();
     if (configHome.empty()) {
-        notice("Neither XDG_CONFIG_HOME nor HOME is set, so there is no place for a timer.");
+        frame.shell.MessageBox("Neither XDG_CONFIG_HOME nor HOME is set, so there is no place for a timer.");
         return;
     }
     wxFileName job(wxString::FromUTF8(frame.jobPath));
