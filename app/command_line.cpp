@@ -57,6 +57,21 @@ bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h" || arg == "-?";
 }
 
+// Ends in ".job", in any letter case.
+bool IsJobFileName(const std::string& arg) {
+    static constexpr std::string_view kExtension = ".job";
+    if (arg.size() <= kExtension.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kExtension.size(); ++i) {
+        const char c = arg[arg.size() - kExtension.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kExtension[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool IsWholeNumber(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -175,10 +190,16 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     std::string file;
     bool fileSeen = false;
     std::int64_t maxDelete = -1;
+    std::string positionalJob;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.empty() || arg[0] != '-') {
-            continue; // not a switch: ignored, as ever
+            // A job handed over by a file manager or the desktop entry ("pemo FILE.job"); any other
+            // word is ignored, as ever.
+            if (positionalJob.empty() && IsJobFileName(arg)) {
+                positionalJob = arg;
+            }
+            continue;
         }
         if (std::find(std::begin(kSwitches), std::end(kSwitches), arg) != std::end(kSwitches)) {
             on.push_back(arg);
@@ -245,6 +266,9 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     o.autoRun = has("-auto");
     o.fakeIt = has("-fakeit");
     o.driveLetter = letter == "." && !programPath.empty() ? CharacterAt(programPath, 0) : letter;
+    if (!fileSeen) {
+        file = positionalJob;
+    }
     o.startJobFile = file.empty() ? "default.job" : file;
     // From the whole argument: a job path containing "-maxdelete" says nothing about the limit.
     o.maxDelete = maxDelete;
@@ -255,7 +279,8 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
 std::string UsageText() {
     return "Usage: pemo [switches]\n"
            "Keeps mirror copies of directories as a job file lists them; opens the window unless -auto.\n"
-           "  -file JOB        the job file to load (also -file:JOB); default.job when not given\n"
+           "  -file JOB        the job file to load (also -file:JOB, or JOB alone when it ends in .job);\n"
+           "                   default.job when not given\n"
            "  -auto            run all enabled tasks at once, without a window (for cron), then exit\n"
            "  -fakeit          change nothing: report what a run would do (the job is not saved)\n"
            "  -runall          run all enabled tasks at start, then close 10 s after the run\n"

@@ -178,6 +178,14 @@ TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
     EXPECT_FALSE(c.fakeIt || c.autoRun || c.show);
 
     EXPECT_EQ(CheckArguments({}, kProgram).options.startJobFile, "default.job");
+
+    // What a file manager hands over: the job alone. Other words stay ignored, and -file wins.
+    EXPECT_EQ(CheckArguments({"/home/me/My Jobs/Nightly.JOB"}, kProgram).options.startJobFile,
+              "/home/me/My Jobs/Nightly.JOB");
+    EXPECT_EQ(CheckArguments({"notes.txt", "-runall"}, kProgram).options.startJobFile, "default.job");
+    EXPECT_EQ(CheckArguments({"a.job", "-file", "b.job"}, kProgram).options.startJobFile, "b.job");
+    EXPECT_EQ(CheckArguments({"a.job", "b.job"}, kProgram).options.startJobFile, "a.job");
+    EXPECT_EQ(CheckArguments({".job"}, kProgram).options.startJobFile, "default.job");
 }
 
 } // namespace

@@ -37,6 +37,15 @@ for switch in -file -runall -show -stay -auto -fakeit -maxdelete: -shutdown -ign
     grep -q -- "$switch" share/bash-completion/completions/pemo || fail "bash completion lacks $switch"
     grep -q -- "${switch%:}" share/zsh/vendor-completions/_pemo || fail "zsh completion lacks $switch"
 done
+# Every switch the program itself lists in --help is in the manual and both completions.
+help=$(bin/pemo --help) || fail "bin/pemo --help failed"
+listed=$(sed -n 's/^  \(-[^ ].*\)/\1/p' <<<"$help" | sed 's/   .*//; s/, /\n/g' | sed 's/ .*//; s/:[A-Z]$/:/')
+[ -n "$listed" ] || fail "bin/pemo --help lists no switch"
+for switch in $listed; do
+    grep -qF -- "$switch" <<<"$page" || fail "the manual does not name $switch, which --help lists"
+    [ "$switch" = "-?" ] || [ "$switch" = "-h" ] ||
+        grep -qF -- "$switch" share/bash-completion/completions/pemo || fail "bash completion lacks $switch"
+done
 for section in "EXIT STATUS" "FILES" "EXAMPLES" "JOB FILE" "SETTINGS"; do
     grep -q "^$section" <<<"$page" || fail "the manual has no $section section"
 done
@@ -67,7 +76,7 @@ if [ "$window" = ON ]; then
     need share/metainfo/org.example.pemo.metainfo.xml
     need share/mime/packages/pemo.xml
     desktop-file-validate share/applications/pemo.desktop || fail "desktop-file-validate"
-    grep -q '^Exec=pemo -file %f$' share/applications/pemo.desktop || fail "the desktop entry does not pass %f"
+    grep -q '^Exec=pemo %f$' share/applications/pemo.desktop || fail "the desktop entry does not pass %f"
     grep -q '^MimeType=application/x-pemo-job;$' share/applications/pemo.desktop ||
         fail "the desktop entry does not claim the job type"
     appstreamcli validate --no-net --pedantic share/metainfo/org.example.pemo.metainfo.xml >/dev/null ||
