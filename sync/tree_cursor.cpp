@@ -47,6 +47,7 @@ int CTreeCursor::OpenLevel(std::size_t index) {
     if (level.handle.IsOpen()) {
         return 0;
     }
+    level.tried = true;
     int e = 0;
     if (index == 0) {
         e = fs_.OpenDirectoryPath(level.name, followTop_, level.handle);
@@ -89,7 +90,9 @@ const DirectoryHandle* CTreeCursor::HandleAt(std::size_t index, int& error) {
     if (level.handle.IsOpen()) {
         return &level.handle;
     }
-    if (!level.opened && index != 0) {
+    // Only the top is opened here on first use (a path-based caller placed below it); a level
+    // that could not be opened is not tried again behind the caller's back.
+    if (!level.opened && (index != 0 || level.tried)) {
         error = ENOENT;
         return nullptr;
     }

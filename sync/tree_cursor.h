@@ -41,6 +41,7 @@ private:
         std::size_t pathLength = 0; // of path_ up to this level
         DirectoryHandle handle;
         bool opened = false; // opened once; the handle may since have been closed for the budget
+        bool tried = false;
     };
     const DirectoryHandle* HandleAt(std::size_t index, int& error);
     int OpenLevel(std::size_t index);

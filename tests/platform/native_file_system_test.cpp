@@ -287,3 +287,51 @@ TEST(NativeFileSystem, TemporaryCopyNamesAreExactAndRecognised) {
         EXPECT_FALSE(IsTemporaryCopyName(name)) << name;
     }
 }
+
+TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
+    TempDir tmp;
+    IFileSystem& fs = NativeFileSystem();
+    MakeDirectories(tmp / "outside");
+    WriteFileBytes(tmp / "outside/file", "outside");
+    ASSERT_EQ(::chmod((tmp / "outside/file").c_str(), 0644), 0);
+    MakeDirectories(tmp / "d");
+    WriteFileBytes(tmp / "d/a", "a");
+    MakeLink(tmp / "outside", tmp / "d/dirlink");
+    MakeLink(tmp / "outside/file", tmp / "d/filelink");
+    const std::string outsideBefore = TreeSnapshot(tmp / "outside");
+
+    DirectoryHandle d;
+    ASSERT_EQ(fs.OpenDirectoryPath(tmp / "d", false, d), 0);
+    DirectoryHandle through;
+    const int e = fs.OpenDirectoryAt(d, "dirlink", through);
+    EXPECT_TRUE(e == ENOTDIR || e == ELOOP) << e;
+    EXPECT_FALSE(through.IsOpen());
+    EXPECT_EQ(fs.SetModeAt(d, "filelink", 0600), EOPNOTSUPP);
+    EXPECT_EQ(fs.SetNormalAttributesAt(d, "filelink"), 0);
+    EXPECT_EQ(fs.RemoveFileAt(d, "filelink"), 0);
+    EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
+
+    // Each listing of one handle starts from the beginning.
+    for (int pass = 0; pass < 2; ++pass) {
+        int error = 0;
+        auto stream = fs.ListDirectory(d, error);
+        ASSERT_TRUE(stream) << error;
+        int count = 0;
+        DirEntry entry;
+        while (stream->Next(entry)) {
+            ++count;
+        }
+        EXPECT_EQ(count, 2) << pass;
+    }
+
+    // The directory swapped for a link after it was opened: the copy lands in the directory.
+    WriteFileBytes(tmp / "src", "copied");
+    DirectoryHandle top;
+    ASSERT_EQ(fs.OpenDirectoryPath(tmp.Path(), false, top), 0);
+    ASSERT_EQ(::rename((tmp / "d").c_str(), (tmp / "moved").c_str()), 0);
+    MakeLink(tmp / "outside", tmp / "d");
+    EXPECT_EQ(fs.CopyFileAt(top, "src", d, "file", nullptr, nullptr).outcome, CopyOutcome::Copied);
+    EXPECT_EQ(ReadFileBytes(tmp / "moved/file"), "copied");
+    EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
+    EXPECT_EQ(fs.FlushFileSystem(d), 0);
+}

@@ -243,11 +243,13 @@ TEST_F(BadInputTest, FailingEachCallInTurnLeavesNoDebris) {
         WriteFileBytes(dst + "/same", "same");
         SetModified(src + "/Same", 1600000000);
         SetModified(dst + "/same", 1600000000);
+        ::chmod((dst + "/same").c_str(), 0600);
         WriteFileBytes(dst + "/extra", "x");
         WriteFileBytes(dst + "/gone/f", "f");
         MakeLink(outside, dst + "/link-out");
     };
     task.rename = true;
+    task.checkOpen = true;
     const std::map<std::string, std::string> sourceContent = {{"new", std::string((1 << 20) + 1, 'N')},
                                                               {"changed", "changed source"},
                                                               {"Same", "same"},
