@@ -10,23 +10,11 @@
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "platform/command_runner.h"
+#include "util/path_parts.h"
 
 namespace {
 
 const char* const kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
-
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // "%" starts a specifier in every unit setting; "$" a variable in a command line.
 std::string UnitEscape(const std::string& text, bool command) {
@@ -140,7 +128,7 @@ bool CJobScheduler::ManagerRunning() {
 }
 
 std::string CJobScheduler::UnitName(const std::string& jobPath) {
-    std::string stem = NameOf(jobPath);
+    std::string stem = NamePartOf(jobPath);
     if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".job") == 0) {
         stem.resize(stem.size() - 4);
     }
@@ -172,20 +160,20 @@ std::string CJobScheduler::TimerPath(const std::string& jobPath) const {
 std::string CJobScheduler::ServiceText(const std::string& jobPath) const {
     return "[Unit]\n"
            "Description=Pemo job " +
-           UnitEscape(NameOf(jobPath), false) +
+           UnitEscape(NamePartOf(jobPath), false) +
            "\n"
            "\n"
            "[Service]\n"
            "Type=oneshot\n"
            "WorkingDirectory=" +
-           UnitEscape(DirectoryOf(jobPath), false) + "\nExecStart=\"" + UnitEscape(programPath, true) +
+           UnitEscape(DirectoryPartOf(jobPath), false) + "\nExecStart=\"" + UnitEscape(programPath, true) +
            "\" -auto -file \"" + UnitEscape(jobPath, true) + "\"\n";
 }
 
 std::string CJobScheduler::TimerText(const std::string& jobPath, const JobSchedule& schedule) const {
     return "[Unit]\n"
            "Description=Run the Pemo job " +
-           UnitEscape(NameOf(jobPath), false) +
+           UnitEscape(NamePartOf(jobPath), false) +
            "\n"
            "\n"
            "[Timer]\n"
@@ -201,8 +189,8 @@ std::string CJobScheduler::TimerText(const std::string& jobPath, const JobSchedu
 std::string CJobScheduler::CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const {
     const std::string day = schedule.weekly ? std::to_string((schedule.weekday + 1) % 7) : "*";
     return std::to_string(schedule.minute) + " " + std::to_string(schedule.hour) + " * * " + day + " cd " +
-           CronWord(DirectoryOf(jobPath)) + " && " + CronWord(programPath) + " -auto -file " +
-           CronWord(NameOf(jobPath));
+           CronWord(DirectoryPartOf(jobPath)) + " && " + CronWord(programPath) + " -auto -file " +
+           CronWord(NamePartOf(jobPath));
 }
 
 bool CJobScheduler::Systemctl(const std::string& verb, const std::string& unit, std::string& error) {

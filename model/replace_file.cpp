@@ -14,22 +14,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "util/path_parts.h"
+
 namespace {
 
 std::atomic<unsigned> temporaryCounter{0};
-
-std::string DirectoryOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 constexpr const char* kTemporaryMarker = ".pemo-save-";
 constexpr const char* kTemporarySuffix = ".tmp";
@@ -113,10 +102,10 @@ void RemoveStaleTemporaries(const std::string& dir, const std::string& name) {
 // Creates an empty temporary file beside target, locked with flock for as long as lockFd stays
 // open, and returns its path.
 std::string CreateTemporary(const std::string& target, const std::string& reportedPath, int& lockFd) {
-    const std::string dir = DirectoryOf(target);
+    const std::string dir = DirectoryPartOf(target);
     const std::string prefix = dir == "/" ? "/" : dir + "/";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = prefix + TemporaryName(NameOf(target), getpid(), temporaryCounter++);
+        const std::string candidate = prefix + TemporaryName(NamePartOf(target), getpid(), temporaryCounter++);
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             ::flock(fd, LOCK_EX);
@@ -168,7 +157,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     struct stat old {};
     const bool hadOld = ::stat(target.c_str(), &old) == 0;
 
-    RemoveStaleTemporaries(DirectoryOf(target), NameOf(target));
+    RemoveStaleTemporaries(DirectoryPartOf(target), NamePartOf(target));
     int lockFd = -1;
     const std::string temporary = CreateTemporary(target, path, lockFd);
     FdCloser closeLock(lockFd);
@@ -198,7 +187,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
         ::unlink(temporary.c_str());
         throw;
     }
-    SyncDirectory(DirectoryOf(target));
+    SyncDirectory(DirectoryPartOf(target));
 }
 
 bool MakeDirectoryTree(const std::string& dir) {

@@ -17,6 +17,8 @@
 #include "model/stdio_file_ex.h"
 #include "platform/file_system.h"
 #include "support/temp_dir.h"
+#include "sync/do_directory.h"
+#include "sync/exclusions.h"
 
 namespace fs = std::filesystem;
 
@@ -303,4 +305,14 @@ std::vector<std::string> DebugLogLines(bool* bom) {
         lines.push_back(text.substr(pos, end - pos));
         pos = end + 2;
     }
+}
+
+void MirrorTest::Run(const std::string& source, const std::string& destination) {
+    DoDirectory(rig.ctx, source, destination, NormaliseExclusions(task.exclusions, source, ""), task, stats);
+}
+
+void MirrorTest::Put(const std::string& path, const std::string& content, std::int64_t modified) {
+    MakeDirectories(path.substr(0, path.rfind('/')));
+    WriteFileBytes(path, content);
+    SetModified(path, modified);
 }

@@ -39,6 +39,12 @@ protected:
         MakeDirectories(src);
     }
 
+    // Mirrors source (default src) into destination (default dst) with the task's exclusions.
+    void Run() { Run(src, dst); }
+    void Run(const std::string& source, const std::string& destination);
+    // A file with a given content and time, its directories made as needed.
+    void Put(const std::string& path, const std::string& content = "x", std::int64_t modified = 1600000000);
+
     TempDir tmp;
     EngineRig rig;
     Task task;

@@ -11,14 +11,6 @@ namespace {
 
 class DeletionGuardsTest : public MirrorTest {
 protected:
-    void Run() { Run(src, dst); }
-    void Run(const std::string& source, const std::string& destination) {
-        DoDirectory(rig.ctx, source, destination, NormaliseExclusions(task.exclusions, source, ""), task, stats);
-    }
-    void Put(const std::string& path, const std::string& content = "x") {
-        MakeDirectories(path.substr(0, path.rfind('/')));
-        WriteFileBytes(path, content);
-    }
     // Files left anywhere below root.
     int FilesBelow(const std::string& root) {
         int files = 0;

@@ -14,18 +14,7 @@
 
 namespace {
 
-class IntegrityTest : public MirrorTest {
-protected:
-    void Run() { Run(src, dst); }
-    void Run(const std::string& source, const std::string& destination) {
-        DoDirectory(rig.ctx, source, destination, NormaliseExclusions(task.exclusions, source, ""), task, stats);
-    }
-    void Put(const std::string& path, const std::string& content, std::int64_t modified = 1600000000) {
-        MakeDirectories(path.substr(0, path.rfind('/')));
-        WriteFileBytes(path, content);
-        SetModified(path, modified);
-    }
-};
+class IntegrityTest : public MirrorTest {};
 
 } // namespace
 
