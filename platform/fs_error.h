@@ -1,0 +1,38 @@
+// The portable kind of a failed file-system call. The layers above decide on the kind; the raw
+// system code is kept only so that messages can quote the system's own text and number.
+#pragma once
+
+#include <cstdint>
+
+enum class ErrorKind {
+    None,     // success
+    NotFound, // nothing has the name, or a component on the way is missing
+    NotADirectory,
+    IsADirectory,
+    IsALink,      // refused because the name is a symbolic link
+    AccessDenied, // permissions, read-only attributes or the system refused
+    Exists,
+    NotEmpty,
+    NoSpace, // the device or the quota is full
+    NameTooLong,
+    ReadOnly, // the file system is mounted read-only
+    Busy,     // held by another opener
+    Interrupted,
+    NotSupported,
+    CrossDevice,
+    TooManyOpen,
+    Other,
+};
+
+// Maps a raw system error code (errno here, GetLastError elsewhere) to its kind.
+ErrorKind KindOfSystemError(int code);
+
+struct FsError {
+    ErrorKind kind = ErrorKind::None;
+    int code = 0; // the raw system code, 0 on success
+
+    static FsError FromSystem(int systemCode) { return FsError{KindOfSystemError(systemCode), systemCode}; }
+    bool Failed() const { return kind != ErrorKind::None; }
+    explicit operator bool() const { return Failed(); }
+    bool Is(ErrorKind other) const { return kind == other; }
+};
