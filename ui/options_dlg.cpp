@@ -17,9 +17,8 @@ YOptionsDlg::YOptionsDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "Options
     fields->Add(countBox, 0, wxBOTTOM, gap);
     auto* awakeRow = new wxBoxSizer(wxHORIZONTAL);
     awakeRow->Add(new wxStaticText(this, wxID_ANY, "Keep system awake:"), 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
-    // The texts are kept as the stored values were named; on this platform method 1 holds a
-    // sleep inhibitor and method 2 sends a harmless key release.
-    const wxString methods[] = {"Never", "Using SetThreadExecutionState", "By simulating keypresses"};
+    // The stored values 0, 1 and 2 keep their meaning; the texts name what this system does.
+    const wxString methods[] = {"Never", "Using a logind inhibitor lock", "Using simulated key presses"};
     keepAwake = new wxChoice(this, IdKeepAwake, wxDefaultPosition, wxDefaultSize, 3, methods);
     awakeRow->Add(keepAwake, 1);
     fields->Add(awakeRow, 0, wxEXPAND | wxBOTTOM, gap);
