@@ -1,10 +1,6 @@
 // Reading and writing the .job format: one task per line of tagged fields.
 #include "model/job_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <sys/stat.h>
-
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "util/texts.h"
@@ -114,17 +110,17 @@ std::string JobLine(const Task& t) {
     return line;
 }
 
-bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMessagePort& messages) {
+bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMessagePort& messages, IFileSystem& fs) {
     tasks.clear();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
+    FileStatus st;
+    if (const FsError e = AsFsError(fs.Status(path, true, st))) {
         // A job that is not there is an empty job; one we cannot even look at is worth a word.
-        if (errno != ENOENT && errno != ENOTDIR) {
-            messages.MessageBox(Failure("Error reading ", path, CFileException::FromErrno(errno, path)));
+        if (!e.Is(ErrorKind::NotFound) && !e.Is(ErrorKind::NotADirectory)) {
+            messages.MessageBox(Failure("Error reading ", path, CFileException::FromErrno(e.code, path)));
         }
         return false;
     }
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     CFileException error;
     if (!file.Open(path, CStdioFileEx::modeRead, &error)) {
         messages.MessageBox(Failure("Error reading ", path, error));
@@ -149,16 +145,19 @@ bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMe
     return true;
 }
 
-bool SaveJob(const std::string& path, const TaskList& tasks, std::string& jobPath, IMessagePort& messages) {
+bool SaveJob(const std::string& path, const TaskList& tasks, std::string& jobPath, IMessagePort& messages,
+             IFileSystem& fs) {
     try {
-        ReplaceFile(path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
-                    [&](CStdioFileEx& file) {
-                        for (const auto& task : tasks) {
-                            if (task) {
-                                file.WriteString(JobLine(*task));
-                            }
-                        }
-                    });
+        ReplaceFile(
+            path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
+            [&](CStdioFileEx& file) {
+                for (const auto& task : tasks) {
+                    if (task) {
+                        file.WriteString(JobLine(*task));
+                    }
+                }
+            },
+            fs);
     } catch (const CFileException& e) {
         messages.MessageBox(Failure("Error saving ", path, e));
         return false;

@@ -3,17 +3,12 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <dirent.h>
-#include <fcntl.h>
-#include <signal.h>
+#include <memory>
 #include <string_view>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
+#include "platform/process.h"
 #include "util/path_parts.h"
 
 namespace {
@@ -57,115 +52,99 @@ long TemporaryPid(const std::string& entry, const std::string& name) {
     return std::strtol(std::string(middle.substr(0, dash)).c_str(), nullptr, 10);
 }
 
-bool ProcessAlive(long pid) {
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
-}
-
 // Removes the temporaries of earlier saves of target that were killed before their rename. A
 // live save, of this or another process, is never touched: its PID is alive and it holds an
 // exclusive flock on its temporary until the rename. Only regular files of exactly the
 // temporary form that belong to this user qualify. Best effort: failures are ignored.
-void RemoveStaleTemporaries(const std::string& dir, const std::string& name) {
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0) {
-        return;
-    }
-    DIR* stream = ::fdopendir(dirFd);
-    if (stream == nullptr) {
-        ::close(dirFd);
+void RemoveStaleTemporaries(IFileSystem& fs, const std::string& dir, const std::string& name) {
+    DirectoryHandle directory;
+    if (AsFsError(fs.OpenDirectoryPath(dir, true, directory))) {
         return;
     }
     std::vector<std::string> stale;
-    while (const struct dirent* entry = ::readdir(stream)) {
-        const std::string entryName = entry->d_name;
-        const long pid = TemporaryPid(entryName, name);
-        if (pid <= 0 || ProcessAlive(pid)) {
-            continue;
+    {
+        int error = 0;
+        std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(directory, error);
+        if (!stream) {
+            return;
         }
-        stale.push_back(entryName);
+        DirEntry entry;
+        while (stream->Next(entry)) {
+            const long pid = TemporaryPid(entry.name, name);
+            if (pid > 0 && !ProcessExists(pid)) {
+                stale.push_back(entry.name);
+            }
+        }
     }
+    FileOpenMode mode;
+    mode.noFollow = true;
+    mode.nonBlocking = true;
     for (const std::string& entryName : stale) {
-        const int fd = ::openat(dirFd, entryName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
+        FileHandle file;
+        if (fs.OpenFileAt(directory, entryName, mode, file)) {
             continue;
         }
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ::unlinkat(dirFd, entryName.c_str(), 0);
+        OpenFileInfo info;
+        if (!fs.FileInfo(file, info) && info.regular && info.ownedByUser && !fs.LockWholeFile(file, false)) {
+            (void)fs.RemoveFileAt(directory, entryName);
         }
-        ::close(fd);
+        (void)fs.CloseFile(file);
     }
-    ::closedir(stream);
 }
 
-// Creates an empty temporary file beside target, locked with flock for as long as lockFd stays
-// open, and returns its path.
-std::string CreateTemporary(const std::string& target, const std::string& reportedPath, int& lockFd) {
+// Creates an empty temporary file beside target, locked for as long as lock stays open, and
+// returns its path.
+std::string CreateTemporary(IFileSystem& fs, const std::string& target, const std::string& reportedPath,
+                            FileHandle& lock) {
     const std::string dir = DirectoryPartOf(target);
     const std::string prefix = dir == "/" ? "/" : dir + "/";
+    FileOpenMode mode;
+    mode.access = FileAccess::Write;
+    mode.create = true;
+    mode.exclusive = true;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate = prefix + TemporaryName(NamePartOf(target), getpid(), temporaryCounter++);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::flock(fd, LOCK_EX);
-            lockFd = fd;
+        const std::string candidate =
+            prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
+        const FsError e = fs.OpenFile(candidate, mode, lock);
+        if (!e) {
+            if (FsError locked = fs.LockWholeFile(lock, true)) {
+                (void)fs.CloseFile(lock);
+                (void)fs.RemoveFile(candidate);
+                throw CFileException::FromErrno(locked.code, reportedPath);
+            }
             return candidate;
         }
-        if (errno != EEXIST) {
-            throw CFileException::FromErrno(errno, reportedPath);
+        if (!e.Is(ErrorKind::Exists)) {
+            throw CFileException::FromErrno(e.code, reportedPath);
         }
     }
     throw CFileException::FromErrno(EEXIST, reportedPath);
 }
 
-// Closes a descriptor at the end of its scope.
-class FdCloser {
-public:
-    explicit FdCloser(int& fd) : fd_(fd) {}
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-    ~FdCloser() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-
-private:
-    int& fd_;
-};
-
-void SyncDirectory(const std::string& dir) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd); // best effort: the rename itself has already succeeded
-        ::close(fd);
-    }
-}
-
 } // namespace
 
-void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write) {
+void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write,
+                 IFileSystem& fs) {
     std::string target = path;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) != nullptr) {
+    FileStatus st;
+    if (!AsFsError(fs.Status(path, false, st)) && st.kind == EntryKind::Symlink) {
+        std::string resolved;
+        if (!AsFsError(fs.CanonicalPath(path, resolved))) {
             target = resolved;
         }
     }
-    struct stat old {};
-    const bool hadOld = ::stat(target.c_str(), &old) == 0;
+    FileStatus old;
+    const bool hadOld = !AsFsError(fs.Status(target, true, old));
 
-    RemoveStaleTemporaries(DirectoryPartOf(target), NamePartOf(target));
-    int lockFd = -1;
-    const std::string temporary = CreateTemporary(target, path, lockFd);
-    FdCloser closeLock(lockFd);
+    RemoveStaleTemporaries(fs, DirectoryPartOf(target), NamePartOf(target));
+    FileHandle lock;
+    const std::string temporary = CreateTemporary(fs, target, path, lock);
     try {
         if (hadOld) {
-            ::chmod(temporary.c_str(), old.st_mode & 07777);
+            // Best effort, as before: a save is not refused over the permission bits.
+            (void)fs.SetFileMode(lock, old.mode);
         }
-        CStdioFileEx file;
+        CStdioFileEx file(fs);
         CFileException error;
         flags |= CStdioFileEx::modeCreate | CStdioFileEx::modeWrite;
         flags &= ~static_cast<unsigned>(CStdioFileEx::modeNoTruncate);
@@ -176,35 +155,40 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
         write(file);
         file.Sync();
         file.Close();
-        if (::rename(temporary.c_str(), target.c_str()) != 0) {
-            throw CFileException::FromErrno(errno, path);
+        if (FsError e = fs.RenameFile(temporary, target)) {
+            throw CFileException::FromErrno(e.code, path);
         }
     } catch (CFileException& e) {
-        ::unlink(temporary.c_str());
+        (void)fs.CloseFile(lock);
+        (void)fs.RemoveFile(temporary);
         e.fileName = path;
         throw;
     } catch (...) {
-        ::unlink(temporary.c_str());
+        (void)fs.CloseFile(lock);
+        (void)fs.RemoveFile(temporary);
         throw;
     }
-    SyncDirectory(DirectoryPartOf(target));
+    (void)fs.CloseFile(lock);
+    // Best effort: the rename itself has already succeeded.
+    (void)fs.SyncDirectory(DirectoryPartOf(target));
 }
 
-bool MakeDirectoryTree(const std::string& dir) {
+bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs) {
     if (dir.empty()) {
         return true;
     }
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) == 0) {
-        return S_ISDIR(st.st_mode);
+    FileStatus st;
+    if (!AsFsError(fs.Status(dir, true, st))) {
+        return st.kind == EntryKind::Directory;
     }
     const std::size_t slash = dir.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectoryTree(dir.substr(0, slash))) {
+    if (slash != std::string::npos && slash > 0 && !MakeDirectoryTree(dir.substr(0, slash), fs)) {
         return false;
     }
-    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+    const FsError e = fs.MakeDirectoryWithMode(dir, 0700);
+    return !e || e.Is(ErrorKind::Exists);
 }
 
-bool RemoveFileIfPresent(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
+bool RemoveFileIfPresent(const std::string& path, IFileSystem& fs) {
+    return !AsFsError(fs.RemoveFile(path));
 }

@@ -14,10 +14,12 @@
 // The temporary is named "." + name + ".pemo-save-" + PID + "-" + N + ".tmp" and flock-ed while
 // it is written. Each save first removes the temporaries of that form for the same file left by
 // saves that were killed (their process gone and their lock free).
-void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write);
+// Every step goes through fs.
+void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write,
+                 IFileSystem& fs = NativeFileSystem());
 
 // Creates dir and its missing parents (mode 0700, as for the user's own configuration). True when
 // dir is a directory afterwards.
-bool MakeDirectoryTree(const std::string& dir);
+bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs = NativeFileSystem());
 // Removes a file. True when one was removed, false when there was none or it could not be.
-bool RemoveFileIfPresent(const std::string& path);
+bool RemoveFileIfPresent(const std::string& path, IFileSystem& fs = NativeFileSystem());

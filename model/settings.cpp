@@ -1,11 +1,9 @@
 // Loading and saving the seven program settings in "pemo.ini" or the per-user settings file.
 #include "model/settings.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <iterator>
 #include <string_view>
-#include <sys/stat.h>
 
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
@@ -55,11 +53,11 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(begin, end + 1 - begin));
 }
 
-bool LoadUserStore(Settings& s, const std::string& path) {
+bool LoadUserStore(Settings& s, const std::string& path, IFileSystem& fs) {
     if (path.empty()) {
         return false;
     }
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     if (!file.Open(path, CStdioFileEx::modeRead)) {
         return false;
     }
@@ -114,9 +112,9 @@ std::string IniFilePath(const std::string& iniDirectory) {
 }
 
 void LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& /*messages*/) {
+                  IMessagePort& /*messages*/, IFileSystem& fs) {
     settings.useIniFile = false;
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     if (file.Open(IniFilePath(iniDirectory), CStdioFileEx::modeRead)) {
         try {
             std::string line;
@@ -131,11 +129,11 @@ void LoadSettings(Settings& settings, const std::string& iniDirectory, const std
             settings.useIniFile = false;
         }
     }
-    LoadUserStore(settings, userStorePath);
+    LoadUserStore(settings, userStorePath, fs);
 }
 
 bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& messages) {
+                  IMessagePort& messages, IFileSystem& fs) {
     const int values[] = {settings.compactView ? 1 : 0, settings.countAtStart ? 1 : 0, settings.windowWidth,
                           settings.windowHeight,        settings.stayAwakeMethod,      settings.debug ? 1 : 0,
                           settings.emptyGuard ? 1 : 0};
@@ -145,27 +143,32 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
     if (settings.useIniFile) {
         const std::string path = IniFilePath(iniDirectory);
         try {
-            ReplaceFile(path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
-                        [&](CStdioFileEx& file) {
-                            for (int i = 0; i < kCount; ++i) {
-                                file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\r\n");
-                            }
-                        });
+            ReplaceFile(
+                path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
+                [&](CStdioFileEx& file) {
+                    for (int i = 0; i < kCount; ++i) {
+                        file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\r\n");
+                    }
+                },
+                fs);
         } catch (const CFileException& e) {
             messages.MessageBox("Error saving pemo.ini\n\n" + LeadingCharacters(e.ErrorText(), kMessageTextLimit));
             return false;
         }
         return true;
     }
-    if (userStorePath.empty() || !MakeDirectoryTree(ParentOf(userStorePath))) {
+    if (userStorePath.empty() || !MakeDirectoryTree(ParentOf(userStorePath), fs)) {
         return false;
     }
     try {
-        ReplaceFile(userStorePath, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite, [&](CStdioFileEx& file) {
-            for (int i = 0; i < kCount; ++i) {
-                file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\n");
-            }
-        });
+        ReplaceFile(
+            userStorePath, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite,
+            [&](CStdioFileEx& file) {
+                for (int i = 0; i < kCount; ++i) {
+                    file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\n");
+                }
+            },
+            fs);
     } catch (const CFileException&) {
         return false;
     }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "model/message_port.h"
+#include "platform/file_system.h"
 
 struct Settings {
     bool compactView = false;
@@ -28,9 +29,9 @@ std::string IniFilePath(const std::string& iniDirectory);
 // Reads "pemo.ini" if it opens (useIniFile = true), else the per-user file; a missing or unreadable
 // store keeps the current values. Nothing is reported: a settings file is never worth a box.
 void LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& messages);
+                  IMessagePort& messages, IFileSystem& fs = NativeFileSystem());
 // Writes to the store the settings came from, each through a temporary file and a rename. A
 // failure to write "pemo.ini" is reported through messages; a per-user store that cannot be
 // written saves nothing, silently. True when the settings were saved.
 bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& messages);
+                  IMessagePort& messages, IFileSystem& fs = NativeFileSystem());

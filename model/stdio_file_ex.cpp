@@ -1,16 +1,13 @@
-// CStdioFileEx over a POSIX descriptor: UTF-16LE with byte-order mark or the locale's 8-bit text,
+// CStdioFileEx over the platform's file handles: UTF-16LE with byte-order mark or the locale's 8-bit text,
 // converted to and from UTF-8; and the file exception with its texts.
 #include "model/stdio_file_ex.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
 #include <new>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -304,23 +301,16 @@ const char* CFileException::what() const noexcept {
 
 // ---- CStdioFileEx --------------------------------------------------------------------------
 
-CStdioFileEx::CStdioFileEx() = default;
+CStdioFileEx::CStdioFileEx(IFileSystem& fileSystem) : fs(&fileSystem) {}
 
-CStdioFileEx::~CStdioFileEx() {
-    if (fd >= 0) {
-        ::close(fd);
-    }
-}
+CStdioFileEx::~CStdioFileEx() = default;
 
 void CStdioFileEx::ThrowErrno(int osError) const {
     throw CFileException::FromErrno(osError, filePath);
 }
 
 bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException* error) {
-    if (fd >= 0) {
-        ::close(fd);
-        fd = -1;
-    }
+    file.Close();
     readPos = readEnd = 0;
     position = 0;
     filePath = path;
@@ -329,57 +319,50 @@ bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException*
     flags = (flags & ~static_cast<unsigned>(typeText)) | typeBinary;
     openFlags = flags;
 
-    int oflags = O_CLOEXEC;
+    FileOpenMode mode;
     switch (flags & 3u) {
     case modeWrite:
-        oflags |= O_WRONLY;
+        mode.access = FileAccess::Write;
         break;
     case modeReadWrite:
-        oflags |= O_RDWR;
+        mode.access = FileAccess::ReadWrite;
         break;
     default:
-        oflags |= O_RDONLY;
+        mode.access = FileAccess::Read;
         break;
     }
-    if (flags & modeCreate) {
-        oflags |= O_CREAT;
-    }
-    const auto fail = [&](int osError) {
-        if (fd >= 0) {
-            ::close(fd);
-            fd = -1;
-        }
+    mode.create = (flags & modeCreate) != 0;
+    const auto fail = [&](const FsError& failure) {
+        file.Close();
         if (error) {
-            *error = CFileException::FromErrno(osError, path);
+            *error = CFileException::FromErrno(failure.code, path);
         }
         return false;
     };
 
-    fd = ::open(path.c_str(), oflags, 0666);
-    if (fd < 0) {
-        return fail(errno);
+    if (FsError e = fs->OpenFile(path, mode, file)) {
+        return fail(e);
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return fail(errno);
+    OpenFileInfo info;
+    if (FsError e = fs->FileInfo(file, info)) {
+        return fail(e);
     }
-    if (S_ISDIR(st.st_mode)) {
-        return fail(EISDIR);
-    }
-    if ((flags & shareExclusive) && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return fail(errno);
+    if ((flags & shareExclusive)) {
+        if (FsError e = fs->LockWholeFile(file, false)) {
+            return fail(e);
+        }
     }
     // Truncated only now, so that a file someone else holds is not emptied by a refused open.
-    if ((flags & modeCreate) && !(flags & modeNoTruncate) && S_ISREG(st.st_mode) && ::ftruncate(fd, 0) != 0) {
-        return fail(errno);
+    if ((flags & modeCreate) && !(flags & modeNoTruncate) && info.regular) {
+        if (FsError e = fs->TruncateFile(file, 0)) {
+            return fail(e);
+        }
     }
     if (!(flags & (modeCreate | modeWrite))) {
         unsigned char bom[2] = {0, 0};
-        ssize_t n;
-        do {
-            n = ::pread(fd, bom, 2, 0);
-        } while (n < 0 && errno == EINTR);
-        isUnicodeText = n == 2 && bom[0] == 0xFF && bom[1] == 0xFE;
+        std::size_t n = 0;
+        const bool read = !fs->ReadFileDataAt(file, 0, bom, 2, n);
+        isUnicodeText = read && n == 2 && bom[0] == 0xFF && bom[1] == 0xFE;
         checkBomOnRead = true;
     }
     return true;
@@ -389,15 +372,12 @@ bool CStdioFileEx::Fill() {
     if (readBuffer.size() < kReadChunk) {
         readBuffer.resize(kReadChunk);
     }
-    ssize_t n;
-    do {
-        n = ::read(fd, readBuffer.data(), readBuffer.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) {
-        ThrowErrno(errno);
+    std::size_t n = 0;
+    if (FsError e = fs->ReadFileData(file, readBuffer.data(), readBuffer.size(), n)) {
+        Throw(e);
     }
     readPos = 0;
-    readEnd = static_cast<std::size_t>(n);
+    readEnd = n;
     position += static_cast<std::uint64_t>(n);
     return n > 0;
 }
@@ -405,8 +385,9 @@ bool CStdioFileEx::Fill() {
 void CStdioFileEx::DropReadBuffer() {
     if (readPos < readEnd) {
         const std::uint64_t logical = GetPosition();
-        if (::lseek(fd, static_cast<off_t>(logical), SEEK_SET) < 0) {
-            ThrowErrno(errno);
+        std::uint64_t at = 0;
+        if (FsError e = fs->SeekFile(file, static_cast<std::int64_t>(logical), SeekOrigin::Begin, at)) {
+            Throw(e);
         }
         position = logical;
     }
@@ -415,7 +396,7 @@ void CStdioFileEx::DropReadBuffer() {
 
 bool CStdioFileEx::ReadString(std::string& line) {
     line.clear();
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         ThrowErrno(EBADF);
     }
     try {
@@ -518,22 +499,16 @@ bool CStdioFileEx::ReadString(std::string& line) {
 }
 
 void CStdioFileEx::WriteBytes(const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ThrowErrno(errno);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        position += static_cast<std::uint64_t>(n);
+    std::size_t written = 0;
+    const FsError e = fs->WriteFileData(file, data, size, written);
+    position += static_cast<std::uint64_t>(written);
+    if (e) {
+        Throw(e);
     }
 }
 
 void CStdioFileEx::WriteString(const std::string& text) {
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         ThrowErrno(EBADF);
     }
     DropReadBuffer();
@@ -550,7 +525,7 @@ void CStdioFileEx::WriteString(const std::string& text) {
 }
 
 std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         ThrowErrno(EBADF);
     }
     if (origin == SEEK_CUR) {
@@ -558,13 +533,14 @@ std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
         origin = SEEK_SET;
     }
     readPos = readEnd = 0;
-    const off_t result = ::lseek(fd, static_cast<off_t>(offset), origin);
-    if (result < 0) {
-        const int err = errno;
-        throw CFileException(err == EINVAL ? CFileException::badSeek : CFileException::CauseFromErrno(err), err,
-                             filePath);
+    const SeekOrigin from = origin == SEEK_END ? SeekOrigin::End : SeekOrigin::Begin;
+    std::uint64_t result = 0;
+    if (FsError e = fs->SeekFile(file, offset, from, result)) {
+        // A position before the start is a bad seek, not some unknown error.
+        throw CFileException(e.code == EINVAL ? CFileException::badSeek : CFileException::CauseFromErrno(e.code),
+                             e.code, filePath);
     }
-    position = static_cast<std::uint64_t>(result);
+    position = result;
     checkBomOnRead = true;
     return position;
 }
@@ -578,26 +554,23 @@ std::uint64_t CStdioFileEx::GetPosition() const {
 }
 
 void CStdioFileEx::Sync() {
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         ThrowErrno(EBADF);
     }
-    // Pipes and character devices cannot be synchronised; that is no failure.
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
-        ThrowErrno(errno);
+    // Pipes and character devices cannot be synchronised; the file system counts that as done.
+    if (FsError e = fs->SyncFile(file)) {
+        Throw(e);
     }
 }
 
 void CStdioFileEx::Close() {
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         return;
     }
-    const int result = ::close(fd);
-    const int err = errno;
-    fd = -1;
+    const FsError e = fs->CloseFile(file);
     readPos = readEnd = 0;
-    // After EINTR the descriptor is gone on Linux and the data was handed over.
-    if (result != 0 && err != EINTR) {
-        ThrowErrno(err);
+    if (e) {
+        Throw(e);
     }
 }
 

@@ -1,12 +1,14 @@
 // CStdioFileEx: the one text-file class. It reads and writes line-oriented text as UTF-16LE with
-// a byte-order mark or as the locale's 8-bit text, over a POSIX descriptor; strings outside it
-// are UTF-8. CFileException is the failure it raises, carrying the kind, errno and path.
+// a byte-order mark or as the locale's 8-bit text, through the platform's file system; strings
+// outside it are UTF-8. CFileException is the failure it raises, carrying the kind, errno and path.
 #pragma once
 
 #include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
+
+#include "platform/file_system.h"
 
 class CFileException : public std::exception {
 public:
@@ -62,7 +64,7 @@ public:
         modeWriteUnicode = 0x200000
     };
 
-    CStdioFileEx();
+    explicit CStdioFileEx(IFileSystem& fileSystem = NativeFileSystem());
     ~CStdioFileEx(); // closes an open file, never throws
     CStdioFileEx(const CStdioFileEx&) = delete;
     CStdioFileEx& operator=(const CStdioFileEx&) = delete;
@@ -84,7 +86,7 @@ public:
     void Sync();
     // Throws CFileException on a failed close; the descriptor is released either way.
     void Close();
-    bool IsOpen() const { return fd >= 0; }
+    bool IsOpen() const { return file.IsOpen(); }
     // Records the path used in error texts.
     void SetFilePath(const std::string& path) { filePath = path; }
     const std::string& GetFilePath() const { return filePath; }
@@ -100,6 +102,7 @@ public:
 
 private:
     void ThrowErrno(int osError) const;
+    void Throw(const FsError& error) const { ThrowErrno(error.code); }
     // Fills the read buffer; false at end of file.
     bool Fill();
     // Gives the descriptor back the position of the first unread byte before a write or seek.
@@ -109,7 +112,8 @@ private:
     std::string EncodeNarrow(const std::string& utf8);
     std::string EffectiveCharset() const;
 
-    int fd = -1;
+    IFileSystem* fs;
+    FileHandle file;
     std::string filePath;
     // The descriptor's own offset; the logical position lags it by the unread buffered bytes.
     std::uint64_t position = 0;

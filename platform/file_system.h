@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_handle.h"
+
 // The separator the engine joins paths with.
 #if defined(_WIN32)
 inline constexpr char kPathSeparator = '\\';
@@ -150,6 +152,46 @@ public:
     int CheckLocked(const std::string& path, bool& locked);
     // Opens the directory holding path's last component; name receives that component.
     int OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name);
+
+    // ---- Files the program keeps itself: jobs, settings, logs, locks ----------------------
+    // Every result carries the portable kind and the system's code.
+
+    // Opens a file; a directory is refused (IsADirectory).
+    virtual FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) = 0;
+    virtual FsError OpenFileAt(const DirectoryHandle& dir, const std::string& name, const FileOpenMode& mode,
+                               FileHandle& file) = 0;
+    virtual FsError FileInfo(const FileHandle& file, OpenFileInfo& info) = 0;
+    // Reads up to size bytes at the file's position; read is 0 at the end.
+    virtual FsError ReadFileData(const FileHandle& file, void* buffer, std::size_t size, std::size_t& read) = 0;
+    // Reads at offset without moving the file's position.
+    virtual FsError ReadFileDataAt(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t size,
+                                   std::size_t& read) = 0;
+    // Writes all of data at the file's position; written tells how much went before a failure.
+    virtual FsError WriteFileData(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) = 0;
+    virtual FsError SeekFile(const FileHandle& file, std::int64_t offset, SeekOrigin origin,
+                             std::uint64_t& position) = 0;
+    virtual FsError TruncateFile(const FileHandle& file, std::uint64_t length) = 0;
+    // Sets the permission bits of the open file.
+    virtual FsError SetFileMode(const FileHandle& file, std::uint32_t mode) = 0;
+    // Forces the file's data to its device. A file that cannot be synchronised (a pipe, a
+    // device, a read-only mount) counts as done.
+    virtual FsError SyncFile(const FileHandle& file) = 0;
+    // Closes the file; the handle is released either way.
+    virtual FsError CloseFile(FileHandle& file) = 0;
+    // An advisory lock on the whole file, released by UnlockWholeFile or with the last handle.
+    // Without wait a lock held elsewhere fails at once with Busy.
+    virtual FsError LockWholeFile(const FileHandle& file, bool wait) = 0;
+    virtual FsError UnlockWholeFile(const FileHandle& file) = 0;
+    // Renames from over to, replacing what has that name. Both must be on one file system.
+    virtual FsError RenameFile(const std::string& from, const std::string& to) = 0;
+    // Forces a directory's entries to its device, so that a rename in it survives a crash.
+    virtual FsError SyncDirectory(const std::string& path) = 0;
+    // Creates a directory with the given permission bits (less the umask).
+    virtual FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) = 0;
+
+    // The whole content of a file of at most limit bytes; a larger one fails with the system's
+    // "file too large" code.
+    FsError ReadSmallFile(const std::string& path, std::size_t limit, std::string& content);
 };
 
 // The backend of the platform the program was built for.

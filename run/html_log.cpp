@@ -42,7 +42,7 @@ std::string HtmlEscape(const std::string& text) {
     return escaped;
 }
 
-CRunLog::CRunLog(CRunContext& context) : ctx(context) {}
+CRunLog::CRunLog(CRunContext& context, IFileSystem& fileSystem) : ctx(context), fs(fileSystem) {}
 
 void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
     const char* open = nullptr;
@@ -122,7 +122,7 @@ void CRunLog::FlushLog() {
 }
 
 bool CRunLog::AppendLocked(const std::string& text, std::string& reason) {
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     CFileException error;
     if (!file.Open(runLogPath, kAppendFlags, &error)) {
         reason = Reason(error);
@@ -149,7 +149,7 @@ void CRunLog::BeginRun() {
 bool CRunLog::StartLog(const std::string& path, std::string& reason) {
     std::lock_guard<std::mutex> lock(mutex);
     runLogPath = path;
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     CFileException error;
     if (!file.Open(path, kCreateFlags, &error)) {
         reason = Reason(error);

@@ -6,13 +6,14 @@
 #include <mutex>
 #include <string>
 
+#include "platform/file_system.h"
 #include "sync/run_context.h"
 
 class CRunLog : public ILogSink {
 public:
     // Reads logExclusions, window and messages of the context at each call; the context must
-    // outlive the log.
-    explicit CRunLog(CRunContext& context);
+    // outlive the log. The file is written through fs.
+    explicit CRunLog(CRunContext& context, IFileSystem& fs = NativeFileSystem());
 
     // Any thread. pendingLog and the file are updated under one lock, so lines of two threads
     // never interleave; the pane line is handed over before the lock is taken (the pane keeps
@@ -48,6 +49,7 @@ private:
     bool AppendLocked(const std::string& text, std::string& reason);
 
     CRunContext& ctx;
+    IFileSystem& fs;
     std::function<void(const std::string&)> redEcho;
     mutable std::mutex mutex;
     std::string pendingLog;

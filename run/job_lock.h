@@ -7,9 +7,12 @@
 
 #include <string>
 
+#include "platform/file_system.h"
+
 class CJobLock {
 public:
-    CJobLock() = default;
+    // The lock file is opened and locked through fs.
+    explicit CJobLock(IFileSystem& fs = NativeFileSystem());
     ~CJobLock();
     CJobLock(const CJobLock&) = delete;
     CJobLock& operator=(const CJobLock&) = delete;
@@ -20,11 +23,12 @@ public:
     // goes ahead unlocked: true.
     bool TryLock(const std::string& jobPath);
     void Unlock();
-    bool Held() const { return fd >= 0; }
+    bool Held() const { return file.IsOpen(); }
 
 private:
-    int fd = -1;
+    IFileSystem& fs;
+    FileHandle file;
 };
 
 // The lock file of the job at jobPath.
-std::string JobLockPath(const std::string& jobPath);
+std::string JobLockPath(const std::string& jobPath, IFileSystem& fs = NativeFileSystem());

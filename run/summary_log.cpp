@@ -1,8 +1,6 @@
 // Formatting and appending the summary log line.
 #include "run/summary_log.h"
 
-#include <cstdio>
-
 #include "model/stdio_file_ex.h"
 #include "util/texts.h"
 
@@ -23,11 +21,11 @@ std::string SummaryLine(const std::string& jobPath, const std::string& taskLabel
     return line;
 }
 
-bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages) {
+bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages, IFileSystem& fs) {
     auto report = [&](const CFileException& error) {
         messages.MessageBox("Error writing to summary:\n\n" + LeadingCharacters(error.ErrorText(), 255));
     };
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     CFileException error;
     if (!file.Open(path,
                    CStdioFileEx::modeReadWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeNoTruncate |

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/message_port.h"
+#include "platform/file_system.h"
 #include "sync/run_context.h"
 
 // The line for a run of the job at jobPath; taskLabel is "**all**" or the single task's name,
@@ -15,4 +16,5 @@ std::string SummaryLine(const std::string& jobPath, const std::string& taskLabel
                         const RunStats& stats, std::int32_t seconds);
 // Appends the line to the file at path (created when missing, never truncated). A failure shows
 // "Error writing to summary:" and the reason; returns whether the line was written.
-bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages);
+bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages,
+                       IFileSystem& fs = NativeFileSystem());

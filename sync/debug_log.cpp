@@ -22,9 +22,9 @@ constexpr unsigned kDebugLogFlags = CStdioFileEx::modeWrite | CStdioFileEx::mode
 
 } // namespace
 
-void DebugLog(CRunContext& ctx, const std::string& text) {
+void DebugLog(CRunContext& ctx, const std::string& text, IFileSystem& fs) {
     std::unique_lock<std::mutex> lock(DebugLogMutex());
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     CFileException error;
     bool open = file.Open("debug.log", kDebugLogFlags, &error);
     if (!open) {

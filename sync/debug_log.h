@@ -3,7 +3,9 @@
 
 #include <string>
 
+#include "platform/file_system.h"
 #include "sync/run_context.h"
 
 // Callers test ctx.debug first. Callable from any thread; lines never interleave.
-void DebugLog(CRunContext& ctx, const std::string& text);
+// The file is written through fs.
+void DebugLog(CRunContext& ctx, const std::string& text, IFileSystem& fs = NativeFileSystem());

@@ -471,11 +471,191 @@ public:
         return ::statfs(path.c_str(), &st) == 0 && FileSystemTypeKeepsFineTimes(static_cast<std::uint64_t>(st.f_type));
     }
 
+    // ---- Files the program keeps itself ----
+
+    FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override {
+        return OpenFileIn(AT_FDCWD, path, mode, file);
+    }
+
+    FsError OpenFileAt(const DirectoryHandle& dir, const std::string& name, const FileOpenMode& mode,
+                       FileHandle& file) override {
+        return OpenFileIn(FdOf(dir), name, mode, file);
+    }
+
+    FsError FileInfo(const FileHandle& file, OpenFileInfo& info) override {
+        struct stat st {};
+        if (::fstat(FileFd(file), &st) != 0) {
+            return Error(errno);
+        }
+        info.size = static_cast<std::uint64_t>(st.st_size);
+        info.mode = st.st_mode & 07777;
+        info.regular = S_ISREG(st.st_mode);
+        info.ownedByUser = st.st_uid == ::geteuid();
+        return {};
+    }
+
+    FsError ReadFileData(const FileHandle& file, void* buffer, std::size_t size, std::size_t& read) override {
+        read = 0;
+        ssize_t n;
+        do {
+            n = ::read(FileFd(file), buffer, size);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            return Error(errno);
+        }
+        read = static_cast<std::size_t>(n);
+        return {};
+    }
+
+    FsError ReadFileDataAt(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t size,
+                           std::size_t& read) override {
+        read = 0;
+        ssize_t n;
+        do {
+            n = ::pread(FileFd(file), buffer, size, static_cast<off_t>(offset));
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            return Error(errno);
+        }
+        read = static_cast<std::size_t>(n);
+        return {};
+    }
+
+    FsError WriteFileData(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) override {
+        written = 0;
+        const char* bytes = static_cast<const char*>(data);
+        while (written < size) {
+            const ssize_t n = ::write(FileFd(file), bytes + written, size - written);
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return Error(errno);
+            }
+            written += static_cast<std::size_t>(n);
+        }
+        return {};
+    }
+
+    FsError SeekFile(const FileHandle& file, std::int64_t offset, SeekOrigin origin, std::uint64_t& position) override {
+        const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+        const off_t result = ::lseek(FileFd(file), static_cast<off_t>(offset), whence);
+        if (result < 0) {
+            return Error(errno);
+        }
+        position = static_cast<std::uint64_t>(result);
+        return {};
+    }
+
+    FsError TruncateFile(const FileHandle& file, std::uint64_t length) override {
+        return ::ftruncate(FileFd(file), static_cast<off_t>(length)) == 0 ? FsError{} : Error(errno);
+    }
+
+    FsError SetFileMode(const FileHandle& file, std::uint32_t mode) override {
+        return ::fchmod(FileFd(file), static_cast<mode_t>(mode & 07777)) == 0 ? FsError{} : Error(errno);
+    }
+
+    FsError SyncFile(const FileHandle& file) override {
+        if (::fsync(FileFd(file)) != 0 && errno != EINVAL && errno != EROFS) {
+            return Error(errno);
+        }
+        return {};
+    }
+
+    FsError CloseFile(FileHandle& file) override {
+        if (!file.IsOpen()) {
+            return {};
+        }
+        const int result = ::close(static_cast<int>(file.Release()));
+        // After EINTR the descriptor is gone on Linux and the data was handed over.
+        if (result != 0 && errno != EINTR) {
+            return Error(errno);
+        }
+        return {};
+    }
+
+    FsError LockWholeFile(const FileHandle& file, bool wait) override {
+        int result;
+        do {
+            result = ::flock(FileFd(file), LOCK_EX | (wait ? 0 : LOCK_NB));
+        } while (result != 0 && errno == EINTR);
+        return result == 0 ? FsError{} : Error(errno);
+    }
+
+    FsError UnlockWholeFile(const FileHandle& file) override {
+        return ::flock(FileFd(file), LOCK_UN) == 0 ? FsError{} : Error(errno);
+    }
+
+    FsError RenameFile(const std::string& from, const std::string& to) override {
+        return ::rename(from.c_str(), to.c_str()) == 0 ? FsError{} : Error(errno);
+    }
+
+    FsError SyncDirectory(const std::string& path) override {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.Get() < 0) {
+            return Error(errno);
+        }
+        if (::fsync(fd.Get()) != 0 && errno != EINVAL && errno != EROFS) {
+            return Error(errno);
+        }
+        return {};
+    }
+
+    FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override {
+        return ::mkdir(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0 ? FsError{} : Error(errno);
+    }
+
 private:
     static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, error}; }
+    static FsError Error(int code) { return FsError::FromSystem(code); }
+    static int FileFd(const FileHandle& file) { return static_cast<int>(file.Native()); }
+
+    static FsError OpenFileIn(int dirFd, const std::string& name, const FileOpenMode& mode, FileHandle& file) {
+        int flags = O_CLOEXEC;
+        switch (mode.access) {
+        case FileAccess::Read:
+            flags |= O_RDONLY;
+            break;
+        case FileAccess::Write:
+            flags |= O_WRONLY;
+            break;
+        case FileAccess::ReadWrite:
+            flags |= O_RDWR;
+            break;
+        }
+        if (mode.create) {
+            flags |= O_CREAT | (mode.exclusive ? O_EXCL : 0);
+        }
+        if (mode.noFollow || (mode.create && mode.exclusive)) {
+            flags |= O_NOFOLLOW;
+        }
+        if (mode.nonBlocking) {
+            flags |= O_NONBLOCK;
+        }
+        UniqueFd fd(::openat(dirFd, name.c_str(), flags, 0666));
+        if (fd.Get() < 0) {
+            return Error(errno);
+        }
+        struct stat st {};
+        if (::fstat(fd.Get(), &st) != 0) {
+            return Error(errno);
+        }
+        if (S_ISDIR(st.st_mode)) {
+            return Error(EISDIR);
+        }
+        file = FileHandle(fd.Release());
+        return {};
+    }
 };
 
 } // namespace
+
+void FileHandle::Close() {
+    if (native_ != kNone) {
+        ::close(static_cast<int>(native_));
+        native_ = kNone;
+    }
+}
 
 void DirectoryHandle::Close() {
     if (native_ != kNone) {

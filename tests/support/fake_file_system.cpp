@@ -274,3 +274,162 @@ bool FakeFileSystem::KeepsFineTimes(const std::string& path) {
     }
     return inner.KeepsFineTimes(path);
 }
+
+// ---- The files the program keeps itself ----
+
+const std::vector<FsCall>& FakeFileSystem::FileCallKinds() {
+    static const std::vector<FsCall> kinds = {FsCall::OpenFile,      FsCall::FileInfo,
+                                              FsCall::ReadFile,      FsCall::WriteFile,
+                                              FsCall::SeekFile,      FsCall::TruncateFile,
+                                              FsCall::SetFileMode,   FsCall::SyncFile,
+                                              FsCall::CloseFile,     FsCall::LockFile,
+                                              FsCall::UnlockFile,    FsCall::RenameFile,
+                                              FsCall::SyncDirectory, FsCall::MakeDirectoryWithMode,
+                                              FsCall::RemoveFile,    FsCall::ListDirectory,
+                                              FsCall::ReadDirectory, FsCall::OpenDirectory,
+                                              FsCall::Status,        FsCall::CanonicalPath};
+    return kinds;
+}
+
+void FakeFileSystem::RememberFile(const FileHandle& file, const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex);
+    filePaths[file.Native()] = path;
+}
+
+FsError FakeFileSystem::CheckFile(FsCall kind, const FileHandle& file) {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = filePaths.find(file.Native());
+        path = it == filePaths.end() ? std::string("?") : it->second;
+    }
+    return AsFsError(CountAndCheck(kind, path));
+}
+
+FsError FakeFileSystem::OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) {
+    if (mode.access != FileAccess::Read) {
+        RecordChange(path);
+    }
+    if (int e = CountAndCheck(FsCall::OpenFile, path)) {
+        return AsFsError(e);
+    }
+    FsError e = inner.OpenFile(path, mode, file);
+    if (!e) {
+        RememberFile(file, path);
+    }
+    return e;
+}
+
+FsError FakeFileSystem::OpenFileAt(const DirectoryHandle& dir, const std::string& name, const FileOpenMode& mode,
+                                   FileHandle& file) {
+    const std::string path = PathIn(dir, name);
+    if (mode.access != FileAccess::Read) {
+        RecordChange(path);
+    }
+    if (int e = CountAndCheck(FsCall::OpenFile, path)) {
+        return AsFsError(e);
+    }
+    FsError e = inner.OpenFileAt(dir, name, mode, file);
+    if (!e) {
+        RememberFile(file, path);
+    }
+    return e;
+}
+
+FsError FakeFileSystem::FileInfo(const FileHandle& file, OpenFileInfo& info) {
+    FsError e = CheckFile(FsCall::FileInfo, file);
+    return e ? e : inner.FileInfo(file, info);
+}
+
+FsError FakeFileSystem::ReadFileData(const FileHandle& file, void* buffer, std::size_t size, std::size_t& read) {
+    read = 0;
+    FsError e = CheckFile(FsCall::ReadFile, file);
+    return e ? e : inner.ReadFileData(file, buffer, size, read);
+}
+
+FsError FakeFileSystem::ReadFileDataAt(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t size,
+                                       std::size_t& read) {
+    read = 0;
+    FsError e = CheckFile(FsCall::ReadFile, file);
+    return e ? e : inner.ReadFileDataAt(file, offset, buffer, size, read);
+}
+
+FsError FakeFileSystem::WriteFileData(const FileHandle& file, const void* data, std::size_t size,
+                                      std::size_t& written) {
+    written = 0;
+    FsError e = CheckFile(FsCall::WriteFile, file);
+    if (!e) {
+        return inner.WriteFileData(file, data, size, written);
+    }
+    // A torn write: the first half reaches the file before the failure.
+    std::size_t half = 0;
+    if (size / 2 > 0 && !inner.WriteFileData(file, data, size / 2, half)) {
+        written = half;
+    }
+    return e;
+}
+
+FsError FakeFileSystem::SeekFile(const FileHandle& file, std::int64_t offset, SeekOrigin origin,
+                                 std::uint64_t& position) {
+    FsError e = CheckFile(FsCall::SeekFile, file);
+    return e ? e : inner.SeekFile(file, offset, origin, position);
+}
+
+FsError FakeFileSystem::TruncateFile(const FileHandle& file, std::uint64_t length) {
+    FsError e = CheckFile(FsCall::TruncateFile, file);
+    return e ? e : inner.TruncateFile(file, length);
+}
+
+FsError FakeFileSystem::SetFileMode(const FileHandle& file, std::uint32_t mode) {
+    FsError e = CheckFile(FsCall::SetFileMode, file);
+    return e ? e : inner.SetFileMode(file, mode);
+}
+
+FsError FakeFileSystem::SyncFile(const FileHandle& file) {
+    FsError e = CheckFile(FsCall::SyncFile, file);
+    return e ? e : inner.SyncFile(file);
+}
+
+FsError FakeFileSystem::CloseFile(FileHandle& file) {
+    FsError e = CheckFile(FsCall::CloseFile, file);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        filePaths.erase(file.Native());
+    }
+    FsError closed = inner.CloseFile(file);
+    return e ? e : closed;
+}
+
+FsError FakeFileSystem::LockWholeFile(const FileHandle& file, bool wait) {
+    FsError e = CheckFile(FsCall::LockFile, file);
+    return e ? e : inner.LockWholeFile(file, wait);
+}
+
+FsError FakeFileSystem::UnlockWholeFile(const FileHandle& file) {
+    FsError e = CheckFile(FsCall::UnlockFile, file);
+    return e ? e : inner.UnlockWholeFile(file);
+}
+
+FsError FakeFileSystem::RenameFile(const std::string& from, const std::string& to) {
+    RecordChange(from);
+    RecordChange(to);
+    if (int e = CountAndCheck(FsCall::RenameFile, from)) {
+        return AsFsError(e);
+    }
+    return inner.RenameFile(from, to);
+}
+
+FsError FakeFileSystem::SyncDirectory(const std::string& path) {
+    if (int e = CountAndCheck(FsCall::SyncDirectory, path)) {
+        return AsFsError(e);
+    }
+    return inner.SyncDirectory(path);
+}
+
+FsError FakeFileSystem::MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) {
+    RecordChange(path);
+    if (int e = CountAndCheck(FsCall::MakeDirectoryWithMode, path)) {
+        return AsFsError(e);
+    }
+    return inner.MakeDirectoryWithMode(path, mode);
+}

@@ -28,7 +28,23 @@ enum class FsCall {
     CanonicalPath,
     ListDirectory,
     SetMode,
-    FlushFileSystem
+    FlushFileSystem,
+    // The files the program keeps itself. A failed WriteFile writes half its bytes first, as a
+    // full disk would; a failed CloseFile closes the file underneath all the same.
+    OpenFile,
+    FileInfo,
+    ReadFile,
+    WriteFile,
+    SeekFile,
+    TruncateFile,
+    SetFileMode,
+    SyncFile,
+    CloseFile,
+    LockFile,
+    UnlockFile,
+    RenameFile,
+    SyncDirectory,
+    MakeDirectoryWithMode
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -72,6 +88,27 @@ public:
     int CanonicalPath(const std::string& path, std::string& canonical) override;
     bool KeepsFineTimes(const std::string& path) override;
 
+    FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override;
+    FsError OpenFileAt(const DirectoryHandle& dir, const std::string& name, const FileOpenMode& mode,
+                       FileHandle& file) override;
+    FsError FileInfo(const FileHandle& file, OpenFileInfo& info) override;
+    FsError ReadFileData(const FileHandle& file, void* buffer, std::size_t size, std::size_t& read) override;
+    FsError ReadFileDataAt(const FileHandle& file, std::uint64_t offset, void* buffer, std::size_t size,
+                           std::size_t& read) override;
+    FsError WriteFileData(const FileHandle& file, const void* data, std::size_t size, std::size_t& written) override;
+    FsError SeekFile(const FileHandle& file, std::int64_t offset, SeekOrigin origin, std::uint64_t& position) override;
+    FsError TruncateFile(const FileHandle& file, std::uint64_t length) override;
+    FsError SetFileMode(const FileHandle& file, std::uint32_t mode) override;
+    FsError SyncFile(const FileHandle& file) override;
+    FsError CloseFile(FileHandle& file) override;
+    FsError LockWholeFile(const FileHandle& file, bool wait) override;
+    FsError UnlockWholeFile(const FileHandle& file) override;
+    FsError RenameFile(const std::string& from, const std::string& to) override;
+    FsError SyncDirectory(const std::string& path) override;
+    FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override;
+    // The kinds of the calls above, for loops that fail each in turn.
+    static const std::vector<FsCall>& FileCallKinds();
+
     // Used by the listing wrapper; counts one ReadDirectory call and says whether it fails.
     int CountAndCheck(FsCall kind, const std::string& path);
     // The full path of name in dir, as far as this decorator saw dir being opened.
@@ -100,4 +137,9 @@ private:
     // Native directory handles to the paths they were opened by; a reused number is overwritten.
     std::map<std::intptr_t, std::string> directoryPaths;
     std::optional<bool> keepsFineTimes;
+
+    FsError CheckFile(FsCall kind, const FileHandle& file);
+    void RememberFile(const FileHandle& file, const std::string& path);
+    // Native file handles to the paths they were opened by.
+    std::map<std::intptr_t, std::string> filePaths;
 };
