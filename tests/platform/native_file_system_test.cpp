@@ -340,3 +340,19 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
     EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
     EXPECT_EQ(fs.FlushFileSystem(d).code, 0);
 }
+
+TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
+    // Messages quote the code's number and text, so a made-up failure must map back to its kind.
+    for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
+                           ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace,
+                           ErrorKind::NameTooLong, ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted,
+                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Other}) {
+        const FsError made = FsError::OfKind(kind);
+        EXPECT_NE(made.code, 0) << static_cast<int>(kind);
+        EXPECT_EQ(KindOfSystemError(made.code), kind) << static_cast<int>(kind);
+        EXPECT_TRUE(made.Failed());
+    }
+    EXPECT_FALSE(FsError::OfKind(ErrorKind::None));
+    EXPECT_EQ(FsError::OfKind(ErrorKind::NotADirectory).code, ENOTDIR);
+    EXPECT_EQ(FsError::FromSystem(EPERM).kind, ErrorKind::AccessDenied);
+}
