@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-int IFileSystem::OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name) {
+FsError IFileSystem::OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name) {
     std::size_t end = path.size();
     while (end > 1 && path[end - 1] == kPathSeparator) {
         --end;
@@ -18,64 +18,64 @@ int IFileSystem::OpenParent(const std::string& path, DirectoryHandle& parent, st
         name = path.substr(sep + 1, end - sep - 1);
     }
     if (name.empty() || name == "." || name == "..") {
-        return EINVAL;
+        return FsError::FromSystem(EINVAL);
     }
     return OpenDirectoryPath(directory, true, parent);
 }
 
-std::unique_ptr<IDirectoryStream> IFileSystem::OpenDirectory(const std::string& path, bool followLink, int& error) {
+std::unique_ptr<IDirectoryStream> IFileSystem::OpenDirectory(const std::string& path, bool followLink, FsError& error) {
     DirectoryHandle dir;
     error = OpenDirectoryPath(path, followLink, dir);
-    if (error != 0) {
+    if (error) {
         return nullptr;
     }
     return ListDirectory(dir, error);
 }
 
-int IFileSystem::RemoveFile(const std::string& path) {
+FsError IFileSystem::RemoveFile(const std::string& path) {
     DirectoryHandle parent;
     std::string name;
-    int e = OpenParent(path, parent, name);
-    return e != 0 ? e : RemoveFileAt(parent, name);
+    FsError e = OpenParent(path, parent, name);
+    return e ? e : RemoveFileAt(parent, name);
 }
 
-int IFileSystem::RemoveEmptyDirectory(const std::string& path) {
+FsError IFileSystem::RemoveEmptyDirectory(const std::string& path) {
     DirectoryHandle parent;
     std::string name;
-    int e = OpenParent(path, parent, name);
-    return e != 0 ? e : RemoveDirectoryAt(parent, name);
+    FsError e = OpenParent(path, parent, name);
+    return e ? e : RemoveDirectoryAt(parent, name);
 }
 
-int IFileSystem::SetNormalAttributes(const std::string& path) {
+FsError IFileSystem::SetNormalAttributes(const std::string& path) {
     DirectoryHandle parent;
     std::string name;
-    int e = OpenParent(path, parent, name);
-    return e != 0 ? e : SetNormalAttributesAt(parent, name);
+    FsError e = OpenParent(path, parent, name);
+    return e ? e : SetNormalAttributesAt(parent, name);
 }
 
 CopyResult IFileSystem::CopyFileContent(const std::string& source, const std::string& destination,
                                         const CopyProgressFn& progress, const std::atomic<int>* cancel) {
     DirectoryHandle sourceDir;
     std::string sourceName;
-    int e = OpenParent(source, sourceDir, sourceName);
-    if (e != 0) {
+    FsError e = OpenParent(source, sourceDir, sourceName);
+    if (e) {
         return CopyResult{CopyOutcome::Failed, e};
     }
     DirectoryHandle destinationDir;
     std::string destinationName;
     e = OpenParent(destination, destinationDir, destinationName);
-    if (e != 0) {
+    if (e) {
         return CopyResult{CopyOutcome::Failed, e};
     }
     return CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, progress, cancel);
 }
 
-int IFileSystem::CheckLocked(const std::string& path, bool& locked) {
+FsError IFileSystem::CheckLocked(const std::string& path, bool& locked) {
     locked = false;
     DirectoryHandle parent;
     std::string name;
-    int e = OpenParent(path, parent, name);
-    return e != 0 ? e : CheckLockedAt(parent, name, locked);
+    FsError e = OpenParent(path, parent, name);
+    return e ? e : CheckLockedAt(parent, name, locked);
 }
 
 FsError IFileSystem::ReadSmallFile(const std::string& path, std::size_t limit, std::string& content) {

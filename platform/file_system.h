@@ -1,5 +1,5 @@
 // IFileSystem: the one door through which the engine reaches the disk. Paths are byte strings
-// passed to the system untouched; every result carries the system's error number.
+// passed to the system untouched; every result carries a portable kind and the system's code.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/file_handle.h"
+#include "platform/fs_error.h"
 
 // The separator the engine joins paths with.
 #if defined(_WIN32)
@@ -44,16 +45,16 @@ struct FileStatus {
 class IDirectoryStream {
 public:
     virtual ~IDirectoryStream() = default;
-    // False at the end of the listing or on an error; Error() then tells which (0 = the end).
+    // False at the end of the listing or on an error; Error() then tells which (none = the end).
     virtual bool Next(DirEntry& entry) = 0;
-    virtual int Error() const = 0;
+    virtual FsError Error() const = 0;
 };
 
 enum class CopyOutcome { Copied, Cancelled, Failed, SourceChanged };
 
 struct CopyResult {
     CopyOutcome outcome = CopyOutcome::Failed;
-    int error = 0; // errno of a failure; 0 when copied or cancelled
+    FsError error; // of a failure; none when copied or cancelled
 };
 
 // Called on the copying thread after each chunk with the source's length and the bytes moved.
@@ -96,30 +97,33 @@ class IFileSystem {
 public:
     virtual ~IFileSystem() = default;
 
-    // Opens a directory by path: for the paths the user chose. With followLink false a link as
-    // the last component is refused (ENOTDIR or ELOOP). 0 or errno.
-    virtual int OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) = 0;
-    // Opens the subdirectory name of parent; a link is refused (ENOTDIR or ELOOP). 0 or errno.
-    virtual int OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) = 0;
+    // Every FsError below is none on success. Opens a directory by path: for the paths the user
+    // chose. With followLink false a link as the last component is refused (NotADirectory or
+    // IsALink).
+    virtual FsError OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) = 0;
+    // Opens the subdirectory name of parent; a link is refused (NotADirectory or IsALink).
+    virtual FsError OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name,
+                                    DirectoryHandle& handle) = 0;
     // A listing of an open directory from its start; the handle stays usable. Null with error
     // set on failure.
-    virtual std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, int& error) = 0;
-    // 0 or errno. followLink chooses stat over lstat.
-    virtual int Status(const std::string& path, bool followLink, FileStatus& status) = 0;
-    virtual int StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) = 0;
-    // 0 or errno; EEXIST when something already has the name.
-    virtual int MakeDirectory(const std::string& path) = 0;
-    virtual int MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
-    // Removes a file or a link itself (never its target). 0 or errno.
-    virtual int RemoveFileAt(const DirectoryHandle& dir, const std::string& name) = 0;
-    // Removes an empty directory. 0 or errno.
-    virtual int RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
-    // "Attributes to normal": gives the owner write permission. A link is left as it is. 0 or errno.
-    virtual int SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) = 0;
-    // Sets the permission bits of a file; a link is left as it is (EOPNOTSUPP). 0 or errno.
-    virtual int SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) = 0;
-    // Renames within one directory, replacing what has the new name. 0 or errno.
-    virtual int RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
+    virtual std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, FsError& error) = 0;
+    // followLink chooses stat over lstat.
+    virtual FsError Status(const std::string& path, bool followLink, FileStatus& status) = 0;
+    virtual FsError StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink,
+                             FileStatus& status) = 0;
+    // Exists when something already has the name.
+    virtual FsError MakeDirectory(const std::string& path) = 0;
+    virtual FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
+    // Removes a file or a link itself (never its target).
+    virtual FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) = 0;
+    // Removes an empty directory.
+    virtual FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
+    // "Attributes to normal": gives the owner write permission. A link is left as it is.
+    virtual FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) = 0;
+    // Sets the permission bits of a file; a link is left as it is (NotSupported).
+    virtual FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) = 0;
+    // Renames within one directory, replacing what has the new name.
+    virtual FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
     // Copies the content of a source file (a link as the source's own name is followed) over
     // the destination name through a temporary file in the destination directory, renamed into
     // place at the end. Keeps the source's modification time and permission bits. A failed,
@@ -129,13 +133,13 @@ public:
     virtual CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
                                   const DirectoryHandle& destinationDir, const std::string& destinationName,
                                   const CopyProgressFn& progress, const std::atomic<int>* cancel) = 0;
-    // Whether another opener holds the file, or the file cannot be opened for reading at all. 0
-    // with locked filled in, or errno when the check itself failed.
-    virtual int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) = 0;
-    // Writes everything cached for the file system holding dir to its device. 0 or errno.
-    virtual int FlushFileSystem(const DirectoryHandle& dir) = 0;
-    // The absolute path with every link resolved. 0 or errno (ENOENT when it does not exist).
-    virtual int CanonicalPath(const std::string& path, std::string& canonical) = 0;
+    // Whether another opener holds the file, or the file cannot be opened for reading at all.
+    // None with locked filled in, or the failure of the check itself.
+    virtual FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) = 0;
+    // Writes everything cached for the file system holding dir to its device.
+    virtual FsError FlushFileSystem(const DirectoryHandle& dir) = 0;
+    // The absolute path with every link resolved (NotFound when it does not exist).
+    virtual FsError CanonicalPath(const std::string& path, std::string& canonical) = 0;
     // Whether the file system holding path is known to keep modification times exactly as they
     // are set, to the second or finer. False when it rounds them (FAT), may (network shares), or
     // cannot be told.
@@ -143,15 +147,15 @@ public:
 
     // Conveniences for a single path the user chose: its directory is opened by path (links
     // followed), the last component is acted on relative to it.
-    std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, int& error);
-    int RemoveFile(const std::string& path);
-    int RemoveEmptyDirectory(const std::string& path);
-    int SetNormalAttributes(const std::string& path);
+    std::unique_ptr<IDirectoryStream> OpenDirectory(const std::string& path, bool followLink, FsError& error);
+    FsError RemoveFile(const std::string& path);
+    FsError RemoveEmptyDirectory(const std::string& path);
+    FsError SetNormalAttributes(const std::string& path);
     CopyResult CopyFileContent(const std::string& source, const std::string& destination,
                                const CopyProgressFn& progress, const std::atomic<int>* cancel);
-    int CheckLocked(const std::string& path, bool& locked);
+    FsError CheckLocked(const std::string& path, bool& locked);
     // Opens the directory holding path's last component; name receives that component.
-    int OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name);
+    FsError OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name);
 
     // ---- Files the program keeps itself: jobs, settings, logs, locks ----------------------
     // Every result carries the portable kind and the system's code.

@@ -26,12 +26,16 @@ enum class ErrorKind {
 
 // Maps a raw system error code (errno here, GetLastError elsewhere) to its kind.
 ErrorKind KindOfSystemError(int code);
+// The system's usual code for a kind, for failures found without a system call (a directory that
+// could not be reached, a path too long to try), so that their messages read as the system's.
+int SystemCodeOfKind(ErrorKind kind);
 
 struct FsError {
     ErrorKind kind = ErrorKind::None;
     int code = 0; // the raw system code, 0 on success
 
     static FsError FromSystem(int systemCode) { return FsError{KindOfSystemError(systemCode), systemCode}; }
+    static FsError OfKind(ErrorKind kind) { return FsError{kind, SystemCodeOfKind(kind)}; }
     bool Failed() const { return kind != ErrorKind::None; }
     explicit operator bool() const { return Failed(); }
     bool Is(ErrorKind other) const { return kind == other; }

@@ -267,7 +267,7 @@ void CountJob(CRunControl& frame, CRunContext& ctx, const std::vector<Task>& tas
         if (IsRegularFile(ctx, source)) {
             total += FileSizeOf(ctx, source);
         } else {
-            total += CountDirectory(ctx, source, list, task.excludeSystem, task.excludeHidden, task.recurse);
+            total += CountDirectory(ctx, source, list, task.recurse);
         }
     }
     frame.sourceTotal.Set(total);

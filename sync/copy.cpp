@@ -2,7 +2,6 @@
 // retry after clearing a read-only destination.
 #include "sync/copy.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -32,28 +31,25 @@ void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferr
     }
 }
 
-bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, bool isNew, bool checkOpen,
-                 CLargeNumber size, bool fakeIt, bool* stopped) {
-    if (stopped != nullptr) {
-        *stopped = false;
-    }
+CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
+                        const CopyOptions& options) {
     if (ctx.debug) {
         DebugLog(ctx, "YCopyFile: " + source.path + " -> " + destination.path);
     }
     IFileSystem& fs = FsOf(ctx);
-    if (checkOpen) {
+    if (options.checkOpen) {
         bool locked = false;
-        int e = source.dir != nullptr ? fs.CheckLockedAt(*source.dir, source.name, locked) : source.dirError;
-        if (e != 0) {
+        FsError e = source.dir != nullptr ? fs.CheckLockedAt(*source.dir, source.name, locked) : source.dirError;
+        if (e) {
             LogLine(ctx, "Failed to check lock on file " + source.path, LogColour::Red);
-            return false;
+            return CopyVerdict::Failed;
         }
         if (locked) {
             LogLine(ctx, "Not copying locked file " + source.path, LogColour::Red);
-            return false;
+            return CopyVerdict::Failed;
         }
     }
-    if (isNew) {
+    if (options.isNew) {
         LogLine(ctx, "Adding file " + source.path, LogColour::Green);
     } else {
         LogLine(ctx, "Updating file " + destination.path, LogColour::Green);
@@ -63,25 +59,31 @@ bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destina
         ctx.window->SetCurrentFileText(BaseName(source.path) + " (" + SizeText(size) + ")");
     }
     ctx.lastPercent = 0;
-    if (fakeIt) {
-        return true;
+    if (options.fakeIt) {
+        return CopyVerdict::Copied;
     }
 
     CopyProgressFn progress = [&ctx](std::uint64_t total, std::uint64_t transferred) {
         CopyProgress(ctx, total, transferred);
     };
+    auto unreachable = [](const CopyEnd& end) {
+        return CopyResult{CopyOutcome::Failed, end.dirError ? end.dirError : FsError::OfKind(ErrorKind::NotFound)};
+    };
     auto attempt = [&]() {
         if (source.dir == nullptr) {
-            return CopyResult{CopyOutcome::Failed, source.dirError != 0 ? source.dirError : ENOENT};
+            return unreachable(source);
         }
         if (destination.dir == nullptr) {
-            return CopyResult{CopyOutcome::Failed, destination.dirError != 0 ? destination.dirError : ENOENT};
+            return unreachable(destination);
         }
         return fs.CopyFileAt(*source.dir, source.name, *destination.dir, destination.name, progress,
                              &ctx.stopRequested);
     };
     CopyResult result = attempt();
-    if (result.outcome == CopyOutcome::Failed && (result.error == EACCES || result.error == EPERM)) {
+    // Only a refusal of the destination itself can be cured by its attributes; a directory that
+    // could not even be opened has nothing to reset.
+    if (result.outcome == CopyOutcome::Failed && result.error.Is(ErrorKind::AccessDenied) && source.dir != nullptr &&
+        destination.dir != nullptr) {
         fs.SetNormalAttributesAt(*destination.dir, destination.name);
         result = attempt();
     }
@@ -98,19 +100,20 @@ bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destina
     }
     ctx.activity = Working;
 
-    if (result.outcome == CopyOutcome::SourceChanged) {
+    switch (result.outcome) {
+    case CopyOutcome::SourceChanged:
         LogLine(ctx, "File changed while being copied: " + source.path, LogColour::Red);
-        return false;
-    }
-    if (result.outcome == CopyOutcome::Failed) {
+        return CopyVerdict::Failed;
+    case CopyOutcome::Failed:
         LogLine(ctx, "Failed to copy file " + source.path + " to " + destination.path + FailureSuffix(result.error),
                 LogColour::Red);
-        return false;
+        return CopyVerdict::Failed;
+    case CopyOutcome::Cancelled:
+        return CopyVerdict::Stopped;
+    case CopyOutcome::Copied:
+        break;
     }
-    if (stopped != nullptr) {
-        *stopped = result.outcome == CopyOutcome::Cancelled;
-    }
-    return true;
+    return CopyVerdict::Copied;
 }
 
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
@@ -118,12 +121,16 @@ bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& d
     IFileSystem& fs = FsOf(ctx);
     DirectoryHandle sourceDir;
     std::string sourceName;
-    int sourceError = fs.OpenParent(source, sourceDir, sourceName);
+    const FsError sourceError = fs.OpenParent(source, sourceDir, sourceName);
     DirectoryHandle destinationDir;
     std::string destinationName;
-    int destinationError = fakeIt ? 0 : fs.OpenParent(destination, destinationDir, destinationName);
-    return YCopyFileAt(ctx, CopyEnd{sourceError == 0 ? &sourceDir : nullptr, sourceError, sourceName, source},
-                       CopyEnd{destinationError == 0 && !fakeIt ? &destinationDir : nullptr, destinationError,
-                               destinationName, destination},
-                       isNew, checkOpen, size, fakeIt, stopped);
+    const FsError destinationError = fakeIt ? FsError() : fs.OpenParent(destination, destinationDir, destinationName);
+    const CopyVerdict verdict = YCopyFileAt(
+        ctx, CopyEnd{sourceError ? nullptr : &sourceDir, sourceError, sourceName, source},
+        CopyEnd{destinationError || fakeIt ? nullptr : &destinationDir, destinationError, destinationName, destination},
+        size, CopyOptions{.isNew = isNew, .checkOpen = checkOpen, .fakeIt = fakeIt});
+    if (stopped != nullptr) {
+        *stopped = verdict == CopyVerdict::Stopped;
+    }
+    return verdict != CopyVerdict::Failed;
 }

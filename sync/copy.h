@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fs_error.h"
 #include "sync/run_context.h"
 #include "util/large_number.h"
 
@@ -20,16 +21,28 @@ class DirectoryHandle;
 // opened) and the full path shown in the log.
 struct CopyEnd {
     const DirectoryHandle* dir;
-    int dirError;
+    FsError dirError;
     const std::string& name;
     const std::string& path;
 };
 
-// YCopyFile on names in open directories, so that neither side is looked up again by path. A
-// source that changes while it is copied is copied once more; if it changes again the old
-// destination stays and the Red line "File changed while being copied: " is logged.
-bool YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, bool isNew, bool checkOpen,
-                 CLargeNumber size, bool fakeIt, bool* stopped = nullptr);
+// How one file is copied.
+struct CopyOptions {
+    bool isNew = false;     // nothing has the destination's name yet: "Adding file", not "Updating file"
+    bool checkOpen = false; // refuse a source that another program holds open
+    bool fakeIt = false;    // announce only; change nothing
+};
+
+// Copied covers fake-it too. Stopped: cancelled by Stop, the old destination left as it was and
+// nothing to count. Failed: already logged Red; the caller counts it.
+enum class CopyVerdict { Copied, Stopped, Failed };
+
+// YCopyFile on names in open directories, so that neither side is looked up again by path; size
+// serves the current-file label only. A source that changes while it is copied is copied once
+// more; if it changes again the old destination stays and the Red line "File changed while
+// being copied: " is logged.
+CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
+                        const CopyOptions& options);
 
 // The progress routine of the platform copy: shows the whole percentage when it changes and
 // holds the copy while paused (250 ms polls) until resumed or stopped. Runs on the copying thread.

@@ -1,10 +1,11 @@
 // The counting pre-pass: how many bytes a task's source holds, measured while enumerating.
 #include "sync/count.h"
 
-#include <memory>
+#include <exception>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
@@ -22,22 +23,16 @@ CLargeNumber CountLevel(CRunContext& ctx, CTreeCursor& tree, const std::string& 
     if (DirectoryExclusion(list, tree.Path()) != ExclusionResult::NotExcluded) {
         return CLargeNumber();
     }
-    IFileSystem& fs = FsOf(ctx);
-    // Subdirectories are counted after the level's stream is closed; the cursor bounds the
+    // Subdirectories are counted after the level's listing is closed; the cursor bounds the
     // descriptors the levels above hold.
     std::vector<std::string> subdirectories;
     try {
-        int error = tree.Open();
-        const DirectoryHandle* dir = error == 0 ? tree.Current(error) : nullptr;
-        if (dir == nullptr) {
-            return CLargeNumber();
-        }
-        std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(*dir, error);
-        if (!stream) {
+        CDirectoryReader reader(FsOf(ctx), tree);
+        if (reader.OpenAndList()) {
             return CLargeNumber();
         }
         DirEntry entry;
-        while (stream->Next(entry)) {
+        while (reader.Next(entry)) {
             if (ctx.stopRequested.load() != 0) {
                 return CLargeNumber();
             }
@@ -48,7 +43,7 @@ CLargeNumber CountLevel(CRunContext& ctx, CTreeCursor& tree, const std::string& 
                 continue;
             }
             FileStatus status;
-            if (fs.StatusAt(*dir, entry.name, true, status) != 0) {
+            if (reader.StatusOf(entry.name, true, status)) {
                 continue;
             }
             // A link to a directory is left out of the mirror, so it is left out of the count.
@@ -79,11 +74,7 @@ CLargeNumber CountLevel(CRunContext& ctx, CTreeCursor& tree, const std::string& 
 
 } // namespace
 
-CLargeNumber CountDirectory(CRunContext& ctx, const std::string& path, const std::string& list, bool excludeSystem,
-                            bool excludeHidden, bool recurse) {
-    // excludeSystem and excludeHidden filter nothing here: every readable file counts.
-    (void)excludeSystem;
-    (void)excludeHidden;
+CLargeNumber CountDirectory(CRunContext& ctx, const std::string& path, const std::string& list, bool recurse) {
     CTreeCursor tree(FsOf(ctx));
     tree.Reset(SystemDirectoryPath(path), path, true);
     return CountLevel(ctx, tree, list, recurse);

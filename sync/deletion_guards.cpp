@@ -2,38 +2,38 @@
 #include "sync/deletion_guards.h"
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "sync/directory_reader.h"
 #include "sync/engine_support.h"
+#include "sync/tree_cursor.h"
 
 namespace {
 
-// The non-directories in the tree below path, links as themselves: what ZapDir would delete and
-// count. A level that cannot be listed adds what was listed of it; ZapDir stops at it anyway.
-std::int64_t FilesInTree(CRunContext& ctx, const std::string& path) {
-    IFileSystem& fs = FsOf(ctx);
+// The non-directories in the tree the cursor stands at, links as themselves: what ZapDir would
+// delete and count. A level that cannot be listed adds what was listed of it; ZapDir stops at it
+// anyway.
+std::int64_t FilesInTree(CRunContext& ctx, CTreeCursor& tree) {
+    std::vector<DirEntry> entries;
+    CDirectoryReader(FsOf(ctx), tree).ReadAll(entries);
     std::int64_t files = 0;
-    std::vector<std::string> pending{path};
-    while (!pending.empty()) {
-        const std::string dir = std::move(pending.back());
-        pending.pop_back();
-        int error = 0;
-        std::unique_ptr<IDirectoryStream> stream = fs.OpenDirectory(SystemDirectoryPath(dir), false, error);
-        if (!stream) {
-            continue;
-        }
-        DirEntry entry;
-        while (stream->Next(entry)) {
-            if (entry.kind == EntryKind::Directory) {
-                pending.push_back(JoinPath(dir, entry.name));
-            } else {
-                ++files;
-            }
+    for (const DirEntry& entry : entries) {
+        if (entry.kind == EntryKind::Directory) {
+            tree.Push(entry.name);
+            files += FilesInTree(ctx, tree);
+            tree.Pop();
+        } else {
+            ++files;
         }
     }
     return files;
+}
+
+std::int64_t FilesInTree(CRunContext& ctx, const std::string& path) {
+    CTreeCursor tree(FsOf(ctx));
+    tree.Reset(SystemDirectoryPath(path), path, false);
+    return FilesInTree(ctx, tree);
 }
 
 } // namespace
@@ -43,9 +43,8 @@ bool EmptySourceRefused(CRunContext& ctx, const Task& task, const std::string& s
     if (!ctx.emptyGuard.load() || task.safeMode || sourceEntries != 0 || destinationEntries == 0) {
         return false;
     }
-    LogLine(ctx, "Not deleting anything in " + destination + ": the source " + source + " is empty (is it mounted?)",
-            LogColour::Red);
-    ++stats.errors;
+    LogError(ctx, "Not deleting anything in " + destination + ": the source " + source + " is empty (is it mounted?)",
+             stats.errors);
     return true;
 }
 
@@ -59,10 +58,9 @@ bool MayDelete(CRunContext& ctx, const std::string& path, bool isDirectory, RunS
             return true;
         }
         ctx.deletionLimitReached = true;
-        LogLine(ctx,
-                "Deletion limit of " + std::to_string(ctx.maxDelete) + " reached: nothing more is deleted in this run",
-                LogColour::Red);
-        ++stats.errors;
+        LogError(ctx,
+                 "Deletion limit of " + std::to_string(ctx.maxDelete) + " reached: nothing more is deleted in this run",
+                 stats.errors);
     }
     LogLine(ctx, "Not deleting " + path + " (deletion limit)", LogColour::Purple);
     ++stats.saved;

@@ -31,17 +31,16 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     // The target is looked at and written relative to its directory, opened once.
     const std::string target = JoinPath(destination, name);
     DirectoryHandle targetDir;
-    const int targetDirError = fs.OpenDirectoryPath(SystemDirectoryPath(destination), true, targetDir);
+    const FsError targetDirError = fs.OpenDirectoryPath(SystemDirectoryPath(destination), true, targetDir);
     FileEntry d;
     FileStatus targetStatus;
     bool targetIsLink = false;
     bool existed = false;
-    if (targetDirError == 0 && fs.StatusAt(targetDir, name, false, targetStatus) == 0) {
+    if (!targetDirError && !fs.StatusAt(targetDir, name, false, targetStatus)) {
         targetIsLink = targetStatus.kind == EntryKind::Symlink;
         FileStatus followed;
-        existed =
-            targetStatus.kind == EntryKind::File ||
-            (targetIsLink && fs.StatusAt(targetDir, name, true, followed) == 0 && followed.kind == EntryKind::File);
+        existed = targetStatus.kind == EntryKind::File ||
+                  (targetIsLink && !fs.StatusAt(targetDir, name, true, followed) && followed.kind == EntryKind::File);
         FillEntryFromStatus(d, ctx, target, targetStatus);
     }
     // An unreadable source compares equal to a missing target (both empty); it must go on to
@@ -49,23 +48,25 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     if (sourceRead && !targetIsLink &&
         SameFile(d, s, task.onlyIfNewer, task.oneHour, TimeTolerance(ctx, destination))) {
         ++stats.same;
-        if (!task.fakeIt && targetDirError == 0 && d.mode != s.mode && s.mode >= 0) {
+        if (!task.fakeIt && !targetDirError && d.mode != s.mode && s.mode >= 0) {
             SetModeLike(ctx, targetDir, name, target, static_cast<std::uint32_t>(s.mode), stats);
         }
         return;
     }
     DirectoryHandle sourceDir;
     std::string sourceName;
-    const int sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
-    bool stopped = false;
-    const bool copied =
-        YCopyFileAt(ctx, CopyEnd{sourceDirError == 0 ? &sourceDir : nullptr, sourceDirError, sourceName, source},
-                    CopyEnd{targetDirError == 0 ? &targetDir : nullptr, targetDirError, name, target}, !existed,
-                    task.checkOpen, s.size, task.fakeIt, &stopped);
-    if (copied) {
-        if (stopped) {
-            return; // nothing was copied, so nothing is counted; the stop is what the log reports
-        }
+    const FsError sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
+    const CopyVerdict verdict =
+        YCopyFileAt(ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
+                    CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, s.size,
+                    CopyOptions{.isNew = !existed, .checkOpen = task.checkOpen, .fakeIt = task.fakeIt});
+    switch (verdict) {
+    case CopyVerdict::Stopped:
+        return; // nothing was copied, so nothing is counted; the stop is what the log reports
+    case CopyVerdict::Failed:
+        LogError(ctx, "Failed to copy file " + source, stats.errors);
+        return;
+    case CopyVerdict::Copied:
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;
@@ -78,8 +79,6 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         if (!task.fakeIt) {
             FlushDestination(ctx, targetDir, destination, stats);
         }
-    } else {
-        LogLine(ctx, "Failed to copy file " + source, LogColour::Red);
-        ++stats.errors;
+        return;
     }
 }

@@ -13,6 +13,8 @@
 IFileSystem& FsOf(CRunContext& ctx);
 
 void LogLine(CRunContext& ctx, const std::string& text, LogColour colour);
+// A failure of the run: one Red line, and errors + 1.
+void LogError(CRunContext& ctx, const std::string& text, std::int32_t& errors);
 void PublishStats(CRunContext& ctx, const RunStats& stats);
 
 // directory + separator + name; an empty directory stands for the root, and a directory that
@@ -28,15 +30,17 @@ char FoldAscii(char c);
 std::string LowerAscii(std::string_view text);
 bool EqualNoCase(std::string_view a, std::string_view b);
 
-// " with error %d: %s" with the errno value and its system text, followed by a line feed as
-// the system's own messages are.
-std::string FailureSuffix(int error);
+// " with error %d: %s" with the system's code and its text, followed by a line feed as the
+// system's own messages are.
+std::string FailureSuffix(const FsError& error);
+// The text of a failure's system code, as in "(No such file or directory)".
+std::string ErrorTextOf(const FsError& error);
 
-// Removes a tree depth first, links as links; 0 or the errno of the step that failed.
-int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
+// Removes a tree depth first, links as links; none or the failure of the step that failed.
+FsError ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
 class CTreeCursor;
 // The same for the current level of a cursor (pushed, not necessarily opened).
-int ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted);
+FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted);
 
 class DirectoryHandle;
 // Gives a file found the same as its source the source's permission bits, without copying it.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sync/debug_log.h"
+#include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/tree_cursor.h"
 #include "util/texts.h"
@@ -19,6 +20,11 @@ void LogLine(CRunContext& ctx, const std::string& text, LogColour colour) {
     if (ctx.log != nullptr) {
         ctx.log->AddLogLine(text, colour);
     }
+}
+
+void LogError(CRunContext& ctx, const std::string& text, std::int32_t& errors) {
+    LogLine(ctx, text, LogColour::Red);
+    ++errors;
 }
 
 void PublishStats(CRunContext& ctx, const RunStats& stats) {
@@ -72,8 +78,12 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string FailureSuffix(int error) {
-    return " with error " + std::to_string(error) + ": " + ErrorText(static_cast<std::uint32_t>(error)) + "\n";
+std::string FailureSuffix(const FsError& error) {
+    return " with error " + std::to_string(error.code) + ": " + ErrorTextOf(error) + "\n";
+}
+
+std::string ErrorTextOf(const FsError& error) {
+    return ErrorText(static_cast<std::uint32_t>(error.code));
 }
 
 std::string LongPath(const std::string& path) {
@@ -85,12 +95,12 @@ std::string LongPath(const std::string& path) {
 
 bool PathExists(CRunContext& ctx, const std::string& path) {
     FileStatus st;
-    return FsOf(ctx).Status(path, true, st) == 0;
+    return !FsOf(ctx).Status(path, true, st);
 }
 
 bool IsRegularFile(CRunContext& ctx, const std::string& path) {
     FileStatus st;
-    return FsOf(ctx).Status(path, true, st) == 0 && st.kind == EntryKind::File;
+    return !FsOf(ctx).Status(path, true, st) && st.kind == EntryKind::File;
 }
 
 bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status) {
@@ -116,7 +126,7 @@ bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& 
 
 bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink) {
     FileStatus status;
-    if (FsOf(ctx).Status(path, followLink, status) != 0) {
+    if (FsOf(ctx).Status(path, followLink, status)) {
         return false;
     }
     return FillEntryFromStatus(entry, ctx, path, status);
@@ -131,23 +141,21 @@ void SetModeLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string
     if (ctx.debug) {
         DebugLog(ctx, "SetMode: " + path);
     }
-    int e = FsOf(ctx).SetModeAt(dir, name, mode);
+    FsError e = FsOf(ctx).SetModeAt(dir, name, mode);
     // A link has no mode of its own; one that has replaced the file since it was listed is left.
-    if (e != 0 && e != EOPNOTSUPP) {
-        LogLine(ctx, "Failed to set the permissions of " + path + FailureSuffix(e), LogColour::Red);
-        ++stats.errors;
+    if (e && !e.Is(ErrorKind::NotSupported)) {
+        LogError(ctx, "Failed to set the permissions of " + path + FailureSuffix(e), stats.errors);
     }
 }
 
 void FlushDestination(CRunContext& ctx, const DirectoryHandle& dir, const std::string& destination, RunStats& stats) {
-    int e = FsOf(ctx).FlushFileSystem(dir);
-    if (e != 0) {
-        LogLine(ctx, "Failed to flush the destination " + destination + " to disk" + FailureSuffix(e), LogColour::Red);
-        ++stats.errors;
+    FsError e = FsOf(ctx).FlushFileSystem(dir);
+    if (e) {
+        LogError(ctx, "Failed to flush the destination " + destination + " to disk" + FailureSuffix(e), stats.errors);
     }
 }
 
-bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
+bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastError) {
     if (ctx.debug) {
         DebugLog(ctx, "YMakeDirectory: " + path);
     }
@@ -156,7 +164,7 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
     // A path the system cannot take in one call could never be opened to mirror into; creating
     // its first few thousand levels would only leave debris.
     if (path.size() >= MaxPathLength()) {
-        lastError = ENAMETOOLONG;
+        lastError = FsError::OfKind(ErrorKind::NameTooLong);
         if (ctx.debug) {
             DebugLog(ctx, "Failure in CreateDirectory: " + path);
         }
@@ -187,19 +195,19 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
             if (ctx.debug) {
                 DebugLog(ctx, "CreateDirectory: " + prefix);
             }
-            int e = fs.MakeDirectory(prefix);
-            if (e == 0) {
+            FsError e = fs.MakeDirectory(prefix);
+            if (!e) {
                 LogLine(ctx, "Created directory " + prefix, LogColour::Green);
             } else {
                 if (ctx.debug) {
                     DebugLog(ctx, "Failure in CreateDirectory: " + prefix);
                 }
-                if (e != EEXIST) {
+                if (!e.Is(ErrorKind::Exists)) {
                     result = false;
                     lastError = e;
                 }
                 // Every longer prefix is too long as well.
-                if (e == ENAMETOOLONG) {
+                if (e.Is(ErrorKind::NameTooLong)) {
                     break;
                 }
             }
@@ -222,11 +230,11 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError) {
 }
 
 bool YMakeDirectory(CRunContext& ctx, const std::string& path) {
-    int lastError = 0;
+    FsError lastError;
     return YMakeDirectory(ctx, path, lastError);
 }
 
-bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, const std::string& name,
+bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                    const std::string& path, bool fakeIt) {
     if (ctx.debug) {
         DebugLog(ctx, "YDeleteFile: " + path);
@@ -234,16 +242,16 @@ bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, c
     if (fakeIt) {
         return true;
     }
-    int e = dirError != 0 ? dirError : ENOENT;
+    FsError e = dirError ? dirError : FsError::OfKind(ErrorKind::NotFound);
     if (dir != nullptr) {
         IFileSystem& fs = FsOf(ctx);
         e = fs.RemoveFileAt(*dir, name);
-        if (e != 0) {
+        if (e) {
             fs.SetNormalAttributesAt(*dir, name);
             e = fs.RemoveFileAt(*dir, name);
         }
     }
-    if (e == 0) {
+    if (!e) {
         return true;
     }
     LogLine(ctx, "Failed to delete file " + path + FailureSuffix(e), LogColour::Red);
@@ -253,61 +261,43 @@ bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, c
 bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt) {
     DirectoryHandle parent;
     std::string name;
-    int e = fakeIt ? 0 : FsOf(ctx).OpenParent(path, parent, name);
-    return YDeleteFileAt(ctx, e == 0 ? &parent : nullptr, e, name, path, fakeIt);
+    FsError e = fakeIt ? FsError() : FsOf(ctx).OpenParent(path, parent, name);
+    return YDeleteFileAt(ctx, e ? nullptr : &parent, e, name, path, fakeIt);
 }
 
-int ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted) {
+FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted) {
     if (ctx.debug) {
         DebugLog(ctx, "ZapDir: " + LongPath(tree.Path()));
     }
     IFileSystem& fs = FsOf(ctx);
-    // The level is read whole and its stream closed before descending; the cursor bounds the
+    // The level is read whole and its listing closed before descending; the cursor bounds the
     // descriptors held for the levels above.
     std::vector<DirEntry> entries;
-    {
-        int error = tree.Open();
-        if (error != 0) {
-            return error;
-        }
-        const DirectoryHandle* dir = tree.Current(error);
-        if (dir == nullptr) {
-            return error;
-        }
-        std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(*dir, error);
-        if (!stream) {
-            return error;
-        }
-        DirEntry entry;
-        while (stream->Next(entry)) {
-            entries.push_back(entry);
-        }
-        if (stream->Error() != 0) {
-            return stream->Error();
-        }
+    if (FsError e = CDirectoryReader(fs, tree).ReadAll(entries)) {
+        return e;
     }
     for (const DirEntry& entry : entries) {
         if (entry.kind == EntryKind::Directory) {
             tree.Push(entry.name);
-            int e = ZapTreeAt(ctx, tree, filesDeleted);
+            FsError e = ZapTreeAt(ctx, tree, filesDeleted);
             tree.Pop();
-            if (e != 0) {
+            if (e) {
                 return e;
             }
             continue;
         }
-        int e = 0;
+        FsError e;
         const DirectoryHandle* dir = tree.Current(e);
         if (dir == nullptr) {
             return e;
         }
         // Links and other non-directories are unlinked as themselves, never followed.
         e = fs.RemoveFileAt(*dir, entry.name);
-        if ((e == EACCES || e == EPERM) && entry.kind != EntryKind::Symlink) {
+        if (e.Is(ErrorKind::AccessDenied) && entry.kind != EntryKind::Symlink) {
             fs.SetNormalAttributesAt(*dir, entry.name);
             e = fs.RemoveFileAt(*dir, entry.name);
         }
-        if (e != 0) {
+        if (e) {
             return e;
         }
         // A copy's leftover temporary was never one of the user's files.
@@ -315,7 +305,7 @@ int ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted) {
             ++filesDeleted;
         }
     }
-    int e = 0;
+    FsError e;
     const DirectoryHandle* parent = tree.Parent(e);
     if (parent == nullptr) {
         return e;
@@ -343,16 +333,16 @@ void PlaceAt(CTreeCursor& tree, const std::string& path) {
 
 } // namespace
 
-int ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
+FsError ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
     CTreeCursor tree(FsOf(ctx));
     PlaceAt(tree, path);
     return ZapTreeAt(ctx, tree, filesDeleted);
 }
 
 bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
-    int e = ZapTree(ctx, path, filesDeleted);
-    if (e != 0) {
-        errno = e;
+    // The failure's code is left where a caller of this routine looks for the last system error.
+    if (FsError e = ZapTree(ctx, path, filesDeleted)) {
+        errno = e.code;
         return false;
     }
     return true;
@@ -364,10 +354,8 @@ bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, st
     if (fakeIt) {
         return true;
     }
-    int e = ZapTreeAt(ctx, tree, filesDeleted);
-    if (e != 0) {
-        LogLine(ctx, "Failed to delete directory " + path + FailureSuffix(e), LogColour::Red);
-        ++errors;
+    if (FsError e = ZapTreeAt(ctx, tree, filesDeleted)) {
+        LogError(ctx, "Failed to delete directory " + path + FailureSuffix(e), errors);
         return false;
     }
     return true;

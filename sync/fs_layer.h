@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/fs_error.h"
 #include "sync/run_context.h"
 #include "util/large_number.h"
 
@@ -39,9 +40,9 @@ bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, boo
 // the log (taken by value: a cursor's own path changes while it walks).
 class DirectoryHandle;
 class CTreeCursor;
-bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, int dirError, const std::string& name,
+bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                    const std::string& path, bool fakeIt);
 bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,
                        std::int32_t& errors, bool fakeIt);
-// As YMakeDirectory; lastError receives the errno of the last failed level that counted.
-bool YMakeDirectory(CRunContext& ctx, const std::string& path, int& lastError);
+// As YMakeDirectory; lastError receives the failure of the last level that counted.
+bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastError);

@@ -1,8 +1,6 @@
 // The directory handles of one walked tree, within a fixed descriptor budget.
 #include "sync/tree_cursor.h"
 
-#include <cerrno>
-
 CTreeCursor::CTreeCursor(IFileSystem& fs, std::size_t budget) : fs_(fs), budget_(budget < 2 ? 2 : budget) {}
 
 void CTreeCursor::Reset(const std::string& systemPath, const std::string& displayPath, bool followLink) {
@@ -38,17 +36,17 @@ void CTreeCursor::Pop() {
     path_.resize(levels_.empty() ? 0 : levels_.back().pathLength);
 }
 
-int CTreeCursor::Open() {
+FsError CTreeCursor::Open() {
     return OpenLevel(levels_.size() - 1);
 }
 
-int CTreeCursor::OpenLevel(std::size_t index) {
+FsError CTreeCursor::OpenLevel(std::size_t index) {
     Level& level = levels_[index];
     if (level.handle.IsOpen()) {
-        return 0;
+        return FsError();
     }
     level.tried = true;
-    int e = 0;
+    FsError e;
     if (index == 0) {
         e = fs_.OpenDirectoryPath(level.name, followTop_, level.handle);
     } else {
@@ -57,7 +55,7 @@ int CTreeCursor::OpenLevel(std::size_t index) {
             return e;
         }
         e = fs_.OpenDirectoryAt(*parent, level.name, level.handle);
-        if (e == 0) {
+        if (!e) {
             ++held_;
             if (index < lowestHeld_) {
                 lowestHeld_ = index;
@@ -65,7 +63,7 @@ int CTreeCursor::OpenLevel(std::size_t index) {
             KeepWithinBudget(index);
         }
     }
-    if (e == 0) {
+    if (!e) {
         level.opened = true;
     }
     return e;
@@ -85,7 +83,7 @@ void CTreeCursor::KeepWithinBudget(std::size_t keep) {
     }
 }
 
-const DirectoryHandle* CTreeCursor::HandleAt(std::size_t index, int& error) {
+const DirectoryHandle* CTreeCursor::HandleAt(std::size_t index, FsError& error) {
     Level& level = levels_[index];
     if (level.handle.IsOpen()) {
         return &level.handle;
@@ -93,12 +91,12 @@ const DirectoryHandle* CTreeCursor::HandleAt(std::size_t index, int& error) {
     // Only the top is opened here on first use (a path-based caller placed below it); a level
     // that could not be opened is not tried again behind the caller's back.
     if (!level.opened && (index != 0 || level.tried)) {
-        error = ENOENT;
+        error = FsError::OfKind(ErrorKind::NotFound);
         return nullptr;
     }
     // Closed for the budget: open it again below its parent, name by name, never through a link.
     error = OpenLevel(index);
-    if (error != 0) {
+    if (error) {
         return nullptr;
     }
     if (index < lowestHeld_) {
@@ -107,13 +105,13 @@ const DirectoryHandle* CTreeCursor::HandleAt(std::size_t index, int& error) {
     return &level.handle;
 }
 
-const DirectoryHandle* CTreeCursor::Current(int& error) {
+const DirectoryHandle* CTreeCursor::Current(FsError& error) {
     return HandleAt(levels_.size() - 1, error);
 }
 
-const DirectoryHandle* CTreeCursor::Parent(int& error) {
+const DirectoryHandle* CTreeCursor::Parent(FsError& error) {
     if (levels_.size() < 2) {
-        error = ENOENT;
+        error = FsError::OfKind(ErrorKind::NotFound);
         return nullptr;
     }
     return HandleAt(levels_.size() - 2, error);

@@ -23,13 +23,13 @@ public:
     // Steps down to the entry name of the current level, not yet opened.
     void Push(const std::string& name);
     void Pop();
-    // Opens the current level (the top by path, a deeper level relative to its parent). 0 or errno.
-    int Open();
+    // Opens the current level (the top by path, a deeper level relative to its parent).
+    FsError Open();
     // The current level's open directory, re-opened when it was closed for the budget; null
     // (with error) when it was never opened or can no longer be.
-    const DirectoryHandle* Current(int& error);
+    const DirectoryHandle* Current(FsError& error);
     // The directory holding the current level; null (with error) at the top or when unavailable.
-    const DirectoryHandle* Parent(int& error);
+    const DirectoryHandle* Parent(FsError& error);
 
     const std::string& Path() const { return path_; }
     const std::string& Name() const { return levels_.back().name; }
@@ -43,8 +43,8 @@ private:
         bool opened = false; // opened once; the handle may since have been closed for the budget
         bool tried = false;
     };
-    const DirectoryHandle* HandleAt(std::size_t index, int& error);
-    int OpenLevel(std::size_t index);
+    const DirectoryHandle* HandleAt(std::size_t index, FsError& error);
+    FsError OpenLevel(std::size_t index);
     void KeepWithinBudget(std::size_t keep);
 
     IFileSystem& fs_;

@@ -46,3 +46,43 @@ ErrorKind KindOfSystemError(int code) {
         return ErrorKind::Other;
     }
 }
+
+int SystemCodeOfKind(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::None:
+        return 0;
+    case ErrorKind::NotFound:
+        return ENOENT;
+    case ErrorKind::NotADirectory:
+        return ENOTDIR;
+    case ErrorKind::IsADirectory:
+        return EISDIR;
+    case ErrorKind::IsALink:
+        return ELOOP;
+    case ErrorKind::AccessDenied:
+        return EACCES;
+    case ErrorKind::Exists:
+        return EEXIST;
+    case ErrorKind::NotEmpty:
+        return ENOTEMPTY;
+    case ErrorKind::NoSpace:
+        return ENOSPC;
+    case ErrorKind::NameTooLong:
+        return ENAMETOOLONG;
+    case ErrorKind::ReadOnly:
+        return EROFS;
+    case ErrorKind::Busy:
+        return EBUSY;
+    case ErrorKind::Interrupted:
+        return EINTR;
+    case ErrorKind::NotSupported:
+        return ENOTSUP;
+    case ErrorKind::CrossDevice:
+        return EXDEV;
+    case ErrorKind::TooManyOpen:
+        return EMFILE;
+    case ErrorKind::Other:
+        break;
+    }
+    return EIO;
+}

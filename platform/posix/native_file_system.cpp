@@ -78,7 +78,7 @@ public:
             errno = 0;
             struct dirent* d = ::readdir(dir_);
             if (d == nullptr) {
-                error_ = errno;
+                error_ = FsError::FromSystem(errno);
                 return false;
             }
             const char* name = d->d_name;
@@ -116,11 +116,11 @@ public:
         }
     }
 
-    int Error() const override { return error_; }
+    FsError Error() const override { return error_; }
 
 private:
     DIR* dir_;
-    int error_ = 0;
+    FsError error_;
 };
 
 constexpr std::size_t kChunk = 1 << 20;
@@ -240,96 +240,101 @@ std::string TemporaryName() {
 
 class PosixFileSystem : public IFileSystem {
 public:
-    int OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override {
+    FsError OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override {
         int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
         int fd = ::open(path.c_str(), flags);
         if (fd < 0) {
-            return errno;
+            return FsError::FromSystem(errno);
         }
         handle = DirectoryHandle(fd);
-        return 0;
+        return FsError();
     }
 
-    int OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override {
+    FsError OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override {
         int fd = ::openat(FdOf(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
-            return errno;
+            return FsError::FromSystem(errno);
         }
         handle = DirectoryHandle(fd);
-        return 0;
+        return FsError();
     }
 
-    std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, int& error) override {
+    std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, FsError& error) override {
         // A fresh open of the directory itself, so the listing has its own position.
         int fd = ::openat(FdOf(dir), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) {
-            error = errno;
+            error = FsError::FromSystem(errno);
             return nullptr;
         }
         DIR* stream = ::fdopendir(fd);
         if (stream == nullptr) {
-            error = errno;
+            error = FsError::FromSystem(errno);
             ::close(fd);
             return nullptr;
         }
-        error = 0;
+        error = FsError();
         return std::make_unique<PosixDirectoryStream>(stream);
     }
 
-    int Status(const std::string& path, bool followLink, FileStatus& status) override {
+    FsError Status(const std::string& path, bool followLink, FileStatus& status) override {
         struct stat st {};
         int rc = followLink ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
         if (rc != 0) {
-            return errno;
+            return FsError::FromSystem(errno);
         }
         std::size_t slash = path.rfind('/');
         FillStatus(st, path.c_str() + (slash == std::string::npos ? 0 : slash + 1), status);
-        return 0;
+        return FsError();
     }
 
-    int StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) override {
+    FsError StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink,
+                     FileStatus& status) override {
         struct stat st {};
         if (::fstatat(FdOf(dir), name.c_str(), &st, followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno;
+            return FsError::FromSystem(errno);
         }
         FillStatus(st, name.c_str(), status);
-        return 0;
+        return FsError();
     }
 
-    int MakeDirectory(const std::string& path) override { return ::mkdir(path.c_str(), 0777) == 0 ? 0 : errno; }
-
-    int MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
-        return ::mkdirat(FdOf(dir), name.c_str(), 0777) == 0 ? 0 : errno;
+    FsError MakeDirectory(const std::string& path) override {
+        return ::mkdir(path.c_str(), 0777) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
-    int RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
-        return ::unlinkat(FdOf(dir), name.c_str(), 0) == 0 ? 0 : errno;
+    FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
+        return ::mkdirat(FdOf(dir), name.c_str(), 0777) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
-    int RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
-        return ::unlinkat(FdOf(dir), name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+    FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
+        return ::unlinkat(FdOf(dir), name.c_str(), 0) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
-    int SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override {
+    FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
+        return ::unlinkat(FdOf(dir), name.c_str(), AT_REMOVEDIR) == 0 ? FsError() : FsError::FromSystem(errno);
+    }
+
+    FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override {
         struct stat st {};
         if (::fstatat(FdOf(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            return errno;
+            return FsError::FromSystem(errno);
         }
         if (S_ISLNK(st.st_mode)) {
-            return 0; // a link has no permissions of its own; chmod would reach its target
+            return FsError(); // a link has no permissions of its own; chmod would reach its target
         }
-        int e = SetModeAt(dir, name, (st.st_mode & 07777) | S_IWUSR);
-        return e == EOPNOTSUPP ? 0 : e;
+        FsError e = SetModeAt(dir, name, (st.st_mode & 07777) | S_IWUSR);
+        return e.code == EOPNOTSUPP ? FsError() : e;
     }
 
-    int SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override {
+    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override {
         // Never through a link, even one swapped in since the caller looked.
-        return ::fchmodat(FdOf(dir), name.c_str(), static_cast<mode_t>(mode & 07777), AT_SYMLINK_NOFOLLOW) == 0 ? 0
-                                                                                                                : errno;
+        if (::fchmodat(FdOf(dir), name.c_str(), static_cast<mode_t>(mode & 07777), AT_SYMLINK_NOFOLLOW) != 0) {
+            return FsError::FromSystem(errno);
+        }
+        return FsError();
     }
 
-    int RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
-        return ::renameat(FdOf(dir), from.c_str(), FdOf(dir), to.c_str()) == 0 ? 0 : errno;
+    FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
+        return ::renameat(FdOf(dir), from.c_str(), FdOf(dir), to.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
     CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
@@ -399,32 +404,32 @@ public:
         if (e != 0) {
             ::unlinkat(outDir, temp.c_str(), 0);
             if (changed) {
-                return CopyResult{CopyOutcome::SourceChanged, 0};
+                return CopyResult{CopyOutcome::SourceChanged, FsError()};
             }
             if (e == ECANCELED) {
-                return CopyResult{CopyOutcome::Cancelled, 0};
+                return CopyResult{CopyOutcome::Cancelled, FsError()};
             }
             return Fail(e);
         }
-        return CopyResult{CopyOutcome::Copied, 0};
+        return CopyResult{CopyOutcome::Copied, FsError()};
     }
 
-    int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override {
+    FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override {
         locked = false;
         UniqueFd fd(::openat(FdOf(dir), name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
         if (fd.Get() < 0) {
             // A file that cannot be opened is refused as a locked one would be.
             locked = true;
-            return 0;
+            return FsError();
         }
         // A write lease is granted only while nobody else has the file open, readers included.
         if (::fcntl(fd.Get(), F_SETLEASE, F_WRLCK) == 0) {
             ::fcntl(fd.Get(), F_SETLEASE, F_UNLCK);
-            return 0;
+            return FsError();
         }
         if (errno == EAGAIN) {
             locked = true;
-            return 0;
+            return FsError();
         }
         // Leases refused (not the owner, file system without leases): look for a conflicting
         // record lock or whole-file lock instead.
@@ -436,34 +441,36 @@ public:
             fl.l_type = F_WRLCK;
             fl.l_whence = SEEK_SET;
             if (::fcntl(fd.Get(), F_GETLK, &fl) != 0) {
-                return errno;
+                return FsError::FromSystem(errno);
             }
         }
         if (fl.l_type != F_UNLCK) {
             locked = true;
-            return 0;
+            return FsError();
         }
         if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) {
                 locked = true;
-                return 0;
+                return FsError();
             }
-            return errno;
+            return FsError::FromSystem(errno);
         }
         ::flock(fd.Get(), LOCK_UN);
-        return 0;
+        return FsError();
     }
 
-    int FlushFileSystem(const DirectoryHandle& dir) override { return ::syncfs(FdOf(dir)) == 0 ? 0 : errno; }
+    FsError FlushFileSystem(const DirectoryHandle& dir) override {
+        return ::syncfs(FdOf(dir)) == 0 ? FsError() : FsError::FromSystem(errno);
+    }
 
-    int CanonicalPath(const std::string& path, std::string& canonical) override {
+    FsError CanonicalPath(const std::string& path, std::string& canonical) override {
         char* resolved = ::realpath(path.c_str(), nullptr);
         if (resolved == nullptr) {
-            return errno;
+            return FsError::FromSystem(errno);
         }
         canonical = resolved;
         std::free(resolved);
-        return 0;
+        return FsError();
     }
 
     bool KeepsFineTimes(const std::string& path) override {
@@ -606,7 +613,7 @@ public:
     }
 
 private:
-    static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, error}; }
+    static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)}; }
     static FsError Error(int code) { return FsError::FromSystem(code); }
     static int FileFd(const FileHandle& file) { return static_cast<int>(file.Native()); }
 

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::map<std::string, EntryKind> ListKinds(const std::string& path, bool follow, int& error) {
+std::map<std::string, EntryKind> ListKinds(const std::string& path, bool follow, FsError& error) {
     std::map<std::string, EntryKind> kinds;
     auto stream = NativeFileSystem().OpenDirectory(path, follow, error);
     if (!stream) {
@@ -25,7 +25,7 @@ std::map<std::string, EntryKind> ListKinds(const std::string& path, bool follow,
     while (stream->Next(entry)) {
         kinds[entry.name] = entry.kind;
     }
-    EXPECT_EQ(stream->Error(), 0);
+    EXPECT_FALSE(stream->Error());
     return kinds;
 }
 
@@ -45,9 +45,9 @@ TEST(NativeFileSystem, ListsEveryKindWithoutFollowingLinks) {
     MakeLink(tmp / "missing", tmp / "dangling");
     ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0644), 0);
 
-    int error = -1;
+    FsError error = FsError::FromSystem(-1);
     auto kinds = ListKinds(tmp.Path(), false, error);
-    EXPECT_EQ(error, 0);
+    EXPECT_FALSE(error);
     EXPECT_EQ(kinds.size(), 5u); // no "." or ".."
     EXPECT_EQ(kinds["file"], EntryKind::File);
     EXPECT_EQ(kinds["dir"], EntryKind::Directory);
@@ -63,16 +63,18 @@ TEST(NativeFileSystem, OpensALinkedDirectoryOnlyWhenAskedTo) {
     MakeLink(tmp / "real", tmp / "link");
     WriteFileBytes(tmp / "plain", "x");
 
-    int error = 0;
+    FsError error;
     EXPECT_EQ(NativeFileSystem().OpenDirectory(tmp / "link", false, error), nullptr);
-    EXPECT_TRUE(error == ELOOP || error == ENOTDIR) << error;
+    EXPECT_TRUE(error.Is(ErrorKind::IsALink) || error.Is(ErrorKind::NotADirectory)) << error.code;
     auto kinds = ListKinds(tmp / "link", true, error);
     EXPECT_EQ(kinds.count("inside"), 1u);
 
     EXPECT_EQ(NativeFileSystem().OpenDirectory(tmp / "plain", true, error), nullptr);
-    EXPECT_EQ(error, ENOTDIR);
+    EXPECT_EQ(error.code, ENOTDIR);
+    EXPECT_EQ(error.kind, ErrorKind::NotADirectory);
     EXPECT_EQ(NativeFileSystem().OpenDirectory(tmp / "absent", true, error), nullptr);
-    EXPECT_EQ(error, ENOENT);
+    EXPECT_EQ(error.code, ENOENT);
+    EXPECT_EQ(error.kind, ErrorKind::NotFound);
 }
 
 TEST(NativeFileSystem, StatusReadsTheLinkOrItsTarget) {
@@ -83,14 +85,14 @@ TEST(NativeFileSystem, StatusReadsTheLinkOrItsTarget) {
     MakeLink("file", tmp / "link");
 
     FileStatus st;
-    ASSERT_EQ(NativeFileSystem().Status(tmp / "link", true, st), 0);
+    ASSERT_EQ(NativeFileSystem().Status(tmp / "link", true, st).code, 0);
     EXPECT_EQ(st.kind, EntryKind::File);
     EXPECT_EQ(st.size, 5u);
     EXPECT_EQ(st.mtimeSeconds, 1700000000);
     EXPECT_EQ(st.mode, 0640u);
-    ASSERT_EQ(NativeFileSystem().Status(tmp / "link", false, st), 0);
+    ASSERT_EQ(NativeFileSystem().Status(tmp / "link", false, st).code, 0);
     EXPECT_EQ(st.kind, EntryKind::Symlink);
-    EXPECT_EQ(NativeFileSystem().Status(tmp / "absent", true, st), ENOENT);
+    EXPECT_EQ(NativeFileSystem().Status(tmp / "absent", true, st).code, ENOENT);
 }
 
 TEST(NativeFileSystem, RemovalActsOnLinksThemselves) {
@@ -100,17 +102,20 @@ TEST(NativeFileSystem, RemovalActsOnLinksThemselves) {
     ASSERT_EQ(::chmod((tmp / "outside/keep").c_str(), 0444), 0);
     MakeLink(tmp / "outside/keep", tmp / "link");
 
-    EXPECT_EQ(NativeFileSystem().SetNormalAttributes(tmp / "link"), 0);
+    EXPECT_EQ(NativeFileSystem().SetNormalAttributes(tmp / "link").code, 0);
     EXPECT_EQ(LStat(tmp / "outside/keep").st_mode & 0777, 0444u) << "the target's mode must not change";
-    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "link"), 0);
+    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "link").code, 0);
     EXPECT_FALSE(FileExists(tmp / "link"));
     EXPECT_EQ(ReadFileBytes(tmp / "outside/keep"), "precious");
 
-    EXPECT_EQ(NativeFileSystem().SetNormalAttributes(tmp / "outside/keep"), 0);
+    EXPECT_EQ(NativeFileSystem().SetNormalAttributes(tmp / "outside/keep").code, 0);
     EXPECT_EQ(LStat(tmp / "outside/keep").st_mode & 0777, 0644u);
-    EXPECT_EQ(NativeFileSystem().MakeDirectory(tmp / "outside"), EEXIST);
-    EXPECT_EQ(NativeFileSystem().RemoveEmptyDirectory(tmp / "outside"), ENOTEMPTY);
-    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "absent"), ENOENT);
+    EXPECT_EQ(NativeFileSystem().MakeDirectory(tmp / "outside").code, EEXIST);
+    EXPECT_EQ(NativeFileSystem().MakeDirectory(tmp / "outside").kind, ErrorKind::Exists);
+    EXPECT_EQ(NativeFileSystem().RemoveEmptyDirectory(tmp / "outside").code, ENOTEMPTY);
+    EXPECT_EQ(NativeFileSystem().RemoveEmptyDirectory(tmp / "outside").kind, ErrorKind::NotEmpty);
+    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "absent").code, ENOENT);
+    EXPECT_EQ(NativeFileSystem().RemoveFile(tmp / "absent").kind, ErrorKind::NotFound);
 }
 
 TEST(NativeFileSystem, CopyKeepsContentTimeAndModeAndLeavesNoTemporary) {
@@ -129,7 +134,7 @@ TEST(NativeFileSystem, CopyKeepsContentTimeAndModeAndLeavesNoTemporary) {
     CopyResult r = NativeFileSystem().CopyFileContent(
         tmp / "src", tmp / "dst", [&](std::uint64_t total, std::uint64_t done) { calls.emplace_back(total, done); },
         nullptr);
-    ASSERT_EQ(r.outcome, CopyOutcome::Copied) << r.error;
+    ASSERT_EQ(r.outcome, CopyOutcome::Copied) << r.error.code;
     EXPECT_EQ(ReadFileBytes(tmp / "dst"), content);
     struct stat st = LStat(tmp / "dst");
     EXPECT_EQ(st.st_mode & 07777, 0750u);
@@ -176,16 +181,16 @@ TEST(NativeFileSystem, FailedCopiesReportErrnoAndCleanUp) {
 
     CopyResult r = NativeFileSystem().CopyFileContent(tmp / "absent", tmp / "x", nullptr, nullptr);
     EXPECT_EQ(r.outcome, CopyOutcome::Failed);
-    EXPECT_EQ(r.error, ENOENT);
+    EXPECT_EQ(r.error.code, ENOENT);
     r = NativeFileSystem().CopyFileContent(tmp / "src", tmp / "no/such/dir/x", nullptr, nullptr);
-    EXPECT_EQ(r.error, ENOENT);
+    EXPECT_EQ(r.error.code, ENOENT);
     r = NativeFileSystem().CopyFileContent(tmp / "src", tmp / "dir", nullptr, nullptr);
     EXPECT_EQ(r.outcome, CopyOutcome::Failed);
-    EXPECT_EQ(r.error, EISDIR);
+    EXPECT_EQ(r.error.code, EISDIR);
     // A fifo would block a reader forever: refused before it is opened.
     r = NativeFileSystem().CopyFileContent(tmp / "fifo", tmp / "y", nullptr, nullptr);
     EXPECT_EQ(r.outcome, CopyOutcome::Failed);
-    EXPECT_EQ(r.error, EOPNOTSUPP);
+    EXPECT_EQ(r.error.code, EOPNOTSUPP);
     EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
     EXPECT_FALSE(FileExists(tmp / "x"));
     EXPECT_FALSE(FileExists(tmp / "y"));
@@ -210,20 +215,20 @@ TEST(NativeFileSystem, LockCheckSeesOtherOpeners) {
     TempDir tmp;
     WriteFileBytes(tmp / "file", "x");
     bool locked = true;
-    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked), 0);
+    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked).code, 0);
     EXPECT_FALSE(locked);
     {
         int fd = ::open((tmp / "file").c_str(), O_RDONLY);
         ASSERT_GE(fd, 0);
-        ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked), 0);
+        ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked).code, 0);
         EXPECT_TRUE(locked) << "even a reader holds the file";
         ::close(fd);
     }
-    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked), 0);
+    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "file", locked).code, 0);
     EXPECT_FALSE(locked);
     // A file that cannot be opened is refused like a locked one.
     locked = false;
-    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "absent", locked), 0);
+    ASSERT_EQ(NativeFileSystem().CheckLocked(tmp / "absent", locked).code, 0);
     EXPECT_TRUE(locked);
 }
 
@@ -238,8 +243,8 @@ TEST(NativeFileSystem, LockCheckFallsBackToRecordLocksWhereLeasesAreRefused) {
     auto check = [&] {
         return RunAsNobody([&] {
             bool locked = false;
-            int e = NativeFileSystem().CheckLocked(path, locked);
-            return std::to_string(e) + (locked ? " locked" : " free");
+            FsError e = NativeFileSystem().CheckLocked(path, locked);
+            return std::to_string(e.code) + (locked ? " locked" : " free");
         });
     };
     EXPECT_EQ(check(), "0 free");
@@ -301,21 +306,21 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
     const std::string outsideBefore = TreeSnapshot(tmp / "outside");
 
     DirectoryHandle d;
-    ASSERT_EQ(fs.OpenDirectoryPath(tmp / "d", false, d), 0);
+    ASSERT_EQ(fs.OpenDirectoryPath(tmp / "d", false, d).code, 0);
     DirectoryHandle through;
-    const int e = fs.OpenDirectoryAt(d, "dirlink", through);
-    EXPECT_TRUE(e == ENOTDIR || e == ELOOP) << e;
+    const FsError e = fs.OpenDirectoryAt(d, "dirlink", through);
+    EXPECT_TRUE(e.Is(ErrorKind::NotADirectory) || e.Is(ErrorKind::IsALink)) << e.code;
     EXPECT_FALSE(through.IsOpen());
-    EXPECT_EQ(fs.SetModeAt(d, "filelink", 0600), EOPNOTSUPP);
-    EXPECT_EQ(fs.SetNormalAttributesAt(d, "filelink"), 0);
-    EXPECT_EQ(fs.RemoveFileAt(d, "filelink"), 0);
+    EXPECT_EQ(fs.SetModeAt(d, "filelink", 0600).code, EOPNOTSUPP);
+    EXPECT_EQ(fs.SetNormalAttributesAt(d, "filelink").code, 0);
+    EXPECT_EQ(fs.RemoveFileAt(d, "filelink").code, 0);
     EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
 
     // Each listing of one handle starts from the beginning.
     for (int pass = 0; pass < 2; ++pass) {
-        int error = 0;
+        FsError error;
         auto stream = fs.ListDirectory(d, error);
-        ASSERT_TRUE(stream) << error;
+        ASSERT_TRUE(stream) << error.code;
         int count = 0;
         DirEntry entry;
         while (stream->Next(entry)) {
@@ -327,11 +332,27 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
     // The directory swapped for a link after it was opened: the copy lands in the directory.
     WriteFileBytes(tmp / "src", "copied");
     DirectoryHandle top;
-    ASSERT_EQ(fs.OpenDirectoryPath(tmp.Path(), false, top), 0);
+    ASSERT_EQ(fs.OpenDirectoryPath(tmp.Path(), false, top).code, 0);
     ASSERT_EQ(::rename((tmp / "d").c_str(), (tmp / "moved").c_str()), 0);
     MakeLink(tmp / "outside", tmp / "d");
     EXPECT_EQ(fs.CopyFileAt(top, "src", d, "file", nullptr, nullptr).outcome, CopyOutcome::Copied);
     EXPECT_EQ(ReadFileBytes(tmp / "moved/file"), "copied");
     EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
-    EXPECT_EQ(fs.FlushFileSystem(d), 0);
+    EXPECT_EQ(fs.FlushFileSystem(d).code, 0);
+}
+
+TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
+    // Messages quote the code's number and text, so a made-up failure must map back to its kind.
+    for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
+                           ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace,
+                           ErrorKind::NameTooLong, ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted,
+                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Other}) {
+        const FsError made = FsError::OfKind(kind);
+        EXPECT_NE(made.code, 0) << static_cast<int>(kind);
+        EXPECT_EQ(KindOfSystemError(made.code), kind) << static_cast<int>(kind);
+        EXPECT_TRUE(made.Failed());
+    }
+    EXPECT_FALSE(FsError::OfKind(ErrorKind::None));
+    EXPECT_EQ(FsError::OfKind(ErrorKind::NotADirectory).code, ENOTDIR);
+    EXPECT_EQ(FsError::FromSystem(EPERM).kind, ErrorKind::AccessDenied);
 }

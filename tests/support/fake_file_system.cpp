@@ -12,23 +12,23 @@ public:
         : owner_(owner), inner_(std::move(inner)), path_(std::move(path)) {}
 
     bool Next(DirEntry& entry) override {
-        if (error_ != 0) {
+        if (error_) {
             return false;
         }
         int e = owner_.CountAndCheck(FsCall::ReadDirectory, path_);
         if (e != 0) {
-            error_ = e;
+            error_ = FsError::FromSystem(e);
             return false;
         }
         return inner_->Next(entry);
     }
-    int Error() const override { return error_ != 0 ? error_ : inner_->Error(); }
+    FsError Error() const override { return error_ ? error_ : inner_->Error(); }
 
 private:
     FakeFileSystem& owner_;
     std::unique_ptr<IDirectoryStream> inner_;
     std::string path_;
-    int error_ = 0;
+    FsError error_;
 };
 
 } // namespace
@@ -123,36 +123,37 @@ std::string FakeFileSystem::PathIn(const DirectoryHandle& dir, const std::string
     return (base == "/" ? std::string() : base) + "/" + name;
 }
 
-int FakeFileSystem::OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) {
-    int e = CountAndCheck(FsCall::OpenDirectory, path);
-    if (e != 0) {
-        return e;
+FsError FakeFileSystem::OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) {
+    int injected = CountAndCheck(FsCall::OpenDirectory, path);
+    if (injected != 0) {
+        return FsError::FromSystem(injected);
     }
-    e = inner.OpenDirectoryPath(path, followLink, handle);
-    if (e == 0) {
+    FsError e = inner.OpenDirectoryPath(path, followLink, handle);
+    if (!e) {
         Remember(handle, path);
     }
     return e;
 }
 
-int FakeFileSystem::OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) {
+FsError FakeFileSystem::OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name,
+                                        DirectoryHandle& handle) {
     const std::string path = PathIn(parent, name);
-    int e = CountAndCheck(FsCall::OpenDirectory, path);
-    if (e != 0) {
-        return e;
+    int injected = CountAndCheck(FsCall::OpenDirectory, path);
+    if (injected != 0) {
+        return FsError::FromSystem(injected);
     }
-    e = inner.OpenDirectoryAt(parent, name, handle);
-    if (e == 0) {
+    FsError e = inner.OpenDirectoryAt(parent, name, handle);
+    if (!e) {
         Remember(handle, path);
     }
     return e;
 }
 
-std::unique_ptr<IDirectoryStream> FakeFileSystem::ListDirectory(const DirectoryHandle& dir, int& error) {
+std::unique_ptr<IDirectoryStream> FakeFileSystem::ListDirectory(const DirectoryHandle& dir, FsError& error) {
     const std::string path = PathIn(dir, "");
     int e = CountAndCheck(FsCall::ListDirectory, path);
     if (e != 0) {
-        error = e;
+        error = FsError::FromSystem(e);
         return nullptr;
     }
     std::unique_ptr<IDirectoryStream> stream = inner.ListDirectory(dir, error);
@@ -162,63 +163,64 @@ std::unique_ptr<IDirectoryStream> FakeFileSystem::ListDirectory(const DirectoryH
     return std::make_unique<FakeDirectoryStream>(*this, std::move(stream), path);
 }
 
-int FakeFileSystem::Status(const std::string& path, bool followLink, FileStatus& status) {
+FsError FakeFileSystem::Status(const std::string& path, bool followLink, FileStatus& status) {
     int e = CountAndCheck(FsCall::Status, path);
-    return e != 0 ? e : inner.Status(path, followLink, status);
+    return e != 0 ? FsError::FromSystem(e) : inner.Status(path, followLink, status);
 }
 
-int FakeFileSystem::StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) {
+FsError FakeFileSystem::StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink,
+                                 FileStatus& status) {
     int e = CountAndCheck(FsCall::Status, PathIn(dir, name));
-    return e != 0 ? e : inner.StatusAt(dir, name, followLink, status);
+    return e != 0 ? FsError::FromSystem(e) : inner.StatusAt(dir, name, followLink, status);
 }
 
-int FakeFileSystem::MakeDirectory(const std::string& path) {
+FsError FakeFileSystem::MakeDirectory(const std::string& path) {
     RecordChange(path);
     int e = CountAndCheck(FsCall::MakeDirectory, path);
-    return e != 0 ? e : inner.MakeDirectory(path);
+    return e != 0 ? FsError::FromSystem(e) : inner.MakeDirectory(path);
 }
 
-int FakeFileSystem::MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) {
+FsError FakeFileSystem::MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::MakeDirectory, path);
-    return e != 0 ? e : inner.MakeDirectoryAt(dir, name);
+    return e != 0 ? FsError::FromSystem(e) : inner.MakeDirectoryAt(dir, name);
 }
 
-int FakeFileSystem::RemoveFileAt(const DirectoryHandle& dir, const std::string& name) {
+FsError FakeFileSystem::RemoveFileAt(const DirectoryHandle& dir, const std::string& name) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::RemoveFile, path);
-    return e != 0 ? e : inner.RemoveFileAt(dir, name);
+    return e != 0 ? FsError::FromSystem(e) : inner.RemoveFileAt(dir, name);
 }
 
-int FakeFileSystem::RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) {
+FsError FakeFileSystem::RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::RemoveEmptyDirectory, path);
-    return e != 0 ? e : inner.RemoveDirectoryAt(dir, name);
+    return e != 0 ? FsError::FromSystem(e) : inner.RemoveDirectoryAt(dir, name);
 }
 
-int FakeFileSystem::SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) {
+FsError FakeFileSystem::SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetNormalAttributes, path);
-    return e != 0 ? e : inner.SetNormalAttributesAt(dir, name);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetNormalAttributesAt(dir, name);
 }
 
-int FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) {
+FsError FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetMode, path);
-    return e != 0 ? e : inner.SetModeAt(dir, name, mode);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetModeAt(dir, name, mode);
 }
 
-int FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) {
+FsError FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) {
     const std::string fromPath = PathIn(dir, from);
     RecordChange(fromPath);
     RecordChange(PathIn(dir, to));
     int e = CountAndCheck(FsCall::RenamePath, fromPath);
-    return e != 0 ? e : inner.RenameAt(dir, from, to);
+    return e != 0 ? FsError::FromSystem(e) : inner.RenameAt(dir, from, to);
 }
 
 CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
@@ -228,7 +230,7 @@ CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const st
     RecordChange(PathIn(destinationDir, destinationName));
     int e = CountAndCheck(FsCall::CopyFileContent, source);
     if (e != 0) {
-        return CopyResult{CopyOutcome::Failed, e};
+        return CopyResult{CopyOutcome::Failed, FsError::FromSystem(e)};
     }
     int midway = CountAndCheck(FsCall::CopyMidway, source);
     if (midway == 0) {
@@ -245,24 +247,24 @@ CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const st
     };
     CopyResult result = inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, wrapped, &breakOff);
     if (result.outcome == CopyOutcome::Cancelled) {
-        return CopyResult{CopyOutcome::Failed, midway};
+        return CopyResult{CopyOutcome::Failed, FsError::FromSystem(midway)};
     }
     return result;
 }
 
-int FakeFileSystem::CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) {
+FsError FakeFileSystem::CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) {
     int e = CountAndCheck(FsCall::CheckLocked, PathIn(dir, name));
-    return e != 0 ? e : inner.CheckLockedAt(dir, name, locked);
+    return e != 0 ? FsError::FromSystem(e) : inner.CheckLockedAt(dir, name, locked);
 }
 
-int FakeFileSystem::FlushFileSystem(const DirectoryHandle& dir) {
+FsError FakeFileSystem::FlushFileSystem(const DirectoryHandle& dir) {
     int e = CountAndCheck(FsCall::FlushFileSystem, PathIn(dir, ""));
-    return e != 0 ? e : inner.FlushFileSystem(dir);
+    return e != 0 ? FsError::FromSystem(e) : inner.FlushFileSystem(dir);
 }
 
-int FakeFileSystem::CanonicalPath(const std::string& path, std::string& canonical) {
+FsError FakeFileSystem::CanonicalPath(const std::string& path, std::string& canonical) {
     int e = CountAndCheck(FsCall::CanonicalPath, path);
-    return e != 0 ? e : inner.CanonicalPath(path, canonical);
+    return e != 0 ? FsError::FromSystem(e) : inner.CanonicalPath(path, canonical);
 }
 
 bool FakeFileSystem::KeepsFineTimes(const std::string& path) {

@@ -68,24 +68,24 @@ public:
     // Every path handed to a changing call, in order (both paths of a rename or copy).
     std::vector<std::string> ChangedPaths() const;
 
-    int OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override;
-    int OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override;
-    std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, int& error) override;
-    int Status(const std::string& path, bool followLink, FileStatus& status) override;
-    int StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) override;
-    int MakeDirectory(const std::string& path) override;
-    int MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
-    int RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override;
-    int RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
-    int SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override;
-    int SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override;
-    int RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
+    FsError OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override;
+    FsError OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override;
+    std::unique_ptr<IDirectoryStream> ListDirectory(const DirectoryHandle& dir, FsError& error) override;
+    FsError Status(const std::string& path, bool followLink, FileStatus& status) override;
+    FsError StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink, FileStatus& status) override;
+    FsError MakeDirectory(const std::string& path) override;
+    FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
+    FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override;
+    FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
+    FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override;
+    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override;
+    FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
     CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
                           const DirectoryHandle& destinationDir, const std::string& destinationName,
                           const CopyProgressFn& progress, const std::atomic<int>* cancel) override;
-    int CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override;
-    int FlushFileSystem(const DirectoryHandle& dir) override;
-    int CanonicalPath(const std::string& path, std::string& canonical) override;
+    FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override;
+    FsError FlushFileSystem(const DirectoryHandle& dir) override;
+    FsError CanonicalPath(const std::string& path, std::string& canonical) override;
     bool KeepsFineTimes(const std::string& path) override;
 
     FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override;

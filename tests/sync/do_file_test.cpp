@@ -142,3 +142,24 @@ TEST_F(DoFileTest, ACopyIsFlushedToDiskAndAFailedFlushIsAnError) {
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to flush the destination " + (tmp / "backup") +
                                                 " to disk with error 5: Input/output error\n"));
 }
+
+TEST_F(DoFileTest, ADestinationDirectoryThatCannotBeReadIsOneFailureNotACrash) {
+    // Write and search permission without read: the directory cannot be opened to copy into.
+    ASSERT_EQ(::chmod(tmp.Path().c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((tmp / "report.doc").c_str(), 0644), 0);
+    MakeDirectories(tmp / "backup");
+    ChownTree(tmp / "backup");
+    ASSERT_EQ(::chmod((tmp / "backup").c_str(), 0333), 0);
+    const std::string out = RunAsNobody([&] {
+        EngineRig child;
+        RunStats childStats;
+        DoFile(child.ctx, tmp / "report.doc", tmp / "backup", task, childStats);
+        return "errors=" + std::to_string(childStats.errors) + " new=" + std::to_string(childStats.newFiles) +
+               " normalised=" + std::to_string(child.fs.Calls(FsCall::SetNormalAttributes)) + "\n" + Dump(child.log);
+    });
+    EXPECT_EQ(out, "errors=1 new=0 normalised=0\nGreen: Adding file " + (tmp / "report.doc") +
+                       "\nRed: Failed to copy file " + (tmp / "report.doc") + " to " + (tmp / "backup/report.doc") +
+                       " with error 13: Permission denied\n\nRed: Failed to copy file " + (tmp / "report.doc") + "\n");
+    ASSERT_EQ(::chmod((tmp / "backup").c_str(), 0755), 0);
+    EXPECT_TRUE(ListDirectory(tmp / "backup").empty());
+}

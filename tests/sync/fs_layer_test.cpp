@@ -114,9 +114,9 @@ TEST(YMakeDirectory, AFileInTheWayFailsTheDeeperLevels) {
     TempDir tmp;
     EngineRig rig;
     WriteFileBytes(tmp / "file", "x");
-    int lastError = 0;
+    FsError lastError;
     EXPECT_FALSE(YMakeDirectory(rig.ctx, tmp / "file/sub/deeper", lastError));
-    EXPECT_EQ(lastError, ENOTDIR);
+    EXPECT_EQ(lastError.code, ENOTDIR);
     EXPECT_TRUE(rig.log.Lines().empty());
     EXPECT_EQ(ReadFileBytes(tmp / "file"), "x");
 }

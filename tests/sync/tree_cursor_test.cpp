@@ -33,21 +33,21 @@ TEST(CTreeCursor, HoldsItsBudgetAtAnyDepthAndReopensTheSameLevelsOnTheWayBack) {
     FakeFileSystem fs;
     CTreeCursor tree(fs, 3);
     tree.Reset(tmp / "top", tmp / "top", false);
-    ASSERT_EQ(tree.Open(), 0);
+    ASSERT_EQ(tree.Open().code, 0);
     const std::size_t before = OpenDescriptors();
     for (int level = 1; level <= 12; ++level) {
         tree.Push("l");
-        ASSERT_EQ(tree.Open(), 0) << level;
+        ASSERT_EQ(tree.Open().code, 0) << level;
         EXPECT_LE(OpenDescriptors(), before + 3) << level;
     }
     EXPECT_EQ(tree.Path(), path);
     const int opensDown = fs.Calls(FsCall::OpenDirectory);
     for (int level = 12; level >= 1; --level) {
-        int error = 0;
+        FsError error;
         const DirectoryHandle* dir = tree.Current(error);
-        ASSERT_NE(dir, nullptr) << level << " " << error;
+        ASSERT_NE(dir, nullptr) << level << " " << error.code;
         FileStatus status;
-        EXPECT_EQ(fs.StatusAt(*dir, "marker-" + std::to_string(level), false, status), 0) << level;
+        EXPECT_FALSE(fs.StatusAt(*dir, "marker-" + std::to_string(level), false, status)) << level;
         EXPECT_LE(OpenDescriptors(), before + 3) << level;
         tree.Pop();
     }
@@ -57,17 +57,17 @@ TEST(CTreeCursor, HoldsItsBudgetAtAnyDepthAndReopensTheSameLevelsOnTheWayBack) {
     // A level swapped for a link while closed is refused, not followed.
     MakeDirectories(tmp / "outside");
     tree.Push("l");
-    ASSERT_EQ(tree.Open(), 0);
+    ASSERT_EQ(tree.Open().code, 0);
     for (int level = 2; level <= 6; ++level) {
         tree.Push("l");
-        ASSERT_EQ(tree.Open(), 0);
+        ASSERT_EQ(tree.Open().code, 0);
     }
     std::filesystem::rename(tmp / "top/l/l", tmp / "top/l/away");
     MakeLink(tmp / "outside", tmp / "top/l/l");
     for (int level = 6; level >= 3; --level) {
         tree.Pop();
     }
-    int error = 0;
+    FsError error;
     EXPECT_EQ(tree.Current(error), nullptr) << "level 2, closed for the budget, is now a link";
-    EXPECT_TRUE(error == ENOTDIR || error == ELOOP) << error;
+    EXPECT_TRUE(error.Is(ErrorKind::NotADirectory) || error.Is(ErrorKind::IsALink)) << error.code;
 }

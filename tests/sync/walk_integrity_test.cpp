@@ -137,7 +137,7 @@ TEST_F(WalkIntegrityTest, TreesDeeperThanPathMaxAreMirroredCountedAndRemovedComp
         leaf += "/" + level;
     }
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + leaf + "/leaf.txt")) << "full paths in the log";
-    EXPECT_EQ(CountDirectory(rig.ctx, src, "", false, false, true).ToString(), "4");
+    EXPECT_EQ(CountDirectory(rig.ctx, src, "", true).ToString(), "4");
 
     // A second run finds the leaf the same; removing the source tree removes the whole copy.
     stats = RunStats();
@@ -159,7 +159,7 @@ TEST_F(WalkIntegrityTest, ATreeDeeperThanTheDescriptorLimitIsMirroredAndRemoved)
     {
         ScopedDescriptorLimit limit(256);
         Run();
-        EXPECT_EQ(CountDirectory(rig.ctx, src, "", false, false, true).ToString(), "4");
+        EXPECT_EQ(CountDirectory(rig.ctx, src, "", true).ToString(), "4");
     }
     EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
     EXPECT_EQ(stats.newFiles, 1);

@@ -1,0 +1,23 @@
+// Pairing a level's source entries with its destination entries by name, as a case-sensitive
+// file system demands: exactly the same name first, else a name equal with ASCII letters folded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sync/fs_layer.h"
+
+// Pairs each source entry with at most one destination entry and each destination entry with
+// at most one source entry: the destination entry of exactly the same name first, else the
+// first unpaired one that equals it with ASCII letters folded, in listing order. pairOfSource
+// receives the destination index of each source entry (-1 for none); destinationPaired marks
+// the destination entries taken, the others being the extras. Linear in the entries.
+template <class Source, class Destination>
+void PairNames(const std::vector<Source>& source, const std::vector<Destination>& destination,
+               std::vector<std::int32_t>& pairOfSource, std::vector<char>& destinationPaired);
+
+extern template void PairNames(const std::vector<FileEntry>&, const std::vector<FileEntry>&, std::vector<std::int32_t>&,
+                               std::vector<char>&);
+extern template void PairNames(const std::vector<std::string>&, const std::vector<std::string>&,
+                               std::vector<std::int32_t>&, std::vector<char>&);
