@@ -2,17 +2,21 @@
 // run's HTML file, collected in pendingLog and appended in blocks.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
 
+#include "run/run_window.h"
 #include "sync/run_context.h"
 
 class CRunLog : public ILogSink {
 public:
-    // Reads logExclusions, window and messages of the context at each call; the context must
-    // outlive the log.
-    explicit CRunLog(CRunContext& context);
+    // Reads logExclusions and messages of the context at each call; the context must outlive
+    // the log. Lines other than Teal ones also go to the pane of the window, when there is one.
+    explicit CRunLog(CRunContext& context, IRunWindow* pane = nullptr);
+    // Set while no thread logs (before the workers start).
+    void SetPane(IRunWindow* window) { pane = window; }
 
     // Any thread. pendingLog and the file are updated under one lock, so lines of two threads
     // never interleave; the pane line is handed over before the lock is taken (the pane keeps
@@ -48,6 +52,7 @@ private:
     bool AppendLocked(const std::string& text, std::string& reason);
 
     CRunContext& ctx;
+    std::atomic<IRunWindow*> pane;
     std::function<void(const std::string&)> redEcho;
     mutable std::mutex mutex;
     std::string pendingLog;
