@@ -45,7 +45,7 @@ public:
     void PostToUi(std::function<void()> work) override;
     // There is no desktop to open a file with.
     void OpenWithDesktop(const std::string& /*path*/) override {}
-    IWindowNotifications& Window() override { return window; }
+    IRunWindow& Window() override { return window; }
     void EndProgram() override;
     bool EndsWithRun() const override { return endsWithRun; }
 
@@ -60,7 +60,7 @@ public:
 
 private:
     // The window notifications of a program without a window: only the progress line.
-    class CProgressLine : public IWindowNotifications {
+    class CProgressLine : public IRunWindow {
     public:
         explicit CProgressLine(CHeadlessShell& owner) : shell(owner) {}
         void AddPaneLine(const std::string& /*text*/) override {}

@@ -62,24 +62,26 @@ std::string LocaleDateTimeFormat() {
 }
 
 CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)
-    : shell(shellPort), power(powerPort), userSettingsPath(DefaultUserSettingsPath()) {
-    messages = &reports;
-    window = &shell.Window();
-    fs = &NativeFileSystem();
-    driveLetter.clear();
-    stayAwakeMethod = 1;
-    debug = false;
+    : shell(shellPort), power(powerPort), run(shellPort, powerPort, &shellPort.Window(),
+                                              JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}),
+      userSettingsPath(DefaultUserSettingsPath()) {
+    run.ctx.messages = &reports;
+    run.ctx.fs = &NativeFileSystem();
+    run.ctx.driveLetter.clear();
+    run.stayAwakeMethod = 1;
+    run.ctx.debug = false;
+    run.onClose = [this] { CloseHandler(); };
     currentFrame = this;
 }
 
 CMainFrame::~CMainFrame() {
-    // The workers call back into this object (timers, posting); they must be gone before it is.
-    // With the stop requested and the pause lifted, a run ends within one file-system call (a
-    // copy under way is cancelled), provided the shell answers message boxes at once after its
-    // event loop has ended.
-    stopRequested = 1;
-    paused = false;
-    while (!EndWorkerThreads()) {
+    // The workers use this object (the job, the close handler, the message port); they must be
+    // gone before it is. With the stop requested and the pause lifted, a run ends within one
+    // file-system call (a copy under way is cancelled), provided the shell answers message boxes
+    // at once after its event loop has ended.
+    run.ctx.stopRequested = 1;
+    run.ctx.paused = false;
+    while (!run.EndWorkerThreads()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     CMainFrame* self = this;
@@ -88,37 +90,37 @@ CMainFrame::~CMainFrame() {
 
 void CMainFrame::ApplyStartOptions(const StartOptions& o) {
     show = o.show;
-    runAll = o.runAll;
-    stay = o.stay;
-    shutdown = o.shutdown;
-    ignoreErrors = o.ignoreErrors;
-    dateLog = o.dateLog;
-    logExclusions = o.logExclusions;
-    noBalloon = o.noBalloon;
+    run.runAll = o.runAll;
+    run.stay = o.stay;
+    run.shutdown = o.shutdown;
+    run.ignoreErrors = o.ignoreErrors;
+    run.dateLog = o.dateLog;
+    run.ctx.logExclusions = o.logExclusions;
+    run.noBalloon = o.noBalloon;
     autoRun = o.autoRun;
-    showDetLog = o.showDetLog;
-    fakeIt = o.fakeIt;
-    driveLetter = o.driveLetter;
-    maxDelete = o.maxDelete;
+    run.showDetLog = o.showDetLog;
+    run.fakeIt = o.fakeIt;
+    run.ctx.driveLetter = o.driveLetter;
+    run.ctx.maxDelete = o.maxDelete;
     startJobFile = o.startJobFile;
 }
 
 void CMainFrame::ResetForStart() {
     dialogShown = false;
     jobPath.clear();
-    running = false;
-    stopRequested = 0;
-    animationPhase = 0;
-    keyPressCounter = 0;
-    paused = false;
-    lastPercent = 0;
+    run.running = false;
+    run.ctx.stopRequested = 0;
+    run.animationPhase = 0;
+    run.keyPressCounter = 0;
+    run.ctx.paused = false;
+    run.ctx.lastPercent = 0;
     compactView = false;
-    countAtStart = false;
+    run.countAtStart = false;
     windowWidth = -1;
     windowHeight = -1;
-    emptyGuard = true;
-    sourceTotal.Set(CLargeNumber());
-    countingDone = false;
+    run.ctx.emptyGuard = true;
+    run.sourceTotal.Set(CLargeNumber());
+    run.countingDone = false;
     dateTimeFormat = LocaleDateTimeFormat();
 }
 
@@ -172,7 +174,7 @@ bool CMainFrame::OpenJob(const std::string& path) {
     }
     jobPath = loadedPath;
     jobReadIncomplete = false;
-    sourceTotal.Set(CLargeNumber());
+    run.sourceTotal.Set(CLargeNumber());
     return true;
 }
 
@@ -187,7 +189,7 @@ bool CMainFrame::SaveCurrentJob() {
 }
 
 bool CMainFrame::RefuseWhileRunning() {
-    if (!running) {
+    if (!run.running) {
         return false;
     }
     // Not a failure of anything, so not one of the counted reports.
@@ -257,15 +259,16 @@ bool CMainFrame::SetAllTasksEnabled(bool enabled) {
 }
 
 void CMainFrame::LoadSettings() {
-    Settings s{compactView, countAtStart, windowWidth, windowHeight, stayAwakeMethod, debug, emptyGuard, useIniFile};
+    Settings s{compactView,         run.countAtStart, windowWidth,        windowHeight,
+               run.stayAwakeMethod, run.ctx.debug,    run.ctx.emptyGuard, useIniFile};
     ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
     compactView = s.compactView;
-    countAtStart = s.countAtStart;
+    run.countAtStart = s.countAtStart;
     windowWidth = s.windowWidth;
     windowHeight = s.windowHeight;
-    stayAwakeMethod = s.stayAwakeMethod;
-    debug = s.debug;
-    emptyGuard = s.emptyGuard;
+    run.stayAwakeMethod = s.stayAwakeMethod;
+    run.ctx.debug = s.debug;
+    run.ctx.emptyGuard = s.emptyGuard;
     useIniFile = s.useIniFile;
     // The size as stored: a program that never resizes a window (-auto) then has nothing to save
     // at close, and leaves the store, its comments and its encoding as they are.
@@ -274,8 +277,8 @@ void CMainFrame::LoadSettings() {
 }
 
 bool CMainFrame::SaveSettings() {
-    const Settings s{compactView,     countAtStart, windowWidth, windowHeight,
-                     stayAwakeMethod, debug,        emptyGuard,  useIniFile};
+    const Settings s{compactView,         run.countAtStart, windowWidth,        windowHeight,
+                     run.stayAwakeMethod, run.ctx.debug,    run.ctx.emptyGuard, useIniFile};
     return ::SaveSettings(s, settingsDirectory, userSettingsPath, reports);
 }
 
@@ -291,30 +294,31 @@ bool CMainFrame::StartUp() {
     LoadSettings();
     shell.CreateDialog();
     if (autoRun) {
-        runAll = true;
-        stay = false;
+        run.runAll = true;
+        run.stay = false;
         // Nobody sees the run log of an unattended run unless something went wrong: its Red lines
         // go where cron and the journal look.
-        runLog.EchoRedLines([this](const std::string& text) { shell.RunErrorLine(text); });
-        return StartUpRun(false);
+        run.runLog.EchoRedLines([this](const std::string& text) { shell.RunErrorLine(text); });
+        return run.StartUpRun(false);
     }
     if (!shell.CreateTrayIcon()) {
         return false;
     }
-    window->SetTrayIcon(iconIdle);
-    window->SetProgressState(RunStats{}, 0.0);
-    window->UpdateProgress();
-    if (!runAll) {
+    IRunWindow& window = shell.Window();
+    window.SetTrayIcon(iconIdle);
+    window.SetProgressState(RunStats{}, 0.0);
+    window.UpdateProgress();
+    if (!run.runAll) {
         Show();
         return true;
     }
     if (show) {
         Show();
     }
-    if (!StartUpRun(show) && !stay) {
+    if (!run.StartUpRun(show) && !run.stay) {
         // The run was refused (another run of the job holds it): a hidden program that would have
         // closed after it must not linger in the tray for ever.
-        StartCloseTimer();
+        run.StartCloseTimer();
     }
     return true;
 }
@@ -327,44 +331,20 @@ void CMainFrame::Show() {
 }
 
 void CMainFrame::ExitCommand() {
-    StopCommand();
+    run.StopCommand();
     CloseHandler();
 }
 
 void CMainFrame::OpenRunLog() {
-    OpenWithDesktop(runLog.RunLogPath());
+    shell.OpenWithDesktop(run.runLog.RunLogPath());
 }
 
 int CMainFrame::ExitStatus() const {
-    return lastRunErrors != 0 || lastRunStopped || reports.Shown() != 0 ? 1 : 0;
-}
-
-void CMainFrame::StartTimer(int id, int periodMs, std::function<void()> onTick) {
-    shell.StartTimer(id, periodMs, std::move(onTick));
-}
-
-void CMainFrame::StopTimer(int id) {
-    shell.StopTimer(id);
-}
-
-void CMainFrame::PostToUi(std::function<void()> work) {
-    shell.PostToUi(std::move(work));
-}
-
-std::thread CMainFrame::StartThread(std::function<void()> body) {
-    return shell.StartThread(std::move(body));
-}
-
-void CMainFrame::OpenWithDesktop(const std::string& path) {
-    shell.OpenWithDesktop(path);
-}
-
-IPowerPort& CMainFrame::Power() {
-    return power;
+    return run.lastRunErrors != 0 || run.lastRunStopped || reports.Shown() != 0 ? 1 : 0;
 }
 
 void CMainFrame::CloseHandler() {
-    if (!EndWorkerThreads()) {
+    if (!run.EndWorkerThreads()) {
         return; // no closing during a run
     }
     if (windowWidth != savedWidth || windowHeight != savedHeight) {
@@ -380,8 +360,4 @@ void CMainFrame::CloseHandler() {
     }
     shell.DestroyDialog();
     shell.EndProgram();
-}
-
-bool CMainFrame::EndsWithRun() const {
-    return shell.EndsWithRun();
 }

@@ -1,9 +1,10 @@
-// CMainFrame: the toolkit-free controller. It holds the program's shared state (the job, the run
-// state of CRunControl, the start switches, the settings) and reaches the program around it only
-// through its shell and power ports. Exactly one exists while the program runs.
+// CMainFrame: the toolkit-free controller. It holds the program's shared state (the job, the start
+// switches, the settings) and its run control, and reaches the program around it only through
+// its shell and power ports. Exactly one exists while the program runs.
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "app/command_line.h"
@@ -28,25 +29,47 @@ private:
     std::atomic<int> shown{0};
 };
 
-class CMainFrame : public CRunControl {
+class CMainFrame {
 public:
     // Registers the frame as the current one. The ports must outlive the frame; message boxes go
     // to the shell, the workers' window notifications to shell.Window().
     CMainFrame(IShellPort& shell, IPowerPort& power);
     // Stops a run still going and joins the worker threads before anything they use goes away.
-    ~CMainFrame() override;
+    ~CMainFrame();
+    CMainFrame(const CMainFrame&) = delete;
+    CMainFrame& operator=(const CMainFrame&) = delete;
 
     IShellPort& shell;
     IPowerPort& power;
-    // Where the core's message boxes go (CRunContext::messages points here): on to the shell.
+    // Where the core's message boxes go (run.ctx.messages points here): on to the shell.
     CCountingMessagePort reports{shell};
+
+    // The job. The user-interface thread changes it only while no run is active; the runner
+    // reads it during a run and stamps the tasks' lastRun under lastRunMutex, which a window
+    // holds while it reads lastRun during a run.
+    TaskList tasks;
+    std::string jobPath;
+    mutable std::mutex lastRunMutex;
+    // Set when the job file exists but could not be read to its end: saving the partial task
+    // list after a run would lose the tasks that were not read.
+    bool jobReadIncomplete = false;
+    // strftime format of last-run times and of the times in log lines.
+    std::string dateTimeFormat;
+
+    // The runs of the job: their state, commands, worker threads and timers, and the engine's
+    // context with the flags the window sets (stop, pause, debug, emptyguard).
+    CRunControl run;
+
+    // Start switches that run control does not read.
+    bool show = false;
+    bool autoRun = false;
 
     // The main dialog has been made visible (user-interface thread only).
     bool dialogShown = false;
     // The job file named on the command line.
     std::string startJobFile;
-    // Settings beside CRunControl's countAtStart and stayAwakeMethod and CRunContext's debug and
-    // emptyGuard.
+    // Settings beside run control's countAtStart and stayAwakeMethod and the context's debug
+    // and emptyGuard.
     bool compactView = false;
     int windowWidth = -1;
     int windowHeight = -1;
@@ -114,17 +137,9 @@ public:
     void LoadSettings();
     bool SaveSettings();
 
-    // CRunControl's shell services, forwarded to the ports.
-    void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
-    void StopTimer(int id) override;
-    void PostToUi(std::function<void()> work) override;
-    std::thread StartThread(std::function<void()> body) override;
-    void OpenWithDesktop(const std::string& path) override;
-    IPowerPort& Power() override;
     // Refuses while a run is active; otherwise saves a changed window size, hides and destroys
     // the dialog, deletes the tasks and ends the program.
-    void CloseHandler() override;
-    bool EndsWithRun() const override;
+    void CloseHandler();
 };
 
 // The current controller; null before the first frame exists and after it is destroyed.

@@ -54,7 +54,7 @@ int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power,
     CHeadlessShell shell(clock, showProgress, true);
     CMainFrame frame(shell, power);
     frame.ApplyStartOptions(options);
-    StopOnSignals stopOnSignals(frame.stopRequested);
+    StopOnSignals stopOnSignals(frame.run.ctx.stopRequested);
     if (!frame.StartUp()) {
         return 2;
     }

@@ -42,7 +42,8 @@ std::string HtmlEscape(const std::string& text) {
     return escaped;
 }
 
-CRunLog::CRunLog(CRunContext& context, IFileSystem& fileSystem) : ctx(context), fs(fileSystem) {}
+CRunLog::CRunLog(CRunContext& context, IRunWindow* window, IFileSystem& fileSystem)
+    : ctx(context), fs(fileSystem), pane(window) {}
 
 void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
     const char* open = nullptr;
@@ -71,8 +72,8 @@ void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
     // The pane is called without our lock: a window that holds a worker inside AddPaneLine
     // must not also stall the user-interface thread's own log line (pause, resume) on the lock.
     // The pane keeps each thread's order itself.
-    if (colour != LogColour::Teal && ctx.window != nullptr) {
-        ctx.window->AddPaneLine(text);
+    if (IRunWindow* window = pane; colour != LogColour::Teal && window != nullptr) {
+        window->AddPaneLine(text);
     }
     if (colour == LogColour::Red && redEcho) {
         redEcho(text);

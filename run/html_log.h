@@ -2,18 +2,22 @@
 // run's HTML file, collected in pendingLog and appended in blocks.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
 
 #include "platform/file_system.h"
+#include "run/run_window.h"
 #include "sync/run_context.h"
 
 class CRunLog : public ILogSink {
 public:
-    // Reads logExclusions, window and messages of the context at each call; the context must
-    // outlive the log. The file is written through fs.
-    explicit CRunLog(CRunContext& context, IFileSystem& fs = NativeFileSystem());
+    // Reads logExclusions and messages of the context at each call; the context must outlive
+    // the log. The file is written through fs. Lines other than Teal ones also go to the pane of the window, when there is one.
+    explicit CRunLog(CRunContext& context, IRunWindow* pane = nullptr, IFileSystem& fs = NativeFileSystem());
+    // Set while no thread logs (before the workers start).
+    void SetPane(IRunWindow* window) { pane = window; }
 
     // Any thread. pendingLog and the file are updated under one lock, so lines of two threads
     // never interleave; the pane line is handed over before the lock is taken (the pane keeps
@@ -50,6 +54,7 @@ private:
 
     CRunContext& ctx;
     IFileSystem& fs;
+    std::atomic<IRunWindow*> pane;
     std::function<void(const std::string&)> redEcho;
     mutable std::mutex mutex;
     std::string pendingLog;

@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "model/job_file.h"
-#include "run/run_control.h"
 #include "run/summary_log.h"
 #include "sync/do_directory.h"
 #include "sync/do_file.h"
@@ -35,42 +34,43 @@ std::string Count(std::int32_t value) {
 }
 
 // Runs one task; false when it was skipped for a missing drive letter.
-bool RunTask(CRunControl& frame, Task& jobTask, bool singleTask, RunStats& stats) {
+bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, bool singleTask, RunStats& stats) {
+    CRunContext& ctx = target.ctx;
     // A run that fakes every task works on a copy, so that no last-run time is stamped either.
     Task faked;
-    if (frame.fakeIt) {
+    if (request.fakeIt) {
         faked = jobTask;
         faked.fakeIt = true;
     }
-    Task& task = frame.fakeIt ? faked : jobTask;
-    ILogSink& log = frame.runLog;
-    if (!task.destination.empty() && task.destination[0] == '?' && frame.driveLetter.empty()) {
+    Task& task = request.fakeIt ? faked : jobTask;
+    ILogSink& log = target.runLog;
+    if (!task.destination.empty() && task.destination[0] == '?' && ctx.driveLetter.empty()) {
         log.AddLogLine("Not running \"" + task.name + "\" - no destination drive letter specified", LogColour::Red);
         return false;
     }
-    if (!task.source.empty() && task.source[0] == '?' && frame.driveLetter.empty()) {
+    if (!task.source.empty() && task.source[0] == '?' && ctx.driveLetter.empty()) {
         log.AddLogLine("Not running \"" + task.name + "\" - no source drive letter specified", LogColour::Red);
         return false;
     }
-    const std::string source = WithDriveLetter(task.source, frame.driveLetter);
-    const std::string destination = WithDriveLetter(task.destination, frame.driveLetter);
+    const std::string source = WithDriveLetter(task.source, ctx.driveLetter);
+    const std::string destination = WithDriveLetter(task.destination, ctx.driveLetter);
     std::string start = (singleTask ? "Starting the task \"" : "Starting task \"") + task.name + "\"";
     if (task.fakeIt) {
         start += singleTask ? " ***in 'fake it' mode***" : " *** in 'fake it' mode ***";
     }
     log.AddLogLine(start, LogColour::Bold);
-    if (IsRegularFile(frame, source)) {
-        DoFile(frame, source, destination, task, stats);
+    if (IsRegularFile(ctx, source)) {
+        DoFile(ctx, source, destination, task, stats);
     } else {
         // An empty destination is refused by DoDirectory with its own line; there is nothing to
         // create for it.
         if (!task.fakeIt && !destination.empty()) {
-            YMakeDirectory(frame, destination);
+            YMakeDirectory(ctx, destination);
         }
-        const std::string list = NormaliseExclusions(task.exclusions, task.source, frame.driveLetter);
-        DoDirectory(frame, source, destination, list, task, stats);
+        const std::string list = NormaliseExclusions(task.exclusions, task.source, ctx.driveLetter);
+        DoDirectory(ctx, source, destination, list, task, stats);
     }
-    std::lock_guard lock(frame.lastRunMutex);
+    std::lock_guard lock(request.job.lastRunMutex);
     task.lastRun = static_cast<std::int32_t>(static_cast<std::uint32_t>(std::time(nullptr)));
     return true;
 }
@@ -91,75 +91,67 @@ std::string FormattedNow(const std::string& format) {
     return std::string(text, length);
 }
 
-void RunJob(CRunControl& frame, Task* task) {
-    IWindowNotifications* window = frame.window;
-    ILogSink& log = frame.runLog;
+RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
+    CRunContext& ctx = target.ctx;
+    CRunLog& log = target.runLog;
+    IRunWindow* window = target.window;
+    const JobRef& job = request.job;
+    Task* task = request.task;
+    RunOutcome outcome;
+    RunStats& stats = outcome.stats;
 
-    // Start of the run.
-    frame.running = true;
-    frame.runLog.BeginRun();
-    // Cleared before the Pause button is enabled, so a pause pressed at once is not lost.
-    frame.paused = false;
-    frame.StartRunIndicator();
-    frame.runStart = NowLocal();
-    if (window != nullptr) {
-        window->SetRunningControls();
-        window->SetProgressState(RunStats{}, 0.0);
-        window->UpdateProgress();
-    }
-    RunStats stats;
-    frame.deletionLimitReached = false;
-    log.AddLogLine("Job started (using " + frame.jobPath + ") at " + FormattedNow(frame.dateTimeFormat),
-                   LogColour::Bold);
-    if (!frame.noBalloon && window != nullptr) {
+    ctx.deletionLimitReached = false;
+    log.AddLogLine("Job started (using " + job.jobPath + ") at " + FormattedNow(job.dateTimeFormat), LogColour::Bold);
+    if (!request.noBalloon && window != nullptr) {
         window->ShowBalloon("", "");
     }
     std::string reason;
-    if (!frame.runLog.StartLog(frame.dateLog ? DatedLogName() : std::string("log.html"), reason)) {
-        frame.messages->MessageBox("Error opening logfile:\n\n" + reason);
+    if (!log.StartLog(request.dateLog ? DatedLogName() : std::string("log.html"), reason)) {
+        ctx.messages->MessageBox("Error opening logfile:\n\n" + reason);
     }
 
     // The tasks.
     bool taskRan = false;
     if (task != nullptr) {
-        taskRan = RunTask(frame, *task, true, stats);
+        taskRan = RunTask(request, target, *task, true, stats);
     } else {
-        for (auto& each : frame.tasks) {
-            if (frame.stopRequested != 0) {
+        for (auto& each : job.tasks) {
+            if (ctx.stopRequested != 0) {
                 continue;
             }
             if (!each->enabled) {
                 log.AddLogLine("Task \"" + each->name + "\" is disabled, skipping it", LogColour::Bold);
                 continue;
             }
-            taskRan = RunTask(frame, *each, false, stats) || taskRan;
+            taskRan = RunTask(request, target, *each, false, stats) || taskRan;
         }
     }
 
     // End of the run.
-    if (taskRan && !frame.fakeIt) {
-        if (frame.jobReadIncomplete) {
-            frame.messages->MessageBox("Not saving " + frame.jobPath +
-                                       "\n\nThe job file could not be read completely; saving it now would lose "
-                                       "the tasks that were not read.");
+    if (taskRan && !request.fakeIt) {
+        if (job.jobReadIncomplete) {
+            ctx.messages->MessageBox("Not saving " + job.jobPath +
+                                     "\n\nThe job file could not be read completely; saving it now would lose "
+                                     "the tasks that were not read.");
         } else {
-            const std::string path = frame.jobPath;
-            SaveJob(path, frame.tasks, frame.jobPath, *frame.messages);
+            const std::string path = job.jobPath;
+            SaveJob(path, job.tasks, job.jobPath, *ctx.messages);
         }
         if (window != nullptr) {
             window->RefreshTaskList();
         }
     }
+    const DateTime start = ctx.runStart;
     const DateTime end = NowLocal();
-    const std::string elapsed = DurationText(frame.runStart, end);
+    const std::string elapsed = DurationText(start, end);
     const std::string bytesNew = stats.bytesNew.ToString();
     const std::string bytesChanged = stats.bytesChanged.ToString();
     const std::string sourceSize = stats.sourceSize.ToString();
-    const bool stopped = frame.stopRequested != 0;
+    const bool stopped = ctx.stopRequested != 0;
     if (stopped) {
-        log.AddLogLine("Job stopped at user request at " + FormattedNow(frame.dateTimeFormat), LogColour::Bold);
+        log.AddLogLine("Job stopped at user request at " + FormattedNow(job.dateTimeFormat), LogColour::Bold);
     } else {
-        log.AddLogLine("Done at " + FormattedNow(frame.dateTimeFormat), LogColour::Bold);
+        log.AddLogLine("Done at " + FormattedNow(job.dateTimeFormat), LogColour::Bold);
         log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
                            ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
                            ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
@@ -168,7 +160,7 @@ void RunJob(CRunControl& frame, Task* task) {
         log.AddLogLine("Bytes (change): " + bytesChanged + ", Time: " + elapsed +
                            ", Source count: " + Count(stats.sourceCount) + ", Source size: " + sourceSize,
                        LogColour::Bold);
-        if (!frame.noBalloon && window != nullptr) {
+        if (!request.noBalloon && window != nullptr) {
             window->ShowBalloon("Job complete",
                                 "Changed: " + Count(stats.changed) + "\nSame: " + Count(stats.same) +
                                     "\nDeleted: " + Count(stats.deleted) + "\nSkipped: " + Count(stats.skipped) +
@@ -180,37 +172,15 @@ void RunJob(CRunControl& frame, Task* task) {
         }
     }
     AppendSummaryLine("summary.log",
-                      SummaryLine(frame.jobPath, task != nullptr ? task->name : std::string("**all**"), LocalNow(),
-                                  stats, DurationSeconds(frame.runStart, end)),
-                      *frame.messages);
-    if (!frame.runLog.FinishLog(reason)) {
-        frame.messages->MessageBox("Error closing logfile:\n\n" + reason);
+                      SummaryLine(job.jobPath, task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
+                                  DurationSeconds(start, end)),
+                      *ctx.messages);
+    if (!log.FinishLog(reason)) {
+        ctx.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }
-    frame.lastRunErrors = stats.errors;
-    frame.lastRunStopped = stopped;
-    ++frame.runsEnded;
-    frame.StopRunIndicator();
-    frame.running = false;
-    if (window != nullptr) {
-        window->SetIdleControls();
-    }
-    const std::string runLogPath = frame.runLog.RunLogPath();
-    if (!stopped && frame.showDetLog && !runLogPath.empty()) {
-        frame.OpenWithDesktop(runLogPath);
-    }
-    if (!frame.stay && frame.runAll && !frame.EndsWithRun()) {
-        frame.StartCloseTimer();
-    }
-    if (frame.shutdown) {
-        if (stats.errors != 0 && !frame.ignoreErrors) {
-            log.AddLogLine("Aborting shutdown due to errors", LogColour::Bold);
-            frame.stay = true;
-        } else {
-            frame.Power().ShutdownMachine();
-        }
-    }
-    if (window != nullptr) {
-        window->SetProgressState(stats, frame.runStart);
-        window->UpdateProgress();
-    }
+    outcome.stopped = stopped;
+    outcome.deletionLimitReached = ctx.deletionLimitReached;
+    outcome.taskRan = taskRan;
+    outcome.runLogPath = log.RunLogPath();
+    return outcome;
 }

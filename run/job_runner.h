@@ -1,14 +1,64 @@
-// RunJob: the body of the run thread. One run of all enabled tasks (task null) or of one task,
-// with its HTML log frame, statistics, summary line, saved job and end-of-run actions.
+// RunJob: one run of all enabled tasks or of one task, with its HTML log frame, statistics,
+// summary line and saved job. What the run leads to afterwards (indicator, close timer,
+// shutdown) is run control's business, decided on the outcome returned here.
 #pragma once
 
+#include <mutex>
 #include <string>
 
+#include "model/job_file.h"
 #include "model/task.h"
+#include "run/html_log.h"
+#include "run/run_window.h"
+#include "sync/run_context.h"
 
-class CRunControl;
+// The job a run works on, owned by the controller. The runner walks the tasks (the window
+// leaves them alone during a run), stamps their lastRun under lastRunMutex and saves them to
+// jobPath at the end, unless the file could not be read completely.
+struct JobRef {
+    TaskList& tasks;
+    std::string& jobPath;
+    std::mutex& lastRunMutex;
+    bool& jobReadIncomplete;
+    // strftime format of the times in log lines.
+    std::string& dateTimeFormat;
+};
 
-void RunJob(CRunControl& frame, Task* task);
+struct RunRequest {
+    JobRef job;
+    // The one task to run, enabled or not; null runs every enabled task.
+    Task* task = nullptr;
+    // Every task runs in fake-it mode and the job is not saved.
+    bool fakeIt = false;
+    // The log file is named after the start time instead of "log.html".
+    bool dateLog = false;
+    // No balloons at the start and end of the run.
+    bool noBalloon = false;
+};
+
+// What the runner writes to: the engine's context (flags, file system, progress sink, message
+// boxes), the run's HTML log (also the context's log sink) and the window, which may be null.
+struct RunTarget {
+    CRunContext& ctx;
+    CRunLog& runLog;
+    IRunWindow* window = nullptr;
+};
+
+struct RunOutcome {
+    RunStats stats;
+    // The stop was requested before the run ended.
+    bool stopped = false;
+    // The -maxdelete limit held back at least one deletion.
+    bool deletionLimitReached = false;
+    // At least one task ran (none skipped for a missing drive letter or disabled).
+    bool taskRan = false;
+    // The run's HTML file; empty when none could be made.
+    std::string runLogPath;
+};
+
+// The steps of a run from the "Job started" line to the closed log file. The caller has begun
+// the log (CRunLog::BeginRun) and set ctx.runStart.
+RunOutcome RunJob(const RunRequest& request, const RunTarget& target);
 
 // The working form of a task path: a leading "?" stands for the variable drive letter.
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter);

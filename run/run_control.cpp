@@ -9,15 +9,23 @@
 #include "sync/fs_layer.h"
 
 void CPostedMessagePort::MessageBox(const std::string& text) {
-    owner.PostToUi([this, text] {
-        if (owner.messages != nullptr) {
-            owner.messages->MessageBox(text);
+    poster.PostToUi([this, text] {
+        if (messages != nullptr) {
+            messages->MessageBox(text);
         }
     });
 }
 
-CRunControl::CRunControl() {
-    log = &runLog;
+CRunControl::CRunControl(IRunShell& shell, IPowerPort& power, IRunWindow* runWindow, const JobRef& jobRef)
+    : shellPort(shell), powerPort(power), job(jobRef) {
+    ctx.log = &runLog;
+    SetWindow(runWindow);
+}
+
+void CRunControl::SetWindow(IRunWindow* runWindow) {
+    window = runWindow;
+    ctx.window = runWindow;
+    runLog.SetPane(runWindow);
 }
 
 CRunControl::~CRunControl() {
@@ -37,9 +45,9 @@ bool CRunControl::StartRun(Task* task) {
     }
     // Two runs of one job (a cron run overlapping a slow night, or one started from the window)
     // would write one log.html and save the job over each other.
-    if (!jobLock.TryLock(jobPath)) {
-        if (messages != nullptr) {
-            messages->MessageBox(jobPath + " is already being run");
+    if (!jobLock.TryLock(job.jobPath)) {
+        if (ctx.messages != nullptr) {
+            ctx.messages->MessageBox(job.jobPath + " is already being run");
         }
         return false;
     }
@@ -47,11 +55,11 @@ bool CRunControl::StartRun(Task* task) {
     // has begun must see the run as active.
     running = true;
     try {
-        runThread = StartThread([this, task] {
-            RunJob(*this, task);
+        runThread = shellPort.StartThread([this, task] {
+            RunThread(task);
             jobLock.Unlock();
             ++runThreadsFinished;
-            PostToUi([this] { RunThreadEnded(); });
+            shellPort.PostToUi([this] { RunThreadEnded(); });
         });
     } catch (const std::system_error&) {
         jobLock.Unlock();
@@ -61,26 +69,70 @@ bool CRunControl::StartRun(Task* task) {
     return true;
 }
 
+void CRunControl::RunThread(Task* task) {
+    running = true;
+    runLog.BeginRun();
+    // Cleared before the Pause button is enabled, so a pause pressed at once is not lost.
+    ctx.paused = false;
+    StartRunIndicator();
+    ctx.runStart = NowLocal();
+    if (window != nullptr) {
+        window->SetRunningControls();
+        window->SetProgressState(RunStats{}, 0.0);
+        window->UpdateProgress();
+    }
+
+    const RunOutcome outcome =
+        RunJob(RunRequest{job, task, fakeIt, dateLog, noBalloon}, RunTarget{ctx, runLog, window});
+
+    lastRunErrors = outcome.stats.errors;
+    lastRunStopped = outcome.stopped;
+    ++runsEnded;
+    StopRunIndicator();
+    running = false;
+    if (window != nullptr) {
+        window->SetIdleControls();
+    }
+    if (!outcome.stopped && showDetLog && !outcome.runLogPath.empty()) {
+        shellPort.OpenWithDesktop(outcome.runLogPath);
+    }
+    if (!stay && runAll && !shellPort.EndsWithRun()) {
+        StartCloseTimer();
+    }
+    if (shutdown) {
+        if (outcome.stats.errors != 0 && !ignoreErrors) {
+            runLog.AddLogLine("Aborting shutdown due to errors", LogColour::Bold);
+            stay = true;
+        } else {
+            powerPort.ShutdownMachine();
+        }
+    }
+    if (window != nullptr) {
+        window->SetProgressState(outcome.stats, ctx.runStart);
+        window->UpdateProgress();
+    }
+}
+
 void CRunControl::StartCount(Task* task) {
     if (countThread.joinable()) {
         countContext.stopRequested = 1;
         countThread.join();
     }
     countContext.stopRequested = 0;
-    countContext.debug = debug.load();
-    countContext.driveLetter = driveLetter;
-    countContext.fs = fs;
-    countContext.log = log;
+    countContext.debug = ctx.debug.load();
+    countContext.driveLetter = ctx.driveLetter;
+    countContext.fs = ctx.fs;
+    countContext.log = ctx.log;
     countContext.window = window;
     countContext.messages = &countMessages;
     std::vector<Task> toCount;
     {
         // The run thread, started just before, may be stamping a lastRun.
-        std::lock_guard lock(lastRunMutex);
+        std::lock_guard lock(job.lastRunMutex);
         if (task != nullptr) {
             toCount.push_back(*task);
         } else {
-            for (const auto& t : tasks) {
+            for (const auto& t : job.tasks) {
                 if (t->enabled) {
                     toCount.push_back(*t);
                 }
@@ -88,7 +140,7 @@ void CRunControl::StartCount(Task* task) {
         }
     }
     try {
-        countThread = StartThread([this, list = std::move(toCount)] { CountJob(*this, countContext, list); });
+        countThread = shellPort.StartThread([this, list = std::move(toCount)] { CountJob(*this, countContext, list); });
     } catch (const std::system_error&) {
         // Not reported: the count simply does not happen.
     }
@@ -98,15 +150,15 @@ void CRunControl::RunThreadEnded() {
     if (runThread.joinable() && !running) {
         runThread.join();
     }
-    if (EndsWithRun() && runAll && !running) {
-        CloseHandler();
+    if (shellPort.EndsWithRun() && runAll && !running) {
+        Close();
     }
 }
 
 void CRunControl::RunAllCommand() {
     stay = true;
     shutdown = false;
-    stopRequested = 0;
+    ctx.stopRequested = 0;
     if (!running) {
         if (StartRun(nullptr) && countAtStart) {
             StartCount(nullptr);
@@ -118,7 +170,7 @@ void CRunControl::RunAllCommand() {
 }
 
 void CRunControl::RunSelectedCommand(Task* task) {
-    stopRequested = 0;
+    ctx.stopRequested = 0;
     if (task == nullptr) {
         return;
     }
@@ -134,7 +186,7 @@ void CRunControl::RunSelectedCommand(Task* task) {
 
 void CRunControl::TrayRunAllCommand() {
     // A Stop of the last run must not stop this one before it begins.
-    stopRequested = 0;
+    ctx.stopRequested = 0;
     if (!running) {
         StartRun(nullptr);
     }
@@ -159,12 +211,12 @@ bool CRunControl::StartUpRun(bool countPass) {
 void CRunControl::StopCommand() {
     stay = true;
     shutdown = false;
-    stopRequested = 1;
+    ctx.stopRequested = 1;
     countContext.stopRequested = 1;
 }
 
 bool CRunControl::PauseCommand() {
-    if (paused) {
+    if (ctx.paused) {
         runLog.AddLogLine("Job restarted", LogColour::Bold);
     } else {
         runLog.AddLogLine("Job paused", LogColour::Bold);
@@ -172,8 +224,8 @@ bool CRunControl::PauseCommand() {
             window->SetTrayIcon(iconPaused);
         }
     }
-    paused = !paused;
-    return paused;
+    ctx.paused = !ctx.paused;
+    return ctx.paused;
 }
 
 void CRunControl::OnRunTimer() {
@@ -181,12 +233,12 @@ void CRunControl::OnRunTimer() {
         return; // a tick that was already due when the run ended
     }
     animationPhase = animationPhase == 0 ? 1 : 0;
-    if (paused) {
+    if (ctx.paused) {
         // The inhibitor is held only while the run makes progress.
-        Power().SetSleepInhibited(false);
+        powerPort.SetSleepInhibited(false);
         return;
     }
-    const bool working = activity == Working;
+    const bool working = ctx.activity == Working;
     const int icon =
         animationPhase == 1 ? (working ? iconWorkingAlt : iconCopyingAlt) : (working ? iconWorking : iconCopying);
     if (window != nullptr) {
@@ -198,11 +250,11 @@ void CRunControl::OnRunTimer() {
 
 void CRunControl::KeepAwake() {
     const int method = stayAwakeMethod;
-    Power().SetSleepInhibited(method == 1);
+    powerPort.SetSleepInhibited(method == 1);
     if (method == 2) {
         // Pacing survives from run to run: the counter is not reset.
         if (++keyPressCounter >= 30) {
-            Power().SimulateKeyPress();
+            powerPort.SimulateKeyPress();
             keyPressCounter = 0;
         }
     }
@@ -212,7 +264,13 @@ void CRunControl::OnCloseTimer() {
     if (stay) {
         return;
     }
-    CloseHandler();
+    Close();
+}
+
+void CRunControl::Close() {
+    if (onClose) {
+        onClose();
+    }
 }
 
 bool CRunControl::EndWorkerThreads() {
@@ -234,31 +292,32 @@ void CRunControl::StartRunIndicator() {
     if (window != nullptr) {
         window->StartRunIndicator();
     }
-    activity = Working;
-    StartTimer(runTimerId, runTimerPeriodMs, [this] { OnRunTimer(); });
+    ctx.activity = Working;
+    shellPort.StartTimer(runTimerId, runTimerPeriodMs, [this] { OnRunTimer(); });
 }
 
 void CRunControl::StopRunIndicator() {
     indicatorOn = false;
-    StopTimer(runTimerId);
+    shellPort.StopTimer(runTimerId);
     if (window != nullptr) {
         window->StopRunIndicator();
     }
     // On the user-interface thread, after any tick that was under way: no late tick can take
     // the inhibitor again, since the indicator is off.
-    PostToUi([this] { Power().SetSleepInhibited(false); });
+    shellPort.PostToUi([this] { powerPort.SetSleepInhibited(false); });
 }
 
 void CRunControl::StartCloseTimer() {
-    StartTimer(closeTimerId, closeTimerPeriodMs, [this] { OnCloseTimer(); });
+    shellPort.StartTimer(closeTimerId, closeTimerPeriodMs, [this] { OnCloseTimer(); });
 }
 
-void CountJob(CRunControl& frame, CRunContext& ctx, const std::vector<Task>& tasks) {
-    frame.sourceTotal.Set(CLargeNumber());
-    frame.countingDone = false;
-    if (ctx.window != nullptr) {
-        ctx.window->SetCountText("Calculating...");
-        ctx.window->SetProgressCaption("Progress:");
+void CountJob(CRunControl& control, CRunContext& ctx, const std::vector<Task>& tasks) {
+    IRunWindow* window = control.window;
+    control.sourceTotal.Set(CLargeNumber());
+    control.countingDone = false;
+    if (window != nullptr) {
+        window->SetCountText("Calculating...");
+        window->SetProgressCaption("Progress:");
     }
     CLargeNumber total;
     for (const Task& task : tasks) {
@@ -270,9 +329,9 @@ void CountJob(CRunControl& frame, CRunContext& ctx, const std::vector<Task>& tas
             total += CountDirectory(ctx, source, list, task.recurse);
         }
     }
-    frame.sourceTotal.Set(total);
-    frame.countingDone = true;
-    if (ctx.window != nullptr) {
+    control.sourceTotal.Set(total);
+    control.countingDone = true;
+    if (window != nullptr) {
         std::string text;
         if (ctx.stopRequested == 0) {
             CLargeNumber megabytes = total;
@@ -280,6 +339,6 @@ void CountJob(CRunControl& frame, CRunContext& ctx, const std::vector<Task>& tas
             megabytes /= CLargeNumber(1024);
             text = std::to_string(megabytes.ToInt()) + "Mb";
         }
-        ctx.window->SetCountText(text);
+        window->SetCountText(text);
     }
 }

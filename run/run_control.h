@@ -1,7 +1,7 @@
-// Run control: the controller's job and run state, the commands that start, pause and stop runs,
-// the run and counting worker threads, and the 500 ms run timer and 10 s close timer. CMainFrame
-// derives from CRunControl and supplies the shell services (timers, threads, the desktop, the
-// power port, the close handler) through the virtual hooks at the end.
+// Run control: the run state, the commands that start, pause and stop runs, the run and counting
+// worker threads, and the 500 ms run timer and 10 s close timer. The controller holds one and
+// hands it the job (by reference), the run shell, the power port and the window; run control
+// calls nothing of the controller but the close handler it is given.
 #pragma once
 
 #include <atomic>
@@ -15,7 +15,10 @@
 #include "model/message_port.h"
 #include "run/html_log.h"
 #include "run/job_lock.h"
+#include "run/job_runner.h"
 #include "run/power_port.h"
+#include "run/run_shell.h"
+#include "run/run_window.h"
 #include "sync/run_context.h"
 #include "util/guarded.h"
 #include "util/large_number.h"
@@ -34,47 +37,44 @@ enum TrayIcon : int {
     iconPaused = 143
 };
 
-class CRunControl;
-
 // The counting pass's message boxes: handed to the user-interface thread without waiting for
 // them, because that thread joins the counting thread (a new pass, the close) and a box that
 // waited for it would never be answered.
 class CPostedMessagePort : public IMessagePort {
 public:
-    explicit CPostedMessagePort(CRunControl& control) : owner(control) {}
+    // target: where the boxes go on the user-interface thread, read there (it may change).
+    CPostedMessagePort(IRunShell& shell, IMessagePort* const& target) : poster(shell), messages(target) {}
     void MessageBox(const std::string& text) override;
 
 private:
-    CRunControl& owner;
+    IRunShell& poster;
+    IMessagePort* const& messages;
 };
 
-class CRunControl : public CRunContext {
+class CRunControl {
 public:
-    CRunControl();
+    // The ports and the job must outlive the run control. window may be null (no window).
+    CRunControl(IRunShell& shell, IPowerPort& power, IRunWindow* window, const JobRef& job);
     // Stops the counting thread and joins both worker threads.
-    virtual ~CRunControl();
+    ~CRunControl();
     CRunControl(const CRunControl&) = delete;
     CRunControl& operator=(const CRunControl&) = delete;
 
-    // The job. The user-interface thread changes it only while no run is active; the runner
-    // reads it during a run and stamps the tasks' lastRun under lastRunMutex, which a window
-    // holds while it reads lastRun during a run.
-    TaskList tasks;
-    std::string jobPath;
-    mutable std::mutex lastRunMutex;
-    // Set when the job file exists but could not be read to its end: saving the partial task
-    // list after a run would lose the tasks that were not read.
-    bool jobReadIncomplete = false;
-    // strftime format of last-run times and of the times in log lines.
-    std::string dateTimeFormat;
+    // The engine's context of the runs: the stop and pause flags, the switches the engine reads,
+    // the file system and the message port (set by the owner before the first run).
+    CRunContext ctx;
+    // The window of the runs and the counting pass; set before either starts.
+    IRunWindow* window = nullptr;
+    void SetWindow(IRunWindow* runWindow);
+    // The controller's close handler (it refuses while a run is active), called on the
+    // user-interface thread by the close timer and after an unattended run.
+    std::function<void()> onClose;
 
-    // Start switches. stay and shutdown also change during a run (commands, the runner).
-    bool show = false;
+    // Start switches. stay and shutdown also change during a run (commands, the run's end).
     bool runAll = false;
     bool ignoreErrors = false;
     bool dateLog = false;
     bool noBalloon = false;
-    bool autoRun = false;
     bool showDetLog = false;
     // Every task runs in fake-it mode and the job is never saved, so nothing on disk changes but
     // the run log and the summary.
@@ -92,14 +92,14 @@ public:
     std::atomic<bool> countingDone{false};
     int animationPhase = 0;  // user-interface thread only
     int keyPressCounter = 0; // user-interface thread only
-    // The run's HTML log; also the engine's log sink (CRunContext::log points here).
-    CRunLog runLog{*this};
+    // The run's HTML log; also the engine's log sink (ctx.log points here).
+    CRunLog runLog{ctx};
     // The error count of the last run that ended, whether it was stopped, and how many runs
     // ended.
     std::atomic<int> lastRunErrors{0};
     std::atomic<bool> lastRunStopped{false};
     std::atomic<int> runsEnded{0};
-    // How many run threads have returned from RunJob (after every step of the run's end).
+    // How many run threads have returned from their body (after every step of the run's end).
     std::atomic<int> runThreadsFinished{0};
 
     // Commands, called on the user-interface thread. The Pause button's caption and the
@@ -126,47 +126,40 @@ public:
     // the counting pass and joins both threads, so the tasks may then be deleted.
     bool EndWorkerThreads();
     bool CountThreadActive() const { return countThread.joinable(); }
-
-    // Called by the runner on the run thread.
-    void StartRunIndicator();
-    void StopRunIndicator();
+    // Starts the 10 s close timer (a -runall program that is not to stay).
     void StartCloseTimer();
 
-    // Shell services, implemented by the controller over its shell port.
-    virtual void StartTimer(int id, int periodMs, std::function<void()> onTick) = 0;
-    virtual void StopTimer(int id) = 0;
-    virtual void PostToUi(std::function<void()> work) = 0;
-    // Throws std::system_error when no thread can be started.
-    virtual std::thread StartThread(std::function<void()> body) = 0;
-    virtual void OpenWithDesktop(const std::string& path) = 0;
-    virtual IPowerPort& Power() = 0;
-    // The controller's close handler (refuses while running).
-    virtual void CloseHandler() = 0;
-    // True when the program ends with an unattended run instead of through the close timer.
-    virtual bool EndsWithRun() const = 0;
-
 private:
-    // Takes the job's lock and starts RunJob(task) on the run thread. False when another run of
-    // the job holds the lock (said in a message box) or no thread could be started.
+    // Takes the job's lock and starts RunThread(task) on the run thread. False when another run
+    // of the job holds the lock (said in a message box) or no thread could be started.
     bool StartRun(Task* task);
+    // The run thread: the start of the run's display, RunJob, and the actions its outcome
+    // calls for (indicator, details log, close timer, shutdown).
+    void RunThread(Task* task);
     // Starts CountJob on the counting thread, over a copy of the tasks to count.
     void StartCount(Task* task);
-    // Posted by the run thread when RunJob has returned.
+    // Posted by the run thread when its body has returned.
     void RunThreadEnded();
+    void StartRunIndicator();
+    void StopRunIndicator();
     void KeepAwake();
+    void Close();
 
+    IRunShell& shellPort;
+    IPowerPort& powerPort;
+    JobRef job;
     std::thread runThread;
     std::thread countThread;
-    // Held from the start of a run until RunJob returns: taken on the user-interface thread,
+    // Held from the start of a run until its body returns: taken on the user-interface thread,
     // released on the run thread, which the next start joins first.
     CJobLock jobLock;
     // The counting pass's own context: stopping it (Stop, close, a new pass) never touches the
     // run's flags, and it never reads the task list, which the window may edit meanwhile.
     CRunContext countContext;
-    CPostedMessagePort countMessages{*this};
+    CPostedMessagePort countMessages{shellPort, ctx.messages};
     std::atomic<bool> indicatorOn{false};
 };
 
-// The counting pass (thread routine): adds up the sources of the given tasks into sourceTotal
-// and shows the total in megabytes.
-void CountJob(CRunControl& frame, CRunContext& ctx, const std::vector<Task>& tasks);
+// The counting pass (thread routine): adds up the sources of the given tasks into the control's
+// sourceTotal and shows the total in megabytes in the control's window.
+void CountJob(CRunControl& control, CRunContext& ctx, const std::vector<Task>& tasks);

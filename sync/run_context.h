@@ -1,7 +1,6 @@
-// What the synchronisation engine reads and writes of the controller: the run's flags, its
-// switches, the log sink, the window notifications and the file system it works on. The
-// controller derives from CRunContext, so these are the controller's own fields; tests build
-// a bare context around fakes.
+// What the synchronisation engine reads and writes of a run: the run's flags, its switches, the
+// log sink, the progress sink and the file system it works on. Run control holds one CRunContext
+// for the runs and one for the counting pass; tests build a bare context around fakes.
 #pragma once
 
 #include <atomic>
@@ -34,28 +33,18 @@ struct RunStats {
     CLargeNumber sourceSize;
 };
 
-// The operations through which worker threads update the window and the tray icon. Every call
-// may come from any thread; an implementation keeps the order of one thread's calls and never
-// makes a worker wait for a user-interface thread that is waiting for it.
-class IWindowNotifications {
+// What the engine shows of its progress: the file being copied, its percentage and the run's
+// figures. Every call may come from any thread; an implementation keeps the order of one
+// thread's calls and never makes a worker wait for a user-interface thread that is waiting for
+// it. The window's other parts (pane, controls, tray) belong to run control's IRunWindow.
+class IProgressSink {
 public:
-    virtual ~IWindowNotifications() = default;
-    virtual void AddPaneLine(const std::string& text) = 0;
-    virtual void SetRunningControls() = 0;
-    virtual void SetIdleControls() = 0;
-    virtual void RefreshTaskList() = 0;
+    virtual ~IProgressSink() = default;
     // A copy of the run's figures is kept for display; startTime 0 means "not started".
     virtual void SetProgressState(const RunStats& stats, DateTime startTime) = 0;
-    virtual void UpdateProgress() = 0;
     virtual void SetCurrentFileText(const std::string& text) = 0;
     virtual void SetPercentText(const std::string& text) = 0;
     virtual void SetFileProgress(int percent) = 0;
-    virtual void SetProgressCaption(const std::string& text) = 0;
-    virtual void SetCountText(const std::string& text) = 0;
-    virtual void StartRunIndicator() = 0;
-    virtual void StopRunIndicator() = 0;
-    virtual void SetTrayIcon(int iconId) = 0;
-    virtual void ShowBalloon(const std::string& title, const std::string& text) = 0;
 };
 
 // The run log: a line goes to the pane and, marked up, to the run's HTML file.
@@ -92,6 +81,6 @@ struct CRunContext {
 
     IFileSystem* fs = nullptr;
     ILogSink* log = nullptr;
-    IWindowNotifications* window = nullptr;
+    IProgressSink* window = nullptr;
     IMessagePort* messages = nullptr;
 };

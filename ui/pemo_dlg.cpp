@@ -366,7 +366,7 @@ void CPemoDlg::BindEvents() {
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { SetAllEnabled(false); }, IdMenuDisableAll);
     taskList->Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) {
-        if (!frame.running) {
+        if (!frame.run.running) {
             EditTask(taskList->GetSelection());
         }
     });
@@ -389,10 +389,11 @@ void CPemoDlg::BindEvents() {
 void CPemoDlg::InitDialog() {
     SetIcons(PemoIconBundle(kIconWindow));
     statistics->Build();
-    statusBar->SetStatusText(frame.driveLetter.empty()
-                                 ? wxString("No variable drive")
-                                 : wxString::Format("Variable drive: %s", wxString::FromUTF8(frame.driveLetter)),
-                             2);
+    statusBar->SetStatusText(
+        frame.run.ctx.driveLetter.empty()
+            ? wxString("No variable drive")
+            : wxString::Format("Variable drive: %s", wxString::FromUTF8(frame.run.ctx.driveLetter)),
+        2);
     fileProgress->SetRange(100);
     compact = frame.compactView;
     InitResizing();
@@ -449,12 +450,12 @@ void CPemoDlg::SetTitleFor(const std::string& path) {
 }
 
 void CPemoDlg::KeepOpen() {
-    frame.stay = true;
-    frame.shutdown = false;
+    frame.run.stay = true;
+    frame.run.shutdown = false;
 }
 
 void CPemoDlg::ForgetCounts() {
-    frame.sourceTotal.Set(CLargeNumber());
+    frame.run.sourceTotal.Set(CLargeNumber());
 }
 
 bool CPemoDlg::SaveJobTo(const std::string& path) {
@@ -554,7 +555,7 @@ ProgressSnapshot CPemoDlg::Snapshot() const {
 }
 
 void CPemoDlg::UpdateProgress() {
-    const ProgressView view = ComputeProgressView(Snapshot(), frame.sourceTotal.Get(), NowLocal());
+    const ProgressView view = ComputeProgressView(Snapshot(), frame.run.sourceTotal.Get(), NowLocal());
     statistics->ShowView(view);
     bar->SetValues(view.barValues);
 }
@@ -583,22 +584,22 @@ void CPemoDlg::SetCountText(const std::string& text) {
 
 void CPemoDlg::RunAll() {
     Button(IdPause)->SetLabel("Pause");
-    frame.RunAllCommand(); // keeps the program open and clears a stop as well
+    frame.run.RunAllCommand(); // keeps the program open and clears a stop as well
 }
 
 void CPemoDlg::RunSelected() {
     Task* task = TaskAt(taskList->GetSelection());
     if (task) {
-        frame.RunSelectedCommand(task);
+        frame.run.RunSelectedCommand(task);
     }
 }
 
 void CPemoDlg::Stop() {
-    frame.StopCommand();
+    frame.run.StopCommand();
 }
 
 void CPemoDlg::PauseResume() {
-    Button(IdPause)->SetLabel(frame.PauseCommand() ? "Resume" : "Pause");
+    Button(IdPause)->SetLabel(frame.run.PauseCommand() ? "Resume" : "Pause");
 }
 
 // ---- Task commands ----
@@ -794,15 +795,15 @@ void CPemoDlg::DropJob(const std::vector<std::string>& files) {
 
 void CPemoDlg::OpenDetailedLog() {
     KeepOpen();
-    const std::string path = frame.runLog.RunLogPath();
+    const std::string path = frame.run.runLog.RunLogPath();
     if (!path.empty()) {
-        frame.OpenWithDesktop(path);
+        frame.shell.OpenWithDesktop(path);
     }
 }
 
 void CPemoDlg::OpenConciseLog() {
     KeepOpen();
-    frame.OpenWithDesktop("summary.log");
+    frame.shell.OpenWithDesktop("summary.log");
 }
 
 void CPemoDlg::ClearLog() {
@@ -812,19 +813,19 @@ void CPemoDlg::ClearLog() {
 void CPemoDlg::Options() {
     YOptionsDlg dialog(this);
     dialog.compactView = frame.compactView;
-    dialog.countAtStart = frame.countAtStart;
-    dialog.stayAwakeMethod = frame.stayAwakeMethod;
-    dialog.debug = frame.debug;
-    dialog.emptyGuard = frame.emptyGuard;
+    dialog.countAtStart = frame.run.countAtStart;
+    dialog.stayAwakeMethod = frame.run.stayAwakeMethod;
+    dialog.debug = frame.run.ctx.debug;
+    dialog.emptyGuard = frame.run.ctx.emptyGuard;
     if (!runOptions(dialog)) {
         return;
     }
     const bool compactChanged = dialog.compactView != frame.compactView;
     frame.compactView = dialog.compactView;
-    frame.countAtStart = dialog.countAtStart;
-    frame.stayAwakeMethod = dialog.stayAwakeMethod;
-    frame.debug = dialog.debug;
-    frame.emptyGuard = dialog.emptyGuard;
+    frame.run.countAtStart = dialog.countAtStart;
+    frame.run.stayAwakeMethod = dialog.stayAwakeMethod;
+    frame.run.ctx.debug = dialog.debug;
+    frame.run.ctx.emptyGuard = dialog.emptyGuard;
     if (compactChanged) {
         compact = frame.compactView;
         ApplyItemHeight();
@@ -874,7 +875,7 @@ void CPemoDlg::CopyLogLine() {
 // ---- Context menu and keys ----
 
 wxMenu* CPemoDlg::BuildTaskMenu(int index) {
-    if (frame.running) {
+    if (frame.run.running) {
         return nullptr;
     }
     Task* task = TaskAt(index);
@@ -903,7 +904,7 @@ void CPemoDlg::TaskMenuCommand(int id, int index) {
     switch (id) {
     case IdContextRun:
         if (TaskAt(index)) {
-            frame.RunSelectedCommand(TaskAt(index));
+            frame.run.RunSelectedCommand(TaskAt(index));
         }
         break;
     case IdContextRunAll:

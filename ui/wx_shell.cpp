@@ -45,7 +45,7 @@ void OnUiThread(std::function<void()> work) {
 
 // The window notifications: each change is applied on the user-interface thread to whatever
 // window exists then, so a late post after the dialog has gone does nothing.
-class CWxShell::CWindow : public IWindowNotifications {
+class CWxShell::CWindow : public IRunWindow {
 public:
     explicit CWindow(CWxShell& owner) : shell(owner) {}
 
@@ -282,7 +282,7 @@ void CWxShell::TrayCommand(int command) {
         AboutCommand();
         break;
     case CSystemTray::IdRunAll:
-        frame->TrayRunAllCommand();
+        frame->run.TrayRunAllCommand();
         break;
     case CSystemTray::IdShow:
         ShowCommand();
@@ -303,7 +303,7 @@ void CWxShell::TrayCommand(int command) {
     }
 }
 
-IWindowNotifications& CWxShell::Window() {
+IRunWindow& CWxShell::Window() {
     return *window;
 }
 

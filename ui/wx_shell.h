@@ -32,7 +32,7 @@ public:
     void StopTimer(int id) override;
     void PostToUi(std::function<void()> work) override;
     void OpenWithDesktop(const std::string& path) override;
-    IWindowNotifications& Window() override;
+    IRunWindow& Window() override;
     void CreateDialog() override;
     bool CreateTrayIcon() override;
     void ShowDialog() override;

@@ -38,19 +38,19 @@ struct FrameTest : ::testing::Test {
 
 TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
     EXPECT_EQ(CurrentFrame(), &frame);
-    EXPECT_EQ(frame.messages, &frame.reports);
-    EXPECT_EQ(frame.window, &shell.Window());
-    EXPECT_NE(frame.fs, nullptr);
-    EXPECT_NE(frame.log, nullptr);
+    EXPECT_EQ(frame.run.ctx.messages, &frame.reports);
+    EXPECT_EQ(frame.run.window, &shell.Window());
+    EXPECT_NE(frame.run.ctx.fs, nullptr);
+    EXPECT_NE(frame.run.ctx.log, nullptr);
     EXPECT_TRUE(frame.tasks.empty());
-    EXPECT_EQ(frame.driveLetter, "");
-    EXPECT_EQ(frame.stayAwakeMethod, 1);
-    EXPECT_FALSE(frame.debug);
-    EXPECT_FALSE(frame.running);
+    EXPECT_EQ(frame.run.ctx.driveLetter, "");
+    EXPECT_EQ(frame.run.stayAwakeMethod, 1);
+    EXPECT_FALSE(frame.run.ctx.debug);
+    EXPECT_FALSE(frame.run.running);
     EXPECT_EQ(frame.windowWidth, -1);
     EXPECT_EQ(frame.windowHeight, -1);
-    EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
-    EXPECT_FALSE(frame.show || frame.runAll || frame.stay || frame.shutdown || frame.autoRun);
+    EXPECT_TRUE(frame.run.sourceTotal.Get().IsZero());
+    EXPECT_FALSE(frame.show || frame.run.runAll || frame.run.stay || frame.run.shutdown || frame.autoRun);
 }
 
 TEST(MainFrame, CurrentFrameIsClearedWithItsFrame) {
@@ -68,36 +68,37 @@ TEST_F(FrameTest, StartOptionsReachTheFrame) {
         ParseCommandLine("-runall -stay -shutdown -ignoreerrors -datelog -logexclusions -noballoon -auto "
                          "-showdetlog -letter:K -file \"My Jobs/a.job\"",
                          "/usr/bin/pemo"));
-    EXPECT_TRUE(frame.show && frame.runAll && frame.stay && frame.shutdown && frame.ignoreErrors);
-    EXPECT_TRUE(frame.dateLog && frame.logExclusions && frame.noBalloon && frame.autoRun && frame.showDetLog);
-    EXPECT_EQ(frame.driveLetter, "K");
+    EXPECT_TRUE(frame.show && frame.run.runAll && frame.run.stay && frame.run.shutdown && frame.run.ignoreErrors);
+    EXPECT_TRUE(frame.run.dateLog && frame.run.ctx.logExclusions && frame.run.noBalloon && frame.autoRun &&
+                frame.run.showDetLog);
+    EXPECT_EQ(frame.run.ctx.driveLetter, "K");
     EXPECT_EQ(frame.startJobFile, "My Jobs/a.job");
 }
 
 TEST_F(FrameTest, ResetForStart) {
     frame.dialogShown = true;
     frame.jobPath = "x.job";
-    frame.stopRequested = 1;
-    frame.paused = true;
-    frame.lastPercent = 40;
+    frame.run.ctx.stopRequested = 1;
+    frame.run.ctx.paused = true;
+    frame.run.ctx.lastPercent = 40;
     frame.compactView = true;
-    frame.countAtStart = true;
+    frame.run.countAtStart = true;
     frame.windowWidth = 5;
     frame.windowHeight = 6;
-    frame.sourceTotal.Set(CLargeNumber(99u));
-    frame.countingDone = true;
-    frame.animationPhase = 1;
+    frame.run.sourceTotal.Set(CLargeNumber(99u));
+    frame.run.countingDone = true;
+    frame.run.animationPhase = 1;
     frame.ResetForStart();
     EXPECT_FALSE(frame.dialogShown);
     EXPECT_EQ(frame.jobPath, "");
-    EXPECT_EQ(frame.stopRequested, 0);
-    EXPECT_FALSE(frame.paused);
-    EXPECT_EQ(frame.lastPercent, 0);
-    EXPECT_FALSE(frame.compactView || frame.countAtStart || frame.countingDone);
+    EXPECT_EQ(frame.run.ctx.stopRequested, 0);
+    EXPECT_FALSE(frame.run.ctx.paused);
+    EXPECT_EQ(frame.run.ctx.lastPercent, 0);
+    EXPECT_FALSE(frame.compactView || frame.run.countAtStart || frame.run.countingDone);
     EXPECT_EQ(frame.windowWidth, -1);
     EXPECT_EQ(frame.windowHeight, -1);
-    EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
-    EXPECT_EQ(frame.animationPhase, 0);
+    EXPECT_TRUE(frame.run.sourceTotal.Get().IsZero());
+    EXPECT_EQ(frame.run.animationPhase, 0);
     EXPECT_EQ(frame.dateTimeFormat, "%m/%d/%y %H:%M"); // the C locale of the tests
 }
 
@@ -148,12 +149,12 @@ TEST_F(FrameTest, OpeningAnUnreadableJobKeepsTheJobThatWasOpen) {
     EXPECT_FALSE(frame.jobReadIncomplete);
 
     // Refused during a run; a readable job replaces the open one.
-    frame.running = true;
+    frame.run.running = true;
     EXPECT_FALSE(frame.OpenJob(dir / "kept.job"));
     EXPECT_FALSE(frame.AddTask(Task{}));
     EXPECT_FALSE(frame.DeleteTask(0));
     EXPECT_EQ(frame.tasks.size(), 1u);
-    frame.running = false;
+    frame.run.running = false;
     ASSERT_TRUE(frame.AddTask(Task{}));
     ASSERT_TRUE(frame.SaveJob(dir / "two.job"));
     ASSERT_TRUE(frame.OpenJob(dir / "kept.job"));
@@ -194,16 +195,16 @@ TEST_F(FrameTest, SettingsWrappers) {
     frame.LoadSettings();
     EXPECT_TRUE(frame.useIniFile);
     EXPECT_TRUE(frame.compactView);
-    EXPECT_FALSE(frame.countAtStart);
+    EXPECT_FALSE(frame.run.countAtStart);
     EXPECT_EQ(frame.windowWidth, 640);
     EXPECT_EQ(frame.windowHeight, 480);
-    EXPECT_EQ(frame.stayAwakeMethod, 2);
-    EXPECT_TRUE(frame.debug);
-    frame.countAtStart = true;
+    EXPECT_EQ(frame.run.stayAwakeMethod, 2);
+    EXPECT_TRUE(frame.run.ctx.debug);
+    frame.run.countAtStart = true;
     ASSERT_TRUE(frame.SaveSettings());
-    frame.countAtStart = false;
+    frame.run.countAtStart = false;
     frame.LoadSettings();
-    EXPECT_TRUE(frame.countAtStart);
+    EXPECT_TRUE(frame.run.countAtStart);
     EXPECT_FALSE(FileExists(frame.userSettingsPath));
 }
 
@@ -213,11 +214,11 @@ TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
     frame.savedHeight = 600;
     frame.windowWidth = 800;
     frame.windowHeight = 600;
-    frame.running = true;
+    frame.run.running = true;
     frame.CloseHandler(); // refused during a run
     EXPECT_FALSE(shell.Ended());
     EXPECT_EQ(frame.tasks.size(), 1u);
-    frame.running = false;
+    frame.run.running = false;
     frame.CloseHandler();
     EXPECT_TRUE(shell.Ended());
     EXPECT_TRUE(frame.tasks.empty());

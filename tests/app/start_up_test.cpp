@@ -39,7 +39,7 @@ private:
 class WindowlessShell : public CHeadlessShell {
 public:
     explicit WindowlessShell(IClock& source) : CHeadlessShell(source, false, false) {}
-    IWindowNotifications& Window() override { return recording; }
+    IRunWindow& Window() override { return recording; }
     void MessageBox(const std::string& text) override { messages.push_back(text); }
     void CreateDialog() override { ++dialogsCreated; }
     bool CreateTrayIcon() override {
@@ -121,8 +121,8 @@ TEST_F(StartUpTest, AutoRunsAtOnceWithoutTrayIconOrDialogAndEndsWithTheRun) {
     options.stay = true; // -auto overrides it
     frame.ApplyStartOptions(options);
     ASSERT_TRUE(frame.StartUp());
-    EXPECT_TRUE(frame.runAll);
-    EXPECT_FALSE(frame.stay);
+    EXPECT_TRUE(frame.run.runAll);
+    EXPECT_FALSE(frame.run.stay);
     // The fake clock never moves: the program ends with the run, not by the close timer.
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
     EXPECT_EQ(frame.ExitStatus(), 0);
@@ -144,7 +144,7 @@ TEST_F(StartUpTest, RunAllClosesTheWindowProgramAfterTheCloseTimer) {
     EXPECT_EQ(shell.dialogsCreated, 1);
     EXPECT_EQ(shell.traysCreated, 1);
     EXPECT_EQ(shell.dialogsShown, 0) << "-runall without -show starts hidden";
-    ASSERT_TRUE(shell.RunUntil([&] { return frame.runThreadsFinished == 1; }, 10s));
+    ASSERT_TRUE(shell.RunUntil([&] { return frame.run.runThreadsFinished == 1; }, 10s));
     EXPECT_FALSE(shell.Ended());
     EXPECT_EQ(shell.recording.Icons().front(), iconIdle);
     clock.Advance(10000ms);
@@ -167,7 +167,7 @@ TEST_F(StartUpTest, ARunAllThatAnotherRunOfTheJobHoldsOffSaysSoAndStillCloses) {
     frame.ApplyStartOptions(options);
     ASSERT_TRUE(frame.StartUp());
     EXPECT_EQ(shell.messages, (std::vector<std::string>{dir / "job.job" + " is already being run"}));
-    EXPECT_FALSE(frame.running);
+    EXPECT_FALSE(frame.run.running);
     clock.Advance(10000ms);
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
     EXPECT_FALSE(FileExists(dir / "dst")) << "nothing ran";
@@ -189,7 +189,7 @@ TEST_F(StartUpTest, APlainStartShowsTheDialogOnceAndRunsNothing) {
     EXPECT_EQ(frame.tasks.size(), 1u);
     EXPECT_EQ(frame.jobPath, dir / "job.job");
     shell.RunUntil([] { return false; }, 30ms);
-    EXPECT_FALSE(frame.running);
+    EXPECT_FALSE(frame.run.running);
     EXPECT_FALSE(FileExists(dir / "dst"));
     EXPECT_EQ(frame.ExitStatus(), 0);
     // Exit with no run closes at once.
@@ -220,7 +220,7 @@ TEST_F(StartUpTest, TheSettingsAreLoadedBeforeTheRun) {
     frame.ApplyStartOptions(options);
     ASSERT_TRUE(frame.StartUp());
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
-    EXPECT_EQ(frame.stayAwakeMethod, 2);
+    EXPECT_EQ(frame.run.stayAwakeMethod, 2);
     EXPECT_TRUE(FileExists(dir / "debug.log")) << "the debug setting reaches the unattended run";
 }
 

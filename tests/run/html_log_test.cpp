@@ -26,7 +26,7 @@ std::string ReadLog(const std::string& path) {
 
 class RunLogTest : public ::testing::Test {
 protected:
-    RunLogTest() : log(rig.ctx) {}
+    RunLogTest() : log(rig.ctx, &rig.window) {}
     TempDir tmp;
     EngineRig rig;
     CRunLog log;

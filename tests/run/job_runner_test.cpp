@@ -151,7 +151,7 @@ TEST_F(JobRunnerTest, DriveLetterIsSubstitutedInWorkingPathsOnly) {
     WriteFileBytes(dir / "src/f", "x");
     TestFrame frame;
     // The letter stands for the first character of each path; "/" makes it an absolute path.
-    frame.driveLetter = "/";
+    frame.ctx.driveLetter = "/";
     frame.AddTask("Both", "?" + (dir / "src").substr(1), "?" + (dir / "dst").substr(1));
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());

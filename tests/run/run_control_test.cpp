@@ -93,7 +93,7 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
     MakeSource("c", 1);
     HoldingWindow window("Starting task \"B\"");
     TestFrame frame;
-    frame.window = &window;
+    frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "outA");
     frame.AddTask("B", dir / "b", dir / "outB");
@@ -124,7 +124,7 @@ TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
     MakeSource("a", 2);
     HoldingWindow window("Adding file " + dir.Path() + "/a/", true);
     TestFrame frame;
-    frame.window = &window;
+    frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.RunAllCommand();
@@ -160,18 +160,18 @@ TEST_F(RunControlTest, RunAllDuringARunStartsNothingButResetsTheFlags) {
     MakeSource("a", 1);
     HoldingWindow window("Starting task");
     TestFrame frame;
-    frame.window = &window;
+    frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
     frame.shutdown = true;
-    frame.stopRequested = 1;
+    frame.ctx.stopRequested = 1;
     frame.RunAllCommand();
     frame.TrayRunAllCommand();
     EXPECT_TRUE(frame.stay);
     EXPECT_FALSE(frame.shutdown);
-    EXPECT_EQ(frame.stopRequested, 0);
+    EXPECT_EQ(frame.ctx.stopRequested, 0);
     window.Release();
     ASSERT_TRUE(frame.RunToEnd());
     frame.shell.RunUntil([] { return false; }, 50ms);
@@ -187,13 +187,13 @@ TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
     MakeSource("a", 1);
     HoldingWindow window("Starting task");
     TestFrame frame;
-    frame.window = &window;
+    frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
     EXPECT_EQ(window.indicatorStarts, 1);
-    EXPECT_EQ(frame.activity, Working);
+    EXPECT_EQ(frame.ctx.activity, Working);
     EXPECT_TRUE(frame.shell.TimerRunning(runTimerId));
 
     auto tick = [&] {
@@ -205,10 +205,10 @@ TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
     EXPECT_EQ(tick(), iconWorkingAlt);
     EXPECT_TRUE(frame.power.Inhibited());
     EXPECT_EQ(tick(), iconWorking);
-    frame.activity = Copying;
+    frame.ctx.activity = Copying;
     EXPECT_EQ(tick(), iconCopyingAlt);
     EXPECT_EQ(tick(), iconCopying);
-    frame.activity = Working;
+    frame.ctx.activity = Working;
 
     // Method 2: one key event per 30 unpaused ticks, and no inhibitor.
     frame.stayAwakeMethod = 2;
@@ -291,7 +291,7 @@ TEST_F(RunControlTest, CloseHandlerRefusesWhileRunning) {
     MakeSource("a", 1);
     HoldingWindow window("Starting task");
     TestFrame frame;
-    frame.window = &window;
+    frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
     frame.TrayRunAllCommand();
@@ -340,7 +340,7 @@ TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
     MakeSource("a", 3);
     TestFrame frame;
     CRunContext ctx;
-    ctx.fs = frame.fs;
+    ctx.fs = frame.ctx.fs;
     ctx.window = &frame.recording;
     ctx.stopRequested = 1;
     Task task;
@@ -407,13 +407,13 @@ TEST_F(RunControlTest, JoiningTheCountingThreadNeverWaitsForABoxItCannotShow) {
     MakeDirectories(dir / "debug.log");
     TestFrame frame;
     WaitingMessagePort port(frame);
-    frame.messages = &port;
+    frame.ctx.messages = &port;
     frame.AddTask("A", dir / "a", dir / "out");
     frame.countAtStart = true;
-    frame.debug = true;
+    frame.ctx.debug = true;
     frame.RunAllCommand();
     // The counting pass keeps the setting it started with; the run traces nothing from here on.
-    frame.debug = false;
+    frame.ctx.debug = false;
     ASSERT_TRUE(frame.RunToEnd());
     ASSERT_FALSE(frame.countingDone) << "the count must still be going for the join to matter";
 

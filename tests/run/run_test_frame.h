@@ -6,7 +6,9 @@
 
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,21 +20,56 @@
 #include "support/recording_message_port.h"
 #include "support/recording_window.h"
 
-class TestFrame : public CRunControl {
+// The ports and the job of a TestFrame, made before its run control.
+struct TestFramePorts : IRunShell {
+    explicit TestFramePorts(bool endWithRun) : shell(clock, false, endWithRun), endsWithRun(endWithRun) {}
+
+    // The run shell: the headless shell's loop on the fake clock; opened paths are kept.
+    void StartTimer(int id, int periodMs, std::function<void()> onTick) override {
+        shell.StartTimer(id, periodMs, std::move(onTick));
+    }
+    void StopTimer(int id) override { shell.StopTimer(id); }
+    void PostToUi(std::function<void()> work) override { shell.PostToUi(std::move(work)); }
+    void OpenWithDesktop(const std::string& path) override { opened.push_back(path); }
+    bool EndsWithRun() const override { return endsWithRun; }
+
+    FakeClock clock;
+    CHeadlessShell shell;
+    FakePowerPort power;
+    RecordingMessagePort messagePort;
+    RecordingWindow recording;
+    std::vector<std::string> opened; // user-interface thread only
+    int closes = 0;                  // user-interface thread only
+    // Called first by the destructor: releases whatever a test holds the run thread with.
+    std::function<void()> onTeardown;
+
+    // The job.
+    TaskList tasks;
+    // Every formatted time reads "NOW", so whole log files can be compared.
+    std::string dateTimeFormat = "NOW";
+    std::string jobPath = "test.job";
+    std::mutex lastRunMutex;
+    bool jobReadIncomplete = false;
+
+private:
+    bool endsWithRun;
+};
+
+class TestFrame : public TestFramePorts, public CRunControl {
 public:
-    explicit TestFrame(bool endWithRun = false) : shell(clock, false, endWithRun), endsWithRun(endWithRun) {
-        fs = &NativeFileSystem();
-        messages = &messagePort;
-        window = &recording;
-        // Every formatted time reads "NOW", so whole log files can be compared.
-        dateTimeFormat = "NOW";
-        jobPath = "test.job";
+    explicit TestFrame(bool endWithRun = false)
+        : TestFramePorts(endWithRun),
+          CRunControl(*this, power, &recording,
+                      JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}) {
+        ctx.fs = &NativeFileSystem();
+        ctx.messages = &messagePort;
+        onClose = [this] { CloseHandler(); };
     }
     // Ends a run still going (a test that failed half-way may have left it paused or held)
     // and joins the workers before the ports they use go away.
-    ~TestFrame() override {
-        stopRequested = 1;
-        paused = false;
+    ~TestFrame() {
+        ctx.stopRequested = 1;
+        ctx.paused = false;
         if (onTeardown) {
             onTeardown();
         }
@@ -57,15 +94,8 @@ public:
         return shell.RunUntil([&] { return runThreadsFinished > finishedBefore && ++passes > 3; });
     }
 
-    void StartTimer(int id, int periodMs, std::function<void()> onTick) override {
-        shell.StartTimer(id, periodMs, std::move(onTick));
-    }
-    void StopTimer(int id) override { shell.StopTimer(id); }
-    void PostToUi(std::function<void()> work) override { shell.PostToUi(std::move(work)); }
-    std::thread StartThread(std::function<void()> body) override { return std::thread(std::move(body)); }
-    void OpenWithDesktop(const std::string& path) override { opened.push_back(path); }
-    IPowerPort& Power() override { return power; }
-    void CloseHandler() override {
+    // The controller's close handler, as far as run control sees it.
+    void CloseHandler() {
         if (running) {
             return;
         }
@@ -74,20 +104,6 @@ public:
         tasks.clear();
         shell.EndProgram();
     }
-    bool EndsWithRun() const override { return endsWithRun; }
-
-    FakeClock clock;
-    CHeadlessShell shell;
-    FakePowerPort power;
-    RecordingMessagePort messagePort;
-    RecordingWindow recording;
-    std::vector<std::string> opened; // user-interface thread only
-    int closes = 0;                  // user-interface thread only
-    // Called first by the destructor: releases whatever a test holds the run thread with.
-    std::function<void()> onTeardown;
-
-private:
-    bool endsWithRun;
 };
 
 // Makes path the current directory until the guard ends.

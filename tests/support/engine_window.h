@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "sync/run_context.h"
+#include "run/run_window.h"
 
-class EngineWindow : public IWindowNotifications {
+class EngineWindow : public IRunWindow {
 public:
     void AddPaneLine(const std::string& text) override;
     void SetRunningControls() override;

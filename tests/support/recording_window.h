@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "sync/run_context.h"
+#include "run/run_window.h"
 
-class RecordingWindow : public IWindowNotifications {
+class RecordingWindow : public IRunWindow {
 public:
     struct Balloon {
         std::string title;

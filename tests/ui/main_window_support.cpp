@@ -37,9 +37,9 @@ void MainWindowTest::SetUp() {
 
 void MainWindowTest::TearDown() {
     if (frame) {
-        frame->stopRequested = 1;
-        frame->paused = false;
-        PumpUntil([this] { return !frame->running; }, std::chrono::seconds(30));
+        frame->run.ctx.stopRequested = 1;
+        frame->run.ctx.paused = false;
+        PumpUntil([this] { return !frame->run.running; }, std::chrono::seconds(30));
         PumpEvents(std::chrono::milliseconds(50));
         if (shell->Dialog()) {
             shell->DestroyDialog();
@@ -107,7 +107,7 @@ bool MainWindowTest::Enabled(int id) {
 }
 
 bool MainWindowTest::WaitForIdle(std::chrono::milliseconds limit) {
-    const bool ended = PumpUntil([this] { return !frame->running && Enabled(CPemoDlg::IdRunAll); }, limit);
+    const bool ended = PumpUntil([this] { return !frame->run.running && Enabled(CPemoDlg::IdRunAll); }, limit);
     PumpEvents(std::chrono::milliseconds(100));
     return ended;
 }

@@ -104,11 +104,11 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
         task.destination = "\t/dst/two ";
         return true;
     };
-    frame->stay = false;
-    frame->shutdown = true;
+    frame->run.stay = false;
+    frame->run.shutdown = true;
     dlg->NewTask();
-    EXPECT_TRUE(frame->stay); // touching the window keeps the program open
-    EXPECT_FALSE(frame->shutdown);
+    EXPECT_TRUE(frame->run.stay); // touching the window keeps the program open
+    EXPECT_FALSE(frame->run.shutdown);
     std::vector<Task> disk = JobOnDisk();
     ASSERT_EQ(disk.size(), 2u);
     EXPECT_EQ(disk[1].name, "Two");
@@ -162,7 +162,7 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
 
 TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
     Start({MakeTask("b"), MakeTask("C"), MakeTask("a")});
-    frame->sourceTotal.Set(CLargeNumber(777u));
+    frame->run.sourceTotal.Set(CLargeNumber(777u));
     dlg->TaskList()->SetSelection(0);
     const std::string before = ReadFileBytes(jobFile);
     dlg->MoveTask(true); // the first cannot go up: nothing saved
@@ -176,7 +176,7 @@ TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
     EXPECT_EQ(ReadFileBytes(jobFile), moved);
     dlg->MoveTask(true);
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "a", "b"}));
-    EXPECT_EQ(frame->sourceTotal.Get(), CLargeNumber(777u)); // the same tasks: counts kept
+    EXPECT_EQ(frame->run.sourceTotal.Get(), CLargeNumber(777u)); // the same tasks: counts kept
 
     dlg->SortTasks();
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "a", "b"}));
@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
         EXPECT_FALSE(t.enabled);
     }
     EXPECT_EQ(Status(1), "Disabled jobs: 003");
-    EXPECT_TRUE(frame->sourceTotal.Get().IsZero()); // a changed job forgets the counted size
+    EXPECT_TRUE(frame->run.sourceTotal.Get().IsZero()); // a changed job forgets the counted size
     dlg->SetAllEnabled(true);
     for (const Task& t : JobOnDisk()) {
         EXPECT_TRUE(t.enabled);
@@ -396,10 +396,10 @@ TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
     };
     dlg->Options();
     EXPECT_TRUE(frame->compactView);
-    EXPECT_TRUE(frame->countAtStart);
-    EXPECT_EQ(frame->stayAwakeMethod, 2);
-    EXPECT_TRUE(frame->debug);
-    EXPECT_FALSE(frame->emptyGuard);
+    EXPECT_TRUE(frame->run.countAtStart);
+    EXPECT_EQ(frame->run.stayAwakeMethod, 2);
+    EXPECT_TRUE(frame->run.ctx.debug);
+    EXPECT_FALSE(frame->run.ctx.emptyGuard);
     EXPECT_EQ(dlg->TaskList()->ItemHeightPx() * 2, fullHeight); // compact cards at once
     EXPECT_EQ(dlg->TaskList()->Count(), 2);
     const std::string ini = ReadUtf16File(dir.File("pemo.ini")) + ReadFileBytes(dir.File("pemo.ini"));

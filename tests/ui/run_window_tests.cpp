@@ -91,12 +91,12 @@ protected:
         std::filesystem::create_directory(dir.Path() / "log.html");
         shell->showMessage = [this](const std::string& text) {
             messages.push_back(text);
-            if (!frame->paused) {
+            if (!frame->run.ctx.paused) {
                 dlg->PauseResume();
             }
         };
         dlg->RunAll();
-        ASSERT_TRUE(PumpUntil([this] { return frame->paused && !Enabled(CPemoDlg::IdRunAll); }));
+        ASSERT_TRUE(PumpUntil([this] { return frame->run.ctx.paused && !Enabled(CPemoDlg::IdRunAll); }));
         ASSERT_FALSE(messages.empty());
         EXPECT_EQ(messages.front().rfind("Error opening logfile:", 0), 0u) << messages.front();
         messages.clear();
@@ -160,7 +160,7 @@ TEST_F(RunWindowTest, ARunStartedDuringAModalDialogStillRefusesItsChange) {
         return true;
     };
     dlg->NewTask();
-    ASSERT_TRUE(frame->running);
+    ASSERT_TRUE(frame->run.running);
     EXPECT_EQ(frame->tasks.size(), 1u);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "A job is running. Wait until it has ended or stop it first.");
@@ -206,7 +206,7 @@ TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
     EXPECT_TRUE(Enabled(CPemoDlg::IdPause));
-    EXPECT_TRUE(frame->running);
+    EXPECT_TRUE(frame->run.running);
     EXPECT_EQ(dlg->ControlText(CPemoDlg::IdProgressCaption), "Files:");
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Job paused"));
     // Refused while the runner reads the tasks.
@@ -218,7 +218,7 @@ TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
     EXPECT_EQ(dlg->BuildTaskMenu(0), nullptr);
 
     dlg->PauseResume();
-    EXPECT_FALSE(frame->paused);
+    EXPECT_FALSE(frame->run.ctx.paused);
     EXPECT_EQ(dlg->ControlText(CPemoDlg::IdPause), "Pause");
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Job restarted"));
     ASSERT_TRUE(WaitForIdle());
@@ -246,10 +246,10 @@ TEST_F(RunWindowTest, StopEndsTheRunWithItsLine) {
     Task task = SourceTask("job");
     Start({task});
     StartHeldRun();
-    frame->stay = false;
+    frame->run.stay = false;
     dlg->Stop();
-    EXPECT_EQ(frame->stopRequested, 1);
-    EXPECT_TRUE(frame->stay);
+    EXPECT_EQ(frame->run.ctx.stopRequested, 1);
+    EXPECT_TRUE(frame->run.stay);
     dlg->PauseResume();
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Job stopped at user request at "));
@@ -258,7 +258,7 @@ TEST_F(RunWindowTest, StopEndsTheRunWithItsLine) {
     std::filesystem::remove(dir.Path() / "log.html");
     dlg->TaskList()->SetSelection(0);
     dlg->RunSelected();
-    EXPECT_EQ(frame->stopRequested, 0);
+    EXPECT_EQ(frame->run.ctx.stopRequested, 0);
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Done at "));
 }
@@ -267,10 +267,10 @@ TEST_F(RunWindowTest, ExitDuringARunKeepsTheProgramUntilTheSecondExit) {
     Start({SourceTask("job")});
     StartHeldRun();
     dlg->CloseBox(); // the close box during a run does nothing at all
-    EXPECT_EQ(frame->stopRequested, 0);
+    EXPECT_EQ(frame->run.ctx.stopRequested, 0);
     EXPECT_EQ(programEnds, 0);
     dlg->Exit(); // requests a stop, stays open
-    EXPECT_EQ(frame->stopRequested, 1);
+    EXPECT_EQ(frame->run.ctx.stopRequested, 1);
     EXPECT_EQ(programEnds, 0);
     dlg->PauseResume();
     ASSERT_TRUE(WaitForIdle());
