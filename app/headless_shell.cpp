@@ -1,34 +1,23 @@
 // The headless shell's event loop, message boxes and progress line.
 #include "app/headless_shell.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <vector>
+
+#include "platform/terminal.h"
 
 std::chrono::milliseconds CSteadyClock::Now() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
 CHeadlessShell::CHeadlessShell(IClock& clockSource, bool progress, bool endWithRun, std::FILE* output)
-    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output),
-      wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output) {}
 
-CHeadlessShell::~CHeadlessShell() {
-    if (wakeFd >= 0) {
-        close(wakeFd);
-    }
-}
+CHeadlessShell::~CHeadlessShell() = default;
 
 void CHeadlessShell::Wake() {
-    const std::uint64_t one = 1;
-    if (wakeFd >= 0) {
-        [[maybe_unused]] ssize_t written = write(wakeFd, &one, sizeof one);
-    }
+    wake.Signal();
 }
 
 void CHeadlessShell::MessageBox(const std::string& text) {
@@ -127,15 +116,8 @@ void CHeadlessShell::Step(std::chrono::milliseconds maxWait) {
             }
         }
     }
-    if (wait.count() > 0 && wakeFd >= 0) {
-        // A post after the check above has already counted up the descriptor: no lost wake-up.
-        pollfd wakeUp{wakeFd, POLLIN, 0};
-        poll(&wakeUp, 1, static_cast<int>(wait.count()));
-    }
-    if (wakeFd >= 0) {
-        std::uint64_t count = 0;
-        [[maybe_unused]] ssize_t drained = read(wakeFd, &count, sizeof count);
-    }
+    // A post after the check above has already signalled the event: no lost wake-up.
+    wake.WaitAndClear(wait);
     std::deque<std::function<void()>> work;
     {
         std::lock_guard lock(mutex);
@@ -201,9 +183,8 @@ void CHeadlessShell::DrawLineLocked() {
     }
     // A line longer than the terminal would wrap, and "\r" would then rewrite only its tail.
     std::size_t width = 80;
-    winsize size{};
-    if (ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) {
-        width = size.ws_col;
+    if (const int columns = TerminalColumns(out); columns > 1) {
+        width = static_cast<std::size_t>(columns);
     }
     if (line.size() > width - 1) {
         std::size_t cut = width - 1;

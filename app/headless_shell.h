@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "app/shell_port.h"
+#include "platform/wake_event.h"
 
 // The time the timers run by, in milliseconds from an arbitrary origin.
 class IClock {
@@ -105,10 +106,8 @@ private:
     CProgressLine window{*this};
 
     mutable std::mutex mutex; // guards the queue, the timers and `ended`
-    // Counts wake-ups: the loop waits with poll() on it, whose relative timeout follows the
-    // monotonic clock (and which the thread sanitizer handles, unlike timed condition waits on
-    // the steady clock in this toolchain).
-    int wakeFd = -1;
+    // Counts wake-ups; the loop waits on it.
+    WakeEvent wake;
     std::deque<std::function<void()>> queue;
     std::map<int, Timer> timers;
     bool ended = false;

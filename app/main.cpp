@@ -1,7 +1,5 @@
 // The program's entry: the command line decides between the unattended run of -auto, which needs
 // no display, and the window program.
-#include <unistd.h>
-
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
@@ -13,21 +11,8 @@
 #include "app/desktop_entry.h"
 #include "app/headless_shell.h"
 #include "app/unattended.h"
-#include "run/logind_power.h"
-
-namespace {
-
-bool HasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
-        const char* value = std::getenv(name);
-        if (value != nullptr && value[0] != '\0') {
-            return true;
-        }
-    }
-    return false;
-}
-
-} // namespace
+#include "platform/terminal.h"
+#include "run/system_power_port.h"
 
 int main(int argc, char** argv) {
     // The locale gives the date format of last-run times and the character set of summary.log.
@@ -53,7 +38,7 @@ int main(int argc, char** argv) {
     }
     const StartOptions& options = checked.options;
     if (!options.autoRun) {
-        if (!HasDisplay()) {
+        if (!HasGraphicalDisplay()) {
             std::fputs("pemo: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"
                        "pemo: to run a job without a window, start it with -auto, e.g. pemo -auto -file nightly.job\n",
                        stderr);
@@ -63,6 +48,6 @@ int main(int argc, char** argv) {
     }
     // The only place the real power port exists: tests never construct it.
     CSteadyClock clock;
-    CLogindPowerPort power;
-    return RunUnattended(options, clock, power, isatty(STDERR_FILENO) == 1);
+    CSystemPowerPort power;
+    return RunUnattended(options, clock, power, IsTerminal(stderr));
 }

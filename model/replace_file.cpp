@@ -107,11 +107,9 @@ std::string CreateTemporary(IFileSystem& fs, const std::string& target, const st
             prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
         const FsError e = fs.OpenFile(candidate, mode, lock);
         if (!e) {
-            if (FsError locked = fs.LockWholeFile(lock, true)) {
-                (void)fs.CloseFile(lock);
-                (void)fs.RemoveFile(candidate);
-                throw CFileException::FromErrno(locked.code, reportedPath);
-            }
+            // Best effort: where the file system has no locks, the live PID in the name still
+            // keeps other saves' cleanup away.
+            (void)fs.LockWholeFile(lock, true);
             return candidate;
         }
         if (!e.Is(ErrorKind::Exists)) {

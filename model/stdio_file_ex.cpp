@@ -524,6 +524,21 @@ void CStdioFileEx::WriteString(const std::string& text) {
     WriteBytes(bytes.data(), bytes.size());
 }
 
+void CStdioFileEx::AppendWhole(const std::string& text) {
+    const std::uint64_t end = SeekToEnd();
+    try {
+        WriteString(text);
+    } catch (const CFileException&) {
+        // Best effort: the write's own failure is the one to report.
+        if (!fs->TruncateFile(file, end)) {
+            std::uint64_t at = 0;
+            (void)fs->SeekFile(file, static_cast<std::int64_t>(end), SeekOrigin::Begin, at);
+            position = end;
+        }
+        throw;
+    }
+}
+
 std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
     if (!file.IsOpen()) {
         ThrowErrno(EBADF);

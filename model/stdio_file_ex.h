@@ -78,6 +78,10 @@ public:
     // Writes UTF-8 text as it stands (the caller supplies line ends), straight to the descriptor.
     // Throws CFileException.
     void WriteString(const std::string& text);
+    // Writes text at the end of the file. A write that fails part-way is cut back, so that the
+    // file never ends in a torn line that a retry would follow with the whole text again. Throws
+    // CFileException.
+    void AppendWhole(const std::string& text);
     std::uint64_t Seek(std::int64_t offset, int origin);
     std::uint64_t SeekToEnd();
     std::uint64_t GetPosition() const;

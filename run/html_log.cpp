@@ -130,8 +130,7 @@ bool CRunLog::AppendLocked(const std::string& text, std::string& reason) {
         return false;
     }
     try {
-        file.SeekToEnd();
-        file.WriteString(text);
+        file.AppendWhole(text);
         file.Close();
     } catch (const CFileException& e) {
         reason = Reason(e);

@@ -35,8 +35,7 @@ bool AppendSummaryLine(const std::string& path, const std::string& line, IMessag
         return false;
     }
     try {
-        file.SeekToEnd();
-        file.WriteString(line);
+        file.AppendWhole(line);
         file.Close();
     } catch (const CFileException& failure) {
         report(failure);

@@ -44,8 +44,7 @@ void DebugLog(CRunContext& ctx, const std::string& text, IFileSystem& fs) {
         return;
     }
     try {
-        file.SeekToEnd();
-        file.WriteString(text + "\r\n");
+        file.AppendWhole(text + "\r\n");
         file.Close();
     } catch (const std::exception&) {
         // A trace line that cannot be written is dropped; the run goes on.

@@ -10,7 +10,7 @@
 #include "app/command_line.h"
 #include "app/desktop_entry.h"
 #include "app/main_frame.h"
-#include "run/logind_power.h"
+#include "run/system_power_port.h"
 #include "ui/desktop_main.h"
 #include "ui/desktop_power.h"
 #include "ui/wx_shell.h"
@@ -52,7 +52,7 @@ public:
 
 private:
     StartOptions options;
-    CLogindPowerPort systemPower;
+    CSystemPowerPort systemPower;
     std::unique_ptr<CDesktopPowerPort> power;
     std::unique_ptr<CWxShell> shell;
     std::unique_ptr<CMainFrame> frame;

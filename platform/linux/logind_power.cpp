@@ -1,9 +1,12 @@
-// logind over GDBus: the "idle:sleep" inhibitor held as a file descriptor, and PowerOff.
-#include "run/logind_power.h"
-
+// SystemPower through logind over GDBus: the "idle:sleep" inhibitor held as a file descriptor,
+// and PowerOff.
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
+
+#include <mutex>
+
+#include "platform/system_power.h"
 
 namespace {
 
@@ -25,27 +28,36 @@ GDBusConnection* SystemBus() {
 
 } // namespace
 
-CLogindPowerPort::~CLogindPowerPort() {
-    if (inhibitorFd >= 0) {
-        close(inhibitorFd);
+struct SystemPower::State {
+    std::mutex mutex;
+    int inhibitorFd = -1; // the lock is held while this descriptor is open
+    // Set after the system bus could not be reached, so a machine without logind is asked once.
+    bool busUnavailable = false;
+};
+
+SystemPower::SystemPower() : state(std::make_unique<State>()) {}
+
+SystemPower::~SystemPower() {
+    if (state->inhibitorFd >= 0) {
+        close(state->inhibitorFd);
     }
 }
 
-void CLogindPowerPort::SetSleepInhibited(bool inhibited) {
-    std::lock_guard lock(mutex);
+void SystemPower::SetSleepInhibited(bool inhibited) {
+    std::lock_guard lock(state->mutex);
     if (!inhibited) {
-        if (inhibitorFd >= 0) {
-            close(inhibitorFd);
-            inhibitorFd = -1;
+        if (state->inhibitorFd >= 0) {
+            close(state->inhibitorFd);
+            state->inhibitorFd = -1;
         }
         return;
     }
-    if (inhibitorFd >= 0 || busUnavailable) {
+    if (state->inhibitorFd >= 0 || state->busUnavailable) {
         return;
     }
     GDBusConnection* bus = SystemBus();
     if (bus == nullptr) {
-        busUnavailable = true;
+        state->busUnavailable = true;
         return;
     }
     GUnixFDList* fds = nullptr;
@@ -61,12 +73,12 @@ void CLogindPowerPort::SetSleepInhibited(bool inhibited) {
         gint32 index = -1;
         g_variant_get(reply, "(h)", &index);
         if (fds != nullptr && index >= 0 && index < g_unix_fd_list_get_length(fds)) {
-            inhibitorFd = g_unix_fd_list_get(fds, index, nullptr);
+            state->inhibitorFd = g_unix_fd_list_get(fds, index, nullptr);
         }
         g_variant_unref(reply);
     } else {
         // logind absent or refusing: keep-awake is best effort, so stop asking.
-        busUnavailable = true;
+        state->busUnavailable = true;
     }
     if (fds != nullptr) {
         g_object_unref(fds);
@@ -74,7 +86,7 @@ void CLogindPowerPort::SetSleepInhibited(bool inhibited) {
     g_object_unref(bus);
 }
 
-void CLogindPowerPort::ShutdownMachine() {
+void SystemPower::PowerOff() {
     GDBusConnection* bus = SystemBus();
     if (bus == nullptr) {
         return;

@@ -1,0 +1,12 @@
+// What the program needs to know about where it runs: a display for the window, and the
+// terminal its output goes to.
+#pragma once
+
+#include <cstdio>
+
+// Whether a graphical display is named in the environment (DISPLAY or WAYLAND_DISPLAY).
+bool HasGraphicalDisplay();
+// Whether the stream is a terminal.
+bool IsTerminal(std::FILE* stream);
+// The width of the terminal the stream goes to; 0 when it is none or will not say.
+int TerminalColumns(std::FILE* stream);
