@@ -60,7 +60,7 @@ public:
     bool TimerRunning(int id) const;
 
 private:
-    // The window notifications of a program without a window: only the progress line.
+    // The run window of a program without a window: only the progress line.
     class CProgressLine : public IRunWindow {
     public:
         explicit CProgressLine(CHeadlessShell& owner) : shell(owner) {}

@@ -32,7 +32,7 @@ private:
 class CMainFrame {
 public:
     // Registers the frame as the current one. The ports must outlive the frame; message boxes go
-    // to the shell, the workers' window notifications to shell.Window().
+    // to the shell, the workers' run window is shell.Window().
     CMainFrame(IShellPort& shell, IPowerPort& power);
     // Stops a run still going and joins the worker threads before anything they use goes away.
     ~CMainFrame();

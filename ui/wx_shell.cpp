@@ -1,5 +1,5 @@
 // The window program's shell port: timers, posting to the user-interface thread, message boxes,
-// the desktop, and the window notifications carried out by the main dialog and the tray icon.
+// the desktop, and the run window carried out by the main dialog and the tray icon.
 #include "ui/wx_shell.h"
 
 #include <chrono>
@@ -43,7 +43,7 @@ void OnUiThread(std::function<void()> work) {
 
 } // namespace
 
-// The window notifications: each change is applied on the user-interface thread to whatever
+// The run window: each change is applied on the user-interface thread to whatever
 // window exists then, so a late post after the dialog has gone does nothing.
 class CWxShell::CWindow : public IRunWindow {
 public:

@@ -1,4 +1,4 @@
-// The recording window notifications and log sink of the engine tests.
+// The recording run window and log sink of the engine tests.
 #include "support/engine_window.h"
 
 void EngineWindow::Record(const std::string& call) {

@@ -1,4 +1,4 @@
-// EngineWindow: window notifications that record what the engine showed (pane lines, current
+// EngineWindow: a run window that records what the engine showed (pane lines, current
 // file, percentage, file progress, progress states, the order of calls), and RecordingLogSink:
 // an ILogSink that keeps every run-log line with its colour.
 #pragma once

@@ -1,4 +1,4 @@
-// RecordingWindow: the recording window notifications of the runner and controller tests.
+// RecordingWindow: the recording run window of the runner and controller tests.
 #include "recording_window.h"
 
 void RecordingWindow::AddPaneLine(const std::string& text) {

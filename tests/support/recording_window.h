@@ -1,4 +1,4 @@
-// RecordingWindow: window notifications that keep what the workers and the controller asked
+// RecordingWindow: a run window that keeps what the workers and the controller asked
 // for (pane lines, icons, balloons, captions, counters), for tests of the runner and controller.
 #pragma once
 
