@@ -22,11 +22,17 @@ std::tm LocalNow() {
     return local;
 }
 
-std::string DatedLogName() {
+// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
+// real run's log.
+std::string RunLogName(bool dated, bool preview) {
+    const char* stem = preview ? "log-preview" : "log";
+    if (!dated) {
+        return std::string(stem) + ".html";
+    }
     const std::tm t = LocalNow();
     char name[64];
-    std::snprintf(name, sizeof name, "log%04i%02i%02i-%02i%02i%02i.html", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                  t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return name;
 }
 
@@ -37,12 +43,13 @@ std::string Count(std::int32_t value) {
 // Runs one task; false when it was skipped for a missing drive letter.
 bool RunTask(CRunControl& frame, Task& jobTask, bool singleTask, RunStats& stats) {
     // A run that fakes every task works on a copy, so that no last-run time is stamped either.
+    const bool fakeAll = frame.fakeIt || frame.previewing;
     Task faked;
-    if (frame.fakeIt) {
+    if (fakeAll) {
         faked = jobTask;
         faked.fakeIt = true;
     }
-    Task& task = frame.fakeIt ? faked : jobTask;
+    Task& task = fakeAll ? faked : jobTask;
     ILogSink& log = frame.runLog;
     if (!task.destination.empty() && task.destination[0] == '?' && frame.driveLetter.empty()) {
         log.AddLogLine("Not running \"" + task.name + "\" - no destination drive letter specified", LogColour::Red);
@@ -115,7 +122,7 @@ void RunJob(CRunControl& frame, Task* task) {
         window->ShowBalloon("", "");
     }
     std::string reason;
-    if (!frame.runLog.StartLog(frame.dateLog ? DatedLogName() : std::string("log.html"), reason)) {
+    if (!frame.runLog.StartLog(RunLogName(frame.dateLog, frame.previewing), reason)) {
         frame.messages->MessageBox("Error opening logfile:\n\n" + reason);
     }
 
@@ -137,7 +144,7 @@ void RunJob(CRunControl& frame, Task* task) {
     }
 
     // End of the run.
-    if (taskRan && !frame.fakeIt) {
+    if (taskRan && !frame.fakeIt && !frame.previewing) {
         if (frame.jobReadIncomplete) {
             frame.messages->MessageBox("Not saving " + frame.jobPath +
                                        "\n\nThe job file could not be read completely; saving it now would lose "

@@ -30,7 +30,7 @@ CRunControl::~CRunControl() {
     }
 }
 
-bool CRunControl::StartRun(Task* task) {
+bool CRunControl::StartRun(Task* task, bool preview) {
     if (runThread.joinable()) {
         // The previous run has passed its last flag write; only its final notifications remain.
         runThread.join();
@@ -46,6 +46,7 @@ bool CRunControl::StartRun(Task* task) {
     // Set here as well as by the runner: a second start command arriving before the new thread
     // has begun must see the run as active.
     running = true;
+    previewing = preview;
     try {
         runThread = StartThread([this, task] {
             RunJob(*this, task);
@@ -103,12 +104,12 @@ void CRunControl::RunThreadEnded() {
     }
 }
 
-void CRunControl::RunAllCommand() {
+void CRunControl::RunAllCommand(bool preview) {
     stay = true;
     shutdown = false;
     stopRequested = 0;
     if (!running) {
-        if (StartRun(nullptr) && countAtStart) {
+        if (StartRun(nullptr, preview) && countAtStart) {
             StartCount(nullptr);
         }
     }
@@ -117,13 +118,13 @@ void CRunControl::RunAllCommand() {
     }
 }
 
-void CRunControl::RunSelectedCommand(Task* task) {
+void CRunControl::RunSelectedCommand(Task* task, bool preview) {
     stopRequested = 0;
     if (task == nullptr) {
         return;
     }
     if (!running) {
-        if (StartRun(task) && countAtStart) {
+        if (StartRun(task, preview) && countAtStart) {
             StartCount(task);
         }
     }
@@ -132,11 +133,11 @@ void CRunControl::RunSelectedCommand(Task* task) {
     }
 }
 
-void CRunControl::TrayRunAllCommand() {
+void CRunControl::TrayRunAllCommand(bool preview) {
     // A Stop of the last run must not stop this one before it begins.
     stopRequested = 0;
     if (!running) {
-        StartRun(nullptr);
+        StartRun(nullptr, preview);
     }
 }
 

@@ -1,0 +1,45 @@
+// The task editor's field checks and exclusion-list rules.
+#include "app/task_fields.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(TaskFields, ValuesTheJobFileCannotHoldAreNamed) {
+    struct Case {
+        const char* text;
+        const char* path;
+        const char* name;
+    };
+    for (const Case& c : {
+             Case{"/home/me/photos", "", ""},
+             Case{"/home/%USER%/x", "The Percent character can't be used in a path", ""},
+             Case{"a<b", "The \"<\" character can't be used in a path", "The \"<\" character can't be used in a name"},
+             Case{"two\nlines", "A line break can't be used in a path", "A line break can't be used in a name"},
+             Case{"cr\r", "A line break can't be used in a path", "A line break can't be used in a name"},
+             Case{"50% off", "The Percent character can't be used in a path", ""},
+         }) {
+        EXPECT_EQ(PathProblem(c.text), c.path) << c.text;
+        EXPECT_EQ(NameProblem(c.text), c.name) << c.text;
+    }
+    EXPECT_EQ(ExclusionProblem("*.tmp"), "");
+    EXPECT_EQ(ExclusionProblem("%temp%"), "") << "only paths refuse a percent sign";
+    EXPECT_EQ(ExclusionProblem("<x"), "The \"<\" character can't be used in an exclusion");
+}
+
+TEST(TaskFields, ExclusionListSplitJoinAndTheTypedItem) {
+    EXPECT_EQ(SplitExclusions(";;*.tmp;;/a/b;"), (std::vector<std::string>{"*.tmp", "/a/b"}));
+    EXPECT_TRUE(SplitExclusions("").empty());
+    EXPECT_TRUE(SplitExclusions(";;;").empty());
+    EXPECT_EQ(JoinExclusions({"*.tmp", "/a/b"}), "*.tmp;/a/b");
+    EXPECT_EQ(JoinExclusions({}), "");
+    EXPECT_EQ(JoinExclusions(SplitExclusions("x;y;z")), "x;y;z");
+
+    std::vector<std::string> entries{"*.tmp"};
+    EXPECT_TRUE(AddPendingExclusion(entries, "*.bak"));
+    EXPECT_FALSE(AddPendingExclusion(entries, "*.tmp")) << "a double-clicked copy is not doubled";
+    EXPECT_FALSE(AddPendingExclusion(entries, ""));
+    EXPECT_EQ(entries, (std::vector<std::string>{"*.tmp", "*.bak"}));
+}
+
+} // namespace
