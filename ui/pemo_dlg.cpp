@@ -20,6 +20,7 @@
 
 #include "app/job_schedule.h"
 #include "app/main_frame.h"
+#include "app/task_cards.h"
 #include "model/settings.h"
 #include "platform/command_runner.h"
 #include "ui/about_dlg.h"
@@ -349,10 +350,7 @@ void CPemoDlg::BindEvents() {
 void CPemoDlg::InitDialog() {
     SetIcons(PemoIconBundle(iconWindow));
     statistics->Build();
-    statusBar->SetStatusText(frame.driveLetter.empty()
-                                 ? wxString("No variable drive")
-                                 : wxString::Format("Variable drive: %s", wxString::FromUTF8(frame.driveLetter)),
-                             2);
+    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.driveLetter)), 2);
     fileProgress->SetRange(100);
     compact = frame.compactView;
     InitResizing();
@@ -458,17 +456,7 @@ void CPemoDlg::RefreshTaskList() {
     int disabled = 0;
     std::lock_guard lock(frame.lastRunMutex);
     for (const auto& task : frame.tasks) {
-        std::string lastRunText;
-        if (task->lastRun != -1) {
-            const std::time_t t = task->lastRun;
-            std::tm local{};
-            char buffer[128];
-            if (localtime_r(&t, &local) && std::strftime(buffer, sizeof buffer, frame.dateTimeFormat.c_str(), &local)) {
-                lastRunText = buffer;
-            }
-        }
-        const int index = taskList->AddItem(task->name + "\n" + task->source + "\n" + task->destination + "\n" +
-                                            task->exclusions + "\n" + lastRunText);
+        const int index = taskList->AddItem(TaskCardText(*task, frame.dateTimeFormat));
         ListItemRecord* record = taskList->ItemRecord(index);
         record->background = task->colour;
         record->disabled = !task->enabled;
@@ -476,8 +464,8 @@ void CPemoDlg::RefreshTaskList() {
         disabled += task->enabled ? 0 : 1;
     }
     ShowTitle(TitleForJobPath(frame.jobPath));
-    statusBar->SetStatusText(wxString::Format("Job count: %03i", static_cast<int>(frame.tasks.size())), 0);
-    statusBar->SetStatusText(wxString::Format("Disabled jobs: %03i", disabled), 1);
+    statusBar->SetStatusText(JobCountText(static_cast<int>(frame.tasks.size())), 0);
+    statusBar->SetStatusText(DisabledCountText(disabled), 1);
     taskList->Thaw();
     taskList->Refresh();
 }

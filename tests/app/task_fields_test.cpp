@@ -1,4 +1,5 @@
-// The task editor's field checks and exclusion-list rules.
+// The task editor's field checks and exclusion-list rules, and the task cards' texts.
+#include "app/task_cards.h"
 #include "app/task_fields.h"
 
 #include <gtest/gtest.h>
@@ -43,3 +44,26 @@ TEST(TaskFields, ExclusionListSplitJoinAndTheTypedItem) {
 }
 
 } // namespace
+
+TEST(TaskCards, CardAndStatusTexts) {
+    Task task;
+    task.name = "Photos";
+    task.source = "/home/me/photos";
+    task.destination = "/backup/photos";
+    task.exclusions = "*.tmp;/home/me/photos/cache";
+    task.lastRun = -1;
+    EXPECT_EQ(TaskCardText(task, "%m/%d/%y %H:%M"),
+              "Photos\n/home/me/photos\n/backup/photos\n*.tmp;/home/me/photos/cache\n");
+    task.lastRun = 86400 * 365 + 3600 + 120; // 1971-01-01 01:02 in the tests' UTC
+    EXPECT_EQ(LastRunText(task.lastRun, "%m/%d/%y %H:%M"), "01/01/71 01:02");
+    EXPECT_EQ(LastRunText(task.lastRun, "%d.%m.%y %-I:%M %p"), "01.01.71 1:02 AM");
+    EXPECT_EQ(LastRunText(task.lastRun, ""), "");
+    EXPECT_EQ(TaskCardText(task, "%y").substr(TaskCardText(task, "%y").rfind('\n') + 1), "71");
+
+    EXPECT_EQ(JobCountText(2), "Job count: 002");
+    EXPECT_EQ(JobCountText(0), "Job count: 000");
+    EXPECT_EQ(JobCountText(1234), "Job count: 1234");
+    EXPECT_EQ(DisabledCountText(1), "Disabled jobs: 001");
+    EXPECT_EQ(DriveLetterText(""), "No variable drive");
+    EXPECT_EQ(DriveLetterText("E"), "Variable drive: E");
+}
