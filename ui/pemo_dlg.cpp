@@ -159,9 +159,12 @@ void CPemoDlg::BuildControls() {
     left->Add(editRow, 0, wxTOP, gap);
     top->Add(left, 1, wxEXPAND | wxRIGHT, 2 * gap);
     auto* right = new wxBoxSizer(wxVERTICAL);
-    for (wxButton* b : {runAll, runSelected, previewAll, previewSelected, stop, pause}) {
-        right->Add(b, 0, wxEXPAND | wxBOTTOM, gap);
+    // Each run command beside its preview, so the column stays as short as the task list.
+    auto* runGrid = new wxFlexGridSizer(2, gap, gap);
+    for (wxButton* b : {runAll, previewAll, runSelected, previewSelected, stop, pause}) {
+        runGrid->Add(b, 0, wxEXPAND);
     }
+    right->Add(runGrid, 0, wxEXPAND | wxBOTTOM, gap);
     right->AddSpacer(2 * gap);
     right->Add(up, 0, wxBOTTOM, gap);
     right->Add(down, 0);
