@@ -7,8 +7,6 @@
 #include <langinfo.h>
 #include <sys/stat.h>
 
-#include <vector>
-
 #include "platform/file_system.h"
 
 namespace {
@@ -20,20 +18,6 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
     }
 }
-
-// Keeps message boxes back until the caller has released its locks.
-class CDeferredMessages : public IMessagePort {
-public:
-    void MessageBox(const std::string& text) override { texts.push_back(text); }
-    void ShowOn(IMessagePort& port) const {
-        for (const auto& text : texts) {
-            port.MessageBox(text);
-        }
-    }
-
-private:
-    std::vector<std::string> texts;
-};
 
 } // namespace
 
@@ -128,134 +112,8 @@ void CMainFrame::LoadStartJob() {
     if (startJobFile.empty()) {
         startJobFile = "default.job";
     }
-    LoadJob(startJobFile);
+    jobs.LoadJob(startJobFile);
     jobPath = startJobFile;
-}
-
-bool CMainFrame::LoadJob(const std::string& path) {
-    const bool loaded = ::LoadJob(path, tasks, jobPath, reports);
-    struct stat st {};
-    jobReadIncomplete = !loaded && (::stat(path.c_str(), &st) == 0 || (errno != ENOENT && errno != ENOTDIR));
-    return loaded;
-}
-
-bool CMainFrame::SaveJob(const std::string& path) {
-    // The last-run stamps are read under their lock, but a failure is shown only after it is
-    // released: a box waits for the user-interface thread, which may want the lock to paint.
-    CDeferredMessages deferred;
-    bool saved = false;
-    {
-        std::lock_guard lock(lastRunMutex);
-        saved = ::SaveJob(path, tasks, jobPath, deferred);
-    }
-    deferred.ShowOn(reports);
-    if (saved) {
-        jobReadIncomplete = false;
-    }
-    return saved;
-}
-
-bool CMainFrame::OpenJob(const std::string& path) {
-    if (RefuseWhileRunning()) {
-        return false;
-    }
-    TaskList loaded;
-    std::string loadedPath = jobPath;
-    if (!::LoadJob(path, loaded, loadedPath, reports)) {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
-            reports.MessageBox("Error reading " + path + "\n\n" + path + " was not found.");
-        }
-        return false;
-    }
-    {
-        std::lock_guard lock(lastRunMutex);
-        tasks = std::move(loaded);
-    }
-    jobPath = loadedPath;
-    jobReadIncomplete = false;
-    run.sourceTotal.Set(CLargeNumber());
-    return true;
-}
-
-bool CMainFrame::SaveCurrentJob() {
-    if (jobReadIncomplete) {
-        reports.MessageBox("Not saving " + jobPath +
-                           "\n\nThe job file could not be read completely; saving it now would lose the tasks "
-                           "that were not read.");
-        return false;
-    }
-    return SaveJob(jobPath);
-}
-
-bool CMainFrame::RefuseWhileRunning() {
-    if (!run.running) {
-        return false;
-    }
-    // Not a failure of anything, so not one of the counted reports.
-    shell.MessageBox("A job is running. Wait until it has ended or stop it first.");
-    return true;
-}
-
-bool CMainFrame::AddTask(const Task& task) {
-    if (RefuseWhileRunning()) {
-        return false;
-    }
-    tasks.push_back(std::make_unique<Task>(task));
-    return true;
-}
-
-bool CMainFrame::ReplaceTask(std::size_t index, const Task& task) {
-    if (RefuseWhileRunning() || index >= tasks.size()) {
-        return false;
-    }
-    Task& target = *tasks[index];
-    const std::int32_t lastRun = target.lastRun;
-    target = task;
-    target.lastRun = lastRun;
-    return true;
-}
-
-bool CMainFrame::DuplicateTask(std::size_t index) {
-    if (RefuseWhileRunning() || index >= tasks.size()) {
-        return false;
-    }
-    tasks.push_back(std::make_unique<Task>(*tasks[index]));
-    return true;
-}
-
-bool CMainFrame::DeleteTask(std::size_t index) {
-    if (RefuseWhileRunning() || index >= tasks.size()) {
-        return false;
-    }
-    tasks.erase(tasks.begin() + static_cast<std::ptrdiff_t>(index));
-    return true;
-}
-
-bool CMainFrame::MoveTask(std::size_t index, bool up) {
-    if (RefuseWhileRunning() || index >= tasks.size() || (up && index == 0) || (!up && index + 1 >= tasks.size())) {
-        return false;
-    }
-    std::swap(*tasks[index], *tasks[up ? index - 1 : index + 1]);
-    return true;
-}
-
-bool CMainFrame::ToggleTaskEnabled(std::size_t index) {
-    if (RefuseWhileRunning() || index >= tasks.size()) {
-        return false;
-    }
-    tasks[index]->enabled = !tasks[index]->enabled;
-    return true;
-}
-
-bool CMainFrame::SetAllTasksEnabled(bool enabled) {
-    if (RefuseWhileRunning()) {
-        return false;
-    }
-    for (auto& task : tasks) {
-        task->enabled = enabled;
-    }
-    return true;
 }
 
 void CMainFrame::LoadSettings() {

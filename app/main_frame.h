@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "app/job_commands.h"
 #include "app/shell_port.h"
 #include "model/settings.h"
 #include "run/power_port.h"
@@ -43,7 +44,6 @@ public:
     IPowerPort& power;
     // Where the core's message boxes go (run.ctx.messages points here): on to the shell.
     CCountingMessagePort reports{shell};
-
     // The job. The user-interface thread changes it only while no run is active; the runner
     // reads it during a run and stamps the tasks' lastRun under lastRunMutex, which a window
     // holds while it reads lastRun during a run.
@@ -59,6 +59,11 @@ public:
     // The runs of the job: their state, commands, worker threads and timers, and the engine's
     // context with the flags the window sets (stop, pause, debug, emptyguard).
     CRunControl run;
+    // The window's task-list and job-file commands over the job (user-interface thread).
+    CJobCommands jobs{{tasks, jobPath, lastRunMutex, jobReadIncomplete, run.running, run.stay, run.shutdown,
+                       run.sourceTotal},
+                      shell,
+                      reports};
 
     // Start switches that run control does not read.
     bool show = false;
@@ -108,32 +113,6 @@ public:
     // was reported in a message box, else 0.
     int ExitStatus() const;
 
-    // The job file operations on tasks and jobPath, reporting through the shell. LoadJob also
-    // records in jobReadIncomplete whether an existing file could not be read to its end.
-    bool LoadJob(const std::string& path);
-    bool SaveJob(const std::string& path);
-    // File > Open and a dropped job: the job at path replaces the current one only when it was
-    // read to its end. Otherwise (missing or unreadable, reported) the window keeps the job it
-    // had, so that no later save can write a partial list over either file. Refused while a run
-    // is active.
-    bool OpenJob(const std::string& path);
-    // Saves the tasks to jobPath, unless the job there could not be read completely: then says
-    // so and writes nothing, since the tasks not read would be lost.
-    bool SaveCurrentJob();
-
-    // Task-list commands of the window, on the user-interface thread. While a run is active
-    // each is refused with a box (the runner walks `tasks` without a lock, and a click queued
-    // before the buttons were disabled can still arrive); a bad index is refused silently. They
-    // change `tasks` only: the window refreshes and saves.
-    bool RefuseWhileRunning();
-    bool AddTask(const Task& task);
-    // Replaces the task's fields, keeping its lastRun.
-    bool ReplaceTask(std::size_t index, const Task& task);
-    bool DuplicateTask(std::size_t index);
-    bool DeleteTask(std::size_t index);
-    bool MoveTask(std::size_t index, bool up);
-    bool ToggleTaskEnabled(std::size_t index);
-    bool SetAllTasksEnabled(bool enabled);
     void LoadSettings();
     bool SaveSettings();
 

@@ -63,7 +63,7 @@ void RemoveStaleTemporaries(IFileSystem& fs, const std::string& dir, const std::
     }
     std::vector<std::string> stale;
     {
-        int error = 0;
+        FsError error;
         std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(directory, error);
         if (!stream) {
             return;

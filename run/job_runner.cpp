@@ -21,11 +21,17 @@ std::tm LocalNow() {
     return local;
 }
 
-std::string DatedLogName() {
+// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
+// real run's log.
+std::string RunLogName(bool dated, bool preview) {
+    const char* stem = preview ? "log-preview" : "log";
+    if (!dated) {
+        return std::string(stem) + ".html";
+    }
     const std::tm t = LocalNow();
     char name[64];
-    std::snprintf(name, sizeof name, "log%04i%02i%02i-%02i%02i%02i.html", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
-                  t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return name;
 }
 
@@ -37,12 +43,13 @@ std::string Count(std::int32_t value) {
 bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, bool singleTask, RunStats& stats) {
     CRunContext& ctx = target.ctx;
     // A run that fakes every task works on a copy, so that no last-run time is stamped either.
+    const bool fakeAll = request.fakeIt || request.preview;
     Task faked;
-    if (request.fakeIt) {
+    if (fakeAll) {
         faked = jobTask;
         faked.fakeIt = true;
     }
-    Task& task = request.fakeIt ? faked : jobTask;
+    Task& task = fakeAll ? faked : jobTask;
     ILogSink& log = target.runLog;
     if (!task.destination.empty() && task.destination[0] == '?' && ctx.driveLetter.empty()) {
         log.AddLogLine("Not running \"" + task.name + "\" - no destination drive letter specified", LogColour::Red);
@@ -106,7 +113,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
         window->ShowBalloon("", "");
     }
     std::string reason;
-    if (!log.StartLog(request.dateLog ? DatedLogName() : std::string("log.html"), reason)) {
+    if (!log.StartLog(RunLogName(request.dateLog, request.preview), reason)) {
         ctx.messages->MessageBox("Error opening logfile:\n\n" + reason);
     }
 
@@ -128,7 +135,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     }
 
     // End of the run.
-    if (taskRan && !request.fakeIt) {
+    if (taskRan && !request.fakeIt && !request.preview) {
         if (job.jobReadIncomplete) {
             ctx.messages->MessageBox("Not saving " + job.jobPath +
                                      "\n\nThe job file could not be read completely; saving it now would lose "

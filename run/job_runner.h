@@ -34,6 +34,9 @@ struct RunRequest {
     bool dateLog = false;
     // No balloons at the start and end of the run.
     bool noBalloon = false;
+    // A preview: run as fakeIt does, with a run log of its own name so that the last real
+    // run's log is kept.
+    bool preview = false;
 };
 
 // What the runner writes to: the engine's context (flags, file system, progress sink, message

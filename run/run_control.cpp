@@ -38,7 +38,7 @@ CRunControl::~CRunControl() {
     }
 }
 
-bool CRunControl::StartRun(Task* task) {
+bool CRunControl::StartRun(Task* task, bool preview) {
     if (runThread.joinable()) {
         // The previous run has passed its last flag write; only its final notifications remain.
         runThread.join();
@@ -54,6 +54,7 @@ bool CRunControl::StartRun(Task* task) {
     // Set here as well as by the runner: a second start command arriving before the new thread
     // has begun must see the run as active.
     running = true;
+    previewing = preview;
     try {
         runThread = shellPort.StartThread([this, task] {
             RunThread(task);
@@ -83,7 +84,7 @@ void CRunControl::RunThread(Task* task) {
     }
 
     const RunOutcome outcome =
-        RunJob(RunRequest{job, task, fakeIt, dateLog, noBalloon}, RunTarget{ctx, runLog, window});
+        RunJob(RunRequest{job, task, fakeIt, dateLog, noBalloon, previewing}, RunTarget{ctx, runLog, window});
 
     lastRunErrors = outcome.stats.errors;
     lastRunStopped = outcome.stopped;
@@ -155,12 +156,12 @@ void CRunControl::RunThreadEnded() {
     }
 }
 
-void CRunControl::RunAllCommand() {
+void CRunControl::RunAllCommand(bool preview) {
     stay = true;
     shutdown = false;
     ctx.stopRequested = 0;
     if (!running) {
-        if (StartRun(nullptr) && countAtStart) {
+        if (StartRun(nullptr, preview) && countAtStart) {
             StartCount(nullptr);
         }
     }
@@ -169,13 +170,13 @@ void CRunControl::RunAllCommand() {
     }
 }
 
-void CRunControl::RunSelectedCommand(Task* task) {
+void CRunControl::RunSelectedCommand(Task* task, bool preview) {
     ctx.stopRequested = 0;
     if (task == nullptr) {
         return;
     }
     if (!running) {
-        if (StartRun(task) && countAtStart) {
+        if (StartRun(task, preview) && countAtStart) {
             StartCount(task);
         }
     }
@@ -184,11 +185,11 @@ void CRunControl::RunSelectedCommand(Task* task) {
     }
 }
 
-void CRunControl::TrayRunAllCommand() {
+void CRunControl::TrayRunAllCommand(bool preview) {
     // A Stop of the last run must not stop this one before it begins.
     ctx.stopRequested = 0;
     if (!running) {
-        StartRun(nullptr);
+        StartRun(nullptr, preview);
     }
 }
 

@@ -19,23 +19,11 @@
 #include "run/power_port.h"
 #include "run/run_shell.h"
 #include "run/run_window.h"
+#include "run/shell_ids.h"
 #include "sync/run_context.h"
 #include "util/guarded.h"
 #include "util/large_number.h"
 
-enum : int { closeTimerId = 1224, runTimerId = 1225 };
-inline constexpr int closeTimerPeriodMs = 10000;
-inline constexpr int runTimerPeriodMs = 500;
-
-// The tray icons (resource ids of the notification-area icon).
-enum TrayIcon : int {
-    iconIdle = 130,
-    iconWorking = 134,
-    iconWorkingAlt = 135,
-    iconCopying = 136,
-    iconCopyingAlt = 137,
-    iconPaused = 143
-};
 
 // The counting pass's message boxes: handed to the user-interface thread without waiting for
 // them, because that thread joins the counting thread (a new pass, the close) and a box that
@@ -88,6 +76,8 @@ public:
 
     // Run state.
     std::atomic<bool> running{false};
+    // The run under way, or the last one, is a preview. Set before its thread starts.
+    std::atomic<bool> previewing{false};
     Guarded<CLargeNumber> sourceTotal;
     std::atomic<bool> countingDone{false};
     int animationPhase = 0;  // user-interface thread only
@@ -105,12 +95,13 @@ public:
     // Commands, called on the user-interface thread. The Pause button's caption and the
     // window's own controls are the window's business.
     // Main dialog Run all: stay on, shutdown off, stop cleared; starts a run of all tasks (and
-    // the counting pass with countAtStart) unless one is active.
-    void RunAllCommand();
+    // the counting pass with countAtStart) unless one is active. A preview runs as -fakeit does
+    // (every task faked, the job not saved) and writes its own run log (see `previewing`).
+    void RunAllCommand(bool preview = false);
     // Main dialog Run selected: runs the one task, enabled or not.
-    void RunSelectedCommand(Task* task);
+    void RunSelectedCommand(Task* task, bool preview = false);
     // Tray menu Run all: stop cleared; a run of all tasks without counting, unless one is active.
-    void TrayRunAllCommand();
+    void TrayRunAllCommand(bool preview = false);
     // The -runall run of start-up; countPass: the dialog is shown at start. False when no run
     // thread could be started.
     bool StartUpRun(bool countPass);
@@ -132,7 +123,7 @@ public:
 private:
     // Takes the job's lock and starts RunThread(task) on the run thread. False when another run
     // of the job holds the lock (said in a message box) or no thread could be started.
-    bool StartRun(Task* task);
+    bool StartRun(Task* task, bool preview = false);
     // The run thread: the start of the run's display, RunJob, and the actions its outcome
     // calls for (indicator, details log, close timer, shutdown).
     void RunThread(Task* task);

@@ -28,6 +28,6 @@ YAboutDlg::YAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Pemo"
     sizer->Add(link, 0, wxALL | wxALIGN_CENTRE_HORIZONTAL, FromDIP(10));
     sizer->Add(ok, 0, wxBOTTOM | wxALIGN_CENTRE_HORIZONTAL, FromDIP(10));
     SetSizerAndFit(sizer);
-    SetIcons(PemoIconBundle(kIconWindow));
+    SetIcons(PemoIconBundle(iconWindow));
     CentreOnParent();
 }

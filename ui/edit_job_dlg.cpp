@@ -24,16 +24,6 @@ namespace {
 
 const wxColour kBadField(255, 128, 128);
 
-std::string CommonProblem(const std::string& text, const char* what) {
-    if (text.find('<') != std::string::npos) {
-        return std::string("The \"<\" character can't be used in ") + what;
-    }
-    if (text.find_first_of("\r\n") != std::string::npos) {
-        return std::string("A line break can't be used in ") + what;
-    }
-    return {};
-}
-
 // Completes the typed path with the entries of the directory it names so far.
 class CPathCompleter : public wxTextCompleterSimple {
 public:
@@ -70,48 +60,6 @@ std::vector<std::string> PathCompletions(const std::string& typed) {
     return result;
 }
 
-std::string PathProblem(const std::string& text) {
-    if (text.find('%') != std::string::npos) {
-        return "The Percent character can't be used in a path";
-    }
-    return CommonProblem(text, "a path");
-}
-
-std::string NameProblem(const std::string& text) {
-    return CommonProblem(text, "a name");
-}
-
-std::string ExclusionProblem(const std::string& text) {
-    return CommonProblem(text, "an exclusion");
-}
-
-std::vector<std::string> SplitExclusions(const std::string& text) {
-    std::vector<std::string> entries;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(';', start);
-        std::string entry = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (!entry.empty()) {
-            entries.push_back(std::move(entry));
-        }
-        if (end == std::string::npos) {
-            return entries;
-        }
-        start = end + 1;
-    }
-}
-
-std::string JoinExclusions(const std::vector<std::string>& entries) {
-    std::string text;
-    for (const std::string& entry : entries) {
-        if (!text.empty()) {
-            text += ';';
-        }
-        text += entry;
-    }
-    return text;
-}
-
 wxCheckBox* YEditJobDlg::AddCheck(wxWindow* parent, int id, const char* text, bool value) {
     auto* box = new wxCheckBox(parent, id, text);
     box->SetValue(value);
@@ -121,7 +69,15 @@ wxCheckBox* YEditJobDlg::AddCheck(wxWindow* parent, int id, const char* text, bo
 YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
     : wxDialog(parent, wxID_ANY, "Edit task", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE), task(values),
       colour(ColourFromTaskValue(values.colour)) {
-    SetIcons(PemoIconBundle(kIconWindow));
+    BuildControls();
+    BindEvents();
+    GetSizer()->SetSizeHints(this);
+    CheckFields();
+    CentreOnParent();
+}
+
+void YEditJobDlg::BuildControls() {
+    SetIcons(PemoIconBundle(iconWindow));
     const int gap = FromDIP(6);
     auto* outer = new wxBoxSizer(wxVERTICAL);
     auto* group = new wxStaticBoxSizer(wxVERTICAL, this, " Task details ");
@@ -253,6 +209,10 @@ YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
         exclusionList->AddString(entry);
     }
 
+    SetSizer(outer);
+}
+
+void YEditJobDlg::BindEvents() {
     colourPicker = [this](wxColour& chosen) {
         wxColourData data;
         data.SetChooseFull(true);
@@ -290,10 +250,6 @@ YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
             event.Skip();
         }
     });
-
-    SetSizerAndFit(outer);
-    CheckFields();
-    CentreOnParent();
 }
 
 wxColour YEditJobDlg::Colour() const {
@@ -381,12 +337,9 @@ bool YEditJobDlg::ReadBack() {
     for (unsigned i = 0; i < exclusionList->GetCount(); ++i) {
         entries.push_back(exclusionList->GetString(i).utf8_string());
     }
-    // An item typed but not added (OK pressed, or Enter in another field) is kept, not dropped;
-    // one that the list holds already (copied back by a double click) is not doubled.
     const std::string pending = newExclusion->GetValue().utf8_string();
-    if (!pending.empty() && std::find(entries.begin(), entries.end(), pending) == entries.end()) {
+    if (AddPendingExclusion(entries, pending)) {
         exclusionList->AddString(pending);
-        entries.push_back(pending);
     }
     task.exclusions = JoinExclusions(entries);
     task.name = nameEdit->GetValue().utf8_string();

@@ -9,6 +9,7 @@
 #include <wx/colour.h>
 #include <wx/dialog.h>
 
+#include "app/task_fields.h"
 #include "model/task.h"
 
 class wxButton;
@@ -18,19 +19,9 @@ class wxTextCtrl;
 class wxWindow;
 class CHScrollListBox;
 
-// The warning for a value that cannot be confirmed, or "" when it is fine. Paths refuse "%"; every
-// field refuses "<" and line breaks, which the job file cannot hold inside a value.
-std::string PathProblem(const std::string& text);
-std::string NameProblem(const std::string& text);
-std::string ExclusionProblem(const std::string& text);
-
 // The completions offered for a typed path: the entries of the directory it names so far that
 // begin with the typed rest, directories with a trailing "/", sorted.
 std::vector<std::string> PathCompletions(const std::string& typed);
-
-// Splits "a;;b;" into its non-empty entries and joins entries back with ";".
-std::vector<std::string> SplitExclusions(const std::string& text);
-std::string JoinExclusions(const std::vector<std::string>& entries);
 
 class YEditJobDlg : public wxDialog {
 public:
@@ -89,6 +80,9 @@ public:
     std::function<bool(wxColour&)> colourPicker;
 
 private:
+    // The constructor's two halves: the controls and their layout, then their events.
+    void BuildControls();
+    void BindEvents();
     wxCheckBox* AddCheck(wxWindow* parent, int id, const char* text, bool value);
     void OnOk(wxCommandEvent& event);
     void CheckOne(wxTextCtrl* field, wxStaticText* warning, const std::string& problem, bool& ok);

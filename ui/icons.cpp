@@ -6,7 +6,7 @@
 wxBitmapBundle PemoIconBitmap(int id) {
     const char* svg = PemoIconSvg(id);
     if (!svg) {
-        svg = PemoIconSvg(kIconWindow);
+        svg = PemoIconSvg(iconWindow);
     }
     return wxBitmapBundle::FromSVG(svg, wxSize(32, 32));
 }

@@ -1,5 +1,5 @@
-// The main window: its controls and layout, the task-list commands, the job file commands, the
-// run commands, the log pane and the progress display.
+// The main window: its controls and layout, and the binding of its buttons, menus and keys to
+// the controller's commands; the log pane and the progress display.
 #include "ui/pemo_dlg.h"
 
 #include <algorithm>
@@ -20,6 +20,7 @@
 
 #include "app/job_schedule.h"
 #include "app/main_frame.h"
+#include "app/task_cards.h"
 #include "model/settings.h"
 #include "platform/command_runner.h"
 #include "ui/about_dlg.h"
@@ -32,33 +33,6 @@
 #include "ui/schedule_dlg.h"
 
 namespace {
-
-constexpr const char* kProgramTitle = "Pemo v3.00";
-
-bool EndsWithJob(const std::string& path) {
-    if (path.size() < 4) {
-        return false;
-    }
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return tail == ".job";
-}
-
-std::u16string Utf16(const std::string& text) {
-    std::u16string out;
-    const wxString wide = wxString::FromUTF8(text);
-    for (wxUniChar c : wide) {
-        const std::uint32_t cp = c.GetValue();
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-    }
-    return out;
-}
 
 // Accepts files dropped on the window and hands them to the dialog.
 class CJobDropTarget : public wxFileDropTarget {
@@ -78,39 +52,6 @@ private:
 };
 
 } // namespace
-
-std::string TitleForJobPath(const std::string& path) {
-    if (path.empty()) {
-        return kProgramTitle;
-    }
-    std::string name = path;
-    const std::size_t slash = name.find_last_of("/\\");
-    if (slash != std::string::npos) {
-        name = name.substr(slash + 1);
-    }
-    if (EndsWithJob(name)) {
-        name.resize(name.size() - 4);
-    }
-    return name + " - " + kProgramTitle;
-}
-
-void SortTasksByName(std::vector<std::unique_ptr<Task>>& tasks) {
-    std::vector<std::u16string> keys;
-    for (const auto& task : tasks) {
-        keys.push_back(Utf16(task->name));
-    }
-    bool swapped = true;
-    while (swapped) {
-        swapped = false;
-        for (std::size_t i = 0; i + 1 < tasks.size(); ++i) {
-            if (keys[i + 1] < keys[i]) {
-                std::swap(tasks[i], tasks[i + 1]);
-                std::swap(keys[i], keys[i + 1]);
-                swapped = true;
-            }
-        }
-    }
-}
 
 CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo"), frame(owner) {
     runEditor = [this](Task& task) {
@@ -147,6 +88,7 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     BuildControls();
     BuildMenu();
     BindEvents();
+    frame.jobs.AttachView(this);
     // Each native widget takes drops for itself, so the lists and the panel get a target each.
     for (wxWindow* target :
          {static_cast<wxWindow*>(Client()), static_cast<wxWindow*>(taskList), static_cast<wxWindow*>(logPane)}) {
@@ -154,7 +96,9 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     }
 }
 
-CPemoDlg::~CPemoDlg() = default;
+CPemoDlg::~CPemoDlg() {
+    frame.jobs.AttachView(nullptr);
+}
 
 void CPemoDlg::BuildControls() {
     wxPanel* panel = Client();
@@ -164,6 +108,8 @@ void CPemoDlg::BuildControls() {
     taskList = new CListBoxEBX(panel, IdTaskList);
     auto* runAll = button(IdRunAll, "Run all");
     auto* runSelected = button(IdRunSelected, "Run selected");
+    auto* previewAll = button(IdPreviewAll, "Preview all");
+    auto* previewSelected = button(IdPreviewSelected, "Preview selected");
     auto* stop = button(IdStop, "Stop");
     auto* pause = button(IdPause, "Pause");
     pause->Disable();
@@ -213,9 +159,12 @@ void CPemoDlg::BuildControls() {
     left->Add(editRow, 0, wxTOP, gap);
     top->Add(left, 1, wxEXPAND | wxRIGHT, 2 * gap);
     auto* right = new wxBoxSizer(wxVERTICAL);
-    for (wxButton* b : {runAll, runSelected, stop, pause}) {
-        right->Add(b, 0, wxEXPAND | wxBOTTOM, gap);
+    // Each run command beside its preview, so the column stays as short as the task list.
+    auto* runGrid = new wxFlexGridSizer(2, gap, gap);
+    for (wxButton* b : {runAll, previewAll, runSelected, previewSelected, stop, pause}) {
+        runGrid->Add(b, 0, wxEXPAND);
     }
+    right->Add(runGrid, 0, wxEXPAND | wxBOTTOM, gap);
     right->AddSpacer(2 * gap);
     right->Add(up, 0, wxBOTTOM, gap);
     right->Add(down, 0);
@@ -266,6 +215,8 @@ void CPemoDlg::BuildControls() {
         {remove, AnchorFixed, AnchorMove, false},
         {runAll, AnchorMove, AnchorFixed, false},
         {runSelected, AnchorMove, AnchorFixed, false},
+        {previewAll, AnchorMove, AnchorFixed, false},
+        {previewSelected, AnchorMove, AnchorFixed, false},
         {stop, AnchorMove, AnchorFixed, false},
         {pause, AnchorMove, AnchorFixed, false},
         {up, AnchorMove, AnchorFixed, false},
@@ -304,6 +255,13 @@ void CPemoDlg::BuildMenu() {
     edit->Append(IdMenuClearLog, "&Clear log window\tCtrl+X");
     edit->Append(IdMenuSort, "&Sort task list A-Z");
     menuBar->Append(edit, "&Edit");
+    auto* run = new wxMenu;
+    run->Append(IdMenuRunAll, "Run &all");
+    run->Append(IdMenuRunSelected, "Run &selected");
+    run->AppendSeparator();
+    run->Append(IdMenuPreviewAll, "&Preview all");
+    run->Append(IdMenuPreviewSelected, "P&review selected");
+    menuBar->Append(run, "&Run");
     auto* view = new wxMenu;
     view->Append(IdMenuDetailedLog, "&Detailed Log\tCtrl+L");
     view->Append(IdMenuConciseLog, "&Concise Log\tCtrl+C");
@@ -327,6 +285,12 @@ void CPemoDlg::BindEvents() {
     };
     on(IdRunAll, &CPemoDlg::RunAll);
     on(IdRunSelected, &CPemoDlg::RunSelected);
+    on(IdPreviewAll, &CPemoDlg::PreviewAll);
+    on(IdPreviewSelected, &CPemoDlg::PreviewSelected);
+    on(IdMenuRunAll, &CPemoDlg::RunAll);
+    on(IdMenuRunSelected, &CPemoDlg::RunSelected);
+    on(IdMenuPreviewAll, &CPemoDlg::PreviewAll);
+    on(IdMenuPreviewSelected, &CPemoDlg::PreviewSelected);
     on(IdStop, &CPemoDlg::Stop);
     on(IdPause, &CPemoDlg::PauseResume);
     on(IdNew, &CPemoDlg::NewTask);
@@ -346,14 +310,14 @@ void CPemoDlg::BindEvents() {
     Bind(
         wxEVT_BUTTON,
         [this](wxCommandEvent&) {
-            KeepOpen();
+            frame.jobs.KeepOpen();
             EditTask(taskList->GetSelection());
         },
         IdEdit);
     Bind(
         wxEVT_BUTTON,
         [this](wxCommandEvent&) {
-            KeepOpen();
+            frame.jobs.KeepOpen();
             DuplicateTask(taskList->GetSelection());
         },
         IdDuplicate);
@@ -387,13 +351,9 @@ void CPemoDlg::BindEvents() {
 }
 
 void CPemoDlg::InitDialog() {
-    SetIcons(PemoIconBundle(kIconWindow));
+    SetIcons(PemoIconBundle(iconWindow));
     statistics->Build();
-    statusBar->SetStatusText(
-        frame.run.ctx.driveLetter.empty()
-            ? wxString("No variable drive")
-            : wxString::Format("Variable drive: %s", wxString::FromUTF8(frame.run.ctx.driveLetter)),
-        2);
+    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.run.ctx.driveLetter)), 2);
     fileProgress->SetRange(100);
     compact = frame.compactView;
     InitResizing();
@@ -445,44 +405,23 @@ int CPemoDlg::FileProgress() const {
     return fileProgress->GetValue();
 }
 
-void CPemoDlg::SetTitleFor(const std::string& path) {
-    SetTitle(wxString::FromUTF8(TitleForJobPath(path)));
+bool CPemoDlg::EditTaskValues(Task& task) {
+    return runEditor(task);
 }
 
-void CPemoDlg::KeepOpen() {
-    frame.run.stay = true;
-    frame.run.shutdown = false;
+bool CPemoDlg::ChooseJobFile(bool save, const std::string& initial, std::string& chosen) {
+    return runFileDialog(save, initial, chosen);
 }
 
-void CPemoDlg::ForgetCounts() {
-    frame.run.sourceTotal.Set(CLargeNumber());
-}
-
-bool CPemoDlg::SaveJobTo(const std::string& path) {
-    // A failed save shows its message box with the job lock held; a refresh arriving in that
-    // box's event loop must not take the lock again on this thread.
-    savingJob = true;
-    const bool saved = frame.SaveJob(path);
-    savingJob = false;
-    if (refreshAfterSave) {
-        refreshAfterSave = false;
-        RefreshTaskList();
+void CPemoDlg::SelectTask(int index, bool focus) {
+    if (focus) {
+        taskList->SetFocus();
     }
-    return saved;
+    taskList->SetSelection(index);
 }
 
-void CPemoDlg::Save() {
-    savingJob = true;
-    frame.SaveCurrentJob();
-    savingJob = false;
-    if (refreshAfterSave) {
-        refreshAfterSave = false;
-        RefreshTaskList();
-    }
-}
-
-bool CPemoDlg::RefuseWhileRunning() {
-    return frame.RefuseWhileRunning();
+void CPemoDlg::ShowTitle(const std::string& title) {
+    SetTitle(wxString::FromUTF8(title));
 }
 
 // ---- Window notifications ----
@@ -496,22 +435,23 @@ void CPemoDlg::AddPaneLine(const std::string& text) {
 }
 
 void CPemoDlg::SetRunningControls() {
-    for (int id : {IdNew, IdEdit, IdDelete, IdDuplicate, IdUp, IdDown, IdRunAll, IdRunSelected}) {
+    for (int id : {IdNew, IdEdit, IdDelete, IdDuplicate, IdUp, IdDown, IdRunAll, IdRunSelected, IdPreviewAll,
+                   IdPreviewSelected}) {
         Button(id)->Disable();
     }
     Button(IdPause)->Enable();
 }
 
 void CPemoDlg::SetIdleControls() {
-    for (int id : {IdNew, IdEdit, IdDelete, IdDuplicate, IdUp, IdDown, IdRunAll, IdRunSelected}) {
+    for (int id : {IdNew, IdEdit, IdDelete, IdDuplicate, IdUp, IdDown, IdRunAll, IdRunSelected, IdPreviewAll,
+                   IdPreviewSelected}) {
         Button(id)->Enable();
     }
     Button(IdPause)->Disable();
 }
 
 void CPemoDlg::RefreshTaskList() {
-    if (savingJob) {
-        refreshAfterSave = true;
+    if (frame.jobs.DeferRedraw()) {
         return;
     }
     taskList->Freeze();
@@ -519,43 +459,30 @@ void CPemoDlg::RefreshTaskList() {
     int disabled = 0;
     std::lock_guard lock(frame.lastRunMutex);
     for (const auto& task : frame.tasks) {
-        std::string lastRunText;
-        if (task->lastRun != -1) {
-            const std::time_t t = task->lastRun;
-            std::tm local{};
-            char buffer[128];
-            if (localtime_r(&t, &local) && std::strftime(buffer, sizeof buffer, frame.dateTimeFormat.c_str(), &local)) {
-                lastRunText = buffer;
-            }
-        }
-        const int index = taskList->AddItem(task->name + "\n" + task->source + "\n" + task->destination + "\n" +
-                                            task->exclusions + "\n" + lastRunText);
+        const int index = taskList->AddItem(TaskCardText(*task, frame.dateTimeFormat));
         ListItemRecord* record = taskList->ItemRecord(index);
         record->background = task->colour;
         record->disabled = !task->enabled;
         record->task = task.get();
         disabled += task->enabled ? 0 : 1;
     }
-    SetTitleFor(frame.jobPath);
-    statusBar->SetStatusText(wxString::Format("Job count: %03i", static_cast<int>(frame.tasks.size())), 0);
-    statusBar->SetStatusText(wxString::Format("Disabled jobs: %03i", disabled), 1);
+    ShowTitle(TitleForJobPath(frame.jobPath));
+    statusBar->SetStatusText(JobCountText(static_cast<int>(frame.tasks.size())), 0);
+    statusBar->SetStatusText(DisabledCountText(disabled), 1);
     taskList->Thaw();
     taskList->Refresh();
 }
 
 void CPemoDlg::SetProgressState(const RunStats& stats, DateTime startTime) {
-    std::lock_guard lock(snapshotMutex);
-    snapshot.stats = stats;
-    snapshot.startTime = startTime;
+    progress.SetState(stats, startTime, frame.run.previewing);
 }
 
 ProgressSnapshot CPemoDlg::Snapshot() const {
-    std::lock_guard lock(snapshotMutex);
-    return snapshot;
+    return progress.Snapshot();
 }
 
 void CPemoDlg::UpdateProgress() {
-    const ProgressView view = ComputeProgressView(Snapshot(), frame.run.sourceTotal.Get(), NowLocal());
+    const ProgressView view = progress.View(frame.run.sourceTotal.Get(), NowLocal());
     statistics->ShowView(view);
     bar->SetValues(view.barValues);
 }
@@ -594,6 +521,18 @@ void CPemoDlg::RunSelected() {
     }
 }
 
+void CPemoDlg::PreviewAll() {
+    Button(IdPause)->SetLabel("Pause");
+    frame.run.RunAllCommand(true);
+}
+
+void CPemoDlg::PreviewSelected() {
+    Task* task = TaskAt(taskList->GetSelection());
+    if (task) {
+        frame.run.RunSelectedCommand(task, true);
+    }
+}
+
 void CPemoDlg::Stop() {
     frame.run.StopCommand();
 }
@@ -605,196 +544,59 @@ void CPemoDlg::PauseResume() {
 // ---- Task commands ----
 
 void CPemoDlg::NewTask() {
-    KeepOpen();
-    if (RefuseWhileRunning()) {
-        return;
-    }
-    Task task;
-    task.enabled = true;
-    task.recurse = true;
-    task.colour = 0xFFFFFF;
-    // The editor is modal, but the tray can start a run meanwhile: the controller checks again.
-    if (!runEditor(task)) {
-        return;
-    }
-    task.lastRun = -1;
-    auto trim = [](std::string& text) {
-        const std::size_t first = text.find_first_not_of(" \t\r\n");
-        const std::size_t last = text.find_last_not_of(" \t\r\n");
-        text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-    };
-    trim(task.source);
-    trim(task.destination);
-    if (!frame.AddTask(task)) {
-        return;
-    }
-    RefreshTaskList();
-    ForgetCounts();
-    Save();
+    frame.jobs.NewTaskCommand();
 }
 
 void CPemoDlg::EditTask(int index) {
-    Task* target = TaskAt(index);
-    if (!target || RefuseWhileRunning()) {
-        return;
-    }
-    Task task = *target;
-    if (!runEditor(task)) {
-        return;
-    }
-    auto trim = [](std::string& text) {
-        const std::size_t first = text.find_first_not_of(" \t\r\n");
-        const std::size_t last = text.find_last_not_of(" \t\r\n");
-        text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-    };
-    trim(task.source);
-    trim(task.destination);
-    if (!frame.ReplaceTask(static_cast<std::size_t>(index), task)) {
-        return;
-    }
-    RefreshTaskList();
-    taskList->SetSelection(index);
-    ForgetCounts();
-    Save();
+    frame.jobs.EditTaskCommand(index);
 }
 
 void CPemoDlg::DuplicateTask(int index) {
-    if (!TaskAt(index) || !frame.DuplicateTask(static_cast<std::size_t>(index))) {
-        return;
-    }
-    RefreshTaskList();
-    ForgetCounts();
-    Save();
+    frame.jobs.DuplicateTaskCommand(index);
 }
 
 void CPemoDlg::DeleteTask() {
-    const int index = taskList->GetSelection();
-    if (!TaskAt(index)) {
-        return;
-    }
-    KeepOpen();
-    if (!frame.DeleteTask(static_cast<std::size_t>(index))) {
-        return;
-    }
-    RefreshTaskList();
-    const int count = static_cast<int>(frame.tasks.size());
-    if (count > 0) {
-        taskList->SetSelection(index < count ? index : count - 1);
-    }
-    ForgetCounts();
-    Save();
+    frame.jobs.DeleteTaskCommand(taskList->GetSelection());
 }
 
 void CPemoDlg::MoveTask(bool up) {
-    KeepOpen();
-    const int index = taskList->GetSelection();
-    const int count = static_cast<int>(frame.tasks.size());
-    if (index == wxNOT_FOUND || count < 2 || (up && index == 0) || (!up && index == count - 1)) {
-        return;
-    }
-    const int other = up ? index - 1 : index + 1;
-    if (!frame.MoveTask(static_cast<std::size_t>(index), up)) {
-        return;
-    }
-    RefreshTaskList();
-    taskList->SetFocus();
-    taskList->SetSelection(other);
-    Save();
+    frame.jobs.MoveTaskCommand(taskList->GetSelection(), up);
 }
 
 void CPemoDlg::ToggleEnabled(int index) {
-    if (!TaskAt(index) || !frame.ToggleTaskEnabled(static_cast<std::size_t>(index))) {
-        return;
-    }
-    RefreshTaskList();
-    taskList->SetSelection(index);
-    ForgetCounts();
-    Save();
+    frame.jobs.ToggleEnabledCommand(index);
 }
 
 void CPemoDlg::SetAllEnabled(bool enabled) {
-    if (!frame.SetAllTasksEnabled(enabled)) {
-        return;
-    }
-    RefreshTaskList();
-    ForgetCounts();
-    Save();
+    frame.jobs.SetAllEnabledCommand(enabled);
 }
 
 void CPemoDlg::SortTasks() {
-    // The runner reads the tasks without a lock, so their order stays while a run is active.
-    if (RefuseWhileRunning()) {
-        return;
-    }
-    SortTasksByName(frame.tasks);
-    RefreshTaskList();
-    Save();
+    frame.jobs.SortCommand();
 }
 
 // ---- Job file commands ----
 
 void CPemoDlg::NewJob() {
-    if (RefuseWhileRunning()) {
-        return;
-    }
-    std::string chosen;
-    // A run may have started while the file dialog was open.
-    if (!runFileDialog(true, "new", chosen) || RefuseWhileRunning()) {
-        return;
-    }
-    if (!EndsWithJob(chosen)) {
-        chosen += ".job";
-    }
-    if (!SaveJobTo(chosen)) {
-        return;
-    }
-    frame.tasks.clear();
-    RefreshTaskList();
-    ForgetCounts();
-    Save();
+    frame.jobs.NewJobCommand();
 }
 
 void CPemoDlg::OpenJob() {
-    if (RefuseWhileRunning()) {
-        return;
-    }
-    std::string chosen;
-    // OpenJob refuses a run that started while the file dialog was open.
-    if (!runFileDialog(false, frame.jobPath, chosen) || !frame.OpenJob(chosen)) {
-        return;
-    }
-    ForgetCounts();
-    RefreshTaskList();
+    frame.jobs.OpenJobCommand();
 }
 
 void CPemoDlg::SaveJobAs() {
-    std::string chosen;
-    if (!runFileDialog(true, frame.jobPath, chosen)) {
-        return;
-    }
-    if (!EndsWithJob(chosen)) {
-        chosen += ".job";
-    }
-    if (SaveJobTo(chosen)) {
-        SetTitleFor(chosen);
-    }
+    frame.jobs.SaveJobAsCommand();
 }
 
 void CPemoDlg::DropJob(const std::vector<std::string>& files) {
-    if (files.size() != 1 || !EndsWithJob(files.front())) {
-        return;
-    }
-    if (!frame.OpenJob(files.front())) {
-        return;
-    }
-    ForgetCounts();
-    RefreshTaskList();
+    frame.jobs.DropCommand(files);
 }
 
 // ---- Logs, options, About, exit ----
 
 void CPemoDlg::OpenDetailedLog() {
-    KeepOpen();
+    frame.jobs.KeepOpen();
     const std::string path = frame.run.runLog.RunLogPath();
     if (!path.empty()) {
         frame.shell.OpenWithDesktop(path);
@@ -802,7 +604,7 @@ void CPemoDlg::OpenDetailedLog() {
 }
 
 void CPemoDlg::OpenConciseLog() {
-    KeepOpen();
+    frame.jobs.KeepOpen();
     frame.shell.OpenWithDesktop("summary.log");
 }
 
@@ -917,7 +719,7 @@ void CPemoDlg::TaskMenuCommand(int id, int index) {
         DuplicateTask(index);
         break;
     case IdContextDelete:
-        KeepOpen();
+        frame.jobs.KeepOpen();
         if (TaskAt(index)) {
             taskList->SetSelection(index);
             DeleteTask();

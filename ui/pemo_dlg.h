@@ -1,15 +1,16 @@
-// CPemoDlg: the main window. It shows the job's tasks, the log pane, the statistics and the
-// progress bar, and carries out the commands of its buttons, menu, context menu and keys on the
-// controller's fields. Every change to the task list is saved to the job file at once.
+// CPemoDlg: the main window. It lays out the job's tasks, the log pane, the statistics and the
+// progress bar, and binds its buttons, menu, context menu and keys to the controller's commands
+// (the task-list and job-file commands of app/job_commands.h, the run commands of run control).
 #pragma once
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "ui/progress_view.h"
+#include "app/job_commands.h"
+#include "app/progress_view.h"
+#include "app/window_title.h"
 #include "ui/resizing_dialog.h"
 
 class CMainFrame;
@@ -27,13 +28,7 @@ class YScheduleDlg;
 class ICommandRunner;
 struct Task;
 
-// "Pemo v3.00", or the job file's name without its directory and final ".job" before it.
-std::string TitleForJobPath(const std::string& path);
-// Tasks in name order as the sort command leaves them: repeated passes of adjacent swaps by
-// UTF-16 code units (upper case before lower case), equal names keeping their order.
-void SortTasksByName(std::vector<std::unique_ptr<Task>>& tasks);
-
-class CPemoDlg : public CResizingDialog {
+class CPemoDlg : public CResizingDialog, public IJobView {
 public:
     enum ControlId : int {
         IdTaskList = 1000,
@@ -57,6 +52,8 @@ public:
         IdProgressCaption = 1052,
         IdCountText = 1064,
         IdStatistics = 1069,
+        IdPreviewAll = 1080,
+        IdPreviewSelected = 1081,
         IdStatusBar = 32500,
         // Menu 131; the toolkit's menu ids end at 32767, so its commands are numbered 316xx/317xx.
         IdMenuNewJob = 31600,
@@ -71,6 +68,10 @@ public:
         IdMenuConciseLog = 31792,
         IdMenuOptions = 31794,
         IdMenuSchedule = 31797,
+        IdMenuRunAll = 31610,
+        IdMenuRunSelected = 31611,
+        IdMenuPreviewAll = 31612,
+        IdMenuPreviewSelected = 31613,
         IdMenuAbout = 31787,
         // The task list's context menu.
         IdContextRun = 2001,
@@ -101,9 +102,20 @@ public:
     void SetProgressCaption(const std::string& text);
     void SetCountText(const std::string& text);
 
+    // IJobView: what the task-list and job-file commands show.
+    bool EditTaskValues(Task& task) override;
+    bool ChooseJobFile(bool save, const std::string& initial, std::string& chosen) override;
+    void ShowTasks() override { RefreshTaskList(); }
+    void SelectTask(int index, bool focus) override;
+    void ShowTitle(const std::string& title) override;
+
     // Commands as the buttons, menus and keys give them.
     void RunAll();
     void RunSelected();
+    // As Run all and Run selected, but nothing on disk changes: every task in fake-it mode, the
+    // job not saved, the run log in log-preview.html.
+    void PreviewAll();
+    void PreviewSelected();
     void Stop();
     void PauseResume();
     void NewTask();
@@ -165,13 +177,7 @@ private:
     void BuildControls();
     void BuildMenu();
     void BindEvents();
-    void SetTitleFor(const std::string& path);
-    void KeepOpen();
-    void ForgetCounts();
-    void Save();
-    bool SaveJobTo(const std::string& path);
     void ApplyItemHeight();
-    bool RefuseWhileRunning();
     void OnSize(wxSizeEvent& event);
     void OnCharHook(wxKeyEvent& event);
     Task* TaskAt(int index) const;
@@ -187,9 +193,5 @@ private:
     wxStaticText* countText = nullptr;
     wxStatusBar* statusBar = nullptr;
     bool compact = false;
-    bool savingJob = false;
-    bool refreshAfterSave = false;
-
-    mutable std::mutex snapshotMutex;
-    ProgressSnapshot snapshot;
+    CProgressModel progress;
 };

@@ -72,6 +72,7 @@ void CColoredListCtrl::Build() {
     SetItemBackgroundColour(RowSame, BarColour(SegSame));
     SetItemBackgroundColour(RowChanged, BarColour(SegChanged));
     SetItemBackgroundColour(RowNew, BarColour(SegNew));
+    deletionWarning = false;
     ShowView(initial);
 }
 
@@ -92,6 +93,16 @@ void CColoredListCtrl::ShowView(const ProgressView& view) {
             SetItemTextColour(view.highlightedRow, wxColour(255, 0, 0));
         }
         highlightedRow = view.highlightedRow;
+    }
+    if (view.deletionWarning != deletionWarning && GetItemCount() > RowDeleted) {
+        deletionWarning = view.deletionWarning;
+        SetItemBackgroundColour(RowDeleted, deletionWarning ? wxColour(255, 0, 0) : GetBackgroundColour());
+        SetItemTextColour(RowDeleted, deletionWarning ? *wxWHITE : GetTextColour());
+        wxFont font = GetFont();
+        if (deletionWarning) {
+            font.MakeBold();
+        }
+        SetItemFont(RowDeleted, font);
     }
 }
 

@@ -5,7 +5,7 @@
 #include <wx/listctrl.h>
 #include <wx/window.h>
 
-#include "ui/progress_view.h"
+#include "app/progress_view.h"
 
 // The bar's segment colours, shared with the legend rows of the table.
 wxColour BarColour(BarSegment segment);
@@ -27,7 +27,8 @@ private:
 };
 
 // The statistics table: three columns, eleven rows, rows 1 to 3 on the segment colours and the
-// highlighted (Errors) row in red.
+// highlighted (Errors) row in red; after a preview that would delete files, the Deleted row in
+// white on red.
 class CColoredListCtrl : public wxListCtrl {
 public:
     CColoredListCtrl(wxWindow* parent, wxWindowID id);
@@ -35,9 +36,12 @@ public:
     void Build();
     void ShowView(const ProgressView& view);
     int HighlightedRow() const { return highlightedRow; }
+    // The Deleted row is on red after a preview that would delete files.
+    bool DeletionWarning() const { return deletionWarning; }
     // The size that shows every row and column without scrolling.
     wxSize FullSize() const;
 
 private:
     int highlightedRow = -1;
+    bool deletionWarning = false;
 };

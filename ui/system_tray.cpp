@@ -41,8 +41,8 @@ bool CSystemTray::Create() {
         enabled = false;
         return false;
     }
-    enabled = SetIcon(PemoIconBitmap(kIconIdle), "Pemo");
-    iconId = kIconIdle;
+    enabled = SetIcon(PemoIconBitmap(iconIdle), "Pemo");
+    iconId = iconIdle;
     return enabled;
 }
 
@@ -88,6 +88,7 @@ wxMenu* CSystemTray::CreatePopupMenu() {
     menu->Append(IdAbout, "About...");
     menu->AppendSeparator();
     menu->Append(IdRunAll, "Run all");
+    menu->Append(IdPreviewAll, "Preview all");
     menu->Append(IdShow, "Show Pemo");
     menu->AppendSeparator();
     menu->Append(IdExit, "E&xit");

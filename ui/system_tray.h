@@ -16,6 +16,7 @@ public:
     enum CommandId : int {
         IdAbout = 31781,
         IdRunAll = 31780,
+        IdPreviewAll = 31782,
         IdShow = 31784,
         IdExit = 31773,
         IdBalloonClick = 1025,

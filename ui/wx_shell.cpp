@@ -85,8 +85,8 @@ public:
     void SetCountText(const std::string& text) override {
         Dialog([text](CPemoDlg& d) { d.SetCountText(text); });
     }
-    void StartRunIndicator() override { SetTrayIcon(kIconWorking); }
-    void StopRunIndicator() override { SetTrayIcon(kIconIdleNumber); }
+    void StartRunIndicator() override { SetTrayIcon(iconWorking); }
+    void StopRunIndicator() override { SetTrayIcon(iconIdle); }
     void SetTrayIcon(int iconId) override {
         OnUiThread([this, iconId] {
             if (shell.tray) {
@@ -103,9 +103,6 @@ public:
     }
 
 private:
-    static constexpr int kIconWorking = 134;
-    static constexpr int kIconIdleNumber = 130;
-
     void Dialog(std::function<void(CPemoDlg&)> change) {
         OnUiThread([this, change = std::move(change)] {
             if (CPemoDlg* d = shell.dialog) {
@@ -283,6 +280,9 @@ void CWxShell::TrayCommand(int command) {
         break;
     case CSystemTray::IdRunAll:
         frame->run.TrayRunAllCommand();
+        break;
+    case CSystemTray::IdPreviewAll:
+        frame->run.TrayRunAllCommand(true);
         break;
     case CSystemTray::IdShow:
         ShowCommand();

@@ -124,7 +124,7 @@ TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
         }
         Task added;
         added.name = "added";
-        if (!nobodyFrame.AddTask(added) || nobodyFrame.SaveCurrentJob()) {
+        if (!nobodyFrame.jobs.AddTask(added) || nobodyFrame.jobs.SaveCurrentJob()) {
             return 3;
         }
         return quiet.messages.size() == 2 && quiet.messages[1].rfind("Not saving " + job, 0) == 0 ? 0 : 4;
@@ -136,10 +136,10 @@ TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
 TEST_F(FrameTest, OpeningAnUnreadableJobKeepsTheJobThatWasOpen) {
     frame.tasks.push_back(std::make_unique<Task>());
     frame.tasks.back()->name = "kept";
-    ASSERT_TRUE(frame.SaveJob(dir / "kept.job"));
+    ASSERT_TRUE(frame.jobs.SaveJob(dir / "kept.job"));
     MakeDirectories(dir / "broken.job"); // reading it fails
-    EXPECT_FALSE(frame.OpenJob(dir / "broken.job"));
-    EXPECT_FALSE(frame.OpenJob(dir / "missing.job"));
+    EXPECT_FALSE(frame.jobs.OpenJob(dir / "broken.job"));
+    EXPECT_FALSE(frame.jobs.OpenJob(dir / "missing.job"));
     ASSERT_EQ(shell.messages.size(), 2u);
     EXPECT_EQ(shell.messages[1],
               "Error reading " + dir / "missing.job" + "\n\n" + dir / "missing.job" + " was not found.");
@@ -150,14 +150,14 @@ TEST_F(FrameTest, OpeningAnUnreadableJobKeepsTheJobThatWasOpen) {
 
     // Refused during a run; a readable job replaces the open one.
     frame.run.running = true;
-    EXPECT_FALSE(frame.OpenJob(dir / "kept.job"));
-    EXPECT_FALSE(frame.AddTask(Task{}));
-    EXPECT_FALSE(frame.DeleteTask(0));
+    EXPECT_FALSE(frame.jobs.OpenJob(dir / "kept.job"));
+    EXPECT_FALSE(frame.jobs.AddTask(Task{}));
+    EXPECT_FALSE(frame.jobs.DeleteTask(0));
     EXPECT_EQ(frame.tasks.size(), 1u);
     frame.run.running = false;
-    ASSERT_TRUE(frame.AddTask(Task{}));
-    ASSERT_TRUE(frame.SaveJob(dir / "two.job"));
-    ASSERT_TRUE(frame.OpenJob(dir / "kept.job"));
+    ASSERT_TRUE(frame.jobs.AddTask(Task{}));
+    ASSERT_TRUE(frame.jobs.SaveJob(dir / "two.job"));
+    ASSERT_TRUE(frame.jobs.OpenJob(dir / "kept.job"));
     EXPECT_EQ(frame.tasks.size(), 1u);
     EXPECT_EQ(frame.jobPath, dir / "kept.job");
 }
@@ -172,20 +172,20 @@ TEST_F(FrameTest, StartJobAndJobWrappers) {
 
     frame.tasks.push_back(std::make_unique<Task>());
     frame.tasks.back()->name = "one";
-    ASSERT_TRUE(frame.SaveJob(frame.jobPath));
+    ASSERT_TRUE(frame.jobs.SaveJob(frame.jobPath));
     frame.tasks.clear();
-    ASSERT_TRUE(frame.LoadJob(dir / "new.job"));
+    ASSERT_TRUE(frame.jobs.LoadJob(dir / "new.job"));
     ASSERT_EQ(frame.tasks.size(), 1u);
     EXPECT_EQ(frame.tasks[0]->name, "one");
 
     // A job that exists but cannot be read is reported, and flagged so no run saves over it.
-    EXPECT_FALSE(frame.LoadJob(dir.Path()));
+    EXPECT_FALSE(frame.jobs.LoadJob(dir.Path()));
     EXPECT_TRUE(frame.jobReadIncomplete);
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].rfind("Error reading " + dir.Path() + "\n\n", 0), 0u);
     EXPECT_EQ(frame.jobPath, dir / "new.job");
 
-    EXPECT_FALSE(frame.SaveJob(dir / "missing/x.job"));
+    EXPECT_FALSE(frame.jobs.SaveJob(dir / "missing/x.job"));
     EXPECT_EQ(shell.messages.size(), 2u);
     EXPECT_EQ(frame.jobPath, dir / "new.job");
 }
@@ -276,7 +276,7 @@ TEST_F(FrameTest, AFailedSaveReportsWithoutHoldingTheLastRunLock) {
     } probeShell;
     CMainFrame probed(probeShell, power);
     probeShell.lock = &probed.lastRunMutex;
-    EXPECT_FALSE(probed.SaveJob(dir / "missing/x.job"));
+    EXPECT_FALSE(probed.jobs.SaveJob(dir / "missing/x.job"));
     EXPECT_EQ(probeShell.boxes, 1);
     EXPECT_EQ(probeShell.lockFree, 1);
 }

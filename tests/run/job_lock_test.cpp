@@ -16,7 +16,7 @@ TEST(JobLock, OneRunPerJobWhateverNameItIsReachedBy) {
     WriteFileBytes(job, "");
     ASSERT_EQ(::symlink(job.c_str(), (tmp / "alias.job").c_str()), 0);
     std::string real;
-    ASSERT_EQ(NativeFileSystem().CanonicalPath(job, real), 0);
+    ASSERT_FALSE(NativeFileSystem().CanonicalPath(job, real).Failed());
     EXPECT_EQ(JobLockPath(tmp / "alias.job"), real + ".lock");
     const std::string realDirectory = real.substr(0, real.size() - std::string("nightly.job").size());
     EXPECT_EQ(JobLockPath(tmp / "unsaved.job"), realDirectory + "unsaved.job.lock");

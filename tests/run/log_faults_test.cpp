@@ -51,7 +51,7 @@ TEST(LogFaults, AFailedFlushOrCloseIsShownAndLeavesWholeBlocks) {
         hits = FailEachCallInTurn(
             rig.fs, FakeFileSystem::FileCallKinds(), ENOSPC,
             [&](const std::function<void()>& arm) {
-                log = std::make_unique<CRunLog>(rig.ctx, rig.fs);
+                log = std::make_unique<CRunLog>(rig.ctx, nullptr, rig.fs);
                 log->BeginRun();
                 std::string started;
                 ASSERT_TRUE(log->StartLog(path, started)) << started;

@@ -33,31 +33,6 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
 
 } // namespace
 
-TEST(MainWindowTitle, TitleRule) {
-    EXPECT_EQ(TitleForJobPath(""), "Pemo v3.00");
-    EXPECT_EQ(TitleForJobPath("C:\\Jobs\\Nightly.JOB"), "Nightly - Pemo v3.00");
-    EXPECT_EQ(TitleForJobPath("/home/me/jobs/Nightly.JOB"), "Nightly - Pemo v3.00");
-    EXPECT_EQ(TitleForJobPath("plain"), "plain - Pemo v3.00");
-    EXPECT_EQ(TitleForJobPath("a.job.bak"), "a.job.bak - Pemo v3.00");
-}
-
-TEST(MainWindowSort, ByCodeUnitsStableForEqualNames) {
-    std::vector<std::unique_ptr<Task>> tasks;
-    for (const char* name : {"beta", "Beta", "alpha", "beta", "Zed", "\xC3\xA9t\xC3\xA9"}) {
-        tasks.push_back(std::make_unique<Task>(MakeTask(name)));
-    }
-    tasks[0]->source = "first beta";
-    tasks[3]->source = "second beta";
-    SortTasksByName(tasks);
-    std::vector<std::string> names;
-    for (const auto& t : tasks) {
-        names.push_back(t->name);
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"Beta", "Zed", "alpha", "beta", "beta", "\xC3\xA9t\xC3\xA9"}));
-    EXPECT_EQ(tasks[3]->source, "first beta");
-    EXPECT_EQ(tasks[4]->source, "second beta");
-}
-
 TEST_F(MainWindowTest, TitleStatusBarAndCards) {
     Task off = MakeTask("Music", "/m", "/b/m");
     off.enabled = false;

@@ -553,3 +553,71 @@ TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRun) {
         << ReadFileBytes(dir.File("summary.log"));
     EXPECT_TRUE(std::filesystem::exists(dir.File("log.html")));
 }
+
+// Preview from the Run menu, its buttons and the tray: nothing changes on disk, the log goes to
+// log-preview.html, and the Deleted row turns red while deletions are still to come.
+TEST_F(RunWindowTest, PreviewChangesNothingAndTheDeletedRowTurnsRed) {
+    Task task = SourceTask("job");
+    WriteBytes(dir.Path() / "job" / "dst" / "extra.txt", 10, 'e');
+    Start({task});
+    const std::filesystem::path dst = dir.Path() / "job" / "dst";
+    wxMenuBar* menus = dlg->GetMenuBar();
+    ASSERT_NE(menus->FindMenu("Run"), wxNOT_FOUND);
+    for (int id : {CPemoDlg::IdMenuRunAll, CPemoDlg::IdMenuRunSelected, CPemoDlg::IdMenuPreviewAll,
+                   CPemoDlg::IdMenuPreviewSelected}) {
+        ASSERT_NE(menus->FindItem(id), nullptr) << id;
+    }
+    EXPECT_EQ(menus->GetLabel(CPemoDlg::IdMenuPreviewAll), "&Preview all");
+    EXPECT_FALSE(dlg->Statistics()->DeletionWarning());
+
+    wxCommandEvent previewAll(wxEVT_MENU, CPemoDlg::IdMenuPreviewAll);
+    dlg->ProcessWindowEvent(previewAll);
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_TRUE(frame->run.previewing);
+    EXPECT_FALSE(std::filesystem::exists(dst / "a.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dst / "extra.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "log-preview.html"));
+    EXPECT_FALSE(std::filesystem::exists(dir.Path() / "log.html"));
+    EXPECT_EQ(StatsCell(RowNew, 1), "3");
+    EXPECT_EQ(StatsCell(RowDeleted, 1), "1");
+    EXPECT_TRUE(dlg->Statistics()->DeletionWarning());
+    EXPECT_EQ(dlg->Statistics()->GetItemBackgroundColour(RowDeleted), wxColour(255, 0, 0));
+    EXPECT_EQ(JobOnDisk().front().lastRun, -1);
+
+    // The buttons: disabled during a run with the other run buttons, and Preview selected runs.
+    ASSERT_NE(dlg->Button(CPemoDlg::IdPreviewAll), nullptr);
+    wxButton* previewSelected = dlg->Button(CPemoDlg::IdPreviewSelected);
+    ASSERT_NE(previewSelected, nullptr);
+    EXPECT_TRUE(previewSelected->IsEnabled());
+    dlg->TaskList()->SetSelection(0);
+    const int finished = frame->run.runThreadsFinished;
+    wxCommandEvent click(wxEVT_BUTTON, CPemoDlg::IdPreviewSelected);
+    click.SetEventObject(previewSelected);
+    previewSelected->ProcessWindowEvent(click);
+    ASSERT_TRUE(PumpUntil([&] { return frame->run.runThreadsFinished > finished; }));
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_TRUE(HasLineStarting(PaneLines(), "Starting the task \"job\" ***in 'fake it' mode***"));
+    EXPECT_FALSE(std::filesystem::exists(dst / "a.txt"));
+
+    // The tray offers it too.
+    std::unique_ptr<wxMenu> trayMenu(shell->Tray()->CreatePopupMenu());
+    EXPECT_EQ(trayMenu->GetLabelText(CSystemTray::IdPreviewAll), "Preview all");
+    const int before = frame->run.runThreadsFinished;
+    shell->TrayCommand(CSystemTray::IdPreviewAll);
+    ASSERT_TRUE(PumpUntil([&] { return frame->run.runThreadsFinished > before; }));
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_FALSE(std::filesystem::exists(dst / "a.txt"));
+    EXPECT_TRUE(dlg->Statistics()->DeletionWarning());
+
+    // A real run does the deletions and takes the warning away.
+    wxCommandEvent runAll(wxEVT_MENU, CPemoDlg::IdMenuRunAll);
+    dlg->ProcessWindowEvent(runAll);
+    ASSERT_TRUE(WaitForIdle());
+    EXPECT_FALSE(frame->run.previewing);
+    EXPECT_TRUE(std::filesystem::exists(dst / "a.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dst / "extra.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir.Path() / "log.html"));
+    EXPECT_EQ(StatsCell(RowDeleted, 1), "1");
+    EXPECT_FALSE(dlg->Statistics()->DeletionWarning());
+    EXPECT_NE(dlg->Statistics()->GetItemBackgroundColour(RowDeleted), wxColour(255, 0, 0));
+}

@@ -321,15 +321,15 @@ TEST(Icons, EveryIconRendersAndTheAnimationFramesDiffer) {
         EXPECT_EQ(image.GetWidth(), 32) << id;
         return std::string(reinterpret_cast<const char*>(image.GetData()), 32 * 32 * 3);
     };
-    for (int id : {kIconIdle, kIconWindow, kIconWorking1, kIconWorking2, kIconCopying1, kIconCopying2, kIconPaused}) {
+    for (int id : {iconIdle, iconWindow, iconWorking, iconWorkingAlt, iconCopying, iconCopyingAlt, iconPaused}) {
         EXPECT_NE(PemoIconSvg(id), nullptr) << id;
     }
     EXPECT_EQ(PemoIconSvg(999), nullptr);
-    EXPECT_NE(pixels(kIconWorking1), pixels(kIconWorking2));
-    EXPECT_NE(pixels(kIconCopying1), pixels(kIconCopying2));
-    EXPECT_NE(pixels(kIconWorking1), pixels(kIconCopying1));
-    EXPECT_NE(pixels(kIconIdle), pixels(kIconPaused));
-    EXPECT_FALSE(PemoIconBundle(kIconWindow).IsEmpty());
+    EXPECT_NE(pixels(iconWorking), pixels(iconWorkingAlt));
+    EXPECT_NE(pixels(iconCopying), pixels(iconCopyingAlt));
+    EXPECT_NE(pixels(iconWorking), pixels(iconCopying));
+    EXPECT_NE(pixels(iconIdle), pixels(iconPaused));
+    EXPECT_FALSE(PemoIconBundle(iconWindow).IsEmpty());
 }
 
 TEST(TaskListDrawing, DisabledCardsAreGreyButKeepTheirColours) {

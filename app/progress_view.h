@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <mutex>
 #include <string>
 
 #include "sync/run_context.h"
@@ -14,6 +15,8 @@
 struct ProgressSnapshot {
     RunStats stats;
     DateTime startTime = 0.0;
+    // The figures are a preview's: what a real run would do.
+    bool preview = false;
 };
 
 // Rows of the statistics table, in their display order.
@@ -37,7 +40,9 @@ enum BarSegment : int { SegSame = 0, SegChanged = 1, SegNew = 2, SegRemaining = 
 
 struct ProgressView {
     std::array<std::array<std::string, 3>, StatsRowCount> cells;
-    int highlightedRow = -1;                      // RowErrors while errors is not 0
+    int highlightedRow = -1; // RowErrors while errors is not 0
+    // A preview that would delete files: the Deleted row is shown so that nobody misses it.
+    bool deletionWarning = false;
     std::array<int, BarSegmentCount> barValues{}; // whole MiB
 };
 
@@ -56,3 +61,16 @@ struct BarLayout {
     std::array<int, BarSegmentCount> width{};
 };
 BarLayout ComputeBarLayout(const std::array<int, BarSegmentCount>& values, int innerWidth);
+
+// The figures the window shows between refreshes: set from any thread (the runner), turned into
+// the view on the user-interface thread.
+class CProgressModel {
+public:
+    void SetState(const RunStats& stats, DateTime startTime, bool preview);
+    ProgressSnapshot Snapshot() const;
+    ProgressView View(const CLargeNumber& sourceTotal, DateTime now) const;
+
+private:
+    mutable std::mutex mutex;
+    ProgressSnapshot snapshot;
+};

@@ -1,7 +1,7 @@
 // The progress display's figures: table texts, bar values and segment widths.
 #include <gtest/gtest.h>
 
-#include "ui/progress_view.h"
+#include "app/progress_view.h"
 
 namespace {
 
@@ -109,4 +109,28 @@ TEST(ProgressView, CountsAndElapsedTime) {
     EXPECT_EQ(view.cells[RowSaved][1], "7");
     EXPECT_EQ(view.cells[RowTotal][1], "11");
     EXPECT_EQ(view.cells[RowTime][1], "1m 1s");
+}
+
+// After a preview, deletions to come must stand out; a real run's deletions are done and need no
+// warning.
+TEST(ProgressView, APreviewThatWouldDeleteWarnsOnTheDeletedRow) {
+    ProgressSnapshot snapshot;
+    snapshot.stats.deleted = 3;
+    EXPECT_FALSE(ComputeProgressView(snapshot, CLargeNumber(), NowLocal()).deletionWarning);
+    snapshot.preview = true;
+    const ProgressView warned = ComputeProgressView(snapshot, CLargeNumber(), NowLocal());
+    EXPECT_TRUE(warned.deletionWarning);
+    EXPECT_EQ(warned.cells[RowDeleted][1], "3");
+    snapshot.stats.deleted = 0;
+    EXPECT_FALSE(ComputeProgressView(snapshot, CLargeNumber(), NowLocal()).deletionWarning);
+
+    CProgressModel model;
+    model.SetState(RunStats{}, 0.0, true);
+    EXPECT_FALSE(model.View(CLargeNumber(), NowLocal()).deletionWarning);
+    RunStats stats;
+    stats.deleted = 1;
+    model.SetState(stats, NowLocal(), true);
+    EXPECT_TRUE(model.View(CLargeNumber(), NowLocal()).deletionWarning);
+    model.SetState(stats, NowLocal(), false);
+    EXPECT_FALSE(model.View(CLargeNumber(), NowLocal()).deletionWarning);
 }

@@ -1,5 +1,5 @@
 // Statistics texts, bar values and bar segment widths of the progress display.
-#include "ui/progress_view.h"
+#include "app/progress_view.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -58,6 +58,7 @@ ProgressView ComputeProgressView(const ProgressSnapshot& snapshot, const CLargeN
     view.cells[RowSaved][1] = IntText(s.saved);
     view.cells[RowErrors][1] = IntText(s.errors);
     view.highlightedRow = s.errors != 0 ? RowErrors : -1;
+    view.deletionWarning = snapshot.preview && s.deleted != 0;
 
     view.cells[RowNew][2] = SizeText(s.bytesNew);
     view.cells[RowChanged][2] = SizeText(s.bytesChanged);
@@ -96,4 +97,20 @@ BarLayout ComputeBarLayout(const std::array<int, BarSegmentCount>& values, int i
         x += w;
     }
     return layout;
+}
+
+void CProgressModel::SetState(const RunStats& stats, DateTime startTime, bool preview) {
+    std::lock_guard lock(mutex);
+    snapshot.stats = stats;
+    snapshot.startTime = startTime;
+    snapshot.preview = preview;
+}
+
+ProgressSnapshot CProgressModel::Snapshot() const {
+    std::lock_guard lock(mutex);
+    return snapshot;
+}
+
+ProgressView CProgressModel::View(const CLargeNumber& sourceTotal, DateTime now) const {
+    return ComputeProgressView(Snapshot(), sourceTotal, now);
 }

@@ -1,0 +1,185 @@
+// Preview all and Preview selected through the controller, on real trees: the run reports what a
+// real run would do, changes nothing on disk, saves no job, and writes its own run log.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "app/headless_shell.h"
+#include "app/main_frame.h"
+#include "model/job_file.h"
+#include "model/stdio_file_ex.h"
+#include "support/fake_clock.h"
+#include "support/fake_power_port.h"
+#include "support/recording_window.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class InDirectory {
+public:
+    explicit InDirectory(const std::string& path) {
+        char buffer[4096];
+        previous = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
+        EXPECT_EQ(chdir(path.c_str()), 0);
+    }
+    ~InDirectory() { [[maybe_unused]] int ignored = chdir(previous.c_str()); }
+    InDirectory(const InDirectory&) = delete;
+    InDirectory& operator=(const InDirectory&) = delete;
+
+private:
+    std::string previous;
+};
+
+class PreviewShell : public CHeadlessShell {
+public:
+    explicit PreviewShell(IClock& source) : CHeadlessShell(source, false, false) {}
+    IRunWindow& Window() override { return recording; }
+    void MessageBox(const std::string& text) override { messages.push_back(text); }
+    RecordingWindow recording;
+    std::vector<std::string> messages;
+};
+
+// Every file and directory below root with its content (files) and modification time.
+std::map<std::string, std::string> TreeState(const std::string& root) {
+    std::map<std::string, std::string> state;
+    std::vector<std::string> pending{""};
+    while (!pending.empty()) {
+        const std::string relative = pending.back();
+        pending.pop_back();
+        for (const std::string& name : ListDirectory(root + relative)) {
+            const std::string path = relative + "/" + name;
+            struct stat st {};
+            EXPECT_EQ(::lstat((root + path).c_str(), &st), 0);
+            std::string entry = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+            if (S_ISDIR(st.st_mode)) {
+                pending.push_back(path);
+                entry += "/";
+            } else {
+                entry += ":" + ReadFileBytes(root + path);
+            }
+            state[path] = entry;
+        }
+    }
+    return state;
+}
+
+// A run log decoded from its UTF-16 form.
+std::string ReadLog(const std::string& path) {
+    const std::string bytes = ReadFileBytes(path);
+    std::u16string units;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+    }
+    return Utf16LeToUtf8(units);
+}
+
+bool HasLine(const std::vector<std::string>& lines, const std::string& start) {
+    for (const std::string& line : lines) {
+        if (line.find(start) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+struct PreviewTest : ::testing::Test {
+    TempDir dir;
+    InDirectory cwd{dir.Path()};
+    FakePowerPort power;
+    FakeClock clock;
+    PreviewShell shell{clock};
+    std::unique_ptr<CMainFrame> frame;
+
+    void SetUp() override {
+        MakeDirectories(dir / "src/sub");
+        WriteFileBytes(dir / "src/new.txt", "new");
+        WriteFileBytes(dir / "src/sub/changed.txt", "changed content");
+        MakeDirectories(dir / "dst/sub");
+        WriteFileBytes(dir / "dst/sub/changed.txt", "old");
+        WriteFileBytes(dir / "dst/extra.txt", "only in the destination");
+        WriteFileBytes(dir / "log.html", "the last real run's log");
+        Task mirror;
+        mirror.name = "Mirror";
+        mirror.source = dir / "src";
+        mirror.destination = dir / "dst";
+        Task off = mirror;
+        off.name = "Off";
+        off.enabled = false;
+        off.destination = dir / "dst2";
+        WriteFileBytes(dir / "job.job", JobLine(mirror) + JobLine(off));
+
+        frame = std::make_unique<CMainFrame>(shell, power);
+        frame->settingsDirectory = dir.Path();
+        frame->userSettingsPath = dir / "user.conf";
+        StartOptions options;
+        options.startJobFile = dir / "job.job";
+        frame->ApplyStartOptions(options);
+        ASSERT_TRUE(frame->StartUp());
+    }
+    void WaitForRuns(int count) {
+        ASSERT_TRUE(shell.RunUntil([&] { return frame->run.runThreadsFinished == count && !frame->run.running; }, 20s));
+    }
+};
+
+TEST_F(PreviewTest, PreviewAllChangesNothingAndKeepsTheLastRealRunsLog) {
+    const auto before = TreeState(dir / "dst");
+    const std::string job = ReadFileBytes(dir / "job.job");
+    frame->run.RunAllCommand(true);
+    WaitForRuns(1);
+    EXPECT_EQ(TreeState(dir / "dst"), before);
+    EXPECT_FALSE(FileExists(dir / "dst2"));
+    EXPECT_EQ(ReadFileBytes(dir / "job.job"), job) << "no last-run stamp is saved";
+    EXPECT_EQ(frame->tasks[0]->lastRun, -1);
+    EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");
+    ASSERT_TRUE(FileExists(dir / "log-preview.html"));
+    EXPECT_EQ(frame->run.runLog.RunLogPath(), "log-preview.html");
+    EXPECT_NE(ReadLog(dir / "log-preview.html").find("fake it"), std::string::npos);
+    // The figures are those of the real run to come.
+    const std::vector<std::string> lines = shell.recording.PaneLines();
+    EXPECT_TRUE(HasLine(lines, "Changed: 1, Same: 0, Deleted: 1, Skipped: 0, New: 1"))
+        << ::testing::PrintToString(lines);
+    EXPECT_TRUE(shell.messages.empty()) << ::testing::PrintToString(shell.messages);
+
+    // The next plain run is real again: it mirrors, saves the job and writes log.html.
+    frame->run.RunAllCommand();
+    WaitForRuns(2);
+    EXPECT_FALSE(frame->run.previewing);
+    EXPECT_EQ(ReadFileBytes(dir / "dst/new.txt"), "new");
+    EXPECT_EQ(ReadFileBytes(dir / "dst/sub/changed.txt"), "changed content");
+    EXPECT_FALSE(FileExists(dir / "dst/extra.txt"));
+    EXPECT_NE(ReadFileBytes(dir / "job.job"), job);
+    EXPECT_NE(ReadFileBytes(dir / "log.html"), "the last real run's log");
+    EXPECT_NE(ReadLog(dir / "log.html").find("Job started"), std::string::npos);
+}
+
+TEST_F(PreviewTest, PreviewSelectedAndTheTrayPreviewFakeEvenAJobWithoutFakeIt) {
+    const auto before = TreeState(dir / "dst");
+    // The disabled task, run on its own as Run selected allows: its destination is not created.
+    frame->run.RunSelectedCommand(frame->tasks[1].get(), true);
+    WaitForRuns(1);
+    EXPECT_FALSE(FileExists(dir / "dst2"));
+    frame->run.TrayRunAllCommand(true);
+    WaitForRuns(2);
+    EXPECT_EQ(TreeState(dir / "dst"), before);
+    EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");
+    EXPECT_TRUE(frame->run.previewing) << "the last run was a preview";
+    EXPECT_EQ(frame->tasks[1]->lastRun, -1);
+}
+
+TEST_F(PreviewTest, DatedPreviewLogsAreNamedApart) {
+    frame->run.dateLog = true;
+    frame->run.RunAllCommand(true);
+    WaitForRuns(1);
+    const std::string name = frame->run.runLog.RunLogPath();
+    EXPECT_EQ(name.rfind("log-preview", 0), 0u) << name;
+    EXPECT_TRUE(FileExists(dir / name));
+    EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");
+}
+
+} // namespace
