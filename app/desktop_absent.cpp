@@ -1,4 +1,4 @@
-// The desktop entry of a build without the window program.
+// The desktop entry of a build without the window program: pemo says so instead of opening one.
 #include <cstdio>
 
 #include "app/desktop_entry.h"

@@ -1,5 +1,5 @@
-// The desktop program's entry: implemented by ui/ in a build with the window program, and by
-// app/desktop_absent.cpp in one without it.
+// The desktop program's entry: implemented by ui/ for the window program, by app/desktop_launch.cpp
+// for pemo, which hands a window run to it, and by app/desktop_absent.cpp in a build without it.
 #pragma once
 
 #include "app/command_line.h"

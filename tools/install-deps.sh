@@ -10,6 +10,7 @@ packages=(
     xvfb xauth xdotool imagemagick
     rsync
     man-db bsdextrautils zsh desktop-file-utils appstream shared-mime-info
+    dpkg-dev file
 )
 
 missing=()

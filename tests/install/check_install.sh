@@ -71,6 +71,18 @@ grep -qx "nightly.job" <<<"$offered" || fail "bash completion does not offer nig
 grep -q "notes.txt" <<<"$offered" && fail "bash completion offers notes.txt after -file"
 
 if [ "$window" = ON ]; then
+    need libexec/pemo/pemo-window
+    [ -x libexec/pemo/pemo-window ] || fail "libexec/pemo/pemo-window is not executable"
+    # The installed pemo finds the installed window program and hands it a window run; a
+    # stand-in takes its place, so no display is needed.
+    mv libexec/pemo/pemo-window "$root/pemo-window.real"
+    printf '#!/bin/sh\necho "$@" > "%s/window-args"\nexit 7\n' "$root" >libexec/pemo/pemo-window
+    chmod 755 libexec/pemo/pemo-window
+    status=0
+    (cd "$root" && env -u WAYLAND_DISPLAY DISPLAY=:97 "$root/usr/bin/pemo" -file a.job 2>/dev/null) || status=$?
+    [ "$status" = 7 ] && grep -qx -- "-file a.job" "$root/window-args" ||
+        fail "the installed pemo does not start the installed window program (status $status)"
+    mv "$root/pemo-window.real" libexec/pemo/pemo-window
     need share/applications/pemo.desktop
     need share/icons/hicolor/scalable/apps/pemo.svg
     need share/metainfo/org.example.pemo.metainfo.xml

@@ -1,0 +1,25 @@
+// The desktop entry of the command-line program: it hands a window run to the window program, so
+// that pemo itself never maps the toolkit's libraries.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/desktop_entry.h"
+#include "platform/posix/program_launch.h"
+
+int RunDesktop(int argc, char** argv, const StartOptions& /*options*/) {
+    // Beside this program in the build tree and in a relocated install; PEMO_WINDOW_RELATIVE is
+    // where `cmake --install` puts it, relative to this program's folder.
+    const std::string window = FindCompanionProgram(OwnProgramPath(), {"pemo-window", PEMO_WINDOW_RELATIVE});
+    if (window.empty()) {
+        std::fputs("pemo: the window program (pemo-window) is not installed; run a job unattended with -auto\n",
+                   stderr);
+        return 2;
+    }
+    std::vector<char*> arguments(argv, argv + argc);
+    arguments.push_back(nullptr);
+    const int error = ReplaceProcess(window, arguments.data());
+    std::fprintf(stderr, "pemo: cannot start the window program %s: %s\n", window.c_str(), std::strerror(error));
+    return 2;
+}

@@ -1,0 +1,31 @@
+// Finding and starting a companion program, with the system's own calls.
+#include "platform/posix/program_launch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+std::string FindCompanionProgram(const std::string& ownPath, const std::vector<std::string>& candidates) {
+    const std::size_t slash = ownPath.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    const std::string folder = ownPath.substr(0, slash + 1);
+    for (const std::string& candidate : candidates) {
+        if (candidate.empty()) {
+            continue;
+        }
+        const std::string path = candidate[0] == '/' ? candidate : folder + candidate;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0) {
+            return path;
+        }
+    }
+    return {};
+}
+
+int ReplaceProcess(const std::string& program, char* const* argv) {
+    ::execv(program.c_str(), argv);
+    return errno;
+}
