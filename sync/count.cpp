@@ -46,8 +46,9 @@ CLargeNumber CountLevel(CRunContext& ctx, CTreeCursor& tree, const std::string& 
             if (reader.StatusOf(entry.name, true, status)) {
                 continue;
             }
-            // A link to a directory is left out of the mirror, so it is left out of the count.
-            if (status.kind == EntryKind::Directory) {
+            // Left out of the mirror, so left out of the count: a link to a directory, and a fifo,
+            // socket or device.
+            if (status.kind == EntryKind::Directory || status.kind == EntryKind::Other) {
                 continue;
             }
             FileEntry file;

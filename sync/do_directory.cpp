@@ -47,6 +47,8 @@ struct Listings {
     std::vector<char> destinationIsTemporary;
     std::vector<std::string> destinationDirs;
     std::vector<FileEntry> sourceFiles;
+    // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
+    std::vector<char> sourceIsSpecial;
     std::vector<std::string> sourceDirs;
     // False when the source listing broke off: what it did not list may still exist, so the
     // destination's extras here are not extras for certain.
@@ -390,6 +392,7 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
             LogLine(ctx_, "Unable to stat " + path, LogColour::Red);
         }
         lists.sourceFiles.push_back(std::move(file));
+        lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
     }
     if (FsError end = reader.End()) {
         LogError(ctx_, "Error getting source file list: " + ErrorTextOf(end), stats_.errors);
@@ -490,8 +493,9 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
 bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
     const FileEntry& f = lists.sourceFiles[index];
     const std::string& source = source_.Path();
-    // After a stop every remaining file of the directory is reported excluded.
-    if (ctx_.stopRequested.load() != 0 ||
+    // After a stop every remaining file of the directory is reported excluded. Reading a fifo or
+    // a device could block the run or act on the device; such entries are left out as well.
+    if (ctx_.stopRequested.load() != 0 || lists.sourceIsSpecial[index] ||
         !IsIncluded(f, exclusions_, source, task_.excludeSystem, task_.excludeHidden)) {
         LogLine(ctx_, "Excluded: " + JoinPath(source, f.name), LogColour::Teal);
         ++stats_.skipped;

@@ -169,3 +169,19 @@ TEST_F(DeletionGuardsTest, ALimitOfNoneDeletesNothingAndNoLimitDeletesEverything
     EXPECT_EQ(stats.deleted, 2);
     EXPECT_EQ(stats.errors, 0);
 }
+
+TEST_F(DeletionGuardsTest, ALinkInsideAnExtraDirectoryCountsAsOneFileNotAsWhatItPointsTo) {
+    Put(src + "/kept");
+    for (const char* name : {"1", "2", "3", "4", "5"}) {
+        Put(tmp / ("outside/" + std::string(name)));
+    }
+    const std::string outsideBefore = TreeSnapshot(tmp / "outside");
+    Put(dst + "/dir/a");
+    MakeLink(tmp / "outside", dst + "/dir/link");
+    rig.ctx.maxDelete = 2;
+    Run();
+    EXPECT_EQ(stats.deleted, 2) << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0);
+    EXPECT_FALSE(FileExists(dst + "/dir"));
+    EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
+}

@@ -1,7 +1,11 @@
 // Mirroring on real trees: every phase, log line, colour and counter of a directory, safe mode,
 // fake-it, renames on a case change, letter-case variants, links, stop and recursion.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
@@ -670,4 +674,39 @@ TEST_F(DoDirectoryTest, TheDestinationIsFlushedOncePerTaskThatChangedIt) {
     EXPECT_EQ(stats.errors, 1);
     EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Failed to flush the destination " + dst +
                                                                       " to disk with error 5: Input/output error\n"});
+}
+
+TEST_F(DoDirectoryTest, FifosSocketsAndDevicesAreLeftOutAsExclusionsNotErrors) {
+    Put(src + "/plain.txt", "p");
+    ASSERT_EQ(::mkfifo((src + "/pipe").c_str(), 0644), 0);
+    MakeLink("pipe", src + "/to-pipe");
+    int special = 2;
+    // Where the container allows device nodes and the path fits a socket address.
+    if (::mknod((src + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        ++special;
+    }
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = src + "/sock";
+    if (socketPath.size() < sizeof address.sun_path) {
+        socketPath.copy(address.sun_path, socketPath.size());
+        ASSERT_EQ(::bind(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        ++special;
+    }
+    for (int run = 1; run <= 2; ++run) {
+        rig.log.Clear();
+        stats = RunStats();
+        Run();
+        EXPECT_EQ(stats.errors, 0) << run << Dump(rig.log);
+        EXPECT_EQ(stats.skipped, special) << run;
+        EXPECT_EQ(stats.newFiles + stats.same, 1) << run;
+        EXPECT_EQ(stats.sourceCount, special + 1) << run;
+        EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/pipe")) << Dump(rig.log);
+        EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/to-pipe"));
+        EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty()) << Dump(rig.log);
+        EXPECT_EQ(ListDirectory(dst), std::vector<std::string>{"plain.txt"});
+    }
+    ::close(sock);
 }
