@@ -313,7 +313,7 @@ void CRunControl::StartCloseTimer() {
 }
 
 void CountJob(CRunControl& control, CRunContext& ctx, const std::vector<Task>& tasks) {
-    IRunWindow* window = control.window;
+    IRunWindow* window = control.Window();
     control.sourceTotal.Set(CLargeNumber());
     control.countingDone = false;
     if (window != nullptr) {

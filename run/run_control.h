@@ -51,9 +51,10 @@ public:
     // The engine's context of the runs: the stop and pause flags, the switches the engine reads,
     // the file system and the message port (set by the owner before the first run).
     CRunContext ctx;
-    // The window of the runs and the counting pass; set before either starts.
-    IRunWindow* window = nullptr;
+    // The window of the runs and the counting pass (also their progress sink and the log's
+    // pane); set before either starts.
     void SetWindow(IRunWindow* runWindow);
+    IRunWindow* Window() const { return window; }
     // The controller's close handler (it refuses while a run is active), called on the
     // user-interface thread by the close timer and after an unattended run.
     std::function<void()> onClose;
@@ -138,6 +139,7 @@ private:
 
     IRunShell& shellPort;
     IPowerPort& powerPort;
+    IRunWindow* window = nullptr;
     JobRef job;
     std::thread runThread;
     std::thread countThread;

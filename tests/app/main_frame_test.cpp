@@ -39,7 +39,7 @@ struct FrameTest : ::testing::Test {
 TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
     EXPECT_EQ(CurrentFrame(), &frame);
     EXPECT_EQ(frame.run.ctx.messages, &frame.reports);
-    EXPECT_EQ(frame.run.window, &shell.Window());
+    EXPECT_EQ(frame.run.Window(), &shell.Window());
     EXPECT_NE(frame.run.ctx.fs, nullptr);
     EXPECT_NE(frame.run.ctx.log, nullptr);
     EXPECT_TRUE(frame.tasks.empty());
