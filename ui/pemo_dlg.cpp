@@ -96,8 +96,12 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     }
 }
 
-CPemoDlg::~CPemoDlg() {
+CPemoDlg::~CPemoDlg() = default;
+
+bool CPemoDlg::Destroy() {
+    // The deletion itself comes later, possibly after the controller is gone: detach now.
     frame.jobs.AttachView(nullptr);
+    return CResizingDialog::Destroy();
 }
 
 void CPemoDlg::BuildControls() {

@@ -85,6 +85,7 @@ public:
 
     explicit CPemoDlg(CMainFrame& frame);
     ~CPemoDlg() override;
+    bool Destroy() override;
 
     // The window's initialisation: statistics, status bar, settings, stored size, task list.
     void InitDialog();

@@ -569,6 +569,16 @@ TEST_F(RunWindowTest, PreviewChangesNothingAndTheDeletedRowTurnsRed) {
     }
     EXPECT_EQ(menus->GetLabel(CPemoDlg::IdMenuPreviewAll), "&Preview all");
     EXPECT_FALSE(dlg->Statistics()->DeletionWarning());
+    // At the size of the screenshot the added buttons still fit beside the task list.
+    dlg->SetSize(1000, 720);
+    PumpEvents(std::chrono::milliseconds(100));
+    for (int id : {CPemoDlg::IdRunAll, CPemoDlg::IdRunSelected, CPemoDlg::IdPreviewAll, CPemoDlg::IdPreviewSelected,
+                   CPemoDlg::IdStop, CPemoDlg::IdPause, CPemoDlg::IdUp, CPemoDlg::IdDown}) {
+        const wxRect button = dlg->Button(id)->GetRect();
+        EXPECT_FALSE(button.Intersects(dlg->LogPane()->GetRect())) << id;
+        EXPECT_FALSE(button.Intersects(dlg->Statistics()->GetRect())) << id;
+        EXPECT_FALSE(button.Intersects(dlg->TaskList()->GetRect())) << id;
+    }
 
     wxCommandEvent previewAll(wxEVT_MENU, CPemoDlg::IdMenuPreviewAll);
     dlg->ProcessWindowEvent(previewAll);
