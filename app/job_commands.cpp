@@ -1,11 +1,9 @@
 // The task-list and job-file commands, their run guard, and the task sort.
 #include "app/job_commands.h"
 
-#include <cerrno>
-#include <sys/stat.h>
-
 #include "app/window_title.h"
 #include "model/stdio_file_ex.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -23,11 +21,6 @@ private:
     std::vector<std::string> texts;
 };
 
-bool Missing(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
-}
-
 std::u16string SortKey(const std::string& name) {
     const std::string bytes = Utf8ToUtf16Le(name);
     std::u16string units;
@@ -39,6 +32,12 @@ std::u16string SortKey(const std::string& name) {
 }
 
 } // namespace
+
+bool JobFileMissing(const std::string& path) {
+    FileStatus st;
+    const FsError error = NativeFileSystem().Status(path, true, st);
+    return error.Is(ErrorKind::NotFound) || error.Is(ErrorKind::NotADirectory);
+}
 
 void SortTasksByName(TaskList& tasks) {
     std::vector<std::u16string> keys;
@@ -78,7 +77,7 @@ bool CJobCommands::RefuseWhileRunning() {
 
 bool CJobCommands::LoadJob(const std::string& path) {
     const bool loaded = ::LoadJob(path, state.tasks, state.jobPath, reports);
-    state.jobReadIncomplete = !loaded && !Missing(path);
+    state.jobReadIncomplete = !loaded && !JobFileMissing(path);
     return loaded;
 }
 
@@ -105,7 +104,7 @@ bool CJobCommands::OpenJob(const std::string& path) {
     TaskList loaded;
     std::string loadedPath = state.jobPath;
     if (!::LoadJob(path, loaded, loadedPath, reports)) {
-        if (Missing(path)) {
+        if (JobFileMissing(path)) {
             reports.MessageBox("Error reading " + path + "\n\n" + path + " was not found.");
         }
         return false;

@@ -46,6 +46,9 @@ public:
 // Tasks in name order as the sort command leaves them: repeated passes of adjacent swaps by
 // UTF-16 code units (upper case before lower case), equal names keeping their order.
 void SortTasksByName(TaskList& tasks);
+// Nothing has the name, or a component on the way to it is missing: as opposed to a job file
+// that exists but cannot be read.
+bool JobFileMissing(const std::string& path);
 // Leading and trailing blanks, tabs and line breaks cut from a path typed in the editor.
 std::string TrimPath(const std::string& text);
 

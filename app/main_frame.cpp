@@ -2,10 +2,8 @@
 #include "app/main_frame.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <langinfo.h>
-#include <sys/stat.h>
 
 #include "platform/file_system.h"
 
@@ -143,8 +141,7 @@ bool CMainFrame::SaveSettings() {
 bool CMainFrame::StartUp() {
     ResetForStart();
     LoadStartJob();
-    struct stat st {};
-    if (autoRun && ::stat(jobPath.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+    if (autoRun && JobFileMissing(jobPath)) {
         // The loader passes over a missing file in silence, which suits a first start of the
         // window; an unattended run that finds no job has failed, and cron should say so.
         reports.MessageBox("Error reading " + jobPath + "\n\n" + jobPath + " was not found.");

@@ -60,10 +60,10 @@ public:
     // context with the flags the window sets (stop, pause, debug, emptyguard).
     CRunControl run;
     // The window's task-list and job-file commands over the job (user-interface thread).
-    CJobCommands jobs{{tasks, jobPath, lastRunMutex, jobReadIncomplete, run.running, run.stay, run.shutdown,
-                       run.sourceTotal},
-                      shell,
-                      reports};
+    CJobCommands jobs{
+        {tasks, jobPath, lastRunMutex, jobReadIncomplete, run.running, run.stay, run.shutdown, run.sourceTotal},
+        shell,
+        reports};
 
     // Start switches that run control does not read.
     bool show = false;

@@ -14,7 +14,8 @@
 class CRunLog : public ILogSink {
 public:
     // Reads logExclusions and messages of the context at each call; the context must outlive
-    // the log. The file is written through fs. Lines other than Teal ones also go to the pane of the window, when there is one.
+    // the log. The file is written through fs. Lines other than Teal ones also go to the pane of the window, when there
+    // is one.
     explicit CRunLog(CRunContext& context, IRunWindow* pane = nullptr, IFileSystem& fs = NativeFileSystem());
     // Set while no thread logs (before the workers start).
     void SetPane(IRunWindow* window) { pane = window; }

@@ -168,8 +168,13 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
                            ", Source count: " + Count(stats.sourceCount) + ", Source size: " + sourceSize,
                        LogColour::Bold);
         if (!request.noBalloon && window != nullptr) {
+            // A notification read in passing must not look like a clean run when it was not.
+            const std::string errorNote =
+                stats.errors == 0 ? std::string()
+                                  : (stats.errors == 1 ? std::string("1 error") : Count(stats.errors) + " errors") +
+                                        ": see the run log.\n\n";
             window->ShowBalloon("Job complete",
-                                "Changed: " + Count(stats.changed) + "\nSame: " + Count(stats.same) +
+                                errorNote + "Changed: " + Count(stats.changed) + "\nSame: " + Count(stats.same) +
                                     "\nDeleted: " + Count(stats.deleted) + "\nSkipped: " + Count(stats.skipped) +
                                     "\nNew: " + Count(stats.newFiles) + "\nSaved: " + Count(stats.saved) +
                                     "\nErrors: " + Count(stats.errors) + "\nBytes (new): " + SizeText(stats.bytesNew) +

@@ -24,7 +24,6 @@
 #include "util/guarded.h"
 #include "util/large_number.h"
 
-
 // The counting pass's message boxes: handed to the user-interface thread without waiting for
 // them, because that thread joins the counting thread (a new pass, the close) and a box that
 // waited for it would never be answered.

@@ -253,6 +253,10 @@ TEST_F(JobRunnerTest, EmptyPathsAndAMissingSourceAreErrorsThatLeaveTheDestinatio
     const auto pane = frame.recording.PaneLines();
     EXPECT_NE(std::find(pane.begin(), pane.end(), "Source path is empty, exiting"), pane.end());
     EXPECT_NE(std::find(pane.begin(), pane.end(), "Destination path is empty, exiting"), pane.end());
+    // The end-of-run notification says at once that the run had errors.
+    const auto balloons = frame.recording.Balloons();
+    ASSERT_FALSE(balloons.empty());
+    EXPECT_EQ(balloons.back().text.rfind("3 errors: see the run log.\n\nChanged: 0\n", 0), 0u) << balloons.back().text;
 }
 
 TEST_F(JobRunnerTest, AJobThatWasNotReadCompletelyIsNotOverwritten) {
