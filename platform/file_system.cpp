@@ -102,3 +102,23 @@ FsError IFileSystem::ReadSmallFile(const std::string& path, std::size_t limit, s
     }
     return CloseFile(file);
 }
+
+FsError IFileSystem::ReplaceWithLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target,
+                                       std::int64_t seconds, std::int64_t nanoseconds) {
+    std::string temp;
+    FsError e = FsError::FromSystem(EEXIST);
+    for (int attempt = 0; attempt < 100 && e.Is(ErrorKind::Exists); ++attempt) {
+        temp = NewTemporaryCopyName();
+        e = MakeLinkAt(dir, temp, target);
+    }
+    if (e) {
+        return e;
+    }
+    // Where the file system keeps no time for links, the link is still right.
+    SetLinkTimeAt(dir, temp, seconds, nanoseconds);
+    e = RenameAt(dir, temp, name);
+    if (e) {
+        RemoveFileAt(dir, temp);
+    }
+    return e;
+}

@@ -124,6 +124,13 @@ public:
     virtual FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) = 0;
     // Renames within one directory, replacing what has the new name.
     virtual FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
+    // The target text of the link name, as stored, never resolved.
+    virtual FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) = 0;
+    // Creates the link name holding target; Exists when something already has the name.
+    virtual FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) = 0;
+    // Sets the modification time of name itself, never of what a link points to.
+    virtual FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
+                                  std::int64_t nanoseconds) = 0;
     // Copies the content of a source file (a link as the source's own name is followed) over
     // the destination name through a temporary file in the destination directory, renamed into
     // place at the end. Keeps the source's modification time and permission bits. A failed,
@@ -156,6 +163,11 @@ public:
     FsError CheckLocked(const std::string& path, bool& locked);
     // Opens the directory holding path's last component; name receives that component.
     FsError OpenParent(const std::string& path, DirectoryHandle& parent, std::string& name);
+    // Puts a link holding target at name, replacing whatever file or link has the name in one
+    // rename: made beside under a temporary name, given the time, renamed over. A failure
+    // removes the temporary link and leaves name as it was.
+    FsError ReplaceWithLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target,
+                              std::int64_t seconds, std::int64_t nanoseconds);
 
     // ---- Files the program keeps itself: jobs, settings, logs, locks ----------------------
     // Every result carries the portable kind and the system's code.
@@ -208,6 +220,9 @@ std::size_t MaxPathLength();
 inline constexpr std::string_view kTemporaryCopyPrefix = ".pemo-copy-";
 inline constexpr std::size_t kTemporaryCopySuffixLength = 16;
 inline constexpr std::string_view kTemporaryCopyAlphabet = "0123456789abcdefghijklmnopqrstuv";
+
+// A fresh name of that form, random enough that two runs never pick the same one.
+std::string NewTemporaryCopyName();
 
 inline bool IsTemporaryCopyName(std::string_view name) {
     if (name.size() != kTemporaryCopyPrefix.size() + kTemporaryCopySuffixLength ||

@@ -42,12 +42,12 @@ CLargeNumber CountLevel(CRunContext& ctx, CTreeCursor& tree, const std::string& 
                 }
                 continue;
             }
+            // A link counts as the mirror copies it: its own size, the length of its target text.
             FileStatus status;
-            if (reader.StatusOf(entry.name, true, status)) {
+            if (reader.StatusOf(entry.name, false, status)) {
                 continue;
             }
-            // Left out of the mirror, so left out of the count: a link to a directory, and a fifo,
-            // socket or device.
+            // Left out of the mirror, so left out of the count: a fifo, socket or device.
             if (status.kind == EntryKind::Directory || status.kind == EntryKind::Other) {
                 continue;
             }

@@ -39,6 +39,15 @@ bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool one
 
 namespace {
 
+// A source entry that is a link: mirrored as a link holding the same target text.
+struct SourceLink {
+    bool isLink = false;
+    std::string target;
+    FsError readError; // of reading the target; the link is then not mirrored
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+};
+
 // The four listings of one level, and how their names pair up.
 struct Listings {
     std::vector<FileEntry> destinationFiles;
@@ -49,6 +58,8 @@ struct Listings {
     std::vector<FileEntry> sourceFiles;
     // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
     std::vector<char> sourceIsSpecial;
+    // Parallel to sourceFiles.
+    std::vector<SourceLink> sourceLinks;
     std::vector<std::string> sourceDirs;
     // False when the source listing broke off: what it did not list may still exist, so the
     // destination's extras here are not extras for certain.
@@ -110,7 +121,9 @@ private:
     void CopyFiles(const Listings& lists);
     bool MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
-    void KeepSame(const FileEntry& f, const FileEntry& d);
+    void MirrorLink(const Listings& lists, std::size_t index);
+    void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
+    void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
     void FlushAtEnd(const std::string& destination);
 
@@ -335,7 +348,9 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
         }
         lists.destinationFiles.push_back(std::move(file));
         lists.destinationIsLink.push_back(entry.kind == EntryKind::Symlink ? 1 : 0);
-        lists.destinationIsTemporary.push_back(entry.kind == EntryKind::File && IsTemporaryCopyName(entry.name));
+        // A link made beside its destination name is one too, until renamed over it.
+        lists.destinationIsTemporary.push_back((entry.kind == EntryKind::File || entry.kind == EntryKind::Symlink) &&
+                                               IsTemporaryCopyName(entry.name));
     }
     if (FsError end = reader.End()) {
         LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(end), LogColour::Red);
@@ -376,11 +391,16 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
             }
             continue;
         }
+        // A link's own status: it is mirrored as a link, never followed, so its target may be
+        // anything, anywhere or nothing at all.
         FileStatus status;
-        const FsError statError = reader.StatusOf(entry.name, true, status);
-        // A link to a directory is the reparse point of this system: left out.
-        if (entry.kind == EntryKind::Symlink && !statError && status.kind == EntryKind::Directory) {
-            continue;
+        const FsError statError = reader.StatusOf(entry.name, false, status);
+        SourceLink link;
+        if (!statError && status.kind == EntryKind::Symlink) {
+            link.isLink = true;
+            link.seconds = status.mtimeSeconds;
+            link.nanoseconds = status.mtimeNanoseconds;
+            link.readError = fs_.ReadLinkAt(*reader.Directory(), entry.name, link.target);
         }
         FileEntry file;
         file.name = entry.name;
@@ -393,6 +413,7 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         }
         lists.sourceFiles.push_back(std::move(file));
         lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
+        lists.sourceLinks.push_back(std::move(link));
     }
     if (FsError end = reader.End()) {
         LogError(ctx_, "Error getting source file list: " + ErrorTextOf(end), stats_.errors);
@@ -501,6 +522,10 @@ bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std:
         ++stats_.skipped;
         return true;
     }
+    if (lists.sourceLinks[index].isLink) {
+        MirrorLink(lists, index);
+        return true;
+    }
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
         return CopyOne(f, f.name, true);
@@ -549,9 +574,65 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
     return verdict != CopyVerdict::Stopped;
 }
 
+// A source link: the same when the destination has a link with the same target text, else
+// made anew over whatever has the name.
+void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
+    const FileEntry& f = lists.sourceFiles[index];
+    const SourceLink& link = lists.sourceLinks[index];
+    const std::int32_t pair = lists.filePair[index];
+    if (pair < 0) {
+        LinkOne(f, link, f.name, true);
+        return;
+    }
+    const std::size_t j = static_cast<std::size_t>(pair);
+    const FileEntry& d = lists.destinationFiles[j];
+    FsError dirError;
+    const DirectoryHandle* dir = destination_.Current(dirError);
+    std::string target;
+    if (!link.readError && lists.destinationIsLink[j] && dir != nullptr && !fs_.ReadLinkAt(*dir, d.name, target) &&
+        target == link.target) {
+        KeepSame(f, d, true); // a link has no permissions of its own
+        return;
+    }
+    LinkOne(f, link, d.name, false);
+}
+
+// Puts the link at destinationName and counts it like a copied file.
+void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName,
+                               bool isNew) {
+    const std::string sourcePath = JoinPath(source_.Path(), f.name);
+    const std::string destinationPath = JoinPath(destination_.Path(), destinationName);
+    if (ctx_.debug) {
+        DebugLog(ctx_, "YCopyLink: " + sourcePath + " -> " + destinationPath);
+    }
+    FsError e = link.readError;
+    if (!e) {
+        LogLine(ctx_, isNew ? "Adding file " + sourcePath : "Updating file " + destinationPath, LogColour::Green);
+        if (!task_.fakeIt) {
+            MarkWriting();
+            const DirectoryHandle* dir = destination_.Current(e);
+            if (dir != nullptr) {
+                e = fs_.ReplaceWithLinkAt(*dir, destinationName, link.target, link.seconds, link.nanoseconds);
+            }
+        }
+    }
+    if (e) {
+        LogLine(ctx_, "Failed to copy file " + sourcePath + " to " + destinationPath + FailureSuffix(e),
+                LogColour::Red);
+        LogError(ctx_, (isNew ? "Failed to copy new file " : "Failed to update file ") + sourcePath, stats_.errors);
+    } else if (isNew) {
+        ++stats_.newFiles;
+        stats_.bytesNew += f.size;
+    } else {
+        ++stats_.changed;
+        stats_.bytesChanged += f.size;
+    }
+    PublishStats(ctx_, stats_);
+}
+
 // A file found the same: a case-only rename when the task asks for it, and a permission change
-// alone mirrored without copying the content.
-void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d) {
+// alone mirrored without copying the content (never on a link, where it would reach the target).
+void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isLink) {
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
     const std::string* kept = &d.name;
@@ -561,7 +642,7 @@ void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d) {
             kept = &f.name;
         }
     }
-    if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode != f.mode) {
+    if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode != f.mode && !isLink) {
         MarkWriting();
         SetModeLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), static_cast<std::uint32_t>(f.mode),
                     stats_);

@@ -215,9 +215,10 @@ bool Moved(const struct stat& before, const struct stat& after) {
            before.st_ctim.tv_nsec != after.st_ctim.tv_nsec;
 }
 
-// A fresh temporary name; the random part comes from the kernel, or from the clock and a
-// counter when that is unavailable.
-std::string TemporaryName() {
+} // namespace
+
+// The random part comes from the kernel, or from the clock and a counter when that is unavailable.
+std::string NewTemporaryCopyName() {
     unsigned char random[kTemporaryCopySuffixLength];
     ssize_t got = ::getrandom(random, sizeof random, GRND_NONBLOCK);
     if (got != static_cast<ssize_t>(sizeof random)) {
@@ -237,6 +238,8 @@ std::string TemporaryName() {
     }
     return name;
 }
+
+namespace {
 
 class PosixFileSystem : public IFileSystem {
 public:
@@ -337,6 +340,42 @@ public:
         return ::renameat(FdOf(dir), from.c_str(), FdOf(dir), to.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
+    FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override {
+        // A target may be as long as a path; grow until the whole text fits.
+        std::string buffer(256, '\0');
+        for (;;) {
+            ssize_t got = ::readlinkat(FdOf(dir), name.c_str(), buffer.data(), buffer.size());
+            if (got < 0) {
+                return FsError::FromSystem(errno);
+            }
+            if (static_cast<std::size_t>(got) < buffer.size()) {
+                buffer.resize(static_cast<std::size_t>(got));
+                target = std::move(buffer);
+                return FsError();
+            }
+            if (buffer.size() > (std::size_t{1} << 20)) {
+                return FsError::FromSystem(ENAMETOOLONG);
+            }
+            buffer.resize(buffer.size() * 2);
+        }
+    }
+
+    FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override {
+        return ::symlinkat(target.c_str(), FdOf(dir), name.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
+    }
+
+    FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
+                          std::int64_t nanoseconds) override {
+        struct timespec times[2]{};
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = static_cast<time_t>(seconds);
+        times[1].tv_nsec = static_cast<long>(nanoseconds);
+        if (::utimensat(FdOf(dir), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+            return FsError::FromSystem(errno);
+        }
+        return FsError();
+    }
+
     CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
                           const DirectoryHandle& destinationDir, const std::string& destinationName,
                           const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
@@ -362,7 +401,7 @@ public:
         std::string temp;
         UniqueFd out;
         for (int attempt = 0; attempt < 100 && out.Get() < 0; ++attempt) {
-            temp = TemporaryName();
+            temp = NewTemporaryCopyName();
             out = UniqueFd(::openat(outDir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
             if (out.Get() < 0 && errno != EEXIST) {
                 return Fail(errno);

@@ -67,9 +67,9 @@ int FakeFileSystem::Calls(FsCall kind) const {
 
 int FakeFileSystem::MutatingCalls() const {
     int total = 0;
-    for (FsCall kind :
-         {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory, FsCall::SetNormalAttributes,
-          FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode, FsCall::FlushFileSystem}) {
+    for (FsCall kind : {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory,
+                        FsCall::SetNormalAttributes, FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode,
+                        FsCall::FlushFileSystem, FsCall::MakeLink, FsCall::SetLinkTime}) {
         total += Calls(kind);
     }
     return total;
@@ -221,6 +221,26 @@ FsError FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& 
     RecordChange(PathIn(dir, to));
     int e = CountAndCheck(FsCall::RenamePath, fromPath);
     return e != 0 ? FsError::FromSystem(e) : inner.RenameAt(dir, from, to);
+}
+
+FsError FakeFileSystem::ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) {
+    int e = CountAndCheck(FsCall::ReadLink, PathIn(dir, name));
+    return e != 0 ? FsError::FromSystem(e) : inner.ReadLinkAt(dir, name, target);
+}
+
+FsError FakeFileSystem::MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::MakeLink, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.MakeLinkAt(dir, name, target);
+}
+
+FsError FakeFileSystem::SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
+                                      std::int64_t nanoseconds) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::SetLinkTime, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetLinkTimeAt(dir, name, seconds, nanoseconds);
 }
 
 CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,

@@ -29,6 +29,9 @@ enum class FsCall {
     ListDirectory,
     SetMode,
     FlushFileSystem,
+    ReadLink,
+    MakeLink,
+    SetLinkTime,
     // The files the program keeps itself. A failed WriteFile writes half its bytes first, as a
     // full disk would; a failed CloseFile closes the file underneath all the same.
     OpenFile,
@@ -80,6 +83,10 @@ public:
     FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override;
     FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override;
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
+    FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override;
+    FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override;
+    FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
+                          std::int64_t nanoseconds) override;
     CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
                           const DirectoryHandle& destinationDir, const std::string& destinationName,
                           const CopyProgressFn& progress, const std::atomic<int>* cancel) override;

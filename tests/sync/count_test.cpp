@@ -24,17 +24,18 @@ TEST(CountDirectory, AddsEveryReadableFile) {
     EXPECT_TRUE(rig.log.Lines().empty());
 }
 
-TEST(CountDirectory, LinkedDirectoriesAreLeftOutAndLinkedFilesCount) {
+TEST(CountDirectory, LinksCountTheirTargetTextNeverWhatTheyPointTo) {
     TempDir tmp;
     EngineRig rig;
     MakeDirectories(tmp / "s");
     MakeDirectories(tmp / "elsewhere");
     WriteFileBytes(tmp / "elsewhere/big", std::string(100, 'x'));
     WriteFileBytes(tmp / "s/a", std::string(7, 'a'));
-    MakeLink(tmp / "elsewhere", tmp / "s/dirlink");
-    MakeLink(tmp / "s", tmp / "s/loop");
-    MakeLink(tmp / "elsewhere/big", tmp / "s/filelink");
-    EXPECT_EQ(CountDirectory(rig.ctx, tmp / "s", "", true).ToString(), "107");
+    MakeLink("../elsewhere", tmp / "s/dirlink");
+    MakeLink(".", tmp / "s/loop");
+    MakeLink("../elsewhere/big", tmp / "s/filelink");
+    MakeLink("gone", tmp / "s/dangling");
+    EXPECT_EQ(CountDirectory(rig.ctx, tmp / "s", "", true).ToString(), std::to_string(7 + 12 + 1 + 16 + 4));
 }
 
 TEST(CountDirectory, AStopMakesTheWholeCountZero) {
