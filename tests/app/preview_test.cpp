@@ -11,6 +11,7 @@
 #include "app/main_frame.h"
 #include "model/job_file.h"
 #include "model/stdio_file_ex.h"
+#include "support/engine_tree.h"
 #include "support/fake_clock.h"
 #include "support/fake_power_port.h"
 #include "support/recording_window.h"
@@ -19,21 +20,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-class InDirectory {
-public:
-    explicit InDirectory(const std::string& path) {
-        char buffer[4096];
-        previous = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~InDirectory() { [[maybe_unused]] int ignored = chdir(previous.c_str()); }
-    InDirectory(const InDirectory&) = delete;
-    InDirectory& operator=(const InDirectory&) = delete;
-
-private:
-    std::string previous;
-};
 
 class PreviewShell : public CHeadlessShell {
 public:
@@ -90,7 +76,7 @@ bool HasLine(const std::vector<std::string>& lines, const std::string& start) {
 
 struct PreviewTest : ::testing::Test {
     TempDir dir;
-    InDirectory cwd{dir.Path()};
+    ScopedCurrentDirectory cwd{dir.Path()};
     FakePowerPort power;
     FakeClock clock;
     PreviewShell shell{clock};

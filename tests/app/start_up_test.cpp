@@ -10,6 +10,7 @@
 #include "app/unattended.h"
 #include "model/job_file.h"
 #include "run/job_lock.h"
+#include "support/engine_tree.h"
 #include "support/fake_clock.h"
 #include "support/fake_power_port.h"
 #include "support/recording_window.h"
@@ -18,21 +19,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-class InDirectory {
-public:
-    explicit InDirectory(const std::string& path) {
-        char buffer[4096];
-        previous = getcwd(buffer, sizeof buffer) != nullptr ? buffer : "/";
-        EXPECT_EQ(chdir(path.c_str()), 0);
-    }
-    ~InDirectory() { [[maybe_unused]] int ignored = chdir(previous.c_str()); }
-    InDirectory(const InDirectory&) = delete;
-    InDirectory& operator=(const InDirectory&) = delete;
-
-private:
-    std::string previous;
-};
 
 // A headless shell standing in for the window program: it keeps the close timer, records the
 // window parts of start-up and hands out a recording window.
@@ -59,7 +45,7 @@ public:
 class StartUpTest : public ::testing::Test {
 protected:
     TempDir dir;
-    InDirectory cwd{dir.Path()};
+    ScopedCurrentDirectory cwd{dir.Path()};
     FakePowerPort power;
 
     void SetUp() override {
