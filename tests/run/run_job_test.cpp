@@ -19,12 +19,7 @@ protected:
     }
 
     Task& AddTask(const std::string& name, const std::string& source, const std::string& destination) {
-        auto task = std::make_unique<Task>();
-        task->name = name;
-        task->source = source;
-        task->destination = destination;
-        tasks.push_back(std::move(task));
-        return *tasks.back();
+        return AppendTask(tasks, name, source, destination);
     }
 
     RunOutcome Run() {

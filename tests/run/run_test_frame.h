@@ -21,6 +21,17 @@
 #include "support/recording_window.h"
 
 // The ports and the job of a TestFrame, made before its run control.
+// Appends a task with these fields (the rest at their defaults) and returns it.
+inline Task& AppendTask(TaskList& tasks, const std::string& name, const std::string& source,
+                        const std::string& destination) {
+    auto task = std::make_unique<Task>();
+    task->name = name;
+    task->source = source;
+    task->destination = destination;
+    tasks.push_back(std::move(task));
+    return *tasks.back();
+}
+
 struct TestFramePorts : IRunShell {
     explicit TestFramePorts(bool endWithRun) : shell(clock, false, endWithRun), endsWithRun(endWithRun) {}
 
@@ -79,12 +90,7 @@ public:
     }
 
     Task& AddTask(const std::string& name, const std::string& source, const std::string& destination) {
-        auto task = std::make_unique<Task>();
-        task->name = name;
-        task->source = source;
-        task->destination = destination;
-        tasks.push_back(std::move(task));
-        return *tasks.back();
+        return AppendTask(tasks, name, source, destination);
     }
 
     // Runs the event loop until the run thread under way has returned and the work it posted
