@@ -39,6 +39,8 @@ struct FileStatus {
     // The hidden and system attributes of the path's last component.
     bool hidden = false;
     bool system = false;
+    std::uint32_t owner = 0; // user and group ids
+    std::uint32_t group = 0;
 };
 
 // One open directory listing. Entries come in the file system's order, without "." and "..".
@@ -133,7 +135,8 @@ public:
                                   std::int64_t nanoseconds) = 0;
     // Copies the content of a source file (a link as the source's own name is followed) over
     // the destination name through a temporary file in the destination directory, renamed into
-    // place at the end. Keeps the source's modification time and permission bits. A failed,
+    // place at the end. Keeps the source's modification time and permission bits, and its owner
+    // and group as far as MayGiveAway and MayUseGroup allow (a refusal of those is no failure). A failed,
     // cancelled or torn copy removes its temporary file and leaves the old destination as it
     // was; SourceChanged when the source's size or times moved while it was read. cancel (may be
     // null) is polled between chunks.
@@ -208,6 +211,17 @@ public:
     // The whole content of a file of at most limit bytes; a larger one fails with the system's
     // "file too large" code.
     FsError ReadSmallFile(const std::string& path, std::size_t limit, std::string& content);
+
+    // ---- Owners: what a restore needs besides content -------------------------------------
+    // Sets the owner and group of name itself, never of what a link points to; kKeepOwner
+    // leaves either as it is. NotSupported when the file system cannot hold the ids.
+    static constexpr std::uint32_t kKeepOwner = 0xFFFFFFFFu;
+    virtual FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
+                               std::uint32_t group) = 0;
+    // Whether this process may give what it writes to any owner (the superuser may).
+    virtual bool MayGiveAway() = 0;
+    // Whether this process may give its own files the group (it is one of its groups).
+    virtual bool MayUseGroup(std::uint32_t group) = 0;
 };
 
 // The backend of the platform the program was built for.

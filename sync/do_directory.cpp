@@ -13,6 +13,7 @@
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
+#include "sync/metadata.h"
 #include "sync/name_pairing.h"
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
@@ -98,7 +99,7 @@ class CDirectoryWalker {
 public:
     CDirectoryWalker(CRunContext& ctx, const Task& task, const std::string& exclusions, RunStats& stats)
         : ctx_(ctx), fs_(FsOf(ctx)), task_(task), exclusions_(exclusions), stats_(stats), source_(fs_),
-          destination_(fs_) {}
+          destination_(fs_), giveAway_(fs_.MayGiveAway()) {}
 
     // Mirrors the task's source into its destination, top level first, once the two are known
     // not to overlap in a way the mirror would harm.
@@ -125,6 +126,9 @@ private:
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
+    std::unique_ptr<FileStatus> ReadSourceLevel(bool top);
+    void OpenUpLevel(const FileStatus* source);
+    void FinishLevel(const FileStatus* source);
     void FlushAtEnd(const std::string& destination);
 
     // Anything attempted on the destination's disk must be flushed before the task is done.
@@ -140,6 +144,10 @@ private:
     // The source-side path of a destination inside the source, left out of the mirror.
     std::string skip_;
     bool wroteDestination_ = false;
+    // Whether owners can be given away (the superuser), asked once per walk.
+    const bool giveAway_;
+    // The status of the source directory of the level being opened, for a directory made for it.
+    const FileStatus* levelSource_ = nullptr;
 };
 
 void CDirectoryWalker::Run(std::string source, std::string destination) {
@@ -182,6 +190,8 @@ void CDirectoryWalker::MirrorLevel(bool top) {
     if (Excluded(top)) {
         return;
     }
+    const std::unique_ptr<FileStatus> sourceLevel = ReadSourceLevel(top);
+    levelSource_ = sourceLevel.get();
     // On the heap: a deep tree keeps one of these per level on the stack.
     auto lists = std::make_unique<Listings>();
     if (!ListDestination(top, *lists) || !ListSource(*lists)) {
@@ -193,10 +203,13 @@ void CDirectoryWalker::MirrorLevel(bool top) {
         return;
     }
     lists->PairUp();
+    OpenUpLevel(sourceLevel.get());
     DeleteExtraFiles(*lists);
     DeleteExtraDirectories(*lists);
     CopyFiles(*lists);
     Recurse(*lists);
+    // Only now: every entry made, renamed or removed in the directory changed its time.
+    FinishLevel(sourceLevel.get());
     PublishStats(ctx_, stats_);
 }
 
@@ -254,6 +267,9 @@ FsError CDirectoryWalker::MakeDestinationLevel() {
     }
     if (!e) {
         LogLine(ctx_, "Created directory " + path, LogColour::Green);
+        if (levelSource_ != nullptr) {
+            PrepareNewDirectory(ctx_, *parent, destination_.Name(), path, *levelSource_, giveAway_, stats_);
+        }
     } else if (ctx_.debug) {
         DebugLog(ctx_, "Failure in CreateDirectory: " + path);
     }
@@ -613,6 +629,10 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
             const DirectoryHandle* dir = destination_.Current(e);
             if (dir != nullptr) {
                 e = fs_.ReplaceWithLinkAt(*dir, destinationName, link.target, link.seconds, link.nanoseconds);
+                // The link's own owner; only the superuser can give one away.
+                if (!e && giveAway_ && f.mode >= 0) {
+                    SetOwnerLike(ctx_, *dir, destinationName, destinationPath, OwnerChange{f.owner, f.group}, stats_);
+                }
             }
         }
     }
@@ -630,8 +650,9 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
     PublishStats(ctx_, stats_);
 }
 
-// A file found the same: a case-only rename when the task asks for it, and a permission change
-// alone mirrored without copying the content (never on a link, where it would reach the target).
+// A file found the same: a case-only rename when the task asks for it, and an owner or
+// permission change alone mirrored without copying the content. A link's own owner is changed,
+// never its target's; its permission bits are not (they would reach the target).
 void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isLink) {
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
@@ -642,10 +663,20 @@ void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isL
             kept = &f.name;
         }
     }
-    if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode != f.mode && !isLink) {
-        MarkWriting();
-        SetModeLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), static_cast<std::uint32_t>(f.mode),
-                    stats_);
+    // Both statuses read: the owners are known.
+    if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode >= 0) {
+        bool ownerSet = false;
+        const OwnerChange change = OwnerToGive(fs_, giveAway_, f.owner, f.group, d.owner, d.group);
+        if (change.Any()) {
+            MarkWriting();
+            ownerSet = SetOwnerLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), change, stats_);
+        }
+        // A change of owner may clear set-id bits, so the bits are set again after one.
+        if ((d.mode != f.mode || ownerSet) && !isLink) {
+            MarkWriting();
+            SetModeLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), static_cast<std::uint32_t>(f.mode),
+                        stats_);
+        }
     }
     ++stats_.same;
 }
@@ -665,6 +696,51 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         MirrorLevel(false);
         destination_.Pop();
         source_.Pop();
+    }
+}
+
+// The source directory of the level, for its owner, bits and time; null in fake-it mode or when
+// it cannot be read (the listing then reports why).
+std::unique_ptr<FileStatus> CDirectoryWalker::ReadSourceLevel(bool top) {
+    if (task_.fakeIt) {
+        return nullptr;
+    }
+    auto status = std::make_unique<FileStatus>();
+    FsError e;
+    if (top) {
+        // The user's chosen source may be a link to the directory.
+        e = fs_.Status(SystemDirectoryPath(source_.Path()), true, *status);
+    } else {
+        const DirectoryHandle* parent = source_.Parent(e);
+        if (parent != nullptr) {
+            e = fs_.StatusAt(*parent, source_.Name(), false, *status);
+        }
+    }
+    if (e || status->kind != EntryKind::Directory) {
+        return nullptr;
+    }
+    return status;
+}
+
+void CDirectoryWalker::OpenUpLevel(const FileStatus* source) {
+    if (source == nullptr) {
+        return;
+    }
+    FsError e;
+    const DirectoryHandle* dir = destination_.Current(e);
+    if (dir != nullptr && OpenUpDirectory(ctx_, *dir, destination_.Path(), *source, giveAway_)) {
+        MarkWriting();
+    }
+}
+
+void CDirectoryWalker::FinishLevel(const FileStatus* source) {
+    if (source == nullptr) {
+        return;
+    }
+    FsError e;
+    const DirectoryHandle* dir = destination_.Current(e);
+    if (dir != nullptr && FinishDirectory(ctx_, *dir, destination_.Path(), *source, giveAway_, stats_)) {
+        MarkWriting();
     }
 }
 

@@ -6,6 +6,7 @@
 #include "sync/do_directory.h"
 #include "sync/engine_support.h"
 #include "sync/fs_layer.h"
+#include "sync/metadata.h"
 
 void DoFile(CRunContext& ctx, const std::string& source, std::string destination, const Task& task, RunStats& stats) {
     const std::string name = BaseName(source);
@@ -48,7 +49,13 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     if (sourceRead && !targetIsLink &&
         SameFile(d, s, task.onlyIfNewer, task.oneHour, TimeTolerance(ctx, destination))) {
         ++stats.same;
-        if (!task.fakeIt && !targetDirError && d.mode != s.mode && s.mode >= 0) {
+        bool ownerSet = false;
+        if (!task.fakeIt && !targetDirError && s.mode >= 0 && d.mode >= 0) {
+            const OwnerChange change = OwnerToGive(fs, fs.MayGiveAway(), s.owner, s.group, d.owner, d.group);
+            ownerSet = change.Any() && SetOwnerLike(ctx, targetDir, name, target, change, stats);
+        }
+        // A change of owner may clear set-id bits, so the bits are set again after one.
+        if (!task.fakeIt && !targetDirError && (d.mode != s.mode || ownerSet) && s.mode >= 0) {
             SetModeLike(ctx, targetDir, name, target, static_cast<std::uint32_t>(s.mode), stats);
         }
         return;

@@ -110,6 +110,8 @@ bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& 
         entry.system = status.system;
         entry.modified = status.mtimeSeconds;
         entry.mode = static_cast<std::int32_t>(status.mode);
+        entry.owner = status.owner;
+        entry.group = status.group;
         entry.size = size;
         if (ctx.debug) {
             DebugLog(ctx, "YStat: " + LongPath(path) + " OK: size=" + size.ToString() +

@@ -15,7 +15,9 @@ struct FileEntry {
     std::int64_t modified = 0; // seconds since 1970 UTC
     bool system = false;
     bool hidden = false;
-    std::int32_t mode = -1; // permission bits; -1 until the status is read (our addition)
+    std::int32_t mode = -1;  // permission bits; -1 until the status is read (our addition)
+    std::uint32_t owner = 0; // user and group ids, read with the mode
+    std::uint32_t group = 0;
 
     // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
     // when the status cannot be read.

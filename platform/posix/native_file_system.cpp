@@ -206,6 +206,56 @@ void FillStatus(const struct stat& st, const char* name, FileStatus& status) {
     status.kind = KindOfMode(st.st_mode);
     status.hidden = name[0] == '.';
     status.system = false;
+    status.owner = st.st_uid;
+    status.group = st.st_gid;
+}
+
+bool InGroup(gid_t group) {
+    if (group == ::getegid()) {
+        return true;
+    }
+    int count = ::getgroups(0, nullptr);
+    if (count <= 0) {
+        return false;
+    }
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    count = ::getgroups(count, groups.data());
+    for (int i = 0; i < count; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == group) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A file system that cannot hold the ids (no owners at all, or ids outside its mapping), or a
+// process that may not hand them out: what the system gave is kept.
+bool OwnerRefused(int error) {
+    return error == EPERM || error == EINVAL || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Gives the open copy the source's owner and group, as far as this process may: all of it as
+// the superuser, else the group when the process belongs to it. 0 or the failure that matters.
+int KeepOwner(int fd, const struct stat& source) {
+    uid_t owner = static_cast<uid_t>(-1);
+    gid_t group = static_cast<gid_t>(-1);
+    if (::geteuid() == 0) {
+        owner = source.st_uid;
+        group = source.st_gid;
+    } else {
+        struct stat now {};
+        if (::fstat(fd, &now) != 0) {
+            return errno;
+        }
+        if (now.st_gid == source.st_gid || !InGroup(source.st_gid)) {
+            return 0;
+        }
+        group = source.st_gid;
+    }
+    if (::fchown(fd, owner, group) != 0 && !OwnerRefused(errno)) {
+        return errno;
+    }
+    return 0;
 }
 
 // Whether a file was written to or replaced between two looks at it.
@@ -420,6 +470,10 @@ public:
                 changed = true;
                 e = ECANCELED;
             }
+        }
+        // The owner first: a change of owner clears the set-id bits the mode then restores.
+        if (e == 0) {
+            e = KeepOwner(out.Get(), st);
         }
         if (e == 0 && ::fchmod(out.Get(), st.st_mode & 07777) != 0) {
             e = errno;
@@ -650,6 +704,21 @@ public:
     FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override {
         return ::mkdir(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0 ? FsError{} : Error(errno);
     }
+
+    // ---- Owners ----
+    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
+                       std::uint32_t group) override {
+        if (::fchownat(FdOf(dir), name.c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(group),
+                       AT_SYMLINK_NOFOLLOW) != 0) {
+            // An id the file system cannot map is a limit of the file system, not a bad call.
+            return errno == EINVAL ? FsError{ErrorKind::NotSupported, EINVAL} : Error(errno);
+        }
+        return {};
+    }
+
+    bool MayGiveAway() override { return ::geteuid() == 0; }
+
+    bool MayUseGroup(std::uint32_t group) override { return InGroup(static_cast<gid_t>(group)); }
 
 private:
     static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)}; }

@@ -69,7 +69,7 @@ int FakeFileSystem::MutatingCalls() const {
     int total = 0;
     for (FsCall kind : {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory,
                         FsCall::SetNormalAttributes, FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode,
-                        FsCall::FlushFileSystem, FsCall::MakeLink, FsCall::SetLinkTime}) {
+                        FsCall::FlushFileSystem, FsCall::MakeLink, FsCall::SetLinkTime, FsCall::SetOwner}) {
         total += Calls(kind);
     }
     return total;
@@ -454,4 +454,22 @@ FsError FakeFileSystem::MakeDirectoryWithMode(const std::string& path, std::uint
         return AsFsError(e);
     }
     return inner.MakeDirectoryWithMode(path, mode);
+}
+
+// ---- Owners ----
+
+FsError FakeFileSystem::SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
+                                   std::uint32_t group) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::SetOwner, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerAt(dir, name, owner, group);
+}
+
+bool FakeFileSystem::MayGiveAway() {
+    return inner.MayGiveAway();
+}
+
+bool FakeFileSystem::MayUseGroup(std::uint32_t group) {
+    return inner.MayUseGroup(group);
 }

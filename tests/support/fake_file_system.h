@@ -47,7 +47,9 @@ enum class FsCall {
     UnlockFile,
     RenameFile,
     SyncDirectory,
-    MakeDirectoryWithMode
+    MakeDirectoryWithMode,
+    // Owners
+    SetOwner
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -113,6 +115,12 @@ public:
     FsError RenameFile(const std::string& from, const std::string& to) override;
     FsError SyncDirectory(const std::string& path) override;
     FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override;
+    // ---- Owners ----
+    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
+                       std::uint32_t group) override;
+    bool MayGiveAway() override;
+    bool MayUseGroup(std::uint32_t group) override;
+
     // The kinds of the calls above, for loops that fail each in turn.
     static const std::vector<FsCall>& FileCallKinds();
 
