@@ -194,7 +194,9 @@ void CDirectoryWalker::MirrorLevel(bool top) {
     levelSource_ = sourceLevel.get();
     // On the heap: a deep tree keeps one of these per level on the stack.
     auto lists = std::make_unique<Listings>();
-    if (!ListDestination(top, *lists) || !ListSource(*lists)) {
+    const bool listed = ListDestination(top, *lists);
+    levelSource_ = nullptr; // it lives only as long as this level
+    if (!listed || !ListSource(*lists)) {
         return;
     }
     if (top && lists->sourceComplete &&
