@@ -14,6 +14,7 @@
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
+#include "sync/do_file.h"
 
 namespace {
 
@@ -323,4 +324,21 @@ TEST_F(MetadataTest, AReadOnlySourceDirectoryIsMirroredByAnUnprivilegedUserAndEn
     EXPECT_EQ(ModeOf(dst + "/ro/sub"), 0555u);
     EXPECT_EQ(TimeOf(dst + "/ro"), TimeOf(src + "/ro"));
     EXPECT_EQ(TimeOf(dst + "/ro/sub"), TimeOf(src + "/ro/sub"));
+}
+
+TEST_F(MetadataTest, ASingleFileTaskCarriesItsOwnerAndFixesItInPlace) {
+    RequireRoot();
+    Put(src + "/one", "1");
+    ASSERT_EQ(::lchown((src + "/one").c_str(), 1, 65534), 0);
+    DoFile(rig.ctx, src + "/one", dst, task, stats);
+    ASSERT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(OwnerOf(dst + "/one"), Ids(1, 65534));
+
+    ASSERT_EQ(::lchown((dst + "/one").c_str(), 0, 0), 0);
+    const ino_t inode = StatOf(dst + "/one").st_ino;
+    stats = RunStats();
+    DoFile(rig.ctx, src + "/one", dst, task, stats);
+    EXPECT_EQ(StatsText(stats), "new=0 changed=0 same=1 deleted=0 errors=0") << Dump(rig.log);
+    EXPECT_EQ(OwnerOf(dst + "/one"), Ids(1, 65534));
+    EXPECT_EQ(StatOf(dst + "/one").st_ino, inode);
 }
