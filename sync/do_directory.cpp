@@ -14,6 +14,7 @@
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/metadata.h"
+#include "sync/name_arena.h"
 #include "sync/name_pairing.h"
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
@@ -49,19 +50,23 @@ struct SourceLink {
     std::int64_t nanoseconds = 0;
 };
 
-// The four listings of one level, and how their names pair up.
+// The four listings of one level, and how their names pair up. Names lie in two arenas: the
+// files' part is dropped once the files are done, before the walk descends, so a deep walk
+// holds only the directory names of the levels above it.
 struct Listings {
+    CNameArena fileNames;
+    CNameArena dirNames;
     std::vector<FileEntry> destinationFiles;
     std::vector<char> destinationIsLink; // parallel to destinationFiles
     // Parallel to destinationFiles: a regular file named as this program's copy temporaries.
     std::vector<char> destinationIsTemporary;
-    std::vector<std::string> destinationDirs;
+    std::vector<std::string_view> destinationDirs;
     std::vector<FileEntry> sourceFiles;
     // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
     std::vector<char> sourceIsSpecial;
     // Parallel to sourceFiles.
     std::vector<SourceLink> sourceLinks;
-    std::vector<std::string> sourceDirs;
+    std::vector<std::string_view> sourceDirs;
     // False when the source listing broke off: what it did not list may still exist, so the
     // destination's extras here are not extras for certain.
     bool sourceComplete = true;
@@ -78,6 +83,25 @@ struct Listings {
     void PairUp() {
         PairNames(sourceFiles, destinationFiles, filePair, destinationFileKept);
         PairNames(sourceDirs, destinationDirs, dirPair, destinationDirKept);
+    }
+
+    // Everything about the level's files, memory included; the directories stay for Recurse.
+    void ReleaseFiles() {
+        ReleaseVector(destinationFiles);
+        ReleaseVector(destinationIsLink);
+        ReleaseVector(destinationIsTemporary);
+        ReleaseVector(sourceFiles);
+        ReleaseVector(sourceIsSpecial);
+        ReleaseVector(sourceLinks);
+        ReleaseVector(filePair);
+        ReleaseVector(destinationFileKept);
+        fileNames.Clear();
+    }
+
+private:
+    template <class T>
+    static void ReleaseVector(std::vector<T>& v) {
+        std::vector<T>().swap(v);
     }
 };
 
@@ -115,6 +139,7 @@ private:
     FsError MakeDestinationLevel();
     bool ListDestination(bool top, Listings& lists);
     bool ListSource(Listings& lists);
+    bool FillEntry(FileEntry& file, const std::string& directory, const std::string& name, const FileStatus& status);
     void DeleteExtraFiles(const Listings& lists);
     void RemoveLeftoverTemporary(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                                  const std::string& path);
@@ -209,6 +234,7 @@ void CDirectoryWalker::MirrorLevel(bool top) {
     DeleteExtraFiles(*lists);
     DeleteExtraDirectories(*lists);
     CopyFiles(*lists);
+    lists->ReleaseFiles();
     Recurse(*lists);
     // Only now: every entry made, renamed or removed in the directory changed its time.
     FinishLevel(sourceLevel.get());
@@ -350,19 +376,18 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
     DirEntry entry;
     while (reader.Next(entry)) {
         if (entry.kind == EntryKind::Directory) {
-            lists.destinationDirs.push_back(entry.name);
+            lists.destinationDirs.push_back(lists.dirNames.Add(entry.name));
             continue;
         }
         // Links, whatever they point to, are files here: the engine never enters them.
         FileEntry file;
-        file.name = entry.name;
+        file.name = lists.fileNames.Add(entry.name);
         if (ctx_.debug) {
             DebugLog(ctx_, "DST Enumerating: " + entry.name);
         }
         FileStatus status;
-        const std::string path = JoinPath(destination, entry.name);
-        if (reader.StatusOf(entry.name, false, status) || !FillEntryFromStatus(file, ctx_, path, status)) {
-            LogLine(ctx_, "Unable to stat " + path, LogColour::Red);
+        if (reader.StatusOf(entry.name, false, status) || !FillEntry(file, destination, entry.name, status)) {
+            LogLine(ctx_, "Unable to stat " + JoinPath(destination, entry.name), LogColour::Red);
         }
         lists.destinationFiles.push_back(std::move(file));
         lists.destinationIsLink.push_back(entry.kind == EntryKind::Symlink ? 1 : 0);
@@ -405,7 +430,7 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
                 continue;
             }
             if (!(task_.excludeHiddenDirs && entry.hidden) && !(task_.excludeSystemDirs && entry.system)) {
-                lists.sourceDirs.push_back(entry.name);
+                lists.sourceDirs.push_back(lists.dirNames.Add(entry.name));
             }
             continue;
         }
@@ -421,13 +446,12 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
             link.readError = fs_.ReadLinkAt(*reader.Directory(), entry.name, link.target);
         }
         FileEntry file;
-        file.name = entry.name;
+        file.name = lists.fileNames.Add(entry.name);
         if (ctx_.debug) {
             DebugLog(ctx_, "SRC Enumerating: " + entry.name);
         }
-        const std::string path = JoinPath(source, entry.name);
-        if (statError || !FillEntryFromStatus(file, ctx_, path, status)) {
-            LogLine(ctx_, "Unable to stat " + path, LogColour::Red);
+        if (statError || !FillEntry(file, source, entry.name, status)) {
+            LogLine(ctx_, "Unable to stat " + JoinPath(source, entry.name), LogColour::Red);
         }
         lists.sourceFiles.push_back(std::move(file));
         lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
@@ -438,6 +462,12 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         lists.sourceComplete = false;
     }
     return true;
+}
+
+// The entry's full path is only needed for the debug line; without one it is not built.
+bool CDirectoryWalker::FillEntry(FileEntry& file, const std::string& directory, const std::string& name,
+                                 const FileStatus& status) {
+    return FillEntryFromStatus(file, ctx_, ctx_.debug ? JoinPath(directory, name) : std::string(), status);
 }
 
 // Destination files that no source file took. Nothing is deleted after a source listing that
@@ -451,7 +481,7 @@ void CDirectoryWalker::DeleteExtraFiles(const Listings& lists) {
         if (lists.destinationFileKept[j]) {
             continue;
         }
-        const std::string& name = lists.destinationFiles[j].name;
+        const std::string name(lists.destinationFiles[j].name);
         const std::string path = JoinPath(destination, name);
         // Fetched again for every file: a deep removal can have closed it for the descriptor budget.
         FsError dirError;
@@ -503,7 +533,7 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
         if (lists.destinationDirKept[j]) {
             continue;
         }
-        destination_.Push(lists.destinationDirs[j]);
+        destination_.Push(std::string(lists.destinationDirs[j]));
         const std::string& path = destination_.Path();
         if (task_.safeMode) {
             LogLine(ctx_, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
@@ -546,7 +576,7 @@ bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std:
     }
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
-        return CopyOne(f, f.name, true);
+        return CopyOne(f, std::string(f.name), true);
     }
     const std::size_t j = static_cast<std::size_t>(pair);
     const FileEntry& d = lists.destinationFiles[j];
@@ -556,22 +586,23 @@ bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std:
         return true;
     }
     // Onto the entry it matched, so a case variant is updated in place, never doubled.
-    return CopyOne(f, d.name, false);
+    return CopyOne(f, std::string(d.name), false);
 }
 
 // Copies f onto destinationName and counts it as new or changed. False when stopped.
 bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew) {
-    const std::string sourcePath = JoinPath(source_.Path(), f.name);
+    const std::string sourceName(f.name);
+    const std::string sourcePath = JoinPath(source_.Path(), sourceName);
     const std::string destinationPath = JoinPath(destination_.Path(), destinationName);
     FsError sourceError;
     const DirectoryHandle* sourceDir = source_.Current(sourceError);
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    const CopyVerdict verdict =
-        YCopyFileAt(ctx_, CopyEnd{sourceDir, sourceError, f.name, sourcePath},
-                    CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, f.size,
-                    CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
+    const CopyVerdict verdict = YCopyFileAt(
+        ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
+        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
     switch (verdict) {
     case CopyVerdict::Copied:
         if (isNew) {
@@ -599,7 +630,7 @@ void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
     const SourceLink& link = lists.sourceLinks[index];
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
-        LinkOne(f, link, f.name, true);
+        LinkOne(f, link, std::string(f.name), true);
         return;
     }
     const std::size_t j = static_cast<std::size_t>(pair);
@@ -607,12 +638,13 @@ void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
     std::string target;
-    if (!link.readError && lists.destinationIsLink[j] && dir != nullptr && !fs_.ReadLinkAt(*dir, d.name, target) &&
-        target == link.target) {
+    const std::string destinationName(d.name);
+    if (!link.readError && lists.destinationIsLink[j] && dir != nullptr &&
+        !fs_.ReadLinkAt(*dir, destinationName, target) && target == link.target) {
         KeepSame(f, d, true); // a link has no permissions of its own
         return;
     }
-    LinkOne(f, link, d.name, false);
+    LinkOne(f, link, destinationName, false);
 }
 
 // Puts the link at destinationName and counts it like a copied file.
@@ -658,26 +690,27 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
 void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isLink) {
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
-    const std::string* kept = &d.name;
+    std::string_view kept = d.name;
     if (task_.rename && !task_.fakeIt && d.name != f.name && dir != nullptr) {
         MarkWriting();
-        if (!fs_.RenameAt(*dir, d.name, f.name)) {
-            kept = &f.name;
+        if (!fs_.RenameAt(*dir, std::string(d.name), std::string(f.name))) {
+            kept = f.name;
         }
     }
     // Both statuses read: the owners are known.
     if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode >= 0) {
+        const std::string keptName(kept);
         bool ownerSet = false;
         const OwnerChange change = OwnerToGive(fs_, giveAway_, f.owner, f.group, d.owner, d.group);
         if (change.Any()) {
             MarkWriting();
-            ownerSet = SetOwnerLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), change, stats_);
+            ownerSet = SetOwnerLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName), change, stats_);
         }
         // A change of owner may clear set-id bits, so the bits are set again after one.
         if ((d.mode != f.mode || ownerSet) && !isLink) {
             MarkWriting();
-            SetModeLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), static_cast<std::uint32_t>(f.mode),
-                        stats_);
+            SetModeLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName),
+                        static_cast<std::uint32_t>(f.mode), stats_);
         }
     }
     ++stats_.same;
@@ -691,10 +724,10 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         if (!task_.recurse) {
             continue;
         }
-        const std::string& name = lists.sourceDirs[i];
+        const std::string_view name = lists.sourceDirs[i];
         const std::int32_t pair = lists.dirPair[i];
-        source_.Push(name);
-        destination_.Push(pair >= 0 ? lists.destinationDirs[static_cast<std::size_t>(pair)] : name);
+        source_.Push(std::string(name));
+        destination_.Push(std::string(pair >= 0 ? lists.destinationDirs[static_cast<std::size_t>(pair)] : name));
         MirrorLevel(false);
         destination_.Pop();
         source_.Pop();

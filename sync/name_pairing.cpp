@@ -8,10 +8,10 @@
 
 namespace {
 
-const std::string& NameOf(const FileEntry& entry) {
+std::string_view NameOf(const FileEntry& entry) {
     return entry.name;
 }
-const std::string& NameOf(const std::string& name) {
+std::string_view NameOf(std::string_view name) {
     return name;
 }
 
@@ -36,9 +36,9 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
     // The set holds the first destination index of every folded name; later entries of the
     // same folded name hang off it in listing order through next. Index -1 stands for the
     // name being looked up.
-    const std::string* probe = nullptr;
+    std::string_view probe;
     auto nameAt = [&](std::int32_t i) -> std::string_view {
-        return i < 0 ? std::string_view(*probe) : std::string_view(NameOf(destination[static_cast<std::size_t>(i)]));
+        return i < 0 ? probe : NameOf(destination[static_cast<std::size_t>(i)]);
     };
     auto hash = [&](std::int32_t i) { return FoldedHash(nameAt(i)); };
     auto equal = [&](std::int32_t a, std::int32_t b) { return EqualNoCase(nameAt(a), nameAt(b)); };
@@ -55,15 +55,15 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
             last[static_cast<std::size_t>(head)] = j;
         }
     }
-    auto headOf = [&](const std::string& name) -> std::int32_t {
-        probe = &name;
+    auto headOf = [&](std::string_view name) -> std::int32_t {
+        probe = name;
         auto it = firsts.find(-1);
         return it == firsts.end() ? -1 : *it;
     };
     std::vector<std::int32_t> heads(source.size(), -1);
     bool anyVariant = false;
     for (std::size_t i = 0; i < source.size(); ++i) {
-        const std::string& name = NameOf(source[i]);
+        const std::string_view name = NameOf(source[i]);
         heads[i] = headOf(name);
         for (std::int32_t j = heads[i]; j >= 0; j = next[static_cast<std::size_t>(j)]) {
             if (NameOf(destination[static_cast<std::size_t>(j)]) == name) {
@@ -93,5 +93,5 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
 
 template void PairNames(const std::vector<FileEntry>&, const std::vector<FileEntry>&, std::vector<std::int32_t>&,
                         std::vector<char>&);
-template void PairNames(const std::vector<std::string>&, const std::vector<std::string>&, std::vector<std::int32_t>&,
-                        std::vector<char>&);
+template void PairNames(const std::vector<std::string_view>&, const std::vector<std::string_view>&,
+                        std::vector<std::int32_t>&, std::vector<char>&);
