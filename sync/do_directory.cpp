@@ -2,8 +2,12 @@
 #include "sync/do_directory.h"
 
 #include <cerrno>
+#include <chrono>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -16,6 +20,7 @@
 #include "sync/name_pairing.h"
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
+#include "sync/worker_pool.h"
 #include "util/texts.h"
 
 std::int64_t TimeTolerance(CRunContext& ctx, const std::string& destinationDirectory) {
@@ -80,6 +85,21 @@ struct Listings {
     }
 };
 
+// What the walk does with one source file, decided before any copy of its level starts.
+enum class FilePlan { Excluded, Link, Same, Copy };
+
+// A copy run on a worker, committed by the walk thread in listing order.
+struct CopyJob {
+    bool started = false; // false: a stop came first, and nothing was attempted
+    CopyVerdict verdict = CopyVerdict::Stopped;
+    CopyJournal journal;
+    std::exception_ptr error; // thrown on the worker, thrown again on the walk thread
+};
+
+// Copies queued or running ahead of the one the walk commits next, per worker: enough to keep
+// every worker busy while small files are committed, few enough to keep their state small.
+constexpr std::size_t kCopiesAheadPerThread = 4;
+
 bool IsDrive(const std::string& path) {
     return path.size() == 2 && path[1] == ':';
 }
@@ -119,8 +139,16 @@ private:
                                  const std::string& path);
     void DeleteExtraDirectories(const Listings& lists);
     void CopyFiles(const Listings& lists);
+    void CopyFilesInParallel(const Listings& lists, std::int64_t tolerance);
     bool MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
+    FilePlan PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
+    bool CarryOut(const Listings& lists, std::size_t index, FilePlan plan);
+    void LogExcluded(const FileEntry& f);
+    const std::string& CopyDestinationName(const Listings& lists, std::size_t index) const;
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
+    std::shared_ptr<CJobResult<CopyJob>> StartCopy(const FileEntry& f, const std::string& destinationName, bool isNew);
+    bool CommitCopy(const FileEntry& f, bool isNew, CopyJob& job);
+    void CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict);
     void MirrorLink(const Listings& lists, std::size_t index);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
@@ -140,6 +168,9 @@ private:
     // The source-side path of a destination inside the source, left out of the mirror.
     std::string skip_;
     bool wroteDestination_ = false;
+    // Copies files on other threads when the run asks for more than one. Declared last: its
+    // workers use the cursors' directories and are joined before those close.
+    std::unique_ptr<CWorkerPool> pool_;
 };
 
 void CDirectoryWalker::Run(std::string source, std::string destination) {
@@ -165,6 +196,10 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
     // The task's own paths may be links the user chose; below them no link is followed.
     source_.Reset(SystemDirectoryPath(source), source, true);
     destination_.Reset(SystemDirectoryPath(destination), destination, true);
+    // Fake-it copies only announce themselves: nothing to share out.
+    if (ctx_.threads > 1 && !task_.fakeIt) {
+        pool_ = std::make_unique<CWorkerPool>(ctx_.threads);
+    }
     MirrorLevel(true);
     FlushAtEnd(destination);
 }
@@ -500,6 +535,10 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
 void CDirectoryWalker::CopyFiles(const Listings& lists) {
     // Asked once per directory: a destination tree may hold mount points of other file systems.
     const std::int64_t tolerance = TimeTolerance(ctx_, destination_.Path());
+    if (pool_ != nullptr) {
+        CopyFilesInParallel(lists, tolerance);
+        return;
+    }
     for (std::size_t i = 0; i < lists.sourceFiles.size(); ++i) {
         if (!MirrorFile(lists, i, tolerance)) {
             continue; // a copy cancelled by Stop made nothing and counts nowhere
@@ -510,35 +549,100 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
     }
 }
 
+// The copies run on the workers, a bounded number ahead; every line, counter and decision is
+// made here, file by file in listing order, as the loop above makes them. All of the level's
+// copies are committed before this returns, so nothing is written in the level afterwards.
+void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t tolerance) {
+    const std::size_t count = lists.sourceFiles.size();
+    std::vector<FilePlan> plans(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        plans[i] = PlanFile(lists, i, tolerance);
+    }
+    const std::size_t ahead = kCopiesAheadPerThread * static_cast<std::size_t>(pool_->Threads());
+    std::deque<std::pair<std::size_t, std::shared_ptr<CJobResult<CopyJob>>>> started;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        for (; next < count && started.size() < ahead; ++next) {
+            if (plans[next] == FilePlan::Copy) {
+                started.emplace_back(next, StartCopy(lists.sourceFiles[next], CopyDestinationName(lists, next),
+                                                     lists.filePair[next] < 0));
+            }
+        }
+        const FileEntry& f = lists.sourceFiles[i];
+        bool counts = true;
+        if (plans[i] == FilePlan::Copy) {
+            // Every earlier copy is committed, and this one was started before any later one.
+            std::shared_ptr<CJobResult<CopyJob>> job = std::move(started.front().second);
+            started.pop_front();
+            counts = CommitCopy(f, lists.filePair[i] < 0, job->Wait());
+        } else {
+            counts = CarryOut(lists, i, ctx_.stopRequested.load() != 0 ? FilePlan::Excluded : plans[i]);
+        }
+        if (counts) {
+            ++stats_.sourceCount;
+            stats_.sourceSize += f.size;
+        }
+    }
+}
+
 // One source file: excluded, new, changed or the same. False when its copy was stopped.
 bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
+    return CarryOut(lists, index, PlanFile(lists, index, tolerance));
+}
+
+FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
     const FileEntry& f = lists.sourceFiles[index];
-    const std::string& source = source_.Path();
     // After a stop every remaining file of the directory is reported excluded. Reading a fifo or
     // a device could block the run or act on the device; such entries are left out as well.
     if (ctx_.stopRequested.load() != 0 || lists.sourceIsSpecial[index] ||
-        !IsIncluded(f, exclusions_, source, task_.excludeSystem, task_.excludeHidden)) {
-        LogLine(ctx_, "Excluded: " + JoinPath(source, f.name), LogColour::Teal);
-        ++stats_.skipped;
-        return true;
+        !IsIncluded(f, exclusions_, source_.Path(), task_.excludeSystem, task_.excludeHidden)) {
+        return FilePlan::Excluded;
     }
     if (lists.sourceLinks[index].isLink) {
-        MirrorLink(lists, index);
-        return true;
+        return FilePlan::Link;
     }
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
-        return CopyOne(f, f.name, true);
+        return FilePlan::Copy;
     }
     const std::size_t j = static_cast<std::size_t>(pair);
-    const FileEntry& d = lists.destinationFiles[j];
     // A link in the destination is never the copy of a file, whatever its own size and time.
-    if (!lists.destinationIsLink[j] && SameFile(d, f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
-        KeepSame(f, d);
-        return true;
+    if (!lists.destinationIsLink[j] &&
+        SameFile(lists.destinationFiles[j], f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
+        return FilePlan::Same;
     }
-    // Onto the entry it matched, so a case variant is updated in place, never doubled.
-    return CopyOne(f, d.name, false);
+    return FilePlan::Copy;
+}
+
+// False when the file's copy was stopped.
+bool CDirectoryWalker::CarryOut(const Listings& lists, std::size_t index, FilePlan plan) {
+    const FileEntry& f = lists.sourceFiles[index];
+    switch (plan) {
+    case FilePlan::Excluded:
+        LogExcluded(f);
+        return true;
+    case FilePlan::Link:
+        MirrorLink(lists, index);
+        return true;
+    case FilePlan::Same:
+        KeepSame(f, lists.destinationFiles[static_cast<std::size_t>(lists.filePair[index])]);
+        return true;
+    case FilePlan::Copy:
+        break;
+    }
+    return CopyOne(f, CopyDestinationName(lists, index), lists.filePair[index] < 0);
+}
+
+void CDirectoryWalker::LogExcluded(const FileEntry& f) {
+    LogLine(ctx_, "Excluded: " + JoinPath(source_.Path(), f.name), LogColour::Teal);
+    ++stats_.skipped;
+}
+
+// A new file keeps its own name; a changed one is copied onto the entry it matched, so that a
+// case variant is updated in place, never doubled.
+const std::string& CDirectoryWalker::CopyDestinationName(const Listings& lists, std::size_t index) const {
+    const std::int32_t pair = lists.filePair[index];
+    return pair < 0 ? lists.sourceFiles[index].name : lists.destinationFiles[static_cast<std::size_t>(pair)].name;
 }
 
 // Copies f onto destinationName and counts it as new or changed. False when stopped.
@@ -554,6 +658,61 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
         YCopyFileAt(ctx_, CopyEnd{sourceDir, sourceError, f.name, sourcePath},
                     CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, f.size,
                     CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
+    CountCopy(f, sourcePath, isNew, verdict);
+    return verdict != CopyVerdict::Stopped;
+}
+
+// Queues CopyOne's copy on a worker. The directories stay open until the level is left, which
+// waits for every copy of the level.
+std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry& f, const std::string& destinationName,
+                                                                 bool isNew) {
+    auto result = std::make_shared<CJobResult<CopyJob>>();
+    FsError sourceError;
+    const DirectoryHandle* sourceDir = source_.Current(sourceError);
+    FsError destinationError;
+    const DirectoryHandle* destinationDir = destination_.Current(destinationError);
+    MarkWriting();
+    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = f.name,
+                   sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
+                   destinationPath = JoinPath(destination_.Path(), destinationName), size = f.size,
+                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen}]() mutable {
+        CopyJob job;
+        // A paused run starts no copy; a stopped one starts none at all.
+        while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (ctx.stopRequested.load() == 0) {
+            job.started = true;
+            options.journal = &job.journal;
+            try {
+                job.verdict = YCopyFileAt(ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+                                          CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
+                                          size, options);
+            } catch (...) {
+                job.error = std::current_exception();
+            }
+        }
+        result->Set(std::move(job));
+    });
+    return result;
+}
+
+// CopyOne's lines and counting for a copy made on a worker. A copy that a stop kept from
+// starting is reported as the sequential walk reports the files after a stop.
+bool CDirectoryWalker::CommitCopy(const FileEntry& f, bool isNew, CopyJob& job) {
+    if (!job.started) {
+        LogExcluded(f);
+        return true;
+    }
+    job.journal.Replay(ctx_);
+    if (job.error) {
+        std::rethrow_exception(job.error);
+    }
+    CountCopy(f, JoinPath(source_.Path(), f.name), isNew, job.verdict);
+    return job.verdict != CopyVerdict::Stopped;
+}
+
+void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict) {
     switch (verdict) {
     case CopyVerdict::Copied:
         if (isNew) {
@@ -571,7 +730,6 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
         break;
     }
     PublishStats(ctx_, stats_);
-    return verdict != CopyVerdict::Stopped;
 }
 
 // A source link: the same when the destination has a link with the same target text, else
