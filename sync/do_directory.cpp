@@ -1,6 +1,7 @@
 // Mirroring one source directory into one destination directory, and the same-file test.
 #include "sync/do_directory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <memory>
@@ -42,7 +43,7 @@ namespace {
 
 // A source entry that is a link: mirrored as a link holding the same target text.
 struct SourceLink {
-    bool isLink = false;
+    std::size_t index = 0; // of the entry in the source files
     std::string target;
     FsError readError; // of reading the target; the link is then not mirrored
     std::int64_t seconds = 0;
@@ -63,7 +64,7 @@ struct Listings {
     std::vector<FileEntry> sourceFiles;
     // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
     std::vector<char> sourceIsSpecial;
-    // Parallel to sourceFiles.
+    // The source files that are links, in listing order: few, so kept apart from the files.
     std::vector<SourceLink> sourceLinks;
     std::vector<std::string_view> sourceDirs;
     // False when the source listing broke off: what it did not list may still exist, so the
@@ -78,6 +79,13 @@ struct Listings {
     std::vector<char> destinationFileKept;
     std::vector<std::int32_t> dirPair;
     std::vector<char> destinationDirKept;
+
+    // The link of source entry index; null when the entry is no link.
+    const SourceLink* LinkOf(std::size_t index) const {
+        auto it = std::lower_bound(sourceLinks.begin(), sourceLinks.end(), index,
+                                   [](const SourceLink& link, std::size_t i) { return link.index < i; });
+        return it != sourceLinks.end() && it->index == index ? &*it : nullptr;
+    }
 
     void PairUp() {
         PairNames(sourceFiles, destinationFiles, filePair, destinationFileKept);
@@ -146,7 +154,7 @@ private:
     void CopyFiles(const Listings& lists);
     bool MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
-    void MirrorLink(const Listings& lists, std::size_t index);
+    void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
@@ -403,6 +411,12 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
                  stats_.errors);
         return false;
     }
+    // A mirror's two sides mostly hold the same names: room for what the destination listed,
+    // and a little more, spares a large level the copies of growing its listing step by step.
+    auto roomFor = [](std::size_t listed) { return listed + listed / 8 + 16; };
+    lists.sourceFiles.reserve(roomFor(lists.destinationFiles.size()));
+    lists.sourceIsSpecial.reserve(roomFor(lists.destinationFiles.size()));
+    lists.sourceDirs.reserve(roomFor(lists.destinationDirs.size()));
     DirEntry entry;
     while (reader.Next(entry)) {
         ++lists.sourceEntries;
@@ -420,9 +434,9 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         // anything, anywhere or nothing at all.
         FileStatus status;
         const FsError statError = reader.StatusOf(entry.name, false, status);
-        SourceLink link;
         if (!statError && status.kind == EntryKind::Symlink) {
-            link.isLink = true;
+            SourceLink& link = lists.sourceLinks.emplace_back();
+            link.index = lists.sourceFiles.size();
             link.seconds = status.mtimeSeconds;
             link.nanoseconds = status.mtimeNanoseconds;
             link.readError = fs_.ReadLinkAt(*reader.Directory(), entry.name, link.target);
@@ -437,7 +451,6 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         }
         lists.sourceFiles.push_back(std::move(file));
         lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
-        lists.sourceLinks.push_back(std::move(link));
     }
     if (FsError end = reader.End()) {
         LogError(ctx_, "Error getting source file list: " + ErrorTextOf(end), stats_.errors);
@@ -552,8 +565,8 @@ bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std:
         ++stats_.skipped;
         return true;
     }
-    if (lists.sourceLinks[index].isLink) {
-        MirrorLink(lists, index);
+    if (const SourceLink* link = lists.LinkOf(index)) {
+        MirrorLink(lists, index, *link);
         return true;
     }
     const std::int32_t pair = lists.filePair[index];
@@ -607,9 +620,8 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
 
 // A source link: the same when the destination has a link with the same target text, else
 // made anew over whatever has the name.
-void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
+void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link) {
     const FileEntry& f = lists.sourceFiles[index];
-    const SourceLink& link = lists.sourceLinks[index];
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
         LinkOne(f, link, std::string(f.name), true);
