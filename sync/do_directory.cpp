@@ -388,6 +388,9 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
     if (FsError end = reader.End()) {
         LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(end), LogColour::Red);
     }
+    // Growth left up to half of the room unused; the source listing that follows is larger than
+    // this copy costs now.
+    lists.destinationFiles.shrink_to_fit();
     return true;
 }
 
@@ -413,7 +416,7 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
     }
     // A mirror's two sides mostly hold the same names: room for what the destination listed,
     // and a little more, spares a large level the copies of growing its listing step by step.
-    auto roomFor = [](std::size_t listed) { return listed + listed / 8 + 16; };
+    auto roomFor = [](std::size_t listed) { return listed + listed / 64 + 16; };
     lists.sourceFiles.reserve(roomFor(lists.destinationFiles.size()));
     lists.sourceIsSpecial.reserve(roomFor(lists.destinationFiles.size()));
     lists.sourceDirs.reserve(roomFor(lists.destinationDirs.size()));
