@@ -84,7 +84,7 @@ CLargeNumber CountDirectory(CRunContext& ctx, const std::string& path, const std
 CLargeNumber FileSizeOf(CRunContext& ctx, const std::string& path) {
     FileEntry entry;
     if (entry.YStat(ctx, path)) {
-        return entry.size;
+        return CLargeNumber::FromUint64(entry.size);
     }
     return CLargeNumber();
 }

@@ -1,6 +1,7 @@
 // Mirroring one source directory into one destination directory, and the same-file test.
 #include "sync/do_directory.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <deque>
@@ -17,6 +18,7 @@
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
+#include "sync/name_arena.h"
 #include "sync/name_pairing.h"
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
@@ -46,26 +48,30 @@ namespace {
 
 // A source entry that is a link: mirrored as a link holding the same target text.
 struct SourceLink {
-    bool isLink = false;
+    std::size_t index = 0; // of the entry in the source files
     std::string target;
     FsError readError; // of reading the target; the link is then not mirrored
     std::int64_t seconds = 0;
     std::int64_t nanoseconds = 0;
 };
 
-// The four listings of one level, and how their names pair up.
+// The four listings of one level, and how their names pair up. Names lie in two arenas: the
+// files' part is dropped once the files are done, before the walk descends, so a deep walk
+// holds only the directory names of the levels above it.
 struct Listings {
+    CNameArena fileNames;
+    CNameArena dirNames;
     std::vector<FileEntry> destinationFiles;
     std::vector<char> destinationIsLink; // parallel to destinationFiles
     // Parallel to destinationFiles: a regular file named as this program's copy temporaries.
     std::vector<char> destinationIsTemporary;
-    std::vector<std::string> destinationDirs;
+    std::vector<std::string_view> destinationDirs;
     std::vector<FileEntry> sourceFiles;
     // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
     std::vector<char> sourceIsSpecial;
-    // Parallel to sourceFiles.
+    // The source files that are links, in listing order: few, so kept apart from the files.
     std::vector<SourceLink> sourceLinks;
-    std::vector<std::string> sourceDirs;
+    std::vector<std::string_view> sourceDirs;
     // False when the source listing broke off: what it did not list may still exist, so the
     // destination's extras here are not extras for certain.
     bool sourceComplete = true;
@@ -79,9 +85,35 @@ struct Listings {
     std::vector<std::int32_t> dirPair;
     std::vector<char> destinationDirKept;
 
+    // The link of source entry index; null when the entry is no link.
+    const SourceLink* LinkOf(std::size_t index) const {
+        auto it = std::lower_bound(sourceLinks.begin(), sourceLinks.end(), index,
+                                   [](const SourceLink& link, std::size_t i) { return link.index < i; });
+        return it != sourceLinks.end() && it->index == index ? &*it : nullptr;
+    }
+
     void PairUp() {
         PairNames(sourceFiles, destinationFiles, filePair, destinationFileKept);
         PairNames(sourceDirs, destinationDirs, dirPair, destinationDirKept);
+    }
+
+    // Everything about the level's files, memory included; the directories stay for Recurse.
+    void ReleaseFiles() {
+        ReleaseVector(destinationFiles);
+        ReleaseVector(destinationIsLink);
+        ReleaseVector(destinationIsTemporary);
+        ReleaseVector(sourceFiles);
+        ReleaseVector(sourceIsSpecial);
+        ReleaseVector(sourceLinks);
+        ReleaseVector(filePair);
+        ReleaseVector(destinationFileKept);
+        fileNames.Clear();
+    }
+
+private:
+    template <class T>
+    static void ReleaseVector(std::vector<T>& v) {
+        std::vector<T>().swap(v);
     }
 };
 
@@ -134,6 +166,7 @@ private:
     FsError MakeDestinationLevel();
     bool ListDestination(bool top, Listings& lists);
     bool ListSource(Listings& lists);
+    bool FillEntry(FileEntry& file, const std::string& directory, const std::string& name, const FileStatus& status);
     void DeleteExtraFiles(const Listings& lists);
     void RemoveLeftoverTemporary(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                                  const std::string& path);
@@ -144,12 +177,12 @@ private:
     FilePlan PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
     bool CarryOut(const Listings& lists, std::size_t index, FilePlan plan);
     void LogExcluded(const FileEntry& f);
-    const std::string& CopyDestinationName(const Listings& lists, std::size_t index) const;
+    std::string CopyDestinationName(const Listings& lists, std::size_t index) const;
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
     std::shared_ptr<CJobResult<CopyJob>> StartCopy(const FileEntry& f, const std::string& destinationName, bool isNew);
     bool CommitCopy(const FileEntry& f, bool isNew, CopyJob& job);
     void CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict);
-    void MirrorLink(const Listings& lists, std::size_t index);
+    void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
@@ -231,6 +264,7 @@ void CDirectoryWalker::MirrorLevel(bool top) {
     DeleteExtraFiles(*lists);
     DeleteExtraDirectories(*lists);
     CopyFiles(*lists);
+    lists->ReleaseFiles();
     Recurse(*lists);
     PublishStats(ctx_, stats_);
 }
@@ -367,19 +401,18 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
     DirEntry entry;
     while (reader.Next(entry)) {
         if (entry.kind == EntryKind::Directory) {
-            lists.destinationDirs.push_back(entry.name);
+            lists.destinationDirs.push_back(lists.dirNames.Add(entry.name));
             continue;
         }
         // Links, whatever they point to, are files here: the engine never enters them.
         FileEntry file;
-        file.name = entry.name;
+        file.name = lists.fileNames.Add(entry.name);
         if (ctx_.debug) {
             DebugLog(ctx_, "DST Enumerating: " + entry.name);
         }
         FileStatus status;
-        const std::string path = JoinPath(destination, entry.name);
-        if (reader.StatusOf(entry.name, false, status) || !FillEntryFromStatus(file, ctx_, path, status)) {
-            LogLine(ctx_, "Unable to stat " + path, LogColour::Red);
+        if (reader.StatusOf(entry.name, false, status) || !FillEntry(file, destination, entry.name, status)) {
+            LogLine(ctx_, "Unable to stat " + JoinPath(destination, entry.name), LogColour::Red);
         }
         lists.destinationFiles.push_back(std::move(file));
         lists.destinationIsLink.push_back(entry.kind == EntryKind::Symlink ? 1 : 0);
@@ -390,6 +423,9 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
     if (FsError end = reader.End()) {
         LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(end), LogColour::Red);
     }
+    // Growth left up to half of the room unused; the source listing that follows is larger than
+    // this copy costs now.
+    lists.destinationFiles.shrink_to_fit();
     return true;
 }
 
@@ -413,6 +449,12 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
                  stats_.errors);
         return false;
     }
+    // A mirror's two sides mostly hold the same names: room for what the destination listed,
+    // and a little more, spares a large level the copies of growing its listing step by step.
+    auto roomFor = [](std::size_t listed) { return listed + listed / 64 + 16; };
+    lists.sourceFiles.reserve(roomFor(lists.destinationFiles.size()));
+    lists.sourceIsSpecial.reserve(roomFor(lists.destinationFiles.size()));
+    lists.sourceDirs.reserve(roomFor(lists.destinationDirs.size()));
     DirEntry entry;
     while (reader.Next(entry)) {
         ++lists.sourceEntries;
@@ -422,7 +464,7 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
                 continue;
             }
             if (!(task_.excludeHiddenDirs && entry.hidden) && !(task_.excludeSystemDirs && entry.system)) {
-                lists.sourceDirs.push_back(entry.name);
+                lists.sourceDirs.push_back(lists.dirNames.Add(entry.name));
             }
             continue;
         }
@@ -430,31 +472,35 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         // anything, anywhere or nothing at all.
         FileStatus status;
         const FsError statError = reader.StatusOf(entry.name, false, status);
-        SourceLink link;
         if (!statError && status.kind == EntryKind::Symlink) {
-            link.isLink = true;
+            SourceLink& link = lists.sourceLinks.emplace_back();
+            link.index = lists.sourceFiles.size();
             link.seconds = status.mtimeSeconds;
             link.nanoseconds = status.mtimeNanoseconds;
             link.readError = fs_.ReadLinkAt(*reader.Directory(), entry.name, link.target);
         }
         FileEntry file;
-        file.name = entry.name;
+        file.name = lists.fileNames.Add(entry.name);
         if (ctx_.debug) {
             DebugLog(ctx_, "SRC Enumerating: " + entry.name);
         }
-        const std::string path = JoinPath(source, entry.name);
-        if (statError || !FillEntryFromStatus(file, ctx_, path, status)) {
-            LogLine(ctx_, "Unable to stat " + path, LogColour::Red);
+        if (statError || !FillEntry(file, source, entry.name, status)) {
+            LogLine(ctx_, "Unable to stat " + JoinPath(source, entry.name), LogColour::Red);
         }
         lists.sourceFiles.push_back(std::move(file));
         lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
-        lists.sourceLinks.push_back(std::move(link));
     }
     if (FsError end = reader.End()) {
         LogError(ctx_, "Error getting source file list: " + ErrorTextOf(end), stats_.errors);
         lists.sourceComplete = false;
     }
     return true;
+}
+
+// The entry's full path is only needed for the debug line; without one it is not built.
+bool CDirectoryWalker::FillEntry(FileEntry& file, const std::string& directory, const std::string& name,
+                                 const FileStatus& status) {
+    return FillEntryFromStatus(file, ctx_, ctx_.debug ? JoinPath(directory, name) : std::string(), status);
 }
 
 // Destination files that no source file took. Nothing is deleted after a source listing that
@@ -468,7 +514,7 @@ void CDirectoryWalker::DeleteExtraFiles(const Listings& lists) {
         if (lists.destinationFileKept[j]) {
             continue;
         }
-        const std::string& name = lists.destinationFiles[j].name;
+        const std::string name(lists.destinationFiles[j].name);
         const std::string path = JoinPath(destination, name);
         // Fetched again for every file: a deep removal can have closed it for the descriptor budget.
         FsError dirError;
@@ -520,7 +566,7 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
         if (lists.destinationDirKept[j]) {
             continue;
         }
-        destination_.Push(lists.destinationDirs[j]);
+        destination_.Push(std::string(lists.destinationDirs[j]));
         const std::string& path = destination_.Path();
         if (task_.safeMode) {
             LogLine(ctx_, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
@@ -598,7 +644,7 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, st
         !IsIncluded(f, exclusions_, source_.Path(), task_.excludeSystem, task_.excludeHidden)) {
         return FilePlan::Excluded;
     }
-    if (lists.sourceLinks[index].isLink) {
+    if (lists.LinkOf(index) != nullptr) {
         return FilePlan::Link;
     }
     const std::int32_t pair = lists.filePair[index];
@@ -622,7 +668,7 @@ bool CDirectoryWalker::CarryOut(const Listings& lists, std::size_t index, FilePl
         LogExcluded(f);
         return true;
     case FilePlan::Link:
-        MirrorLink(lists, index);
+        MirrorLink(lists, index, *lists.LinkOf(index));
         return true;
     case FilePlan::Same:
         KeepSame(f, lists.destinationFiles[static_cast<std::size_t>(lists.filePair[index])]);
@@ -640,24 +686,26 @@ void CDirectoryWalker::LogExcluded(const FileEntry& f) {
 
 // A new file keeps its own name; a changed one is copied onto the entry it matched, so that a
 // case variant is updated in place, never doubled.
-const std::string& CDirectoryWalker::CopyDestinationName(const Listings& lists, std::size_t index) const {
+std::string CDirectoryWalker::CopyDestinationName(const Listings& lists, std::size_t index) const {
     const std::int32_t pair = lists.filePair[index];
-    return pair < 0 ? lists.sourceFiles[index].name : lists.destinationFiles[static_cast<std::size_t>(pair)].name;
+    return std::string(pair < 0 ? lists.sourceFiles[index].name
+                                : lists.destinationFiles[static_cast<std::size_t>(pair)].name);
 }
 
 // Copies f onto destinationName and counts it as new or changed. False when stopped.
 bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew) {
-    const std::string sourcePath = JoinPath(source_.Path(), f.name);
+    const std::string sourceName(f.name);
+    const std::string sourcePath = JoinPath(source_.Path(), sourceName);
     const std::string destinationPath = JoinPath(destination_.Path(), destinationName);
     FsError sourceError;
     const DirectoryHandle* sourceDir = source_.Current(sourceError);
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    const CopyVerdict verdict =
-        YCopyFileAt(ctx_, CopyEnd{sourceDir, sourceError, f.name, sourcePath},
-                    CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, f.size,
-                    CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
+    const CopyVerdict verdict = YCopyFileAt(
+        ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
+        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
     CountCopy(f, sourcePath, isNew, verdict);
     return verdict != CopyVerdict::Stopped;
 }
@@ -672,9 +720,10 @@ std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = f.name,
+    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
                    sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
-                   destinationPath = JoinPath(destination_.Path(), destinationName), size = f.size,
+                   destinationPath = JoinPath(destination_.Path(), destinationName),
+                   size = CLargeNumber::FromUint64(f.size),
                    options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen}]() mutable {
         CopyJob job;
         // A paused run starts no copy; a stopped one starts none at all.
@@ -734,12 +783,11 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePa
 
 // A source link: the same when the destination has a link with the same target text, else
 // made anew over whatever has the name.
-void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
+void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link) {
     const FileEntry& f = lists.sourceFiles[index];
-    const SourceLink& link = lists.sourceLinks[index];
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
-        LinkOne(f, link, f.name, true);
+        LinkOne(f, link, std::string(f.name), true);
         return;
     }
     const std::size_t j = static_cast<std::size_t>(pair);
@@ -747,12 +795,13 @@ void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
     std::string target;
-    if (!link.readError && lists.destinationIsLink[j] && dir != nullptr && !fs_.ReadLinkAt(*dir, d.name, target) &&
-        target == link.target) {
+    const std::string destinationName(d.name);
+    if (!link.readError && lists.destinationIsLink[j] && dir != nullptr &&
+        !fs_.ReadLinkAt(*dir, destinationName, target) && target == link.target) {
         KeepSame(f, d, true); // a link has no permissions of its own
         return;
     }
-    LinkOne(f, link, d.name, false);
+    LinkOne(f, link, destinationName, false);
 }
 
 // Puts the link at destinationName and counts it like a copied file.
@@ -793,16 +842,17 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
 void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isLink) {
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
-    const std::string* kept = &d.name;
+    std::string_view kept = d.name;
     if (task_.rename && !task_.fakeIt && d.name != f.name && dir != nullptr) {
         MarkWriting();
-        if (!fs_.RenameAt(*dir, d.name, f.name)) {
-            kept = &f.name;
+        if (!fs_.RenameAt(*dir, std::string(d.name), std::string(f.name))) {
+            kept = f.name;
         }
     }
     if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode != f.mode && !isLink) {
         MarkWriting();
-        SetModeLike(ctx_, *dir, *kept, JoinPath(destination_.Path(), *kept), static_cast<std::uint32_t>(f.mode),
+        const std::string keptName(kept);
+        SetModeLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName), static_cast<std::uint32_t>(f.mode),
                     stats_);
     }
     ++stats_.same;
@@ -816,10 +866,10 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         if (!task_.recurse) {
             continue;
         }
-        const std::string& name = lists.sourceDirs[i];
+        const std::string_view name = lists.sourceDirs[i];
         const std::int32_t pair = lists.dirPair[i];
-        source_.Push(name);
-        destination_.Push(pair >= 0 ? lists.destinationDirs[static_cast<std::size_t>(pair)] : name);
+        source_.Push(std::string(name));
+        destination_.Push(std::string(pair >= 0 ? lists.destinationDirs[static_cast<std::size_t>(pair)] : name));
         MirrorLevel(false);
         destination_.Pop();
         source_.Pop();

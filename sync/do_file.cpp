@@ -56,10 +56,10 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     DirectoryHandle sourceDir;
     std::string sourceName;
     const FsError sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
-    const CopyVerdict verdict =
-        YCopyFileAt(ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
-                    CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, s.size,
-                    CopyOptions{.isNew = !existed, .checkOpen = task.checkOpen, .fakeIt = task.fakeIt});
+    const CopyVerdict verdict = YCopyFileAt(
+        ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
+        CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, CLargeNumber::FromUint64(s.size),
+        CopyOptions{.isNew = !existed, .checkOpen = task.checkOpen, .fakeIt = task.fakeIt});
     switch (verdict) {
     case CopyVerdict::Stopped:
         return; // nothing was copied, so nothing is counted; the stop is what the log reports

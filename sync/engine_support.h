@@ -19,7 +19,7 @@ void PublishStats(CRunContext& ctx, const RunStats& stats);
 
 // directory + separator + name; an empty directory stands for the root, and a directory that
 // already ends with the separator (the root) gets no second one.
-std::string JoinPath(const std::string& directory, const std::string& name);
+std::string JoinPath(std::string_view directory, std::string_view name);
 // The path to hand to the system for a directory path that may be empty (the root).
 std::string SystemDirectoryPath(const std::string& directory);
 // The part after the last separator; the whole path when there is none.

@@ -33,7 +33,7 @@ void PublishStats(CRunContext& ctx, const RunStats& stats) {
     }
 }
 
-std::string JoinPath(const std::string& directory, const std::string& name) {
+std::string JoinPath(std::string_view directory, std::string_view name) {
     std::string joined;
     joined.reserve(directory.size() + 1 + name.size());
     joined.append(directory);
@@ -104,15 +104,14 @@ bool IsRegularFile(CRunContext& ctx, const std::string& path) {
 }
 
 bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status) {
+    entry.hidden = status.hidden;
+    entry.system = status.system;
+    entry.modified = status.mtimeSeconds;
+    entry.mode = static_cast<std::int32_t>(status.mode);
+    entry.size = status.size;
     try {
-        CLargeNumber size = CLargeNumber::FromUint64(status.size);
-        entry.hidden = status.hidden;
-        entry.system = status.system;
-        entry.modified = status.mtimeSeconds;
-        entry.mode = static_cast<std::int32_t>(status.mode);
-        entry.size = size;
         if (ctx.debug) {
-            DebugLog(ctx, "YStat: " + LongPath(path) + " OK: size=" + size.ToString() +
+            DebugLog(ctx, "YStat: " + LongPath(path) + " OK: size=" + std::to_string(status.size) +
                               " mod=" + std::to_string(static_cast<std::int32_t>(status.mtimeSeconds & 0xFFFFFFFF)));
         }
         return true;

@@ -4,14 +4,17 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/fs_error.h"
 #include "sync/run_context.h"
 #include "util/large_number.h"
 
+// One file as the engine compares it. The name is not owned: in a listing it lies in the
+// listing's name arena, elsewhere in a string the caller keeps alive.
 struct FileEntry {
-    std::string name;
-    CLargeNumber size;
+    std::string_view name;
+    std::uint64_t size = 0;
     std::int64_t modified = 0; // seconds since 1970 UTC
     bool system = false;
     bool hidden = false;

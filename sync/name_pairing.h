@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sync/fs_layer.h"
@@ -19,5 +20,5 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
 
 extern template void PairNames(const std::vector<FileEntry>&, const std::vector<FileEntry>&, std::vector<std::int32_t>&,
                                std::vector<char>&);
-extern template void PairNames(const std::vector<std::string>&, const std::vector<std::string>&,
+extern template void PairNames(const std::vector<std::string_view>&, const std::vector<std::string_view>&,
                                std::vector<std::int32_t>&, std::vector<char>&);

@@ -245,6 +245,25 @@ CLargeNumber& CLargeNumber::operator+=(const CLargeNumber& other) {
     return *this;
 }
 
+CLargeNumber& CLargeNumber::operator+=(std::uint64_t value) {
+    if (sign < 0) {
+        return *this += FromUint64(value);
+    }
+    // In place, digit by digit: a run adds one size per file, and a copy of the digits each
+    // time would cost an allocation per file.
+    unsigned carry = 0;
+    for (std::size_t i = 0; value != 0 || carry != 0; ++i) {
+        if (i == digits.size()) {
+            digits.push_back(0);
+        }
+        const unsigned sum = digits[i] + static_cast<unsigned>(value % 10) + carry;
+        carry = sum >= 10 ? 1 : 0;
+        digits[i] = static_cast<std::uint8_t>(sum - 10 * carry);
+        value /= 10;
+    }
+    return *this;
+}
+
 CLargeNumber& CLargeNumber::operator/=(const CLargeNumber& divisor) {
     if (divisor.IsZero() || divisor.IsNegative()) {
         throw std::overflow_error("ERROR: Overflow in operator /=!");

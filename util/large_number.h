@@ -23,6 +23,8 @@ public:
     CLargeNumber operator-(const CLargeNumber& other) const;
     CLargeNumber operator*(const CLargeNumber& other) const;
     CLargeNumber& operator+=(const CLargeNumber& other);
+    // A size or count of 64 bits, added without building a second number.
+    CLargeNumber& operator+=(std::uint64_t value);
     // Throws std::overflow_error("ERROR: Overflow in operator /=!") for a divisor of zero or below,
     // leaving the number unchanged.
     CLargeNumber& operator/=(const CLargeNumber& divisor);

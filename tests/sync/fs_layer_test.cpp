@@ -40,14 +40,14 @@ TEST(YStat, FillsSizeTimeAndHiddenAndLeavesTheEntryOnFailure) {
     e.name = "keep";
     ASSERT_TRUE(e.YStat(rig.ctx, tmp / ".hidden"));
     EXPECT_EQ(e.name, "keep") << "the name is the caller's";
-    EXPECT_EQ(e.size.ToString(), "5");
+    EXPECT_EQ(e.size, 5u);
     EXPECT_EQ(e.modified, 1234567890);
     EXPECT_TRUE(e.hidden);
     EXPECT_FALSE(e.system);
 
     FileEntry missing;
     EXPECT_FALSE(missing.YStat(rig.ctx, tmp / "absent"));
-    EXPECT_EQ(missing.size.ToString(), "0");
+    EXPECT_EQ(missing.size, 0u);
     EXPECT_EQ(missing.modified, 0);
 
     auto lines = DebugLogLines();
@@ -66,10 +66,10 @@ TEST(YStat, SizesBeyondThirtyTwoBitsAndEmptyFiles) {
     WriteFileBytes(tmp / "empty", "");
     FileEntry big;
     ASSERT_TRUE(big.YStat(rig.ctx, tmp / "sparse"));
-    EXPECT_EQ(big.size.ToString(), "4294967296");
+    EXPECT_EQ(big.size, 4294967296u);
     FileEntry empty;
     ASSERT_TRUE(empty.YStat(rig.ctx, tmp / "empty"));
-    EXPECT_EQ(empty.size.ToString(), "0");
+    EXPECT_EQ(empty.size, 0u);
 }
 
 TEST(YMakeDirectory, CreatesEveryMissingLevelFromTheTop) {

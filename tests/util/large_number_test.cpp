@@ -141,4 +141,39 @@ TEST(LargeNumber, AgreesWithMachineArithmetic) {
     }
 }
 
+// Adding a 64-bit value in place: through the carries of every digit, on zero, and on negative
+// totals, where it must agree with adding the same value as a number.
+TEST(LargeNumber, AddsSixtyFourBitValuesInPlace) {
+    CLargeNumber total;
+    total += std::uint64_t{0};
+    EXPECT_EQ(total.ToString(), "0");
+    total += std::uint64_t{4294967297};
+    total += std::uint64_t{4294967297};
+    EXPECT_EQ(total.ToString(), "8589934594");
+    CLargeNumber nines = N("99999999999999999999");
+    nines += std::uint64_t{1};
+    EXPECT_EQ(nines.ToString(), "100000000000000000000");
+    CLargeNumber max = CLargeNumber::FromUint64(std::numeric_limits<std::uint64_t>::max());
+    max += std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(max.ToString(), "36893488147419103230");
+    CLargeNumber negative = N("-10");
+    negative += std::uint64_t{3};
+    EXPECT_EQ(negative.ToString(), "-7");
+    negative += std::uint64_t{7};
+    EXPECT_EQ(negative.ToString(), "0");
+    EXPECT_TRUE(negative.IsZero());
+    negative += std::uint64_t{5};
+    EXPECT_EQ(negative.ToString(), "5");
+
+    std::mt19937_64 rng(7);
+    CLargeNumber inPlace;
+    CLargeNumber added;
+    for (int i = 0; i < 500; ++i) {
+        const std::uint64_t x = rng() >> (rng() % 64);
+        inPlace += x;
+        added = added + CLargeNumber::FromUint64(x);
+        ASSERT_EQ(inPlace.ToString(), added.ToString()) << i;
+    }
+}
+
 } // namespace
