@@ -6,6 +6,7 @@
 #include <langinfo.h>
 
 #include "platform/file_system.h"
+#include "sync/worker_pool.h"
 
 namespace {
 
@@ -101,6 +102,8 @@ void CMainFrame::ResetForStart() {
     windowWidth = -1;
     windowHeight = -1;
     run.ctx.emptyGuard = true;
+    threads = 0;
+    run.ctx.threads = ThreadCountOf(threads);
     run.sourceTotal.Set(CLargeNumber());
     run.countingDone = false;
     dateTimeFormat = LocaleDateTimeFormat();
@@ -115,8 +118,8 @@ void CMainFrame::LoadStartJob() {
 }
 
 void CMainFrame::LoadSettings() {
-    Settings s{compactView,         run.countAtStart, windowWidth,        windowHeight,
-               run.stayAwakeMethod, run.ctx.debug,    run.ctx.emptyGuard, useIniFile};
+    Settings s{compactView,   run.countAtStart,   windowWidth, windowHeight, run.stayAwakeMethod,
+               run.ctx.debug, run.ctx.emptyGuard, useIniFile,  threads};
     ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
     compactView = s.compactView;
     run.countAtStart = s.countAtStart;
@@ -126,6 +129,8 @@ void CMainFrame::LoadSettings() {
     run.ctx.debug = s.debug;
     run.ctx.emptyGuard = s.emptyGuard;
     useIniFile = s.useIniFile;
+    threads = s.threads;
+    run.ctx.threads = ThreadCountOf(threads);
     // The size as stored: a program that never resizes a window (-auto) then has nothing to save
     // at close, and leaves the store, its comments and its encoding as they are.
     savedWidth = windowWidth;
@@ -133,8 +138,8 @@ void CMainFrame::LoadSettings() {
 }
 
 bool CMainFrame::SaveSettings() {
-    const Settings s{compactView,         run.countAtStart, windowWidth,        windowHeight,
-                     run.stayAwakeMethod, run.ctx.debug,    run.ctx.emptyGuard, useIniFile};
+    const Settings s{compactView,   run.countAtStart,   windowWidth, windowHeight, run.stayAwakeMethod,
+                     run.ctx.debug, run.ctx.emptyGuard, useIniFile,  threads};
     return ::SaveSettings(s, settingsDirectory, userSettingsPath, reports);
 }
 

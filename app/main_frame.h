@@ -79,6 +79,8 @@ public:
     int windowWidth = -1;
     int windowHeight = -1;
     bool useIniFile = false;
+    // The threads setting as stored (0: one per core); the context holds the count a run uses.
+    int threads = 0;
     // The size as loaded, then as the dialog took it at start-up; the close handler saves the
     // settings only when the size differs.
     int savedWidth = -1;

@@ -30,12 +30,14 @@ void StoreValue(Settings& s, std::string_view name, int value) {
         s.debug = value == 1;
     } else if (name == "emptyguard") {
         s.emptyGuard = value == 1;
+    } else if (name == "threads") {
+        s.threads = value >= 0 && value <= kMostThreads ? value : 0;
     }
 }
 
 void ReadIniLine(Settings& s, const std::string& line) {
-    static constexpr std::string_view kNames[] = {"compactview",     "countatstart", "width",     "height",
-                                                  "stayawakemethod", "debug",        "emptyguard"};
+    static constexpr std::string_view kNames[] = {"compactview",     "countatstart", "width",      "height",
+                                                  "stayawakemethod", "debug",        "emptyguard", "threads"};
     for (std::string_view name : kNames) {
         if (line.size() > name.size() && line.compare(0, name.size(), name) == 0 && line[name.size()] == '=') {
             StoreValue(s, name, IntFromText(std::string_view(line).substr(name.size() + 1)));
@@ -134,12 +136,14 @@ void LoadSettings(Settings& settings, const std::string& iniDirectory, const std
 
 bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
                   IMessagePort& messages, IFileSystem& fs) {
-    const int values[] = {settings.compactView ? 1 : 0, settings.countAtStart ? 1 : 0, settings.windowWidth,
-                          settings.windowHeight,        settings.stayAwakeMethod,      settings.debug ? 1 : 0,
-                          settings.emptyGuard ? 1 : 0};
-    static constexpr const char* kNames[] = {"compactview",     "countatstart", "width",     "height",
-                                             "stayawakemethod", "debug",        "emptyguard"};
-    constexpr int kCount = static_cast<int>(std::size(kNames));
+    const int values[] = {
+        settings.compactView ? 1 : 0, settings.countAtStart ? 1 : 0, settings.windowWidth,        settings.windowHeight,
+        settings.stayAwakeMethod,     settings.debug ? 1 : 0,        settings.emptyGuard ? 1 : 0, settings.threads};
+    static constexpr const char* kNames[] = {"compactview",     "countatstart", "width",      "height",
+                                             "stayawakemethod", "debug",        "emptyguard", "threads"};
+    // The thread count is written only when the user chose one, so that a store keeps following
+    // the machine it is on.
+    const int kCount = static_cast<int>(std::size(kNames)) - (settings.threads != 0 ? 0 : 1);
     if (settings.useIniFile) {
         const std::string path = IniFilePath(iniDirectory);
         try {

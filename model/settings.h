@@ -17,7 +17,12 @@ struct Settings {
     // Refuse to empty a destination when its source is empty; stored after the six others.
     bool emptyGuard = true;
     bool useIniFile = false; // loaded from "pemo.ini", so saved there; not stored itself
+    // Threads a run copies with: 0 for one per core (the default, not written to the store),
+    // 1 for one file after another on the run thread. Values outside 0..kMostThreads read as 0.
+    int threads = 0;
 };
+
+inline constexpr int kMostThreads = 64;
 
 // $XDG_CONFIG_HOME, else ~/.config; empty when neither gives a place.
 std::string UserConfigDirectory();

@@ -31,28 +31,59 @@ void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferr
     }
 }
 
+void CopyJournal::Replay(CRunContext& ctx) const {
+    for (const Line& line : lines) {
+        if (line.debug) {
+            DebugLog(ctx, line.text);
+        } else {
+            LogLine(ctx, line.text, line.colour);
+        }
+    }
+}
+
+namespace {
+
+void Say(CRunContext& ctx, const CopyOptions& options, const std::string& text, LogColour colour) {
+    if (options.journal != nullptr) {
+        options.journal->lines.push_back(CopyJournal::Line{false, text, colour});
+    } else {
+        LogLine(ctx, text, colour);
+    }
+}
+
+void Trace(CRunContext& ctx, const CopyOptions& options, const std::string& text) {
+    if (!ctx.debug) {
+        return;
+    }
+    if (options.journal != nullptr) {
+        options.journal->lines.push_back(CopyJournal::Line{true, text, LogColour::Bold});
+    } else {
+        DebugLog(ctx, text);
+    }
+}
+
+} // namespace
+
 CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
                         const CopyOptions& options) {
-    if (ctx.debug) {
-        DebugLog(ctx, "YCopyFile: " + source.path + " -> " + destination.path);
-    }
+    Trace(ctx, options, "YCopyFile: " + source.path + " -> " + destination.path);
     IFileSystem& fs = FsOf(ctx);
     if (options.checkOpen) {
         bool locked = false;
         FsError e = source.dir != nullptr ? fs.CheckLockedAt(*source.dir, source.name, locked) : source.dirError;
         if (e) {
-            LogLine(ctx, "Failed to check lock on file " + source.path, LogColour::Red);
+            Say(ctx, options, "Failed to check lock on file " + source.path, LogColour::Red);
             return CopyVerdict::Failed;
         }
         if (locked) {
-            LogLine(ctx, "Not copying locked file " + source.path, LogColour::Red);
+            Say(ctx, options, "Not copying locked file " + source.path, LogColour::Red);
             return CopyVerdict::Failed;
         }
     }
     if (options.isNew) {
-        LogLine(ctx, "Adding file " + source.path, LogColour::Green);
+        Say(ctx, options, "Adding file " + source.path, LogColour::Green);
     } else {
-        LogLine(ctx, "Updating file " + destination.path, LogColour::Green);
+        Say(ctx, options, "Updating file " + destination.path, LogColour::Green);
     }
     ctx.activity = Copying;
     if (ctx.window != nullptr) {
@@ -102,11 +133,12 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
 
     switch (result.outcome) {
     case CopyOutcome::SourceChanged:
-        LogLine(ctx, "File changed while being copied: " + source.path, LogColour::Red);
+        Say(ctx, options, "File changed while being copied: " + source.path, LogColour::Red);
         return CopyVerdict::Failed;
     case CopyOutcome::Failed:
-        LogLine(ctx, "Failed to copy file " + source.path + " to " + destination.path + FailureSuffix(result.error),
-                LogColour::Red);
+        Say(ctx, options,
+            "Failed to copy file " + source.path + " to " + destination.path + FailureSuffix(result.error),
+            LogColour::Red);
         return CopyVerdict::Failed;
     case CopyOutcome::Cancelled:
         return CopyVerdict::Stopped;

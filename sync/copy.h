@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/fs_error.h"
 #include "sync/run_context.h"
@@ -26,11 +27,27 @@ struct CopyEnd {
     const std::string& path;
 };
 
+// The run-log and debug-log lines of a copy made on a worker, kept for the walk thread, which
+// alone writes the logs, to write in the order a one-thread run would.
+struct CopyJournal {
+    struct Line {
+        bool debug = false; // a debug-log line, else a run-log line
+        std::string text;
+        LogColour colour = LogColour::Bold;
+    };
+    std::vector<Line> lines;
+
+    // Writes the lines to the logs. Walk thread only.
+    void Replay(CRunContext& ctx) const;
+};
+
 // How one file is copied.
 struct CopyOptions {
     bool isNew = false;     // nothing has the destination's name yet: "Adding file", not "Updating file"
     bool checkOpen = false; // refuse a source that another program holds open
     bool fakeIt = false;    // announce only; change nothing
+    // Set on a worker: the lines go here instead of to the logs.
+    CopyJournal* journal = nullptr;
 };
 
 // Copied covers fake-it too. Stopped: cancelled by Stop, the old destination left as it was and

@@ -1,9 +1,14 @@
 // Mirroring one source directory into one destination directory, and the same-file test.
 #include "sync/do_directory.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <deque>
 #include <exception>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -18,6 +23,7 @@
 #include "sync/name_pairing.h"
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
+#include "sync/worker_pool.h"
 #include "util/texts.h"
 
 std::int64_t TimeTolerance(CRunContext& ctx, const std::string& destinationDirectory) {
@@ -43,7 +49,7 @@ namespace {
 
 // A source entry that is a link: mirrored as a link holding the same target text.
 struct SourceLink {
-    bool isLink = false;
+    std::size_t index = 0; // of the entry in the source files
     std::string target;
     FsError readError; // of reading the target; the link is then not mirrored
     std::int64_t seconds = 0;
@@ -64,7 +70,7 @@ struct Listings {
     std::vector<FileEntry> sourceFiles;
     // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
     std::vector<char> sourceIsSpecial;
-    // Parallel to sourceFiles.
+    // The source files that are links, in listing order: few, so kept apart from the files.
     std::vector<SourceLink> sourceLinks;
     std::vector<std::string_view> sourceDirs;
     // False when the source listing broke off: what it did not list may still exist, so the
@@ -79,6 +85,13 @@ struct Listings {
     std::vector<char> destinationFileKept;
     std::vector<std::int32_t> dirPair;
     std::vector<char> destinationDirKept;
+
+    // The link of source entry index; null when the entry is no link.
+    const SourceLink* LinkOf(std::size_t index) const {
+        auto it = std::lower_bound(sourceLinks.begin(), sourceLinks.end(), index,
+                                   [](const SourceLink& link, std::size_t i) { return link.index < i; });
+        return it != sourceLinks.end() && it->index == index ? &*it : nullptr;
+    }
 
     void PairUp() {
         PairNames(sourceFiles, destinationFiles, filePair, destinationFileKept);
@@ -104,6 +117,21 @@ private:
         std::vector<T>().swap(v);
     }
 };
+
+// What the walk does with one source file, decided before any copy of its level starts.
+enum class FilePlan { Excluded, Link, Same, Copy };
+
+// A copy run on a worker, committed by the walk thread in listing order.
+struct CopyJob {
+    bool started = false; // false: a stop came first, and nothing was attempted
+    CopyVerdict verdict = CopyVerdict::Stopped;
+    CopyJournal journal;
+    std::exception_ptr error; // thrown on the worker, thrown again on the walk thread
+};
+
+// Copies queued or running ahead of the one the walk commits next, per worker: enough to keep
+// every worker busy while small files are committed, few enough to keep their state small.
+constexpr std::size_t kCopiesAheadPerThread = 4;
 
 bool IsDrive(const std::string& path) {
     return path.size() == 2 && path[1] == ':';
@@ -145,9 +173,17 @@ private:
                                  const std::string& path);
     void DeleteExtraDirectories(const Listings& lists);
     void CopyFiles(const Listings& lists);
+    void CopyFilesInParallel(const Listings& lists, std::int64_t tolerance);
     bool MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
+    FilePlan PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
+    bool CarryOut(const Listings& lists, std::size_t index, FilePlan plan);
+    void LogExcluded(const FileEntry& f);
+    std::string CopyDestinationName(const Listings& lists, std::size_t index) const;
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
-    void MirrorLink(const Listings& lists, std::size_t index);
+    std::shared_ptr<CJobResult<CopyJob>> StartCopy(const FileEntry& f, const std::string& destinationName, bool isNew);
+    bool CommitCopy(const FileEntry& f, bool isNew, CopyJob& job);
+    void CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict);
+    void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
@@ -173,6 +209,9 @@ private:
     const bool giveAway_;
     // The status of the source directory of the level being opened, for a directory made for it.
     const FileStatus* levelSource_ = nullptr;
+    // Copies files on other threads when the run asks for more than one. Declared last: its
+    // workers use the cursors' directories and are joined before those close.
+    std::unique_ptr<CWorkerPool> pool_;
 };
 
 void CDirectoryWalker::Run(std::string source, std::string destination) {
@@ -198,6 +237,10 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
     // The task's own paths may be links the user chose; below them no link is followed.
     source_.Reset(SystemDirectoryPath(source), source, true);
     destination_.Reset(SystemDirectoryPath(destination), destination, true);
+    // Fake-it copies only announce themselves: nothing to share out.
+    if (ctx_.threads > 1 && !task_.fakeIt) {
+        pool_ = std::make_unique<CWorkerPool>(ctx_.threads);
+    }
     MirrorLevel(true);
     FlushAtEnd(destination);
 }
@@ -398,6 +441,9 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
     if (FsError end = reader.End()) {
         LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(end), LogColour::Red);
     }
+    // Growth left up to half of the room unused; the source listing that follows is larger than
+    // this copy costs now.
+    lists.destinationFiles.shrink_to_fit();
     return true;
 }
 
@@ -421,6 +467,12 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
                  stats_.errors);
         return false;
     }
+    // A mirror's two sides mostly hold the same names: room for what the destination listed,
+    // and a little more, spares a large level the copies of growing its listing step by step.
+    auto roomFor = [](std::size_t listed) { return listed + listed / 64 + 16; };
+    lists.sourceFiles.reserve(roomFor(lists.destinationFiles.size()));
+    lists.sourceIsSpecial.reserve(roomFor(lists.destinationFiles.size()));
+    lists.sourceDirs.reserve(roomFor(lists.destinationDirs.size()));
     DirEntry entry;
     while (reader.Next(entry)) {
         ++lists.sourceEntries;
@@ -438,9 +490,9 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         // anything, anywhere or nothing at all.
         FileStatus status;
         const FsError statError = reader.StatusOf(entry.name, false, status);
-        SourceLink link;
         if (!statError && status.kind == EntryKind::Symlink) {
-            link.isLink = true;
+            SourceLink& link = lists.sourceLinks.emplace_back();
+            link.index = lists.sourceFiles.size();
             link.seconds = status.mtimeSeconds;
             link.nanoseconds = status.mtimeNanoseconds;
             link.readError = fs_.ReadLinkAt(*reader.Directory(), entry.name, link.target);
@@ -455,7 +507,6 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
         }
         lists.sourceFiles.push_back(std::move(file));
         lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
-        lists.sourceLinks.push_back(std::move(link));
     }
     if (FsError end = reader.End()) {
         LogError(ctx_, "Error getting source file list: " + ErrorTextOf(end), stats_.errors);
@@ -548,6 +599,10 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
 void CDirectoryWalker::CopyFiles(const Listings& lists) {
     // Asked once per directory: a destination tree may hold mount points of other file systems.
     const std::int64_t tolerance = TimeTolerance(ctx_, destination_.Path());
+    if (pool_ != nullptr) {
+        CopyFilesInParallel(lists, tolerance);
+        return;
+    }
     for (std::size_t i = 0; i < lists.sourceFiles.size(); ++i) {
         if (!MirrorFile(lists, i, tolerance)) {
             continue; // a copy cancelled by Stop made nothing and counts nowhere
@@ -558,35 +613,101 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
     }
 }
 
+// The copies run on the workers, a bounded number ahead; every line, counter and decision is
+// made here, file by file in listing order, as the loop above makes them. All of the level's
+// copies are committed before this returns, so nothing is written in the level afterwards.
+void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t tolerance) {
+    const std::size_t count = lists.sourceFiles.size();
+    std::vector<FilePlan> plans(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        plans[i] = PlanFile(lists, i, tolerance);
+    }
+    const std::size_t ahead = kCopiesAheadPerThread * static_cast<std::size_t>(pool_->Threads());
+    std::deque<std::pair<std::size_t, std::shared_ptr<CJobResult<CopyJob>>>> started;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        for (; next < count && started.size() < ahead; ++next) {
+            if (plans[next] == FilePlan::Copy) {
+                started.emplace_back(next, StartCopy(lists.sourceFiles[next], CopyDestinationName(lists, next),
+                                                     lists.filePair[next] < 0));
+            }
+        }
+        const FileEntry& f = lists.sourceFiles[i];
+        bool counts = true;
+        if (plans[i] == FilePlan::Copy) {
+            // Every earlier copy is committed, and this one was started before any later one.
+            std::shared_ptr<CJobResult<CopyJob>> job = std::move(started.front().second);
+            started.pop_front();
+            counts = CommitCopy(f, lists.filePair[i] < 0, job->Wait());
+        } else {
+            counts = CarryOut(lists, i, ctx_.stopRequested.load() != 0 ? FilePlan::Excluded : plans[i]);
+        }
+        if (counts) {
+            ++stats_.sourceCount;
+            stats_.sourceSize += f.size;
+        }
+    }
+}
+
 // One source file: excluded, new, changed or the same. False when its copy was stopped.
 bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
+    return CarryOut(lists, index, PlanFile(lists, index, tolerance));
+}
+
+FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
     const FileEntry& f = lists.sourceFiles[index];
-    const std::string& source = source_.Path();
     // After a stop every remaining file of the directory is reported excluded. Reading a fifo or
     // a device could block the run or act on the device; such entries are left out as well.
     if (ctx_.stopRequested.load() != 0 || lists.sourceIsSpecial[index] ||
-        !IsIncluded(f, exclusions_, source, task_.excludeSystem, task_.excludeHidden)) {
-        LogLine(ctx_, "Excluded: " + JoinPath(source, f.name), LogColour::Teal);
-        ++stats_.skipped;
-        return true;
+        !IsIncluded(f, exclusions_, source_.Path(), task_.excludeSystem, task_.excludeHidden)) {
+        return FilePlan::Excluded;
     }
-    if (lists.sourceLinks[index].isLink) {
-        MirrorLink(lists, index);
-        return true;
+    if (lists.LinkOf(index) != nullptr) {
+        return FilePlan::Link;
     }
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
-        return CopyOne(f, std::string(f.name), true);
+        return FilePlan::Copy;
     }
     const std::size_t j = static_cast<std::size_t>(pair);
-    const FileEntry& d = lists.destinationFiles[j];
     // A link in the destination is never the copy of a file, whatever its own size and time.
-    if (!lists.destinationIsLink[j] && SameFile(d, f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
-        KeepSame(f, d);
-        return true;
+    if (!lists.destinationIsLink[j] &&
+        SameFile(lists.destinationFiles[j], f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
+        return FilePlan::Same;
     }
-    // Onto the entry it matched, so a case variant is updated in place, never doubled.
-    return CopyOne(f, std::string(d.name), false);
+    return FilePlan::Copy;
+}
+
+// False when the file's copy was stopped.
+bool CDirectoryWalker::CarryOut(const Listings& lists, std::size_t index, FilePlan plan) {
+    const FileEntry& f = lists.sourceFiles[index];
+    switch (plan) {
+    case FilePlan::Excluded:
+        LogExcluded(f);
+        return true;
+    case FilePlan::Link:
+        MirrorLink(lists, index, *lists.LinkOf(index));
+        return true;
+    case FilePlan::Same:
+        KeepSame(f, lists.destinationFiles[static_cast<std::size_t>(lists.filePair[index])]);
+        return true;
+    case FilePlan::Copy:
+        break;
+    }
+    return CopyOne(f, CopyDestinationName(lists, index), lists.filePair[index] < 0);
+}
+
+void CDirectoryWalker::LogExcluded(const FileEntry& f) {
+    LogLine(ctx_, "Excluded: " + JoinPath(source_.Path(), f.name), LogColour::Teal);
+    ++stats_.skipped;
+}
+
+// A new file keeps its own name; a changed one is copied onto the entry it matched, so that a
+// case variant is updated in place, never doubled.
+std::string CDirectoryWalker::CopyDestinationName(const Listings& lists, std::size_t index) const {
+    const std::int32_t pair = lists.filePair[index];
+    return std::string(pair < 0 ? lists.sourceFiles[index].name
+                                : lists.destinationFiles[static_cast<std::size_t>(pair)].name);
 }
 
 // Copies f onto destinationName and counts it as new or changed. False when stopped.
@@ -603,6 +724,62 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
         ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
         CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
         CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
+    CountCopy(f, sourcePath, isNew, verdict);
+    return verdict != CopyVerdict::Stopped;
+}
+
+// Queues CopyOne's copy on a worker. The directories stay open until the level is left, which
+// waits for every copy of the level.
+std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry& f, const std::string& destinationName,
+                                                                 bool isNew) {
+    auto result = std::make_shared<CJobResult<CopyJob>>();
+    FsError sourceError;
+    const DirectoryHandle* sourceDir = source_.Current(sourceError);
+    FsError destinationError;
+    const DirectoryHandle* destinationDir = destination_.Current(destinationError);
+    MarkWriting();
+    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
+                   sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
+                   destinationPath = JoinPath(destination_.Path(), destinationName),
+                   size = CLargeNumber::FromUint64(f.size),
+                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen}]() mutable {
+        CopyJob job;
+        // A paused run starts no copy; a stopped one starts none at all.
+        while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (ctx.stopRequested.load() == 0) {
+            job.started = true;
+            options.journal = &job.journal;
+            try {
+                job.verdict = YCopyFileAt(ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+                                          CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
+                                          size, options);
+            } catch (...) {
+                job.error = std::current_exception();
+            }
+        }
+        result->Set(std::move(job));
+    });
+    return result;
+}
+
+// CopyOne's lines and counting for a copy made on a worker. A copy that a stop kept from
+// starting is reported as the sequential walk reports the files after a stop.
+bool CDirectoryWalker::CommitCopy(const FileEntry& f, bool isNew, CopyJob& job) {
+    if (!job.started) {
+        LogExcluded(f);
+        return true;
+    }
+    job.journal.Replay(ctx_);
+    if (job.error) {
+        std::rethrow_exception(job.error);
+    }
+    CountCopy(f, JoinPath(source_.Path(), f.name), isNew, job.verdict);
+    return job.verdict != CopyVerdict::Stopped;
+}
+
+void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict) {
     switch (verdict) {
     case CopyVerdict::Copied:
         if (isNew) {
@@ -620,14 +797,12 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
         break;
     }
     PublishStats(ctx_, stats_);
-    return verdict != CopyVerdict::Stopped;
 }
 
 // A source link: the same when the destination has a link with the same target text, else
 // made anew over whatever has the name.
-void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index) {
+void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link) {
     const FileEntry& f = lists.sourceFiles[index];
-    const SourceLink& link = lists.sourceLinks[index];
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
         LinkOne(f, link, std::string(f.name), true);

@@ -2,7 +2,7 @@
 #include "sync/name_pairing.h"
 
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 #include "sync/engine_support.h"
 
@@ -33,46 +33,64 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
     if (source.empty() || destination.empty()) {
         return;
     }
-    // The set holds the first destination index of every folded name; later entries of the
-    // same folded name hang off it in listing order through next. Index -1 stands for the
-    // name being looked up.
-    std::string_view probe;
-    auto nameAt = [&](std::int32_t i) -> std::string_view {
-        return i < 0 ? probe : NameOf(destination[static_cast<std::size_t>(i)]);
-    };
-    auto hash = [&](std::int32_t i) { return FoldedHash(nameAt(i)); };
-    auto equal = [&](std::int32_t a, std::int32_t b) { return EqualNoCase(nameAt(a), nameAt(b)); };
-    std::unordered_set<std::int32_t, decltype(hash), decltype(equal)> firsts(destination.size() * 2, hash, equal);
+    auto nameAt = [&](std::int32_t j) { return NameOf(destination[static_cast<std::size_t>(j)]); };
+    // Two trees on one file system usually list the same names in the same order, and the names
+    // of one directory are unique: then every entry pairs with its counterpart, no index needed.
+    if (source.size() == destination.size()) {
+        std::size_t same = 0;
+        while (same < source.size() && NameOf(source[same]) == NameOf(destination[same])) {
+            ++same;
+        }
+        if (same == source.size()) {
+            for (std::size_t i = 0; i < source.size(); ++i) {
+                pairOfSource[i] = static_cast<std::int32_t>(i);
+            }
+            destinationPaired.assign(destination.size(), 1);
+            return;
+        }
+    }
+    // An open-addressing table of the first destination index of every folded name, at most
+    // half full; later entries of the same folded name hang off it in listing order through
+    // next. Flat arrays: a level of many entries costs no allocation per entry.
+    std::size_t slots = 16;
+    while (slots < destination.size() * 2) {
+        slots *= 2;
+    }
+    const std::size_t mask = slots - 1;
+    std::vector<std::int32_t> table(slots, -1);
     std::vector<std::int32_t> next(destination.size(), -1);
     std::vector<std::int32_t> last(destination.size(), -1);
+    auto slotOf = [&](std::string_view name) -> std::int32_t& {
+        for (std::size_t k = FoldedHash(name) & mask;; k = (k + 1) & mask) {
+            std::int32_t& slot = table[k];
+            if (slot < 0 || EqualNoCase(nameAt(slot), name)) {
+                return slot;
+            }
+        }
+    };
     for (std::int32_t j = 0; j < static_cast<std::int32_t>(destination.size()); ++j) {
-        auto [it, inserted] = firsts.insert(j);
-        if (inserted) {
+        std::int32_t& head = slotOf(nameAt(j));
+        if (head < 0) {
+            head = j;
             last[static_cast<std::size_t>(j)] = j;
         } else {
-            std::int32_t head = *it;
             next[static_cast<std::size_t>(last[static_cast<std::size_t>(head)])] = j;
             last[static_cast<std::size_t>(head)] = j;
         }
     }
-    auto headOf = [&](std::string_view name) -> std::int32_t {
-        probe = name;
-        auto it = firsts.find(-1);
-        return it == firsts.end() ? -1 : *it;
-    };
-    std::vector<std::int32_t> heads(source.size(), -1);
+    last = std::vector<std::int32_t>();
     bool anyVariant = false;
     for (std::size_t i = 0; i < source.size(); ++i) {
         const std::string_view name = NameOf(source[i]);
-        heads[i] = headOf(name);
-        for (std::int32_t j = heads[i]; j >= 0; j = next[static_cast<std::size_t>(j)]) {
-            if (NameOf(destination[static_cast<std::size_t>(j)]) == name) {
+        const std::int32_t head = slotOf(name);
+        for (std::int32_t j = head; j >= 0; j = next[static_cast<std::size_t>(j)]) {
+            if (nameAt(j) == name) {
                 pairOfSource[i] = j;
                 destinationPaired[static_cast<std::size_t>(j)] = 1;
                 break;
             }
         }
-        anyVariant = anyVariant || (pairOfSource[i] < 0 && heads[i] >= 0);
+        anyVariant = anyVariant || (pairOfSource[i] < 0 && head >= 0);
     }
     if (!anyVariant) {
         return;
@@ -81,7 +99,7 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
         if (pairOfSource[i] >= 0) {
             continue;
         }
-        for (std::int32_t j = heads[i]; j >= 0; j = next[static_cast<std::size_t>(j)]) {
+        for (std::int32_t j = slotOf(NameOf(source[i])); j >= 0; j = next[static_cast<std::size_t>(j)]) {
             if (!destinationPaired[static_cast<std::size_t>(j)]) {
                 pairOfSource[i] = j;
                 destinationPaired[static_cast<std::size_t>(j)] = 1;

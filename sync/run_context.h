@@ -78,6 +78,9 @@ struct CRunContext {
     std::int64_t maxDelete = -1;
     // Set by the run thread once the limit has held a deletion back; cleared when a run starts.
     bool deletionLimitReached = false;
+    // Threads that copy a level's files at once (the threads setting); 1 copies each file on the
+    // run thread in turn. Fixed before a run starts.
+    int threads = 1;
 
     IFileSystem* fs = nullptr;
     ILogSink* log = nullptr;

@@ -10,6 +10,7 @@
 #include "model/stdio_file_ex.h"
 #include "support/recording_message_port.h"
 #include "support/temp_dir.h"
+#include "sync/worker_pool.h"
 
 namespace {
 
@@ -128,6 +129,35 @@ TEST(Settings, TheEmptyGuardIsOnUnlessStoredAsOff) {
     MakeDirectories(store.dir / "config/Vexal");
     WriteFileBytes(store.userPath, "emptyguard=0\n");
     EXPECT_FALSE(store.Load().emptyGuard);
+}
+
+TEST(Settings, TheThreadCountIsKeptOnlyWhenChosenAndBadValuesMeanTheDefault) {
+    Store store;
+    WriteFileBytes(store.Ini(), "threads=3\r\n");
+    Settings loaded = store.Load();
+    EXPECT_EQ(loaded.threads, 3);
+    ASSERT_TRUE(store.Save(loaded));
+    EXPECT_EQ(ReadFileBytes(store.Ini()),
+              "\xFF\xFE" + Utf8ToUtf16Le("compactview=0\r\ncountatstart=0\r\nwidth=-1\r\nheight=-1\r\n"
+                                         "stayawakemethod=1\r\ndebug=0\r\nemptyguard=1\r\nthreads=3\r\n"));
+    for (const char* bad : {"threads=0\r\n", "threads=-2\r\n", "threads=65\r\n", "threads=many\r\n"}) {
+        WriteFileBytes(store.Ini(), bad);
+        Settings chosen;
+        chosen.threads = 5;
+        EXPECT_EQ(store.Load(chosen).threads, 0) << bad;
+    }
+    EXPECT_EQ(ThreadCountOf(0), DefaultThreadCount());
+    EXPECT_EQ(ThreadCountOf(1), 1);
+    EXPECT_EQ(ThreadCountOf(500), DefaultThreadCount());
+    EXPECT_GE(DefaultThreadCount(), 1);
+    ::remove(store.Ini().c_str());
+    MakeDirectories(store.dir / "config/Vexal");
+    WriteFileBytes(store.userPath, "threads=2\n");
+    loaded = store.Load();
+    EXPECT_EQ(loaded.threads, 2);
+    loaded.threads = 0;
+    ASSERT_TRUE(store.Save(loaded));
+    EXPECT_EQ(ReadFileBytes(store.userPath).find("threads"), std::string::npos) << "the default is not written";
 }
 
 TEST(Settings, UserStoreValuesHoldAtMostSevenCharacters) {

@@ -75,6 +75,14 @@ TEST(PairNames, ExactNamesFirstThenAsciiCaseVariantsOverArenaNames) {
 
     // Two source variants of one destination name: the first in listing order takes it.
     EXPECT_EQ(Paired({"Photo.JPG", "photo.jpg"}, {"PHOTO.jpg"}, taken), (std::vector<std::string>{"PHOTO.jpg", "-"}));
+    // Same names in the same order pair one to one; one case variant at the very end of an
+    // otherwise identical listing still pairs by folding, and a reordered listing by name.
+    EXPECT_EQ(Paired({"a", "b", "c"}, {"a", "b", "c"}, taken), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(taken, (std::vector<char>{1, 1, 1}));
+    EXPECT_EQ(Paired({"a", "b", "C"}, {"a", "b", "c"}, taken), (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(Paired({"a", "b", "d"}, {"a", "b", "c"}, taken), (std::vector<std::string>{"a", "b", "-"}));
+    EXPECT_EQ(taken, (std::vector<char>{1, 1, 0}));
+    EXPECT_EQ(Paired({"c", "a", "b"}, {"a", "b", "c"}, taken), (std::vector<std::string>{"c", "a", "b"}));
     EXPECT_EQ(Paired({}, {"x"}, taken), std::vector<std::string>{});
     EXPECT_EQ(taken, (std::vector<char>{0}));
 }
