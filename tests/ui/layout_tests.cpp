@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <wx/checkbox.h>
-#include <wx/image.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -136,24 +135,6 @@ std::string Lines(const std::vector<std::string>& lines) {
     return text;
 }
 
-// The window's own part of the screen, saved beside the test binary for docs/.
-void Photograph(wxWindow* window, const std::string& name) {
-    window->Raise();
-    window->Refresh();
-    window->Update();
-    PumpEvents(std::chrono::milliseconds(300));
-    std::vector<wxColour> unused;
-    const std::string screen = std::string(PEMO_SCREENSHOT_DIR) + "/screen-" + name;
-    ASSERT_TRUE(ScreenPixels({}, unused, screen));
-    wxImage image;
-    ASSERT_TRUE(image.LoadFile(wxString::FromUTF8(screen), wxBITMAP_TYPE_PNG));
-    const wxRect r = window->GetScreenRect().Intersect(wxRect(0, 0, image.GetWidth(), image.GetHeight()));
-    ASSERT_FALSE(r.IsEmpty());
-    EXPECT_TRUE(image.GetSubImage(r).SaveFile(wxString::FromUTF8(std::string(PEMO_SCREENSHOT_DIR) + "/" + name),
-                                              wxBITMAP_TYPE_PNG));
-    std::remove(screen.c_str());
-}
-
 class LayoutTest : public MainWindowTest {
 protected:
     // Shows the dialog, lets it settle and checks it.
@@ -162,7 +143,7 @@ protected:
         window->Show();
         PumpEvents(std::chrono::milliseconds(200));
         EXPECT_EQ(Lines(LayoutFaults(window)), "") << shot;
-        Photograph(window, shot);
+        EXPECT_TRUE(SaveWindowPicture(window, std::string(PEMO_SCREENSHOT_DIR) + "/" + shot));
     }
 };
 

@@ -330,7 +330,7 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
     const std::string shot = std::string(PEMO_SCREENSHOT_DIR) + "/main-window.png";
     ASSERT_TRUE(ScreenPixels({segment(SegSame), segment(SegChanged), segment(SegNew), card, rowPoint(RowSame),
                               rowPoint(RowChanged), rowPoint(RowNew)},
-                             colours, shot));
+                             colours));
     EXPECT_TRUE(Near(colours[0], wxColour(153, 155, 255))) << Text(colours[0]);
     EXPECT_TRUE(Near(colours[1], wxColour(231, 162, 111))) << Text(colours[1]);
     EXPECT_TRUE(Near(colours[2], wxColour(128, 255, 128))) << Text(colours[2]);
@@ -338,6 +338,7 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
     EXPECT_TRUE(Near(colours[4], wxColour(153, 155, 255))) << Text(colours[4]);
     EXPECT_TRUE(Near(colours[5], wxColour(231, 162, 111))) << Text(colours[5]);
     EXPECT_TRUE(Near(colours[6], wxColour(128, 255, 128))) << Text(colours[6]);
+    EXPECT_TRUE(SaveWindowPicture(dlg, shot));
 
     // Green switch words on the right of the first card's first line.
     std::vector<wxPoint> words;
