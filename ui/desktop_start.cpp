@@ -1,14 +1,21 @@
-// The start-up of the window program: the controller's own start-up over the wx shell, plus the
-// rule for a desktop without a notification area.
+// The start-up of the window program: the controller's own start-up over the wx shell, in the
+// job's folder, plus the rule for a desktop without a notification area.
 #include "ui/desktop_main.h"
 
 #include "app/command_line.h"
 #include "app/main_frame.h"
+#include "app/window_folder.h"
 #include "ui/system_tray.h"
 #include "ui/wx_shell.h"
 
 bool StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& options) {
-    frame.ApplyStartOptions(options);
+    StartOptions started = options;
+    // Before the job and pemo.ini are read, so that both and the logs of the window's runs sit
+    // together in the job's folder, wherever the desktop started the program.
+    if (!started.autoRun) {
+        started.startJobFile = EnterJobFolder(started.startJobFile, NativeFileSystem());
+    }
+    frame.ApplyStartOptions(started);
     if (!frame.StartUp()) {
         return false;
     }

@@ -5,17 +5,21 @@
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <tuple>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/colordlg.h>
 #include <wx/dcclient.h>
+#include <wx/dirdlg.h>
+#include <wx/filedlg.h>
 #include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textcompleter.h>
 #include <wx/textctrl.h>
 
+#include "app/job_commands.h"
 #include "ui/hscroll_list_box.h"
 #include "ui/icons.h"
 #include "ui/list_box_ebx.h"
@@ -58,6 +62,22 @@ std::vector<std::string> PathCompletions(const std::string& typed) {
     }
     std::sort(result.begin(), result.end());
     return result;
+}
+
+std::string BrowseStartFolder(const std::string& typed) {
+    std::error_code error;
+    std::filesystem::path path(TrimPath(typed));
+    if (path.empty() || !path.is_absolute()) {
+        return {};
+    }
+    // A path still being typed, or one on a disk not mounted now: its nearest existing folder.
+    while (!std::filesystem::is_directory(path, error)) {
+        if (!path.has_relative_path()) {
+            return {};
+        }
+        path = path.parent_path();
+    }
+    return path.string();
 }
 
 wxCheckBox* YEditJobDlg::AddCheck(wxWindow* parent, int id, const char* text, bool value) {
@@ -123,38 +143,46 @@ void YEditJobDlg::BuildControls() {
     nameRow->Add(nameWarning, 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
     grid->Add(nameRow, 1, wxEXPAND);
 
+    // A path field with its choosers on one line; its warning gets a line of its own below it,
+    // kept even while hidden, so that showing it never squeezes or moves the check boxes.
+    auto pathRow = [&](wxTextCtrl* field, std::initializer_list<std::pair<int, const char*>> choosers) {
+        auto* row = new wxBoxSizer(wxHORIZONTAL);
+        row->Add(field, 1, wxALIGN_CENTRE_VERTICAL);
+        for (const auto& [id, text] : choosers) {
+            row->Add(new wxButton(box, id, text), 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
+        }
+        grid->Add(row, 1, wxEXPAND);
+    };
+    auto checksUnder = [&](wxStaticText* warning, std::initializer_list<wxCheckBox*> checks) {
+        grid->AddSpacer(0);
+        auto* column = new wxBoxSizer(wxVERTICAL);
+        column->Add(warning, 0, wxEXPAND | wxRESERVE_SPACE_EVEN_IF_HIDDEN);
+        for (wxCheckBox* check : checks) {
+            column->Add(check);
+        }
+        grid->Add(column, 1, wxEXPAND);
+    };
+    const char* percent = "The Percent character can't be used in a path";
+
     label("Source directory/file:");
     sourceEdit = edit(IdSource, task.source);
-    grid->Add(sourceEdit, 1, wxEXPAND);
-    grid->AddSpacer(0);
-    auto* sourceRow = new wxBoxSizer(wxHORIZONTAL);
-    auto* sourceChecks = new wxBoxSizer(wxVERTICAL);
-    sourceChecks->Add(AddCheck(box, IdRecurse, "Copy all subdirectories", task.recurse));
-    sourceChecks->Add(
-        AddCheck(box, IdCheckOpen, "Check file can be opened before trying to copy it (slower)", task.checkOpen));
-    sourceRow->Add(sourceChecks, 1);
-    sourceWarning = warningText(IdSourceWarning, "The Percent character can't be used in a path");
-    sourceRow->Add(sourceWarning, 0, wxLEFT, gap);
-    grid->Add(sourceRow, 1, wxEXPAND);
+    pathRow(sourceEdit, {{IdBrowseSource, "Browse..."}, {IdBrowseSourceFile, "File..."}});
+    sourceWarning = warningText(IdSourceWarning, percent);
+    checksUnder(sourceWarning, {AddCheck(box, IdRecurse, "Copy all subdirectories", task.recurse),
+                                AddCheck(box, IdCheckOpen, "Check file can be opened before trying to copy it (slower)",
+                                         task.checkOpen)});
 
     label("Destination directory:");
     destinationEdit = edit(IdDestination, task.destination);
-    grid->Add(destinationEdit, 1, wxEXPAND);
-    grid->AddSpacer(0);
-    auto* destinationRow = new wxBoxSizer(wxHORIZONTAL);
-    auto* destinationChecks = new wxBoxSizer(wxVERTICAL);
-    destinationChecks->Add(
-        AddCheck(box, IdSafeMode, "Safe Mode (never delete files/directories in the destination)", task.safeMode));
-    destinationChecks->Add(
-        AddCheck(box, IdFakeIt, "Fake It (no changes made at all, just report on actions to be taken)", task.fakeIt));
-    destinationChecks->Add(
-        AddCheck(box, IdRename, "Rename files in the destination if just the case has changed", task.rename));
-    destinationChecks->Add(AddCheck(
-        box, IdOneHour, "Consider files with exactly one hour difference as the same (DST workaround)", task.oneHour));
-    destinationRow->Add(destinationChecks, 1);
-    destinationWarning = warningText(IdDestinationWarning, "The Percent character can't be used in a path");
-    destinationRow->Add(destinationWarning, 0, wxLEFT, gap);
-    grid->Add(destinationRow, 1, wxEXPAND);
+    pathRow(destinationEdit, {{IdBrowseDestination, "Browse..."}});
+    destinationWarning = warningText(IdDestinationWarning, percent);
+    checksUnder(
+        destinationWarning,
+        {AddCheck(box, IdSafeMode, "Safe Mode (never delete files/directories in the destination)", task.safeMode),
+         AddCheck(box, IdFakeIt, "Fake It (no changes made at all, just report on actions to be taken)", task.fakeIt),
+         AddCheck(box, IdRename, "Rename files in the destination if just the case has changed", task.rename),
+         AddCheck(box, IdOneHour, "Consider files with exactly one hour difference as the same (DST workaround)",
+                  task.oneHour)});
 
     grid->Add(new wxStaticText(box, wxID_ANY, "Exclusions:"), 0, wxALIGN_TOP | wxTOP, gap);
     auto* exclusionRow = new wxBoxSizer(wxHORIZONTAL);
@@ -168,17 +196,20 @@ void YEditJobDlg::BuildControls() {
     exclusionList = new CHScrollListBox(box, IdExclusions);
     exclusionList->SetMinSize(FromDIP(wxSize(260, 120)));
     exclusionEditing->Add(exclusionList, 1, wxEXPAND);
-    auto* removeColumn = new wxBoxSizer(wxVERTICAL);
-    removeColumn->Add(new wxButton(box, IdRemove, "Remove"));
-    exclusionWarning = warningText(IdExclusionWarning, "");
-    removeColumn->Add(exclusionWarning, 0, wxTOP, gap);
-    exclusionEditing->Add(removeColumn);
+    exclusionEditing->Add(new wxButton(box, IdRemove, "Remove"));
     exclusionRow->Add(exclusionEditing, 0);
     auto* attributeColumn = new wxBoxSizer(wxVERTICAL);
     attributeColumn->Add(AddCheck(box, IdExcludeHidden, "Exclude Hidden files", task.excludeHidden));
-    attributeColumn->Add(AddCheck(box, IdExcludeSystem, "Exclude System files", task.excludeSystem));
     attributeColumn->Add(AddCheck(box, IdExcludeHiddenDirs, "Exclude Hidden directories", task.excludeHiddenDirs));
-    attributeColumn->Add(AddCheck(box, IdExcludeSystemDirs, "Exclude System directories", task.excludeSystemDirs));
+    // Linux has no system attribute, so these would do nothing here; they stay hidden and are
+    // exchanged so that a job shared with another system keeps its settings.
+    for (auto [id, text, value] :
+         {std::tuple{IdExcludeSystem, "Exclude System files", task.excludeSystem},
+          std::tuple{IdExcludeSystemDirs, "Exclude System directories", task.excludeSystemDirs}}) {
+        wxCheckBox* check = AddCheck(box, id, text, value);
+        check->Hide();
+        attributeColumn->Add(check);
+    }
     auto* examples = new wxStaticText(box, wxID_ANY,
                                       "Examples:\n"
                                       "   *.tmp\t\t\t- exclude files with .tmp at the end\n"
@@ -193,7 +224,11 @@ void YEditJobDlg::BuildControls() {
     onlyIfNewer->Hide();
     attributeColumn->Add(onlyIfNewer);
     exclusionRow->Add(attributeColumn, 1, wxLEFT, 2 * gap);
-    grid->Add(exclusionRow, 1, wxEXPAND);
+    auto* exclusionColumn = new wxBoxSizer(wxVERTICAL);
+    exclusionColumn->Add(exclusionRow, 1, wxEXPAND);
+    exclusionWarning = warningText(IdExclusionWarning, "");
+    exclusionColumn->Add(exclusionWarning, 0, wxEXPAND | wxTOP, gap);
+    grid->Add(exclusionColumn, 1, wxEXPAND);
     group->Add(grid, 1, wxEXPAND | wxALL, gap);
     outer->Add(group, 1, wxEXPAND | wxALL, gap);
 
@@ -225,6 +260,31 @@ void YEditJobDlg::BindEvents() {
         return true;
     };
 
+    pathChooser = [this](PathKind kind, const std::string& typed, std::string& chosen) {
+        const wxString start = wxString::FromUTF8(BrowseStartFolder(typed));
+        if (kind == PathKind::Directory) {
+            wxDirDialog dialog(this, "Choose a directory", start, wxDD_DEFAULT_STYLE);
+            if (dialog.ShowModal() != wxID_OK) {
+                return false;
+            }
+            chosen = dialog.GetPath().utf8_string();
+            return true;
+        }
+        wxFileDialog dialog(this, "Choose the file to mirror", start, wxEmptyString, "All files|*",
+                            wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+        if (dialog.ShowModal() != wxID_OK) {
+            return false;
+        }
+        chosen = dialog.GetPath().utf8_string();
+        return true;
+    };
+
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { BrowseSource(); }, IdBrowseSource);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { BrowseSourceFile(); }, IdBrowseSourceFile);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { BrowseDestination(); }, IdBrowseDestination);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { AddExclusion(); }, IdAdd);
     Bind(
@@ -296,6 +356,27 @@ void YEditJobDlg::CopyExclusionToEntry() {
     }
 }
 
+void YEditJobDlg::Browse(wxTextCtrl* field, PathKind kind) {
+    std::string chosen;
+    if (pathChooser && pathChooser(kind, field->GetValue().utf8_string(), chosen) && !chosen.empty()) {
+        // Through the field's own text event, so that the checks run as on typing.
+        field->SetValue(wxString::FromUTF8(chosen));
+        field->SetInsertionPointEnd();
+    }
+}
+
+void YEditJobDlg::BrowseSource() {
+    Browse(sourceEdit, PathKind::Directory);
+}
+
+void YEditJobDlg::BrowseSourceFile() {
+    Browse(sourceEdit, PathKind::File);
+}
+
+void YEditJobDlg::BrowseDestination() {
+    Browse(destinationEdit, PathKind::Directory);
+}
+
 void YEditJobDlg::PickColour() {
     wxColour chosen = colour;
     if (colourPicker && colourPicker(chosen) && chosen.IsOk()) {
@@ -306,16 +387,32 @@ void YEditJobDlg::PickColour() {
 
 void YEditJobDlg::CheckOne(wxTextCtrl* field, wxStaticText* warning, const std::string& problem, bool& ok) {
     const bool nowOk = problem.empty();
-    if (!nowOk) {
+    bool changed = false;
+    if (!nowOk && warning->GetLabel() != wxString::FromUTF8(problem)) {
         warning->SetLabel(wxString::FromUTF8(problem));
+        changed = true;
     }
     if (nowOk != ok || warning->IsShown() == nowOk) {
         ok = nowOk;
         field->SetBackgroundColour(ok ? wxNullColour : kBadField);
         field->Refresh();
         warning->Show(!ok);
-        Layout();
+        changed = true;
     }
+    if (changed) {
+        FitContents();
+    }
+}
+
+void YEditJobDlg::FitContents() {
+    // A warning that appears may need more room than the dialog has; grow it rather than clip or
+    // squeeze the labels, and never shrink what the user made larger.
+    const wxSize fitting = GetSizer()->ComputeFittingWindowSize(this);
+    const wxSize now = GetSize();
+    if (fitting.x > now.x || fitting.y > now.y) {
+        SetSize(wxSize(std::max(fitting.x, now.x), std::max(fitting.y, now.y)));
+    }
+    Layout();
 }
 
 void YEditJobDlg::CheckFields() {

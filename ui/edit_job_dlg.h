@@ -22,6 +22,9 @@ class CHScrollListBox;
 // The completions offered for a typed path: the entries of the directory it names so far that
 // begin with the typed rest, directories with a trailing "/", sorted.
 std::vector<std::string> PathCompletions(const std::string& typed);
+// Where a chooser opened from a path field starts: the nearest existing folder of the typed
+// absolute path; empty (the chooser's own default) for a relative or empty one.
+std::string BrowseStartFolder(const std::string& typed);
 
 class YEditJobDlg : public wxDialog {
 public:
@@ -50,8 +53,14 @@ public:
         IdDestinationWarning = 1072,
         IdOneHour = 1073,
         IdNameWarning = 1074,
-        IdExclusionWarning = 1075
+        IdExclusionWarning = 1075,
+        IdBrowseSource = 1080,
+        IdBrowseSourceFile = 1081,
+        IdBrowseDestination = 1082
     };
+
+    // What a path chooser picks: a directory, or the one file of a single-file task.
+    enum class PathKind { Directory, File };
 
     // The fields are filled from values; lastRun is carried through untouched.
     YEditJobDlg(wxWindow* parent, const Task& values);
@@ -66,6 +75,11 @@ public:
     void DeleteExclusionKey();
     void CopyExclusionToEntry();
     void PickColour();
+    // The Browse... buttons: a directory for the source or the destination, and File... for a
+    // source that is one file. The choice fills the field and runs its checks, as typing does.
+    void BrowseSource();
+    void BrowseSourceFile();
+    void BrowseDestination();
     // Re-runs the field checks: tints, warnings, and whether OK may be pressed.
     void CheckFields();
     // Reads the controls into the fields as OK does, adding an item left in the exclusion
@@ -78,6 +92,8 @@ public:
 
     // Chooses a colour starting from the current one; replaceable in tests.
     std::function<bool(wxColour&)> colourPicker;
+    // Chooses a path of the kind, starting from what the field holds; replaceable in tests.
+    std::function<bool(PathKind kind, const std::string& typed, std::string& chosen)> pathChooser;
 
 private:
     // The constructor's two halves: the controls and their layout, then their events.
@@ -86,6 +102,8 @@ private:
     wxCheckBox* AddCheck(wxWindow* parent, int id, const char* text, bool value);
     void OnOk(wxCommandEvent& event);
     void CheckOne(wxTextCtrl* field, wxStaticText* warning, const std::string& problem, bool& ok);
+    void FitContents();
+    void Browse(wxTextCtrl* field, PathKind kind);
 
     Task task;
     wxTextCtrl* nameEdit = nullptr;

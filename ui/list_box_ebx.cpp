@@ -113,8 +113,9 @@ int CListBoxEBX::ItemFromPoint(const wxPoint& screenPoint) const {
 }
 
 wxFont CListBoxEBX::LineFont(bool bold) const {
-    wxFont font = GetFont();
-    font.SetPixelSize(wxSize(0, 11));
+    // The desktop's own size: a fixed pixel height is unreadably small on most desktops and does
+    // not follow the user's font or scaling settings.
+    wxFont font = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT);
     font.SetWeight(bold ? wxFONTWEIGHT_BOLD : wxFONTWEIGHT_NORMAL);
     return font;
 }

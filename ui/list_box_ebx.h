@@ -46,7 +46,7 @@ public:
     // The item under a point in screen coordinates, or -1.
     int ItemFromPoint(const wxPoint& screenPoint) const;
 
-    // Height of one text line: the letter "M" in the list's font at 11 pixels.
+    // Height of one text line: the letter "M" in the desktop's default font.
     int LineHeight() const;
     // Card height without the 6 pixels the list adds; applies to items measured from now on.
     void SetItemHeightPx(int height);

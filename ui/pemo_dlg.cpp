@@ -63,7 +63,7 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
         return true;
     };
     runFileDialog = [this](bool save, const std::string& initial, std::string& chosen) {
-        const wxString wildcard = "Job Files (*.job)|*.job|All Files (*.*)|*";
+        const wxString wildcard = "Job Files (*.job)|*.job|All Files (*)|*";
         const wxString initialPath = wxString::FromUTF8(initial);
         wxString directory, name, extension;
         wxFileName::SplitPath(initialPath, &directory, &name, &extension);

@@ -251,6 +251,87 @@ TEST_F(EditorTest, NewTaskDefaultsAndEveryFieldComesBack) {
     EXPECT_EQ(dialog->Colour(), wxColour(0x12, 0x34, 0x56));
 }
 
+// The Browse... buttons: which chooser each one asks for, where it starts, and that a chosen path
+// goes through the field's checks as a typed one does.
+TEST_F(EditorTest, BrowseFillsThePathFieldsThroughTheirChecks) {
+    CGuiTempDir dir;
+    std::filesystem::create_directories(dir.Path() / "photos");
+    Task task;
+    task.source = dir.File("photos/not-yet/deeper");
+    task.destination = "/backup";
+    Open(task);
+    struct Asked {
+        YEditJobDlg::PathKind kind;
+        std::string typed;
+    };
+    std::vector<Asked> asked;
+    std::string answer;
+    bool accept = true;
+    dialog->pathChooser = [&](YEditJobDlg::PathKind kind, const std::string& typed, std::string& chosen) {
+        asked.push_back({kind, typed});
+        chosen = answer;
+        return accept;
+    };
+    auto click = [&](int id) {
+        wxCommandEvent event(wxEVT_BUTTON, id);
+        event.SetEventObject(dialog->FindWindow(id));
+        dialog->FindWindow(id)->GetEventHandler()->ProcessEvent(event);
+    };
+
+    answer = dir.File("photos");
+    click(YEditJobDlg::IdBrowseSource);
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].kind, YEditJobDlg::PathKind::Directory);
+    EXPECT_EQ(asked[0].typed, dir.File("photos/not-yet/deeper"));
+    EXPECT_EQ(Edit(YEditJobDlg::IdSource)->GetValue().utf8_string(), dir.File("photos"));
+
+    answer = dir.File("photos/one.jpg");
+    click(YEditJobDlg::IdBrowseSourceFile);
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(asked[1].kind, YEditJobDlg::PathKind::File);
+    EXPECT_EQ(Edit(YEditJobDlg::IdSource)->GetValue().utf8_string(), dir.File("photos/one.jpg"));
+
+    // A chosen folder whose name the job file cannot hold is refused like a typed one.
+    answer = "/media/100%";
+    click(YEditJobDlg::IdBrowseDestination);
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[2].kind, YEditJobDlg::PathKind::Directory);
+    EXPECT_EQ(asked[2].typed, "/backup");
+    EXPECT_EQ(Edit(YEditJobDlg::IdDestination)->GetValue().utf8_string(), "/media/100%");
+    EXPECT_TRUE(WarningShown(YEditJobDlg::IdDestinationWarning));
+    EXPECT_FALSE(OkEnabled());
+
+    // Cancelled, or nothing chosen: the field keeps what it had.
+    answer = "/elsewhere";
+    accept = false;
+    click(YEditJobDlg::IdBrowseDestination);
+    accept = true;
+    answer = "";
+    click(YEditJobDlg::IdBrowseDestination);
+    EXPECT_EQ(Edit(YEditJobDlg::IdDestination)->GetValue().utf8_string(), "/media/100%");
+
+    answer = "/media/backup";
+    click(YEditJobDlg::IdBrowseDestination);
+    EXPECT_FALSE(WarningShown(YEditJobDlg::IdDestinationWarning));
+    ASSERT_TRUE(dialog->ReadBack());
+    EXPECT_EQ(dialog->Values().source, dir.File("photos/one.jpg"));
+    EXPECT_EQ(dialog->Values().destination, "/media/backup");
+}
+
+TEST(EditorBrowsing, ChoosersStartAtTheNearestExistingFolder) {
+    CGuiTempDir dir;
+    std::filesystem::create_directories(dir.Path() / "a/b");
+    std::ofstream(dir.File("a/b/file.txt")) << "x";
+    EXPECT_EQ(BrowseStartFolder(dir.File("a/b")), dir.File("a/b"));
+    EXPECT_EQ(BrowseStartFolder("  " + dir.File("a/b") + "\n"), dir.File("a/b"));
+    EXPECT_EQ(BrowseStartFolder(dir.File("a/b/file.txt")), dir.File("a/b"));
+    EXPECT_EQ(BrowseStartFolder(dir.File("a/missing/deeper")), dir.File("a"));
+    EXPECT_EQ(BrowseStartFolder("/"), "/");
+    // Nothing to start from: the chooser's own default.
+    EXPECT_EQ(BrowseStartFolder(""), "");
+    EXPECT_EQ(BrowseStartFolder("relative/path"), "");
+}
+
 TEST(EditorCompletion, OffersTheEntriesUnderTheTypedPrefix) {
     CGuiTempDir dir;
     std::filesystem::create_directory(dir.Path() / "alpha");

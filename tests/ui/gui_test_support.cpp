@@ -17,6 +17,7 @@
 #include <wx/app.h>
 #include <wx/image.h>
 #include <wx/utils.h>
+#include <wx/window.h>
 
 namespace {
 std::string& DisplayName() {
@@ -173,4 +174,20 @@ bool ScreenPixels(const std::vector<wxPoint>& points, std::vector<wxColour>& col
         }
     }
     return true;
+}
+
+bool SaveWindowPicture(wxWindow* window, const std::string& png) {
+    window->Raise();
+    window->Refresh();
+    window->Update();
+    PumpEvents(std::chrono::milliseconds(300));
+    CGuiTempDir scratch;
+    const std::string screen = scratch.File("screen.png");
+    std::vector<wxColour> unused;
+    wxImage image;
+    if (!ScreenPixels({}, unused, screen) || !image.LoadFile(wxString::FromUTF8(screen), wxBITMAP_TYPE_PNG)) {
+        return false;
+    }
+    const wxRect r = window->GetScreenRect().Intersect(wxRect(0, 0, image.GetWidth(), image.GetHeight()));
+    return !r.IsEmpty() && image.GetSubImage(r).SaveFile(wxString::FromUTF8(png), wxBITMAP_TYPE_PNG);
 }

@@ -11,6 +11,8 @@
 #include <wx/colour.h>
 #include <wx/gdicmn.h>
 
+class wxWindow;
+
 // Starts Xvfb on a free display (chosen by the server itself) and stops it on destruction.
 class CXvfbServer {
 public:
@@ -56,3 +58,5 @@ std::string ReadUtf16File(const std::string& path);
 // Takes a screenshot of the whole screen with ImageMagick and returns the pixel colours at the
 // given screen points; false when the tool is missing or failed.
 bool ScreenPixels(const std::vector<wxPoint>& points, std::vector<wxColour>& colours, const std::string& savePng = "");
+// Saves the window's part of the screen as a PNG (the pictures in docs/); false when it could not.
+bool SaveWindowPicture(wxWindow* window, const std::string& png);

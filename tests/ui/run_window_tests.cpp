@@ -330,7 +330,7 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
     const std::string shot = std::string(PEMO_SCREENSHOT_DIR) + "/main-window.png";
     ASSERT_TRUE(ScreenPixels({segment(SegSame), segment(SegChanged), segment(SegNew), card, rowPoint(RowSame),
                               rowPoint(RowChanged), rowPoint(RowNew)},
-                             colours, shot));
+                             colours));
     EXPECT_TRUE(Near(colours[0], wxColour(153, 155, 255))) << Text(colours[0]);
     EXPECT_TRUE(Near(colours[1], wxColour(231, 162, 111))) << Text(colours[1]);
     EXPECT_TRUE(Near(colours[2], wxColour(128, 255, 128))) << Text(colours[2]);
@@ -338,6 +338,7 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
     EXPECT_TRUE(Near(colours[4], wxColour(153, 155, 255))) << Text(colours[4]);
     EXPECT_TRUE(Near(colours[5], wxColour(231, 162, 111))) << Text(colours[5]);
     EXPECT_TRUE(Near(colours[6], wxColour(128, 255, 128))) << Text(colours[6]);
+    EXPECT_TRUE(SaveWindowPicture(dlg, shot));
 
     // Green switch words on the right of the first card's first line.
     std::vector<wxPoint> words;
@@ -506,7 +507,9 @@ TEST(RealProgram, WithoutADisplaySaysSoAndFails) {
         << ReadFileBytes(dir.File("err.txt"));
 }
 
-TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRun) {
+// Started as the desktop starts it, in the home folder with the job's path: the run's files land
+// beside the job, and the window closes itself after a -runall run.
+TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRunAndLogsBesideItsJob) {
     CGuiTempDir dir;
     WriteBytes(dir.Path() / "src" / "a.txt", 5000);
     WriteBytes(dir.Path() / "src" / "sub" / "b.txt", 7000);
@@ -517,18 +520,20 @@ TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRun) {
     struct : IMessagePort {
         void MessageBox(const std::string&) override {}
     } quiet;
-    ASSERT_TRUE(SaveJob(dir.File("nightly.job"), tasks, path, quiet));
+    std::filesystem::create_directories(dir.Path() / "home");
+    std::filesystem::create_directories(dir.Path() / "jobs");
+    ASSERT_TRUE(SaveJob(dir.File("jobs/nightly.job"), tasks, path, quiet));
     const auto started = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         prctl(PR_SET_PDEATHSIG, SIGKILL); // never outlives a test that crashed
-        if (chdir(dir.Path().c_str()) != 0) {
+        if (chdir(dir.File("home").c_str()) != 0) {
             _exit(126);
         }
         setenv("DISPLAY", TestDisplay().c_str(), 1);
         setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
-        execl(PEMO_BINARY, "pemo", "-runall", "-show", "-noballoon", "-file", "nightly.job",
+        execl(PEMO_BINARY, "pemo", "-runall", "-show", "-noballoon", "../jobs/nightly.job",
               static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -549,9 +554,16 @@ TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRun) {
     // The close timer waits 10 s after the run before it closes the program.
     EXPECT_GE(took, std::chrono::seconds(9));
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "dst" / "sub" / "b.txt"));
-    EXPECT_NE(ReadFileBytes(dir.File("summary.log")).find("nightly.job"), std::string::npos)
-        << ReadFileBytes(dir.File("summary.log"));
-    EXPECT_TRUE(std::filesystem::exists(dir.File("log.html")));
+    EXPECT_NE(ReadFileBytes(dir.File("jobs/summary.log")).find("nightly.job"), std::string::npos)
+        << ReadFileBytes(dir.File("jobs/summary.log"));
+    EXPECT_TRUE(std::filesystem::exists(dir.File("jobs/log.html")));
+    // The home folder the desktop started it in keeps nothing of the run.
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "home"));
+    // The job was saved where it was read, with the run's time.
+    TaskList saved;
+    ASSERT_TRUE(LoadJob(dir.File("jobs/nightly.job"), saved, path, quiet));
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_NE(saved[0]->lastRun, -1);
 }
 
 // Preview from the Run menu, its buttons and the tray: nothing changes on disk, the log goes to

@@ -6,6 +6,7 @@
 #include <wx/frame.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
+#include <wx/stattext.h>
 
 #include "gui_test_support.h"
 #include "ui/about_dlg.h"
@@ -75,7 +76,9 @@ TEST(TaskListDrawing, ItemsRecordsAndHitTesting) {
     EXPECT_EQ(list->ItemRecord(-1), list->ItemRecord(1));
 
     const int line = list->LineHeight();
-    EXPECT_GT(line, 5);
+    // The cards' text is as large as the desktop's other text: a label's line in the default font.
+    auto* label = new wxStaticText(f.frame, wxID_ANY, "M");
+    EXPECT_GE(line, label->GetTextExtent("M").GetHeight());
     list->SetItemHeightPx(4 * line);
     PumpEvents();
     const wxPoint origin = list->ClientToScreen(wxPoint(0, 0));
