@@ -624,16 +624,6 @@ void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t t
     }
     const std::size_t ahead = kCopiesAheadPerThread * static_cast<std::size_t>(pool_->Threads());
     std::deque<std::pair<std::size_t, std::shared_ptr<CJobResult<CopyJob>>>> started;
-    // Should the walk unwind mid-level, the copies under way still use the level's open
-    // directories: they must end before those close, or a reused descriptor could take a write.
-    struct DrainOnExit {
-        std::deque<std::pair<std::size_t, std::shared_ptr<CJobResult<CopyJob>>>>& jobs;
-        ~DrainOnExit() {
-            for (auto& job : jobs) {
-                job.second->Wait();
-            }
-        }
-    } drain{started};
     std::size_t next = 0;
     for (std::size_t i = 0; i < count; ++i) {
         for (; next < count && started.size() < ahead; ++next) {
