@@ -41,6 +41,9 @@ struct FileStatus {
     bool system = false;
     std::uint32_t owner = 0; // user and group ids
     std::uint32_t group = 0;
+    // Which file this is: the same pair names the same file while it exists.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 };
 
 // One open directory listing. Entries come in the file system's order, without "." and "..".
@@ -222,6 +225,12 @@ public:
     virtual bool MayGiveAway() = 0;
     // Whether this process may give its own files the group (it is one of its groups).
     virtual bool MayUseGroup(std::uint32_t group) = 0;
+
+    // ---- Reading ahead: a worker reads a level while the walk is elsewhere -------------------
+    // The status of the open directory itself, whatever its name has come to mean since.
+    virtual FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) = 0;
+    // A second handle on the same open directory, closed independently of the first.
+    virtual FsError DuplicateDirectory(const DirectoryHandle& dir, DirectoryHandle& copy) = 0;
 };
 
 // The backend of the platform the program was built for.

@@ -2,6 +2,7 @@
 #include "sync/do_directory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <deque>
@@ -18,6 +19,7 @@
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
+#include "sync/level_reader.h"
 #include "sync/metadata.h"
 #include "sync/name_arena.h"
 #include "sync/name_pairing.h"
@@ -47,37 +49,15 @@ bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool one
 
 namespace {
 
-// A source entry that is a link: mirrored as a link holding the same target text.
-struct SourceLink {
-    std::size_t index = 0; // of the entry in the source files
-    std::string target;
-    FsError readError; // of reading the target; the link is then not mirrored
-    std::int64_t seconds = 0;
-    std::int64_t nanoseconds = 0;
-};
-
-// The four listings of one level, and how their names pair up. Names lie in two arenas: the
-// files' part is dropped once the files are done, before the walk descends, so a deep walk
-// holds only the directory names of the levels above it.
+// The two listings of one level, and how their names pair up. The files' part is dropped once
+// the files are done, before the walk descends, so a deep walk holds only the directory names of
+// the levels above it.
 struct Listings {
-    CNameArena fileNames;
-    CNameArena dirNames;
-    std::vector<FileEntry> destinationFiles;
-    std::vector<char> destinationIsLink; // parallel to destinationFiles
-    // Parallel to destinationFiles: a regular file named as this program's copy temporaries.
-    std::vector<char> destinationIsTemporary;
-    std::vector<std::string_view> destinationDirs;
-    std::vector<FileEntry> sourceFiles;
-    // Parallel to sourceFiles: a fifo, socket or device, which is never copied.
-    std::vector<char> sourceIsSpecial;
-    // The source files that are links, in listing order: few, so kept apart from the files.
-    std::vector<SourceLink> sourceLinks;
-    std::vector<std::string_view> sourceDirs;
+    ListedSide destination;
+    ListedSide source;
     // False when the source listing broke off: what it did not list may still exist, so the
     // destination's extras here are not extras for certain.
     bool sourceComplete = true;
-    // Every entry the source listed, those left out of the listings above included.
-    std::size_t sourceEntries = 0;
 
     // Filled by PairUp: the destination index of each source entry (-1 for a new one), and
     // which destination entries a source entry took (the others are the extras).
@@ -86,37 +66,77 @@ struct Listings {
     std::vector<std::int32_t> dirPair;
     std::vector<char> destinationDirKept;
 
-    // The link of source entry index; null when the entry is no link.
-    const SourceLink* LinkOf(std::size_t index) const {
-        auto it = std::lower_bound(sourceLinks.begin(), sourceLinks.end(), index,
-                                   [](const SourceLink& link, std::size_t i) { return link.index < i; });
-        return it != sourceLinks.end() && it->index == index ? &*it : nullptr;
-    }
-
     void PairUp() {
-        PairNames(sourceFiles, destinationFiles, filePair, destinationFileKept);
-        PairNames(sourceDirs, destinationDirs, dirPair, destinationDirKept);
+        PairNames(source.files, destination.files, filePair, destinationFileKept);
+        PairNames(source.dirs, destination.dirs, dirPair, destinationDirKept);
     }
 
-    // Everything about the level's files, memory included; the directories stay for Recurse.
     void ReleaseFiles() {
-        ReleaseVector(destinationFiles);
-        ReleaseVector(destinationIsLink);
-        ReleaseVector(destinationIsTemporary);
-        ReleaseVector(sourceFiles);
-        ReleaseVector(sourceIsSpecial);
-        ReleaseVector(sourceLinks);
-        ReleaseVector(filePair);
-        ReleaseVector(destinationFileKept);
-        fileNames.Clear();
+        destination.ReleaseFiles();
+        source.ReleaseFiles();
+        std::vector<std::int32_t>().swap(filePair);
+        std::vector<char>().swap(destinationFileKept);
+    }
+};
+
+// One side of an upcoming level, read on a worker while the walk is busy with earlier levels.
+// The walk takes the reading only when the directory it opens on arrival is the one that was
+// read; when the worker has not begun, the walk takes the job back and reads the side itself.
+class CReadAhead {
+public:
+    struct Reading {
+        FsError error; // of opening, identifying or listing the directory
+        FileStatus identity;
+        ListedSide side;
+    };
+
+    // On a worker: reads name in parent, unless the walk took the job back or the run stopped.
+    void Run(IFileSystem& fs, const DirectoryHandle& parent, const std::string& name, const SideReading& how,
+             const std::atomic<int>& stop) {
+        if (claimed_.exchange(true)) {
+            return;
+        }
+        std::unique_ptr<Reading> reading;
+        if (stop.load() == 0) {
+            try {
+                reading = std::make_unique<Reading>();
+                DirectoryHandle dir;
+                reading->error = fs.OpenDirectoryAt(parent, name, dir);
+                if (!reading->error) {
+                    reading->error = fs.DirectoryStatus(dir, reading->identity);
+                }
+                if (!reading->error) {
+                    reading->error = ReadSide(fs, dir, how, reading->side);
+                }
+            } catch (...) {
+                reading.reset(); // the walk reads the side itself and meets the failure there
+            }
+        }
+        result_.Set(std::move(reading));
+    }
+
+    // On the walk: the worker's reading, or null when there is none to use.
+    std::unique_ptr<Reading> Take() {
+        if (!claimed_.exchange(true)) {
+            return nullptr;
+        }
+        return std::move(result_.Wait());
     }
 
 private:
-    template <class T>
-    static void ReleaseVector(std::vector<T>& v) {
-        std::vector<T>().swap(v);
-    }
+    std::atomic<bool> claimed_{false};
+    CJobResult<std::unique_ptr<Reading>> result_;
 };
+
+// The read-aheads of one subdirectory: its source and its destination side.
+struct LevelAhead {
+    std::shared_ptr<CReadAhead> source;
+    std::shared_ptr<CReadAhead> destination;
+};
+
+// Subdirectories read ahead of the walk, per worker: enough to keep every worker busy while
+// the walk mirrors small levels, few enough that their listings stay a small part of memory.
+constexpr std::size_t kLevelsAheadPerThread = 2;
 
 // What the walk does with one source file, decided before any copy of its level starts.
 enum class FilePlan { Excluded, Link, Same, Copy };
@@ -160,14 +180,19 @@ public:
 private:
     enum class DestinationState { Listed, Empty, Abandoned };
 
-    void MirrorLevel(bool top);
+    void MirrorLevel(bool top, const LevelAhead& ahead = {});
     bool Excluded(bool top);
     bool DestinationExists(bool top);
     DestinationState OpenDestination(bool top);
     FsError MakeDestinationLevel();
-    bool ListDestination(bool top, Listings& lists);
-    bool ListSource(Listings& lists);
-    bool FillEntry(FileEntry& file, const std::string& directory, const std::string& name, const FileStatus& status);
+    bool ListDestination(bool top, Listings& lists, CReadAhead* ahead);
+    bool ListSource(Listings& lists, CReadAhead* ahead);
+    SideReading SourceReading(const std::string& path) const;
+    FsError ReadLevel(const DirectoryHandle& dir, CReadAhead* ahead, const SideReading& how, ListedSide& side);
+    void ReportSide(const ListedSide& side, const std::string& directory, const char* label);
+    LevelAhead ReadAhead(const Listings& lists, std::size_t index, const std::shared_ptr<DirectoryHandle>& sourceParent,
+                         const std::shared_ptr<DirectoryHandle>& destinationParent);
+    std::shared_ptr<DirectoryHandle> SharedHandle(CTreeCursor& tree);
     void DeleteExtraFiles(const Listings& lists);
     void RemoveLeftoverTemporary(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                                  const std::string& path);
@@ -246,7 +271,7 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
 }
 
 // The level both cursors stand at; the caller has placed them and removes them again.
-void CDirectoryWalker::MirrorLevel(bool top) {
+void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
     if (!top) {
         if (ctx_.debug) {
             DebugLog(ctx_, "DoDirectory entering: " + source_.Path());
@@ -262,14 +287,14 @@ void CDirectoryWalker::MirrorLevel(bool top) {
     levelSource_ = sourceLevel.get();
     // On the heap: a deep tree keeps one of these per level on the stack.
     auto lists = std::make_unique<Listings>();
-    const bool listed = ListDestination(top, *lists);
+    const bool listed = ListDestination(top, *lists, ahead.destination.get());
     levelSource_ = nullptr; // it lives only as long as this level
-    if (!listed || !ListSource(*lists)) {
+    if (!listed || !ListSource(*lists, ahead.source.get())) {
         return;
     }
     if (top && lists->sourceComplete &&
-        EmptySourceRefused(ctx_, task_, source_.Path(), destination_.Path(), lists->sourceEntries,
-                           lists->destinationFiles.size() + lists->destinationDirs.size(), stats_)) {
+        EmptySourceRefused(ctx_, task_, source_.Path(), destination_.Path(), lists->source.entries,
+                           lists->destination.files.size() + lists->destination.dirs.size(), stats_)) {
         return;
     }
     lists->PairUp();
@@ -399,7 +424,7 @@ CDirectoryWalker::DestinationState CDirectoryWalker::OpenDestination(bool top) {
 }
 
 // Lists the destination, creating it when missing. False when this level is done with.
-bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
+bool CDirectoryWalker::ListDestination(bool top, Listings& lists, CReadAhead* ahead) {
     switch (OpenDestination(top)) {
     case DestinationState::Abandoned:
         return false;
@@ -410,49 +435,31 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists) {
     }
     const std::string& destination = destination_.Path();
     CDirectoryReader reader(fs_, destination_);
-    FsError error = reader.OpenAndList();
+    FsError error = reader.Open();
+    if (!error) {
+        error = ReadLevel(*reader.Directory(), ahead, SideReading{}, lists.destination);
+    }
     if (error) {
         LogError(ctx_, "Error reading destination directory \"" + destination + "\" (" + ErrorTextOf(error) + ")",
                  stats_.errors);
         return false;
     }
-    DirEntry entry;
-    while (reader.Next(entry)) {
-        if (entry.kind == EntryKind::Directory) {
-            lists.destinationDirs.push_back(lists.dirNames.Add(entry.name));
-            continue;
-        }
-        // Links, whatever they point to, are files here: the engine never enters them.
-        FileEntry file;
-        file.name = lists.fileNames.Add(entry.name);
-        if (ctx_.debug) {
-            DebugLog(ctx_, "DST Enumerating: " + entry.name);
-        }
-        FileStatus status;
-        if (reader.StatusOf(entry.name, false, status) || !FillEntry(file, destination, entry.name, status)) {
-            LogLine(ctx_, "Unable to stat " + JoinPath(destination, entry.name), LogColour::Red);
-        }
-        lists.destinationFiles.push_back(std::move(file));
-        lists.destinationIsLink.push_back(entry.kind == EntryKind::Symlink ? 1 : 0);
-        // A link made beside its destination name is one too, until renamed over it.
-        lists.destinationIsTemporary.push_back((entry.kind == EntryKind::File || entry.kind == EntryKind::Symlink) &&
-                                               IsTemporaryCopyName(entry.name));
+    ReportSide(lists.destination, destination, "DST");
+    if (lists.destination.end) {
+        LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(lists.destination.end), LogColour::Red);
     }
-    if (FsError end = reader.End()) {
-        LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(end), LogColour::Red);
-    }
-    // Growth left up to half of the room unused; the source listing that follows is larger than
-    // this copy costs now.
-    lists.destinationFiles.shrink_to_fit();
     return true;
 }
 
-bool CDirectoryWalker::ListSource(Listings& lists) {
+bool CDirectoryWalker::ListSource(Listings& lists, CReadAhead* ahead) {
     const std::string& source = source_.Path();
     CDirectoryReader reader(fs_, source_);
     FsError error;
     try {
-        error = reader.OpenAndList();
+        error = reader.Open();
+        if (!error) {
+            error = ReadLevel(*reader.Directory(), ahead, SourceReading(source), lists.source);
+        }
     } catch (const std::exception&) {
         LogError(ctx_,
                  "Error reading source directory: \"" + source + "\" (" + ErrorText(static_cast<std::uint32_t>(errno)) +
@@ -467,58 +474,52 @@ bool CDirectoryWalker::ListSource(Listings& lists) {
                  stats_.errors);
         return false;
     }
-    // A mirror's two sides mostly hold the same names: room for what the destination listed,
-    // and a little more, spares a large level the copies of growing its listing step by step.
-    auto roomFor = [](std::size_t listed) { return listed + listed / 64 + 16; };
-    lists.sourceFiles.reserve(roomFor(lists.destinationFiles.size()));
-    lists.sourceIsSpecial.reserve(roomFor(lists.destinationFiles.size()));
-    lists.sourceDirs.reserve(roomFor(lists.destinationDirs.size()));
-    DirEntry entry;
-    while (reader.Next(entry)) {
-        ++lists.sourceEntries;
-        if (entry.kind == EntryKind::Directory) {
-            // The destination itself, where it lies inside the source, is not mirrored into itself.
-            if (!skip_.empty() && JoinPath(source, entry.name) == skip_) {
-                continue;
-            }
-            if (!(task_.excludeHiddenDirs && entry.hidden) && !(task_.excludeSystemDirs && entry.system)) {
-                lists.sourceDirs.push_back(lists.dirNames.Add(entry.name));
-            }
-            continue;
-        }
-        // A link's own status: it is mirrored as a link, never followed, so its target may be
-        // anything, anywhere or nothing at all.
-        FileStatus status;
-        const FsError statError = reader.StatusOf(entry.name, false, status);
-        if (!statError && status.kind == EntryKind::Symlink) {
-            SourceLink& link = lists.sourceLinks.emplace_back();
-            link.index = lists.sourceFiles.size();
-            link.seconds = status.mtimeSeconds;
-            link.nanoseconds = status.mtimeNanoseconds;
-            link.readError = fs_.ReadLinkAt(*reader.Directory(), entry.name, link.target);
-        }
-        FileEntry file;
-        file.name = lists.fileNames.Add(entry.name);
-        if (ctx_.debug) {
-            DebugLog(ctx_, "SRC Enumerating: " + entry.name);
-        }
-        if (statError || !FillEntry(file, source, entry.name, status)) {
-            LogLine(ctx_, "Unable to stat " + JoinPath(source, entry.name), LogColour::Red);
-        }
-        lists.sourceFiles.push_back(std::move(file));
-        lists.sourceIsSpecial.push_back(!statError && status.kind == EntryKind::Other);
-    }
-    if (FsError end = reader.End()) {
-        LogError(ctx_, "Error getting source file list: " + ErrorTextOf(end), stats_.errors);
+    ReportSide(lists.source, source, "SRC");
+    if (lists.source.end) {
+        LogError(ctx_, "Error getting source file list: " + ErrorTextOf(lists.source.end), stats_.errors);
         lists.sourceComplete = false;
     }
     return true;
 }
 
-// The entry's full path is only needed for the debug line; without one it is not built.
-bool CDirectoryWalker::FillEntry(FileEntry& file, const std::string& directory, const std::string& name,
-                                 const FileStatus& status) {
-    return FillEntryFromStatus(file, ctx_, ctx_.debug ? JoinPath(directory, name) : std::string(), status);
+SideReading CDirectoryWalker::SourceReading(const std::string& path) const {
+    return SideReading{.source = true,
+                       .path = path,
+                       .skip = skip_,
+                       .excludeHiddenDirs = task_.excludeHiddenDirs,
+                       .excludeSystemDirs = task_.excludeSystemDirs};
+}
+
+// The side of the level the cursor has opened: as read ahead when that was this very directory,
+// else read now.
+FsError CDirectoryWalker::ReadLevel(const DirectoryHandle& dir, CReadAhead* ahead, const SideReading& how,
+                                    ListedSide& side) {
+    if (ahead != nullptr) {
+        std::unique_ptr<CReadAhead::Reading> reading = ahead->Take();
+        FileStatus here;
+        // A reading that met any failure is done again here, where its lines are written.
+        if (reading != nullptr && !reading->error && !reading->side.end && !fs_.DirectoryStatus(dir, here) &&
+            here.device == reading->identity.device && here.inode == reading->identity.inode) {
+            side = std::move(reading->side);
+            return FsError();
+        }
+    }
+    return ReadSide(fs_, dir, how, side);
+}
+
+// The lines that reading a side owes the log, in listing order.
+void CDirectoryWalker::ReportSide(const ListedSide& side, const std::string& directory, const char* label) {
+    for (std::size_t i = 0; i < side.files.size(); ++i) {
+        const FileEntry& file = side.files[i];
+        if (ctx_.debug) {
+            DebugLog(ctx_, std::string(label) + " Enumerating: " + std::string(file.name));
+        }
+        // The entry's full path is only needed for the debug line; without one it is not built.
+        if (side.Has(i, kStatFailed) ||
+            !LogEntryStatus(ctx_, ctx_.debug ? JoinPath(directory, file.name) : std::string(), file)) {
+            LogLine(ctx_, "Unable to stat " + JoinPath(directory, file.name), LogColour::Red);
+        }
+    }
 }
 
 // Destination files that no source file took. Nothing is deleted after a source listing that
@@ -528,18 +529,18 @@ void CDirectoryWalker::DeleteExtraFiles(const Listings& lists) {
         return;
     }
     const std::string& destination = destination_.Path();
-    for (std::size_t j = 0; j < lists.destinationFiles.size(); ++j) {
+    for (std::size_t j = 0; j < lists.destination.files.size(); ++j) {
         if (lists.destinationFileKept[j]) {
             continue;
         }
-        const std::string name(lists.destinationFiles[j].name);
+        const std::string name(lists.destination.files[j].name);
         const std::string path = JoinPath(destination, name);
         // Fetched again for every file: a deep removal can have closed it for the descriptor budget.
         FsError dirError;
         const DirectoryHandle* dir = destination_.Current(dirError);
         // A copy interrupted before its rename left its temporary behind: the program's own
         // debris, never one of the user's files, so removed in every mode and never counted.
-        if (lists.destinationIsTemporary[j]) {
+        if (lists.destination.Has(j, kTemporary)) {
             RemoveLeftoverTemporary(dir, dirError, name, path);
             continue;
         }
@@ -580,11 +581,11 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
     if (!lists.sourceComplete) {
         return;
     }
-    for (std::size_t j = 0; j < lists.destinationDirs.size(); ++j) {
+    for (std::size_t j = 0; j < lists.destination.dirs.size(); ++j) {
         if (lists.destinationDirKept[j]) {
             continue;
         }
-        destination_.Push(std::string(lists.destinationDirs[j]));
+        destination_.Push(std::string(lists.destination.dirs[j]));
         const std::string& path = destination_.Path();
         if (task_.safeMode) {
             LogLine(ctx_, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
@@ -603,11 +604,11 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
         CopyFilesInParallel(lists, tolerance);
         return;
     }
-    for (std::size_t i = 0; i < lists.sourceFiles.size(); ++i) {
+    for (std::size_t i = 0; i < lists.source.files.size(); ++i) {
         if (!MirrorFile(lists, i, tolerance)) {
             continue; // a copy cancelled by Stop made nothing and counts nowhere
         }
-        const FileEntry& f = lists.sourceFiles[i];
+        const FileEntry& f = lists.source.files[i];
         ++stats_.sourceCount;
         stats_.sourceSize += f.size;
     }
@@ -617,7 +618,7 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
 // made here, file by file in listing order, as the loop above makes them. All of the level's
 // copies are committed before this returns, so nothing is written in the level afterwards.
 void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t tolerance) {
-    const std::size_t count = lists.sourceFiles.size();
+    const std::size_t count = lists.source.files.size();
     std::vector<FilePlan> plans(count);
     for (std::size_t i = 0; i < count; ++i) {
         plans[i] = PlanFile(lists, i, tolerance);
@@ -628,11 +629,11 @@ void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t t
     for (std::size_t i = 0; i < count; ++i) {
         for (; next < count && started.size() < ahead; ++next) {
             if (plans[next] == FilePlan::Copy) {
-                started.emplace_back(next, StartCopy(lists.sourceFiles[next], CopyDestinationName(lists, next),
+                started.emplace_back(next, StartCopy(lists.source.files[next], CopyDestinationName(lists, next),
                                                      lists.filePair[next] < 0));
             }
         }
-        const FileEntry& f = lists.sourceFiles[i];
+        const FileEntry& f = lists.source.files[i];
         bool counts = true;
         if (plans[i] == FilePlan::Copy) {
             // Every earlier copy is committed, and this one was started before any later one.
@@ -655,14 +656,14 @@ bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std:
 }
 
 FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
-    const FileEntry& f = lists.sourceFiles[index];
+    const FileEntry& f = lists.source.files[index];
     // After a stop every remaining file of the directory is reported excluded. Reading a fifo or
     // a device could block the run or act on the device; such entries are left out as well.
-    if (ctx_.stopRequested.load() != 0 || lists.sourceIsSpecial[index] ||
+    if (ctx_.stopRequested.load() != 0 || lists.source.Has(index, kSpecial) ||
         !IsIncluded(f, exclusions_, source_.Path(), task_.excludeSystem, task_.excludeHidden)) {
         return FilePlan::Excluded;
     }
-    if (lists.LinkOf(index) != nullptr) {
+    if (lists.source.LinkOf(index) != nullptr) {
         return FilePlan::Link;
     }
     const std::int32_t pair = lists.filePair[index];
@@ -671,8 +672,8 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, st
     }
     const std::size_t j = static_cast<std::size_t>(pair);
     // A link in the destination is never the copy of a file, whatever its own size and time.
-    if (!lists.destinationIsLink[j] &&
-        SameFile(lists.destinationFiles[j], f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
+    if (!lists.destination.Has(j, kListedLink) &&
+        SameFile(lists.destination.files[j], f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
         return FilePlan::Same;
     }
     return FilePlan::Copy;
@@ -680,16 +681,16 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, st
 
 // False when the file's copy was stopped.
 bool CDirectoryWalker::CarryOut(const Listings& lists, std::size_t index, FilePlan plan) {
-    const FileEntry& f = lists.sourceFiles[index];
+    const FileEntry& f = lists.source.files[index];
     switch (plan) {
     case FilePlan::Excluded:
         LogExcluded(f);
         return true;
     case FilePlan::Link:
-        MirrorLink(lists, index, *lists.LinkOf(index));
+        MirrorLink(lists, index, *lists.source.LinkOf(index));
         return true;
     case FilePlan::Same:
-        KeepSame(f, lists.destinationFiles[static_cast<std::size_t>(lists.filePair[index])]);
+        KeepSame(f, lists.destination.files[static_cast<std::size_t>(lists.filePair[index])]);
         return true;
     case FilePlan::Copy:
         break;
@@ -706,8 +707,8 @@ void CDirectoryWalker::LogExcluded(const FileEntry& f) {
 // case variant is updated in place, never doubled.
 std::string CDirectoryWalker::CopyDestinationName(const Listings& lists, std::size_t index) const {
     const std::int32_t pair = lists.filePair[index];
-    return std::string(pair < 0 ? lists.sourceFiles[index].name
-                                : lists.destinationFiles[static_cast<std::size_t>(pair)].name);
+    return std::string(pair < 0 ? lists.source.files[index].name
+                                : lists.destination.files[static_cast<std::size_t>(pair)].name);
 }
 
 // Copies f onto destinationName and counts it as new or changed. False when stopped.
@@ -802,19 +803,19 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePa
 // A source link: the same when the destination has a link with the same target text, else
 // made anew over whatever has the name.
 void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link) {
-    const FileEntry& f = lists.sourceFiles[index];
+    const FileEntry& f = lists.source.files[index];
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
         LinkOne(f, link, std::string(f.name), true);
         return;
     }
     const std::size_t j = static_cast<std::size_t>(pair);
-    const FileEntry& d = lists.destinationFiles[j];
+    const FileEntry& d = lists.destination.files[j];
     FsError dirError;
     const DirectoryHandle* dir = destination_.Current(dirError);
     std::string target;
     const std::string destinationName(d.name);
-    if (!link.readError && lists.destinationIsLink[j] && dir != nullptr &&
+    if (!link.readError && lists.destination.Has(j, kListedLink) && dir != nullptr &&
         !fs_.ReadLinkAt(*dir, destinationName, target) && target == link.target) {
         KeepSame(f, d, true); // a link has no permissions of its own
         return;
@@ -892,21 +893,84 @@ void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isL
 }
 
 void CDirectoryWalker::Recurse(const Listings& lists) {
-    for (std::size_t i = 0; i < lists.sourceDirs.size(); ++i) {
+    if (!task_.recurse) {
+        return;
+    }
+    const std::size_t count = lists.source.dirs.size();
+    // Upcoming subdirectories are read on the workers from handles of their own: the cursors may
+    // close this level's directories for their budget while the walk is deeper down.
+    std::vector<LevelAhead> ahead;
+    std::shared_ptr<DirectoryHandle> sourceParent;
+    std::shared_ptr<DirectoryHandle> destinationParent;
+    std::size_t reach = 0;
+    if (pool_ != nullptr && count > 0) {
+        ahead.resize(count);
+        sourceParent = SharedHandle(source_);
+        destinationParent = SharedHandle(destination_);
+        reach = kLevelsAheadPerThread * static_cast<std::size_t>(pool_->Threads());
+    }
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < count; ++i) {
         if (ctx_.stopRequested.load() != 0) {
             break;
         }
-        if (!task_.recurse) {
-            continue;
+        for (; sourceParent != nullptr && next < count && next <= i + reach; ++next) {
+            ahead[next] = ReadAhead(lists, next, sourceParent, destinationParent);
         }
-        const std::string_view name = lists.sourceDirs[i];
+        const std::string_view name = lists.source.dirs[i];
         const std::int32_t pair = lists.dirPair[i];
         source_.Push(std::string(name));
-        destination_.Push(std::string(pair >= 0 ? lists.destinationDirs[static_cast<std::size_t>(pair)] : name));
-        MirrorLevel(false);
+        destination_.Push(std::string(pair >= 0 ? lists.destination.dirs[static_cast<std::size_t>(pair)] : name));
+        if (ahead.empty()) {
+            MirrorLevel(false);
+        } else {
+            MirrorLevel(false, ahead[i]);
+            ahead[i] = LevelAhead{};
+        }
         destination_.Pop();
         source_.Pop();
     }
+}
+
+// Queues the reading of subdirectory index's two sides. An excluded one is not read, nor a
+// destination the listing did not show.
+LevelAhead CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index,
+                                       const std::shared_ptr<DirectoryHandle>& sourceParent,
+                                       const std::shared_ptr<DirectoryHandle>& destinationParent) {
+    LevelAhead ahead;
+    const std::string name(lists.source.dirs[index]);
+    const std::string path = JoinPath(source_.Path(), name);
+    if (DirectoryExclusion(exclusions_, path) != ExclusionResult::NotExcluded) {
+        return ahead;
+    }
+    auto queue = [this](const std::shared_ptr<DirectoryHandle>& parent, std::string entry, SideReading how) {
+        auto reading = std::make_shared<CReadAhead>();
+        pool_->Submit([reading, parent, entry = std::move(entry), how = std::move(how), &fs = fs_,
+                       &stop = ctx_.stopRequested] { reading->Run(fs, *parent, entry, how, stop); });
+        return reading;
+    };
+    ahead.source = queue(sourceParent, name, SourceReading(path));
+    const std::int32_t pair = lists.dirPair[index];
+    if (pair >= 0 && destinationParent != nullptr) {
+        ahead.destination = queue(destinationParent, std::string(lists.destination.dirs[static_cast<std::size_t>(pair)]),
+                                  SideReading{});
+    }
+    return ahead;
+}
+
+// A handle of the cursor's current level that lives as long as the jobs holding it; null when
+// there is none, and then nothing is read ahead of the walk.
+std::shared_ptr<DirectoryHandle> CDirectoryWalker::SharedHandle(CTreeCursor& tree) {
+    FsError e;
+    const DirectoryHandle* dir = tree.Current(e);
+    if (dir == nullptr) {
+        return nullptr;
+    }
+    auto copy = std::make_shared<DirectoryHandle>();
+    if (fs_.DuplicateDirectory(*dir, *copy)) {
+        return nullptr;
+    }
+    return copy;
 }
 
 // The source directory of the level, for its owner, bits and time; null in fake-it mode or when

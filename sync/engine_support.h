@@ -54,3 +54,7 @@ void FlushDestination(CRunContext& ctx, const DirectoryHandle& dir, const std::s
 struct FileEntry;
 // The part of YStat after the status query, for callers that already hold the status.
 bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status);
+// Its two halves: the fields, which any thread may fill, and the debug line, which the walk
+// writes in listing order (false when even that failed).
+void SetEntryFromStatus(FileEntry& entry, const FileStatus& status);
+bool LogEntryStatus(CRunContext& ctx, const std::string& path, const FileEntry& entry);

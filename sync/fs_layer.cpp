@@ -103,7 +103,7 @@ bool IsRegularFile(CRunContext& ctx, const std::string& path) {
     return !FsOf(ctx).Status(path, true, st) && st.kind == EntryKind::File;
 }
 
-bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status) {
+void SetEntryFromStatus(FileEntry& entry, const FileStatus& status) {
     entry.hidden = status.hidden;
     entry.system = status.system;
     entry.modified = status.mtimeSeconds;
@@ -111,10 +111,13 @@ bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& 
     entry.size = status.size;
     entry.owner = status.owner;
     entry.group = status.group;
+}
+
+bool LogEntryStatus(CRunContext& ctx, const std::string& path, const FileEntry& entry) {
     try {
         if (ctx.debug) {
-            DebugLog(ctx, "YStat: " + LongPath(path) + " OK: size=" + std::to_string(status.size) +
-                              " mod=" + std::to_string(static_cast<std::int32_t>(status.mtimeSeconds & 0xFFFFFFFF)));
+            DebugLog(ctx, "YStat: " + LongPath(path) + " OK: size=" + std::to_string(entry.size) +
+                              " mod=" + std::to_string(static_cast<std::int32_t>(entry.modified & 0xFFFFFFFF)));
         }
         return true;
     } catch (const std::exception&) {
@@ -123,6 +126,11 @@ bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& 
         }
         return false;
     }
+}
+
+bool FillEntryFromStatus(FileEntry& entry, CRunContext& ctx, const std::string& path, const FileStatus& status) {
+    SetEntryFromStatus(entry, status);
+    return LogEntryStatus(ctx, path, entry);
 }
 
 bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink) {

@@ -22,7 +22,7 @@ std::string_view CNameArena::Add(std::string_view name) {
         if (size < need) {
             size = need;
         }
-        blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(size), size});
+        blocks_.push_back(Block{std::make_unique_for_overwrite<char[]>(size), size, 0});
         free_ = blocks_.back().bytes.get();
         left_ = size;
         capacity_ += size;
@@ -34,6 +34,7 @@ std::string_view CNameArena::Add(std::string_view name) {
     start[name.size()] = '\0';
     free_ += need;
     left_ -= need;
+    blocks_.back().used += need;
     return {start, name.size()};
 }
 

@@ -22,11 +22,25 @@ public:
     void Clear();
     // Bytes held in blocks, used or not.
     std::size_t Capacity() const { return capacity_; }
+    // Calls visit with each name, in the order they were added.
+    template <class Visit>
+    void ForEach(Visit&& visit) const {
+        for (const Block& block : blocks_) {
+            const char* at = block.bytes.get();
+            const char* end = at + block.used;
+            while (at < end) {
+                const std::string_view name(at);
+                visit(name);
+                at += name.size() + 1;
+            }
+        }
+    }
 
 private:
     struct Block {
         std::unique_ptr<char[]> bytes;
         std::size_t size = 0;
+        std::size_t used = 0;
     };
     std::vector<Block> blocks_;
     char* free_ = nullptr;

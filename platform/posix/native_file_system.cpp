@@ -208,6 +208,8 @@ void FillStatus(const struct stat& st, const char* name, FileStatus& status) {
     status.system = false;
     status.owner = st.st_uid;
     status.group = st.st_gid;
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.inode = static_cast<std::uint64_t>(st.st_ino);
 }
 
 bool InGroup(gid_t group) {
@@ -719,6 +721,24 @@ public:
     bool MayGiveAway() override { return ::geteuid() == 0; }
 
     bool MayUseGroup(std::uint32_t group) override { return InGroup(static_cast<gid_t>(group)); }
+
+    FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) override {
+        struct stat st {};
+        if (::fstat(FdOf(dir), &st) != 0) {
+            return Error(errno);
+        }
+        FillStatus(st, "", status);
+        return FsError();
+    }
+
+    FsError DuplicateDirectory(const DirectoryHandle& dir, DirectoryHandle& copy) override {
+        const int fd = ::fcntl(FdOf(dir), F_DUPFD_CLOEXEC, 0);
+        if (fd < 0) {
+            return Error(errno);
+        }
+        copy = DirectoryHandle(fd);
+        return FsError();
+    }
 
 private:
     static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)}; }

@@ -473,3 +473,21 @@ bool FakeFileSystem::MayGiveAway() {
 bool FakeFileSystem::MayUseGroup(std::uint32_t group) {
     return inner.MayUseGroup(group);
 }
+
+FsError FakeFileSystem::DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) {
+    int e = CountAndCheck(FsCall::Status, PathIn(dir, ""));
+    return e != 0 ? FsError::FromSystem(e) : inner.DirectoryStatus(dir, status);
+}
+
+FsError FakeFileSystem::DuplicateDirectory(const DirectoryHandle& dir, DirectoryHandle& copy) {
+    const std::string path = PathIn(dir, "");
+    int e = CountAndCheck(FsCall::OpenDirectory, path);
+    if (e != 0) {
+        return FsError::FromSystem(e);
+    }
+    FsError error = inner.DuplicateDirectory(dir, copy);
+    if (!error) {
+        Remember(copy, path);
+    }
+    return error;
+}

@@ -120,6 +120,8 @@ public:
                        std::uint32_t group) override;
     bool MayGiveAway() override;
     bool MayUseGroup(std::uint32_t group) override;
+    FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) override;
+    FsError DuplicateDirectory(const DirectoryHandle& dir, DirectoryHandle& copy) override;
 
     // The kinds of the calls above, for loops that fail each in turn.
     static const std::vector<FsCall>& FileCallKinds();

@@ -1,0 +1,98 @@
+// Reading one side of a level.
+#include "sync/level_reader.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "sync/engine_support.h"
+
+const SourceLink* ListedSide::LinkOf(std::size_t index) const {
+    auto it = std::lower_bound(links.begin(), links.end(), index,
+                               [](const SourceLink& link, std::size_t i) { return link.index < i; });
+    return it != links.end() && it->index == index ? &*it : nullptr;
+}
+
+void ListedSide::ReleaseFiles() {
+    std::vector<FileEntry>().swap(files);
+    std::vector<std::uint8_t>().swap(flags);
+    std::vector<SourceLink>().swap(links);
+    fileNames.Clear();
+}
+
+namespace {
+
+bool LeftOut(const SideReading& how, const DirEntry& entry) {
+    if (!how.source) {
+        return false;
+    }
+    if ((how.excludeHiddenDirs && entry.hidden) || (how.excludeSystemDirs && entry.system)) {
+        return true;
+    }
+    return !how.skip.empty() && JoinPath(how.path, entry.name) == how.skip;
+}
+
+} // namespace
+
+FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading& how, ListedSide& side) {
+    FsError error;
+    std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(dir, error);
+    if (!stream) {
+        return error ? error : FsError::OfKind(ErrorKind::Other);
+    }
+    // The names first, the statuses after: the files' array is then made once at its size,
+    // where growing it step by step would leave up to half of it unused.
+    std::vector<EntryKind> kinds;
+    DirEntry entry;
+    while (stream->Next(entry)) {
+        ++side.entries;
+        if (entry.kind == EntryKind::Directory) {
+            if (!LeftOut(how, entry)) {
+                side.dirs.push_back(side.dirNames.Add(entry.name));
+            }
+            continue;
+        }
+        side.fileNames.Add(entry.name);
+        kinds.push_back(entry.kind);
+    }
+    side.end = stream->Error();
+    stream.reset();
+    side.files.reserve(kinds.size());
+    side.flags.reserve(kinds.size());
+    std::string name; // one buffer for every lookup
+    side.fileNames.ForEach([&](std::string_view listed) {
+        const EntryKind kind = kinds[side.files.size()];
+        FileEntry& file = side.files.emplace_back();
+        file.name = listed;
+        name.assign(listed);
+        std::uint8_t flags = 0;
+        // A link's own status: it is mirrored as a link, never followed, so its target may be
+        // anything, anywhere or nothing at all.
+        FileStatus status;
+        if (fs.StatusAt(dir, name, false, status)) {
+            flags |= kStatFailed;
+        } else {
+            SetEntryFromStatus(file, status);
+            if (how.source && status.kind == EntryKind::Symlink) {
+                SourceLink& link = side.links.emplace_back();
+                link.index = side.files.size() - 1;
+                link.seconds = status.mtimeSeconds;
+                link.nanoseconds = status.mtimeNanoseconds;
+                link.readError = fs.ReadLinkAt(dir, name, link.target);
+            }
+            if (how.source && status.kind == EntryKind::Other) {
+                flags |= kSpecial;
+            }
+        }
+        if (!how.source) {
+            if (kind == EntryKind::Symlink) {
+                flags |= kListedLink;
+            }
+            // A link made beside its destination name is one too, until renamed over it.
+            if ((kind == EntryKind::File || kind == EntryKind::Symlink) && IsTemporaryCopyName(listed)) {
+                flags |= kTemporary;
+            }
+        }
+        side.flags.push_back(flags);
+    });
+    return FsError();
+}
