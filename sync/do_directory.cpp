@@ -7,6 +7,7 @@
 #include <chrono>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -90,9 +91,11 @@ public:
         ListedSide side;
     };
 
-    // On a worker: reads name in parent, unless the walk took the job back or the run stopped.
-    void Run(IFileSystem& fs, const DirectoryHandle& parent, const std::string& name, const SideReading& how,
-             const std::atomic<int>& stop) {
+    // Opens the directory to be read.
+    using Opener = std::function<FsError(IFileSystem& fs, DirectoryHandle& dir)>;
+
+    // On a worker: reads what open opens, unless the walk took the job back or the run stopped.
+    void Run(IFileSystem& fs, const Opener& open, const SideReading& how, const std::atomic<int>& stop) {
         if (claimed_.exchange(true)) {
             return;
         }
@@ -101,7 +104,7 @@ public:
             try {
                 reading = std::make_unique<Reading>();
                 DirectoryHandle dir;
-                reading->error = fs.OpenDirectoryAt(parent, name, dir);
+                reading->error = open(fs, dir);
                 if (!reading->error) {
                     reading->error = fs.DirectoryStatus(dir, reading->identity);
                 }
@@ -192,6 +195,7 @@ private:
     void ReportSide(const ListedSide& side, const std::string& directory, const char* label);
     LevelAhead ReadAhead(const Listings& lists, std::size_t index, const std::shared_ptr<DirectoryHandle>& sourceParent,
                          const std::shared_ptr<DirectoryHandle>& destinationParent);
+    std::shared_ptr<CReadAhead> QueueReading(CReadAhead::Opener open, SideReading how);
     std::shared_ptr<DirectoryHandle> SharedHandle(CTreeCursor& tree);
     void DeleteExtraFiles(const Listings& lists);
     void RemoveLeftoverTemporary(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
@@ -283,13 +287,23 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
     if (Excluded(top)) {
         return;
     }
+    // The top's source is read on a worker while the walk reads (or makes) the destination; every
+    // level below was queued by its parent.
+    std::shared_ptr<CReadAhead> topSource;
+    if (top && pool_ != nullptr) {
+        topSource = QueueReading(
+            [path = SystemDirectoryPath(source_.Path())](IFileSystem& fs, DirectoryHandle& dir) {
+                return fs.OpenDirectoryPath(path, true, dir);
+            },
+            SourceReading(source_.Path()));
+    }
     const std::unique_ptr<FileStatus> sourceLevel = ReadSourceLevel(top);
     levelSource_ = sourceLevel.get();
     // On the heap: a deep tree keeps one of these per level on the stack.
     auto lists = std::make_unique<Listings>();
     const bool listed = ListDestination(top, *lists, ahead.destination.get());
     levelSource_ = nullptr; // it lives only as long as this level
-    if (!listed || !ListSource(*lists, ahead.source.get())) {
+    if (!listed || !ListSource(*lists, top ? topSource.get() : ahead.source.get())) {
         return;
     }
     if (top && lists->sourceComplete &&
@@ -943,19 +957,26 @@ LevelAhead CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index,
     if (DirectoryExclusion(exclusions_, path) != ExclusionResult::NotExcluded) {
         return ahead;
     }
-    auto queue = [this](const std::shared_ptr<DirectoryHandle>& parent, std::string entry, SideReading how) {
-        auto reading = std::make_shared<CReadAhead>();
-        pool_->Submit([reading, parent, entry = std::move(entry), how = std::move(how), &fs = fs_,
-                       &stop = ctx_.stopRequested] { reading->Run(fs, *parent, entry, how, stop); });
-        return reading;
+    auto in = [](std::shared_ptr<DirectoryHandle> parent, std::string entry) {
+        return [parent = std::move(parent), entry = std::move(entry)](IFileSystem& fs, DirectoryHandle& dir) {
+            return fs.OpenDirectoryAt(*parent, entry, dir);
+        };
     };
-    ahead.source = queue(sourceParent, name, SourceReading(path));
+    ahead.source = QueueReading(in(sourceParent, name), SourceReading(path));
     const std::int32_t pair = lists.dirPair[index];
     if (pair >= 0 && destinationParent != nullptr) {
-        ahead.destination = queue(destinationParent, std::string(lists.destination.dirs[static_cast<std::size_t>(pair)]),
-                                  SideReading{});
+        ahead.destination = QueueReading(
+            in(destinationParent, std::string(lists.destination.dirs[static_cast<std::size_t>(pair)])), SideReading{});
     }
     return ahead;
+}
+
+std::shared_ptr<CReadAhead> CDirectoryWalker::QueueReading(CReadAhead::Opener open, SideReading how) {
+    auto reading = std::make_shared<CReadAhead>();
+    pool_->Submit([reading, open = std::move(open), how = std::move(how), &fs = fs_, &stop = ctx_.stopRequested] {
+        reading->Run(fs, open, how, stop);
+    });
+    return reading;
 }
 
 // A handle of the cursor's current level that lives as long as the jobs holding it; null when
