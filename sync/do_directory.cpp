@@ -80,57 +80,6 @@ struct Listings {
     }
 };
 
-// One side of an upcoming level, read on a worker while the walk is busy with earlier levels.
-// The walk takes the reading only when the directory it opens on arrival is the one that was
-// read; when the worker has not begun, the walk takes the job back and reads the side itself.
-class CReadAhead {
-public:
-    struct Reading {
-        FsError error; // of opening, identifying or listing the directory
-        FileStatus identity;
-        ListedSide side;
-    };
-
-    // Opens the directory to be read.
-    using Opener = std::function<FsError(IFileSystem& fs, DirectoryHandle& dir)>;
-
-    // On a worker: reads what open opens, unless the walk took the job back or the run stopped.
-    void Run(IFileSystem& fs, const Opener& open, const SideReading& how, const std::atomic<int>& stop) {
-        if (claimed_.exchange(true)) {
-            return;
-        }
-        std::unique_ptr<Reading> reading;
-        if (stop.load() == 0) {
-            try {
-                reading = std::make_unique<Reading>();
-                DirectoryHandle dir;
-                reading->error = open(fs, dir);
-                if (!reading->error) {
-                    reading->error = fs.DirectoryStatus(dir, reading->identity);
-                }
-                if (!reading->error) {
-                    reading->error = ReadSide(fs, dir, how, reading->side);
-                }
-            } catch (...) {
-                reading.reset(); // the walk reads the side itself and meets the failure there
-            }
-        }
-        result_.Set(std::move(reading));
-    }
-
-    // On the walk: the worker's reading, or null when there is none to use.
-    std::unique_ptr<Reading> Take() {
-        if (!claimed_.exchange(true)) {
-            return nullptr;
-        }
-        return std::move(result_.Wait());
-    }
-
-private:
-    std::atomic<bool> claimed_{false};
-    CJobResult<std::unique_ptr<Reading>> result_;
-};
-
 // The read-aheads of one subdirectory: its source and its destination side.
 struct LevelAhead {
     std::shared_ptr<CReadAhead> source;
@@ -191,7 +140,6 @@ private:
     bool ListDestination(bool top, Listings& lists, CReadAhead* ahead);
     bool ListSource(Listings& lists, CReadAhead* ahead);
     SideReading SourceReading(const std::string& path) const;
-    FsError ReadLevel(const DirectoryHandle& dir, CReadAhead* ahead, const SideReading& how, ListedSide& side);
     void ReportSide(const ListedSide& side, const std::string& directory, const char* label);
     LevelAhead ReadAhead(const Listings& lists, std::size_t index, const std::shared_ptr<DirectoryHandle>& sourceParent,
                          const std::shared_ptr<DirectoryHandle>& destinationParent);
@@ -451,7 +399,7 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists, CReadAhead* ah
     CDirectoryReader reader(fs_, destination_);
     FsError error = reader.Open();
     if (!error) {
-        error = ReadLevel(*reader.Directory(), ahead, SideReading{}, lists.destination);
+        error = TakeOrReadSide(fs_, *reader.Directory(), ahead, SideReading{}, lists.destination);
     }
     if (error) {
         LogError(ctx_, "Error reading destination directory \"" + destination + "\" (" + ErrorTextOf(error) + ")",
@@ -472,7 +420,7 @@ bool CDirectoryWalker::ListSource(Listings& lists, CReadAhead* ahead) {
     try {
         error = reader.Open();
         if (!error) {
-            error = ReadLevel(*reader.Directory(), ahead, SourceReading(source), lists.source);
+            error = TakeOrReadSide(fs_, *reader.Directory(), ahead, SourceReading(source), lists.source);
         }
     } catch (const std::exception&) {
         LogError(ctx_,
@@ -502,23 +450,6 @@ SideReading CDirectoryWalker::SourceReading(const std::string& path) const {
                        .skip = skip_,
                        .excludeHiddenDirs = task_.excludeHiddenDirs,
                        .excludeSystemDirs = task_.excludeSystemDirs};
-}
-
-// The side of the level the cursor has opened: as read ahead when that was this very directory,
-// else read now.
-FsError CDirectoryWalker::ReadLevel(const DirectoryHandle& dir, CReadAhead* ahead, const SideReading& how,
-                                    ListedSide& side) {
-    if (ahead != nullptr) {
-        std::unique_ptr<CReadAhead::Reading> reading = ahead->Take();
-        FileStatus here;
-        // A reading that met any failure is done again here, where its lines are written.
-        if (reading != nullptr && !reading->error && !reading->side.end && !fs_.DirectoryStatus(dir, here) &&
-            here.device == reading->identity.device && here.inode == reading->identity.inode) {
-            side = std::move(reading->side);
-            return FsError();
-        }
-    }
-    return ReadSide(fs_, dir, how, side);
 }
 
 // The lines that reading a side owes the log, in listing order.

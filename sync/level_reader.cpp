@@ -96,3 +96,48 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
     });
     return FsError();
 }
+
+void CReadAhead::Run(IFileSystem& fs, const Opener& open, const SideReading& how, const std::atomic<int>& stop) {
+    if (claimed_.exchange(true)) {
+        return;
+    }
+    std::unique_ptr<Reading> reading;
+    if (stop.load() == 0) {
+        try {
+            reading = std::make_unique<Reading>();
+            DirectoryHandle dir;
+            reading->error = open(fs, dir);
+            if (!reading->error) {
+                reading->error = fs.DirectoryStatus(dir, reading->identity);
+            }
+            if (!reading->error) {
+                reading->error = ReadSide(fs, dir, how, reading->side);
+            }
+        } catch (...) {
+            reading.reset(); // the walk reads the side itself and meets the failure there
+        }
+    }
+    result_.Set(std::move(reading));
+}
+
+std::unique_ptr<CReadAhead::Reading> CReadAhead::Take() {
+    if (!claimed_.exchange(true)) {
+        return nullptr;
+    }
+    return std::move(result_.Wait());
+}
+
+FsError TakeOrReadSide(IFileSystem& fs, const DirectoryHandle& dir, CReadAhead* ahead, const SideReading& how,
+                       ListedSide& side) {
+    if (ahead != nullptr) {
+        std::unique_ptr<CReadAhead::Reading> reading = ahead->Take();
+        FileStatus here;
+        // A failure is met again here, where the walk reports it.
+        if (reading != nullptr && !reading->error && !reading->side.end && !fs.DirectoryStatus(dir, here) &&
+            here.device == reading->identity.device && here.inode == reading->identity.inode) {
+            side = std::move(reading->side);
+            return FsError();
+        }
+    }
+    return ReadSide(fs, dir, how, side);
+}

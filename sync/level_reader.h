@@ -1,10 +1,13 @@
 // ListedSide and ReadSide: one side of a level read whole, every entry with its status and every
-// link with its target. Reading logs nothing and changes nothing, so a worker may read a level
-// ahead of the walk; the walk writes what the reading owes the log when it gets there.
+// link with its target; CReadAhead: such a reading done on a worker ahead of the walk. Reading logs
+// nothing and changes nothing; the walk writes what a reading owes the log when it gets there.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +16,7 @@
 #include "platform/fs_error.h"
 #include "sync/fs_layer.h"
 #include "sync/name_arena.h"
+#include "sync/worker_pool.h"
 
 // A source entry that is a link: mirrored as a link holding the same target text.
 struct SourceLink {
@@ -61,3 +65,33 @@ struct SideReading {
 // Lists dir and reads the status of every entry that is no directory. None, or why the listing
 // could not start; a listing that broke off later says so in side.end.
 FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading& how, ListedSide& side);
+
+// One side of an upcoming level, read on a worker while the walk is busy with earlier levels.
+// The walk takes the reading only when the directory it opens on arrival is the one that was
+// read; when the worker has not begun, the walk takes the job back and reads the side itself.
+class CReadAhead {
+public:
+    struct Reading {
+        FsError error; // of opening, identifying or listing the directory
+        FileStatus identity;
+        ListedSide side;
+    };
+
+    // Opens the directory to be read.
+    using Opener = std::function<FsError(IFileSystem& fs, DirectoryHandle& dir)>;
+
+    // On a worker: reads what open opens, unless the walk took the job back or the run stopped.
+    void Run(IFileSystem& fs, const Opener& open, const SideReading& how, const std::atomic<int>& stop);
+
+    // On the walk: the worker's reading, or null when there is none to use.
+    std::unique_ptr<Reading> Take();
+
+private:
+    std::atomic<bool> claimed_{false};
+    CJobResult<std::unique_ptr<Reading>> result_;
+};
+
+// The side of the open directory dir: as read ahead when the reading is of this very directory
+// and met no failure, else read now. ahead may be null.
+FsError TakeOrReadSide(IFileSystem& fs, const DirectoryHandle& dir, CReadAhead* ahead, const SideReading& how,
+                       ListedSide& side);

@@ -51,6 +51,7 @@ void FakeFileSystem::Reset() {
     nth.clear();
     pathFailures.clear();
     changed.clear();
+    listed.clear();
     keepsFineTimes.reset();
 }
 
@@ -78,6 +79,11 @@ int FakeFileSystem::MutatingCalls() const {
 std::vector<std::string> FakeFileSystem::ChangedPaths() const {
     std::lock_guard<std::mutex> lock(mutex);
     return changed;
+}
+
+std::vector<std::string> FakeFileSystem::ListedPaths() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return listed;
 }
 
 int FakeFileSystem::CountAndCheck(FsCall kind, const std::string& path) {
@@ -151,6 +157,10 @@ FsError FakeFileSystem::OpenDirectoryAt(const DirectoryHandle& parent, const std
 
 std::unique_ptr<IDirectoryStream> FakeFileSystem::ListDirectory(const DirectoryHandle& dir, FsError& error) {
     const std::string path = PathIn(dir, "");
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        listed.push_back(path);
+    }
     int e = CountAndCheck(FsCall::ListDirectory, path);
     if (e != 0) {
         error = FsError::FromSystem(e);

@@ -72,6 +72,8 @@ public:
     int MutatingCalls() const;
     // Every path handed to a changing call, in order (both paths of a rename or copy).
     std::vector<std::string> ChangedPaths() const;
+    // Every directory listed, in order, whichever thread listed it.
+    std::vector<std::string> ListedPaths() const;
 
     FsError OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override;
     FsError OpenDirectoryAt(const DirectoryHandle& parent, const std::string& name, DirectoryHandle& handle) override;
@@ -151,6 +153,7 @@ private:
     };
     std::vector<PathFailure> pathFailures;
     std::vector<std::string> changed;
+    std::vector<std::string> listed;
     // Native directory handles to the paths they were opened by; a reused number is overwritten.
     std::map<std::intptr_t, std::string> directoryPaths;
     std::optional<bool> keepsFineTimes;

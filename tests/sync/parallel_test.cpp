@@ -66,6 +66,22 @@ void MakeScenario(const std::string& root) {
             PutFile(dst + name, "stale", 1500000000);
         }
     }
+    // Enough subdirectories for the walk to read several ahead, with failures to meet there.
+    for (int d = 0; d < 12; ++d) {
+        const std::string sub = "/many/d" + std::to_string(d);
+        MakeDirectories(src + sub + "/inner");
+        MakeDirectories(dst + sub);
+        PutFile(src + sub + "/file", "d" + std::to_string(d), 1600002000 + d);
+        PutFile(src + sub + "/inner/file", "inner", 1600002100 + d);
+        PutFile(dst + sub + "/extra" + std::to_string(d), "extra", 1500000000);
+    }
+    PutFile(src + "/many/d3/unstatable", "u", 1600002200);
+    PutFile(dst + "/many/d5/unstatable", "u", 1600002200);
+    MakeDirectories(src + "/many/d7/unlisted");
+    PutFile(src + "/many/d7/unlisted/file", "never read", 1600002300);
+    // Nothing is written at this level itself, so its time is set only when it differs: made
+    // apart from the run's own, it always does.
+    SetModified(src + "/many", 1600002500);
     PutFile(kept + "/extra.txt", "kept", 1500000000);
     PutFile(kept + "/old/file", "kept", 1500000000);
 }
@@ -120,6 +136,7 @@ struct RunResult {
     std::string mirror;
     std::string keptMirror;
     RunStats stats;
+    std::vector<std::string> listed;
 };
 
 // Builds the scenario afresh at the same paths and runs a two-task job over it with threads.
@@ -133,6 +150,8 @@ RunResult RunScenario(const std::string& root, int threads) {
 
     FakeFileSystem fs;
     fs.FailPath(FsCall::CopyFileContent, "bad.bin", EACCES);
+    fs.FailPath(FsCall::Status, "unstatable", EIO);
+    fs.FailPath(FsCall::ListDirectory, "unlisted", EIO);
     RecordingMessagePort messages;
     CRunContext ctx;
     ctx.fs = &fs;
@@ -172,6 +191,7 @@ RunResult RunScenario(const std::string& root, int threads) {
     result.mirror = Snapshot(work + "/dst");
     result.keptMirror = Snapshot(work + "/kept");
     result.stats = outcome.stats;
+    result.listed = fs.ListedPaths();
     return result;
 }
 
@@ -216,7 +236,8 @@ TEST(ParallelCopies, SeveralThreadsWriteWhatOneThreadWrites) {
     TempDir dir;
     const RunResult one = RunScenario(dir.Path(), 1);
     // The scenario reaches every kind of line it is meant to.
-    EXPECT_EQ(one.stats.errors, 3) << "the copies of bad.bin fail, sub/deep/bad.bin in both tasks";
+    EXPECT_EQ(one.stats.errors, 4) << "the copies of bad.bin fail, sub/deep/bad.bin in both tasks, and unlisted";
+    EXPECT_NE(LogWithoutDuration(one.log).find("Unable to stat"), std::string::npos);
     EXPECT_GT(one.stats.newFiles, 50);
     EXPECT_GT(one.stats.changed, 50);
     EXPECT_GT(one.stats.same, 50);
@@ -235,6 +256,10 @@ TEST(ParallelCopies, SeveralThreadsWriteWhatOneThreadWrites) {
         EXPECT_EQ(FirstDifference(many.mirror, one.mirror), "");
         EXPECT_EQ(FirstDifference(many.keptMirror, one.keptMirror), "");
         ExpectSameStats(many.stats, one.stats);
+        // Reading ahead never enters what the walk leaves out.
+        for (const std::string& path : many.listed) {
+            EXPECT_EQ(path.find("/src/skipdir"), std::string::npos) << path;
+        }
     }
 }
 
