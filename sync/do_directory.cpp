@@ -239,11 +239,10 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
     // level below was queued by its parent.
     std::shared_ptr<CReadAhead> topSource;
     if (top && pool_ != nullptr) {
-        topSource = QueueReading(
-            [path = SystemDirectoryPath(source_.Path())](IFileSystem& fs, DirectoryHandle& dir) {
-                return fs.OpenDirectoryPath(path, true, dir);
-            },
-            SourceReading(source_.Path()));
+        topSource =
+            QueueReading([path = SystemDirectoryPath(source_.Path())](
+                             IFileSystem& fs, DirectoryHandle& dir) { return fs.OpenDirectoryPath(path, true, dir); },
+                         SourceReading(source_.Path()));
     }
     const std::unique_ptr<FileStatus> sourceLevel = ReadSourceLevel(top);
     levelSource_ = sourceLevel.get();

@@ -38,12 +38,12 @@ enum ListedFlag : std::uint8_t {
 struct ListedSide {
     CNameArena fileNames;
     CNameArena dirNames;
-    std::vector<FileEntry> files; // links, whatever they point to, are files here
+    std::vector<FileEntry> files;    // links, whatever they point to, are files here
     std::vector<std::uint8_t> flags; // ListedFlag bits, parallel to files
     std::vector<std::string_view> dirs;
     std::vector<SourceLink> links; // source: the files that are links, in listing order
-    std::size_t entries = 0; // every entry listed, those left out of the lists above included
-    FsError end; // what broke the listing off; none when it ran to its end
+    std::size_t entries = 0;       // every entry listed, those left out of the lists above included
+    FsError end;                   // what broke the listing off; none when it ran to its end
 
     bool Has(std::size_t index, std::uint8_t flag) const { return (flags[index] & flag) != 0; }
     // The link of file index; null when the file is no link.

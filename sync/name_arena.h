@@ -22,7 +22,8 @@ public:
     void Clear();
     // Bytes held in blocks, used or not.
     std::size_t Capacity() const { return capacity_; }
-    // Calls visit with each name, in the order they were added.
+    // Calls visit with each name, in the order they were added; names must hold no NUL, as no
+    // listed name does.
     template <class Visit>
     void ForEach(Visit&& visit) const {
         for (const Block& block : blocks_) {

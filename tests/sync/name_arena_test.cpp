@@ -20,6 +20,24 @@ std::vector<std::string_view> AddAll(CNameArena& arena, const std::vector<std::s
     return views;
 }
 
+TEST(NameArena, GivesBackEveryNameInOrderAcrossBlocks) {
+    CNameArena arena;
+    std::vector<std::string> names;
+    for (int i = 0; i < 5000; ++i) {
+        names.push_back("entry-" + std::to_string(i));
+    }
+    names.insert(names.begin() + 1000, std::string(100000, 'L')); // a block of its own
+    names.insert(names.begin() + 10, "");
+    AddAll(arena, names);
+    std::vector<std::string> seen;
+    arena.ForEach([&](std::string_view name) { seen.emplace_back(name); });
+    EXPECT_EQ(seen, names);
+    arena.Clear();
+    seen.clear();
+    arena.ForEach([&](std::string_view name) { seen.emplace_back(name); });
+    EXPECT_TRUE(seen.empty());
+}
+
 TEST(NameArena, ViewsStayValidWhileTheArenaGrows) {
     CNameArena arena;
     std::vector<std::string> names;
