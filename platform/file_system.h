@@ -20,7 +20,7 @@ inline constexpr char kPathSeparator = '/';
 #endif
 
 // What an entry is, as seen without following links.
-enum class EntryKind { File, Directory, Symlink, Other };
+enum class EntryKind : std::uint8_t { File, Directory, Symlink, Other };
 
 struct DirEntry {
     std::string name;

@@ -89,6 +89,8 @@ struct LevelAhead {
 // Subdirectories read ahead of the walk, per worker: enough to keep every worker busy while
 // the walk mirrors small levels, few enough that their listings stay a small part of memory.
 constexpr std::size_t kLevelsAheadPerThread = 2;
+// Directory handles read-ahead jobs may hold at once, beside the cursors' own budget.
+constexpr int kMostSharedHandles = 32;
 
 // What the walk does with one source file, decided before any copy of its level starts.
 enum class FilePlan { Excluded, Link, Same, Copy };
@@ -144,7 +146,7 @@ private:
     LevelAhead ReadAhead(const Listings& lists, std::size_t index, const std::shared_ptr<DirectoryHandle>& sourceParent,
                          const std::shared_ptr<DirectoryHandle>& destinationParent);
     std::shared_ptr<CReadAhead> QueueReading(CReadAhead::Opener open, SideReading how);
-    std::shared_ptr<DirectoryHandle> SharedHandle(CTreeCursor& tree);
+    std::shared_ptr<DirectoryHandle> SharedHandle(CTreeCursor& tree, std::weak_ptr<DirectoryHandle>& held);
     void DeleteExtraFiles(const Listings& lists);
     void RemoveLeftoverTemporary(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                                  const std::string& path);
@@ -186,8 +188,11 @@ private:
     const bool giveAway_;
     // The status of the source directory of the level being opened, for a directory made for it.
     const FileStatus* levelSource_ = nullptr;
-    // Copies files on other threads when the run asks for more than one. Declared last: its
-    // workers use the cursors' directories and are joined before those close.
+    // Directory handles held by read-ahead jobs; closed, and counted down, on whichever thread
+    // drops the last job holding one.
+    std::atomic<int> sharedHandles_{0};
+    // Copies files and reads levels ahead on other threads when the run asks for more than one.
+    // Declared last: its workers use the cursors' directories and are joined before those close.
     std::unique_ptr<CWorkerPool> pool_;
 };
 
@@ -842,15 +847,14 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
     }
     const std::size_t count = lists.source.dirs.size();
     // Upcoming subdirectories are read on the workers from handles of their own: the cursors may
-    // close this level's directories for their budget while the walk is deeper down.
+    // close this level's directories for their budget while the walk is deeper down. The jobs
+    // alone hold those handles, so none stays open below a level whose reading is done.
     std::vector<LevelAhead> ahead;
-    std::shared_ptr<DirectoryHandle> sourceParent;
-    std::shared_ptr<DirectoryHandle> destinationParent;
+    std::weak_ptr<DirectoryHandle> sourceParent;
+    std::weak_ptr<DirectoryHandle> destinationParent;
     std::size_t reach = 0;
     if (pool_ != nullptr && count > 0) {
         ahead.resize(count);
-        sourceParent = SharedHandle(source_);
-        destinationParent = SharedHandle(destination_);
         reach = kLevelsAheadPerThread * static_cast<std::size_t>(pool_->Threads());
     }
     std::size_t next = 0;
@@ -858,8 +862,13 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         if (ctx_.stopRequested.load() != 0) {
             break;
         }
-        for (; sourceParent != nullptr && next < count && next <= i + reach; ++next) {
-            ahead[next] = ReadAhead(lists, next, sourceParent, destinationParent);
+        for (; !ahead.empty() && next < count && next <= i + reach; ++next) {
+            const std::shared_ptr<DirectoryHandle> source = SharedHandle(source_, sourceParent);
+            if (source == nullptr) {
+                break; // read by the walk itself, as every level is with one thread
+            }
+            ahead[next] = ReadAhead(lists, next, source,
+                                    lists.dirPair[next] >= 0 ? SharedHandle(destination_, destinationParent) : nullptr);
         }
         const std::string_view name = lists.source.dirs[i];
         const std::int32_t pair = lists.dirPair[i];
@@ -909,19 +918,33 @@ std::shared_ptr<CReadAhead> CDirectoryWalker::QueueReading(CReadAhead::Opener op
     return reading;
 }
 
-// A handle of the cursor's current level that lives as long as the jobs holding it; null when
-// there is none, and then nothing is read ahead of the walk.
-std::shared_ptr<DirectoryHandle> CDirectoryWalker::SharedHandle(CTreeCursor& tree) {
+// A handle of the cursor's current level that lives as long as the jobs holding it: the one in
+// held while a job still holds it, else a new one. Null when there is none to be had, or when as
+// many are open as a deep walk may hold beside its cursors.
+std::shared_ptr<DirectoryHandle> CDirectoryWalker::SharedHandle(CTreeCursor& tree,
+                                                                std::weak_ptr<DirectoryHandle>& held) {
+    if (std::shared_ptr<DirectoryHandle> handle = held.lock()) {
+        return handle;
+    }
+    if (sharedHandles_.load() >= kMostSharedHandles) {
+        return nullptr;
+    }
     FsError e;
     const DirectoryHandle* dir = tree.Current(e);
     if (dir == nullptr) {
         return nullptr;
     }
-    auto copy = std::make_shared<DirectoryHandle>();
+    auto copy = std::make_unique<DirectoryHandle>();
     if (fs_.DuplicateDirectory(*dir, *copy)) {
         return nullptr;
     }
-    return copy;
+    ++sharedHandles_;
+    std::shared_ptr<DirectoryHandle> shared(copy.release(), [count = &sharedHandles_](DirectoryHandle* handle) {
+        delete handle;
+        --*count;
+    });
+    held = shared;
+    return shared;
 }
 
 // The source directory of the level, for its owner, bits and time; null in fake-it mode or when

@@ -175,3 +175,27 @@ TEST_F(WalkIntegrityTest, ATreeDeeperThanTheDescriptorLimitIsMirroredAndRemoved)
     EXPECT_EQ(stats.deleted, 1);
     EXPECT_EQ(DeepTreeDepth(dst, "d"), 0);
 }
+
+TEST_F(WalkIntegrityTest, ReadingAheadOfADeepWideWalkStaysWithinTheDescriptorLimit) {
+    // Every level holds the way down and a sibling, so each level still has subdirectories to
+    // read ahead while the walk is below it.
+    std::string level = src;
+    std::string mirrored = dst;
+    for (int i = 0; i < 600; ++i) {
+        MakeDirectories(level + "/a");
+        MakeDirectories(level + "/z");
+        WriteFileBytes(level + "/z/f", "z");
+        MakeDirectories(mirrored + "/a");
+        MakeDirectories(mirrored + "/z");
+        level += "/a";
+        mirrored += "/a";
+    }
+    rig.ctx.threads = 4;
+    {
+        ScopedDescriptorLimit limit(128);
+        Run();
+    }
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(stats.newFiles, 600);
+    EXPECT_EQ(DeepTreeDepth(dst, "a"), 600);
+}
