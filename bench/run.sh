@@ -93,8 +93,9 @@ floor_find() { # name cold(0|1) trees...
 }
 report() { # name floor-label
     local name=$1 label=${2:-}
-    printf '%-26s pemo %8.3f s   rsync %8.3f s (+%.3f s flush)   ratio %5.2f' "$name" "${t[$name.ours]}" \
-        "${t[$name.rsync]}" "${t[$name.flush]}" "$(ratio "${t[$name.ours]}" "${t[$name.rsync]}")"
+    printf '%-26s pemo %8.3f s   rsync %8.3f s (+%.3f s flush)   ratio %5.2f (%5.2f with the flush)' "$name" \
+        "${t[$name.ours]}" "${t[$name.rsync]}" "${t[$name.flush]}" "$(ratio "${t[$name.ours]}" "${t[$name.rsync]}")" \
+        "$(ratio "${t[$name.ours]}" "$(echo "${t[$name.rsync]} + ${t[$name.flush]}" | bc -l)")"
     if [ -n "$label" ]; then
         printf '   %s %.3f s, pemo / floor %5.2f' "$label" "${t[$name.floor]}" \
             "$(ratio "${t[$name.ours]}" "${t[$name.floor]}")"
