@@ -849,26 +849,30 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
     // Upcoming subdirectories are read on the workers from handles of their own: the cursors may
     // close this level's directories for their budget while the walk is deeper down. The jobs
     // alone hold those handles, so none stays open below a level whose reading is done.
+    // Subdirectory i's read-aheads wait in slot i % slots: no more than reach are ahead at once.
     std::vector<LevelAhead> ahead;
     std::weak_ptr<DirectoryHandle> sourceParent;
     std::weak_ptr<DirectoryHandle> destinationParent;
     std::size_t reach = 0;
     if (pool_ != nullptr && count > 0) {
-        ahead.resize(count);
         reach = kLevelsAheadPerThread * static_cast<std::size_t>(pool_->Threads());
+        ahead.resize(std::min(count, reach + 1));
     }
     std::size_t next = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (ctx_.stopRequested.load() != 0) {
             break;
         }
-        for (; !ahead.empty() && next < count && next <= i + reach; ++next) {
+        // A subdirectory the walk has reached without its read-ahead (handles ran short) is read
+        // by the walk itself.
+        for (next = std::max(next, i); !ahead.empty() && next < count && next <= i + reach; ++next) {
             const std::shared_ptr<DirectoryHandle> source = SharedHandle(source_, sourceParent);
             if (source == nullptr) {
                 break; // read by the walk itself, as every level is with one thread
             }
-            ahead[next] = ReadAhead(lists, next, source,
-                                    lists.dirPair[next] >= 0 ? SharedHandle(destination_, destinationParent) : nullptr);
+            ahead[next % ahead.size()] =
+                ReadAhead(lists, next, source,
+                          lists.dirPair[next] >= 0 ? SharedHandle(destination_, destinationParent) : nullptr);
         }
         const std::string_view name = lists.source.dirs[i];
         const std::int32_t pair = lists.dirPair[i];
@@ -877,8 +881,9 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         if (ahead.empty()) {
             MirrorLevel(false);
         } else {
-            MirrorLevel(false, ahead[i]);
-            ahead[i] = LevelAhead{};
+            LevelAhead& slot = ahead[i % ahead.size()];
+            MirrorLevel(false, slot);
+            slot = LevelAhead{};
         }
         destination_.Pop();
         source_.Pop();

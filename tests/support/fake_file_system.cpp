@@ -491,7 +491,7 @@ FsError FakeFileSystem::DirectoryStatus(const DirectoryHandle& dir, FileStatus& 
 
 FsError FakeFileSystem::DuplicateDirectory(const DirectoryHandle& dir, DirectoryHandle& copy) {
     const std::string path = PathIn(dir, "");
-    int e = CountAndCheck(FsCall::OpenDirectory, path);
+    int e = CountAndCheck(FsCall::DuplicateDirectory, path);
     if (e != 0) {
         return FsError::FromSystem(e);
     }

@@ -49,7 +49,9 @@ enum class FsCall {
     SyncDirectory,
     MakeDirectoryWithMode,
     // Owners
-    SetOwner
+    SetOwner,
+    // A second handle on an open directory, for reading ahead
+    DuplicateDirectory
 };
 
 class FakeFileSystem : public IFileSystem {

@@ -152,6 +152,8 @@ RunResult RunScenario(const std::string& root, int threads) {
     fs.FailPath(FsCall::CopyFileContent, "bad.bin", EACCES);
     fs.FailPath(FsCall::Status, "unstatable", EIO);
     fs.FailPath(FsCall::ListDirectory, "unlisted", EIO);
+    // Out of descriptors for reading ahead there: the walk reads those levels itself.
+    fs.FailPath(FsCall::DuplicateDirectory, "/src/many", EMFILE);
     RecordingMessagePort messages;
     CRunContext ctx;
     ctx.fs = &fs;
