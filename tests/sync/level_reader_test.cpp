@@ -129,12 +129,20 @@ TEST(ReadSide, ALevelTooLargeForOneNameBlockKeepsEveryNameWithItsOwnStatus) {
     }
 }
 
-TEST(ReadAhead, AReadingIsUsedOnlyForTheVeryDirectoryItWasTakenFrom) {
+// A level holding one file, "first".
+class ReadAhead : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MakeDirectories(level);
+        WriteFileBytes(level + "/first", "1");
+    }
+
     TempDir tmp;
     const std::string level = tmp.Path() + "/level";
-    MakeDirectories(level);
-    WriteFileBytes(level + "/first", "1");
     FakeFileSystem fs;
+};
+
+TEST_F(ReadAhead, AReadingIsUsedOnlyForTheVeryDirectoryItWasTakenFrom) {
 
     // Taken from this directory: used as it was read, even though a file came since.
     {
@@ -163,18 +171,13 @@ TEST(ReadAhead, AReadingIsUsedOnlyForTheVeryDirectoryItWasTakenFrom) {
     }
 }
 
-TEST(ReadAhead, AFailedStoppedOrUnstartedReadingLeavesTheLevelToTheWalk) {
-    TempDir tmp;
-    const std::string level = tmp.Path() + "/level";
-    MakeDirectories(level);
-    WriteFileBytes(level + "/file", "1");
-    FakeFileSystem fs;
+TEST_F(ReadAhead, AFailedStoppedOrUnstartedReadingLeavesTheLevelToTheWalk) {
     DirectoryHandle dir = Open(fs, level);
     auto expectReadByTheWalk = [&](CReadAhead& ahead) {
         const std::size_t listings = fs.ListedPaths().size();
         ListedSide side;
         ASSERT_FALSE(TakeOrReadSide(fs, dir, &ahead, SideReading{}, side));
-        EXPECT_EQ(FilesOf(side), (std::map<std::string, std::uint8_t>{{"file", 0}}));
+        EXPECT_EQ(FilesOf(side), (std::map<std::string, std::uint8_t>{{"first", 0}}));
         EXPECT_EQ(fs.ListedPaths().size(), listings + 1);
     };
 
