@@ -93,7 +93,7 @@ constexpr std::size_t kLevelsAheadPerThread = 2;
 constexpr int kMostSharedHandles = 32;
 
 // What the walk does with one source file, decided before any copy of its level starts.
-enum class FilePlan { Excluded, Link, Same, Copy };
+enum class FilePlan : std::uint8_t { Excluded, Link, Same, Copy };
 
 // A copy run on a worker, committed by the walk thread in listing order.
 struct CopyJob {
