@@ -3,14 +3,19 @@
 
 #include "sync/tree_cursor.h"
 
-CDirectoryReader::CDirectoryReader(IFileSystem& fs, CTreeCursor& tree) : fs_(fs), tree_(tree) {}
+CDirectoryReader::CDirectoryReader(IFileSystem& fs, CTreeCursor& tree) : fs_(fs), tree_(&tree) {}
+
+CDirectoryReader::CDirectoryReader(IFileSystem& fs, const DirectoryHandle& dir) : fs_(fs), dir_(&dir) {}
 
 FsError CDirectoryReader::Open() {
-    FsError error = tree_.Open();
+    if (tree_ == nullptr) {
+        return FsError();
+    }
+    FsError error = tree_->Open();
     if (error) {
         return error;
     }
-    dir_ = tree_.Current(error);
+    dir_ = tree_->Current(error);
     return error;
 }
 

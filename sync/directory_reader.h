@@ -17,6 +17,9 @@ class CTreeCursor;
 class CDirectoryReader {
 public:
     CDirectoryReader(IFileSystem& fs, CTreeCursor& tree);
+    // Reads a directory already open, apart from any walk (a level read ahead of it); Open then
+    // has nothing left to do.
+    CDirectoryReader(IFileSystem& fs, const DirectoryHandle& dir);
     CDirectoryReader(const CDirectoryReader&) = delete;
     CDirectoryReader& operator=(const CDirectoryReader&) = delete;
 
@@ -42,7 +45,7 @@ public:
 
 private:
     IFileSystem& fs_;
-    CTreeCursor& tree_;
+    CTreeCursor* tree_ = nullptr;
     const DirectoryHandle* dir_ = nullptr;
     std::unique_ptr<IDirectoryStream> stream_;
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 
 const SourceLink* ListedSide::LinkOf(std::size_t index) const {
@@ -34,16 +35,15 @@ bool LeftOut(const SideReading& how, const DirEntry& entry) {
 } // namespace
 
 FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading& how, ListedSide& side) {
-    FsError error;
-    std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(dir, error);
-    if (!stream) {
-        return error ? error : FsError::OfKind(ErrorKind::Other);
+    CDirectoryReader reader(fs, dir);
+    if (FsError error = reader.List()) {
+        return error;
     }
     // The names first, the statuses after: the files' array is then made once at its size,
     // where growing it step by step would leave up to half of it unused.
     std::vector<EntryKind> kinds;
     DirEntry entry;
-    while (stream->Next(entry)) {
+    while (reader.Next(entry)) {
         ++side.entries;
         if (entry.kind == EntryKind::Directory) {
             if (!LeftOut(how, entry)) {
@@ -54,8 +54,7 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
         side.fileNames.Add(entry.name);
         kinds.push_back(entry.kind);
     }
-    side.end = stream->Error();
-    stream.reset();
+    side.end = reader.End();
     side.files.reserve(kinds.size());
     side.flags.reserve(kinds.size());
     std::string name; // one buffer for every lookup
@@ -68,7 +67,7 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
         // A link's own status: it is mirrored as a link, never followed, so its target may be
         // anything, anywhere or nothing at all.
         FileStatus status;
-        if (fs.StatusAt(dir, name, false, status)) {
+        if (reader.StatusOf(name, false, status)) {
             flags |= kStatFailed;
         } else {
             SetEntryFromStatus(file, status);
