@@ -61,13 +61,10 @@ bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::strin
 void PrepareNewDirectory(CRunContext& ctx, const DirectoryHandle& parent, const std::string& name,
                          const std::string& path, const FileStatus& source, bool giveAway, RunStats& stats) {
     IFileSystem& fs = FsOf(ctx);
-    OwnerChange change;
-    if (giveAway) {
-        change.owner = source.owner;
-        change.group = source.group;
-    } else if (fs.MayUseGroup(source.group)) {
-        change.group = source.group;
-    }
+    // What the new directory was given is not asked: no id is -1, so every one the rule allows
+    // is set.
+    const OwnerChange change =
+        OwnerToGive(fs, giveAway, source.owner, source.group, IFileSystem::kKeepOwner, IFileSystem::kKeepOwner);
     if (change.Any()) {
         SetOwnerLike(ctx, parent, name, path, change, stats);
     }
