@@ -186,18 +186,19 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     Check(options, "options.png");
     options->Destroy();
 
-    CRecordingCommandRunner runner;
-    runner.answers["systemctl --user is-system-running"] = {0, "running\n"};
-    CJobScheduler scheduler(runner, dir.File("config"), "/usr/bin/pemo");
-    auto* schedule = new YScheduleDlg(dlg, scheduler, jobFile);
-    Check(schedule, "schedule.png");
-    schedule->Destroy();
-    CRecordingCommandRunner offline;
-    offline.answers["systemctl --user is-system-running"] = {1, "offline\n"};
-    CJobScheduler cronOnly(offline, dir.File("config"), "/usr/bin/pemo");
-    auto* crontab = new YScheduleDlg(dlg, cronOnly, jobFile);
-    Check(crontab, "schedule-crontab.png");
-    crontab->Destroy();
+    // The schedule dialog with a user service manager to hand, and with crontab alone.
+    auto checkSchedule = [&](int status, const std::string& state, const std::string& screenshot) {
+        CRecordingCommandRunner runner;
+        runner.answers["systemctl --user is-system-running"] = {status, state};
+        CJobScheduler scheduler(runner, dir.File("config"), "/usr/bin/pemo");
+        auto* schedule = new YScheduleDlg(dlg, scheduler, jobFile);
+        Check(schedule, screenshot);
+        schedule->Destroy();
+        // Deleted while the scheduler it was given still exists.
+        PumpEvents(std::chrono::milliseconds(100));
+    };
+    checkSchedule(0, "running\n", "schedule.png");
+    checkSchedule(1, "offline\n", "schedule-crontab.png");
     PumpEvents(std::chrono::milliseconds(100));
 
     const std::string complaints = capture.Stop();
