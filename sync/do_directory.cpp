@@ -86,6 +86,12 @@ struct LevelAhead {
     std::shared_ptr<CReadAhead> destination;
 };
 
+// The handles of one level that its read-ahead jobs share, for as long as any of them holds one.
+struct LevelHandles {
+    std::weak_ptr<DirectoryHandle> source;
+    std::weak_ptr<DirectoryHandle> destination;
+};
+
 // Subdirectories read ahead of the walk, per worker: enough to keep every worker busy while
 // the walk mirrors small levels, few enough that their listings stay a small part of memory.
 constexpr std::size_t kLevelsAheadPerThread = 2;
@@ -143,8 +149,7 @@ private:
     bool ListSource(Listings& lists, CReadAhead* ahead);
     SideReading SourceReading(const std::string& path) const;
     void ReportSide(const ListedSide& side, const std::string& directory, const char* label);
-    LevelAhead ReadAhead(const Listings& lists, std::size_t index, const std::shared_ptr<DirectoryHandle>& sourceParent,
-                         const std::shared_ptr<DirectoryHandle>& destinationParent);
+    bool ReadAhead(const Listings& lists, std::size_t index, LevelHandles& held, LevelAhead& ahead);
     std::shared_ptr<CReadAhead> QueueReading(CReadAhead::Opener open, SideReading how);
     std::shared_ptr<DirectoryHandle> SharedHandle(CTreeCursor& tree, std::weak_ptr<DirectoryHandle>& held);
     void DeleteExtraFiles(const Listings& lists);
@@ -851,8 +856,7 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
     // alone hold those handles, so none stays open below a level whose reading is done.
     // Subdirectory i's read-aheads wait in slot i % slots: no more than reach are ahead at once.
     std::vector<LevelAhead> ahead;
-    std::weak_ptr<DirectoryHandle> sourceParent;
-    std::weak_ptr<DirectoryHandle> destinationParent;
+    LevelHandles held;
     std::size_t reach = 0;
     if (pool_ != nullptr && count > 0) {
         reach = kLevelsAheadPerThread * static_cast<std::size_t>(pool_->Threads());
@@ -866,13 +870,9 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         // A subdirectory the walk has reached without its read-ahead (handles ran short) is read
         // by the walk itself.
         for (next = std::max(next, i); !ahead.empty() && next < count && next <= i + reach; ++next) {
-            const std::shared_ptr<DirectoryHandle> source = SharedHandle(source_, sourceParent);
-            if (source == nullptr) {
+            if (!ReadAhead(lists, next, held, ahead[next % ahead.size()])) {
                 break; // read by the walk itself, as every level is with one thread
             }
-            ahead[next % ahead.size()] =
-                ReadAhead(lists, next, source,
-                          lists.dirPair[next] >= 0 ? SharedHandle(destination_, destinationParent) : nullptr);
         }
         const std::string_view name = lists.source.dirs[i];
         const std::int32_t pair = lists.dirPair[i];
@@ -890,29 +890,34 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
     }
 }
 
-// Queues the reading of subdirectory index's two sides. An excluded one is not read, nor a
-// destination the listing did not show.
-LevelAhead CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index,
-                                       const std::shared_ptr<DirectoryHandle>& sourceParent,
-                                       const std::shared_ptr<DirectoryHandle>& destinationParent) {
-    LevelAhead ahead;
+// Queues the reading of subdirectory index's two sides into ahead. An excluded one is not read,
+// nor a destination the listing did not show. False when no handle of this level was to be had.
+bool CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index, LevelHandles& held, LevelAhead& ahead) {
     const std::string name(lists.source.dirs[index]);
     const std::string path = JoinPath(source_.Path(), name);
     if (DirectoryExclusion(exclusions_, path) != ExclusionResult::NotExcluded) {
-        return ahead;
+        return true;
     }
     auto in = [](std::shared_ptr<DirectoryHandle> parent, std::string entry) {
         return [parent = std::move(parent), entry = std::move(entry)](IFileSystem& fs, DirectoryHandle& dir) {
             return fs.OpenDirectoryAt(*parent, entry, dir);
         };
     };
-    ahead.source = QueueReading(in(sourceParent, name), SourceReading(path));
-    const std::int32_t pair = lists.dirPair[index];
-    if (pair >= 0 && destinationParent != nullptr) {
-        ahead.destination = QueueReading(
-            in(destinationParent, std::string(lists.destination.dirs[static_cast<std::size_t>(pair)])), SideReading{});
+    std::shared_ptr<DirectoryHandle> sourceParent = SharedHandle(source_, held.source);
+    if (sourceParent == nullptr) {
+        return false;
     }
-    return ahead;
+    ahead.source = QueueReading(in(std::move(sourceParent), name), SourceReading(path));
+    const std::int32_t pair = lists.dirPair[index];
+    if (pair < 0) {
+        return true;
+    }
+    if (std::shared_ptr<DirectoryHandle> destinationParent = SharedHandle(destination_, held.destination)) {
+        ahead.destination = QueueReading(
+            in(std::move(destinationParent), std::string(lists.destination.dirs[static_cast<std::size_t>(pair)])),
+            SideReading{});
+    }
+    return true;
 }
 
 std::shared_ptr<CReadAhead> CDirectoryWalker::QueueReading(CReadAhead::Opener open, SideReading how) {
