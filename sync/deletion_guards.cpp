@@ -11,29 +11,10 @@
 
 namespace {
 
-// The non-directories in the tree the cursor stands at, links as themselves: what ZapDir would
-// delete and count. A level that cannot be listed adds what was listed of it; ZapDir stops at it
-// anyway.
-std::int64_t FilesInTree(CRunContext& ctx, CTreeCursor& tree) {
-    std::vector<DirEntry> entries;
-    CDirectoryReader(FsOf(ctx), tree).ReadAll(entries);
-    std::int64_t files = 0;
-    for (const DirEntry& entry : entries) {
-        if (entry.kind == EntryKind::Directory) {
-            tree.Push(entry.name);
-            files += FilesInTree(ctx, tree);
-            tree.Pop();
-        } else {
-            ++files;
-        }
-    }
-    return files;
-}
-
 std::int64_t FilesInTree(CRunContext& ctx, const std::string& path) {
     CTreeCursor tree(FsOf(ctx));
     tree.Reset(SystemDirectoryPath(path), path, false);
-    return FilesInTree(ctx, tree);
+    return CountTreeAt(ctx, tree);
 }
 
 } // namespace

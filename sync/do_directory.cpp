@@ -67,9 +67,18 @@ struct Listings {
     std::vector<std::int32_t> dirPair;
     std::vector<char> destinationDirKept;
 
+    // Files and directories are paired apart, but a name one kind has exactly in the source is
+    // never taken by a case variant of the other: the entry there is replaced, as on a change of
+    // type. Both sides list in byte order, so a name is found by halving.
     void PairUp() {
-        PairNames(source.files, destination.files, filePair, destinationFileKept);
-        PairNames(source.dirs, destination.dirs, dirPair, destinationDirKept);
+        PairNames(source.files, destination.files, filePair, destinationFileKept, [this](std::string_view name) {
+            return std::binary_search(source.dirs.begin(), source.dirs.end(), name);
+        });
+        PairNames(source.dirs, destination.dirs, dirPair, destinationDirKept, [this](std::string_view name) {
+            auto at = std::lower_bound(source.files.begin(), source.files.end(), name,
+                                       [](const FileEntry& file, std::string_view n) { return file.name < n; });
+            return at != source.files.end() && at->name == name;
+        });
     }
 
     void ReleaseFiles() {
@@ -147,7 +156,7 @@ private:
     FsError MakeDestinationLevel();
     bool ListDestination(bool top, Listings& lists, CReadAhead* ahead);
     bool ListSource(Listings& lists, CReadAhead* ahead);
-    SideReading SourceReading(const std::string& path) const;
+    SideReading SourceReading() const;
     void ReportSide(const ListedSide& side, const std::string& directory, const char* label);
     bool ReadAhead(const Listings& lists, std::size_t index, LevelHandles& held, LevelAhead& ahead);
     std::shared_ptr<CReadAhead> QueueReading(CReadAhead::Opener open, SideReading how);
@@ -172,6 +181,8 @@ private:
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
     std::unique_ptr<FileStatus> ReadSourceLevel(bool top);
+    bool IsDestinationTop(const FileStatus* source) const;
+    bool KnowDestinationTop(const FileStatus* source);
     void OpenUpLevel(const FileStatus* source);
     void FinishLevel(const FileStatus* source);
     void FlushAtEnd(const std::string& destination);
@@ -186,8 +197,11 @@ private:
     RunStats& stats_;
     CTreeCursor source_;
     CTreeCursor destination_;
-    // The source-side path of a destination inside the source, left out of the mirror.
-    std::string skip_;
+    // Which directory the destination's top is, once it is open: a source level that is this
+    // very directory, under whatever path, is the destination inside the source and is left out.
+    bool destinationKnown_ = false;
+    std::uint64_t destinationDevice_ = 0;
+    std::uint64_t destinationInode_ = 0;
     bool wroteDestination_ = false;
     // Whether owners can be given away (the superuser), asked once per walk.
     const bool giveAway_;
@@ -202,7 +216,7 @@ private:
 };
 
 void CDirectoryWalker::Run(std::string source, std::string destination) {
-    if (!CheckOverlap(ctx_, source, destination, stats_, skip_)) {
+    if (!CheckOverlap(ctx_, source, destination, stats_)) {
         return;
     }
     if (ctx_.debug) {
@@ -252,15 +266,24 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
         topSource =
             QueueReading([path = SystemDirectoryPath(source_.Path())](
                              IFileSystem& fs, DirectoryHandle& dir) { return fs.OpenDirectoryPath(path, true, dir); },
-                         SourceReading(source_.Path()));
+                         SourceReading());
     }
-    const std::unique_ptr<FileStatus> sourceLevel = ReadSourceLevel(top);
-    levelSource_ = sourceLevel.get();
+    const std::unique_ptr<FileStatus> sourceStatus = ReadSourceLevel(top);
+    if (!top && IsDestinationTop(sourceStatus.get())) {
+        if (ctx_.debug) {
+            DebugLog(ctx_, "Leaving out the destination inside the source: " + source_.Path());
+        }
+        return;
+    }
+    // A fake-it run makes and changes nothing from it.
+    const FileStatus* sourceLevel = task_.fakeIt ? nullptr : sourceStatus.get();
+    levelSource_ = sourceLevel;
     // On the heap: a deep tree keeps one of these per level on the stack.
     auto lists = std::make_unique<Listings>();
     const bool listed = ListDestination(top, *lists, ahead.destination.get());
     levelSource_ = nullptr; // it lives only as long as this level
-    if (!listed || !ListSource(*lists, top ? topSource.get() : ahead.source.get())) {
+    if (!listed || (top && !KnowDestinationTop(sourceStatus.get())) ||
+        !ListSource(*lists, top ? topSource.get() : ahead.source.get())) {
         return;
     }
     if (top && lists->sourceComplete &&
@@ -269,14 +292,14 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
         return;
     }
     lists->PairUp();
-    OpenUpLevel(sourceLevel.get());
+    OpenUpLevel(sourceLevel);
     DeleteExtraFiles(*lists);
     DeleteExtraDirectories(*lists);
     CopyFiles(*lists);
     lists->ReleaseFiles();
     Recurse(*lists);
     // Only now: every entry made, renamed or removed in the directory changed its time.
-    FinishLevel(sourceLevel.get());
+    FinishLevel(sourceLevel);
     PublishStats(ctx_, stats_);
 }
 
@@ -417,7 +440,7 @@ bool CDirectoryWalker::ListDestination(bool top, Listings& lists, CReadAhead* ah
     }
     ReportSide(lists.destination, destination, "DST");
     if (lists.destination.end) {
-        LogLine(ctx_, "Error getting destination file list: " + ErrorTextOf(lists.destination.end), LogColour::Red);
+        LogError(ctx_, "Error getting destination file list: " + ErrorTextOf(lists.destination.end), stats_.errors);
     }
     return true;
 }
@@ -429,7 +452,7 @@ bool CDirectoryWalker::ListSource(Listings& lists, CReadAhead* ahead) {
     try {
         error = reader.Open();
         if (!error) {
-            error = TakeOrReadSide(fs_, *reader.Directory(), ahead, SourceReading(source), lists.source);
+            error = TakeOrReadSide(fs_, *reader.Directory(), ahead, SourceReading(), lists.source);
         }
     } catch (const std::exception&) {
         LogError(ctx_,
@@ -453,12 +476,9 @@ bool CDirectoryWalker::ListSource(Listings& lists, CReadAhead* ahead) {
     return true;
 }
 
-SideReading CDirectoryWalker::SourceReading(const std::string& path) const {
-    return SideReading{.source = true,
-                       .path = path,
-                       .skip = skip_,
-                       .excludeHiddenDirs = task_.excludeHiddenDirs,
-                       .excludeSystemDirs = task_.excludeSystemDirs};
+SideReading CDirectoryWalker::SourceReading() const {
+    return SideReading{
+        .source = true, .excludeHiddenDirs = task_.excludeHiddenDirs, .excludeSystemDirs = task_.excludeSystemDirs};
 }
 
 // The lines that reading a side owes the log, in listing order.
@@ -907,7 +927,7 @@ bool CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index, Level
     if (sourceParent == nullptr) {
         return false;
     }
-    ahead.source = QueueReading(in(std::move(sourceParent), name), SourceReading(path));
+    ahead.source = QueueReading(in(std::move(sourceParent), name), SourceReading());
     const std::int32_t pair = lists.dirPair[index];
     if (pair < 0) {
         return true;
@@ -957,12 +977,9 @@ std::shared_ptr<DirectoryHandle> CDirectoryWalker::SharedHandle(CTreeCursor& tre
     return shared;
 }
 
-// The source directory of the level, for its owner, bits and time; null in fake-it mode or when
-// it cannot be read (the listing then reports why).
+// The source directory of the level, for its identity, owner, bits and time; null when it cannot
+// be read (the listing then reports why).
 std::unique_ptr<FileStatus> CDirectoryWalker::ReadSourceLevel(bool top) {
-    if (task_.fakeIt) {
-        return nullptr;
-    }
     auto status = std::make_unique<FileStatus>();
     FsError e;
     if (top) {
@@ -978,6 +995,32 @@ std::unique_ptr<FileStatus> CDirectoryWalker::ReadSourceLevel(bool top) {
         return nullptr;
     }
     return status;
+}
+
+bool CDirectoryWalker::IsDestinationTop(const FileStatus* source) const {
+    return destinationKnown_ && source != nullptr && source->device == destinationDevice_ &&
+           source->inode == destinationInode_;
+}
+
+// Notes which directory the open destination top is. False (logged Red, errors + 1) when it is
+// the source's top itself, reached under another path.
+bool CDirectoryWalker::KnowDestinationTop(const FileStatus* source) {
+    FsError e;
+    const DirectoryHandle* dir = destination_.Current(e);
+    FileStatus status;
+    if (dir == nullptr || fs_.DirectoryStatus(*dir, status)) {
+        return true; // a fake-it run's missing destination holds nothing to leave out
+    }
+    destinationKnown_ = true;
+    destinationDevice_ = status.device;
+    destinationInode_ = status.inode;
+    if (!IsDestinationTop(source)) {
+        return true;
+    }
+    LogError(ctx_,
+             "Destination \"" + destination_.Path() + "\" contains the source \"" + source_.Path() + "\", exiting",
+             stats_.errors);
+    return false;
 }
 
 void CDirectoryWalker::OpenUpLevel(const FileStatus* source) {

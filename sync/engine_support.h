@@ -41,6 +41,9 @@ FsError ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDe
 class CTreeCursor;
 // The same for the current level of a cursor (pushed, not necessarily opened).
 FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted);
+// The files ZapTreeAt would delete and count there, read without changing anything. A level that
+// cannot be listed adds what was listed of it; the removal stops at it anyway.
+std::int32_t CountTreeAt(CRunContext& ctx, CTreeCursor& tree);
 
 class DirectoryHandle;
 // Gives a file found the same as its source the source's permission bits, without copying it.

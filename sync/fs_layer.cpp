@@ -322,6 +322,22 @@ FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDelete
     return fs.RemoveDirectoryAt(*parent, tree.Name());
 }
 
+std::int32_t CountTreeAt(CRunContext& ctx, CTreeCursor& tree) {
+    std::vector<DirEntry> entries;
+    CDirectoryReader(FsOf(ctx), tree).ReadAll(entries);
+    std::int32_t files = 0;
+    for (const DirEntry& entry : entries) {
+        if (entry.kind == EntryKind::Directory) {
+            tree.Push(entry.name);
+            files += CountTreeAt(ctx, tree);
+            tree.Pop();
+        } else if (!(entry.kind == EntryKind::File && IsTemporaryCopyName(entry.name))) {
+            ++files;
+        }
+    }
+    return files;
+}
+
 namespace {
 
 // A cursor whose top is the directory holding path and whose current level is path itself.
@@ -361,6 +377,8 @@ bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, st
                        std::int32_t& errors, bool fakeIt) {
     LogLine(ctx, "Deleting directory " + path, LogColour::Purple);
     if (fakeIt) {
+        // Read, never changed: a preview counts what the run would delete.
+        filesDeleted += CountTreeAt(ctx, tree);
         return true;
     }
     if (FsError e = ZapTreeAt(ctx, tree, filesDeleted)) {

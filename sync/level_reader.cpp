@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"
@@ -26,10 +27,7 @@ bool LeftOut(const SideReading& how, const DirEntry& entry) {
     if (!how.source) {
         return false;
     }
-    if ((how.excludeHiddenDirs && entry.hidden) || (how.excludeSystemDirs && entry.system)) {
-        return true;
-    }
-    return !how.skip.empty() && JoinPath(how.path, entry.name) == how.skip;
+    return (how.excludeHiddenDirs && entry.hidden) || (how.excludeSystemDirs && entry.system);
 }
 
 } // namespace
@@ -41,7 +39,7 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
     }
     // The names first, the statuses after: the files' array is then made once at its size,
     // where growing it step by step would leave up to half of it unused.
-    std::vector<EntryKind> kinds;
+    std::vector<std::pair<std::string_view, EntryKind>> listedFiles;
     DirEntry entry;
     while (reader.Next(entry)) {
         ++side.entries;
@@ -51,15 +49,18 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
             }
             continue;
         }
-        side.fileNames.Add(entry.name);
-        kinds.push_back(entry.kind);
+        listedFiles.emplace_back(side.fileNames.Add(entry.name), entry.kind);
     }
     side.end = reader.End();
-    side.files.reserve(kinds.size());
-    side.flags.reserve(kinds.size());
+    // In byte order of the name, whatever order the file system lists in: every run, file system
+    // and number of threads then visits and logs a level alike. Views into the arenas are sorted,
+    // never the names themselves.
+    std::sort(side.dirs.begin(), side.dirs.end());
+    std::sort(listedFiles.begin(), listedFiles.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    side.files.reserve(listedFiles.size());
+    side.flags.reserve(listedFiles.size());
     std::string name; // one buffer for every lookup
-    side.fileNames.ForEach([&](std::string_view listed) {
-        const EntryKind kind = kinds[side.files.size()];
+    for (const auto& [listed, kind] : listedFiles) {
         FileEntry& file = side.files.emplace_back();
         file.name = listed;
         name.assign(listed);
@@ -92,7 +93,7 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
             }
         }
         side.flags.push_back(flags);
-    });
+    }
     return FsError();
 }
 

@@ -56,8 +56,6 @@ struct ListedSide {
 struct SideReading {
     bool source = false; // links' targets are read and specials marked; else temporaries marked
     // Source only: subdirectories left out of the listing.
-    std::string path; // of the level, to recognise skip
-    std::string skip; // a directory not to be mirrored (the destination inside the source)
     bool excludeHiddenDirs = false;
     bool excludeSystemDirs = false;
 };

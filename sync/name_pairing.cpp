@@ -27,7 +27,8 @@ std::size_t FoldedHash(std::string_view name) {
 
 template <class Source, class Destination>
 void PairNames(const std::vector<Source>& source, const std::vector<Destination>& destination,
-               std::vector<std::int32_t>& pairOfSource, std::vector<char>& destinationPaired) {
+               std::vector<std::int32_t>& pairOfSource, std::vector<char>& destinationPaired,
+               const ExactOnly& exactOnly) {
     pairOfSource.assign(source.size(), -1);
     destinationPaired.assign(destination.size(), 0);
     if (source.empty() || destination.empty()) {
@@ -100,7 +101,7 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
             continue;
         }
         for (std::int32_t j = slotOf(NameOf(source[i])); j >= 0; j = next[static_cast<std::size_t>(j)]) {
-            if (!destinationPaired[static_cast<std::size_t>(j)]) {
+            if (!destinationPaired[static_cast<std::size_t>(j)] && !(exactOnly && exactOnly(nameAt(j)))) {
                 pairOfSource[i] = j;
                 destinationPaired[static_cast<std::size_t>(j)] = 1;
                 break;
@@ -110,6 +111,6 @@ void PairNames(const std::vector<Source>& source, const std::vector<Destination>
 }
 
 template void PairNames(const std::vector<FileEntry>&, const std::vector<FileEntry>&, std::vector<std::int32_t>&,
-                        std::vector<char>&);
+                        std::vector<char>&, const ExactOnly&);
 template void PairNames(const std::vector<std::string_view>&, const std::vector<std::string_view>&,
-                        std::vector<std::int32_t>&, std::vector<char>&);
+                        std::vector<std::int32_t>&, std::vector<char>&, const ExactOnly&);

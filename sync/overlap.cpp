@@ -85,8 +85,7 @@ bool ResolvedPath(IFileSystem& fs, const std::string& path, std::string& resolve
 
 } // namespace
 
-bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string& destination, RunStats& stats,
-                  std::string& skip) {
+bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string& destination, RunStats& stats) {
     if (source.empty() || destination.empty() || ctx.stopRequested.load() != 0) {
         return true; // reported, or not, by the level itself
     }
@@ -102,10 +101,6 @@ bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string
         LogError(ctx, "Destination \"" + destination + "\" contains the source \"" + source + "\", exiting",
                  stats.errors);
         return false;
-    }
-    if (IsInside(resolvedDestination, resolvedSource)) {
-        std::size_t from = resolvedSource.size() == 1 ? 1 : resolvedSource.size() + 1;
-        skip = JoinPath(plainSource, resolvedDestination.substr(from));
     }
     return true;
 }

@@ -6,9 +6,7 @@
 
 #include "sync/run_context.h"
 
-// False (logged Red, errors + 1) when the destination holds the source. Otherwise true, and skip
-// receives the source-side path of a destination that lies inside the source (empty when it
-// does not), which the walk then leaves out. Paths that cannot be resolved are let through: the
-// walk reports them when it lists them.
-bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string& destination, RunStats& stats,
-                  std::string& skip);
+// False (logged Red, errors + 1) when the destination holds the source. A destination inside the
+// source is no overlap here: the walk knows it by its identity and leaves it out. Paths that
+// cannot be resolved are let through: the walk reports them when it lists them.
+bool CheckOverlap(CRunContext& ctx, const std::string& source, const std::string& destination, RunStats& stats);

@@ -16,7 +16,10 @@ void CTreeCursor::Reset(const std::string& systemPath, const std::string& displa
 }
 
 void CTreeCursor::Push(const std::string& name) {
-    path_.push_back(kPathSeparator);
+    // Below the root the path reads "/name", not "//name".
+    if (path_.empty() || path_.back() != kPathSeparator) {
+        path_.push_back(kPathSeparator);
+    }
     path_.append(name);
     Level level;
     level.name = name;

@@ -185,3 +185,26 @@ TEST_F(DeletionGuardsTest, ALinkInsideAnExtraDirectoryCountsAsOneFileNotAsWhatIt
     EXPECT_FALSE(FileExists(dst + "/dir"));
     EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
 }
+
+TEST_F(DeletionGuardsTest, AFakeItRunCountsAndGuardsDeletionsAsTheRunThatFollows) {
+    Put(src + "/Renamed/a"); // a renamed top folder: its old copy is doomed whole
+    for (const char* name : {"Old/a", "Old/b", "Old/sub/c", "Old/sub/deeper/d", "stray"}) {
+        Put(dst + "/" + name);
+    }
+    auto run = [&](bool fakeIt, std::int64_t limit) {
+        task.fakeIt = fakeIt;
+        rig.ctx.maxDelete = limit;
+        rig.ctx.deletionLimitReached = false;
+        stats = RunStats();
+        rig.log.Clear();
+        Run();
+        return std::to_string(stats.deleted) + " " + std::to_string(stats.saved) + "\n" +
+               testing::PrintToString(rig.log.Texts(LogColour::Red)) +
+               testing::PrintToString(rig.log.Texts(LogColour::Purple));
+    };
+    const std::string limited = run(true, 3);
+    EXPECT_EQ(limited, run(false, 3)); // the stray file goes, the limit holds Old back
+    const std::string preview = run(true, -1);
+    EXPECT_EQ(preview, run(false, -1));
+    EXPECT_EQ(preview.rfind("4 0\n", 0), 0u) << preview;
+}

@@ -1,11 +1,16 @@
 // Mirroring on real trees: every phase, log line, colour and counter of a directory, safe mode,
 // fake-it, renames on a case change, letter-case variants, links, stop and recursion.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
@@ -293,13 +298,13 @@ TEST_F(DoDirectoryTest, ListingFailuresOfBothSides) {
     EXPECT_EQ(stats.errors, 4);
     EXPECT_EQ(stats.newFiles, 0);
 
-    // A destination listing that breaks off is reported, not counted, and the work goes on.
+    // A destination listing that breaks off is a counted failure, and the work goes on.
     rig.fs.Reset();
     rig.log.Clear();
     rig.fs.FailPath(FsCall::ReadDirectory, dst, EIO);
     Run();
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Error getting destination file list: Input/output error"));
-    EXPECT_EQ(stats.errors, 4);
+    EXPECT_EQ(stats.errors, 5);
     EXPECT_EQ(stats.newFiles, 1);
 }
 
@@ -416,6 +421,30 @@ TEST_F(DoDirectoryTest, CaseVariantsOnACaseSensitiveFileSystem) {
     EXPECT_EQ(stats.newFiles, 1);
     EXPECT_EQ(ReadFileBytes(dst + "/x"), "1");
     EXPECT_EQ(ReadFileBytes(dst + "/X"), "22");
+}
+
+TEST_F(DoDirectoryTest, AFileAndADirectoryDifferingInCaseEachKeepTheirExactName) {
+    // A directory renamed to another case beside a new file under its old name, and the reverse.
+    for (const char* name : {"/FOO/in", "/Foo", "/BAR", "/Bar/in"}) {
+        Put(src + name);
+    }
+    Put(dst + "/Foo/in");
+    Put(dst + "/Bar");
+    Run();
+    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+    EXPECT_EQ(TreeSnapshot(dst), TreeSnapshot(src));
+}
+
+TEST_F(DoDirectoryTest, EachLevelIsVisitedInByteOrderOfTheNames) {
+    Put(src + "/keep");
+    for (const char* name : {"m", "B", "z", "a", "_", "Q", "b2", "b10", "y", "0"}) {
+        Put(dst + "/" + name + ".f");
+        Put(dst + "/" + name + "/f");
+    }
+    Run();
+    const std::vector<std::string> lines = rig.log.Texts(LogColour::Purple); // files first, then directories
+    ASSERT_EQ(lines.size(), 20u);
+    EXPECT_TRUE(std::is_sorted(lines.begin(), lines.begin() + 10) && std::is_sorted(lines.begin() + 10, lines.end()));
 }
 
 TEST_F(DoDirectoryTest, StopSkipsTheRestAndEntersNoSubdirectory) {
@@ -558,8 +587,9 @@ TEST_F(DoDirectoryTest, ANoChangeRescanStatsEachEntryOnceAndListsEachDirectoryOn
     stats = RunStats();
     Run();
     EXPECT_EQ(stats.same, 151);
-    // A directory's own status is read once on each side, for its owner, bits and time.
-    EXPECT_EQ(rig.fs.Calls(FsCall::Status), 2 * 151 + 2 * 4) << "one per entry on each side";
+    // A directory's own status is read once on each side, for its owner, bits and time, and the
+    // destination's top once more for its identity.
+    EXPECT_EQ(rig.fs.Calls(FsCall::Status), 2 * 151 + 2 * 4 + 1) << "one per entry on each side";
     EXPECT_EQ(rig.fs.Calls(FsCall::OpenDirectory), 2 * 4);
     EXPECT_EQ(rig.fs.MutatingCalls(), 0);
 }
@@ -577,6 +607,34 @@ TEST_F(DoDirectoryTest, ADestinationInsideTheSourceIsNotCopiedIntoItself) {
     Run(src + "/", inside);
     EXPECT_EQ(stats.same, 2);
     EXPECT_EQ(stats.newFiles + stats.errors, 0) << Dump(rig.log);
+}
+
+TEST_F(DoDirectoryTest, AWholeSystemSourceLeavesOutItsDestinationUnderAnySpelling) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a mount namespace and a changed root need the superuser";
+    }
+    // A small tree is a child's whole system, with the destination bound inside /etc as well.
+    const std::string root = tmp / "root";
+    Put(root + "/etc/conf");
+    MakeDirectories(root + "/tmp/dst");
+    MakeDirectories(root + "/etc/mirror");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(60); // a walk into its own destination never ends
+        bool ok =
+            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            ::mount((root + "/tmp/dst").c_str(), (root + "/etc/mirror").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+            ::chroot(root.c_str()) == 0;
+        Run("/etc", "/tmp/dst");
+        ok = ok && FileExists("/tmp/dst/conf") && !FileExists("/tmp/dst/mirror");
+        Run("/", "/tmp/dst");
+        ok = ok && stats.errors == 0 && FileExists("/tmp/dst/etc/conf") && ListDirectory("/tmp/dst/tmp").empty() &&
+             !FileExists("/tmp/dst/etc/mirror") && rig.log.Has(LogColour::Green, "Created directory /tmp/dst/tmp");
+        ::_exit(ok && Dump(rig.log).find("//") == std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
 }
 
 TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDeleted) {
@@ -653,7 +711,7 @@ TEST_F(DoDirectoryTest, LeftoverCopyTemporariesAreRemovedInEveryModeAndNeverCoun
     task.fakeIt = true;
     Run();
     EXPECT_TRUE(FileExists(dst + "/" + stale)) << "fake-it changes nothing";
-    EXPECT_EQ(stats.deleted, 1) << "the look-alike only" << Dump(rig.log);
+    EXPECT_EQ(stats.deleted, 2) << "the look-alike and gone/user, as the real run" << Dump(rig.log);
     for (const auto& [colour, line] : rig.log.Lines()) {
         EXPECT_EQ(line.find(stale), std::string::npos) << line;
     }
