@@ -1015,6 +1015,11 @@ bool CDirectoryWalker::KnowDestinationTop(const FileStatus* source) {
     destinationDevice_ = status.device;
     destinationInode_ = status.inode;
     if (!IsDestinationTop(source)) {
+        if (source != nullptr) {
+            ctx_.sourceTopKnown = true;
+            ctx_.sourceTopDevice = source->device;
+            ctx_.sourceTopInode = source->inode;
+        }
         return true;
     }
     LogError(ctx_,
@@ -1066,4 +1071,5 @@ void DoDirectory(CRunContext& ctx, std::string source, std::string destination, 
     } catch (const std::exception& e) {
         LogError(ctx, std::string("Error while synchronising: ") + e.what(), stats.errors);
     }
+    ctx.sourceTopKnown = false; // it belongs to this task alone
 }

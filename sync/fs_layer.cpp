@@ -274,6 +274,18 @@ bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt) {
     return YDeleteFileAt(ctx, e ? nullptr : &parent, e, name, path, fakeIt);
 }
 
+namespace {
+
+bool IsSourceTop(CRunContext& ctx, CTreeCursor& tree) {
+    FsError e;
+    const DirectoryHandle* dir = tree.Current(e);
+    FileStatus status;
+    return ctx.sourceTopKnown && dir != nullptr && !FsOf(ctx).DirectoryStatus(*dir, status) &&
+           status.device == ctx.sourceTopDevice && status.inode == ctx.sourceTopInode;
+}
+
+} // namespace
+
 FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted) {
     if (ctx.debug) {
         DebugLog(ctx, "ZapDir: " + LongPath(tree.Path()));
@@ -284,6 +296,11 @@ FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDelete
     std::vector<DirEntry> entries;
     if (FsError e = CDirectoryReader(fs, tree).ReadAll(entries)) {
         return e;
+    }
+    // The task's source reached inside its destination (a bind mount, say) is never emptied.
+    if (IsSourceTop(ctx, tree)) {
+        LogLine(ctx, "Not deleting " + tree.Path() + ": it is the source", LogColour::Red);
+        return FsError::OfKind(ErrorKind::Busy);
     }
     for (const DirEntry& entry : entries) {
         if (entry.kind == EntryKind::Directory) {

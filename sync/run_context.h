@@ -78,6 +78,11 @@ struct CRunContext {
     std::int64_t maxDelete = -1;
     // Set by the run thread once the limit has held a deletion back; cleared when a run starts.
     bool deletionLimitReached = false;
+    // The top directory of the source of the task being walked, by identity: no removal in its
+    // destination enters it, whatever path leads there. Set and cleared by the walk.
+    bool sourceTopKnown = false;
+    std::uint64_t sourceTopDevice = 0;
+    std::uint64_t sourceTopInode = 0;
     // Threads that copy a level's files at once (the threads setting); 1 copies each file on the
     // run thread in turn. Fixed before a run starts.
     int threads = 1;

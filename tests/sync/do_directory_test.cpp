@@ -618,6 +618,7 @@ TEST_F(DoDirectoryTest, AWholeSystemSourceLeavesOutItsDestinationUnderAnySpellin
     Put(root + "/etc/conf");
     MakeDirectories(root + "/tmp/dst");
     MakeDirectories(root + "/etc/mirror");
+    MakeDirectories(root + "/srv/old");
     const pid_t child = ::fork();
     if (child == 0) {
         ::alarm(60); // a walk into its own destination never ends
@@ -630,6 +631,10 @@ TEST_F(DoDirectoryTest, AWholeSystemSourceLeavesOutItsDestinationUnderAnySpellin
         Run("/", "/tmp/dst");
         ok = ok && stats.errors == 0 && FileExists("/tmp/dst/etc/conf") && ListDirectory("/tmp/dst/tmp").empty() &&
              !FileExists("/tmp/dst/etc/mirror") && rig.log.Has(LogColour::Green, "Created directory /tmp/dst/tmp");
+        // The reverse: the source bound inside its destination, where it is an extra, is not emptied.
+        ok = ok && ::mount("/etc", "/srv/old", nullptr, MS_BIND, nullptr) == 0;
+        Run("/etc", "/srv");
+        ok = ok && FileExists("/etc/conf") && rig.log.Has(LogColour::Red, "Not deleting /srv/old: it is the source");
         ::_exit(ok && Dump(rig.log).find("//") == std::string::npos ? 0 : 1);
     }
     int status = 0;
