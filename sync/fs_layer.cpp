@@ -342,6 +342,9 @@ FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDelete
 std::int32_t CountTreeAt(CRunContext& ctx, CTreeCursor& tree) {
     std::vector<DirEntry> entries;
     CDirectoryReader(FsOf(ctx), tree).ReadAll(entries);
+    if (IsSourceTop(ctx, tree)) {
+        return 0; // the removal stops here
+    }
     std::int32_t files = 0;
     for (const DirEntry& entry : entries) {
         if (entry.kind == EntryKind::Directory) {

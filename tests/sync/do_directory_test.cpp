@@ -7,10 +7,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <algorithm>
 
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
@@ -424,27 +421,12 @@ TEST_F(DoDirectoryTest, CaseVariantsOnACaseSensitiveFileSystem) {
 }
 
 TEST_F(DoDirectoryTest, AFileAndADirectoryDifferingInCaseEachKeepTheirExactName) {
-    // A directory renamed to another case beside a new file under its old name, and the reverse.
-    for (const char* name : {"/FOO/in", "/Foo", "/BAR", "/Bar/in"}) {
-        Put(src + name);
-    }
-    Put(dst + "/Foo/in");
-    Put(dst + "/Bar");
-    Run();
-    EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
-    EXPECT_EQ(TreeSnapshot(dst), TreeSnapshot(src));
-}
-
-TEST_F(DoDirectoryTest, EachLevelIsVisitedInByteOrderOfTheNames) {
-    Put(src + "/keep");
-    for (const char* name : {"m", "B", "z", "a", "_", "Q", "b2", "b10", "y", "0"}) {
-        Put(dst + "/" + name + ".f");
-        Put(dst + "/" + name + "/f");
+    for (const std::string& path :
+         {src + "/FOO/in", src + "/Foo", dst + "/Foo/in", src + "/BAR", src + "/Bar/in", dst + "/Bar"}) {
+        Put(path);
     }
     Run();
-    const std::vector<std::string> lines = rig.log.Texts(LogColour::Purple); // files first, then directories
-    ASSERT_EQ(lines.size(), 20u);
-    EXPECT_TRUE(std::is_sorted(lines.begin(), lines.begin() + 10) && std::is_sorted(lines.begin() + 10, lines.end()));
+    EXPECT_EQ(TreeSnapshot(dst), TreeSnapshot(src)) << Dump(rig.log);
 }
 
 TEST_F(DoDirectoryTest, StopSkipsTheRestAndEntersNoSubdirectory) {
@@ -587,9 +569,8 @@ TEST_F(DoDirectoryTest, ANoChangeRescanStatsEachEntryOnceAndListsEachDirectoryOn
     stats = RunStats();
     Run();
     EXPECT_EQ(stats.same, 151);
-    // A directory's own status is read once on each side, for its owner, bits and time, and the
-    // destination's top once more for its identity.
-    EXPECT_EQ(rig.fs.Calls(FsCall::Status), 2 * 151 + 2 * 4 + 1) << "one per entry on each side";
+    // A directory's own status is read once on each side, for its owner, bits and time.
+    EXPECT_EQ(rig.fs.Calls(FsCall::Status), 2 * 151 + 2 * 4 + 1) << "one per entry on each side, one more of the top";
     EXPECT_EQ(rig.fs.Calls(FsCall::OpenDirectory), 2 * 4);
     EXPECT_EQ(rig.fs.MutatingCalls(), 0);
 }
@@ -610,36 +591,27 @@ TEST_F(DoDirectoryTest, ADestinationInsideTheSourceIsNotCopiedIntoItself) {
 }
 
 TEST_F(DoDirectoryTest, AWholeSystemSourceLeavesOutItsDestinationUnderAnySpelling) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "a mount namespace and a changed root need the superuser";
-    }
-    // A small tree is a child's whole system, with the destination bound inside /etc as well.
+    // A small tree is a child's whole system, its destination bound inside /etc, then /etc inside another.
     const std::string root = tmp / "root";
-    Put(root + "/etc/conf");
-    MakeDirectories(root + "/tmp/dst");
-    MakeDirectories(root + "/etc/mirror");
-    MakeDirectories(root + "/srv/old");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::alarm(60); // a walk into its own destination never ends
-        bool ok =
-            ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-            ::mount((root + "/tmp/dst").c_str(), (root + "/etc/mirror").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
-            ::chroot(root.c_str()) == 0;
-        Run("/etc", "/tmp/dst");
-        ok = ok && FileExists("/tmp/dst/conf") && !FileExists("/tmp/dst/mirror");
-        Run("/", "/tmp/dst");
-        ok = ok && stats.errors == 0 && FileExists("/tmp/dst/etc/conf") && ListDirectory("/tmp/dst/tmp").empty() &&
-             !FileExists("/tmp/dst/etc/mirror") && rig.log.Has(LogColour::Green, "Created directory /tmp/dst/tmp");
-        // The reverse: the source bound inside its destination, where it is an extra, is not emptied.
-        ok = ok && ::mount("/etc", "/srv/old", nullptr, MS_BIND, nullptr) == 0;
-        Run("/etc", "/srv");
-        ok = ok && FileExists("/etc/conf") && rig.log.Has(LogColour::Red, "Not deleting /srv/old: it is the source");
-        ::_exit(ok && Dump(rig.log).find("//") == std::string::npos ? 0 : 1);
+    for (const char* path : {"/etc/conf", "/tmp/dst/x", "/etc/mirror/x", "/srv/old/x"}) {
+        Put(root + path);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
+    EXPECT_EXIT(
+        {
+            ::alarm(60); // a walk into its own destination never ends
+            bool ok =
+                ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                ::mount((root + "/tmp/dst").c_str(), (root + "/etc/mirror").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+                ::chroot(root.c_str()) == 0;
+            Run("/", "/tmp/dst");
+            ok = ok && stats.errors == 0 && FileExists("/tmp/dst/etc/conf") && ListDirectory("/tmp/dst/tmp").empty() &&
+                 !FileExists("/tmp/dst/etc/mirror") && Dump(rig.log).find("//") == std::string::npos &&
+                 ::mount("/etc", "/srv/old", nullptr, MS_BIND, nullptr) == 0;
+            Run("/etc", "/srv");
+            ::_exit(!(ok && FileExists("/etc/conf") &&
+                      rig.log.Has(LogColour::Red, "Not deleting /srv/old: it is the source")));
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDeleted) {

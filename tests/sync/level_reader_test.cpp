@@ -118,6 +118,8 @@ TEST(ReadSide, ALevelTooLargeForOneNameBlockKeepsEveryNameWithItsOwnStatus) {
     asSource.source = true;
     ASSERT_FALSE(ReadSide(fs, dir, asSource, side));
     ASSERT_EQ(side.files.size(), 3000u);
+    EXPECT_TRUE(std::is_sorted(side.files.begin(), side.files.end(),
+                               [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; }));
     EXPECT_GT(side.fileNames.Capacity(), 64u * 1024u);
     for (const FileEntry& file : side.files) {
         const int i = std::stoi(std::string(file.name.substr(40)));
