@@ -18,7 +18,8 @@ std::mutex& DebugLogMutex() {
 }
 
 constexpr unsigned kDebugLogFlags = CStdioFileEx::modeWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeNoTruncate |
-                                    CStdioFileEx::shareExclusive | CStdioFileEx::modeWriteUnicode;
+                                    CStdioFileEx::shareExclusive | CStdioFileEx::modeWriteUnicode |
+                                    CStdioFileEx::modeNoFollow;
 
 } // namespace
 
