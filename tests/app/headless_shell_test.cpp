@@ -137,4 +137,21 @@ TEST(HeadlessShellTest, RepeatedMessagesArePrintedOnceWithACount) {
                           "pemo: (the message above came 1 more time)\n");
 }
 
+// A file name with a line break or an escape sequence forged lines in cron mail and cleared the
+// terminal.
+TEST(HeadlessShellTest, NamesCanNeitherAddLinesNorReachTheTerminal) {
+    FakeClock clock;
+    CapturedStream err;
+    CHeadlessShell shell(clock, true, true, err.Stream());
+    shell.Window().SetCurrentFileText("x\x1b[2J");
+    shell.Window().UpdateProgress();
+    shell.RunErrorLine("Error copying /s/a\npemo: all good\r\n");
+    shell.MessageBox("Error reading /j/\x1b[2J.job\n\nDenied.");
+    shell.EndProgram();
+    const std::string text = err.Text();
+    EXPECT_EQ(text.find("\x1b[2J"), std::string::npos) << text;
+    EXPECT_NE(text.find("Kpemo: Error copying /s/a\\npemo: all good\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\npemo: Error reading /j/\\e[2J.job\n\nDenied.\n"), std::string::npos) << text;
+}
+
 } // namespace
