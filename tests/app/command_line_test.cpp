@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 const char* const kProgram = "/opt/pemo/bin/pemo";
@@ -152,7 +154,7 @@ TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
     const std::vector<std::string> accepted = {
         "-show",          "-runall",    "-stay",        "-shutdown",      "-ignoreerrors", "-datelog",
         "-logexclusions", "-noballoon", "-auto",        "-showdetlog",    "-fakeit",       "-letter:E",
-        "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job",   "plain-word"};
+        "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job"};
     for (const auto& good : accepted) {
         EXPECT_EQ(CheckArguments({good}, kProgram).verdict, ArgumentsVerdict::Run) << good;
     }
@@ -178,14 +180,22 @@ TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
     EXPECT_FALSE(c.fakeIt || c.autoRun || c.show);
 
     EXPECT_EQ(CheckArguments({}, kProgram).options.startJobFile, "default.job");
+}
 
-    // What a file manager hands over: the job alone. Other words stay ignored, and -file wins.
-    EXPECT_EQ(CheckArguments({"/home/me/My Jobs/Nightly.JOB"}, kProgram).options.startJobFile,
-              "/home/me/My Jobs/Nightly.JOB");
-    EXPECT_EQ(CheckArguments({"notes.txt", "-runall"}, kProgram).options.startJobFile, "default.job");
-    EXPECT_EQ(CheckArguments({"a.job", "-file", "b.job"}, kProgram).options.startJobFile, "b.job");
-    EXPECT_EQ(CheckArguments({"a.job", "b.job"}, kProgram).options.startJobFile, "a.job");
-    EXPECT_EQ(CheckArguments({".job"}, kProgram).options.startJobFile, "default.job");
+// "pemo -auto nightly.jbo" used to run default.job, mirrored, instead of failing.
+TEST(CheckArguments, AWordThatIsNoSwitchMustNameTheOneExistingJob) {
+    TempDir dir;
+    const std::string job = dir / "Nightly.JOB";
+    const std::string other = dir / "other";
+    WriteFileBytes(job, "");
+    WriteFileBytes(other, "");
+    EXPECT_EQ(CheckArguments({job, "-runall"}, kProgram).options.startJobFile, job);
+    const std::vector<std::vector<std::string>> refused = {
+        {"-auto", "nightly.jbo"}, {"-auto", dir / "missing.job"}, {dir.Path()}, {job, other}, {other, "-file", job}};
+    for (const auto& args : refused) {
+        const CheckedArguments checked = CheckArguments(args, kProgram);
+        EXPECT_EQ(checked.verdict, ArgumentsVerdict::Refused) << args.back();
+    }
 }
 
 } // namespace
