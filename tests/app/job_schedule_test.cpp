@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -80,6 +84,30 @@ TEST(JobSchedule, ChangingAndRemovingASchedule) {
     runner.commands.clear();
     EXPECT_TRUE(scheduler.Remove(job, error));
     EXPECT_TRUE(runner.commands.empty());
+}
+
+// A working folder ending in "\\" used to swallow ExecStart, and the window program's units started
+// the window program, which a server with only the command-line package lacks.
+TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder) {
+    TempDir dir;
+    MakeDirectories(dir / "bin");
+    MakeDirectories(dir / "jobs\\");
+    WriteFileBytes(dir / "bin/pemo", "#!/bin/sh\n");
+    chmod((dir / "bin/pemo").c_str(), 0755);
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", dir / "bin/pemo-window");
+    const std::string job = dir / "jobs\\/n\\";
+    std::string error;
+    ASSERT_TRUE(scheduler.Install(job, JobSchedule{}, error)) << error;
+    const std::string service = ReadFileBytes(scheduler.ServicePath(job));
+    EXPECT_NE(service.find("\nExecStart=\"" + dir / "bin/pemo\" -auto"), std::string::npos) << service;
+    EXPECT_NE(scheduler.CrontabLine(job, JobSchedule{}).find(" && '" + dir / "bin/pemo' -auto"), std::string::npos);
+    if (access("/usr/bin/systemd-analyze", X_OK) != 0) {
+        GTEST_SKIP() << "systemd-analyze is not installed: the units were not verified";
+    }
+    const std::string verify = "/usr/bin/systemd-analyze verify '" + scheduler.ServicePath(job) + "' '" +
+                               scheduler.TimerPath(job) + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(verify.c_str()), 0) << service;
 }
 
 TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
