@@ -61,7 +61,9 @@ bool CJobLock::TryLock(const std::string& jobPath) {
         }
         // No lock file can be made in this directory: then no save can replace the job either,
         // so the job's own inode is stable enough to lock.
-        if (fs.OpenFile(jobPath, FileOpenMode{}, opened)) {
+        FileOpenMode jobMode;
+        jobMode.regularOnly = true;
+        if (fs.OpenFile(jobPath, jobMode, opened)) {
             return true;
         }
     } else {

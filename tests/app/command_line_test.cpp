@@ -142,9 +142,10 @@ TEST(CheckArguments, HelpAndVersionWinOverEverythingButAJobPath) {
 }
 
 TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
-    const std::vector<std::string> refused = {"--dry-run",     "-dry-run",      "-Show",    "-autox",     "-runall2",
-                                              "-file2",        "-fileX.job",    "-letter:", "-letter:EF", "-maxdelete:",
-                                              "-maxdelete:1x", "-maxdelete:-3", "--auto",   "-",          "--"};
+    const std::vector<std::string> refused = {
+        "--dry-run",  "-dry-run", "-Show",      "-autox",      "-runall2",      "-file2",
+        "-fileX.job", "-letter:", "-letter:EF", "-maxdelete:", "-maxdelete:1x", "-maxdelete:-3",
+        "--auto",     "-",        "--",         "nightly.jbo", "/no/such.job",  ""};
     for (const auto& bad : refused) {
         const CheckedArguments checked = CheckArguments({"-auto", bad}, kProgram);
         EXPECT_EQ(checked.verdict, ArgumentsVerdict::Refused) << bad;
@@ -185,16 +186,12 @@ TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
 // "pemo -auto nightly.jbo" used to run default.job, mirrored, instead of failing.
 TEST(CheckArguments, AWordThatIsNoSwitchMustNameTheOneExistingJob) {
     TempDir dir;
-    const std::string job = dir / "Nightly.JOB";
-    const std::string other = dir / "other";
-    WriteFileBytes(job, "");
-    WriteFileBytes(other, "");
-    EXPECT_EQ(CheckArguments({job, "-runall"}, kProgram).options.startJobFile, job);
-    const std::vector<std::vector<std::string>> refused = {
-        {"-auto", "nightly.jbo"}, {"-auto", dir / "missing.job"}, {dir.Path()}, {job, other}, {other, "-file", job}};
-    for (const auto& args : refused) {
-        const CheckedArguments checked = CheckArguments(args, kProgram);
-        EXPECT_EQ(checked.verdict, ArgumentsVerdict::Refused) << args.back();
+    WriteFileBytes(dir / "Nightly.JOB", "");
+    EXPECT_EQ(CheckArguments({dir / "Nightly.JOB", "-runall"}, kProgram).options.startJobFile, dir / "Nightly.JOB");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{dir.Path()},
+                                                 {dir / "Nightly.JOB", dir / "Nightly.JOB"},
+                                                 {"-file", "a", dir / "Nightly.JOB"}}) {
+        EXPECT_EQ(CheckArguments(args, kProgram).verdict, ArgumentsVerdict::Refused) << args.back();
     }
 }
 

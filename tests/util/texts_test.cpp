@@ -97,10 +97,4 @@ TEST(LeadingCharacters, NeverSplitsACharacter) {
     EXPECT_EQ(LeadingCharacters(std::string(300, 'x'), 255).size(), 255u);
 }
 
-TEST(EscapeControlCharacters, LeavesNoControlCharacterButWantedLineFeeds) {
-    EXPECT_EQ(EscapeControlCharacters("a\nb\r\t\x1b[2J\x7f\x01\xC2\x85\xC3\xA9 ok"),
-              "a\\nb\\r\\t\\e[2J\\x7f\\x01\\u0085\xC3\xA9 ok");
-    EXPECT_EQ(EscapeControlCharacters("one\ntwo\x1b", true), "one\ntwo\\e");
-}
-
 } // namespace
