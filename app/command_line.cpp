@@ -57,21 +57,6 @@ bool IsHelp(const std::string& arg) {
     return arg == "--help" || arg == "-h" || arg == "-?";
 }
 
-// Ends in ".job", in any letter case.
-bool IsJobFileName(const std::string& arg) {
-    static constexpr std::string_view kExtension = ".job";
-    if (arg.size() <= kExtension.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < kExtension.size(); ++i) {
-        const char c = arg[arg.size() - kExtension.size() + i];
-        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kExtension[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsWholeNumber(const std::string& text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -164,7 +149,7 @@ std::string OwnProgramPath() {
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath) {
+CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath, IFileSystem& fs) {
     // Help and version first: whatever else is given, asking for them runs nothing.
     bool version = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -194,11 +179,17 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.empty() || arg[0] != '-') {
-            // A job handed over by a file manager or the desktop entry ("pemo FILE.job"); any other
-            // word is ignored, as ever.
-            if (positionalJob.empty() && IsJobFileName(arg)) {
-                positionalJob = arg;
+            // A job handed over by a file manager or the desktop entry ("pemo FILE.job"). Any other
+            // word is a mistyped job or switch: run in its place, default.job would mirror (and
+            // delete) what nobody asked for.
+            FileStatus st;
+            if (arg.empty() || AsFsError(fs.Status(arg, true, st)) || st.kind == EntryKind::Directory) {
+                return Refuse("\"" + arg + "\" is no switch, and no job file of that name exists");
             }
+            if (!positionalJob.empty()) {
+                return Refuse("\"" + arg + "\": one job at a time (\"" + positionalJob + "\" is named already)");
+            }
+            positionalJob = arg;
             continue;
         }
         if (std::find(std::begin(kSwitches), std::end(kSwitches), arg) != std::end(kSwitches)) {
@@ -266,6 +257,9 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     o.autoRun = has("-auto");
     o.fakeIt = has("-fakeit");
     o.driveLetter = letter == "." && !programPath.empty() ? CharacterAt(programPath, 0) : letter;
+    if (fileSeen && !positionalJob.empty()) {
+        return Refuse("\"" + positionalJob + "\": one job at a time (-file names \"" + file + "\")");
+    }
     if (!fileSeen) {
         file = positionalJob;
     }
@@ -279,7 +273,7 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
 std::string UsageText() {
     return "Usage: pemo [switches]\n"
            "Keeps mirror copies of directories as a job file lists them; opens the window unless -auto.\n"
-           "  -file JOB        the job file to load (also -file:JOB, or JOB alone when it ends in .job);\n"
+           "  -file JOB        the job file to load (also -file:JOB, or an existing JOB alone);\n"
            "                   default.job when not given\n"
            "  -auto            run all enabled tasks at once, without a window (for cron), then exit\n"
            "  -fakeit          change nothing: report what a run would do (the job is not saved)\n"

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 struct StartOptions {
     bool show = false;
     bool runAll = false;
@@ -58,10 +60,12 @@ struct CheckedArguments {
 
 // Reads argv[1..] strictly: every argument that begins with "-" must be a known switch spelt
 // exactly (the value after "-file" is exempt), so that a typo such as "--dry-run" never starts a
-// real mirror. The start options are those of ParseCommandLine, with the switches, the drive
-// letter and the job file taken from whole arguments, so that a job path containing a switch's
+// real mirror. Any other argument must name an existing job file (looked up through fs), which
+// is then the job unless -file names one; only one may be given. The start options are those of ParseCommandLine, with
+// the switches, the drive letter and the job file taken from whole arguments, so that a job path containing a switch's
 // text does not turn that switch on.
-CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath);
+CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath,
+                                IFileSystem& fs = NativeFileSystem());
 
 // One line per switch, for --help.
 std::string UsageText();

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/terminal.h"
+#include "util/texts.h"
 
 std::chrono::milliseconds CSteadyClock::Now() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
@@ -30,7 +31,14 @@ void CHeadlessShell::MessageBox(const std::string& text) {
     }
     ClearLineLocked();
     ReportRepeatsLocked();
-    std::string line = "pemo: " + text + "\n";
+    // The message's own lines stay; a name in it can add none, nor reach the terminal's controls.
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            lines += text[i];
+        }
+    }
+    std::string line = "pemo: " + EscapeControlCharacters(lines, true) + "\n";
     std::fputs(line.c_str(), out);
     std::fflush(out);
     lastMessage = text;
@@ -46,7 +54,7 @@ void CHeadlessShell::RunErrorLine(const std::string& text) {
     std::lock_guard lock(outputMutex);
     ClearLineLocked();
     ReportRepeatsLocked();
-    std::fputs(("pemo: " + line + "\n").c_str(), out);
+    std::fputs(("pemo: " + EscapeControlCharacters(line) + "\n").c_str(), out);
     std::fflush(out);
 }
 
@@ -179,7 +187,8 @@ void CHeadlessShell::DrawLineLocked() {
                        ", Same " + std::to_string(stats.same) + ", Deleted " + std::to_string(stats.deleted) +
                        ", Skipped " + std::to_string(stats.skipped) + ", Errors " + std::to_string(stats.errors);
     if (!currentFile.empty()) {
-        line += " | " + (percentText.empty() ? std::string() : percentText + " ") + currentFile;
+        line +=
+            " | " + (percentText.empty() ? std::string() : percentText + " ") + EscapeControlCharacters(currentFile);
     }
     // A line longer than the terminal would wrap, and "\r" would then rewrite only its tail.
     std::size_t width = 80;

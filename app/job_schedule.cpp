@@ -10,13 +10,15 @@
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "platform/command_runner.h"
+#include "platform/posix/program_launch.h"
 #include "util/path_parts.h"
 
 namespace {
 
 const char* const kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 
-// "%" starts a specifier in every unit setting; "$" a variable in a command line.
+// "%" starts a specifier in every unit setting; "$" a variable in a command line. A line that
+// ends in an odd number of backslashes goes on in the next one, so a plain value never does.
 std::string UnitEscape(const std::string& text, bool command) {
     std::string out;
     for (char c : text) {
@@ -31,7 +33,20 @@ std::string UnitEscape(const std::string& text, bool command) {
             out += c;
         }
     }
+    const std::size_t kept = out.find_last_not_of('\\');
+    if (!command && (out.size() - (kept == std::string::npos ? 0 : kept + 1)) % 2 == 1) {
+        out += '\\';
+    }
     return out;
+}
+
+// A directory for WorkingDirectory: one ending in a backslash is given a slash, which names the
+// same directory and ends the line.
+std::string UnitDirectory(std::string directory) {
+    if (!directory.empty() && directory.back() == '\\') {
+        directory += '/';
+    }
+    return UnitEscape(directory, false);
 }
 
 // A word for sh in single quotes; cron turns a bare "%" into a line break, so it is escaped.
@@ -113,8 +128,19 @@ bool SchedulablePath(const std::string& path) {
     return true;
 }
 
+std::string UnattendedProgramPath(const std::string& program) {
+    if (NamePartOf(program) == "pemo") {
+        return program;
+    }
+    // The window program: a timer must start the command-line one, which needs no display and is
+    // all a server with the command-line package has.
+    const std::string found = FindCompanionProgram(program, {"pemo", PEMO_CLI_RELATIVE});
+    return found.empty() ? DirectoryPartOf(program) + "/pemo" : found;
+}
+
 CJobScheduler::CJobScheduler(ICommandRunner& commandRunner, std::string configHome, std::string program)
-    : runner(commandRunner), unitDirectory(std::move(configHome) + "/systemd/user"), programPath(std::move(program)) {}
+    : runner(commandRunner), unitDirectory(std::move(configHome) + "/systemd/user"),
+      programPath(UnattendedProgramPath(program)) {}
 
 bool CJobScheduler::ManagerRunning() {
     std::string output;
@@ -166,7 +192,7 @@ std::string CJobScheduler::ServiceText(const std::string& jobPath) const {
            "[Service]\n"
            "Type=oneshot\n"
            "WorkingDirectory=" +
-           UnitEscape(DirectoryPartOf(jobPath), false) + "\nExecStart=\"" + UnitEscape(programPath, true) +
+           UnitDirectory(DirectoryPartOf(jobPath)) + "\nExecStart=\"" + UnitEscape(programPath, true) +
            "\" -auto -file \"" + UnitEscape(jobPath, true) + "\"\n";
 }
 

@@ -15,10 +15,14 @@ struct JobSchedule {
     int minute = 30;
 };
 
+// The command-line program "pemo" that goes with program (itself when it is that one).
+std::string UnattendedProgramPath(const std::string& program);
+
 class CJobScheduler {
 public:
-    // configHome: $XDG_CONFIG_HOME or ~/.config; program: the absolute path of the program the
-    // timer starts.
+    // configHome: $XDG_CONFIG_HOME or ~/.config; program: the absolute path of this program. The
+    // timer starts the command-line program: program itself, or when that is the window program,
+    // the command-line one installed with it (UnattendedProgramPath).
     CJobScheduler(ICommandRunner& runner, std::string configHome, std::string program);
 
     // Whether the user's service manager answers; without it only the crontab line is offered.

@@ -13,6 +13,7 @@
 #include "app/unattended.h"
 #include "platform/terminal.h"
 #include "run/system_power_port.h"
+#include "util/texts.h"
 
 int main(int argc, char** argv) {
     // The locale gives the date format of last-run times and the character set of summary.log.
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
     case ArgumentsVerdict::Refused:
         for (std::size_t start = 0; start < checked.error.size();) {
             const std::size_t end = std::min(checked.error.find('\n', start), checked.error.size());
-            std::fputs(("pemo: " + checked.error.substr(start, end - start) + "\n").c_str(), stderr);
+            std::fputs(("pemo: " + EscapeControlCharacters(checked.error.substr(start, end - start)) + "\n").c_str(),
+                       stderr);
             start = end + 1;
         }
         return 2;

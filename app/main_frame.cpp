@@ -109,18 +109,19 @@ void CMainFrame::ResetForStart() {
     dateTimeFormat = LocaleDateTimeFormat();
 }
 
-void CMainFrame::LoadStartJob() {
+bool CMainFrame::LoadStartJob() {
     if (startJobFile.empty()) {
         startJobFile = "default.job";
     }
-    jobs.LoadJob(startJobFile);
+    const bool loaded = jobs.LoadJob(startJobFile);
     jobPath = startJobFile;
+    return loaded;
 }
 
-void CMainFrame::LoadSettings() {
+bool CMainFrame::LoadSettings() {
     Settings s{compactView,   run.countAtStart,   windowWidth, windowHeight, run.stayAwakeMethod,
                run.ctx.debug, run.ctx.emptyGuard, useIniFile,  threads};
-    ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
+    const bool usable = ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
     compactView = s.compactView;
     run.countAtStart = s.countAtStart;
     windowWidth = s.windowWidth;
@@ -135,6 +136,7 @@ void CMainFrame::LoadSettings() {
     // at close, and leaves the store, its comments and its encoding as they are.
     savedWidth = windowWidth;
     savedHeight = windowHeight;
+    return usable;
 }
 
 bool CMainFrame::SaveSettings() {
@@ -145,13 +147,19 @@ bool CMainFrame::SaveSettings() {
 
 bool CMainFrame::StartUp() {
     ResetForStart();
-    LoadStartJob();
-    if (autoRun && JobFileMissing(jobPath)) {
+    const bool jobRead = LoadStartJob();
+    const bool jobMissing = JobFileMissing(jobPath);
+    if (autoRun && jobMissing) {
         // The loader passes over a missing file in silence, which suits a first start of the
         // window; an unattended run that finds no job has failed, and cron should say so.
         reports.MessageBox("Error reading " + jobPath + "\n\n" + jobPath + " was not found.");
     }
-    LoadSettings();
+    const bool settingsRead = LoadSettings();
+    if (autoRun && ((!jobRead && !jobMissing) || !settingsRead)) {
+        // A job or settings file that is there but cannot be used (a fifo, a link where none is
+        // followed): the run would go ahead with values nobody chose.
+        return false;
+    }
     shell.CreateDialog();
     if (autoRun) {
         run.runAll = true;

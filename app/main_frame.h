@@ -96,8 +96,8 @@ public:
     // the locale.
     void ResetForStart();
     // Loads startJobFile ("default.job" when empty) and makes it the jobPath whether or not it
-    // could be read, so that the first save creates it.
-    void LoadStartJob();
+    // could be read, so that the first save creates it. False when it was not read.
+    bool LoadStartJob();
 
     // The frame's creation, on the user-interface thread: the reset, the date format, the job,
     // the settings and the hidden dialog; then either the unattended run at once (-auto: no
@@ -115,7 +115,8 @@ public:
     // was reported in a message box, else 0.
     int ExitStatus() const;
 
-    void LoadSettings();
+    // False when pemo.ini is there but refused (reported); the per-user store is used then.
+    bool LoadSettings();
     bool SaveSettings();
 
     // Refuses while a run is active; otherwise saves a changed window size, hides and destroys

@@ -27,7 +27,9 @@ public:
         struct sigaction action {};
         action.sa_handler = RequestStop;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART | SA_RESETHAND;
+        // Without SA_RESTART: a call that waits (an open of something that never answers) ends
+        // with EINTR instead of holding the stop off for ever.
+        action.sa_flags = SA_RESETHAND;
         sigaction(SIGTERM, &action, &previousTerm);
         sigaction(SIGINT, &action, &previousInt);
         sigaction(SIGHUP, &action, &previousHup);

@@ -92,24 +92,27 @@ void RemoveStaleTemporaries(IFileSystem& fs, const std::string& dir, const std::
     }
 }
 
-// Creates an empty temporary file beside target, locked for as long as lock stays open, and
-// returns its path.
+// Creates an empty temporary file beside target, private to this user until the old file's
+// permission bits are given to it, and locked for as long as it stays open; returns its path.
+// Created exclusively, so that nothing planted under the name (a link) is ever written through.
 std::string CreateTemporary(IFileSystem& fs, const std::string& target, const std::string& reportedPath,
-                            FileHandle& lock) {
+                            FileHandle& file) {
     const std::string dir = DirectoryPartOf(target);
     const std::string prefix = dir == "/" ? "/" : dir + "/";
     FileOpenMode mode;
     mode.access = FileAccess::Write;
     mode.create = true;
     mode.exclusive = true;
+    mode.noFollow = true;
+    mode.createMode = 0600;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate =
             prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
-        const FsError e = fs.OpenFile(candidate, mode, lock);
+        const FsError e = fs.OpenFile(candidate, mode, file);
         if (!e) {
             // Best effort: where the file system has no locks, the live PID in the name still
             // keeps other saves' cleanup away.
-            (void)fs.LockWholeFile(lock, true);
+            (void)fs.LockWholeFile(file, true);
             return candidate;
         }
         if (!e.Is(ErrorKind::Exists)) {
@@ -126,6 +129,9 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     std::string target = path;
     FileStatus st;
     if (!AsFsError(fs.Status(path, false, st)) && st.kind == EntryKind::Symlink) {
+        if ((flags & CStdioFileEx::modeNoFollow) != 0) {
+            throw CFileException(CFileException::symbolicLink, ELOOP, path);
+        }
         std::string resolved;
         if (!AsFsError(fs.CanonicalPath(path, resolved))) {
             target = resolved;
@@ -135,21 +141,16 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     const bool hadOld = !AsFsError(fs.Status(target, true, old));
 
     RemoveStaleTemporaries(fs, DirectoryPartOf(target), NamePartOf(target));
-    FileHandle lock;
-    const std::string temporary = CreateTemporary(fs, target, path, lock);
+    FileHandle opened;
+    const std::string temporary = CreateTemporary(fs, target, path, opened);
     try {
+        CStdioFileEx file(fs);
         if (hadOld) {
             // Best effort, as before: a save is not refused over the permission bits.
-            (void)fs.SetFileMode(lock, old.mode);
+            (void)fs.SetFileMode(opened, old.mode);
         }
-        CStdioFileEx file(fs);
-        CFileException error;
-        flags |= CStdioFileEx::modeCreate | CStdioFileEx::modeWrite;
-        flags &= ~static_cast<unsigned>(CStdioFileEx::modeNoTruncate);
-        if (!file.Open(temporary, flags, &error)) {
-            throw error;
-        }
-        file.SetFilePath(path);
+        // Written through the descriptor of the exclusive create: the name is never opened again.
+        file.Attach(std::move(opened), path, flags | CStdioFileEx::modeCreate | CStdioFileEx::modeWrite);
         write(file);
         file.Sync();
         file.Close();
@@ -157,16 +158,15 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
             throw CFileException::FromErrno(e.code, path);
         }
     } catch (CFileException& e) {
-        (void)fs.CloseFile(lock);
+        (void)fs.CloseFile(opened);
         (void)fs.RemoveFile(temporary);
         e.fileName = path;
         throw;
     } catch (...) {
-        (void)fs.CloseFile(lock);
+        (void)fs.CloseFile(opened);
         (void)fs.RemoveFile(temporary);
         throw;
     }
-    (void)fs.CloseFile(lock);
     // Best effort: the rename itself has already succeeded.
     (void)fs.SyncDirectory(DirectoryPartOf(target));
 }

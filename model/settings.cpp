@@ -113,11 +113,12 @@ std::string IniFilePath(const std::string& iniDirectory) {
     return iniDirectory.back() == '/' ? iniDirectory + "pemo.ini" : iniDirectory + "/pemo.ini";
 }
 
-void LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& /*messages*/, IFileSystem& fs) {
+bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
+                  IMessagePort& messages, IFileSystem& fs) {
     settings.useIniFile = false;
     CStdioFileEx file(fs);
-    if (file.Open(IniFilePath(iniDirectory), CStdioFileEx::modeRead)) {
+    CFileException error;
+    if (file.Open(IniFilePath(iniDirectory), CStdioFileEx::modeRead | CStdioFileEx::modeNoFollow, &error)) {
         try {
             std::string line;
             while (file.ReadString(line)) {
@@ -125,13 +126,18 @@ void LoadSettings(Settings& settings, const std::string& iniDirectory, const std
             }
             settings.useIniFile = true;
             file.Close();
-            return;
+            return true;
         } catch (const CFileException&) {
             // Unreported: the values read so far stay, and the per-user store is read next.
             settings.useIniFile = false;
         }
     }
+    const bool refused = error.cause == CFileException::notRegularFile || error.cause == CFileException::symbolicLink;
+    if (refused) {
+        messages.MessageBox("Error reading settings\n\n" + LeadingCharacters(error.ErrorText(), kMessageTextLimit));
+    }
     LoadUserStore(settings, userStorePath, fs);
+    return !refused;
 }
 
 bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
@@ -148,7 +154,9 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
         const std::string path = IniFilePath(iniDirectory);
         try {
             ReplaceFile(
-                path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
+                path,
+                CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode |
+                    CStdioFileEx::modeNoFollow,
                 [&](CStdioFileEx& file) {
                     for (int i = 0; i < kCount; ++i) {
                         file.WriteString(std::string(kNames[i]) + "=" + std::to_string(values[i]) + "\r\n");

@@ -32,8 +32,9 @@ std::string DefaultUserSettingsPath();
 std::string IniFilePath(const std::string& iniDirectory);
 
 // Reads "pemo.ini" if it opens (useIniFile = true), else the per-user file; a missing or unreadable
-// store keeps the current values. Nothing is reported: a settings file is never worth a box.
-void LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
+// store keeps the current values. Only a "pemo.ini" that is a link or not a regular file is
+// reported (it is never read or written through): false then, and the per-user file is read.
+bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
                   IMessagePort& messages, IFileSystem& fs = NativeFileSystem());
 // Writes to the store the settings came from, each through a temporary file and a rename. A
 // failure to write "pemo.ini" is reported through messages; a per-user store that cannot be

@@ -279,6 +279,12 @@ std::string CFileException::ErrorText() const {
     case endOfFile:
         pattern = "An attempt was made to access %1 past its end.";
         break;
+    case notRegularFile:
+        pattern = "%1 is not a regular file.";
+        break;
+    case symbolicLink:
+        pattern = "%1 is a symbolic link, which is not followed here.";
+        break;
     default:
         break;
     }
@@ -304,6 +310,15 @@ const char* CFileException::what() const noexcept {
 CStdioFileEx::CStdioFileEx(IFileSystem& fileSystem) : fs(&fileSystem) {}
 
 CStdioFileEx::~CStdioFileEx() = default;
+
+void CStdioFileEx::Attach(FileHandle&& opened, const std::string& path, unsigned flags) {
+    file = std::move(opened);
+    readPos = readEnd = 0;
+    position = 0;
+    filePath = path;
+    isUnicodeText = (flags & modeWriteUnicode) != 0;
+    openFlags = (flags & ~static_cast<unsigned>(typeText)) | typeBinary;
+}
 
 void CStdioFileEx::ThrowErrno(int osError) const {
     throw CFileException::FromErrno(osError, filePath);
@@ -332,10 +347,17 @@ bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException*
         break;
     }
     mode.create = (flags & modeCreate) != 0;
+    mode.noFollow = (flags & modeNoFollow) != 0;
+    mode.regularOnly = true;
     const auto fail = [&](const FsError& failure) {
         file.Close();
         if (error) {
             *error = CFileException::FromErrno(failure.code, path);
+            if (failure.Is(ErrorKind::NotSupported)) {
+                error->cause = CFileException::notRegularFile;
+            } else if (failure.Is(ErrorKind::IsALink) && mode.noFollow) {
+                error->cause = CFileException::symbolicLink;
+            }
         }
         return false;
     };

@@ -27,7 +27,9 @@ public:
         sharingViolation,
         lockViolation,
         diskFull,
-        endOfFile
+        endOfFile,
+        notRegularFile, // a fifo, device or socket where a file of the program's own belongs
+        symbolicLink    // a link where the program never follows one
     };
 
     CFileException() = default;
@@ -61,7 +63,9 @@ public:
         modeNoTruncate = 0x2000,
         typeText = 0x4000,
         typeBinary = 0x8000,
-        modeWriteUnicode = 0x200000
+        modeWriteUnicode = 0x200000,
+        // A symbolic link as the last component is refused (symbolicLink), never written through.
+        modeNoFollow = 0x400000
     };
 
     explicit CStdioFileEx(IFileSystem& fileSystem = NativeFileSystem());
@@ -70,7 +74,8 @@ public:
     CStdioFileEx& operator=(const CStdioFileEx&) = delete;
 
     // Without an error record a failed Open returns false and throws nothing; with one it fills
-    // it. An open file is closed first.
+    // it. An open file is closed first. Anything but a regular file is refused (notRegularFile)
+    // without waiting for a fifo's other end.
     bool Open(const std::string& path, unsigned flags, CFileException* error = nullptr);
     // The next line in UTF-8, without its line feed and one carriage return before it; false at
     // end of file. Throws CFileException on a read error.
@@ -91,6 +96,8 @@ public:
     // Throws CFileException on a failed close; the descriptor is released either way.
     void Close();
     bool IsOpen() const { return file.IsOpen(); }
+    // Takes over a file opened elsewhere (as by an exclusive create) with the flags of Open.
+    void Attach(FileHandle&& opened, const std::string& path, unsigned flags);
     // Records the path used in error texts.
     void SetFilePath(const std::string& path) { filePath = path; }
     const std::string& GetFilePath() const { return filePath; }

@@ -45,14 +45,17 @@ enum class FileAccess { Read, Write, ReadWrite };
 
 struct FileOpenMode {
     FileAccess access = FileAccess::Read;
-    // Creates the file when missing (permissions 0666 less the umask). Never truncates.
+    // Creates the file when missing (permissions createMode less the umask). Never truncates.
     bool create = false;
+    std::uint32_t createMode = 0666;
     // With create: fails with Exists when anything has the name, a link included.
     bool exclusive = false;
     // Refuses a link as the last component.
     bool noFollow = false;
     // Does not wait for the other end of a fifo or a device.
     bool nonBlocking = false;
+    // Refuses anything but a regular file (NotSupported), without waiting on a fifo or device.
+    bool regularOnly = false;
 };
 
 enum class SeekOrigin { Begin, Current, End };

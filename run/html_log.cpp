@@ -6,9 +6,12 @@
 
 namespace {
 
+// A log is never written through a link: the directory may be shared with users who could
+// point one at a file of the runner's.
 constexpr unsigned kAppendFlags = CStdioFileEx::modeWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeNoTruncate |
-                                  CStdioFileEx::modeWriteUnicode; // 0x203001
-constexpr unsigned kCreateFlags = CStdioFileEx::modeWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeWriteUnicode;
+                                  CStdioFileEx::modeWriteUnicode | CStdioFileEx::modeNoFollow;
+constexpr unsigned kCreateFlags =
+    CStdioFileEx::modeWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeWriteUnicode | CStdioFileEx::modeNoFollow;
 
 std::string Reason(const CFileException& error) {
     std::string text = error.ErrorText();

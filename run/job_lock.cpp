@@ -32,28 +32,55 @@ CJobLock::~CJobLock() {
 
 bool CJobLock::TryLock(const std::string& jobPath) {
     Unlock();
+    refusal.clear();
     const std::string lockPath = JobLockPath(jobPath, fs);
-    // Writable by everyone the umask allows, so that another user's run of a shared job can lock
-    // it too; a lock needs no write access, so a file that is not ours opens read-only.
+    // Readable by its owner alone: whoever can open the file can flock it, and would hold every
+    // run of the job off.
     FileOpenMode mode;
     mode.access = FileAccess::ReadWrite;
     mode.create = true;
     mode.noFollow = true;
+    mode.regularOnly = true;
+    mode.createMode = 0600;
     FileHandle opened;
-    if (fs.OpenFile(lockPath, mode, opened)) {
+    FsError e = fs.OpenFile(lockPath, mode, opened);
+    const auto refused = [&e] { return e.Is(ErrorKind::IsALink) || e.Is(ErrorKind::NotSupported); };
+    if (e && !refused()) {
+        // A lock needs no write access: a file of ours on a read-only mount still serves.
         mode.access = FileAccess::Read;
         mode.create = false;
-        if (fs.OpenFile(lockPath, mode, opened)) {
-            // No lock file in this directory: then no save can replace the job either, so the
-            // job's own inode is stable enough to lock.
-            if (fs.OpenFile(jobPath, FileOpenMode{}, opened)) {
-                return true;
-            }
+        e = fs.OpenFile(lockPath, mode, opened);
+    }
+    if (e) {
+        FileStatus st;
+        if (refused() || !AsFsError(fs.Status(lockPath, false, st))) {
+            // Something is there that is not ours to open: never worked around, as the run would
+            // go ahead beside a lock that another run takes.
+            refusal = lockPath + " is not a lock file of this user's";
+            return false;
+        }
+        // No lock file can be made in this directory: then no save can replace the job either,
+        // so the job's own inode is stable enough to lock.
+        FileOpenMode jobMode;
+        jobMode.regularOnly = true;
+        if (fs.OpenFile(jobPath, jobMode, opened)) {
+            return true;
+        }
+    } else {
+        OpenFileInfo info;
+        if (AsFsError(fs.FileInfo(opened, info)) || !info.ownedByUser) {
+            (void)fs.CloseFile(opened);
+            refusal = lockPath + " is not a lock file of this user's";
+            return false;
+        }
+        if ((info.mode & 077) != 0) {
+            // A lock file left open to others by an older version.
+            (void)fs.SetFileMode(opened, 0600);
         }
     }
-    if (const FsError e = fs.LockWholeFile(opened, false)) {
+    if (const FsError locked = fs.LockWholeFile(opened, false)) {
         (void)fs.CloseFile(opened);
-        return !e.Is(ErrorKind::Busy);
+        return !locked.Is(ErrorKind::Busy);
     }
     file = std::move(opened);
     return true;

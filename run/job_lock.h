@@ -18,16 +18,21 @@ public:
     CJobLock& operator=(const CJobLock&) = delete;
 
     // Takes the lock of the job at jobPath without waiting, releasing one held before. False
-    // when another run of that job holds it (in this process or another). Where no lock can be
-    // had at all (a read-only directory without the job, a file system without locks), the run
-    // goes ahead unlocked: true.
+    // when another run of that job holds it (in this process or another), or when the lock file
+    // belongs to another user, is a link or is no regular file (Refusal() then says so). The
+    // lock file is created readable by this user alone. Where no lock can be had at all (a
+    // read-only directory without the job, a file system without locks), the run goes ahead
+    // unlocked: true.
     bool TryLock(const std::string& jobPath);
+    // Why the last TryLock was refused; empty when it was not, or another run held the lock.
+    const std::string& Refusal() const { return refusal; }
     void Unlock();
     bool Held() const { return file.IsOpen(); }
 
 private:
     IFileSystem& fs;
     FileHandle file;
+    std::string refusal;
 };
 
 // The lock file of the job at jobPath.

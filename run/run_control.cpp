@@ -47,7 +47,8 @@ bool CRunControl::StartRun(Task* task, bool preview) {
     // would write one log.html and save the job over each other.
     if (!jobLock.TryLock(job.jobPath)) {
         if (ctx.messages != nullptr) {
-            ctx.messages->MessageBox(job.jobPath + " is already being run");
+            ctx.messages->MessageBox(jobLock.Refusal().empty() ? job.jobPath + " is already being run"
+                                                               : jobLock.Refusal());
         }
         return false;
     }

@@ -29,7 +29,7 @@ bool AppendSummaryLine(const std::string& path, const std::string& line, IMessag
     CFileException error;
     if (!file.Open(path,
                    CStdioFileEx::modeReadWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeNoTruncate |
-                       CStdioFileEx::typeText,
+                       CStdioFileEx::typeText | CStdioFileEx::modeNoFollow,
                    &error)) {
         report(error);
         return false;

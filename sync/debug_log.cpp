@@ -7,6 +7,7 @@
 
 #include "model/message_port.h"
 #include "model/stdio_file_ex.h"
+#include "util/texts.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ std::mutex& DebugLogMutex() {
 }
 
 constexpr unsigned kDebugLogFlags = CStdioFileEx::modeWrite | CStdioFileEx::modeCreate | CStdioFileEx::modeNoTruncate |
-                                    CStdioFileEx::shareExclusive | CStdioFileEx::modeWriteUnicode;
+                                    CStdioFileEx::shareExclusive | CStdioFileEx::modeWriteUnicode |
+                                    CStdioFileEx::modeNoFollow;
 
 } // namespace
 
@@ -39,7 +41,8 @@ void DebugLog(CRunContext& ctx, const std::string& text, IFileSystem& fs) {
             if (reason.size() > 255) {
                 reason.resize(255);
             }
-            ctx.messages->MessageBox(text + "\r\n" + reason);
+            // The trace line carries names from the trees: none may add a line of its own.
+            ctx.messages->MessageBox(EscapeControlCharacters(text) + "\r\n" + reason);
         }
         return;
     }

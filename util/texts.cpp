@@ -191,3 +191,36 @@ std::string LeadingCharacters(const std::string& text, std::size_t count) {
     }
     return text.substr(0, i);
 }
+
+std::string EscapeControlCharacters(std::string_view text, bool keepLineFeeds) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+            out += "\\u00";
+            out += kHex[next >> 4];
+            out += kHex[next & 0xF];
+            ++i;
+        } else if (c == '\n' && keepLineFeeds) {
+            out += '\n';
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == 0x1B) {
+            out += "\\e";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 0xF];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}

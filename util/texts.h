@@ -29,3 +29,8 @@ std::string ErrorText(std::uint32_t code);
 std::int32_t IntFromText(std::string_view text);
 // The first `count` characters (UTF-8 code points) of text, never splitting a character.
 std::string LeadingCharacters(const std::string& text, std::size_t count);
+// Text for a terminal or a mail line: every control character (C0, DEL and C1) becomes a visible
+// escape (\n, \r, \t, \e, \xHH; C1 as \u0080..\u009F), so that a name can neither start a line
+// of its own nor move the cursor. With keepLineFeeds the line feeds of a multi-line message
+// stay; everything else is escaped.
+std::string EscapeControlCharacters(std::string_view text, bool keepLineFeeds = false);

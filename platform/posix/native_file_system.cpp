@@ -764,10 +764,11 @@ private:
         if (mode.noFollow || (mode.create && mode.exclusive)) {
             flags |= O_NOFOLLOW;
         }
-        if (mode.nonBlocking) {
+        if (mode.nonBlocking || mode.regularOnly) {
             flags |= O_NONBLOCK;
         }
-        UniqueFd fd(::openat(dirFd, name.c_str(), flags, 0666));
+        // Not retried on EINTR: a signal ends an open that waits (a fifo, a hung mount).
+        UniqueFd fd(::openat(dirFd, name.c_str(), flags, static_cast<mode_t>(mode.createMode & 07777)));
         if (fd.Get() < 0) {
             return Error(errno);
         }
@@ -777,6 +778,15 @@ private:
         }
         if (S_ISDIR(st.st_mode)) {
             return Error(EISDIR);
+        }
+        if (mode.regularOnly && !S_ISREG(st.st_mode)) {
+            return FsError::OfKind(ErrorKind::NotSupported);
+        }
+        if (mode.regularOnly && !mode.nonBlocking) {
+            const int status = ::fcntl(fd.Get(), F_GETFL);
+            if (status < 0 || ::fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+                return Error(errno);
+            }
         }
         file = FileHandle(fd.Release());
         return {};

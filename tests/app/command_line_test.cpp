@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 const char* const kProgram = "/opt/pemo/bin/pemo";
@@ -140,9 +142,10 @@ TEST(CheckArguments, HelpAndVersionWinOverEverythingButAJobPath) {
 }
 
 TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
-    const std::vector<std::string> refused = {"--dry-run",     "-dry-run",      "-Show",    "-autox",     "-runall2",
-                                              "-file2",        "-fileX.job",    "-letter:", "-letter:EF", "-maxdelete:",
-                                              "-maxdelete:1x", "-maxdelete:-3", "--auto",   "-",          "--"};
+    const std::vector<std::string> refused = {
+        "--dry-run",  "-dry-run", "-Show",      "-autox",      "-runall2",      "-file2",
+        "-fileX.job", "-letter:", "-letter:EF", "-maxdelete:", "-maxdelete:1x", "-maxdelete:-3",
+        "--auto",     "-",        "--",         "nightly.jbo", "/no/such.job",  ""};
     for (const auto& bad : refused) {
         const CheckedArguments checked = CheckArguments({"-auto", bad}, kProgram);
         EXPECT_EQ(checked.verdict, ArgumentsVerdict::Refused) << bad;
@@ -152,7 +155,7 @@ TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
     const std::vector<std::string> accepted = {
         "-show",          "-runall",    "-stay",        "-shutdown",      "-ignoreerrors", "-datelog",
         "-logexclusions", "-noballoon", "-auto",        "-showdetlog",    "-fakeit",       "-letter:E",
-        "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job",   "plain-word"};
+        "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job"};
     for (const auto& good : accepted) {
         EXPECT_EQ(CheckArguments({good}, kProgram).verdict, ArgumentsVerdict::Run) << good;
     }
@@ -178,14 +181,18 @@ TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
     EXPECT_FALSE(c.fakeIt || c.autoRun || c.show);
 
     EXPECT_EQ(CheckArguments({}, kProgram).options.startJobFile, "default.job");
+}
 
-    // What a file manager hands over: the job alone. Other words stay ignored, and -file wins.
-    EXPECT_EQ(CheckArguments({"/home/me/My Jobs/Nightly.JOB"}, kProgram).options.startJobFile,
-              "/home/me/My Jobs/Nightly.JOB");
-    EXPECT_EQ(CheckArguments({"notes.txt", "-runall"}, kProgram).options.startJobFile, "default.job");
-    EXPECT_EQ(CheckArguments({"a.job", "-file", "b.job"}, kProgram).options.startJobFile, "b.job");
-    EXPECT_EQ(CheckArguments({"a.job", "b.job"}, kProgram).options.startJobFile, "a.job");
-    EXPECT_EQ(CheckArguments({".job"}, kProgram).options.startJobFile, "default.job");
+// "pemo -auto nightly.jbo" used to run default.job, mirrored, instead of failing.
+TEST(CheckArguments, AWordThatIsNoSwitchMustNameTheOneExistingJob) {
+    TempDir dir;
+    WriteFileBytes(dir / "Nightly.JOB", "");
+    EXPECT_EQ(CheckArguments({dir / "Nightly.JOB", "-runall"}, kProgram).options.startJobFile, dir / "Nightly.JOB");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{dir.Path()},
+                                                 {dir / "Nightly.JOB", dir / "Nightly.JOB"},
+                                                 {"-file", "a", dir / "Nightly.JOB"}}) {
+        EXPECT_EQ(CheckArguments(args, kProgram).verdict, ArgumentsVerdict::Refused) << args.back();
+    }
 }
 
 } // namespace

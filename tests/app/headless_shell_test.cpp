@@ -137,4 +137,19 @@ TEST(HeadlessShellTest, RepeatedMessagesArePrintedOnceWithACount) {
                           "pemo: (the message above came 1 more time)\n");
 }
 
+// A file name with a line break or an escape sequence forged lines in cron mail and cleared the
+// terminal.
+TEST(HeadlessShellTest, NamesCanNeitherAddLinesNorReachTheTerminal) {
+    FakeClock clock;
+    CapturedStream err;
+    CHeadlessShell shell(clock, true, true, err.Stream());
+    shell.Window().SetCurrentFileText("x\x1b[2J");
+    shell.Window().UpdateProgress();
+    shell.RunErrorLine("Error copying /s/a\npemo: all good\r\n");
+    shell.MessageBox("Error reading /j/\x1b[2J\n\nDenied.");
+    EXPECT_EQ(err.Text().find("\x1b[2J"), std::string::npos);
+    EXPECT_NE(err.Text().find("Kpemo: Error copying /s/a\\npemo: all good\npemo: Error reading /j/\\e[2J\n\nDenied.\n"),
+              std::string::npos);
+}
+
 } // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -80,6 +83,24 @@ TEST(JobSchedule, ChangingAndRemovingASchedule) {
     runner.commands.clear();
     EXPECT_TRUE(scheduler.Remove(job, error));
     EXPECT_TRUE(runner.commands.empty());
+}
+
+// A working folder ending in "\\" used to swallow ExecStart, and the window program's units started
+// the window program, which a server with only the command-line package lacks.
+TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder) {
+    TempDir dir;
+    WriteFileBytes(dir / "pemo", "#!/bin/sh\n");
+    chmod((dir / "pemo").c_str(), 0755);
+    CRecordingCommandRunner runner;
+    CJobScheduler scheduler(runner, dir / "config", dir / "pemo-window");
+    const std::string job = dir / "jobs\\/n\\", verify = "systemd-analyze verify '" + scheduler.ServicePath(job) + "'";
+    std::string error;
+    ASSERT_TRUE(scheduler.Install(job, JobSchedule{}, error)) << error;
+    EXPECT_NE(scheduler.CrontabLine(job, JobSchedule{}).find(" '" + dir / "pemo' -auto"), std::string::npos);
+    if (std::system("systemd-analyze --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "systemd-analyze is not installed: the unit was not verified";
+    }
+    EXPECT_EQ(std::system((verify + " >/dev/null 2>&1").c_str()), 0) << ReadFileBytes(scheduler.ServicePath(job));
 }
 
 TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {

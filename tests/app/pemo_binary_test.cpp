@@ -572,12 +572,12 @@ TEST_F(PemoBinaryTest, FakeItReportsTheRunAndChangesNothingButItsLogs) {
 
 // ---- One run of a job at a time ----
 
-// True when some process holds an flock on the file at path (from /proc/locks, which shows the
-// locks without taking one).
-bool FlockHeldOn(const std::string& path) {
+// The process that holds an flock on the file at path, 0 when none does (from /proc/locks, which
+// shows the locks without taking one).
+pid_t FlockHolder(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
-        return false;
+        return 0;
     }
     const std::string inode = ":" + std::to_string(st.st_ino) + " ";
     const std::string locks = ReadFileBytes("/proc/locks");
@@ -585,10 +585,10 @@ bool FlockHeldOn(const std::string& path) {
     for (std::size_t end; (end = locks.find('\n', start)) != std::string::npos; start = end + 1) {
         const std::string line = locks.substr(start, end - start);
         if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) {
-            return true;
+            return std::atoi(line.c_str() + line.find("WRITE") + 5);
         }
     }
-    return false;
+    return 0;
 }
 
 TEST_F(PemoBinaryTest, ARunOfAJobThatAnotherProcessRunsIsRefusedUntilThatProcessDies) {
@@ -630,17 +630,19 @@ TEST_F(PemoBinaryTest, ARunOfAJobThatAnotherProcessRunsIsRefusedUntilThatProcess
 }
 
 TEST_F(PemoBinaryTest, TwoUnattendedRunsOfOneJobNeverRunTogether) {
-    WriteTree(dir / "src", {{"a.txt", "a"}});
+    MakeDirectories(dir / "src");
+    for (int i = 0; i < 300; ++i) {
+        WriteFileBytes(dir / ("src/f" + std::to_string(i)), "x");
+    }
     WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
-    // The first run holds its lock and then waits at log.html, a fifo nobody reads.
-    ASSERT_EQ(mkfifo((work + "/log.html").c_str(), 0644), 0);
+    // The first run is stopped as soon as it holds its lock.
     Outcome second;
     bool secondRan = false;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     Outcome first = RunPemo(
         {"-auto", "-file", job}, work, dir.Path(), false,
         [&] {
-            if (!FlockHeldOn(JobLockPath(job))) {
+            if (FlockHolder(JobLockPath(job)) <= 0 || kill(FlockHolder(JobLockPath(job)), SIGSTOP) != 0) {
                 return std::chrono::steady_clock::now() > giveUp; // a run that never locks
             }
             second = RunPemo({"-auto", "-file", job}, work, dir.Path() + "/config");
@@ -652,13 +654,53 @@ TEST_F(PemoBinaryTest, TwoUnattendedRunsOfOneJobNeverRunTogether) {
     EXPECT_EQ(first.status, -1) << "killed while it held the lock";
     EXPECT_EQ(second.status, 2);
     EXPECT_EQ(second.err, "pemo: " + job + " is already being run\n");
-    EXPECT_FALSE(FileExists(dir / "dst")) << "neither run mirrored";
     EXPECT_FALSE(FileExists(work + "/summary.log"));
 
-    fs::remove(work + "/log.html");
     Outcome third = Run();
     EXPECT_EQ(third.status, 0) << third.err;
-    EXPECT_EQ(ReadFileBytes(dir / "dst/a.txt"), "a");
+    EXPECT_EQ(ReadFileBytes(dir / "dst/f299"), "x");
+}
+
+// Any user who could read the lock held every run of the job off, and a lock planted by another
+// user was taken as it stood.
+TEST_F(PemoBinaryTest, TheLockIsTheRunnersAlone) {
+    WriteJob("");
+    OpenTree();
+    ASSERT_EQ(Run().status, 0);
+    const std::string lock = JobLockPath(job);
+    EXPECT_EQ(RunAsNobody([&] { return open(lock.c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0) << "others cannot open it";
+    ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0);
+    Outcome refused = Run();
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.err, "pemo: " + lock + " is not a lock file of this user's\n");
+}
+
+// log.html planted as a link to a file of root's was overwritten by root's run; a fifo as the job
+// or pemo.ini held the run for ever.
+TEST_F(PemoBinaryTest, ItsOwnFilesAreNeverLinksOrFifos) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
+    WriteFileBytes(work + "/pemo.ini", "debug=1\n");
+    for (const char* name : {"log.html", "summary.log", "debug.log"}) {
+        WriteFileBytes(dir / name, "victim");
+        fs::create_symlink(dir / name, work + "/" + name);
+    }
+    EXPECT_EQ(Run().status, 1);
+    for (const char* name : {"log.html", "summary.log", "debug.log"}) {
+        EXPECT_EQ(ReadFileBytes(dir / name), "victim") << name;
+    }
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (const std::string& fifo : {job, work + "/pemo.ini"}) {
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+        Outcome run = RunPemo(
+            {"-auto", "-file", job}, work, dir.Path(), false, [&] { return std::chrono::steady_clock::now() > giveUp; },
+            SIGKILL);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find(fs::path(fifo).filename().string() + " is not a regular file."), std::string::npos);
+        fs::remove(fifo);
+        WriteJob("");
+    }
 }
 
 // ---- Settings ----

@@ -30,8 +30,8 @@ TaskList Tasks(const std::string& name, int count) {
 
 // The kinds whose first failure must fail a save outright: each is a step the new file cannot
 // be trusted without.
-const std::set<FsCall> kEssentialSaveSteps = {FsCall::OpenFile, FsCall::TruncateFile, FsCall::WriteFile,
-                                              FsCall::SyncFile, FsCall::CloseFile,    FsCall::RenameFile};
+const std::set<FsCall> kEssentialSaveSteps = {FsCall::OpenFile, FsCall::WriteFile, FsCall::SyncFile, FsCall::CloseFile,
+                                              FsCall::RenameFile};
 
 } // namespace
 
