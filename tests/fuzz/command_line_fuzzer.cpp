@@ -40,6 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(checked.options.maxDelete >= -1);
     }
 
+    // Whatever a job path spells, it turns on nothing and is the job.
+    if (!args.back().empty()) {
+        const CheckedArguments named = CheckArguments({"-file", args.back()}, kProgram);
+        FUZZ_CHECK(named.verdict == ArgumentsVerdict::Run);
+        const StartOptions& o = named.options;
+        FUZZ_CHECK(o.startJobFile == args.back());
+        FUZZ_CHECK(!o.show && !o.runAll && !o.stay && !o.shutdown && !o.ignoreErrors && !o.dateLog &&
+                   !o.logExclusions && !o.noBalloon && !o.autoRun && !o.showDetLog && !o.fakeIt);
+        FUZZ_CHECK(o.driveLetter.empty() && o.maxDelete == -1);
+    }
+
     // Any name without a double quote, alone after -file, comes back as it was given.
     const std::string& name = args.back();
     if (!name.empty() && name.find('"') == std::string::npos) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -37,10 +38,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!directory.empty() && directory.find(';') == std::string::npos) {
         FUZZ_CHECK(DirectoryExclusion(normalised + ";" + directory, directory) == ExclusionResult::ExcludedExactly);
         FUZZ_CHECK(DirectoryExclusion(directory + ";" + normalised, directory) == ExclusionResult::ExcludedExactly);
+        FUZZ_CHECK(DirectoryExclusion(directory + "*", directory) != ExclusionResult::NotExcluded);
     }
     if (!name.empty() && name.find(';') == std::string::npos) {
         FUZZ_CHECK(!IsIncluded(file, normalised + ";" + name, parent, false, false));
         FUZZ_CHECK(!IsIncluded(file, name, parent, false, false));
+        // A whole path names the file too, when no part of it reads as a wildcard.
+        if (name.find('*') == std::string::npos && parent.find_first_of(";*") == std::string::npos) {
+            FUZZ_CHECK(!IsIncluded(file, JoinPath(parent, name), parent, false, false));
+        }
     }
     if (normalised.empty()) {
         FUZZ_CHECK(included);
