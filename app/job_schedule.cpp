@@ -269,8 +269,10 @@ bool CJobScheduler::Install(const std::string& jobPath, const JobSchedule& sched
 
 bool CJobScheduler::Remove(const std::string& jobPath, std::string& error) {
     const std::string timer = UnitName(jobPath) + ".timer";
-    const bool hadUnits = RemoveFileIfPresent(TimerPath(jobPath)) | RemoveFileIfPresent(ServicePath(jobPath));
-    if (!hadUnits) {
+    // Both files go, whichever of them is missing.
+    const bool hadTimer = RemoveFileIfPresent(TimerPath(jobPath));
+    const bool hadService = RemoveFileIfPresent(ServicePath(jobPath));
+    if (!hadTimer && !hadService) {
         return true;
     }
     // The files are gone first, so a failing manager cannot leave a timer that comes back.

@@ -54,8 +54,9 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
             }
             item = source + item;
         }
+        // The letter is one character, which may take several bytes.
         if (StartsWith(item, "?:\\") && !driveLetter.empty()) {
-            item[0] = driveLetter[0];
+            item.replace(0, 1, driveLetter);
         }
         result += item;
         result += ';';

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config clang-format
+    clang libclang-rt-dev
     libgtest-dev libgmock-dev
     libglib2.0-dev
     libwxgtk3.2-dev libxtst-dev

@@ -16,10 +16,41 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+# The readers under libFuzzer: each target runs for a bounded time from its seed corpus in
+# tests/fuzz/<name>/; what it learns stays in the build directory. A crash, leak, sanitizer report or
+# broken round trip fails the script and leaves the input under build/fuzz/findings/.
+run_fuzzers() {
+    if ! command -v clang++ >/dev/null; then
+        echo "test.sh: clang++ not found; the fuzz stage is skipped" >&2
+        return 0
+    fi
+    CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMO_WERROR=ON \
+        -DPEMO_GUI=OFF -DPEMO_TESTS=OFF -DPEMO_FUZZ=ON
+    cmake --build build/fuzz -j "$jobs" --target fuzzers
+    local seconds=${PEMO_FUZZ_SECONDS:-20} failed=()
+    mkdir -p build/fuzz/findings
+    for target in job text settings exclusions command_line; do
+        mkdir -p "build/fuzz/corpus/$target"
+        echo "fuzz_$target: ${seconds} s"
+        if ! build/fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+            -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" \
+            "build/fuzz/corpus/$target" "tests/fuzz/$target" >"build/fuzz/$target.log" 2>&1; then
+            tail -n 40 "build/fuzz/$target.log" >&2
+            failed+=("$target")
+        fi
+    done
+    if [ ${#failed[@]} -ne 0 ]; then
+        echo "test.sh: fuzzing found faults in: ${failed[*]}; inputs in build/fuzz/findings/" >&2
+        echo "  (fix the reader, add the input to tests/fuzz/<target>/ and as a regression test)" >&2
+        return 1
+    fi
+}
+
 run_suite build/test
 if command -v clang-format >/dev/null; then
     cmake --build build/test --target format-check
 fi
+run_fuzzers
 if [ "${PEMO_QUICK:-0}" != "1" ]; then
     run_suite build/asan -DPEMO_SANITIZE_ADDRESS=ON
     run_suite build/tsan -DPEMO_SANITIZE_THREAD=ON

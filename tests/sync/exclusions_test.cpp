@@ -31,6 +31,7 @@ TEST(NormaliseExclusions, KeepsItemsAndMakesRelativeOnesAbsolute) {
     EXPECT_EQ(NormaliseExclusions("?:\\x", "/src", "E"), "E:\\x");
     EXPECT_EQ(NormaliseExclusions("?:\\x", "/src", ""), "?:\\x");
     EXPECT_EQ(NormaliseExclusions("\\rel", "?:\\src", "F"), "F:\\src/rel");
+    EXPECT_EQ(NormaliseExclusions("?:\\x;\\rel", "?:\\src", "\xC3\xA9"), "\xC3\xA9:\\x;\xC3\xA9:\\src/rel");
 }
 
 TEST(DirectoryExclusion, ExactAndPrefixItems) {
