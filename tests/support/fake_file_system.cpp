@@ -53,11 +53,17 @@ void FakeFileSystem::Reset() {
     changed.clear();
     listed.clear();
     keepsFineTimes.reset();
+    probeFilter = nullptr;
 }
 
 void FakeFileSystem::SetKeepsFineTimes(std::optional<bool> answer) {
     std::lock_guard<std::mutex> lock(mutex);
     keepsFineTimes = answer;
+}
+
+void FakeFileSystem::SetProbeFilter(ProbeFilter filter) {
+    std::lock_guard<std::mutex> lock(mutex);
+    probeFilter = std::move(filter);
 }
 
 int FakeFileSystem::Calls(FsCall kind) const {
@@ -68,9 +74,10 @@ int FakeFileSystem::Calls(FsCall kind) const {
 
 int FakeFileSystem::MutatingCalls() const {
     int total = 0;
-    for (FsCall kind : {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory,
-                        FsCall::SetNormalAttributes, FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode,
-                        FsCall::FlushFileSystem, FsCall::MakeLink, FsCall::SetLinkTime, FsCall::SetOwner}) {
+    for (FsCall kind :
+         {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory, FsCall::SetNormalAttributes,
+          FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode, FsCall::FlushFileSystem, FsCall::MakeLink,
+          FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
         total += Calls(kind);
     }
     return total;
@@ -251,6 +258,20 @@ FsError FakeFileSystem::SetLinkTimeAt(const DirectoryHandle& dir, const std::str
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetLinkTime, path);
     return e != 0 ? FsError::FromSystem(e) : inner.SetLinkTimeAt(dir, name, seconds, nanoseconds);
+}
+
+FsError FakeFileSystem::ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) {
+    const std::string path = PathIn(dir, std::string(kTemporaryCopyPrefix));
+    RecordChange(path);
+    if (int e = CountAndCheck(FsCall::ProbeTimes, path); e != 0) {
+        return FsError::FromSystem(e);
+    }
+    const FsError e = inner.ProbeTimesAt(dir, set, kept);
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!e && probeFilter) {
+        probeFilter(kept);
+    }
+    return e;
 }
 
 CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -51,7 +52,8 @@ enum class FsCall {
     // Owners
     SetOwner,
     // A second handle on an open directory, for reading ahead
-    DuplicateDirectory
+    DuplicateDirectory,
+    ProbeTimes
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -68,6 +70,10 @@ public:
     // What KeepsFineTimes answers for every path; unset (the default, and after Reset) asks the
     // file system underneath.
     void SetKeepsFineTimes(std::optional<bool> answer);
+    // Rewrites what ProbeTimesAt read back, to play a file system that keeps times otherwise; none
+    // (the default, and after Reset) leaves the real answers.
+    using ProbeFilter = std::function<void(FileTime& kept)>;
+    void SetProbeFilter(ProbeFilter filter);
 
     int Calls(FsCall kind) const;
     // The total of all calls that may change the disk.
@@ -100,6 +106,7 @@ public:
     FsError FlushFileSystem(const DirectoryHandle& dir) override;
     FsError CanonicalPath(const std::string& path, std::string& canonical) override;
     bool KeepsFineTimes(const std::string& path) override;
+    FsError ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) override;
 
     FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override;
     FsError OpenFileAt(const DirectoryHandle& dir, const std::string& name, const FileOpenMode& mode,
@@ -159,6 +166,7 @@ private:
     // Native directory handles to the paths they were opened by; a reused number is overwritten.
     std::map<std::intptr_t, std::string> directoryPaths;
     std::optional<bool> keepsFineTimes;
+    ProbeFilter probeFilter;
 
     FsError CheckFile(FsCall kind, const FileHandle& file);
     void RememberFile(const FileHandle& file, const std::string& path);

@@ -5,12 +5,15 @@
 #include <sys/statfs.h>
 
 #include <cerrno>
+#include <optional>
+#include <utility>
 
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
 #include "sync/do_file.h"
 #include "sync/exclusions.h"
+#include "sync/time_rule.h"
 
 namespace {
 
@@ -132,45 +135,103 @@ TEST(SameFile, ToleranceOfTheDestinationsFileSystem) {
         std::int64_t diff;
         bool onlyIfNewer;
         bool oneHour;
-        std::int64_t tolerance;
+        TimeRule tolerance;
         bool same;
     };
     const Case cases[] = {
-        {0, false, false, kFineTimeTolerance, true},      {1, false, false, kFineTimeTolerance, false},
-        {-1, false, false, kFineTimeTolerance, false},    {4, false, false, kFineTimeTolerance, false},
-        {3600, false, true, kFineTimeTolerance, true},    {-3600, false, true, kFineTimeTolerance, true},
-        {3601, false, true, kFineTimeTolerance, false},   {3599, false, true, kFineTimeTolerance, false},
-        {-10, true, false, kFineTimeTolerance, true}, // a newer destination stays with onlyIfNewer
-        {1, true, false, kFineTimeTolerance, false},      {4, false, false, kCoarseTimeTolerance, true},
-        {-4, false, false, kCoarseTimeTolerance, true},   {5, false, false, kCoarseTimeTolerance, false},
-        {4, true, false, kCoarseTimeTolerance, true},     {5, true, false, kCoarseTimeTolerance, false},
-        {3604, false, true, kCoarseTimeTolerance, false}, // the hour folds exactly, not with the window
+        {0, false, false, kWholeSecondTimes, true},    {1, false, false, kWholeSecondTimes, false},
+        {-1, false, false, kWholeSecondTimes, false},  {4, false, false, kWholeSecondTimes, false},
+        {3600, false, true, kWholeSecondTimes, true},  {-3600, false, true, kWholeSecondTimes, true},
+        {3601, false, true, kWholeSecondTimes, false}, {3599, false, true, kWholeSecondTimes, false},
+        {-10, true, false, kWholeSecondTimes, true}, // a newer destination stays with onlyIfNewer
+        {1, true, false, kWholeSecondTimes, false},    {4, false, false, kCoarseTimes, true},
+        {-4, false, false, kCoarseTimes, true},        {5, false, false, kCoarseTimes, false},
+        {4, true, false, kCoarseTimes, true},          {5, true, false, kCoarseTimes, false},
+        {3604, false, true, kCoarseTimes, false}, // the hour folds exactly, not with the window
     };
     for (const Case& c : cases) {
         s.modified = d.modified + c.diff;
         EXPECT_EQ(SameFile(d, s, c.onlyIfNewer, c.oneHour, c.tolerance), c.same)
-            << "diff " << c.diff << " onlyIfNewer " << c.onlyIfNewer << " oneHour " << c.oneHour << " tolerance "
-            << c.tolerance;
+            << "diff " << c.diff << " onlyIfNewer " << c.onlyIfNewer << " oneHour " << c.oneHour << " slack "
+            << c.tolerance.slack;
     }
 }
 
-TEST_F(IntegrityTest, ASameSizeChangeOfASecondIsCopiedWhereTheDestinationKeepsFineTimes) {
-    for (const bool fine : {true, false}) {
-        Put(src + "/doc", "v2", 1600000002);
-        Put(dst + "/doc", "v1", 1600000000);
-        rig.fs.SetKeepsFineTimes(fine);
-        stats = RunStats();
-        Run();
-        EXPECT_EQ(stats.changed, fine ? 1 : 0) << "fine " << fine;
-        EXPECT_EQ(stats.same, fine ? 0 : 1) << "fine " << fine;
-        EXPECT_EQ(ReadFileBytes(dst + "/doc"), fine ? "v2" : "v1");
-
-        Put(dst + "/doc", "v1", 1600000000);
-        stats = RunStats();
-        DoFile(rig.ctx, src + "/doc", dst, task, stats);
-        EXPECT_EQ(stats.changed, fine ? 1 : 0) << "single file, fine " << fine;
-        EXPECT_EQ(stats.same, fine ? 0 : 1) << "single file, fine " << fine;
+TEST(TimeRule, WhatTheProbeReadBackGivesTheUnitAndWhetherItWasRounded) {
+    const std::int64_t s = kProbeTime.seconds;
+    const std::pair<FileTime, std::optional<std::pair<std::int64_t, std::int64_t>>> cases[] = {
+        {kProbeTime, std::pair{1, 0}},                             // ext4, tmpfs
+        {FileTime{s, 876876800}, std::pair{100, 0}},               // 100 ns, cut
+        {FileTime{s, 880000000}, std::pair{10000000, 1}},          // 10 ms, rounded up
+        {FileTime{s, 0}, std::pair{kNanosecondsPerSecond, 0}},     // whole seconds, cut
+        {FileTime{s - 1, 0}, std::pair{kNanosecondsPerSecond, 4}}, // two-second steps (FAT)
+        {FileTime{s + 1, 0}, std::pair{kNanosecondsPerSecond, 4}},
+        {FileTime{s, 123456789}, std::nullopt},  // not a cut of the time set
+        {FileTime{1700000000, 0}, std::nullopt}, // the time set was dropped
+        {FileTime{s - 3, 0}, std::nullopt},
+    };
+    for (const auto& [kept, expected] : cases) {
+        const std::optional<TimeRule> rule = RuleFromProbe(kept);
+        ASSERT_EQ(rule.has_value(), expected.has_value()) << kept.seconds << "." << kept.nanoseconds;
+        if (rule) {
+            EXPECT_EQ(std::pair(rule->unitNanoseconds, rule->slack), *expected) << kept.nanoseconds;
+        }
     }
+}
+
+TEST_F(IntegrityTest, ASameSizeChangeIsComparedAtTheTimeTheDestinationKeeps) {
+    const auto put = [&](std::int64_t sourceNs, std::int64_t destinationSeconds, std::int64_t destinationNs) {
+        Put(src + "/doc", "v2");
+        SetModified(src + "/doc", 1600000002, sourceNs);
+        Put(dst + "/sub/doc", "v1");
+        Put(dst + "/doc", "v1");
+        SetModified(dst + "/doc", destinationSeconds, destinationNs);
+        rig.fs.Reset();
+        rig.log.Clear();
+        stats = RunStats();
+    };
+    // Kept to the nanosecond here: a change within one second is copied, with all of its time.
+    put(700, 1600000002, 100);
+    Run();
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(ReadFileBytes(dst + "/doc"), "v2");
+    stats = RunStats();
+    Run();
+    EXPECT_EQ(stats.same, 1) << "nothing is probed or copied again";
+    EXPECT_EQ(rig.fs.Calls(FsCall::ProbeTimes), 1);
+    put(700, 1600000002, 100);
+    DoFile(rig.ctx, src + "/doc", dst, task, stats);
+    EXPECT_EQ(stats.changed, 1) << "single file";
+
+    // Two-second steps: within the window is the same.
+    put(0, 1600000000, 0);
+    rig.fs.SetProbeFilter([](FileTime& kept) { kept = FileTime{kept.seconds - 1, 0}; });
+    Run();
+    EXPECT_EQ(stats.same, 1);
+    EXPECT_EQ(ReadFileBytes(dst + "/doc"), "v1");
+
+    // Fake-it writes no probe and goes by the type; a failed probe likewise, failing nothing.
+    for (const bool fakeIt : {true, false}) {
+        put(700, 1600000002, 100);
+        task.fakeIt = fakeIt;
+        rig.fs.SetKeepsFineTimes(false);
+        rig.fs.FailNth(FsCall::ProbeTimes, 1, EIO);
+        Run();
+        EXPECT_EQ(stats.same, 1) << fakeIt;
+        EXPECT_EQ(stats.errors, 0);
+        EXPECT_EQ(rig.fs.Calls(FsCall::ProbeTimes), fakeIt ? 0 : 1);
+    }
+    task.fakeIt = false;
+
+    // Times that do not stay at all are said once per task, however many levels differ.
+    put(700, 1600000002, 100);
+    SetModified(dst + "/sub/doc", 1600000002, 100);
+    Put(src + "/sub/doc", "v2");
+    SetModified(src + "/sub/doc", 1600000002, 700);
+    rig.fs.SetProbeFilter([](FileTime& kept) { kept = FileTime{1700000000, 0}; });
+    Run();
+    EXPECT_EQ(rig.log.Texts(LogColour::Red).size(), 1u) << Dump(rig.log);
+    EXPECT_EQ(stats.errors, 0);
 }
 
 TEST(NativeFileSystem, KeepsFineTimesByTheFileSystemsType) {
