@@ -30,8 +30,8 @@
 #include "sync/worker_pool.h"
 #include "util/texts.h"
 
-bool SameInstant(const FileEntry& d, const FileEntry& s) {
-    return d.modified == s.modified && d.modifiedNanoseconds == s.modifiedNanoseconds;
+bool TimesDecide(const FileEntry& d, const FileEntry& s) {
+    return d.size == s.size && (d.modified != s.modified || d.modifiedNanoseconds != s.modifiedNanoseconds);
 }
 
 bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, const TimeRule& rule) {
@@ -637,14 +637,14 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index) {
     // A link in the destination is never the copy of a file, whatever its own size and time.
     const FileEntry& d = lists.destination.files[j];
     if (!lists.destination.Has(j, kListedLink) &&
-        SameFile(d, f, task_.onlyIfNewer, task_.oneHour, SameInstant(d, f) ? kWholeSecondTimes : LevelTimes())) {
+        SameFile(d, f, task_.onlyIfNewer, task_.oneHour, TimesDecide(d, f) ? LevelTimes() : kWholeSecondTimes)) {
         return FilePlan::Same;
     }
     return FilePlan::Copy;
 }
 
-// Found for the first pair of the level whose times differ at all, so that a rescan with
-// nothing changed neither probes nor asks for a directory's file system.
+// Found for the first pair of the level that TimesDecide, so that a rescan with nothing changed
+// neither probes nor asks for a directory's file system.
 const TimeRule& CDirectoryWalker::LevelTimes() {
     if (!levelTimes_) {
         FsError dirError;

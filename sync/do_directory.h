@@ -9,8 +9,9 @@
 #include "sync/run_context.h"
 #include "sync/time_rule.h"
 
-// Times equal to the nanosecond: the same under every rule, so no rule need be found for them.
-bool SameInstant(const FileEntry& d, const FileEntry& s);
+// Whether SameFile's answer depends on the rule: one size, and times not equal to the nanosecond.
+// Where it does not, no rule need be found.
+bool TimesDecide(const FileEntry& d, const FileEntry& s);
 // Equal sizes, and times the same under rule (an hour apart counting as the same with oneHour).
 bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, const TimeRule& rule);
 

@@ -49,9 +49,9 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     // the copy and be counted as the failure it is, not as the same file.
     if (sourceRead && !targetIsLink &&
         SameFile(d, s, task.onlyIfNewer, task.oneHour,
-                 SameInstant(d, s)
-                     ? kWholeSecondTimes
-                     : CTaskTimes(ctx, task.fakeIt).For(targetDirError ? nullptr : &targetDir, destination, source))) {
+                 TimesDecide(d, s)
+                     ? CTaskTimes(ctx, task.fakeIt).For(targetDirError ? nullptr : &targetDir, destination, source)
+                     : kWholeSecondTimes)) {
         ++stats.same;
         bool ownerSet = false;
         if (!task.fakeIt && !targetDirError && s.mode >= 0 && d.mode >= 0) {
