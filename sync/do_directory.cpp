@@ -562,7 +562,14 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
 }
 
 void CDirectoryWalker::CopyFiles(const Listings& lists) {
+    // Found before the level's first line, so that both ways of copying log alike.
     levelTimes_.reset();
+    for (std::size_t i = 0; i < lists.source.files.size() && !levelTimes_; ++i) {
+        const std::int32_t pair = lists.filePair[i];
+        if (pair >= 0 && TimesDecide(lists.destination.files[static_cast<std::size_t>(pair)], lists.source.files[i])) {
+            LevelTimes();
+        }
+    }
     if (pool_ != nullptr) {
         CopyFilesInParallel(lists);
         return;
@@ -643,7 +650,7 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index) {
     return FilePlan::Copy;
 }
 
-// Found for the first pair of the level that TimesDecide, so that a rescan with nothing changed
+// Found only for a level with a pair that TimesDecide, so that a rescan with nothing changed
 // neither probes nor asks for a directory's file system.
 const TimeRule& CDirectoryWalker::LevelTimes() {
     if (!levelTimes_) {
