@@ -150,18 +150,6 @@ TEST(NativeFileSystem, CopyKeepsContentTimeAndModeAndLeavesNoTemporary) {
     EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
 }
 
-TEST(NativeFileSystem, TheTimeProbeReadsBackWhatStayedAndLeavesNothing) {
-    TempDir tmp;
-    DirectoryHandle dir;
-    ASSERT_FALSE(NativeFileSystem().OpenDirectoryPath(tmp.Path(), false, dir));
-    const FileTime set{1234567891, 876876876};
-    FileTime kept;
-    ASSERT_FALSE(NativeFileSystem().ProbeTimesAt(dir, set, kept));
-    EXPECT_EQ(kept.seconds, set.seconds) << "this file system keeps nanoseconds";
-    EXPECT_EQ(kept.nanoseconds, set.nanoseconds);
-    EXPECT_TRUE(ListDirectory(tmp.Path()).empty());
-}
-
 TEST(NativeFileSystem, CancelledCopyKeepsTheOldDestination) {
     TempDir tmp;
     WriteFileBytes(tmp / "src", std::string(3 * 1024 * 1024, 'n'));

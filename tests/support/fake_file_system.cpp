@@ -53,17 +53,11 @@ void FakeFileSystem::Reset() {
     changed.clear();
     listed.clear();
     keepsFineTimes.reset();
-    probeFilter = nullptr;
 }
 
 void FakeFileSystem::SetKeepsFineTimes(std::optional<bool> answer) {
     std::lock_guard<std::mutex> lock(mutex);
     keepsFineTimes = answer;
-}
-
-void FakeFileSystem::SetProbeFilter(ProbeFilter filter) {
-    std::lock_guard<std::mutex> lock(mutex);
-    probeFilter = std::move(filter);
 }
 
 int FakeFileSystem::Calls(FsCall kind) const {
@@ -263,15 +257,8 @@ FsError FakeFileSystem::SetLinkTimeAt(const DirectoryHandle& dir, const std::str
 FsError FakeFileSystem::ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) {
     const std::string path = PathIn(dir, std::string(kTemporaryCopyPrefix));
     RecordChange(path);
-    if (int e = CountAndCheck(FsCall::ProbeTimes, path); e != 0) {
-        return FsError::FromSystem(e);
-    }
-    const FsError e = inner.ProbeTimesAt(dir, set, kept);
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!e && probeFilter) {
-        probeFilter(kept);
-    }
-    return e;
+    int e = CountAndCheck(FsCall::ProbeTimes, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.ProbeTimesAt(dir, set, kept);
 }
 
 CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -70,10 +69,6 @@ public:
     // What KeepsFineTimes answers for every path; unset (the default, and after Reset) asks the
     // file system underneath.
     void SetKeepsFineTimes(std::optional<bool> answer);
-    // Rewrites what ProbeTimesAt read back, to play a file system that keeps times otherwise; none
-    // (the default, and after Reset) leaves the real answers.
-    using ProbeFilter = std::function<void(FileTime& kept)>;
-    void SetProbeFilter(ProbeFilter filter);
 
     int Calls(FsCall kind) const;
     // The total of all calls that may change the disk.
@@ -166,7 +161,6 @@ private:
     // Native directory handles to the paths they were opened by; a reused number is overwritten.
     std::map<std::intptr_t, std::string> directoryPaths;
     std::optional<bool> keepsFineTimes;
-    ProbeFilter probeFilter;
 
     FsError CheckFile(FsCall kind, const FileHandle& file);
     void RememberFile(const FileHandle& file, const std::string& path);
