@@ -27,8 +27,8 @@ inline constexpr TimeRule kCoarseTimes{kNanosecondsPerSecond, 4};
 // shows by moving up without a carry.
 inline constexpr FileTime kProbeTime{1234567891, 876876876};
 
-// The rule for a destination that kept kept of kProbeTime; none when it did not keep that time
-// to within two seconds.
+// The rule for a destination on which kProbeTime, once set, read back as kept; none when what
+// was set did not stay.
 std::optional<TimeRule> RuleFromProbe(const FileTime& kept);
 
 // The rule of one task's destination: probed in the first directory asked about, and kept for
