@@ -30,6 +30,12 @@ struct DirEntry {
     bool system = false;
 };
 
+// A modification time as a file system reports it.
+struct FileTime {
+    std::int64_t seconds = 0; // since 1970 UTC
+    std::int64_t nanoseconds = 0;
+};
+
 struct FileStatus {
     std::uint64_t size = 0;
     std::int64_t mtimeSeconds = 0; // since 1970 UTC
@@ -155,8 +161,12 @@ public:
     virtual FsError CanonicalPath(const std::string& path, std::string& canonical) = 0;
     // Whether the file system holding path is known to keep modification times exactly as they
     // are set, to the second or finer. False when it rounds them (FAT), may (network shares), or
-    // cannot be told.
+    // cannot be told. A guess by type: ProbeTimesAt tells what a writable directory keeps.
     virtual bool KeepsFineTimes(const std::string& path) = 0;
+    // What the file system holding dir keeps of a modification time. Makes a temporary file there
+    // (a temporary copy's name, never through a link), gives it the time set as a copy gets its
+    // own, reads back into kept what stayed, and removes it. Leaves nothing behind on failure.
+    virtual FsError ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) = 0;
 
     // Conveniences for a single path the user chose: its directory is opened by path (links
     // followed), the last component is acted on relative to it.

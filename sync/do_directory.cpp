@@ -9,6 +9,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -29,23 +30,28 @@
 #include "sync/worker_pool.h"
 #include "util/texts.h"
 
-std::int64_t TimeTolerance(CRunContext& ctx, const std::string& destinationDirectory) {
-    return FsOf(ctx).KeepsFineTimes(SystemDirectoryPath(destinationDirectory)) ? kFineTimeTolerance
-                                                                               : kCoarseTimeTolerance;
+bool TimesDecide(const FileEntry& d, const FileEntry& s) {
+    return d.size == s.size && (d.modified != s.modified || d.modifiedNanoseconds != s.modifiedNanoseconds);
 }
 
-bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, std::int64_t tolerance) {
+bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, const TimeRule& rule) {
     if (!(d.size == s.size)) {
         return false;
     }
-    std::int64_t diff = s.modified - d.modified;
-    if (oneHour && (diff == 3600 || diff == -3600)) {
+    // Seconds beyond the hour and the window mean different times whatever the units: held
+    // there, the difference in units cannot overflow.
+    constexpr std::int64_t kFar = 3600 + 60;
+    const std::int64_t perSecond = kNanosecondsPerSecond / rule.unitNanoseconds;
+    const std::int64_t seconds = std::clamp<std::int64_t>(s.modified - d.modified, -kFar, kFar);
+    std::int64_t diff = seconds * perSecond +
+                        (s.modifiedNanoseconds / rule.unitNanoseconds - d.modifiedNanoseconds / rule.unitNanoseconds);
+    if (oneHour && (diff == 3600 * perSecond || diff == -3600 * perSecond)) {
         diff = 0;
     }
     if (onlyIfNewer) {
-        return diff <= tolerance;
+        return diff <= rule.slack;
     }
-    return diff >= -tolerance && diff <= tolerance && EqualNoCase(d.name, s.name);
+    return diff >= -rule.slack && diff <= rule.slack && EqualNoCase(d.name, s.name);
 }
 
 namespace {
@@ -140,7 +146,7 @@ class CDirectoryWalker {
 public:
     CDirectoryWalker(CRunContext& ctx, const Task& task, const std::string& exclusions, RunStats& stats)
         : ctx_(ctx), fs_(FsOf(ctx)), task_(task), exclusions_(exclusions), stats_(stats), source_(fs_),
-          destination_(fs_), giveAway_(fs_.MayGiveAway()) {}
+          destination_(fs_), giveAway_(fs_.MayGiveAway()), times_(ctx, task.fakeIt) {}
 
     // Mirrors the task's source into its destination, top level first, once the two are known
     // not to overlap in a way the mirror would harm.
@@ -166,9 +172,10 @@ private:
                                  const std::string& path);
     void DeleteExtraDirectories(const Listings& lists);
     void CopyFiles(const Listings& lists);
-    void CopyFilesInParallel(const Listings& lists, std::int64_t tolerance);
-    bool MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
-    FilePlan PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance);
+    void CopyFilesInParallel(const Listings& lists);
+    bool MirrorFile(const Listings& lists, std::size_t index);
+    FilePlan PlanFile(const Listings& lists, std::size_t index);
+    const TimeRule& LevelTimes();
     bool CarryOut(const Listings& lists, std::size_t index, FilePlan plan);
     void LogExcluded(const FileEntry& f);
     std::string CopyDestinationName(const Listings& lists, std::size_t index) const;
@@ -205,6 +212,9 @@ private:
     bool wroteDestination_ = false;
     // Whether owners can be given away (the superuser), asked once per walk.
     const bool giveAway_;
+    // What the destination keeps of the times copies are given, asked once per task.
+    CTaskTimes times_;
+    std::optional<TimeRule> levelTimes_;
     // The status of the source directory of the level being opened, for a directory made for it.
     const FileStatus* levelSource_ = nullptr;
     // Directory handles held by read-ahead jobs; closed, and counted down, on whichever thread
@@ -572,14 +582,20 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
 }
 
 void CDirectoryWalker::CopyFiles(const Listings& lists) {
-    // Asked once per directory: a destination tree may hold mount points of other file systems.
-    const std::int64_t tolerance = TimeTolerance(ctx_, destination_.Path());
+    // Found before the level's first line, so that both ways of copying log alike.
+    levelTimes_.reset();
+    for (std::size_t i = 0; i < lists.source.files.size() && !levelTimes_; ++i) {
+        const std::int32_t pair = lists.filePair[i];
+        if (pair >= 0 && TimesDecide(lists.destination.files[static_cast<std::size_t>(pair)], lists.source.files[i])) {
+            LevelTimes();
+        }
+    }
     if (pool_ != nullptr) {
-        CopyFilesInParallel(lists, tolerance);
+        CopyFilesInParallel(lists);
         return;
     }
     for (std::size_t i = 0; i < lists.source.files.size(); ++i) {
-        if (!MirrorFile(lists, i, tolerance)) {
+        if (!MirrorFile(lists, i)) {
             continue; // a copy cancelled by Stop made nothing and counts nowhere
         }
         const FileEntry& f = lists.source.files[i];
@@ -591,11 +607,11 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
 // The copies run on the workers, a bounded number ahead; every line, counter and decision is
 // made here, file by file in listing order, as the loop above makes them. All of the level's
 // copies are committed before this returns, so nothing is written in the level afterwards.
-void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t tolerance) {
+void CDirectoryWalker::CopyFilesInParallel(const Listings& lists) {
     const std::size_t count = lists.source.files.size();
     std::vector<FilePlan> plans(count);
     for (std::size_t i = 0; i < count; ++i) {
-        plans[i] = PlanFile(lists, i, tolerance);
+        plans[i] = PlanFile(lists, i);
     }
     const std::size_t ahead = kCopiesAheadPerThread * static_cast<std::size_t>(pool_->Threads());
     std::deque<std::pair<std::size_t, std::shared_ptr<CJobResult<CopyJob>>>> started;
@@ -625,11 +641,11 @@ void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t t
 }
 
 // One source file: excluded, new, changed or the same. False when its copy was stopped.
-bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
-    return CarryOut(lists, index, PlanFile(lists, index, tolerance));
+bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index) {
+    return CarryOut(lists, index, PlanFile(lists, index));
 }
 
-FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, std::int64_t tolerance) {
+FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index) {
     const FileEntry& f = lists.source.files[index];
     // After a stop every remaining file of the directory is reported excluded. Reading a fifo or
     // a device could block the run or act on the device; such entries are left out as well.
@@ -646,11 +662,22 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index, st
     }
     const std::size_t j = static_cast<std::size_t>(pair);
     // A link in the destination is never the copy of a file, whatever its own size and time.
+    const FileEntry& d = lists.destination.files[j];
     if (!lists.destination.Has(j, kListedLink) &&
-        SameFile(lists.destination.files[j], f, task_.onlyIfNewer, task_.oneHour, tolerance)) {
+        SameFile(d, f, task_.onlyIfNewer, task_.oneHour, TimesDecide(d, f) ? LevelTimes() : kWholeSecondTimes)) {
         return FilePlan::Same;
     }
     return FilePlan::Copy;
+}
+
+// Found only for a level with a pair that TimesDecide, so that a rescan with nothing changed
+// neither probes nor asks for a directory's file system.
+const TimeRule& CDirectoryWalker::LevelTimes() {
+    if (!levelTimes_) {
+        FsError dirError;
+        levelTimes_ = times_.For(destination_.Current(dirError), destination_.Path(), source_.Path());
+    }
+    return *levelTimes_;
 }
 
 // False when the file's copy was stopped.

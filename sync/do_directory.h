@@ -7,15 +7,13 @@
 #include "model/task.h"
 #include "sync/fs_layer.h"
 #include "sync/run_context.h"
+#include "sync/time_rule.h"
 
-// How many seconds two modification times may differ by and still be the same file: none where
-// the destination's file system keeps times as they are set, 4 where it may round them.
-inline constexpr std::int64_t kFineTimeTolerance = 0;
-inline constexpr std::int64_t kCoarseTimeTolerance = 4;
-// The tolerance for files in the destination directory, from its file system.
-std::int64_t TimeTolerance(CRunContext& ctx, const std::string& destinationDirectory);
-
-bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, std::int64_t tolerance);
+// Whether SameFile's answer depends on the rule: one size, and times not equal to the nanosecond.
+// Where it does not, no rule need be found.
+bool TimesDecide(const FileEntry& d, const FileEntry& s);
+// Equal sizes, and times the same under rule (an hour apart counting as the same with oneHour).
+bool SameFile(const FileEntry& d, const FileEntry& s, bool onlyIfNewer, bool oneHour, const TimeRule& rule);
 
 // The task supplies the switches (fakeIt, recurse, safeMode, checkOpen, excludeSystem,
 // excludeHidden, onlyIfNewer, rename, excludeSystemDirs, excludeHiddenDirs, oneHour); its own

@@ -7,6 +7,7 @@
 #include "sync/engine_support.h"
 #include "sync/fs_layer.h"
 #include "sync/metadata.h"
+#include "sync/time_rule.h"
 
 void DoFile(CRunContext& ctx, const std::string& source, std::string destination, const Task& task, RunStats& stats) {
     const std::string name = BaseName(source);
@@ -47,7 +48,10 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     // An unreadable source compares equal to a missing target (both empty); it must go on to
     // the copy and be counted as the failure it is, not as the same file.
     if (sourceRead && !targetIsLink &&
-        SameFile(d, s, task.onlyIfNewer, task.oneHour, TimeTolerance(ctx, destination))) {
+        SameFile(d, s, task.onlyIfNewer, task.oneHour,
+                 TimesDecide(d, s)
+                     ? CTaskTimes(ctx, task.fakeIt).For(targetDirError ? nullptr : &targetDir, destination, source)
+                     : kWholeSecondTimes)) {
         ++stats.same;
         bool ownerSet = false;
         if (!task.fakeIt && !targetDirError && s.mode >= 0 && d.mode >= 0) {

@@ -107,6 +107,7 @@ void SetEntryFromStatus(FileEntry& entry, const FileStatus& status) {
     entry.hidden = status.hidden;
     entry.system = status.system;
     entry.modified = status.mtimeSeconds;
+    entry.modifiedNanoseconds = static_cast<std::int32_t>(status.mtimeNanoseconds);
     entry.mode = static_cast<std::int32_t>(status.mode);
     entry.size = status.size;
     entry.owner = status.owner;

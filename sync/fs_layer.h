@@ -21,6 +21,7 @@ struct FileEntry {
     std::int32_t mode = -1;  // permission bits; -1 until the status is read (our addition)
     std::uint32_t owner = 0; // user and group ids, read with the mode
     std::uint32_t group = 0;
+    std::int32_t modifiedNanoseconds = 0; // the part of modified's second, 0 to 999,999,999
 
     // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
     // when the status cannot be read.

@@ -418,14 +418,56 @@ public:
 
     FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
                           std::int64_t nanoseconds) override {
+        // Both times: some drivers (FUSE exFAT) drop a call that leaves the access time out.
         struct timespec times[2]{};
-        times[0].tv_nsec = UTIME_OMIT;
+        times[0].tv_nsec = UTIME_NOW;
         times[1].tv_sec = static_cast<time_t>(seconds);
         times[1].tv_nsec = static_cast<long>(nanoseconds);
         if (::utimensat(FdOf(dir), name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
             return FsError::FromSystem(errno);
         }
         return FsError();
+    }
+
+    FsError ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) override {
+        const int at = FdOf(dir);
+        std::string temp;
+        UniqueFd out;
+        for (int attempt = 0; attempt < 100 && out.Get() < 0; ++attempt) {
+            temp = NewTemporaryCopyName();
+            out = UniqueFd(::openat(at, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+            if (out.Get() < 0 && errno != EEXIST) {
+                return FsError::FromSystem(errno);
+            }
+        }
+        if (out.Get() < 0) {
+            return FsError::FromSystem(EEXIST);
+        }
+        struct timespec times[2]{};
+        times[1].tv_sec = static_cast<time_t>(set.seconds);
+        times[1].tv_nsec = static_cast<long>(set.nanoseconds);
+        times[0] = times[1];
+        // As a copy: some content, the times through the open file, then the close, which on
+        // some file systems writes the time once more.
+        int e = ::write(out.Get(), "t", 1) == 1 ? 0 : (errno != 0 ? errno : EIO);
+        if (e == 0 && ::futimens(out.Get(), times) != 0) {
+            e = errno;
+        }
+        const int fd = out.Release();
+        if (::close(fd) != 0 && e == 0) {
+            e = errno;
+        }
+        struct stat st {};
+        if (e == 0 && ::fstatat(at, temp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            e = errno;
+        }
+        if (e == 0) {
+            kept = FileTime{st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+        }
+        if (::unlinkat(at, temp.c_str(), 0) != 0 && e == 0) {
+            e = errno;
+        }
+        return e == 0 ? FsError() : FsError::FromSystem(e);
     }
 
     CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
@@ -481,10 +523,8 @@ public:
             e = errno;
         }
         if (e == 0) {
-            struct timespec times[2];
-            times[0].tv_sec = 0;
-            times[0].tv_nsec = UTIME_OMIT;
-            times[1] = st.st_mtim;
+            // Both times: some drivers (FUSE exFAT) drop a call that leaves the access time out.
+            const struct timespec times[2] = {st.st_atim, st.st_mtim};
             if (::futimens(out.Get(), times) != 0) {
                 e = errno;
             }

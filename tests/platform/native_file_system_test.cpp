@@ -126,7 +126,7 @@ TEST(NativeFileSystem, CopyKeepsContentTimeAndModeAndLeavesNoTemporary) {
     }
     WriteFileBytes(tmp / "src", content);
     ASSERT_EQ(::chmod((tmp / "src").c_str(), 0750), 0);
-    struct timespec times[2] = {{0, UTIME_OMIT}, {1600000000, 123456789}};
+    struct timespec times[2] = {{1500000000, 5}, {1600000000, 123456789}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "src").c_str(), times, 0), 0);
     WriteFileBytes(tmp / "dst", "old content");
 
@@ -135,11 +135,12 @@ TEST(NativeFileSystem, CopyKeepsContentTimeAndModeAndLeavesNoTemporary) {
         tmp / "src", tmp / "dst", [&](std::uint64_t total, std::uint64_t done) { calls.emplace_back(total, done); },
         nullptr);
     ASSERT_EQ(r.outcome, CopyOutcome::Copied) << r.error.code;
+    struct stat st = LStat(tmp / "dst"); // before a read moves the access time
     EXPECT_EQ(ReadFileBytes(tmp / "dst"), content);
-    struct stat st = LStat(tmp / "dst");
     EXPECT_EQ(st.st_mode & 07777, 0750u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
     EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    EXPECT_EQ(st.st_atim.tv_sec, 1500000000) << "both times are set: some drivers drop a call without both";
     ASSERT_GE(calls.size(), 4u) << "progress comes per chunk";
     EXPECT_EQ(calls.back().first, content.size());
     EXPECT_EQ(calls.back().second, content.size());

@@ -29,12 +29,12 @@ EngineRig::EngineRig() {
     ctx.messages = &messages;
 }
 
-void SetModified(const std::string& path, std::int64_t seconds) {
+void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds) {
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(seconds);
-    times[1].tv_nsec = 0;
+    times[1].tv_nsec = static_cast<long>(nanoseconds);
     if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
         throw std::runtime_error("utimensat " + path + ": " + std::strerror(errno));
     }

@@ -53,7 +53,7 @@ protected:
     std::string dst;
 };
 
-void SetModified(const std::string& path, std::int64_t seconds);
+void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds = 0);
 std::int64_t ModifiedOf(const std::string& path);
 void MakeLink(const std::string& target, const std::string& path);
 bool IsLink(const std::string& path);

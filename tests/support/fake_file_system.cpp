@@ -68,9 +68,10 @@ int FakeFileSystem::Calls(FsCall kind) const {
 
 int FakeFileSystem::MutatingCalls() const {
     int total = 0;
-    for (FsCall kind : {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory,
-                        FsCall::SetNormalAttributes, FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode,
-                        FsCall::FlushFileSystem, FsCall::MakeLink, FsCall::SetLinkTime, FsCall::SetOwner}) {
+    for (FsCall kind :
+         {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory, FsCall::SetNormalAttributes,
+          FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode, FsCall::FlushFileSystem, FsCall::MakeLink,
+          FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
         total += Calls(kind);
     }
     return total;
@@ -251,6 +252,13 @@ FsError FakeFileSystem::SetLinkTimeAt(const DirectoryHandle& dir, const std::str
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetLinkTime, path);
     return e != 0 ? FsError::FromSystem(e) : inner.SetLinkTimeAt(dir, name, seconds, nanoseconds);
+}
+
+FsError FakeFileSystem::ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) {
+    const std::string path = PathIn(dir, std::string(kTemporaryCopyPrefix));
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::ProbeTimes, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.ProbeTimesAt(dir, set, kept);
 }
 
 CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,

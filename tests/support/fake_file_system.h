@@ -51,7 +51,8 @@ enum class FsCall {
     // Owners
     SetOwner,
     // A second handle on an open directory, for reading ahead
-    DuplicateDirectory
+    DuplicateDirectory,
+    ProbeTimes
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -100,6 +101,7 @@ public:
     FsError FlushFileSystem(const DirectoryHandle& dir) override;
     FsError CanonicalPath(const std::string& path, std::string& canonical) override;
     bool KeepsFineTimes(const std::string& path) override;
+    FsError ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) override;
 
     FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override;
     FsError OpenFileAt(const DirectoryHandle& dir, const std::string& name, const FileOpenMode& mode,

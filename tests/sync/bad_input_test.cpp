@@ -250,6 +250,11 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
         WriteFileBytes(dst + "/same", "same");
         SetModified(src + "/Same", 1600000000);
         SetModified(dst + "/same", 1600000000);
+        // Within one second: the destination's times are probed to compare these.
+        WriteFileBytes(src + "/stamp", "t");
+        WriteFileBytes(dst + "/stamp", "t");
+        SetModified(src + "/stamp", 1600000000, 700);
+        SetModified(dst + "/stamp", 1600000000, 100);
         ::chmod((dst + "/same").c_str(), 0600);
         WriteFileBytes(dst + "/extra", "x");
         WriteFileBytes(dst + "/gone/f", "f");
@@ -262,6 +267,7 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
     const std::map<std::string, std::string> sourceContent = {{"new", std::string((1 << 20) + 1, 'N')},
                                                               {"changed", "changed source"},
                                                               {"Same", "same"},
+                                                              {"stamp", "t"},
                                                               {"sub/deep", "deep"}};
     const std::map<std::string, std::string> oldContent = {
         {"changed", "old"}, {"same", "same"}, {"extra", "x"}, {"gone/f", "f"}};
@@ -269,7 +275,7 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
     for (FsCall kind : {FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,
                         FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
                         FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
-                        FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner}) {
+                        FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
         build();
         rig.fs.Reset();
         stats = RunStats();

@@ -28,31 +28,31 @@ TEST(SameFile, SizeTimeToleranceOneHourAndNames) {
     d.size = s.size = 10;
     d.modified = 1000;
     s.modified = 1004;
-    EXPECT_TRUE(SameFile(d, s, false, false, kCoarseTimeTolerance));
+    EXPECT_TRUE(SameFile(d, s, false, false, kCoarseTimes));
     s.modified = 1005;
-    EXPECT_FALSE(SameFile(d, s, false, false, kCoarseTimeTolerance));
+    EXPECT_FALSE(SameFile(d, s, false, false, kCoarseTimes));
     s.modified = 996;
-    EXPECT_TRUE(SameFile(d, s, false, false, kCoarseTimeTolerance));
+    EXPECT_TRUE(SameFile(d, s, false, false, kCoarseTimes));
     s.modified = 1000 + 3600;
-    EXPECT_FALSE(SameFile(d, s, false, false, kCoarseTimeTolerance));
-    EXPECT_TRUE(SameFile(d, s, false, true, kCoarseTimeTolerance));
+    EXPECT_FALSE(SameFile(d, s, false, false, kCoarseTimes));
+    EXPECT_TRUE(SameFile(d, s, false, true, kCoarseTimes));
     s.modified = 1000 - 3600;
-    EXPECT_TRUE(SameFile(d, s, false, true, kCoarseTimeTolerance));
+    EXPECT_TRUE(SameFile(d, s, false, true, kCoarseTimes));
     s.modified = 1000 + 3601;
-    EXPECT_FALSE(SameFile(d, s, false, true, kCoarseTimeTolerance));
+    EXPECT_FALSE(SameFile(d, s, false, true, kCoarseTimes));
     s.modified = 1000 + 3599;
-    EXPECT_FALSE(SameFile(d, s, false, true, kCoarseTimeTolerance));
+    EXPECT_FALSE(SameFile(d, s, false, true, kCoarseTimes));
     // onlyIfNewer: a newer destination is the same; names are not compared.
     s.modified = 990;
     s.name = "other";
-    EXPECT_TRUE(SameFile(d, s, true, false, kCoarseTimeTolerance));
+    EXPECT_TRUE(SameFile(d, s, true, false, kCoarseTimes));
     s.modified = 1010;
-    EXPECT_FALSE(SameFile(d, s, true, false, kCoarseTimeTolerance));
+    EXPECT_FALSE(SameFile(d, s, true, false, kCoarseTimes));
     s.modified = 1000;
-    EXPECT_FALSE(SameFile(d, s, false, false, kCoarseTimeTolerance)) << "different names";
+    EXPECT_FALSE(SameFile(d, s, false, false, kCoarseTimes)) << "different names";
     s.size = 11;
     s.modified = 990;
-    EXPECT_FALSE(SameFile(d, s, true, false, kCoarseTimeTolerance)) << "a size change is copied even onto a newer file";
+    EXPECT_FALSE(SameFile(d, s, true, false, kCoarseTimes)) << "a size change is copied even onto a newer file";
 }
 
 TEST_F(DoDirectoryTest, FirstMirrorCopiesEverythingAndCountsIt) {
