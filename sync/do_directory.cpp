@@ -678,7 +678,10 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
     const CopyVerdict verdict = YCopyFileAt(
         ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
         CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
-        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
+        CopyOptions{.isNew = isNew,
+                    .checkOpen = task_.checkOpen,
+                    .fakeIt = task_.fakeIt,
+                    .listed = FileIdentity{f.device, f.inode}});
     CountCopy(f, sourcePath, isNew, verdict);
     return verdict != CopyVerdict::Stopped;
 }
@@ -697,7 +700,9 @@ std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry
                    sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
                    destinationPath = JoinPath(destination_.Path(), destinationName),
                    size = CLargeNumber::FromUint64(f.size),
-                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen}]() mutable {
+                   options = CopyOptions{.isNew = isNew,
+                                         .checkOpen = task_.checkOpen,
+                                         .listed = FileIdentity{f.device, f.inode}}]() mutable {
         CopyJob job;
         // A paused run starts no copy; a stopped one starts none at all.
         while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
@@ -795,7 +800,8 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
                 e = fs_.ReplaceWithLinkAt(*dir, destinationName, link.target, link.seconds, link.nanoseconds);
                 // The link's own owner; only the superuser can give one away.
                 if (!e && giveAway_ && f.mode >= 0) {
-                    SetOwnerLike(ctx_, *dir, destinationName, destinationPath, OwnerChange{f.owner, f.group}, stats_);
+                    SetOwnerLike(ctx_, *dir, destinationName, destinationPath, FileIdentity{},
+                                 OwnerChange{f.owner, f.group}, stats_);
                 }
             }
         }
@@ -827,20 +833,11 @@ void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isL
             kept = f.name;
         }
     }
-    // Both statuses read: the owners are known.
-    if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode >= 0) {
+    if (!task_.fakeIt && dir != nullptr) {
         const std::string keptName(kept);
-        bool ownerSet = false;
-        const OwnerChange change = OwnerToGive(fs_, giveAway_, f.owner, f.group, d.owner, d.group);
-        if (change.Any()) {
+        if (KeepAttributes(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName), f, d, giveAway_, isLink,
+                           stats_)) {
             MarkWriting();
-            ownerSet = SetOwnerLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName), change, stats_);
-        }
-        // A change of owner may clear set-id bits, so the bits are set again after one.
-        if ((d.mode != f.mode || ownerSet) && !isLink) {
-            MarkWriting();
-            SetModeLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName),
-                        static_cast<std::uint32_t>(f.mode), stats_);
         }
     }
     ++stats_.same;

@@ -21,6 +21,9 @@ struct FileEntry {
     std::int32_t mode = -1;  // permission bits; -1 until the status is read (our addition)
     std::uint32_t owner = 0; // user and group ids, read with the mode
     std::uint32_t group = 0;
+    // Which file the status was read of, so that what is done later acts on that very file.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
     // when the status cannot be read.

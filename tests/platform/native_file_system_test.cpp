@@ -346,7 +346,8 @@ TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
     for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
                            ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace,
                            ErrorKind::NameTooLong, ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted,
-                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Other}) {
+                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Replaced,
+                           ErrorKind::Other}) {
         const FsError made = FsError::OfKind(kind);
         EXPECT_NE(made.code, 0) << static_cast<int>(kind);
         EXPECT_EQ(KindOfSystemError(made.code), kind) << static_cast<int>(kind);

@@ -53,6 +53,12 @@ void FakeFileSystem::Reset() {
     changed.clear();
     listed.clear();
     keepsFineTimes.reset();
+    beforeNext.clear();
+}
+
+void FakeFileSystem::BeforeNext(FsCall kind, std::function<void()> action) {
+    std::lock_guard<std::mutex> lock(mutex);
+    beforeNext[kind] = std::move(action);
 }
 
 void FakeFileSystem::SetKeepsFineTimes(std::optional<bool> answer) {
@@ -95,6 +101,18 @@ int FakeFileSystem::CountAndCheck(FsCall kind, const std::string& path) {
 }
 
 int FakeFileSystem::Check(FsCall kind, const std::string& path) {
+    std::function<void()> action;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto hook = beforeNext.find(kind);
+        if (hook != beforeNext.end()) {
+            action = std::move(hook->second);
+            beforeNext.erase(hook);
+        }
+    }
+    if (action) {
+        action();
+    }
     std::lock_guard<std::mutex> lock(mutex);
     int number = ++calls[kind];
     auto it = nth.find(kind);
@@ -253,18 +271,36 @@ FsError FakeFileSystem::SetLinkTimeAt(const DirectoryHandle& dir, const std::str
     return e != 0 ? FsError::FromSystem(e) : inner.SetLinkTimeAt(dir, name, seconds, nanoseconds);
 }
 
-CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
-                                      const DirectoryHandle& destinationDir, const std::string& destinationName,
-                                      const CopyProgressFn& progress, const std::atomic<int>* cancel) {
-    const std::string source = PathIn(sourceDir, sourceName);
+FsError FakeFileSystem::OpenCopySourceAt(const DirectoryHandle& dir, const std::string& name,
+                                         const FileIdentity& identity, bool followLink, FileHandle& source) {
+    const std::string path = PathIn(dir, name);
+    if (int e = CountAndCheck(FsCall::OpenSource, path)) {
+        return FsError::FromSystem(e);
+    }
+    FsError e = inner.OpenCopySourceAt(dir, name, identity, followLink, source);
+    if (!e) {
+        RememberFile(source, path);
+    }
+    return e;
+}
+
+FsError FakeFileSystem::CheckOpenFileLocked(const FileHandle& source, bool& locked) {
+    FsError e = CheckFile(FsCall::CheckLocked, source);
+    return e ? e : inner.CheckOpenFileLocked(source, locked);
+}
+
+CopyResult FakeFileSystem::CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& destinationDir,
+                                          const std::string& destinationName, const CopyProgressFn& progress,
+                                          const std::atomic<int>* cancel) {
+    const std::string path = PathOf(source);
     RecordChange(PathIn(destinationDir, destinationName));
-    int e = CountAndCheck(FsCall::CopyFileContent, source);
+    int e = CountAndCheck(FsCall::CopyFileContent, path);
     if (e != 0) {
         return CopyResult{CopyOutcome::Failed, FsError::FromSystem(e)};
     }
-    int midway = CountAndCheck(FsCall::CopyMidway, source);
+    int midway = CountAndCheck(FsCall::CopyMidway, path);
     if (midway == 0) {
-        return inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, progress, cancel);
+        return inner.CopyOpenFileAt(source, destinationDir, destinationName, progress, cancel);
     }
     // Break the real copy after its first chunk through its own cancel path, then report the
     // injected error: the temporary file must be gone and the destination untouched.
@@ -275,16 +311,11 @@ CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const st
         }
         breakOff = 1;
     };
-    CopyResult result = inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, wrapped, &breakOff);
+    CopyResult result = inner.CopyOpenFileAt(source, destinationDir, destinationName, wrapped, &breakOff);
     if (result.outcome == CopyOutcome::Cancelled) {
         return CopyResult{CopyOutcome::Failed, FsError::FromSystem(midway)};
     }
     return result;
-}
-
-FsError FakeFileSystem::CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) {
-    int e = CountAndCheck(FsCall::CheckLocked, PathIn(dir, name));
-    return e != 0 ? FsError::FromSystem(e) : inner.CheckLockedAt(dir, name, locked);
 }
 
 FsError FakeFileSystem::FlushFileSystem(const DirectoryHandle& dir) {
@@ -328,14 +359,14 @@ void FakeFileSystem::RememberFile(const FileHandle& file, const std::string& pat
     filePaths[file.Native()] = path;
 }
 
+std::string FakeFileSystem::PathOf(const FileHandle& file) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = filePaths.find(file.Native());
+    return it == filePaths.end() ? std::string("?") : it->second;
+}
+
 FsError FakeFileSystem::CheckFile(FsCall kind, const FileHandle& file) {
-    std::string path;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        auto it = filePaths.find(file.Native());
-        path = it == filePaths.end() ? std::string("?") : it->second;
-    }
-    return AsFsError(CountAndCheck(kind, path));
+    return AsFsError(CountAndCheck(kind, PathOf(file)));
 }
 
 FsError FakeFileSystem::OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) {
@@ -474,6 +505,22 @@ FsError FakeFileSystem::SetOwnerAt(const DirectoryHandle& dir, const std::string
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetOwner, path);
     return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerAt(dir, name, owner, group);
+}
+
+FsError FakeFileSystem::SetOwnerCheckedAt(const DirectoryHandle& dir, const std::string& name,
+                                          const FileIdentity& expected, std::uint32_t owner, std::uint32_t group) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::SetOwner, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerCheckedAt(dir, name, expected, owner, group);
+}
+
+FsError FakeFileSystem::SetModeCheckedAt(const DirectoryHandle& dir, const std::string& name,
+                                         const FileIdentity& expected, std::uint32_t mode) {
+    const std::string path = PathIn(dir, name);
+    RecordChange(path);
+    int e = CountAndCheck(FsCall::SetMode, path);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetModeCheckedAt(dir, name, expected, mode);
 }
 
 bool FakeFileSystem::MayGiveAway() {
