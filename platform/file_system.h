@@ -246,8 +246,8 @@ public:
                                std::uint32_t group) = 0;
     // SetOwnerAt and SetModeAt through the entry itself, opened without following a link: with a
     // known identity only while name still holds that file, else only an entry this process has
-    // just made (its own, with no other name). Replaced when name holds another entry; a link's
-    // bits are never set (NotSupported).
+    // just made (its own). Replaced when name holds another entry; a file with other names is
+    // refused (the system's "too many links"); a link's bits are never set (NotSupported).
     virtual FsError SetOwnerCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
                                       std::uint32_t owner, std::uint32_t group) = 0;
     virtual FsError SetModeCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,

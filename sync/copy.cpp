@@ -72,11 +72,14 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
     FileHandle in;
     FsError openError;
     if (options.checkOpen || !options.fakeIt) {
-        openError = source.dir != nullptr ? fs.OpenCopySourceAt(*source.dir, source.name, options.listed,
-                                                                options.followLink, in)
-                                          : source.dirError;
+        openError = source.dir != nullptr
+                        ? fs.OpenCopySourceAt(*source.dir, source.name, options.listed, options.followLink, in)
+                        : source.dirError;
     }
-    if (openError.Is(ErrorKind::Replaced) || (openError.Is(ErrorKind::IsALink) && options.listed.Known())) {
+    if (openError.Is(ErrorKind::IsALink) && !options.followLink) {
+        return CopyVerdict::BecameLink;
+    }
+    if (openError.Is(ErrorKind::Replaced)) {
         Say(ctx, options, "Not copying " + source.path + ": replaced since it was listed", LogColour::Red);
         return CopyVerdict::Failed;
     }

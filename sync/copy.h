@@ -56,8 +56,10 @@ struct CopyOptions {
 };
 
 // Copied covers fake-it too. Stopped: cancelled by Stop, the old destination left as it was and
-// nothing to count. Failed: already logged Red; the caller counts it.
-enum class CopyVerdict { Copied, Stopped, Failed };
+// nothing to count. Failed: already logged Red; the caller counts it. BecameLink: the source's
+// name holds a link now (never followed unless followLink); nothing was logged or done, and the
+// caller mirrors it as the link it is.
+enum class CopyVerdict { Copied, Stopped, Failed, BecameLink };
 
 // YCopyFile on names in open directories, so that neither side is looked up again by path; size
 // serves the current-file label only. A source that changes while it is copied is copied once

@@ -165,8 +165,9 @@ private:
     std::string CopyDestinationName(const Listings& lists, std::size_t index) const;
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
     std::shared_ptr<CJobResult<CopyJob>> StartCopy(const FileEntry& f, const std::string& destinationName, bool isNew);
-    bool CommitCopy(const FileEntry& f, bool isNew, CopyJob& job);
+    bool CommitCopy(const FileEntry& f, const std::string& destinationName, bool isNew, CopyJob& job);
     void CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict);
+    void LinkInstead(const FileEntry& f, const std::string& destinationName, bool isNew);
     void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
@@ -593,7 +594,7 @@ void CDirectoryWalker::CopyFilesInParallel(const Listings& lists, std::int64_t t
             // Every earlier copy is committed, and this one was started before any later one.
             std::shared_ptr<CJobResult<CopyJob>> job = std::move(started.front().second);
             started.pop_front();
-            counts = CommitCopy(f, lists.filePair[i] < 0, job->Wait());
+            counts = CommitCopy(f, CopyDestinationName(lists, i), lists.filePair[i] < 0, job->Wait());
         } else {
             counts = CarryOut(lists, i, ctx_.stopRequested.load() != 0 ? FilePlan::Excluded : plans[i]);
         }
@@ -675,15 +676,35 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    const CopyVerdict verdict = YCopyFileAt(
-        ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
-        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
-        CopyOptions{.isNew = isNew,
-                    .checkOpen = task_.checkOpen,
-                    .fakeIt = task_.fakeIt,
-                    .listed = FileIdentity{f.device, f.inode}});
+    const CopyVerdict verdict = YCopyFileAt(ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+                                            CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
+                                            CLargeNumber::FromUint64(f.size),
+                                            CopyOptions{.isNew = isNew,
+                                                        .checkOpen = task_.checkOpen,
+                                                        .fakeIt = task_.fakeIt,
+                                                        .listed = FileIdentity{f.device, f.inode}});
+    if (verdict == CopyVerdict::BecameLink) {
+        LinkInstead(f, destinationName, isNew);
+        return true;
+    }
     CountCopy(f, sourcePath, isNew, verdict);
     return verdict != CopyVerdict::Stopped;
+}
+
+// A file listed as a file whose name holds a link by the time it is copied: mirrored as that link.
+void CDirectoryWalker::LinkInstead(const FileEntry& f, const std::string& destinationName, bool isNew) {
+    SourceLink link;
+    FileEntry asLink = f;
+    const std::string name(f.name);
+    const DirectoryHandle* dir = source_.Current(link.readError);
+    FileStatus status;
+    if (dir != nullptr && !(link.readError = fs_.StatusAt(*dir, name, false, status)) &&
+        !(link.readError = fs_.ReadLinkAt(*dir, name, link.target))) {
+        link.seconds = status.mtimeSeconds;
+        link.nanoseconds = status.mtimeNanoseconds;
+        SetEntryFromStatus(asLink, status);
+    }
+    LinkOne(asLink, link, destinationName, isNew);
 }
 
 // Queues CopyOne's copy on a worker. The directories stay open until the level is left, which
@@ -696,37 +717,36 @@ std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
-                   sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
-                   destinationPath = JoinPath(destination_.Path(), destinationName),
-                   size = CLargeNumber::FromUint64(f.size),
-                   options = CopyOptions{.isNew = isNew,
-                                         .checkOpen = task_.checkOpen,
-                                         .listed = FileIdentity{f.device, f.inode}}]() mutable {
-        CopyJob job;
-        // A paused run starts no copy; a stopped one starts none at all.
-        while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (ctx.stopRequested.load() == 0) {
-            job.started = true;
-            options.journal = &job.journal;
-            try {
-                job.verdict = YCopyFileAt(ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
-                                          CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
-                                          size, options);
-            } catch (...) {
-                job.error = std::current_exception();
+    pool_->Submit(
+        [&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
+         sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
+         destinationPath = JoinPath(destination_.Path(), destinationName), size = CLargeNumber::FromUint64(f.size),
+         options = CopyOptions{
+             .isNew = isNew, .checkOpen = task_.checkOpen, .listed = FileIdentity{f.device, f.inode}}]() mutable {
+            CopyJob job;
+            // A paused run starts no copy; a stopped one starts none at all.
+            while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
             }
-        }
-        result->Set(std::move(job));
-    });
+            if (ctx.stopRequested.load() == 0) {
+                job.started = true;
+                options.journal = &job.journal;
+                try {
+                    job.verdict = YCopyFileAt(
+                        ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+                        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, size, options);
+                } catch (...) {
+                    job.error = std::current_exception();
+                }
+            }
+            result->Set(std::move(job));
+        });
     return result;
 }
 
 // CopyOne's lines and counting for a copy made on a worker. A copy that a stop kept from
 // starting is reported as the sequential walk reports the files after a stop.
-bool CDirectoryWalker::CommitCopy(const FileEntry& f, bool isNew, CopyJob& job) {
+bool CDirectoryWalker::CommitCopy(const FileEntry& f, const std::string& destinationName, bool isNew, CopyJob& job) {
     if (!job.started) {
         LogExcluded(f);
         return true;
@@ -734,6 +754,10 @@ bool CDirectoryWalker::CommitCopy(const FileEntry& f, bool isNew, CopyJob& job) 
     job.journal.Replay(ctx_);
     if (job.error) {
         std::rethrow_exception(job.error);
+    }
+    if (job.verdict == CopyVerdict::BecameLink) {
+        LinkInstead(f, destinationName, isNew);
+        return true;
     }
     CountCopy(f, JoinPath(source_.Path(), f.name), isNew, job.verdict);
     return job.verdict != CopyVerdict::Stopped;
@@ -754,6 +778,7 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePa
         LogError(ctx_, (isNew ? "Failed to copy new file " : "Failed to update file ") + sourcePath, stats_.errors);
         break;
     case CopyVerdict::Stopped:
+    case CopyVerdict::BecameLink:
         break;
     }
     PublishStats(ctx_, stats_);

@@ -69,6 +69,7 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     case CopyVerdict::Stopped:
         return; // nothing was copied, so nothing is counted; the stop is what the log reports
     case CopyVerdict::Failed:
+    case CopyVerdict::BecameLink: // a link named by the user is followed
         LogError(ctx, "Failed to copy file " + source, stats.errors);
         return;
     case CopyVerdict::Copied:

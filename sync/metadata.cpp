@@ -103,8 +103,8 @@ bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::str
     bool ownerSet = false;
     if (change.Any()) {
         const FsError e = SetOwnerOf(ctx, dir, name, path, listed, change, stats);
-        if (e.Is(ErrorKind::Replaced)) {
-            return true;
+        if (e && !Refused(e)) {
+            return true; // reported once; the bits would fail the same way
         }
         ownerSet = !e;
         if (ownerSet) {

@@ -39,8 +39,7 @@ struct FileEntry;
 // alone with a Red line and an error). A link keeps its bits, which would reach its target.
 // Nothing is asked of the system when nothing differs. True when it tried to change something.
 bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
-                    const FileEntry& source, const FileEntry& destination, bool giveAway, bool isLink,
-                    RunStats& stats);
+                    const FileEntry& source, const FileEntry& destination, bool giveAway, bool isLink, RunStats& stats);
 
 // A directory just made for a source directory: its owner, and the source's permission bits
 // widened so that its owner can fill it. The exact bits wait for FinishDirectory.

@@ -322,7 +322,8 @@ mode_t BitsFor(mode_t sourceMode, uid_t sourceOwner, gid_t sourceGroup, uid_t ow
 
 // The entry name in dirFd itself, opened without following a link and without reading it, if
 // it is the expected file: the one with that identity, or else one this process has just made
-// (its own, and with no other name unless a directory, which cannot have one).
+// (its own). A file with other names is refused (EMLINK): they may lie outside the tree, and
+// would change with it.
 FsError OpenEntry(int dirFd, const std::string& name, const FileIdentity& expected, UniqueFd& fd, struct stat& st) {
     fd = UniqueFd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
@@ -330,8 +331,11 @@ FsError OpenEntry(int dirFd, const std::string& name, const FileIdentity& expect
     }
     const bool same = expected.Known() ? static_cast<std::uint64_t>(st.st_dev) == expected.device &&
                                              static_cast<std::uint64_t>(st.st_ino) == expected.inode
-                                       : st.st_uid == ::geteuid() && (S_ISDIR(st.st_mode) || st.st_nlink == 1);
-    return same ? FsError() : FsError::OfKind(ErrorKind::Replaced);
+                                       : st.st_uid == ::geteuid();
+    if (!same) {
+        return FsError::OfKind(ErrorKind::Replaced);
+    }
+    return S_ISDIR(st.st_mode) || st.st_nlink == 1 ? FsError() : FsError::FromSystem(EMLINK);
 }
 
 // chmod of an entry held by a descriptor that only names it.
@@ -521,8 +525,8 @@ public:
         if (in.Get() < 0 || ::fstat(in.Get(), &st) != 0) {
             return Error(errno);
         }
-        if (listed.Known() &&
-            (static_cast<std::uint64_t>(st.st_dev) != listed.device || static_cast<std::uint64_t>(st.st_ino) != listed.inode)) {
+        if (listed.Known() && (static_cast<std::uint64_t>(st.st_dev) != listed.device ||
+                               static_cast<std::uint64_t>(st.st_ino) != listed.inode)) {
             return FsError::OfKind(ErrorKind::Replaced);
         }
         if (!S_ISREG(st.st_mode)) {

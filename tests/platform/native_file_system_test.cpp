@@ -341,13 +341,23 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
     EXPECT_EQ(fs.FlushFileSystem(d).code, 0);
 }
 
+TEST(NativeFileSystem, ACopyKeepsTheSourcesHolesAndLength) {
+    TempDir tmp;
+    WriteFileBytes(tmp / "src", "head");
+    ASSERT_EQ(::truncate((tmp / "src").c_str(), 64 << 20), 0);
+    ASSERT_EQ(NativeFileSystem().CopyFileContent(tmp / "src", tmp / "dst", nullptr, nullptr).outcome,
+              CopyOutcome::Copied);
+    EXPECT_EQ(LStat(tmp / "dst").st_size, 64 << 20);
+    EXPECT_LT(LStat(tmp / "dst").st_blocks, 1024) << "a hole of 64 MiB was written as data";
+}
+
 TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
     // Messages quote the code's number and text, so a made-up failure must map back to its kind.
-    for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
-                           ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace,
-                           ErrorKind::NameTooLong, ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted,
-                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Replaced,
-                           ErrorKind::Other}) {
+    for (ErrorKind kind :
+         {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
+          ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace, ErrorKind::NameTooLong,
+          ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted, ErrorKind::NotSupported, ErrorKind::CrossDevice,
+          ErrorKind::TooManyOpen, ErrorKind::Replaced, ErrorKind::Other}) {
         const FsError made = FsError::OfKind(kind);
         EXPECT_NE(made.code, 0) << static_cast<int>(kind);
         EXPECT_EQ(KindOfSystemError(made.code), kind) << static_cast<int>(kind);

@@ -265,11 +265,11 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
     const std::map<std::string, std::string> oldContent = {
         {"changed", "old"}, {"same", "same"}, {"extra", "x"}, {"gone/f", "f"}};
 
-    for (FsCall kind : {FsCall::OpenSource, FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile,
-                        FsCall::MakeDirectory,
-                        FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
-                        FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
-                        FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner}) {
+    for (FsCall kind :
+         {FsCall::OpenSource, FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,
+          FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
+          FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
+          FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner}) {
         build();
         rig.fs.Reset();
         stats = RunStats();

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
 #include "sync/do_file.h"
+#include "sync/fs_layer.h"
 
 namespace {
 
@@ -276,6 +279,7 @@ TEST_F(MetadataTest, AnUnprivilegedRunOverOthersFilesKeepsItsOwnOwnership) {
     Put(src + "/d/inner", "inner");
     ASSERT_EQ(::lchown((src + "/daemons").c_str(), 1, 1), 0);
     ASSERT_EQ(::lchown((src + "/d").c_str(), 1, 1), 0);
+    ASSERT_EQ(::chmod((src + "/daemons").c_str(), 06755), 0); // its owner's rights, not the mirror's
     ASSERT_EQ(::chmod((src + "/d").c_str(), 0755), 0);
     MakeDirectories(dst);
     ChownTree(dst);
@@ -287,6 +291,7 @@ TEST_F(MetadataTest, AnUnprivilegedRunOverOthersFilesKeepsItsOwnOwnership) {
     }
     EXPECT_EQ(ModeOf(dst + "/d"), 0755u);
     EXPECT_EQ(TimeOf(dst + "/d"), TimeOf(src + "/d"));
+    EXPECT_EQ(ModeOf(dst + "/daemons"), 0755u);
 
     // Nothing to fix on the next run: owners it cannot give are not differences.
     out = RunAsNobodyText();
@@ -341,4 +346,86 @@ TEST_F(MetadataTest, ASingleFileTaskCarriesItsOwnerAndFixesItInPlace) {
     EXPECT_EQ(StatsText(stats), "new=0 changed=0 same=1 deleted=0 errors=0") << Dump(rig.log);
     EXPECT_EQ(OwnerOf(dst + "/one"), Ids(1, 65534));
     EXPECT_EQ(StatOf(dst + "/one").st_ino, inode);
+}
+
+TEST_F(MetadataTest, ADestinationMadeForARunStaysPrivateUntilFilled) {
+    ASSERT_EQ(::chmod(src.c_str(), 0750), 0);
+    YMakeDirectory(rig.ctx, dst); // as the runner makes it before the walk
+    EXPECT_EQ(ModeOf(dst), 0700u);
+    Run();
+    EXPECT_EQ(ModeOf(dst), 0750u);
+}
+
+// Another user's swaps between the listing and the act: a hard link to a file of root's put in
+// place of a mirrored file, and a source file turned into a link to a fifo or a private file.
+class SwappedNamesTest : public MetadataTest {
+protected:
+    void SetUp() override {
+        MetadataTest::SetUp();
+        RequireRoot();
+        Put(victim, "root's");
+        ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+        Put(secret, "private");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        Put(src + "/f", "same");
+        ASSERT_EQ(::lchown((src + "/f").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chmod((src + "/f").c_str(), 04755), 0);
+        Put(src + "/g", "listed");
+    }
+    void Expect(std::string const& where) {
+        EXPECT_EQ(OwnerOf(victim), Ids(0, 0)) << where;
+        EXPECT_EQ(ModeOf(victim), 0644u) << where;
+        EXPECT_FALSE(FileExists(dst + "/g") && !IsLink(dst + "/g") && ReadFileBytes(dst + "/g") != "listed") << where;
+    }
+    const std::string victim = tmp / "victim";
+    const std::string secret = tmp / "secret";
+    const std::string fifo = tmp / "fifo";
+};
+
+TEST_F(SwappedNamesTest, TheListedFileIsActedOnOrNothing) {
+    task.checkOpen = true;
+    Put(dst + "/f", "same");
+    Put(src + "/h", "root's"); // listed the same as the hard link put in its place before the run
+    ASSERT_EQ(::lchown((src + "/h").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::link(victim.c_str(), (dst + "/h").c_str()), 0);
+    rig.fs.BeforeNext(FsCall::SetOwner,
+                      [&] { ::unlink((dst + "/f").c_str()), ::link(victim.c_str(), (dst + "/f").c_str()); });
+    Put(src + "/k", "listed");
+    rig.fs.BeforeNext(FsCall::OpenSource, [&] {
+        ::unlink((src + "/g").c_str()), ::link(secret.c_str(), (src + "/g").c_str());
+        ::unlink((src + "/k").c_str()), MakeLink(fifo, src + "/k"); // mirrored as the link it now is
+    });
+    Run();
+    Expect(Dump(rig.log));
+    EXPECT_EQ(stats.errors, 3) << Dump(rig.log);
+    EXPECT_TRUE(IsLink(dst + "/k"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Left " + dst + "/f as it is: replaced since it was listed"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Not copying " + src + "/g: replaced since it was listed"));
+}
+
+TEST_F(SwappedNamesTest, AnotherProcessSwappingInALoopNeverReachesOutside) {
+    const std::string user = tmp / "user";
+    const std::string t = tmp / "t";
+    Put(user, "same");
+    MakeLink(secret, t + "l");
+    ASSERT_EQ(::link((src + "/g").c_str(), (t + "g").c_str()), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const std::string d = dst + "/.t";
+        const std::string s = src + "/.t";
+        for (;;) {
+            ::lchown(user.c_str(), 0, 0);
+            ::link(victim.c_str(), d.c_str()), ::rename(d.c_str(), (dst + "/f").c_str());
+            ::link(user.c_str(), d.c_str()), ::rename(d.c_str(), (dst + "/f").c_str());
+            ::link((t + "l").c_str(), s.c_str()), ::rename(s.c_str(), (src + "/g").c_str());
+            ::link((t + "g").c_str(), s.c_str()), ::rename(s.c_str(), (src + "/g").c_str());
+        }
+    }
+    for (int run = 0; run < 100; ++run) {
+        ::unlink((dst + "/g").c_str());
+        Run();
+        Expect("run " + std::to_string(run) + "\n" + Dump(rig.log));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
 }
