@@ -135,8 +135,10 @@ public:
     virtual FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
     // "Attributes to normal": gives the owner write permission. A link is left as it is.
     virtual FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) = 0;
-    // Sets the permission bits of a file; a link is left as it is (NotSupported).
-    virtual FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) = 0;
+    // Sets the permission bits of a file; a link is left as it is (NotSupported). Acts only on
+    // the expected entry, as SetOwnerAt does.
+    virtual FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                              std::uint32_t mode) = 0;
     // Renames within one directory, replacing what has the new name.
     virtual FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
     // The target text of the link name, as stored, never resolved.
@@ -240,18 +242,13 @@ public:
 
     // ---- Owners: what a restore needs besides content -------------------------------------
     // Sets the owner and group of name itself, never of what a link points to; kKeepOwner
-    // leaves either as it is. NotSupported when the file system cannot hold the ids.
+    // leaves either as it is. NotSupported when the file system cannot hold the ids. Set through
+    // the entry itself, opened once: with a known identity only while name still holds that
+    // file, else only an entry this process has just made (its own). Replaced when name holds
+    // another entry; a file with other names is refused (the system's "too many links").
     static constexpr std::uint32_t kKeepOwner = 0xFFFFFFFFu;
-    virtual FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                               std::uint32_t group) = 0;
-    // SetOwnerAt and SetModeAt through the entry itself, opened without following a link: with a
-    // known identity only while name still holds that file, else only an entry this process has
-    // just made (its own). Replaced when name holds another entry; a file with other names is
-    // refused (the system's "too many links"); a link's bits are never set (NotSupported).
-    virtual FsError SetOwnerCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                                      std::uint32_t owner, std::uint32_t group) = 0;
-    virtual FsError SetModeCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                                     std::uint32_t mode) = 0;
+    virtual FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                               std::uint32_t owner, std::uint32_t group) = 0;
     // Whether this process may give what it writes to any owner (the superuser may).
     virtual bool MayGiveAway() = 0;
     // Whether this process may give its own files the group (it is one of its groups).

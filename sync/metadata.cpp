@@ -63,7 +63,7 @@ FsError SetOwnerOf(CRunContext& ctx, const DirectoryHandle& dir, const std::stri
     if (ctx.debug) {
         DebugLog(ctx, "SetOwner: " + path);
     }
-    const FsError e = FsOf(ctx).SetOwnerCheckedAt(dir, name, expected, change.owner, change.group);
+    const FsError e = FsOf(ctx).SetOwnerAt(dir, name, expected, change.owner, change.group);
     Report(ctx, e, "owner", path, stats);
     return e;
 }
@@ -121,7 +121,7 @@ bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::str
     if (ctx.debug) {
         DebugLog(ctx, "SetMode: " + path);
     }
-    const FsError e = fs.SetModeCheckedAt(dir, name, listed, mode);
+    const FsError e = fs.SetModeAt(dir, name, listed, mode);
     if (e.Is(ErrorKind::Replaced)) {
         Report(ctx, e, "permissions", path, stats);
     } else if (e && !e.Is(ErrorKind::NotSupported)) {
@@ -139,7 +139,7 @@ void PrepareNewDirectory(CRunContext& ctx, const DirectoryHandle& parent, const 
     if (ctx.debug) {
         DebugLog(ctx, "SetMode: " + path);
     }
-    const FsError e = fs.SetModeCheckedAt(parent, name, FileIdentity{}, source.mode | kOwnerAll);
+    const FsError e = fs.SetModeAt(parent, name, FileIdentity{}, source.mode | kOwnerAll);
     Report(ctx, e, "permissions", path, stats);
     if (e.Is(ErrorKind::Replaced)) {
         return;
@@ -169,7 +169,7 @@ bool OpenUpDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::st
         DebugLog(ctx, "SetMode: " + path);
     }
     // A refusal shows in the writes that follow.
-    fs.SetModeAt(dir, kItself, now.mode | kOwnerWrite);
+    fs.SetModeAt(dir, kItself, FileIdentity::Of(now), now.mode | kOwnerWrite);
     return true;
 }
 
@@ -194,7 +194,7 @@ bool FinishDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::st
         if (ctx.debug) {
             DebugLog(ctx, "SetMode: " + path);
         }
-        Report(ctx, fs.SetModeAt(dir, kItself, source.mode), "permissions", path, stats);
+        Report(ctx, fs.SetModeAt(dir, kItself, FileIdentity::Of(now), source.mode), "permissions", path, stats);
     }
     if (now.mtimeSeconds != source.mtimeSeconds || now.mtimeNanoseconds != source.mtimeNanoseconds) {
         changed = true;

@@ -468,12 +468,19 @@ public:
         return e == 0 || e == EOPNOTSUPP ? FsError() : FsError::FromSystem(e);
     }
 
-    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override {
-        // Never through a link, even one swapped in since the caller looked.
-        if (::fchmodat(FdOf(dir), name.c_str(), static_cast<mode_t>(mode & 07777), AT_SYMLINK_NOFOLLOW) != 0) {
-            return FsError::FromSystem(errno);
+    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                      std::uint32_t mode) override {
+        UniqueFd fd;
+        struct stat st {};
+        if (FsError e = OpenEntry(FdOf(dir), name, expected, fd, st)) {
+            return e;
         }
-        return FsError();
+        // Never through a link, even one swapped in since the caller looked.
+        if (S_ISLNK(st.st_mode)) {
+            return Error(EOPNOTSUPP);
+        }
+        const int e = ModeThrough(fd.Get(), static_cast<mode_t>(mode));
+        return e == 0 ? FsError() : Error(e);
     }
 
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
@@ -802,41 +809,18 @@ public:
     }
 
     // ---- Owners ----
-    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                       std::uint32_t group) override {
-        if (::fchownat(FdOf(dir), name.c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(group),
-                       AT_SYMLINK_NOFOLLOW) != 0) {
-            // An id the file system cannot map is a limit of the file system, not a bad call.
-            return errno == EINVAL ? FsError{ErrorKind::NotSupported, EINVAL} : Error(errno);
-        }
-        return {};
-    }
-
-    FsError SetOwnerCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                              std::uint32_t owner, std::uint32_t group) override {
+    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                       std::uint32_t owner, std::uint32_t group) override {
         UniqueFd fd;
         struct stat st {};
         if (FsError e = OpenEntry(FdOf(dir), name, expected, fd, st)) {
             return e;
         }
         if (::fchownat(fd.Get(), "", static_cast<uid_t>(owner), static_cast<gid_t>(group), AT_EMPTY_PATH) != 0) {
+            // An id the file system cannot map is a limit of the file system, not a bad call.
             return errno == EINVAL ? FsError{ErrorKind::NotSupported, EINVAL} : Error(errno);
         }
         return {};
-    }
-
-    FsError SetModeCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                             std::uint32_t mode) override {
-        UniqueFd fd;
-        struct stat st {};
-        if (FsError e = OpenEntry(FdOf(dir), name, expected, fd, st)) {
-            return e;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            return Error(EOPNOTSUPP);
-        }
-        const int e = ModeThrough(fd.Get(), static_cast<mode_t>(mode));
-        return e == 0 ? FsError() : Error(e);
     }
 
     bool MayGiveAway() override { return ::geteuid() == 0; }

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -104,11 +105,7 @@ int FakeFileSystem::Check(FsCall kind, const std::string& path) {
     std::function<void()> action;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        auto hook = beforeNext.find(kind);
-        if (hook != beforeNext.end()) {
-            action = std::move(hook->second);
-            beforeNext.erase(hook);
-        }
+        action = std::exchange(beforeNext[kind], nullptr);
     }
     if (action) {
         action();
@@ -236,11 +233,12 @@ FsError FakeFileSystem::SetNormalAttributesAt(const DirectoryHandle& dir, const 
     return e != 0 ? FsError::FromSystem(e) : inner.SetNormalAttributesAt(dir, name);
 }
 
-FsError FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) {
+FsError FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                                  std::uint32_t mode) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetMode, path);
-    return e != 0 ? FsError::FromSystem(e) : inner.SetModeAt(dir, name, mode);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetModeAt(dir, name, expected, mode);
 }
 
 FsError FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) {
@@ -366,7 +364,13 @@ std::string FakeFileSystem::PathOf(const FileHandle& file) const {
 }
 
 FsError FakeFileSystem::CheckFile(FsCall kind, const FileHandle& file) {
-    return AsFsError(CountAndCheck(kind, PathOf(file)));
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = filePaths.find(file.Native());
+        path = it == filePaths.end() ? std::string("?") : it->second;
+    }
+    return AsFsError(CountAndCheck(kind, path));
 }
 
 FsError FakeFileSystem::OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) {
@@ -499,28 +503,12 @@ FsError FakeFileSystem::MakeDirectoryWithMode(const std::string& path, std::uint
 
 // ---- Owners ----
 
-FsError FakeFileSystem::SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                                   std::uint32_t group) {
+FsError FakeFileSystem::SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                                   std::uint32_t owner, std::uint32_t group) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetOwner, path);
-    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerAt(dir, name, owner, group);
-}
-
-FsError FakeFileSystem::SetOwnerCheckedAt(const DirectoryHandle& dir, const std::string& name,
-                                          const FileIdentity& expected, std::uint32_t owner, std::uint32_t group) {
-    const std::string path = PathIn(dir, name);
-    RecordChange(path);
-    int e = CountAndCheck(FsCall::SetOwner, path);
-    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerCheckedAt(dir, name, expected, owner, group);
-}
-
-FsError FakeFileSystem::SetModeCheckedAt(const DirectoryHandle& dir, const std::string& name,
-                                         const FileIdentity& expected, std::uint32_t mode) {
-    const std::string path = PathIn(dir, name);
-    RecordChange(path);
-    int e = CountAndCheck(FsCall::SetMode, path);
-    return e != 0 ? FsError::FromSystem(e) : inner.SetModeCheckedAt(dir, name, expected, mode);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerAt(dir, name, expected, owner, group);
 }
 
 bool FakeFileSystem::MayGiveAway() {

@@ -93,7 +93,8 @@ public:
     FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override;
     FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
     FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override;
-    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override;
+    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                      std::uint32_t mode) override;
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override;
     FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override;
@@ -128,12 +129,8 @@ public:
     FsError SyncDirectory(const std::string& path) override;
     FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override;
     // ---- Owners ----
-    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                       std::uint32_t group) override;
-    FsError SetOwnerCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                              std::uint32_t owner, std::uint32_t group) override;
-    FsError SetModeCheckedAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                             std::uint32_t mode) override;
+    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                       std::uint32_t owner, std::uint32_t group) override;
     bool MayGiveAway() override;
     bool MayUseGroup(std::uint32_t group) override;
     FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) override;

@@ -156,6 +156,8 @@ TEST_F(MetadataTest, DirectoryModesAndTimesEqualTheSourceAfterEachRun) {
     SetTimes(src + "/x/empty", 1400000200, 333);
     SetTimes(src + "/x", 1400000300, 444);
     SetTimes(src, 1400000400, 555);
+    YMakeDirectory(rig.ctx, dst); // as the runner makes it: private until mirrored
+    EXPECT_EQ(ModeOf(dst), 0700u);
     const char* const dirs[] = {"", "/x", "/x/y", "/x/y/z", "/x/empty"};
 
     Run();
@@ -348,83 +350,59 @@ TEST_F(MetadataTest, ASingleFileTaskCarriesItsOwnerAndFixesItInPlace) {
     EXPECT_EQ(StatOf(dst + "/one").st_ino, inode);
 }
 
-TEST_F(MetadataTest, ADestinationMadeForARunStaysPrivateUntilFilled) {
-    ASSERT_EQ(::chmod(src.c_str(), 0750), 0);
-    YMakeDirectory(rig.ctx, dst); // as the runner makes it before the walk
-    EXPECT_EQ(ModeOf(dst), 0700u);
-    Run();
-    EXPECT_EQ(ModeOf(dst), 0750u);
-}
-
 // Another user's swaps between the listing and the act: a hard link to a file of root's put in
-// place of a mirrored file, and a source file turned into a link to a fifo or a private file.
-class SwappedNamesTest : public MetadataTest {
-protected:
-    void SetUp() override {
-        MetadataTest::SetUp();
-        RequireRoot();
-        Put(victim, "root's");
-        ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
-        Put(secret, "private");
-        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-        Put(src + "/f", "same");
-        ASSERT_EQ(::lchown((src + "/f").c_str(), 65534, 65534), 0);
-        ASSERT_EQ(::chmod((src + "/f").c_str(), 04755), 0);
-        Put(src + "/g", "listed");
-    }
-    void Expect(std::string const& where) {
+// place of a mirrored file, and a source file turned into a link or into another file; once at
+// chosen moments, then by another process in a loop.
+TEST_F(MetadataTest, SwappedNamesAreActedOnAsListedOrNotAtAll) {
+    RequireRoot();
+    const std::string victim = tmp / "victim";
+    const std::string secret = tmp / "secret";
+    Put(victim, "root's");
+    ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+    Put(secret, "private");
+    MakeLink(secret, secret + "-link");
+    Put(src + "/f", "same");
+    ASSERT_EQ(::lchown((src + "/f").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod((src + "/f").c_str(), 04755), 0);
+    Put(src + "/g", "listed");
+    // Puts another name of file (a link itself, never its target) over name in one step.
+    auto swap = [](const std::string& file, const std::string& name) {
+        ::link(file.c_str(), (name + "~").c_str()), ::rename((name + "~").c_str(), name.c_str());
+    };
+    auto expect = [&](const std::string& where) {
         EXPECT_EQ(OwnerOf(victim), Ids(0, 0)) << where;
         EXPECT_EQ(ModeOf(victim), 0644u) << where;
         EXPECT_FALSE(FileExists(dst + "/g") && !IsLink(dst + "/g") && ReadFileBytes(dst + "/g") != "listed") << where;
-    }
-    const std::string victim = tmp / "victim";
-    const std::string secret = tmp / "secret";
-    const std::string fifo = tmp / "fifo";
-};
-
-TEST_F(SwappedNamesTest, TheListedFileIsActedOnOrNothing) {
+    };
     task.checkOpen = true;
     Put(dst + "/f", "same");
-    Put(src + "/h", "root's"); // listed the same as the hard link put in its place before the run
+    Put(src + "/h", "root's"); // the same as the hard link in its place before the run
     ASSERT_EQ(::lchown((src + "/h").c_str(), 65534, 65534), 0);
-    ASSERT_EQ(::link(victim.c_str(), (dst + "/h").c_str()), 0);
-    rig.fs.BeforeNext(FsCall::SetOwner,
-                      [&] { ::unlink((dst + "/f").c_str()), ::link(victim.c_str(), (dst + "/f").c_str()); });
+    swap(victim, dst + "/h");
     Put(src + "/k", "listed");
-    rig.fs.BeforeNext(FsCall::OpenSource, [&] {
-        ::unlink((src + "/g").c_str()), ::link(secret.c_str(), (src + "/g").c_str());
-        ::unlink((src + "/k").c_str()), MakeLink(fifo, src + "/k"); // mirrored as the link it now is
-    });
+    rig.fs.BeforeNext(FsCall::SetOwner, [&] { swap(victim, dst + "/f"); });
+    rig.fs.BeforeNext(FsCall::OpenSource, [&] { swap(secret, src + "/g"), swap(secret + "-link", src + "/k"); });
     Run();
-    Expect(Dump(rig.log));
+    expect(Dump(rig.log));
     EXPECT_EQ(stats.errors, 3) << Dump(rig.log);
-    EXPECT_TRUE(IsLink(dst + "/k"));
+    EXPECT_TRUE(IsLink(dst + "/k")) << "mirrored as the link it now is";
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Left " + dst + "/f as it is: replaced since it was listed"));
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Not copying " + src + "/g: replaced since it was listed"));
-}
 
-TEST_F(SwappedNamesTest, AnotherProcessSwappingInALoopNeverReachesOutside) {
-    const std::string user = tmp / "user";
-    const std::string t = tmp / "t";
-    Put(user, "same");
-    MakeLink(secret, t + "l");
-    ASSERT_EQ(::link((src + "/g").c_str(), (t + "g").c_str()), 0);
+    task.checkOpen = false;
+    Put(tmp / "user", "same");
+    ::unlink((src + "/g").c_str());
+    Put(src + "/g", "listed");
+    ASSERT_EQ(::link((src + "/g").c_str(), (tmp / "g").c_str()), 0);
     const pid_t child = ::fork();
-    if (child == 0) {
-        const std::string d = dst + "/.t";
-        const std::string s = src + "/.t";
-        for (;;) {
-            ::lchown(user.c_str(), 0, 0);
-            ::link(victim.c_str(), d.c_str()), ::rename(d.c_str(), (dst + "/f").c_str());
-            ::link(user.c_str(), d.c_str()), ::rename(d.c_str(), (dst + "/f").c_str());
-            ::link((t + "l").c_str(), s.c_str()), ::rename(s.c_str(), (src + "/g").c_str());
-            ::link((t + "g").c_str(), s.c_str()), ::rename(s.c_str(), (src + "/g").c_str());
-        }
+    for (; child == 0; ::lchown((tmp / "user").c_str(), 0, 0)) {
+        swap(victim, dst + "/f"), swap(tmp / "user", dst + "/f");
+        swap(secret + "-link", src + "/g"), swap(tmp / "g", src + "/g");
     }
     for (int run = 0; run < 100; ++run) {
         ::unlink((dst + "/g").c_str());
         Run();
-        Expect("run " + std::to_string(run) + "\n" + Dump(rig.log));
+        expect("run " + std::to_string(run) + "\n" + Dump(rig.log));
     }
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
