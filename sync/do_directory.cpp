@@ -676,13 +676,11 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    const CopyVerdict verdict = YCopyFileAt(ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
-                                            CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
-                                            CLargeNumber::FromUint64(f.size),
-                                            CopyOptions{.isNew = isNew,
-                                                        .checkOpen = task_.checkOpen,
-                                                        .fakeIt = task_.fakeIt,
-                                                        .listed = FileIdentity{f.device, f.inode}});
+    const FileIdentity listed{f.device, f.inode};
+    const CopyVerdict verdict = YCopyFileAt(
+        ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
+        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt, .listed = listed});
     if (verdict == CopyVerdict::BecameLink) {
         LinkInstead(f, destinationName, isNew);
         return true;
@@ -717,30 +715,30 @@ std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
-    pool_->Submit(
-        [&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
-         sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
-         destinationPath = JoinPath(destination_.Path(), destinationName), size = CLargeNumber::FromUint64(f.size),
-         options = CopyOptions{
-             .isNew = isNew, .checkOpen = task_.checkOpen, .listed = FileIdentity{f.device, f.inode}}]() mutable {
-            CopyJob job;
-            // A paused run starts no copy; a stopped one starts none at all.
-            while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const FileIdentity listed{f.device, f.inode};
+    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
+                   sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
+                   destinationPath = JoinPath(destination_.Path(), destinationName),
+                   size = CLargeNumber::FromUint64(f.size),
+                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .listed = listed}]() mutable {
+        CopyJob job;
+        // A paused run starts no copy; a stopped one starts none at all.
+        while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (ctx.stopRequested.load() == 0) {
+            job.started = true;
+            options.journal = &job.journal;
+            try {
+                job.verdict = YCopyFileAt(ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
+                                          CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
+                                          size, options);
+            } catch (...) {
+                job.error = std::current_exception();
             }
-            if (ctx.stopRequested.load() == 0) {
-                job.started = true;
-                options.journal = &job.journal;
-                try {
-                    job.verdict = YCopyFileAt(
-                        ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
-                        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, size, options);
-                } catch (...) {
-                    job.error = std::current_exception();
-                }
-            }
-            result->Set(std::move(job));
-        });
+        }
+        result->Set(std::move(job));
+    });
     return result;
 }
 
