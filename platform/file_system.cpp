@@ -70,6 +70,23 @@ CopyResult IFileSystem::CopyFileContent(const std::string& source, const std::st
     return CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, progress, cancel);
 }
 
+CopyResult IFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
+                                   const DirectoryHandle& destinationDir, const std::string& destinationName,
+                                   const CopyProgressFn& progress, const std::atomic<int>* cancel) {
+    FileHandle source;
+    if (FsError e = OpenCopySourceAt(sourceDir, sourceName, FileIdentity{}, true, source)) {
+        return CopyResult{CopyOutcome::Failed, e};
+    }
+    return CopyOpenFileAt(source, destinationDir, destinationName, progress, cancel);
+}
+
+FsError IFileSystem::CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) {
+    FileHandle source;
+    // A file that cannot be opened is refused as a locked one would be.
+    locked = static_cast<bool>(OpenCopySourceAt(dir, name, FileIdentity{}, false, source));
+    return locked ? FsError() : CheckOpenFileLocked(source, locked);
+}
+
 FsError IFileSystem::CheckLocked(const std::string& path, bool& locked) {
     locked = false;
     DirectoryHandle parent;

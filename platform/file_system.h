@@ -52,6 +52,16 @@ struct FileStatus {
     std::uint64_t inode = 0;
 };
 
+// Which file a name was found to hold when it was listed or written: an operation given one acts
+// only while the name still holds that very file. Unknown (inode 0) where nobody looked.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+
+    static FileIdentity Of(const FileStatus& status) { return FileIdentity{status.device, status.inode}; }
+    bool Known() const { return inode != 0; }
+};
+
 // One open directory listing. Entries come in the file system's order, without "." and "..".
 class IDirectoryStream {
 public:
@@ -122,7 +132,7 @@ public:
     virtual FsError Status(const std::string& path, bool followLink, FileStatus& status) = 0;
     virtual FsError StatusAt(const DirectoryHandle& dir, const std::string& name, bool followLink,
                              FileStatus& status) = 0;
-    // Exists when something already has the name.
+    // Exists when something already has the name. MakeDirectoryAt makes it open to its owner only.
     virtual FsError MakeDirectory(const std::string& path) = 0;
     virtual FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
     // Removes a file or a link itself (never its target).
@@ -131,8 +141,10 @@ public:
     virtual FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) = 0;
     // "Attributes to normal": gives the owner write permission. A link is left as it is.
     virtual FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) = 0;
-    // Sets the permission bits of a file; a link is left as it is (NotSupported).
-    virtual FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) = 0;
+    // Sets the permission bits of a file; a link is left as it is (NotSupported). Acts only on
+    // the expected entry, as SetOwnerAt does.
+    virtual FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                              std::uint32_t mode) = 0;
     // Renames within one directory, replacing what has the new name.
     virtual FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
     // The target text of the link name, as stored, never resolved.
@@ -142,19 +154,32 @@ public:
     // Sets the modification time of name itself, never of what a link points to.
     virtual FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
                                   std::int64_t nanoseconds) = 0;
-    // Copies the content of a source file (a link as the source's own name is followed) over
-    // the destination name through a temporary file in the destination directory, renamed into
-    // place at the end. Keeps the source's modification time and permission bits, and its owner
-    // and group as far as MayGiveAway and MayUseGroup allow (a refusal of those is no failure). A failed,
-    // cancelled or torn copy removes its temporary file and leaves the old destination as it
-    // was; SourceChanged when the source's size or times moved while it was read. cancel (may be
-    // null) is polled between chunks.
-    virtual CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
-                                  const DirectoryHandle& destinationDir, const std::string& destinationName,
-                                  const CopyProgressFn& progress, const std::atomic<int>* cancel) = 0;
+    // Opens the regular file name for copying: never blocking on a fifo or a device, never
+    // through a link unless followLink (IsALink), and with a known identity only that very file
+    // (Replaced when the name holds another one now).
+    virtual FsError OpenCopySourceAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& listed,
+                                     bool followLink, FileHandle& source) = 0;
+    // Whether another opener holds the open file. None with locked filled in, or the failure of
+    // the check itself.
+    virtual FsError CheckOpenFileLocked(const FileHandle& source, bool& locked) = 0;
+    // Copies the content of the open source over the destination name through a temporary file
+    // in the destination directory, created private and renamed into place at the end. Holes
+    // stay holes. Keeps the source's modification time and permission bits, and its owner and
+    // group as far as MayGiveAway and MayUseGroup allow (a refusal of those is no failure; the
+    // set-user-id and set-group-id bits are then dropped with the id the copy could not take). A
+    // failed, cancelled or torn copy removes its temporary file and leaves the old destination as
+    // it was; SourceChanged when the source's size or times moved while it was read. cancel (may
+    // be null) is polled between chunks.
+    virtual CopyResult CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& destinationDir,
+                                      const std::string& destinationName, const CopyProgressFn& progress,
+                                      const std::atomic<int>* cancel) = 0;
+    // OpenCopySourceAt (any file, a link as the source's own name followed) and CopyOpenFileAt.
+    CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
+                          const DirectoryHandle& destinationDir, const std::string& destinationName,
+                          const CopyProgressFn& progress, const std::atomic<int>* cancel);
     // Whether another opener holds the file, or the file cannot be opened for reading at all.
     // None with locked filled in, or the failure of the check itself.
-    virtual FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) = 0;
+    FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked);
     // Writes everything cached for the file system holding dir to its device.
     virtual FsError FlushFileSystem(const DirectoryHandle& dir) = 0;
     // The absolute path with every link resolved (NotFound when it does not exist).
@@ -227,10 +252,13 @@ public:
 
     // ---- Owners: what a restore needs besides content -------------------------------------
     // Sets the owner and group of name itself, never of what a link points to; kKeepOwner
-    // leaves either as it is. NotSupported when the file system cannot hold the ids.
+    // leaves either as it is. NotSupported when the file system cannot hold the ids. Set through
+    // the entry itself, opened once: with a known identity only while name still holds that
+    // file, else only an entry this process has just made (its own). Replaced when name holds
+    // another entry; a file with other names is refused (the system's "too many links").
     static constexpr std::uint32_t kKeepOwner = 0xFFFFFFFFu;
-    virtual FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                               std::uint32_t group) = 0;
+    virtual FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                               std::uint32_t owner, std::uint32_t group) = 0;
     // Whether this process may give what it writes to any owner (the superuser may).
     virtual bool MayGiveAway() = 0;
     // Whether this process may give its own files the group (it is one of its groups).

@@ -21,6 +21,7 @@ enum class ErrorKind {
     NotSupported,
     CrossDevice,
     TooManyOpen,
+    Replaced, // the name holds another file than the one it was found to hold
     Other,
 };
 

@@ -68,9 +68,24 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
                         const CopyOptions& options) {
     Trace(ctx, options, "YCopyFile: " + source.path + " -> " + destination.path);
     IFileSystem& fs = FsOf(ctx);
+    // One open serves the lock check and the copy, so both see the file that was listed.
+    FileHandle in;
+    FsError openError;
+    if (options.checkOpen || !options.fakeIt) {
+        openError = source.dir != nullptr
+                        ? fs.OpenCopySourceAt(*source.dir, source.name, options.listed, options.followLink, in)
+                        : source.dirError;
+    }
+    if (openError.Is(ErrorKind::IsALink) && !options.followLink) {
+        return CopyVerdict::BecameLink;
+    }
+    if (openError.Is(ErrorKind::Replaced)) {
+        Say(ctx, options, "Not copying " + source.path + ": replaced since it was listed", LogColour::Red);
+        return CopyVerdict::Failed;
+    }
     if (options.checkOpen) {
-        bool locked = false;
-        FsError e = source.dir != nullptr ? fs.CheckLockedAt(*source.dir, source.name, locked) : source.dirError;
+        bool locked = true;
+        FsError e = openError ? FsError() : fs.CheckOpenFileLocked(in, locked);
         if (e) {
             Say(ctx, options, "Failed to check lock on file " + source.path, LogColour::Red);
             return CopyVerdict::Failed;
@@ -97,23 +112,20 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
     CopyProgressFn progress = [&ctx](std::uint64_t total, std::uint64_t transferred) {
         CopyProgress(ctx, total, transferred);
     };
-    auto unreachable = [](const CopyEnd& end) {
-        return CopyResult{CopyOutcome::Failed, end.dirError ? end.dirError : FsError::OfKind(ErrorKind::NotFound)};
-    };
     auto attempt = [&]() {
-        if (source.dir == nullptr) {
-            return unreachable(source);
+        if (openError) {
+            return CopyResult{CopyOutcome::Failed, openError};
         }
         if (destination.dir == nullptr) {
-            return unreachable(destination);
+            return CopyResult{CopyOutcome::Failed,
+                              destination.dirError ? destination.dirError : FsError::OfKind(ErrorKind::NotFound)};
         }
-        return fs.CopyFileAt(*source.dir, source.name, *destination.dir, destination.name, progress,
-                             &ctx.stopRequested);
+        return fs.CopyOpenFileAt(in, *destination.dir, destination.name, progress, &ctx.stopRequested);
     };
     CopyResult result = attempt();
     // Only a refusal of the destination itself can be cured by its attributes; a directory that
     // could not even be opened has nothing to reset.
-    if (result.outcome == CopyOutcome::Failed && result.error.Is(ErrorKind::AccessDenied) && source.dir != nullptr &&
+    if (result.outcome == CopyOutcome::Failed && result.error.Is(ErrorKind::AccessDenied) && !openError &&
         destination.dir != nullptr) {
         fs.SetNormalAttributesAt(*destination.dir, destination.name);
         result = attempt();
@@ -160,7 +172,7 @@ bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& d
     const CopyVerdict verdict = YCopyFileAt(
         ctx, CopyEnd{sourceError ? nullptr : &sourceDir, sourceError, sourceName, source},
         CopyEnd{destinationError || fakeIt ? nullptr : &destinationDir, destinationError, destinationName, destination},
-        size, CopyOptions{.isNew = isNew, .checkOpen = checkOpen, .fakeIt = fakeIt});
+        size, CopyOptions{.isNew = isNew, .checkOpen = checkOpen, .fakeIt = fakeIt, .listed = {}, .followLink = true});
     if (stopped != nullptr) {
         *stopped = verdict == CopyVerdict::Stopped;
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/fs_error.h"
 #include "sync/run_context.h"
 #include "util/large_number.h"
@@ -46,18 +47,25 @@ struct CopyOptions {
     bool isNew = false;     // nothing has the destination's name yet: "Adding file", not "Updating file"
     bool checkOpen = false; // refuse a source that another program holds open
     bool fakeIt = false;    // announce only; change nothing
+    // The source file as listed: the copy reads only that file, and a link under the source's
+    // name only when followLink (a path the user chose).
+    FileIdentity listed;
+    bool followLink = false;
     // Set on a worker: the lines go here instead of to the logs.
     CopyJournal* journal = nullptr;
 };
 
 // Copied covers fake-it too. Stopped: cancelled by Stop, the old destination left as it was and
-// nothing to count. Failed: already logged Red; the caller counts it.
-enum class CopyVerdict { Copied, Stopped, Failed };
+// nothing to count. Failed: already logged Red; the caller counts it. BecameLink: the source's
+// name holds a link now (never followed unless followLink); nothing was logged or done, and the
+// caller mirrors it as the link it is.
+enum class CopyVerdict { Copied, Stopped, Failed, BecameLink };
 
 // YCopyFile on names in open directories, so that neither side is looked up again by path; size
 // serves the current-file label only. A source that changes while it is copied is copied once
 // more; if it changes again the old destination stays and the Red line "File changed while
-// being copied: " is logged.
+// being copied: " is logged. A source whose name holds another file than the one listed is
+// not copied: the Red line "Not copying <source>: replaced since it was listed".
 CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
                         const CopyOptions& options);
 

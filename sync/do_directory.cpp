@@ -181,8 +181,9 @@ private:
     std::string CopyDestinationName(const Listings& lists, std::size_t index) const;
     bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
     std::shared_ptr<CJobResult<CopyJob>> StartCopy(const FileEntry& f, const std::string& destinationName, bool isNew);
-    bool CommitCopy(const FileEntry& f, bool isNew, CopyJob& job);
+    bool CommitCopy(const FileEntry& f, const std::string& destinationName, bool isNew, CopyJob& job);
     void CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict);
+    void LinkInstead(const FileEntry& f, const std::string& destinationName, bool isNew);
     void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
@@ -629,7 +630,7 @@ void CDirectoryWalker::CopyFilesInParallel(const Listings& lists) {
             // Every earlier copy is committed, and this one was started before any later one.
             std::shared_ptr<CJobResult<CopyJob>> job = std::move(started.front().second);
             started.pop_front();
-            counts = CommitCopy(f, lists.filePair[i] < 0, job->Wait());
+            counts = CommitCopy(f, CopyDestinationName(lists, i), lists.filePair[i] < 0, job->Wait());
         } else {
             counts = CarryOut(lists, i, ctx_.stopRequested.load() != 0 ? FilePlan::Excluded : plans[i]);
         }
@@ -722,12 +723,33 @@ bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinatio
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
+    const FileIdentity listed{f.device, f.inode};
     const CopyVerdict verdict = YCopyFileAt(
         ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
         CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
-        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt});
+        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt, .listed = listed});
+    if (verdict == CopyVerdict::BecameLink) {
+        LinkInstead(f, destinationName, isNew);
+        return true;
+    }
     CountCopy(f, sourcePath, isNew, verdict);
     return verdict != CopyVerdict::Stopped;
+}
+
+// A file listed as a file whose name holds a link by the time it is copied: mirrored as that link.
+void CDirectoryWalker::LinkInstead(const FileEntry& f, const std::string& destinationName, bool isNew) {
+    SourceLink link;
+    FileEntry asLink = f;
+    const std::string name(f.name);
+    const DirectoryHandle* dir = source_.Current(link.readError);
+    FileStatus status;
+    if (dir != nullptr && !(link.readError = fs_.StatusAt(*dir, name, false, status)) &&
+        !(link.readError = fs_.ReadLinkAt(*dir, name, link.target))) {
+        link.seconds = status.mtimeSeconds;
+        link.nanoseconds = status.mtimeNanoseconds;
+        SetEntryFromStatus(asLink, status);
+    }
+    LinkOne(asLink, link, destinationName, isNew);
 }
 
 // Queues CopyOne's copy on a worker. The directories stay open until the level is left, which
@@ -740,11 +762,12 @@ std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry
     FsError destinationError;
     const DirectoryHandle* destinationDir = destination_.Current(destinationError);
     MarkWriting();
+    const FileIdentity listed{f.device, f.inode};
     pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
                    sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
                    destinationPath = JoinPath(destination_.Path(), destinationName),
                    size = CLargeNumber::FromUint64(f.size),
-                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen}]() mutable {
+                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .listed = listed}]() mutable {
         CopyJob job;
         // A paused run starts no copy; a stopped one starts none at all.
         while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
@@ -768,7 +791,7 @@ std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry
 
 // CopyOne's lines and counting for a copy made on a worker. A copy that a stop kept from
 // starting is reported as the sequential walk reports the files after a stop.
-bool CDirectoryWalker::CommitCopy(const FileEntry& f, bool isNew, CopyJob& job) {
+bool CDirectoryWalker::CommitCopy(const FileEntry& f, const std::string& destinationName, bool isNew, CopyJob& job) {
     if (!job.started) {
         LogExcluded(f);
         return true;
@@ -776,6 +799,10 @@ bool CDirectoryWalker::CommitCopy(const FileEntry& f, bool isNew, CopyJob& job) 
     job.journal.Replay(ctx_);
     if (job.error) {
         std::rethrow_exception(job.error);
+    }
+    if (job.verdict == CopyVerdict::BecameLink) {
+        LinkInstead(f, destinationName, isNew);
+        return true;
     }
     CountCopy(f, JoinPath(source_.Path(), f.name), isNew, job.verdict);
     return job.verdict != CopyVerdict::Stopped;
@@ -796,6 +823,7 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePa
         LogError(ctx_, (isNew ? "Failed to copy new file " : "Failed to update file ") + sourcePath, stats_.errors);
         break;
     case CopyVerdict::Stopped:
+    case CopyVerdict::BecameLink:
         break;
     }
     PublishStats(ctx_, stats_);
@@ -842,7 +870,8 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
                 e = fs_.ReplaceWithLinkAt(*dir, destinationName, link.target, link.seconds, link.nanoseconds);
                 // The link's own owner; only the superuser can give one away.
                 if (!e && giveAway_ && f.mode >= 0) {
-                    SetOwnerLike(ctx_, *dir, destinationName, destinationPath, OwnerChange{f.owner, f.group}, stats_);
+                    SetOwnerLike(ctx_, *dir, destinationName, destinationPath, FileIdentity{},
+                                 OwnerChange{f.owner, f.group}, stats_);
                 }
             }
         }
@@ -874,20 +903,11 @@ void CDirectoryWalker::KeepSame(const FileEntry& f, const FileEntry& d, bool isL
             kept = f.name;
         }
     }
-    // Both statuses read: the owners are known.
-    if (!task_.fakeIt && dir != nullptr && f.mode >= 0 && d.mode >= 0) {
+    if (!task_.fakeIt && dir != nullptr) {
         const std::string keptName(kept);
-        bool ownerSet = false;
-        const OwnerChange change = OwnerToGive(fs_, giveAway_, f.owner, f.group, d.owner, d.group);
-        if (change.Any()) {
+        if (KeepAttributes(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName), f, d, giveAway_, isLink,
+                           stats_)) {
             MarkWriting();
-            ownerSet = SetOwnerLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName), change, stats_);
-        }
-        // A change of owner may clear set-id bits, so the bits are set again after one.
-        if ((d.mode != f.mode || ownerSet) && !isLink) {
-            MarkWriting();
-            SetModeLike(ctx_, *dir, keptName, JoinPath(destination_.Path(), keptName),
-                        static_cast<std::uint32_t>(f.mode), stats_);
         }
     }
     ++stats_.same;

@@ -53,14 +53,8 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
                      ? CTaskTimes(ctx, task.fakeIt).For(targetDirError ? nullptr : &targetDir, destination, source)
                      : kWholeSecondTimes)) {
         ++stats.same;
-        bool ownerSet = false;
-        if (!task.fakeIt && !targetDirError && s.mode >= 0 && d.mode >= 0) {
-            const OwnerChange change = OwnerToGive(fs, fs.MayGiveAway(), s.owner, s.group, d.owner, d.group);
-            ownerSet = change.Any() && SetOwnerLike(ctx, targetDir, name, target, change, stats);
-        }
-        // A change of owner may clear set-id bits, so the bits are set again after one.
-        if (!task.fakeIt && !targetDirError && (d.mode != s.mode || ownerSet) && s.mode >= 0) {
-            SetModeLike(ctx, targetDir, name, target, static_cast<std::uint32_t>(s.mode), stats);
+        if (!task.fakeIt && !targetDirError) {
+            KeepAttributes(ctx, targetDir, name, target, s, d, fs.MayGiveAway(), false, stats);
         }
         return;
     }
@@ -70,11 +64,16 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     const CopyVerdict verdict = YCopyFileAt(
         ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
         CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, CLargeNumber::FromUint64(s.size),
-        CopyOptions{.isNew = !existed, .checkOpen = task.checkOpen, .fakeIt = task.fakeIt});
+        CopyOptions{.isNew = !existed,
+                    .checkOpen = task.checkOpen,
+                    .fakeIt = task.fakeIt,
+                    .listed = FileIdentity{s.device, s.inode},
+                    .followLink = true});
     switch (verdict) {
     case CopyVerdict::Stopped:
         return; // nothing was copied, so nothing is counted; the stop is what the log reports
     case CopyVerdict::Failed:
+    case CopyVerdict::BecameLink: // a link named by the user is followed
         LogError(ctx, "Failed to copy file " + source, stats.errors);
         return;
     case CopyVerdict::Copied:

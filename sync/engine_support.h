@@ -46,10 +46,6 @@ FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDelete
 std::int32_t CountTreeAt(CRunContext& ctx, CTreeCursor& tree);
 
 class DirectoryHandle;
-// Gives a file found the same as its source the source's permission bits, without copying it.
-// A failure is a Red line and an error.
-void SetModeLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
-                 std::uint32_t mode, RunStats& stats);
 // Writes the destination's file system to its device, once per task before it is reported
 // done. A failure is a Red line and an error.
 void FlushDestination(CRunContext& ctx, const DirectoryHandle& dir, const std::string& destination, RunStats& stats);

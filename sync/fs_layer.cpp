@@ -112,6 +112,8 @@ void SetEntryFromStatus(FileEntry& entry, const FileStatus& status) {
     entry.size = status.size;
     entry.owner = status.owner;
     entry.group = status.group;
+    entry.device = status.device;
+    entry.inode = status.inode;
 }
 
 bool LogEntryStatus(CRunContext& ctx, const std::string& path, const FileEntry& entry) {
@@ -146,24 +148,18 @@ bool FileEntry::YStat(CRunContext& ctx, const std::string& path) {
     return YStatEntry(*this, ctx, path, true);
 }
 
-void SetModeLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
-                 std::uint32_t mode, RunStats& stats) {
-    if (ctx.debug) {
-        DebugLog(ctx, "SetMode: " + path);
-    }
-    FsError e = FsOf(ctx).SetModeAt(dir, name, mode);
-    // A link has no mode of its own; one that has replaced the file since it was listed is left.
-    if (e && !e.Is(ErrorKind::NotSupported)) {
-        LogError(ctx, "Failed to set the permissions of " + path + FailureSuffix(e), stats.errors);
-    }
-}
-
 void FlushDestination(CRunContext& ctx, const DirectoryHandle& dir, const std::string& destination, RunStats& stats) {
     FsError e = FsOf(ctx).FlushFileSystem(dir);
     if (e) {
         LogError(ctx, "Failed to flush the destination " + destination + " to disk" + FailureSuffix(e), stats.errors);
     }
 }
+
+namespace {
+
+constexpr std::uint32_t kPrivateDirectory = 0700;
+
+} // namespace
 
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastError) {
     if (ctx.debug) {
@@ -205,7 +201,10 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastErro
             if (ctx.debug) {
                 DebugLog(ctx, "CreateDirectory: " + prefix);
             }
-            FsError e = fs.MakeDirectory(prefix);
+            // The directory asked for stays private until what is mirrored into it sets its bits;
+            // the ones above it are the user's ordinary directories.
+            const bool leaf = path.find_first_not_of(kPathSeparator, k) == std::string::npos;
+            FsError e = leaf ? fs.MakeDirectoryWithMode(prefix, kPrivateDirectory) : fs.MakeDirectory(prefix);
             if (!e) {
                 LogLine(ctx, "Created directory " + prefix, LogColour::Green);
             } else {

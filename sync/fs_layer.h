@@ -22,6 +22,9 @@ struct FileEntry {
     std::uint32_t owner = 0; // user and group ids, read with the mode
     std::uint32_t group = 0;
     std::int32_t modifiedNanoseconds = 0; // the part of modified's second, 0 to 999,999,999
+    // Which file the status was read of, so that what is done later acts on that very file.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
 
     // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
     // when the status cannot be read.

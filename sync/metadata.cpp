@@ -3,6 +3,7 @@
 
 #include "sync/debug_log.h"
 #include "sync/engine_support.h"
+#include "sync/fs_layer.h"
 
 namespace {
 
@@ -10,6 +11,8 @@ namespace {
 const std::string kItself = ".";
 constexpr std::uint32_t kOwnerWrite = 0200;
 constexpr std::uint32_t kOwnerAll = 0700;
+constexpr std::uint32_t kSetUser = 04000;
+constexpr std::uint32_t kSetGroup = 02000;
 
 // A refusal the system makes by policy (not the owner, an attribute the file system cannot
 // hold) keeps what is there; anything else is a fault the run reports.
@@ -19,6 +22,10 @@ bool Refused(const FsError& e) {
 
 void Report(CRunContext& ctx, const FsError& e, const std::string& what, const std::string& path, RunStats& stats) {
     if (!e) {
+        return;
+    }
+    if (e.Is(ErrorKind::Replaced)) {
+        LogError(ctx, "Left " + path + " as it is: replaced since it was listed", stats.errors);
         return;
     }
     if (Refused(e)) {
@@ -48,31 +55,102 @@ OwnerChange OwnerToGive(IFileSystem& fs, bool giveAway, std::uint32_t sourceOwne
     return change;
 }
 
-bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
-                  const OwnerChange& change, RunStats& stats) {
+namespace {
+
+// SetOwnerLike, telling the failure.
+FsError SetOwnerOf(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                   const FileIdentity& expected, const OwnerChange& change, RunStats& stats) {
     if (ctx.debug) {
         DebugLog(ctx, "SetOwner: " + path);
     }
-    const FsError e = FsOf(ctx).SetOwnerAt(dir, name, change.owner, change.group);
+    const FsError e = FsOf(ctx).SetOwnerAt(dir, name, expected, change.owner, change.group);
     Report(ctx, e, "owner", path, stats);
-    return !e;
+    return e;
+}
+
+} // namespace
+
+bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                  const FileIdentity& expected, const OwnerChange& change, RunStats& stats) {
+    return !SetOwnerOf(ctx, dir, name, path, expected, change, stats);
+}
+
+std::uint32_t BitsToGive(std::uint32_t sourceMode, std::uint32_t sourceOwner, std::uint32_t sourceGroup,
+                         std::uint32_t owner, std::uint32_t group) {
+    std::uint32_t mode = sourceMode;
+    if (owner != sourceOwner) {
+        mode &= ~kSetUser;
+    }
+    if (group != sourceGroup) {
+        mode &= ~kSetGroup;
+    }
+    return mode;
+}
+
+bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                    const FileEntry& source, const FileEntry& destination, bool giveAway, bool isLink,
+                    RunStats& stats) {
+    // Both statuses read: the owners are known.
+    if (source.mode < 0 || destination.mode < 0) {
+        return false;
+    }
+    IFileSystem& fs = FsOf(ctx);
+    const FileIdentity listed{destination.device, destination.inode};
+    const OwnerChange change =
+        OwnerToGive(fs, giveAway, source.owner, source.group, destination.owner, destination.group);
+    std::uint32_t owner = destination.owner;
+    std::uint32_t group = destination.group;
+    bool ownerSet = false;
+    if (change.Any()) {
+        const FsError e = SetOwnerOf(ctx, dir, name, path, listed, change, stats);
+        if (e && !Refused(e)) {
+            return true; // reported once; the bits would fail the same way
+        }
+        ownerSet = !e;
+        if (ownerSet) {
+            owner = change.owner != IFileSystem::kKeepOwner ? change.owner : owner;
+            group = change.group != IFileSystem::kKeepOwner ? change.group : group;
+        }
+    }
+    const std::uint32_t mode =
+        BitsToGive(static_cast<std::uint32_t>(source.mode), source.owner, source.group, owner, group);
+    // A change of owner may clear set-id bits, so the bits are set again after one.
+    if (isLink || (static_cast<std::uint32_t>(destination.mode) == mode && !ownerSet)) {
+        return change.Any();
+    }
+    if (ctx.debug) {
+        DebugLog(ctx, "SetMode: " + path);
+    }
+    const FsError e = fs.SetModeAt(dir, name, listed, mode);
+    if (e.Is(ErrorKind::Replaced)) {
+        Report(ctx, e, "permissions", path, stats);
+    } else if (e && !e.Is(ErrorKind::NotSupported)) {
+        LogError(ctx, "Failed to set the permissions of " + path + FailureSuffix(e), stats.errors);
+    }
+    return true;
 }
 
 void PrepareNewDirectory(CRunContext& ctx, const DirectoryHandle& parent, const std::string& name,
                          const std::string& path, const FileStatus& source, bool giveAway, RunStats& stats) {
     IFileSystem& fs = FsOf(ctx);
+    // Changed only while its name holds the directory this process made, so the bits go first:
+    // once given away it is no longer recognisably the one made.
+    // Until its contents are in, nobody but its owner gets more than the source allows.
+    if (ctx.debug) {
+        DebugLog(ctx, "SetMode: " + path);
+    }
+    const FsError e = fs.SetModeAt(parent, name, FileIdentity{}, source.mode | kOwnerAll);
+    Report(ctx, e, "permissions", path, stats);
+    if (e.Is(ErrorKind::Replaced)) {
+        return;
+    }
     // What the new directory was given is not asked: no id is -1, so every one the rule allows
     // is set.
     const OwnerChange change =
         OwnerToGive(fs, giveAway, source.owner, source.group, IFileSystem::kKeepOwner, IFileSystem::kKeepOwner);
     if (change.Any()) {
-        SetOwnerLike(ctx, parent, name, path, change, stats);
+        SetOwnerLike(ctx, parent, name, path, FileIdentity{}, change, stats);
     }
-    // Until its contents are in, nobody but its owner gets more than the source allows.
-    if (ctx.debug) {
-        DebugLog(ctx, "SetMode: " + path);
-    }
-    Report(ctx, fs.SetModeAt(parent, name, source.mode | kOwnerAll), "permissions", path, stats);
 }
 
 bool OpenUpDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::string& path, const FileStatus& source,
@@ -91,7 +169,7 @@ bool OpenUpDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::st
         DebugLog(ctx, "SetMode: " + path);
     }
     // A refusal shows in the writes that follow.
-    fs.SetModeAt(dir, kItself, now.mode | kOwnerWrite);
+    fs.SetModeAt(dir, kItself, FileIdentity::Of(now), now.mode | kOwnerWrite);
     return true;
 }
 
@@ -108,7 +186,7 @@ bool FinishDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::st
     bool ownerSet = false;
     if (change.Any()) {
         changed = true;
-        ownerSet = SetOwnerLike(ctx, dir, kItself, path, change, stats);
+        ownerSet = SetOwnerLike(ctx, dir, kItself, path, FileIdentity::Of(now), change, stats);
     }
     // A change of owner may clear set-id bits, so the bits are set again after one.
     if (now.mode != source.mode || ownerSet) {
@@ -116,7 +194,7 @@ bool FinishDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::st
         if (ctx.debug) {
             DebugLog(ctx, "SetMode: " + path);
         }
-        Report(ctx, fs.SetModeAt(dir, kItself, source.mode), "permissions", path, stats);
+        Report(ctx, fs.SetModeAt(dir, kItself, FileIdentity::Of(now), source.mode), "permissions", path, stats);
     }
     if (now.mtimeSeconds != source.mtimeSeconds || now.mtimeNanoseconds != source.mtimeNanoseconds) {
         changed = true;

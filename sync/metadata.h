@@ -20,11 +20,26 @@ struct OwnerChange {
 OwnerChange OwnerToGive(IFileSystem& fs, bool giveAway, std::uint32_t sourceOwner, std::uint32_t sourceGroup,
                         std::uint32_t destinationOwner, std::uint32_t destinationGroup);
 
-// Sets the ids on name (never through a link). A refusal by the system (not permitted, ids the
-// file system cannot hold) keeps what is there silently: a user cannot give files away. Another
-// failure is a Red line and an error. True when the ids were set.
+// Sets the ids on name itself (never through a link), only while it is the expected entry (see
+// IFileSystem::SetOwnerCheckedAt). A refusal by the system (not permitted, ids the file system
+// cannot hold) keeps what is there silently: a user cannot give files away. Another entry under
+// the name, or another failure, is a Red line and an error. True when the ids were set.
 bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
-                  const OwnerChange& change, RunStats& stats);
+                  const FileIdentity& expected, const OwnerChange& change, RunStats& stats);
+
+// The permission bits a file owned by owner:group takes of its source's: a set-user-id or
+// set-group-id bit only with the id it grants, so that a mirror never hands out the rights of an
+// id its owner does not hold.
+std::uint32_t BitsToGive(std::uint32_t sourceMode, std::uint32_t sourceOwner, std::uint32_t sourceGroup,
+                         std::uint32_t owner, std::uint32_t group);
+
+struct FileEntry;
+// A destination file found the same as its source: the source's owner and bits, set on the
+// very entry listed (never a link's target, nor a file put under the name since: that is left
+// alone with a Red line and an error). A link keeps its bits, which would reach its target.
+// Nothing is asked of the system when nothing differs. True when it tried to change something.
+bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                    const FileEntry& source, const FileEntry& destination, bool giveAway, bool isLink, RunStats& stats);
 
 // A directory just made for a source directory: its owner, and the source's permission bits
 // widened so that its owner can fill it. The exact bits wait for FinishDirectory.

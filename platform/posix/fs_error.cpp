@@ -42,6 +42,8 @@ ErrorKind KindOfSystemError(int code) {
     case EMFILE:
     case ENFILE:
         return ErrorKind::TooManyOpen;
+    case ESTALE:
+        return ErrorKind::Replaced;
     default:
         return ErrorKind::Other;
     }
@@ -81,6 +83,8 @@ int SystemCodeOfKind(ErrorKind kind) {
         return EXDEV;
     case ErrorKind::TooManyOpen:
         return EMFILE;
+    case ErrorKind::Replaced:
+        return ESTALE;
     case ErrorKind::Other:
         break;
     }

@@ -8,6 +8,7 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -129,25 +130,25 @@ bool Cancelled(const std::atomic<int>* cancel) {
     return cancel != nullptr && cancel->load() != 0;
 }
 
-// Moves the bytes of in to out chunk by chunk; 0, ECANCELED or errno.
-int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progress, const std::atomic<int>* cancel) {
-    off_t offset = 0;
-    bool kernelCopy = true;
-    std::vector<char> buffer;
+// Moves the bytes of in from offset up to end (or the end of the file when end is negative) to
+// the same place in out, chunk by chunk; 0, ECANCELED or errno. kernelCopy is cleared for good
+// once the kernel refuses this pair of files.
+int CopyRange(int in, int out, off_t offset, off_t end, std::uint64_t total, bool& kernelCopy,
+              std::vector<char>& buffer, const CopyProgressFn& progress, const std::atomic<int>* cancel) {
     for (;;) {
         if (Cancelled(cancel)) {
             return ECANCELED;
         }
-        // The length read when the copy began is what is copied (its time is the one kept); only
-        // a file that claims to be empty is read until the end, as some file systems report 0.
-        if (total != 0 && static_cast<std::uint64_t>(offset) >= total) {
+        if (end >= 0 && offset >= end) {
             return 0;
         }
+        const std::size_t want =
+            end < 0 ? kChunk : static_cast<std::size_t>(std::min<off_t>(end - offset, static_cast<off_t>(kChunk)));
         ssize_t moved = -1;
         if (kernelCopy) {
             off_t inOffset = offset;
             off_t outOffset = offset;
-            moved = ::copy_file_range(in, &inOffset, out, &outOffset, kChunk, 0);
+            moved = ::copy_file_range(in, &inOffset, out, &outOffset, want, 0);
             if (moved < 0) {
                 int e = errno;
                 if (e == EINTR) {
@@ -164,7 +165,7 @@ int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progre
             if (buffer.empty()) {
                 buffer.resize(kChunk);
             }
-            moved = ::pread(in, buffer.data(), buffer.size(), offset);
+            moved = ::pread(in, buffer.data(), want, offset);
             if (moved < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -192,6 +193,50 @@ int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progre
             progress(total, static_cast<std::uint64_t>(offset));
         }
     }
+}
+
+// Moves the bytes of in to out; 0, ECANCELED or errno. The length read when the copy began is
+// what is copied (its time is the one kept), its holes left holes; only a file that claims to be
+// empty is read until the end, as some file systems report 0.
+int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progress, const std::atomic<int>* cancel) {
+    bool kernelCopy = true;
+    std::vector<char> buffer;
+    if (total == 0) {
+        return CopyRange(in, out, 0, -1, total, kernelCopy, buffer, progress, cancel);
+    }
+    const off_t size = static_cast<off_t>(total);
+    off_t offset = 0;
+    off_t copied = 0; // the end of the last data moved, as progress last showed it
+    while (offset < size) {
+        off_t data = ::lseek(in, offset, SEEK_DATA);
+        off_t hole = size;
+        if (data < 0) {
+            if (errno != ENXIO) {
+                data = offset; // no map of holes here: all of it is data
+            } else {
+                data = size; // only a hole is left
+            }
+        } else {
+            hole = ::lseek(in, data, SEEK_HOLE);
+            hole = hole < 0 ? size : std::min(hole, size);
+        }
+        if (data >= size) {
+            break;
+        }
+        if (int e = CopyRange(in, out, data, hole, total, kernelCopy, buffer, progress, cancel)) {
+            return e;
+        }
+        offset = hole;
+        copied = hole;
+    }
+    // A hole at the end has no data to write that would give the copy its length.
+    if (::ftruncate(out, size) != 0) {
+        return errno;
+    }
+    if (progress && copied < size) {
+        progress(total, total);
+    }
+    return 0;
 }
 
 int FdOf(const DirectoryHandle& dir) {
@@ -237,27 +282,67 @@ bool OwnerRefused(int error) {
 }
 
 // Gives the open copy the source's owner and group, as far as this process may: all of it as
-// the superuser, else the group when the process belongs to it. 0 or the failure that matters.
-int KeepOwner(int fd, const struct stat& source) {
+// the superuser, else the group when the process belongs to it. now receives the copy's status
+// with the ids it ended with. 0 or the failure that matters.
+int KeepOwner(int fd, const struct stat& source, struct stat& now) {
+    if (::fstat(fd, &now) != 0) {
+        return errno;
+    }
     uid_t owner = static_cast<uid_t>(-1);
     gid_t group = static_cast<gid_t>(-1);
     if (::geteuid() == 0) {
         owner = source.st_uid;
         group = source.st_gid;
     } else {
-        struct stat now {};
-        if (::fstat(fd, &now) != 0) {
-            return errno;
-        }
         if (now.st_gid == source.st_gid || !InGroup(source.st_gid)) {
             return 0;
         }
         group = source.st_gid;
     }
-    if (::fchown(fd, owner, group) != 0 && !OwnerRefused(errno)) {
-        return errno;
+    if (::fchown(fd, owner, group) != 0) {
+        return OwnerRefused(errno) ? 0 : errno;
     }
+    now.st_uid = owner == static_cast<uid_t>(-1) ? now.st_uid : owner;
+    now.st_gid = group;
     return 0;
+}
+
+// The bits a file owned by owner:group may take of a source's: a set-id bit only with the id it
+// grants, so a copy never hands out the rights of an id its owner does not hold.
+mode_t BitsFor(mode_t sourceMode, uid_t sourceOwner, gid_t sourceGroup, uid_t owner, gid_t group) {
+    mode_t mode = sourceMode & 07777;
+    if (owner != sourceOwner) {
+        mode &= ~static_cast<mode_t>(S_ISUID);
+    }
+    if (group != sourceGroup) {
+        mode &= ~static_cast<mode_t>(S_ISGID);
+    }
+    return mode;
+}
+
+// The entry name in dirFd itself, opened without following a link and without reading it, if
+// it is the expected file: the one with that identity, or else one this process has just made
+// (its own). A file with other names is refused (EMLINK): they may lie outside the tree, and
+// would change with it.
+FsError OpenEntry(int dirFd, const std::string& name, const FileIdentity& expected, UniqueFd& fd, struct stat& st) {
+    fd = UniqueFd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
+        return FsError::FromSystem(errno);
+    }
+    const bool same = expected.Known() ? static_cast<std::uint64_t>(st.st_dev) == expected.device &&
+                                             static_cast<std::uint64_t>(st.st_ino) == expected.inode
+                                       : st.st_uid == ::geteuid();
+    if (!same) {
+        return FsError::OfKind(ErrorKind::Replaced);
+    }
+    return S_ISDIR(st.st_mode) || st.st_nlink == 1 ? FsError() : FsError::FromSystem(EMLINK);
+}
+
+// chmod of an entry held by a descriptor that only names it.
+int ModeThrough(int fd, mode_t mode) {
+    char path[40];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+    return ::chmod(path, mode & 07777) == 0 ? 0 : errno;
 }
 
 // Whether a file was written to or replaced between two looks at it.
@@ -357,7 +442,8 @@ public:
     }
 
     FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
-        return ::mkdirat(FdOf(dir), name.c_str(), 0777) == 0 ? FsError() : FsError::FromSystem(errno);
+        // Private until the walk has filled it and given it the source's bits.
+        return ::mkdirat(FdOf(dir), name.c_str(), 0700) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
     FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
@@ -369,23 +455,32 @@ public:
     }
 
     FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override {
+        // The bits are read and set on one entry, whatever is put under its name meanwhile.
+        UniqueFd fd(::openat(FdOf(dir), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         struct stat st {};
-        if (::fstatat(FdOf(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
             return FsError::FromSystem(errno);
         }
         if (S_ISLNK(st.st_mode)) {
             return FsError(); // a link has no permissions of its own; chmod would reach its target
         }
-        FsError e = SetModeAt(dir, name, (st.st_mode & 07777) | S_IWUSR);
-        return e.code == EOPNOTSUPP ? FsError() : e;
+        const int e = ModeThrough(fd.Get(), (st.st_mode & 07777) | S_IWUSR);
+        return e == 0 || e == EOPNOTSUPP ? FsError() : FsError::FromSystem(e);
     }
 
-    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override {
-        // Never through a link, even one swapped in since the caller looked.
-        if (::fchmodat(FdOf(dir), name.c_str(), static_cast<mode_t>(mode & 07777), AT_SYMLINK_NOFOLLOW) != 0) {
-            return FsError::FromSystem(errno);
+    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                      std::uint32_t mode) override {
+        UniqueFd fd;
+        struct stat st {};
+        if (FsError e = OpenEntry(FdOf(dir), name, expected, fd, st)) {
+            return e;
         }
-        return FsError();
+        // Never through a link, even one swapped in since the caller looked.
+        if (S_ISLNK(st.st_mode)) {
+            return Error(EOPNOTSUPP);
+        }
+        const int e = ModeThrough(fd.Get(), static_cast<mode_t>(mode));
+        return e == 0 ? FsError() : Error(e);
     }
 
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
@@ -470,22 +565,32 @@ public:
         return e == 0 ? FsError() : FsError::FromSystem(e);
     }
 
-    CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
-                          const DirectoryHandle& destinationDir, const std::string& destinationName,
-                          const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
-        // Only regular files are copied: opening a fifo or a device could block or act on it.
+    FsError OpenCopySourceAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& listed,
+                             bool followLink, FileHandle& source) override {
+        // Non-blocking: a fifo or a device put under the name must not hold the run.
+        UniqueFd in(::openat(FdOf(dir), name.c_str(),
+                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (followLink ? 0 : O_NOFOLLOW)));
         struct stat st {};
-        if (::fstatat(FdOf(sourceDir), sourceName.c_str(), &st, 0) != 0) {
-            return Fail(errno);
+        if (in.Get() < 0 || ::fstat(in.Get(), &st) != 0) {
+            return Error(errno);
+        }
+        if (listed.Known() && (static_cast<std::uint64_t>(st.st_dev) != listed.device ||
+                               static_cast<std::uint64_t>(st.st_ino) != listed.inode)) {
+            return FsError::OfKind(ErrorKind::Replaced);
         }
         if (!S_ISREG(st.st_mode)) {
-            return Fail(S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP);
+            return Error(S_ISDIR(st.st_mode) ? EISDIR : EOPNOTSUPP);
         }
-        UniqueFd in(::openat(FdOf(sourceDir), sourceName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (in.Get() < 0) {
-            return Fail(errno);
-        }
-        if (::fstat(in.Get(), &st) != 0) {
+        source = FileHandle(in.Release());
+        return FsError();
+    }
+
+    CopyResult CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& destinationDir,
+                              const std::string& destinationName, const CopyProgressFn& progress,
+                              const std::atomic<int>* cancel) override {
+        const int inFd = FileFd(source);
+        struct stat st {};
+        if (::fstat(inFd, &st) != 0) {
             return Fail(errno);
         }
         if (!S_ISREG(st.st_mode)) {
@@ -504,11 +609,11 @@ public:
         if (out.Get() < 0) {
             return Fail(EEXIST);
         }
-        int e = CopyBytes(in.Get(), out.Get(), static_cast<std::uint64_t>(st.st_size), progress, cancel);
+        int e = CopyBytes(inFd, out.Get(), static_cast<std::uint64_t>(st.st_size), progress, cancel);
         bool changed = false;
         if (e == 0) {
             struct stat after {};
-            if (::fstat(in.Get(), &after) != 0) {
+            if (::fstat(inFd, &after) != 0) {
                 e = errno;
             } else if (Moved(st, after)) {
                 changed = true;
@@ -516,10 +621,11 @@ public:
             }
         }
         // The owner first: a change of owner clears the set-id bits the mode then restores.
+        struct stat copy {};
         if (e == 0) {
-            e = KeepOwner(out.Get(), st);
+            e = KeepOwner(out.Get(), st, copy);
         }
-        if (e == 0 && ::fchmod(out.Get(), st.st_mode & 07777) != 0) {
+        if (e == 0 && ::fchmod(out.Get(), BitsFor(st.st_mode, st.st_uid, st.st_gid, copy.st_uid, copy.st_gid)) != 0) {
             e = errno;
         }
         if (e == 0) {
@@ -549,17 +655,12 @@ public:
         return CopyResult{CopyOutcome::Copied, FsError()};
     }
 
-    FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override {
+    FsError CheckOpenFileLocked(const FileHandle& source, bool& locked) override {
         locked = false;
-        UniqueFd fd(::openat(FdOf(dir), name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        if (fd.Get() < 0) {
-            // A file that cannot be opened is refused as a locked one would be.
-            locked = true;
-            return FsError();
-        }
+        const int fd = FileFd(source);
         // A write lease is granted only while nobody else has the file open, readers included.
-        if (::fcntl(fd.Get(), F_SETLEASE, F_WRLCK) == 0) {
-            ::fcntl(fd.Get(), F_SETLEASE, F_UNLCK);
+        if (::fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
+            ::fcntl(fd, F_SETLEASE, F_UNLCK);
             return FsError();
         }
         if (errno == EAGAIN) {
@@ -571,11 +672,11 @@ public:
         struct flock fl {};
         fl.l_type = F_WRLCK;
         fl.l_whence = SEEK_SET;
-        if (::fcntl(fd.Get(), F_OFD_GETLK, &fl) != 0) {
+        if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) {
             fl = {};
             fl.l_type = F_WRLCK;
             fl.l_whence = SEEK_SET;
-            if (::fcntl(fd.Get(), F_GETLK, &fl) != 0) {
+            if (::fcntl(fd, F_GETLK, &fl) != 0) {
                 return FsError::FromSystem(errno);
             }
         }
@@ -583,14 +684,14 @@ public:
             locked = true;
             return FsError();
         }
-        if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno == EWOULDBLOCK) {
                 locked = true;
                 return FsError();
             }
             return FsError::FromSystem(errno);
         }
-        ::flock(fd.Get(), LOCK_UN);
+        ::flock(fd, LOCK_UN);
         return FsError();
     }
 
@@ -748,10 +849,14 @@ public:
     }
 
     // ---- Owners ----
-    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                       std::uint32_t group) override {
-        if (::fchownat(FdOf(dir), name.c_str(), static_cast<uid_t>(owner), static_cast<gid_t>(group),
-                       AT_SYMLINK_NOFOLLOW) != 0) {
+    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                       std::uint32_t owner, std::uint32_t group) override {
+        UniqueFd fd;
+        struct stat st {};
+        if (FsError e = OpenEntry(FdOf(dir), name, expected, fd, st)) {
+            return e;
+        }
+        if (::fchownat(fd.Get(), "", static_cast<uid_t>(owner), static_cast<gid_t>(group), AT_EMPTY_PATH) != 0) {
             // An id the file system cannot map is a limit of the file system, not a bad call.
             return errno == EINVAL ? FsError{ErrorKind::NotSupported, EINVAL} : Error(errno);
         }

@@ -210,6 +210,10 @@ TEST(NativeFileSystem, CopyFollowsASourceLinkAndReplacesADestinationLink) {
     EXPECT_FALSE(IsLink(tmp / "dst-link"));
     EXPECT_EQ(ReadFileBytes(tmp / "dst-link"), "linked content");
     EXPECT_EQ(ReadFileBytes(tmp / "outside/target"), "outside stays");
+    ASSERT_EQ(::truncate((tmp / "real").c_str(), 64 << 20), 0); // holes stay holes
+    r = NativeFileSystem().CopyFileContent(tmp / "src-link", tmp / "dst-link", nullptr, nullptr);
+    EXPECT_EQ(LStat(tmp / "dst-link").st_size, 64 << 20);
+    EXPECT_LT(LStat(tmp / "dst-link").st_blocks, 1024);
 }
 
 TEST(NativeFileSystem, LockCheckSeesOtherOpeners) {
@@ -312,7 +316,7 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
     const FsError e = fs.OpenDirectoryAt(d, "dirlink", through);
     EXPECT_TRUE(e.Is(ErrorKind::NotADirectory) || e.Is(ErrorKind::IsALink)) << e.code;
     EXPECT_FALSE(through.IsOpen());
-    EXPECT_EQ(fs.SetModeAt(d, "filelink", 0600).code, EOPNOTSUPP);
+    EXPECT_EQ(fs.SetModeAt(d, "filelink", FileIdentity{}, 0600).code, EOPNOTSUPP);
     EXPECT_EQ(fs.SetNormalAttributesAt(d, "filelink").code, 0);
     EXPECT_EQ(fs.RemoveFileAt(d, "filelink").code, 0);
     EXPECT_EQ(TreeSnapshot(tmp / "outside"), outsideBefore);
@@ -344,10 +348,11 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
 
 TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
     // Messages quote the code's number and text, so a made-up failure must map back to its kind.
-    for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
-                           ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace,
-                           ErrorKind::NameTooLong, ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted,
-                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Other}) {
+    for (ErrorKind kind :
+         {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
+          ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace, ErrorKind::NameTooLong,
+          ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted, ErrorKind::NotSupported, ErrorKind::CrossDevice,
+          ErrorKind::TooManyOpen, ErrorKind::Replaced, ErrorKind::Other}) {
         const FsError made = FsError::OfKind(kind);
         EXPECT_NE(made.code, 0) << static_cast<int>(kind);
         EXPECT_EQ(KindOfSystemError(made.code), kind) << static_cast<int>(kind);

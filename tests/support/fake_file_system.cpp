@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -53,6 +54,12 @@ void FakeFileSystem::Reset() {
     changed.clear();
     listed.clear();
     keepsFineTimes.reset();
+    beforeNext.clear();
+}
+
+void FakeFileSystem::BeforeNext(FsCall kind, std::function<void()> action) {
+    std::lock_guard<std::mutex> lock(mutex);
+    beforeNext[kind] = std::move(action);
 }
 
 void FakeFileSystem::SetKeepsFineTimes(std::optional<bool> answer) {
@@ -96,6 +103,14 @@ int FakeFileSystem::CountAndCheck(FsCall kind, const std::string& path) {
 }
 
 int FakeFileSystem::Check(FsCall kind, const std::string& path) {
+    std::function<void()> action;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        action = std::exchange(beforeNext[kind], nullptr);
+    }
+    if (action) {
+        action();
+    }
     std::lock_guard<std::mutex> lock(mutex);
     int number = ++calls[kind];
     auto it = nth.find(kind);
@@ -219,11 +234,12 @@ FsError FakeFileSystem::SetNormalAttributesAt(const DirectoryHandle& dir, const 
     return e != 0 ? FsError::FromSystem(e) : inner.SetNormalAttributesAt(dir, name);
 }
 
-FsError FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) {
+FsError FakeFileSystem::SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                                  std::uint32_t mode) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetMode, path);
-    return e != 0 ? FsError::FromSystem(e) : inner.SetModeAt(dir, name, mode);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetModeAt(dir, name, expected, mode);
 }
 
 FsError FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) {
@@ -261,18 +277,36 @@ FsError FakeFileSystem::ProbeTimesAt(const DirectoryHandle& dir, const FileTime&
     return e != 0 ? FsError::FromSystem(e) : inner.ProbeTimesAt(dir, set, kept);
 }
 
-CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
-                                      const DirectoryHandle& destinationDir, const std::string& destinationName,
-                                      const CopyProgressFn& progress, const std::atomic<int>* cancel) {
-    const std::string source = PathIn(sourceDir, sourceName);
+FsError FakeFileSystem::OpenCopySourceAt(const DirectoryHandle& dir, const std::string& name,
+                                         const FileIdentity& identity, bool followLink, FileHandle& source) {
+    const std::string path = PathIn(dir, name);
+    if (int e = CountAndCheck(FsCall::OpenSource, path)) {
+        return FsError::FromSystem(e);
+    }
+    FsError e = inner.OpenCopySourceAt(dir, name, identity, followLink, source);
+    if (!e) {
+        RememberFile(source, path);
+    }
+    return e;
+}
+
+FsError FakeFileSystem::CheckOpenFileLocked(const FileHandle& source, bool& locked) {
+    FsError e = CheckFile(FsCall::CheckLocked, source);
+    return e ? e : inner.CheckOpenFileLocked(source, locked);
+}
+
+CopyResult FakeFileSystem::CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& destinationDir,
+                                          const std::string& destinationName, const CopyProgressFn& progress,
+                                          const std::atomic<int>* cancel) {
+    const std::string path = PathOf(source);
     RecordChange(PathIn(destinationDir, destinationName));
-    int e = CountAndCheck(FsCall::CopyFileContent, source);
+    int e = CountAndCheck(FsCall::CopyFileContent, path);
     if (e != 0) {
         return CopyResult{CopyOutcome::Failed, FsError::FromSystem(e)};
     }
-    int midway = CountAndCheck(FsCall::CopyMidway, source);
+    int midway = CountAndCheck(FsCall::CopyMidway, path);
     if (midway == 0) {
-        return inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, progress, cancel);
+        return inner.CopyOpenFileAt(source, destinationDir, destinationName, progress, cancel);
     }
     // Break the real copy after its first chunk through its own cancel path, then report the
     // injected error: the temporary file must be gone and the destination untouched.
@@ -283,16 +317,11 @@ CopyResult FakeFileSystem::CopyFileAt(const DirectoryHandle& sourceDir, const st
         }
         breakOff = 1;
     };
-    CopyResult result = inner.CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, wrapped, &breakOff);
+    CopyResult result = inner.CopyOpenFileAt(source, destinationDir, destinationName, wrapped, &breakOff);
     if (result.outcome == CopyOutcome::Cancelled) {
         return CopyResult{CopyOutcome::Failed, FsError::FromSystem(midway)};
     }
     return result;
-}
-
-FsError FakeFileSystem::CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) {
-    int e = CountAndCheck(FsCall::CheckLocked, PathIn(dir, name));
-    return e != 0 ? FsError::FromSystem(e) : inner.CheckLockedAt(dir, name, locked);
 }
 
 FsError FakeFileSystem::FlushFileSystem(const DirectoryHandle& dir) {
@@ -334,6 +363,12 @@ const std::vector<FsCall>& FakeFileSystem::FileCallKinds() {
 void FakeFileSystem::RememberFile(const FileHandle& file, const std::string& path) {
     std::lock_guard<std::mutex> lock(mutex);
     filePaths[file.Native()] = path;
+}
+
+std::string FakeFileSystem::PathOf(const FileHandle& file) const {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = filePaths.find(file.Native());
+    return it == filePaths.end() ? std::string("?") : it->second;
 }
 
 FsError FakeFileSystem::CheckFile(FsCall kind, const FileHandle& file) {
@@ -476,12 +511,12 @@ FsError FakeFileSystem::MakeDirectoryWithMode(const std::string& path, std::uint
 
 // ---- Owners ----
 
-FsError FakeFileSystem::SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                                   std::uint32_t group) {
+FsError FakeFileSystem::SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                                   std::uint32_t owner, std::uint32_t group) {
     const std::string path = PathIn(dir, name);
     RecordChange(path);
     int e = CountAndCheck(FsCall::SetOwner, path);
-    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerAt(dir, name, owner, group);
+    return e != 0 ? FsError::FromSystem(e) : inner.SetOwnerAt(dir, name, expected, owner, group);
 }
 
 bool FakeFileSystem::MayGiveAway() {

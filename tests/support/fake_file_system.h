@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -52,7 +53,9 @@ enum class FsCall {
     SetOwner,
     // A second handle on an open directory, for reading ahead
     DuplicateDirectory,
-    ProbeTimes
+    ProbeTimes,
+    // The opening of a file to be copied; its lock check counts as CheckLocked
+    OpenSource
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -69,6 +72,9 @@ public:
     // What KeepsFineTimes answers for every path; unset (the default, and after Reset) asks the
     // file system underneath.
     void SetKeepsFineTimes(std::optional<bool> answer);
+    // Runs action once, just before the next call of kind does anything: the moment another
+    // user's change lands between the engine's look at a name and its act on it.
+    void BeforeNext(FsCall kind, std::function<void()> action);
 
     int Calls(FsCall kind) const;
     // The total of all calls that may change the disk.
@@ -88,16 +94,19 @@ public:
     FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override;
     FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override;
     FsError SetNormalAttributesAt(const DirectoryHandle& dir, const std::string& name) override;
-    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t mode) override;
+    FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                      std::uint32_t mode) override;
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override;
     FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override;
     FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
                           std::int64_t nanoseconds) override;
-    CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
-                          const DirectoryHandle& destinationDir, const std::string& destinationName,
-                          const CopyProgressFn& progress, const std::atomic<int>* cancel) override;
-    FsError CheckLockedAt(const DirectoryHandle& dir, const std::string& name, bool& locked) override;
+    FsError OpenCopySourceAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& listed,
+                             bool followLink, FileHandle& source) override;
+    FsError CheckOpenFileLocked(const FileHandle& source, bool& locked) override;
+    CopyResult CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& destinationDir,
+                              const std::string& destinationName, const CopyProgressFn& progress,
+                              const std::atomic<int>* cancel) override;
     FsError FlushFileSystem(const DirectoryHandle& dir) override;
     FsError CanonicalPath(const std::string& path, std::string& canonical) override;
     bool KeepsFineTimes(const std::string& path) override;
@@ -122,8 +131,8 @@ public:
     FsError SyncDirectory(const std::string& path) override;
     FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override;
     // ---- Owners ----
-    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, std::uint32_t owner,
-                       std::uint32_t group) override;
+    FsError SetOwnerAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
+                       std::uint32_t owner, std::uint32_t group) override;
     bool MayGiveAway() override;
     bool MayUseGroup(std::uint32_t group) override;
     FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) override;
@@ -136,6 +145,8 @@ public:
     int CountAndCheck(FsCall kind, const std::string& path);
     // The full path of name in dir, as far as this decorator saw dir being opened.
     std::string PathIn(const DirectoryHandle& dir, const std::string& name) const;
+    // The path an open file was reached by, as far as this decorator saw it opened.
+    std::string PathOf(const FileHandle& file) const;
 
 private:
     int Check(FsCall kind, const std::string& path);
@@ -161,6 +172,7 @@ private:
     // Native directory handles to the paths they were opened by; a reused number is overwritten.
     std::map<std::intptr_t, std::string> directoryPaths;
     std::optional<bool> keepsFineTimes;
+    std::map<FsCall, std::function<void()>> beforeNext;
 
     FsError CheckFile(FsCall kind, const FileHandle& file);
     void RememberFile(const FileHandle& file, const std::string& path);

@@ -153,9 +153,8 @@ TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
     struct Meddler : FakeFileSystem {
         std::string vanish;
         std::string grow;
-        CopyResult CopyFileAt(const DirectoryHandle& fromDir, const std::string& fromName, const DirectoryHandle& toDir,
-                              const std::string& toName, const CopyProgressFn& progress,
-                              const std::atomic<int>* cancel) override {
+        FsError OpenCopySourceAt(const DirectoryHandle& fromDir, const std::string& fromName,
+                                 const FileIdentity& identity, bool followLink, FileHandle& source) override {
             const std::string from = PathIn(fromDir, fromName);
             if (from == vanish) {
                 ::unlink(from.c_str());
@@ -164,7 +163,7 @@ TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
                 WriteFileBytes(from, "much longer content");
                 SetModified(from, 1600000000);
             }
-            return FakeFileSystem::CopyFileAt(fromDir, fromName, toDir, toName, progress, cancel);
+            return FakeFileSystem::OpenCopySourceAt(fromDir, fromName, identity, followLink, source);
         }
     } meddler;
     meddler.vanish = src + "/vanishes";
@@ -272,10 +271,11 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
     const std::map<std::string, std::string> oldContent = {
         {"changed", "old"}, {"same", "same"}, {"extra", "x"}, {"gone/f", "f"}};
 
-    for (FsCall kind : {FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,
-                        FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
-                        FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
-                        FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
+    for (FsCall kind :
+         {FsCall::OpenSource, FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,
+          FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
+          FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
+          FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
         build();
         rig.fs.Reset();
         stats = RunStats();

@@ -220,10 +220,9 @@ namespace {
 struct WriterDuringCopy : FakeFileSystem {
     int times = 0;
     int copies = 0;
-    CopyResult CopyFileAt(const DirectoryHandle& fromDir, const std::string& fromName, const DirectoryHandle& toDir,
-                          const std::string& toName, const CopyProgressFn& progress,
-                          const std::atomic<int>* cancel) override {
-        const std::string from = PathIn(fromDir, fromName);
+    CopyResult CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& toDir, const std::string& toName,
+                              const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
+        const std::string from = PathOf(source);
         bool meddle = copies++ < times;
         CopyProgressFn wrapped = [&](std::uint64_t total, std::uint64_t transferred) {
             if (meddle) {
@@ -236,7 +235,7 @@ struct WriterDuringCopy : FakeFileSystem {
                 progress(total, transferred);
             }
         };
-        return FakeFileSystem::CopyFileAt(fromDir, fromName, toDir, toName, wrapped, cancel);
+        return FakeFileSystem::CopyOpenFileAt(source, toDir, toName, wrapped, cancel);
     }
 };
 

@@ -4,9 +4,11 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -15,6 +17,7 @@
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
 #include "sync/do_file.h"
+#include "sync/fs_layer.h"
 
 namespace {
 
@@ -153,6 +156,8 @@ TEST_F(MetadataTest, DirectoryModesAndTimesEqualTheSourceAfterEachRun) {
     SetTimes(src + "/x/empty", 1400000200, 333);
     SetTimes(src + "/x", 1400000300, 444);
     SetTimes(src, 1400000400, 555);
+    YMakeDirectory(rig.ctx, dst); // as the runner makes it: private until mirrored
+    EXPECT_EQ(ModeOf(dst), 0700u);
     const char* const dirs[] = {"", "/x", "/x/y", "/x/y/z", "/x/empty"};
 
     Run();
@@ -276,6 +281,7 @@ TEST_F(MetadataTest, AnUnprivilegedRunOverOthersFilesKeepsItsOwnOwnership) {
     Put(src + "/d/inner", "inner");
     ASSERT_EQ(::lchown((src + "/daemons").c_str(), 1, 1), 0);
     ASSERT_EQ(::lchown((src + "/d").c_str(), 1, 1), 0);
+    ASSERT_EQ(::chmod((src + "/daemons").c_str(), 06755), 0); // its owner's rights, not the mirror's
     ASSERT_EQ(::chmod((src + "/d").c_str(), 0755), 0);
     MakeDirectories(dst);
     ChownTree(dst);
@@ -287,6 +293,7 @@ TEST_F(MetadataTest, AnUnprivilegedRunOverOthersFilesKeepsItsOwnOwnership) {
     }
     EXPECT_EQ(ModeOf(dst + "/d"), 0755u);
     EXPECT_EQ(TimeOf(dst + "/d"), TimeOf(src + "/d"));
+    EXPECT_EQ(ModeOf(dst + "/daemons"), 0755u);
 
     // Nothing to fix on the next run: owners it cannot give are not differences.
     out = RunAsNobodyText();
@@ -341,4 +348,62 @@ TEST_F(MetadataTest, ASingleFileTaskCarriesItsOwnerAndFixesItInPlace) {
     EXPECT_EQ(StatsText(stats), "new=0 changed=0 same=1 deleted=0 errors=0") << Dump(rig.log);
     EXPECT_EQ(OwnerOf(dst + "/one"), Ids(1, 65534));
     EXPECT_EQ(StatOf(dst + "/one").st_ino, inode);
+}
+
+// Another user's swaps between the listing and the act: a hard link to a file of root's put in
+// place of a mirrored file, and a source file turned into a link or into another file; once at
+// chosen moments, then by another process in a loop.
+TEST_F(MetadataTest, SwappedNamesAreActedOnAsListedOrNotAtAll) {
+    RequireRoot();
+    const std::string victim = tmp / "victim";
+    const std::string secret = tmp / "secret";
+    Put(victim, "root's");
+    ASSERT_EQ(::chmod(victim.c_str(), 0644), 0);
+    Put(secret, "private");
+    MakeLink(secret, secret + "-link");
+    Put(src + "/f", "same");
+    ASSERT_EQ(::lchown((src + "/f").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod((src + "/f").c_str(), 04755), 0);
+    Put(src + "/g", "listed");
+    // Puts another name of file (a link itself, never its target) over name in one step.
+    auto swap = [](const std::string& file, const std::string& name) {
+        ::link(file.c_str(), (name + "~").c_str()), ::rename((name + "~").c_str(), name.c_str());
+    };
+    auto expect = [&](const std::string& where) {
+        EXPECT_EQ(OwnerOf(victim), Ids(0, 0)) << where;
+        EXPECT_EQ(ModeOf(victim), 0644u) << where;
+        EXPECT_FALSE(FileExists(dst + "/g") && !IsLink(dst + "/g") && ReadFileBytes(dst + "/g") != "listed") << where;
+    };
+    task.checkOpen = true;
+    Put(dst + "/f", "same");
+    Put(src + "/h", "root's"); // the same as the hard link in its place before the run
+    ASSERT_EQ(::lchown((src + "/h").c_str(), 65534, 65534), 0);
+    swap(victim, dst + "/h");
+    Put(src + "/k", "listed");
+    rig.fs.BeforeNext(FsCall::SetOwner, [&] { swap(victim, dst + "/f"); });
+    rig.fs.BeforeNext(FsCall::OpenSource, [&] { swap(secret, src + "/g"), swap(secret + "-link", src + "/k"); });
+    Run();
+    expect(Dump(rig.log));
+    EXPECT_EQ(stats.errors, 3) << Dump(rig.log);
+    EXPECT_TRUE(IsLink(dst + "/k")) << "mirrored as the link it now is";
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Left " + dst + "/f as it is: replaced since it was listed"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Not copying " + src + "/g: replaced since it was listed"));
+
+    task.checkOpen = false;
+    Put(tmp / "user", "same");
+    ::unlink((src + "/g").c_str());
+    Put(src + "/g", "listed");
+    ASSERT_EQ(::link((src + "/g").c_str(), (tmp / "g").c_str()), 0);
+    const pid_t child = ::fork();
+    for (; child == 0; ::lchown((tmp / "user").c_str(), 0, 0)) {
+        swap(victim, dst + "/f"), swap(tmp / "user", dst + "/f");
+        swap(secret + "-link", src + "/g"), swap(tmp / "g", src + "/g");
+    }
+    for (int run = 0; run < 100; ++run) {
+        ::unlink((dst + "/g").c_str());
+        Run();
+        expect("run " + std::to_string(run) + "\n" + Dump(rig.log));
+    }
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
 }

@@ -268,9 +268,9 @@ TEST(ParallelCopies, SeveralThreadsWriteWhatOneThreadWrites) {
 // Holds every copy after its first chunk until released or stopped, and counts the copies held.
 class HoldingFileSystem : public FakeFileSystem {
 public:
-    CopyResult CopyFileAt(const DirectoryHandle& sourceDir, const std::string& sourceName,
-                          const DirectoryHandle& destinationDir, const std::string& destinationName,
-                          const CopyProgressFn& progress, const std::atomic<int>* cancel) override {
+    CopyResult CopyOpenFileAt(const FileHandle& source, const DirectoryHandle& destinationDir,
+                              const std::string& destinationName, const CopyProgressFn& progress,
+                              const std::atomic<int>* cancel) override {
         ++entered;
         bool counted = false;
         CopyProgressFn holding = [&](std::uint64_t total, std::uint64_t transferred) {
@@ -283,7 +283,7 @@ public:
             }
             progress(total, transferred);
         };
-        return FakeFileSystem::CopyFileAt(sourceDir, sourceName, destinationDir, destinationName, holding, cancel);
+        return FakeFileSystem::CopyOpenFileAt(source, destinationDir, destinationName, holding, cancel);
     }
 
     std::atomic<int> entered{0};
