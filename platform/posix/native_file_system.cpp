@@ -338,11 +338,41 @@ FsError OpenEntry(int dirFd, const std::string& name, const FileIdentity& expect
     return S_ISDIR(st.st_mode) || st.st_nlink == 1 ? FsError() : FsError::FromSystem(EMLINK);
 }
 
-// chmod of an entry held by a descriptor that only names it.
-int ModeThrough(int fd, mode_t mode) {
+// chmod of the entry fd names without opening it (O_PATH), which is name in dirFd. The kernel
+// does it by descriptor where it can; else through /proc; where neither is there (an old kernel
+// in a chroot), a regular file or directory is opened for the change and must be the same one.
+int ModeThrough(int dirFd, const std::string& name, int fd, mode_t mode) {
+    constexpr long kFchmodat2 = 452; // the same number on every architecture
+    if (::syscall(kFchmodat2, fd, "", mode & 07777, AT_EMPTY_PATH) == 0) {
+        return 0;
+    }
+    if (errno != ENOSYS && errno != EINVAL) {
+        return errno;
+    }
     char path[40];
     std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-    return ::chmod(path, mode & 07777) == 0 ? 0 : errno;
+    if (::chmod(path, mode & 07777) == 0) {
+        return 0;
+    }
+    if (errno != ENOENT) {
+        return errno;
+    }
+    struct stat held {};
+    struct stat opened {};
+    if (::fstat(fd, &held) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(held.st_mode) && !S_ISDIR(held.st_mode)) {
+        return EOPNOTSUPP;
+    }
+    UniqueFd reopened(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (reopened.Get() < 0 || ::fstat(reopened.Get(), &opened) != 0) {
+        return errno;
+    }
+    if (opened.st_dev != held.st_dev || opened.st_ino != held.st_ino) {
+        return ESTALE;
+    }
+    return ::fchmod(reopened.Get(), mode & 07777) == 0 ? 0 : errno;
 }
 
 // Whether a file was written to or replaced between two looks at it.
@@ -464,7 +494,7 @@ public:
         if (S_ISLNK(st.st_mode)) {
             return FsError(); // a link has no permissions of its own; chmod would reach its target
         }
-        const int e = ModeThrough(fd.Get(), (st.st_mode & 07777) | S_IWUSR);
+        const int e = ModeThrough(FdOf(dir), name, fd.Get(), (st.st_mode & 07777) | S_IWUSR);
         return e == 0 || e == EOPNOTSUPP ? FsError() : FsError::FromSystem(e);
     }
 
@@ -479,7 +509,7 @@ public:
         if (S_ISLNK(st.st_mode)) {
             return Error(EOPNOTSUPP);
         }
-        const int e = ModeThrough(fd.Get(), static_cast<mode_t>(mode));
+        const int e = ModeThrough(FdOf(dir), name, fd.Get(), static_cast<mode_t>(mode));
         return e == 0 ? FsError() : Error(e);
     }
 
