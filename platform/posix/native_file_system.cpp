@@ -375,6 +375,21 @@ int ModeThrough(int dirFd, const std::string& name, int fd, mode_t mode) {
     return ::fchmod(reopened.Get(), mode & 07777) == 0 ? 0 : errno;
 }
 
+// A new private file of the temporary-copy form in dirFd, never through a link; 0 or the errno.
+int CreateTemporaryAt(int dirFd, std::string& name, UniqueFd& out) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = NewTemporaryCopyName();
+        out = UniqueFd(::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (out.Get() >= 0) {
+            return 0;
+        }
+        if (errno != EEXIST) {
+            return errno;
+        }
+    }
+    return EEXIST;
+}
+
 // Whether a file was written to or replaced between two looks at it.
 bool Moved(const struct stat& before, const struct stat& after) {
     return before.st_size != after.st_size || before.st_mtim.tv_sec != after.st_mtim.tv_sec ||
@@ -558,15 +573,8 @@ public:
         const int at = FdOf(dir);
         std::string temp;
         UniqueFd out;
-        for (int attempt = 0; attempt < 100 && out.Get() < 0; ++attempt) {
-            temp = NewTemporaryCopyName();
-            out = UniqueFd(::openat(at, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-            if (out.Get() < 0 && errno != EEXIST) {
-                return FsError::FromSystem(errno);
-            }
-        }
-        if (out.Get() < 0) {
-            return FsError::FromSystem(EEXIST);
+        if (const int e = CreateTemporaryAt(at, temp, out)) {
+            return FsError::FromSystem(e);
         }
         struct timespec times[2]{};
         times[1].tv_sec = static_cast<time_t>(set.seconds);
@@ -629,15 +637,8 @@ public:
         const int outDir = FdOf(destinationDir);
         std::string temp;
         UniqueFd out;
-        for (int attempt = 0; attempt < 100 && out.Get() < 0; ++attempt) {
-            temp = NewTemporaryCopyName();
-            out = UniqueFd(::openat(outDir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-            if (out.Get() < 0 && errno != EEXIST) {
-                return Fail(errno);
-            }
-        }
-        if (out.Get() < 0) {
-            return Fail(EEXIST);
+        if (const int e = CreateTemporaryAt(outDir, temp, out)) {
+            return Fail(e);
         }
         int e = CopyBytes(inFd, out.Get(), static_cast<std::uint64_t>(st.st_size), progress, cancel);
         bool changed = false;
