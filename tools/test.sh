@@ -16,7 +16,8 @@ run_suite() {
     ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
-# The readers under libFuzzer: each target runs for a bounded time from its seed corpus in
+# The readers under libFuzzer: each target runs a bounded number of inputs (with a fixed seed, so
+# a run is repeatable, and a time cap for a slow machine) from its seed corpus in
 # tests/fuzz/<name>/; what it learns stays in the build directory. A crash, leak, sanitizer report or
 # broken round trip fails the script and leaves the input under build/fuzz/findings/.
 run_fuzzers() {
@@ -27,13 +28,13 @@ run_fuzzers() {
     CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPEMO_WERROR=ON \
         -DPEMO_GUI=OFF -DPEMO_TESTS=OFF -DPEMO_FUZZ=ON
     cmake --build build/fuzz -j "$jobs" --target fuzzers
-    local seconds=${PEMO_FUZZ_SECONDS:-20} failed=()
+    local runs=${PEMO_FUZZ_RUNS:-20000} seconds=${PEMO_FUZZ_SECONDS:-30} failed=()
     mkdir -p build/fuzz/findings
     for target in job text settings exclusions command_line; do
         mkdir -p "build/fuzz/corpus/$target"
-        echo "fuzz_$target: ${seconds} s"
-        if ! build/fuzz/tests/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-            -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" \
+        echo "fuzz_$target: $runs runs, at most ${seconds} s"
+        if ! build/fuzz/tests/fuzz/fuzz_$target -runs="$runs" -seed=1 -max_total_time="$seconds" -timeout=10 \
+            -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="build/fuzz/findings/$target-" \
             "build/fuzz/corpus/$target" "tests/fuzz/$target" >"build/fuzz/$target.log" 2>&1; then
             tail -n 40 "build/fuzz/$target.log" >&2
             failed+=("$target")
