@@ -108,7 +108,7 @@ void SetEntryFromStatus(FileEntry& entry, const FileStatus& status) {
     entry.system = status.system;
     entry.modified = status.mtimeSeconds;
     entry.modifiedNanoseconds = static_cast<std::int32_t>(status.mtimeNanoseconds);
-    entry.mode = static_cast<std::int32_t>(status.mode);
+    entry.mode = static_cast<std::int16_t>(status.mode & 07777);
     entry.size = status.size;
     entry.owner = status.owner;
     entry.group = status.group;

@@ -16,15 +16,17 @@ struct FileEntry {
     std::string_view name;
     std::uint64_t size = 0;
     std::int64_t modified = 0; // seconds since 1970 UTC
-    bool system = false;
-    bool hidden = false;
-    std::int32_t mode = -1;  // permission bits; -1 until the status is read (our addition)
-    std::uint32_t owner = 0; // user and group ids, read with the mode
-    std::uint32_t group = 0;
-    std::int32_t modifiedNanoseconds = 0; // the part of modified's second, 0 to 999,999,999
     // Which file the status was read of, so that what is done later acts on that very file.
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::uint32_t owner = 0; // user and group ids, read with the mode
+    std::uint32_t group = 0;
+    std::int32_t modifiedNanoseconds = 0; // the part of modified's second, 0 to 999,999,999
+    // Permission bits, set-id bits included; -1 until the status is read. Sixteen bits keep an
+    // entry at 64 bytes: a listing of millions of files holds one per file on each side.
+    std::int16_t mode = -1;
+    bool system = false;
+    bool hidden = false;
 
     // Fills size, modified, system and hidden from the path's status; false (entry unchanged)
     // when the status cannot be read.
