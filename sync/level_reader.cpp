@@ -39,7 +39,7 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
     }
     // The names first, the statuses after: the files' array is then made once at its size,
     // where growing it step by step would leave up to half of it unused.
-    std::vector<std::pair<std::string_view, EntryKind>> listedFiles;
+    std::vector<EntryKind> kinds;
     DirEntry entry;
     while (reader.Next(entry)) {
         ++side.entries;
@@ -49,20 +49,31 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
             }
             continue;
         }
-        listedFiles.emplace_back(side.fileNames.Add(entry.name), entry.kind);
+        side.fileNames.Add(entry.name);
+        kinds.push_back(entry.kind);
     }
     side.end = reader.End();
+    side.files.reserve(kinds.size());
+    side.flags.reserve(kinds.size());
+    // Until its status is read, an entry's size holds the kind listed with it, so that the kinds
+    // travel with the names through the sort without a second array of the level's size.
+    side.fileNames.ForEach([&](std::string_view listed) {
+        FileEntry& file = side.files.emplace_back();
+        file.name = listed;
+        file.size = static_cast<std::uint64_t>(kinds[side.files.size() - 1]);
+    });
+    std::vector<EntryKind>().swap(kinds);
     // In byte order of the name, whatever order the file system lists in: every run, file system
     // and number of threads then visits and logs a level alike. Views into the arenas are sorted,
     // never the names themselves.
     std::sort(side.dirs.begin(), side.dirs.end());
-    std::sort(listedFiles.begin(), listedFiles.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    side.files.reserve(listedFiles.size());
-    side.flags.reserve(listedFiles.size());
+    std::sort(side.files.begin(), side.files.end(),
+              [](const FileEntry& a, const FileEntry& b) { return a.name < b.name; });
     std::string name; // one buffer for every lookup
-    for (const auto& [listed, kind] : listedFiles) {
-        FileEntry& file = side.files.emplace_back();
-        file.name = listed;
+    for (FileEntry& file : side.files) {
+        const std::string_view listed = file.name;
+        const auto kind = static_cast<EntryKind>(file.size);
+        file.size = 0;
         name.assign(listed);
         std::uint8_t flags = 0;
         // A link's own status: it is mirrored as a link, never followed, so its target may be
@@ -74,7 +85,7 @@ FsError ReadSide(IFileSystem& fs, const DirectoryHandle& dir, const SideReading&
             SetEntryFromStatus(file, status);
             if (how.source && status.kind == EntryKind::Symlink) {
                 SourceLink& link = side.links.emplace_back();
-                link.index = side.files.size() - 1;
+                link.index = static_cast<std::size_t>(&file - side.files.data());
                 link.seconds = status.mtimeSeconds;
                 link.nanoseconds = status.mtimeNanoseconds;
                 link.readError = fs.ReadLinkAt(dir, name, link.target);
