@@ -271,6 +271,23 @@ public:
     virtual FsError DuplicateDirectory(const DirectoryHandle& dir, DirectoryHandle& copy) = 0;
 };
 
+// The permission bits a file owned by owner:group takes of its source's: a set-user-id or
+// set-group-id bit only with the id it grants, so that a mirror never hands out the rights of an
+// id its owner does not hold.
+inline std::uint32_t BitsToGive(std::uint32_t sourceMode, std::uint32_t sourceOwner, std::uint32_t sourceGroup,
+                                std::uint32_t owner, std::uint32_t group) {
+    constexpr std::uint32_t kSetUser = 04000;
+    constexpr std::uint32_t kSetGroup = 02000;
+    std::uint32_t mode = sourceMode & 07777;
+    if (owner != sourceOwner) {
+        mode &= ~kSetUser;
+    }
+    if (group != sourceGroup) {
+        mode &= ~kSetGroup;
+    }
+    return mode;
+}
+
 // The backend of the platform the program was built for.
 IFileSystem& NativeFileSystem();
 // The longest path, in bytes, that one system call accepts.

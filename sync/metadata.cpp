@@ -11,8 +11,6 @@ namespace {
 const std::string kItself = ".";
 constexpr std::uint32_t kOwnerWrite = 0200;
 constexpr std::uint32_t kOwnerAll = 0700;
-constexpr std::uint32_t kSetUser = 04000;
-constexpr std::uint32_t kSetGroup = 02000;
 
 // A refusal the system makes by policy (not the owner, an attribute the file system cannot
 // hold) keeps what is there; anything else is a fault the run reports.
@@ -73,18 +71,6 @@ FsError SetOwnerOf(CRunContext& ctx, const DirectoryHandle& dir, const std::stri
 bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
                   const FileIdentity& expected, const OwnerChange& change, RunStats& stats) {
     return !SetOwnerOf(ctx, dir, name, path, expected, change, stats);
-}
-
-std::uint32_t BitsToGive(std::uint32_t sourceMode, std::uint32_t sourceOwner, std::uint32_t sourceGroup,
-                         std::uint32_t owner, std::uint32_t group) {
-    std::uint32_t mode = sourceMode;
-    if (owner != sourceOwner) {
-        mode &= ~kSetUser;
-    }
-    if (group != sourceGroup) {
-        mode &= ~kSetGroup;
-    }
-    return mode;
 }
 
 bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,

@@ -27,12 +27,6 @@ OwnerChange OwnerToGive(IFileSystem& fs, bool giveAway, std::uint32_t sourceOwne
 bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
                   const FileIdentity& expected, const OwnerChange& change, RunStats& stats);
 
-// The permission bits a file owned by owner:group takes of its source's: a set-user-id or
-// set-group-id bit only with the id it grants, so that a mirror never hands out the rights of an
-// id its owner does not hold.
-std::uint32_t BitsToGive(std::uint32_t sourceMode, std::uint32_t sourceOwner, std::uint32_t sourceGroup,
-                         std::uint32_t owner, std::uint32_t group);
-
 struct FileEntry;
 // A destination file found the same as its source: the source's owner and bits, set on the
 // very entry listed (never a link's target, nor a file put under the name since: that is left

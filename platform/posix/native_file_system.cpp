@@ -307,19 +307,6 @@ int KeepOwner(int fd, const struct stat& source, struct stat& now) {
     return 0;
 }
 
-// The bits a file owned by owner:group may take of a source's: a set-id bit only with the id it
-// grants, so a copy never hands out the rights of an id its owner does not hold.
-mode_t BitsFor(mode_t sourceMode, uid_t sourceOwner, gid_t sourceGroup, uid_t owner, gid_t group) {
-    mode_t mode = sourceMode & 07777;
-    if (owner != sourceOwner) {
-        mode &= ~static_cast<mode_t>(S_ISUID);
-    }
-    if (group != sourceGroup) {
-        mode &= ~static_cast<mode_t>(S_ISGID);
-    }
-    return mode;
-}
-
 // The entry name in dirFd itself, opened without following a link and without reading it, if
 // it is the expected file: the one with that identity, or else one this process has just made
 // (its own). A file with other names is refused (EMLINK): they may lie outside the tree, and
@@ -656,7 +643,8 @@ public:
         if (e == 0) {
             e = KeepOwner(out.Get(), st, copy);
         }
-        if (e == 0 && ::fchmod(out.Get(), BitsFor(st.st_mode, st.st_uid, st.st_gid, copy.st_uid, copy.st_gid)) != 0) {
+        if (e == 0 &&
+            ::fchmod(out.Get(), BitsToGive(st.st_mode, st.st_uid, st.st_gid, copy.st_uid, copy.st_gid)) != 0) {
             e = errno;
         }
         if (e == 0) {
