@@ -3,10 +3,8 @@
 #include "app/command_line.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <string_view>
-#include <unistd.h>
 
 namespace {
 
@@ -141,12 +139,6 @@ std::string JoinArguments(int argc, const char* const* argv) {
         }
     }
     return line;
-}
-
-std::string OwnProgramPath() {
-    char buffer[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
 CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath, IFileSystem& fs) {

@@ -41,9 +41,6 @@ StartOptions ParseCommandLine(const std::string& commandLine, const std::string&
 // that `-file "My Jobs/a.job"` reaches the parser as one quoted name.
 std::string JoinArguments(int argc, const char* const* argv);
 
-// The program's own full path (/proc/self/exe); empty when it cannot be read.
-std::string OwnProgramPath();
-
 // What the program is asked to do by its arguments.
 enum class ArgumentsVerdict {
     Run,     // options hold the start options

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "app/desktop_entry.h"
-#include "platform/posix/program_launch.h"
+#include "platform/command_runner.h"
+#include "platform/process.h"
 
 int RunDesktop(int argc, char** argv, const StartOptions& /*options*/) {
     // Beside this program in the build tree and in a relocated install; PEMO_WINDOW_RELATIVE is

@@ -1,6 +1,7 @@
 // Scheduling a job through systemd user units, or a crontab line where they cannot serve.
 #include "app/job_schedule.h"
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
@@ -10,10 +11,13 @@
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "platform/command_runner.h"
-#include "platform/posix/program_launch.h"
 #include "util/path_parts.h"
 
 namespace {
+
+// How long one command may keep the dialog's worker waiting: a user bus that does not answer must
+// not hold the schedule for ever.
+constexpr std::chrono::seconds kCommandTimeout{15};
 
 const char* const kWeekdays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
 
@@ -144,7 +148,7 @@ CJobScheduler::CJobScheduler(ICommandRunner& commandRunner, std::string configHo
 
 bool CJobScheduler::ManagerRunning() {
     std::string output;
-    const int status = runner.Run({"systemctl", "--user", "is-system-running"}, output);
+    const int status = runner.Run({"systemctl", "--user", "is-system-running"}, output, kCommandTimeout);
     if (status < 0) {
         return false;
     }
@@ -229,7 +233,7 @@ bool CJobScheduler::Systemctl(const std::string& verb, const std::string& unit, 
         argv.push_back(unit);
     }
     std::string output;
-    const int status = runner.Run(argv, output);
+    const int status = runner.Run(argv, output, kCommandTimeout);
     if (status == 0) {
         return true;
     }
@@ -237,7 +241,11 @@ bool CJobScheduler::Systemctl(const std::string& verb, const std::string& unit, 
     for (const std::string& word : argv) {
         command += (command.empty() ? "" : " ") + word;
     }
-    error = status < 0 ? "Could not start " + command : command + " failed: " + FirstLine(output);
+    if (status == kCommandTimedOut) {
+        error = command + " did not answer within " + std::to_string(kCommandTimeout.count()) + " seconds";
+    } else {
+        error = status < 0 ? "Could not start " + command : command + " failed: " + FirstLine(output);
+    }
     return false;
 }
 
@@ -314,7 +322,7 @@ std::optional<JobSchedule> CJobScheduler::Current(const std::string& jobPath) co
 
 std::string CJobScheduler::ShowProperty(const std::string& unit, const std::string& property) {
     std::string output;
-    if (runner.Run({"systemctl", "--user", "show", unit, "-p", property}, output) != 0) {
+    if (runner.Run({"systemctl", "--user", "show", unit, "-p", property}, output, kCommandTimeout) != 0) {
         return {};
     }
     return PropertyOf(output, property);
@@ -330,7 +338,7 @@ std::string CJobScheduler::LastResult(const std::string& jobPath) {
     const std::string service = UnitName(jobPath) + ".service";
     if (runner.Run({"systemctl", "--user", "show", service, "-p", "Result", "-p", "ExecMainStatus", "-p",
                     "ExecMainExitTimestamp"},
-                   output) != 0) {
+                   output, kCommandTimeout) != 0) {
         return {};
     }
     const std::string ended = PropertyOf(output, "ExecMainExitTimestamp");

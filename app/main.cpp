@@ -11,6 +11,7 @@
 #include "app/desktop_entry.h"
 #include "app/headless_shell.h"
 #include "app/unattended.h"
+#include "platform/process.h"
 #include "platform/terminal.h"
 #include "run/system_power_port.h"
 #include "util/texts.h"

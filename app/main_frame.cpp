@@ -3,9 +3,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <langinfo.h>
 
 #include "platform/file_system.h"
+#include "platform/locale_text.h"
 #include "sync/worker_pool.h"
 
 namespace {
@@ -39,9 +39,7 @@ std::string DateTimeFormatFrom(const std::string& dateFormat, const std::string&
 }
 
 std::string LocaleDateTimeFormat() {
-    const char* date = nl_langinfo(D_FMT);
-    const char* time = nl_langinfo(T_FMT);
-    return DateTimeFormatFrom(date != nullptr ? date : "", time != nullptr ? time : "");
+    return DateTimeFormatFrom(LocaleDatePattern(), LocaleTimePattern());
 }
 
 CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)

@@ -1,12 +1,12 @@
 // Loading and saving the seven program settings in "pemo.ini" or the per-user settings file.
 #include "model/settings.h"
 
-#include <cstdlib>
 #include <iterator>
 #include <string_view>
 
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
+#include "platform/process.h"
 #include "util/texts.h"
 
 namespace {
@@ -90,13 +90,13 @@ std::string ParentOf(const std::string& path) {
 } // namespace
 
 std::string UserConfigDirectory() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const std::string xdg = EnvironmentValue("XDG_CONFIG_HOME");
     // A relative XDG_CONFIG_HOME is invalid and to be ignored.
-    if (xdg && xdg[0] == '/') {
+    if (!xdg.empty() && xdg[0] == '/') {
         return xdg;
     }
-    if (const char* home = std::getenv("HOME"); home && home[0] != '\0') {
-        return std::string(home) + "/.config";
+    if (const std::string home = EnvironmentValue("HOME"); !home.empty()) {
+        return home + "/.config";
     }
     return "";
 }

@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <iconv.h>
-#include <langinfo.h>
 #include <new>
+
+#include "platform/locale_text.h"
 
 namespace {
 
@@ -104,37 +104,6 @@ bool IsUtf8Name(const std::string& charset) {
         }
     }
     return name == "UTF8";
-}
-
-// Converts with iconv; `onBad` is called for input it cannot take and returns how many input
-// bytes to skip, having appended its replacement to the output.
-template <typename OnBad>
-bool Iconv(const std::string& from, const std::string& to, const std::string& input, std::string& output, OnBad onBad) {
-    iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
-        return false;
-    }
-    output.clear();
-    std::string chunk(input.size() * 4 + 16, '\0');
-    std::size_t inPos = 0;
-    while (inPos < input.size()) {
-        char* in = const_cast<char*>(input.data()) + inPos;
-        std::size_t inLeft = input.size() - inPos;
-        char* out = chunk.data();
-        std::size_t outLeft = chunk.size();
-        const std::size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
-        const int err = errno;
-        output.append(chunk.data(), chunk.size() - outLeft);
-        inPos = input.size() - inLeft;
-        if (result == static_cast<std::size_t>(-1)) {
-            if (err == E2BIG) {
-                continue;
-            }
-            inPos += onBad(inPos, output);
-        }
-    }
-    iconv_close(cd);
-    return true;
 }
 
 } // namespace
@@ -615,8 +584,7 @@ std::string CStdioFileEx::EffectiveCharset() const {
     if (!codePage.empty()) {
         return codePage;
     }
-    const char* codeset = nl_langinfo(CODESET);
-    const std::string name = codeset ? codeset : "";
+    const std::string name = LocaleCharset();
     if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "646") {
         return "UTF-8";
     }
@@ -629,7 +597,7 @@ std::string CStdioFileEx::DecodeNarrow(const std::string& bytes) {
         return SanitiseUtf8(bytes, kReplacementUtf8);
     }
     std::string out;
-    const bool converted = Iconv(charset, "UTF-8", bytes, out, [](std::size_t, std::string& output) {
+    const bool converted = ConvertCharset(charset, "UTF-8", bytes, out, [](std::size_t, std::string& output) {
         output += kReplacementUtf8;
         return std::size_t{1};
     });
@@ -644,7 +612,7 @@ std::string CStdioFileEx::EncodeNarrow(const std::string& utf8) {
         return valid;
     }
     std::string out;
-    const bool converted = Iconv("UTF-8", charset, valid, out, [&](std::size_t at, std::string& output) {
+    const bool converted = ConvertCharset("UTF-8", charset, valid, out, [&](std::size_t at, std::string& output) {
         // The character at `at` has no form in the target set: one replacement for all its bytes.
         output += replacement;
         std::size_t next = at;

@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/desktop_entry.h"
 #include "app/main_frame.h"
+#include "platform/terminal.h"
 #include "run/system_power_port.h"
 #include "ui/desktop_main.h"
 #include "ui/desktop_power.h"
@@ -61,9 +62,7 @@ private:
 } // namespace
 
 int RunDesktop(int argc, char** argv, const StartOptions& options) {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!x11 || !*x11) && (!wayland || !*wayland)) {
+    if (!HasGraphicalDisplay()) {
         std::fputs("pemo: no display to open the window on; run a job unattended with -auto\n", stderr);
         return 2;
     }

@@ -1,9 +1,12 @@
 // The synthetic key release of keep-awake method 2, through XTest on X11 only.
 #include "ui/desktop_power.h"
 
-#include <cstdlib>
+#include <string>
 
 #include <wx/utils.h>
+
+// Before X11's headers, whose macros clash with its names.
+#include "platform/process.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -14,8 +17,8 @@ namespace {
 // A connection of our own, opened on first use and kept: the toolkit's may not be an X11 one.
 Display* KeyDisplay() {
     static Display* display = [] {
-        const char* name = std::getenv("DISPLAY");
-        return name && *name ? XOpenDisplay(name) : nullptr;
+        const std::string name = EnvironmentValue("DISPLAY");
+        return name.empty() ? nullptr : XOpenDisplay(name.c_str());
     }();
     return display;
 }

@@ -23,6 +23,7 @@
 #include "app/task_cards.h"
 #include "model/settings.h"
 #include "platform/command_runner.h"
+#include "platform/process.h"
 #include "ui/about_dlg.h"
 #include "ui/edit_job_dlg.h"
 #include "ui/hscroll_list_box.h"

@@ -1,66 +1,117 @@
-// The POSIX command runner: posix_spawnp with standard output and error on one pipe.
+// Starting programs with posix_spawnp; a command's standard output and error share one pipe.
 #include "platform/command_runner.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
 
 extern char** environ;
 
 namespace {
 
+// Starts argv with standard input from /dev/null and standard output and error on outputFd, or
+// with this program's streams when outputFd is negative. 0 when the child could not be started.
+pid_t Spawn(const std::vector<std::string>& argv, int outputFd) {
+    if (argv.empty()) {
+        return 0;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outputFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    }
+    std::vector<char*> args;
+    for (const std::string& arg : argv) {
+        args.push_back(const_cast<char*>(arg.c_str()));
+    }
+    args.push_back(nullptr);
+    pid_t child = 0;
+    const int spawned = ::posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? child : 0;
+}
+
+// The exit status of a child that has ended, -1 when a signal ended it.
+int ExitStatusOf(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int WaitForever(pid_t child) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+    return ExitStatusOf(status);
+}
+
 class CPosixCommandRunner : public ICommandRunner {
 public:
-    int Run(const std::vector<std::string>& argv, std::string& output) override {
+    int Run(const std::vector<std::string>& argv, std::string& output, std::chrono::milliseconds timeout) override {
         output.clear();
-        if (argv.empty()) {
-            return -1;
-        }
         int pipeFds[2];
         if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-            return -1;
+            return kCommandNotStarted;
         }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        pid_t child = 0;
-        const int spawned = ::posix_spawnp(&child, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        const pid_t child = Spawn(argv, pipeFds[1]);
         ::close(pipeFds[1]);
-        if (spawned != 0) {
+        if (child == 0) {
             ::close(pipeFds[0]);
-            return -1;
+            return kCommandNotStarted;
         }
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline = Clock::now() + timeout;
+        const auto left = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        };
+        // The output until the command closes it; a grandchild that keeps it open is waited for
+        // no longer than the command itself.
+        bool open = true;
         char buffer[4096];
-        for (;;) {
+        while (open && left() > 0) {
+            pollfd ready{pipeFds[0], POLLIN, 0};
+            const int polled = ::poll(&ready, 1, static_cast<int>(left()));
+            if (polled < 0 && errno != EINTR) {
+                break;
+            }
+            if (polled <= 0) {
+                continue;
+            }
             const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
             if (n > 0) {
                 output.append(buffer, static_cast<std::size_t>(n));
             } else if (n == 0 || errno != EINTR) {
-                break;
+                open = false;
             }
         }
         ::close(pipeFds[0]);
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0) {
-            if (errno != EINTR) {
+        for (;;) {
+            int status = 0;
+            const pid_t ended = ::waitpid(child, &status, WNOHANG);
+            if (ended == child) {
+                return ExitStatusOf(status);
+            }
+            if (ended < 0 && errno != EINTR) {
                 return -1;
             }
+            if (left() <= 0) {
+                ::kill(child, SIGKILL);
+                WaitForever(child);
+                return kCommandTimedOut;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long long>(10, left())));
         }
-        if (WIFEXITED(status)) {
-            return WEXITSTATUS(status);
-        }
-        return -1;
     }
 };
 
@@ -69,4 +120,42 @@ public:
 ICommandRunner& NativeCommandRunner() {
     static CPosixCommandRunner runner;
     return runner;
+}
+
+bool StartProgram(const std::vector<std::string>& argv, std::function<void(int status)> exited) {
+    const pid_t child = Spawn(argv, -1);
+    if (child == 0) {
+        return false;
+    }
+    std::thread([child, exited = std::move(exited)] {
+        const int status = WaitForever(child);
+        if (exited) {
+            exited(status);
+        }
+    }).detach();
+    return true;
+}
+
+std::string FindCompanionProgram(const std::string& ownPath, const std::vector<std::string>& candidates) {
+    const std::size_t slash = ownPath.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    const std::string folder = ownPath.substr(0, slash + 1);
+    for (const std::string& candidate : candidates) {
+        if (candidate.empty()) {
+            continue;
+        }
+        const std::string path = candidate[0] == '/' ? candidate : folder + candidate;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0) {
+            return path;
+        }
+    }
+    return {};
+}
+
+int ReplaceProcess(const std::string& program, char* const* argv) {
+    ::execv(program.c_str(), argv);
+    return errno;
 }

@@ -1,6 +1,9 @@
+// The process services with POSIX calls; the program's own path from Linux's /proc.
 #include "platform/process.h"
 
-#include <signal.h>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +16,58 @@ bool ProcessExists(long pid) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
+std::string OwnProgramPath() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string EnvironmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+}
+
 FsError ChangeCurrentDirectory(const std::string& path) {
     return ::chdir(path.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
+}
+
+namespace {
+
+// The flag, for the signal handler: a lock-free atomic store is safe there.
+std::atomic<int>* volatile signalStop = nullptr;
+
+extern "C" void RequestStop(int /*signal*/) {
+    if (signalStop != nullptr) {
+        signalStop->store(1);
+    }
+}
+
+} // namespace
+
+// SIGTERM (systemd stopping the unit, a shutdown), SIGINT (Ctrl-C) and SIGHUP (the terminal or
+// ssh session going away).
+struct StopOnSignals::State {
+    struct sigaction previousTerm {};
+    struct sigaction previousInt {};
+    struct sigaction previousHup {};
+};
+
+StopOnSignals::StopOnSignals(std::atomic<int>& flag) : state(std::make_unique<State>()) {
+    signalStop = &flag;
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    sigemptyset(&action.sa_mask);
+    // Without SA_RESTART: a call that waits (an open of something that never answers) ends
+    // with EINTR instead of holding the stop off for ever.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGTERM, &action, &state->previousTerm);
+    sigaction(SIGINT, &action, &state->previousInt);
+    sigaction(SIGHUP, &action, &state->previousHup);
+}
+
+StopOnSignals::~StopOnSignals() {
+    sigaction(SIGTERM, &state->previousTerm, nullptr);
+    sigaction(SIGINT, &state->previousInt, nullptr);
+    sigaction(SIGHUP, &state->previousHup, nullptr);
+    signalStop = nullptr;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/process.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -173,11 +173,4 @@ TEST(JobSchedule, AnUnwritableUnitFolderIsReported) {
     EXPECT_TRUE(runner.commands.empty());
 }
 
-TEST(NativeCommandRunner, CollectsOutputAndStatus) {
-    std::string output;
-    EXPECT_EQ(NativeCommandRunner().Run({"sh", "-c", "echo out; echo err >&2; exit 3"}, output), 3);
-    EXPECT_EQ(output, "out\nerr\n");
-    EXPECT_EQ(NativeCommandRunner().Run({"/nonexistent/program"}, output), -1);
-}
-
 } // namespace

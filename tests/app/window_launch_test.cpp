@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/posix/program_launch.h"
+#include "platform/command_runner.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 class CRecordingCommandRunner : public ICommandRunner {
 public:
-    int Run(const std::vector<std::string>& argv, std::string& output) override {
+    int Run(const std::vector<std::string>& argv, std::string& output, std::chrono::milliseconds /*timeout*/) override {
         std::string line;
         for (const std::string& word : argv) {
             line += (line.empty() ? "" : " ") + word;
