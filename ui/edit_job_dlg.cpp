@@ -3,8 +3,7 @@
 #include "ui/edit_job_dlg.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <memory>
 #include <tuple>
 
 #include <wx/button.h>
@@ -20,6 +19,7 @@
 #include <wx/textctrl.h>
 
 #include "app/job_commands.h"
+#include "platform/file_system.h"
 #include "ui/hscroll_list_box.h"
 #include "ui/icons.h"
 #include "ui/list_box_ebx.h"
@@ -48,36 +48,44 @@ std::vector<std::string> PathCompletions(const std::string& typed) {
     }
     const std::string directory = typed.substr(0, slash + 1);
     const std::string start = typed.substr(slash + 1);
-    std::error_code error;
-    std::filesystem::directory_iterator it(directory, error);
+    IFileSystem& fs = NativeFileSystem();
+    FsError error;
+    const std::unique_ptr<IDirectoryStream> listing = fs.OpenDirectory(directory, true, error);
+    DirEntry entry;
     // A huge directory is cut short rather than stalling the typing.
-    for (int seen = 0; !error && it != std::filesystem::directory_iterator() && seen < 2000;
-         it.increment(error), ++seen) {
-        const std::string name = it->path().filename().string();
-        if (name.compare(0, start.size(), start) != 0) {
+    for (int seen = 0; listing && seen < 2000 && listing->Next(entry); ++seen) {
+        if (entry.name.compare(0, start.size(), start) != 0) {
             continue;
         }
-        std::error_code typeError;
-        result.push_back(directory + name + (it->is_directory(typeError) ? "/" : ""));
+        const std::string path = directory + entry.name;
+        FileStatus status;
+        const bool folder =
+            entry.kind == EntryKind::Directory ||
+            (entry.kind == EntryKind::Symlink && !fs.Status(path, true, status) && status.kind == EntryKind::Directory);
+        result.push_back(path + (folder ? "/" : ""));
     }
     std::sort(result.begin(), result.end());
     return result;
 }
 
 std::string BrowseStartFolder(const std::string& typed) {
-    std::error_code error;
-    std::filesystem::path path(TrimPath(typed));
-    if (path.empty() || !path.is_absolute()) {
+    std::string path = TrimPath(typed);
+    if (path.empty() || path[0] != '/') {
         return {};
     }
     // A path still being typed, or one on a disk not mounted now: its nearest existing folder.
-    while (!std::filesystem::is_directory(path, error)) {
-        if (!path.has_relative_path()) {
+    for (;;) {
+        FileStatus status;
+        if (!NativeFileSystem().Status(path, true, status) && status.kind == EntryKind::Directory) {
+            return path;
+        }
+        const std::size_t end = path.find_last_not_of('/');
+        if (end == std::string::npos) {
             return {};
         }
-        path = path.parent_path();
+        const std::size_t cut = path.find_last_not_of('/', path.rfind('/', end));
+        path.resize(cut == std::string::npos ? 1 : cut + 1);
     }
-    return path.string();
 }
 
 wxCheckBox* YEditJobDlg::AddCheck(wxWindow* parent, int id, const char* text, bool value) {
