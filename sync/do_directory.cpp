@@ -28,6 +28,7 @@
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
 #include "sync/worker_pool.h"
+#include "util/path_rules.h"
 #include "util/texts.h"
 
 bool TimesDecide(const FileEntry& d, const FileEntry& s) {
@@ -127,10 +128,6 @@ struct CopyJob {
 // Copies queued or running ahead of the one the walk commits next, per worker: enough to keep
 // every worker busy while small files are committed, few enough to keep their state small.
 constexpr std::size_t kCopiesAheadPerThread = 4;
-
-bool IsDrive(const std::string& path) {
-    return path.size() == 2 && path[1] == ':';
-}
 
 // Drops one trailing separator, except from the root, which would otherwise become the empty path.
 void TrimSeparator(std::string& path) {

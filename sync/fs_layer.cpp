@@ -10,6 +10,7 @@
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/tree_cursor.h"
+#include "util/path_rules.h"
 #include "util/texts.h"
 
 IFileSystem& FsOf(CRunContext& ctx) {
@@ -84,13 +85,6 @@ std::string FailureSuffix(const FsError& error) {
 
 std::string ErrorTextOf(const FsError& error) {
     return ErrorText(static_cast<std::uint32_t>(error.code));
-}
-
-std::string LongPath(const std::string& path) {
-    if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') {
-        return "\\\\?\\UNC\\" + path.substr(2);
-    }
-    return "\\\\?\\" + path;
 }
 
 bool PathExists(CRunContext& ctx, const std::string& path) {

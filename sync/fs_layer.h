@@ -33,8 +33,6 @@ struct FileEntry {
     bool YStat(CRunContext& ctx, const std::string& path);
 };
 
-// The long-path form used in debug lines; the system calls receive the plain path.
-std::string LongPath(const std::string& path);
 bool PathExists(CRunContext& ctx, const std::string& path);
 bool IsRegularFile(CRunContext& ctx, const std::string& path);
 bool YMakeDirectory(CRunContext& ctx, const std::string& path);

@@ -8,13 +8,7 @@
 #include "support/engine_tree.h"
 #include "support/temp_dir.h"
 #include "sync/fs_layer.h"
-
-TEST(LongPath, AddsThePrefixOrTheNetworkPrefix) {
-    EXPECT_EQ(LongPath("C:\\a"), "\\\\?\\C:\\a");
-    EXPECT_EQ(LongPath("\\\\srv\\share\\a"), "\\\\?\\UNC\\srv\\share\\a");
-    EXPECT_EQ(LongPath("\\\\?\\C:\\a"), "\\\\?\\UNC\\?\\C:\\a");
-    EXPECT_EQ(LongPath("/home/u"), "\\\\?\\/home/u");
-}
+#include "util/path_rules.h"
 
 TEST(PathTests, ExistsAndRegularFile) {
     TempDir tmp;

@@ -1,0 +1,11 @@
+// The Windows rules for path text, which job files and debug lines keep on every system: drive
+// letters, network (UNC) paths and the long-path prefix.
+#pragma once
+
+#include <string>
+
+// The long-path form: "\\?\" before the path, or "\\?\UNC\" in place of a network path's "\\".
+std::string LongPath(const std::string& path);
+
+// Whether path is a bare drive such as "C:", which is there while the drive is and is never made.
+bool IsDrive(const std::string& path);
