@@ -1,6 +1,6 @@
-// Scheduling a job: a systemd user timer and service that run `pemo -auto -file JOB` in the job's
-// folder daily or weekly, or, where no user service manager runs, the crontab line to the same
-// effect. Toolkit-free; the window's Schedule dialog shows what it returns.
+// Scheduling a job: the scheduler the window's Schedule dialog asks, and its systemd backend, a user
+// timer and service that run `pemo -auto -file JOB` in the job's folder daily or weekly, or, where
+// no user service manager runs, the crontab line to the same effect. Toolkit-free.
 #pragma once
 
 #include <optional>
@@ -18,7 +18,31 @@ struct JobSchedule {
 // The command-line program "pemo" that goes with program (itself when it is that one).
 std::string UnattendedProgramPath(const std::string& program);
 
-class CJobScheduler {
+// The system's scheduler as the Schedule dialog uses it. Every call but CrontabLine may wait on
+// the system's service manager, each command at most a bounded time: callers keep them off the
+// user-interface thread. Callable from one thread at a time.
+class IJobScheduler {
+public:
+    virtual ~IJobScheduler() = default;
+    // Whether the system's scheduler answers; without it only the crontab line is offered.
+    virtual bool ManagerRunning() = 0;
+    // Sets up the job to run on the schedule. False with a message in error when it cannot.
+    virtual bool Install(const std::string& jobPath, const JobSchedule& schedule, std::string& error) = 0;
+    // Takes the job's schedule away. Removing a job that has none is no error.
+    virtual bool Remove(const std::string& jobPath, std::string& error) = 0;
+    // The job's schedule, if it has one.
+    virtual std::optional<JobSchedule> Current(const std::string& jobPath) const = 0;
+    // The next run, as the system prints it; empty when none is known.
+    virtual std::string NextRun(const std::string& jobPath) = 0;
+    // The last run's outcome; empty when the job has not run yet.
+    virtual std::string LastResult(const std::string& jobPath) = 0;
+    // The line that runs the job on the schedule from the user's crontab.
+    virtual std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const = 0;
+};
+
+// The systemd user units, and the crontab line where no user service manager runs. Each command
+// it runs is given a time limit; one that does not answer in time fails with a message.
+class CJobScheduler : public IJobScheduler {
 public:
     // configHome: $XDG_CONFIG_HOME or ~/.config; program: the absolute path of this program. The
     // timer starts the command-line program: program itself, or when that is the window program,
@@ -26,7 +50,7 @@ public:
     CJobScheduler(ICommandRunner& runner, std::string configHome, std::string program);
 
     // Whether the user's service manager answers; without it only the crontab line is offered.
-    bool ManagerRunning();
+    bool ManagerRunning() override;
 
     // The unit name for a job (without ".service" or ".timer"): "pemo-" + the job's name made
     // safe + "-" + a hash of its absolute path, so that two jobs of one name stay apart.
@@ -34,23 +58,23 @@ public:
 
     // Writes both units, reloads the manager and enables and starts the timer. False with a
     // message in error when a unit cannot be written or a command fails.
-    bool Install(const std::string& jobPath, const JobSchedule& schedule, std::string& error);
+    bool Install(const std::string& jobPath, const JobSchedule& schedule, std::string& error) override;
     // Stops and disables the timer and removes both units. Removing a job that has none is no error.
-    bool Remove(const std::string& jobPath, std::string& error);
+    bool Remove(const std::string& jobPath, std::string& error) override;
     // The schedule in the job's timer unit, if it has one.
-    std::optional<JobSchedule> Current(const std::string& jobPath) const;
+    std::optional<JobSchedule> Current(const std::string& jobPath) const override;
     // The manager's next elapse time of the timer, as it prints it; empty when none is known.
-    std::string NextRun(const std::string& jobPath);
+    std::string NextRun(const std::string& jobPath) override;
     // The last run's outcome, e.g. "success, exit status 0 at Tue 2026-12-08 02:30:04 UTC";
     // empty when the job has not run yet.
-    std::string LastResult(const std::string& jobPath);
+    std::string LastResult(const std::string& jobPath) override;
 
     std::string ServicePath(const std::string& jobPath) const;
     std::string TimerPath(const std::string& jobPath) const;
     std::string ServiceText(const std::string& jobPath) const;
     std::string TimerText(const std::string& jobPath, const JobSchedule& schedule) const;
     // The crontab line, e.g. "30 2 * * 1 cd '/home/me/jobs' && '/usr/bin/pemo' -auto -file 'nightly.job'".
-    std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const;
+    std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const override;
 
 private:
     bool Systemctl(const std::string& verb, const std::string& unit, std::string& error);

@@ -649,8 +649,8 @@ void CPemoDlg::Schedule() {
     }
     wxFileName job(wxString::FromUTF8(frame.jobPath));
     job.MakeAbsolute();
-    CJobScheduler scheduler(*scheduleRunner, configHome, OwnProgramPath());
-    YScheduleDlg dialog(this, scheduler, job.GetFullPath().utf8_string());
+    YScheduleDlg dialog(this, std::make_shared<CJobScheduler>(*scheduleRunner, configHome, OwnProgramPath()),
+                        job.GetFullPath().utf8_string());
     runSchedule(dialog);
 }
 

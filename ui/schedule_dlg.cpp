@@ -1,8 +1,11 @@
-// Layout and commands of the schedule dialog; the units themselves are CJobScheduler's.
+// Layout and commands of the schedule dialog; the schedule itself is the scheduler's, asked on a
+// worker thread so that a service manager that does not answer never holds the window.
 #include "ui/schedule_dlg.h"
 
+#include <thread>
 #include <utility>
 
+#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/clipbrd.h>
@@ -11,12 +14,12 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-YScheduleDlg::YScheduleDlg(wxWindow* parent, CJobScheduler& jobScheduler, std::string job)
+YScheduleDlg::YScheduleDlg(wxWindow* parent, std::shared_ptr<IJobScheduler> jobScheduler, std::string job)
     : wxDialog(parent, wxID_ANY, "Schedule", wxDefaultPosition, wxDefaultSize,
                wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER),
-      scheduler(jobScheduler), jobPath(std::move(job)), managerRunning(scheduler.ManagerRunning()) {
+      scheduler(std::move(jobScheduler)), jobPath(std::move(job)) {
     const int gap = FromDIP(7);
-    auto* outer = new wxBoxSizer(wxVERTICAL);
+    outer = new wxBoxSizer(wxVERTICAL);
     outer->Add(new wxStaticText(this, wxID_ANY, "Run " + wxString::FromUTF8(jobPath) + " unattended:"), 0, wxALL, gap);
 
     auto* when = new wxBoxSizer(wxHORIZONTAL);
@@ -38,32 +41,23 @@ YScheduleDlg::YScheduleDlg(wxWindow* parent, CJobScheduler& jobScheduler, std::s
     statusText = new wxStaticText(this, IdStatus, "");
     outer->Add(statusText, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
 
-    if (!managerRunning) {
-        crontab = new wxTextCtrl(this, IdCrontab, "", wxDefaultPosition, wxSize(FromDIP(520), -1), wxTE_READONLY);
-        auto* row = new wxBoxSizer(wxHORIZONTAL);
-        row->Add(crontab, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
-        row->Add(new wxButton(this, IdCopy, "Copy"), 0, wxALIGN_CENTRE_VERTICAL);
-        outer->Add(row, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
-    }
-
     auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-    auto* save = new wxButton(this, IdSave, "Save schedule");
+    saveButton = new wxButton(this, IdSave, "Save schedule");
     removeButton = new wxButton(this, IdRemove, "Remove schedule");
-    save->Enable(managerRunning);
-    buttons->Add(save, 0, wxRIGHT, gap);
+    buttons->Add(saveButton, 0, wxRIGHT, gap);
     buttons->Add(removeButton, 0, wxRIGHT, gap);
     buttons->AddStretchSpacer();
     buttons->Add(new wxButton(this, wxID_CANCEL, "Close"));
     outer->Add(buttons, 0, wxEXPAND | wxALL, gap);
     SetSizer(outer);
 
-    const JobSchedule current = scheduler.Current(jobPath).value_or(JobSchedule{});
+    const JobSchedule current = scheduler->Current(jobPath).value_or(JobSchedule{});
     frequency->SetSelection(current.weekly ? 1 : 0);
     weekday->SetSelection(current.weekday);
     hour->SetValue(current.hour);
     minute->SetValue(current.minute);
     SelectionChanged();
-    Refresh("");
+    Ask(Request::Look);
 
     Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { SelectionChanged(); });
     Bind(wxEVT_SPINCTRL, [this](wxSpinEvent&) { SelectionChanged(); });
@@ -93,40 +87,86 @@ JobSchedule YScheduleDlg::Chosen() const {
     return schedule;
 }
 
+YScheduleDlg::~YScheduleDlg() {
+    *alive = false;
+}
+
 void YScheduleDlg::SelectionChanged() {
     weekday->Enable(frequency->GetSelection() == 1);
     if (crontab) {
-        crontab->ChangeValue(wxString::FromUTF8(scheduler.CrontabLine(jobPath, Chosen())));
+        crontab->ChangeValue(wxString::FromUTF8(scheduler->CrontabLine(jobPath, Chosen())));
     }
 }
 
 void YScheduleDlg::Save() {
-    std::string error;
-    scheduler.Install(jobPath, Chosen(), error);
-    Refresh(error);
+    if (!busy) {
+        Ask(Request::Save);
+    }
 }
 
 void YScheduleDlg::Remove() {
-    std::string error;
-    scheduler.Remove(jobPath, error);
-    Refresh(error);
+    if (!busy) {
+        Ask(Request::Remove);
+    }
 }
 
-void YScheduleDlg::Refresh(const std::string& error) {
-    const bool scheduled = scheduler.Current(jobPath).has_value();
-    removeButton->Enable(scheduled);
+void YScheduleDlg::Ask(Request request) {
+    busy = true;
+    saveButton->Enable(false);
+    removeButton->Enable(false);
+    if (request == Request::Look) {
+        statusText->SetLabel("Asking the service manager...");
+    }
+    std::thread([request, chosen = Chosen(), job = jobPath, knownRunning = managerRunning, asked = scheduler,
+                 shown = alive, this] {
+        Answer answer;
+        answer.managerRunning = request == Request::Look ? asked->ManagerRunning() : knownRunning;
+        if (request == Request::Save) {
+            asked->Install(job, chosen, answer.error);
+        } else if (request == Request::Remove) {
+            asked->Remove(job, answer.error);
+        }
+        answer.scheduled = asked->Current(job).has_value();
+        if (answer.managerRunning && answer.error.empty() && answer.scheduled) {
+            answer.next = asked->NextRun(job);
+            answer.last = asked->LastResult(job);
+        }
+        if (wxTheApp) {
+            // The dialog is only reached on the user-interface thread, and only while it exists.
+            wxTheApp->CallAfter([this, shown, answer = std::move(answer)] {
+                if (*shown) {
+                    ShowAnswer(answer);
+                }
+            });
+        }
+    }).detach();
+}
+
+void YScheduleDlg::ShowAnswer(const Answer& answer) {
+    busy = false;
+    managerRunning = answer.managerRunning;
+    if (!managerRunning && !crontab) {
+        const int gap = FromDIP(7);
+        crontab = new wxTextCtrl(this, IdCrontab, "", wxDefaultPosition, wxSize(FromDIP(520), -1), wxTE_READONLY);
+        auto* row = new wxBoxSizer(wxHORIZONTAL);
+        row->Add(crontab, 1, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
+        row->Add(new wxButton(this, IdCopy, "Copy"), 0, wxALIGN_CENTRE_VERTICAL);
+        // Between the status and the buttons.
+        outer->Insert(outer->GetItemCount() - 1, row, 0, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, gap);
+        SelectionChanged();
+    }
+    saveButton->Enable(managerRunning);
+    removeButton->Enable(answer.scheduled);
     if (!managerRunning) {
         status = "The systemd user manager is not running, so no timer can be set up. To run this job with cron, "
                  "add this line to your crontab (crontab -e):";
-    } else if (!error.empty()) {
-        status = error;
-    } else if (!scheduled) {
+    } else if (!answer.error.empty()) {
+        status = answer.error;
+    } else if (!answer.scheduled) {
         status = "Not scheduled.";
     } else {
-        const std::string next = scheduler.NextRun(jobPath);
-        const std::string last = scheduler.LastResult(jobPath);
-        status = "Next run: " + (next.empty() ? std::string("not known") : next) +
-                 "\nLast run: " + (last.empty() ? std::string("not yet") : last);
+        status = "Next run: " + (answer.next.empty() ? std::string("not known") : answer.next) +
+                 "\nLast run: " + (answer.last.empty() ? std::string("not yet") : answer.last);
     }
     statusText->SetLabel(wxString::FromUTF8(status));
     statusText->Wrap(FromDIP(520));

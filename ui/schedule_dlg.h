@@ -3,12 +3,14 @@
 // it offers the crontab line instead.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <wx/dialog.h>
 
 #include "app/job_schedule.h"
 
+class wxBoxSizer;
 class wxButton;
 class wxChoice;
 class wxSpinCtrl;
@@ -29,24 +31,45 @@ public:
         IdCopy
     };
 
-    // jobPath is absolute. The scheduler must outlive the dialog.
-    YScheduleDlg(wxWindow* parent, CJobScheduler& scheduler, std::string jobPath);
+    // jobPath is absolute. The scheduler is asked on a worker thread, which keeps it as long as it
+    // needs it; the dialog shows the answer when it comes, and may be closed before.
+    YScheduleDlg(wxWindow* parent, std::shared_ptr<IJobScheduler> scheduler, std::string jobPath);
+    ~YScheduleDlg() override;
 
-    // The commands behind the buttons, public for the tests.
+    // The commands behind the buttons, public for the tests; ignored while Busy.
     void Save();
     void Remove();
 
     JobSchedule Chosen() const;
     const std::string& StatusText() const { return status; }
+    // Whether the scheduler is still being asked.
+    bool Busy() const { return busy; }
 
 private:
-    void Refresh(const std::string& error);
+    // What one visit to the scheduler found.
+    struct Answer {
+        bool managerRunning = false;
+        bool scheduled = false;
+        std::string error;
+        std::string next;
+        std::string last;
+    };
+    enum class Request { Look, Save, Remove };
+
+    void Ask(Request request);
+    void ShowAnswer(const Answer& answer);
     void SelectionChanged();
 
-    CJobScheduler& scheduler;
+    std::shared_ptr<IJobScheduler> scheduler;
     const std::string jobPath;
-    const bool managerRunning;
+    // False until the scheduler has answered whether its manager runs.
+    bool managerRunning = false;
+    bool busy = false;
+    // Cleared when the dialog goes, for answers that arrive after it.
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
     std::string status;
+    wxBoxSizer* outer = nullptr;
+    wxButton* saveButton = nullptr;
     wxChoice* frequency = nullptr;
     wxChoice* weekday = nullptr;
     wxSpinCtrl* hour = nullptr;

@@ -160,6 +160,10 @@ TEST(JobSchedule, ManagerStateNextRunAndLastResult) {
     std::string error;
     EXPECT_FALSE(scheduler.Install(job, JobSchedule{}, error));
     EXPECT_EQ(error, "systemctl --user enable " + unit + ".timer failed: Failed to enable unit: Access denied");
+    // One that does not answer in time.
+    runner.answers["systemctl --user daemon-reload"] = {kCommandTimedOut, ""};
+    EXPECT_FALSE(scheduler.Install(job, JobSchedule{}, error));
+    EXPECT_EQ(error, "systemctl --user daemon-reload did not answer within 15 seconds");
 }
 
 TEST(JobSchedule, AnUnwritableUnitFolderIsReported) {

@@ -190,8 +190,9 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     auto checkSchedule = [&](int status, const std::string& state, const std::string& screenshot) {
         CRecordingCommandRunner runner;
         runner.answers["systemctl --user is-system-running"] = {status, state};
-        CJobScheduler scheduler(runner, dir.File("config"), "/usr/bin/pemo");
-        auto* schedule = new YScheduleDlg(dlg, scheduler, jobFile);
+        auto* schedule = new YScheduleDlg(
+            dlg, std::make_shared<CJobScheduler>(runner, dir.File("config"), "/usr/bin/pemo"), jobFile);
+        PumpUntil([&] { return !schedule->Busy(); });
         Check(schedule, screenshot);
         schedule->Destroy();
         // Deleted while the scheduler it was given still exists.

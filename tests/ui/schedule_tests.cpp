@@ -1,6 +1,9 @@
 // The schedule dialog over a recording command runner: what Save and Remove write and ask of the
 // user's service manager, what the dialog says, and the crontab line where no manager runs.
+#include <chrono>
 #include <cstdlib>
+#include <future>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -22,9 +25,12 @@ protected:
     void Open(bool managerRunning) {
         runner.answers["systemctl --user is-system-running"] = {managerRunning ? 0 : 1,
                                                                 managerRunning ? "running\n" : "offline\n"};
-        dialog = new YScheduleDlg(nullptr, scheduler, job);
+        dialog = new YScheduleDlg(nullptr, schedulerOwner, job);
         dialog->Show();
-        PumpEvents();
+        Settle();
+    }
+    void Settle() {
+        ASSERT_TRUE(PumpUntil([&] { return !dialog->Busy(); }));
     }
     void TearDown() override {
         if (dialog) {
@@ -39,7 +45,9 @@ protected:
 
     CGuiTempDir dir;
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler{runner, dir.File("config"), "/usr/bin/pemo"};
+    std::shared_ptr<CJobScheduler> schedulerOwner =
+        std::make_shared<CJobScheduler>(runner, dir.File("config"), "/usr/bin/pemo");
+    CJobScheduler& scheduler = *schedulerOwner;
     std::string job = dir.File("nightly.job");
     YScheduleDlg* dialog = nullptr;
 };
@@ -61,12 +69,14 @@ TEST_F(ScheduleTest, SaveWritesTheTimerAndShowsTheNextRun) {
     Control<wxSpinCtrl>(YScheduleDlg::IdHour)->SetValue(23);
     Control<wxSpinCtrl>(YScheduleDlg::IdMinute)->SetValue(59);
     dialog->Save();
+    Settle();
     EXPECT_NE(ReadFileBytes(scheduler.TimerPath(job)).find("OnCalendar=Sun *-*-* 23:59:00\n"), std::string::npos);
     EXPECT_NE(ReadFileBytes(scheduler.ServicePath(job)).find("-auto -file \"" + job + "\""), std::string::npos);
     EXPECT_EQ(dialog->StatusText(), "Next run: Sun 2026-12-13 23:59:00 UTC\nLast run: not yet");
     EXPECT_TRUE(dialog->FindWindow(YScheduleDlg::IdRemove)->IsEnabled());
 
     dialog->Remove();
+    Settle();
     EXPECT_EQ(ReadFileBytes(scheduler.TimerPath(job)), "");
     EXPECT_EQ(dialog->StatusText(), "Not scheduled.");
     EXPECT_FALSE(dialog->FindWindow(YScheduleDlg::IdRemove)->IsEnabled());
@@ -87,6 +97,7 @@ TEST_F(ScheduleTest, AnExistingTimerIsShownAndAFailureSaid) {
     EXPECT_EQ(Control<wxSpinCtrl>(YScheduleDlg::IdHour)->GetValue(), 4);
     EXPECT_EQ(Control<wxSpinCtrl>(YScheduleDlg::IdMinute)->GetValue(), 15);
     dialog->Save();
+    Settle();
     EXPECT_NE(dialog->StatusText().find("failed: Failed to restart: Unit is masked."), std::string::npos)
         << dialog->StatusText();
     EXPECT_EQ(Control<wxStaticText>(YScheduleDlg::IdStatus)->GetLabel().utf8_string().find("Unit is masked"),
@@ -119,7 +130,9 @@ TEST_F(MainWindowTest, ToolsScheduleOpensTheDialogOnTheJobsAbsolutePath) {
     setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
     std::string shownFor;
     dlg->runSchedule = [&](YScheduleDlg& schedule) {
+        PumpUntil([&] { return !schedule.Busy(); });
         schedule.Save();
+        PumpUntil([&] { return !schedule.Busy(); });
         shownFor = schedule.GetChildren().GetFirst()->GetData()->GetLabel().utf8_string();
     };
     // Through the menu bar's command, as a click on Tools > Schedule... sends it.
@@ -131,4 +144,32 @@ TEST_F(MainWindowTest, ToolsScheduleOpensTheDialogOnTheJobsAbsolutePath) {
     EXPECT_EQ(shownFor, "Run " + absolute + " unattended:");
     const std::string unit = CJobScheduler::UnitName(absolute);
     EXPECT_NE(ReadFileBytes(dir.File("config/systemd/user/" + unit + ".service")).find(absolute), std::string::npos);
+}
+
+TEST_F(ScheduleTest, AManagerThatDoesNotAnswerNeverHoldsTheWindow) {
+    // Answers only when released, as a hung user bus answers only at the command's time limit.
+    struct CHungRunner : CRecordingCommandRunner {
+        int Run(const std::vector<std::string>& argv, std::string& output, std::chrono::milliseconds timeout) override {
+            answered.wait_for(std::chrono::seconds(10));
+            return CRecordingCommandRunner::Run(argv, output, timeout);
+        }
+        std::shared_future<void> answered;
+    } hung;
+    std::promise<void> answer;
+    hung.answered = answer.get_future().share();
+    hung.answers["systemctl --user is-system-running"] = {0, "running\n"};
+
+    const auto start = std::chrono::steady_clock::now();
+    dialog = new YScheduleDlg(nullptr, std::make_shared<CJobScheduler>(hung, dir.File("config"), "/usr/bin/pemo"), job);
+    dialog->Show();
+    PumpEvents();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_TRUE(dialog->Busy());
+    EXPECT_FALSE(dialog->FindWindow(YScheduleDlg::IdSave)->IsEnabled());
+    dialog->Save(); // refused while the first answer is awaited
+    answer.set_value();
+    Settle();
+    EXPECT_EQ(dialog->StatusText(), "Not scheduled.");
+    EXPECT_TRUE(dialog->FindWindow(YScheduleDlg::IdSave)->IsEnabled());
+    EXPECT_EQ(hung.commands, (std::vector<std::string>{"systemctl --user is-system-running"}));
 }
