@@ -104,7 +104,7 @@ public:
 
     bool isUnicodeText = false;
     unsigned openFlags = 0;
-    // Character set of 8-bit text as iconv names it; empty means the locale's (a plain ASCII
+    // Character set of 8-bit text as ConvertCharset names it; empty means the locale's (a plain ASCII
     // locale counts as UTF-8, so a program started without a locale keeps non-ASCII names).
     std::string codePage;
     char defaultChar = '#';
