@@ -51,10 +51,10 @@ private:
 
 } // namespace
 
-int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, bool showProgress) {
+int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, IFileSystem& fs, bool showProgress) {
     // The program ends with the run: there is no window to keep open for the 10 s close timer.
     CHeadlessShell shell(clock, showProgress, true);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, fs);
     frame.ApplyStartOptions(options);
     StopOnSignals stopOnSignals(frame.run.ctx.stopRequested);
     if (!frame.StartUp()) {

@@ -648,7 +648,7 @@ void CPemoDlg::Schedule() {
     }
     wxFileName job(wxString::FromUTF8(frame.jobPath));
     job.MakeAbsolute();
-    CJobScheduler scheduler(*scheduleRunner, configHome, OwnProgramPath());
+    CJobScheduler scheduler(*scheduleRunner, frame.fs, configHome, OwnProgramPath());
     YScheduleDlg dialog(this, scheduler, job.GetFullPath().utf8_string());
     runSchedule(dialog);
 }

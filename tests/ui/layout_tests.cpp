@@ -190,7 +190,7 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     auto checkSchedule = [&](int status, const std::string& state, const std::string& screenshot) {
         CRecordingCommandRunner runner;
         runner.answers["systemctl --user is-system-running"] = {status, state};
-        CJobScheduler scheduler(runner, dir.File("config"), "/usr/bin/pemo");
+        CJobScheduler scheduler(runner, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo");
         auto* schedule = new YScheduleDlg(dlg, scheduler, jobFile);
         Check(schedule, screenshot);
         schedule->Destroy();

@@ -39,7 +39,7 @@ protected:
 
     CGuiTempDir dir;
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler{runner, dir.File("config"), "/usr/bin/pemo"};
+    CJobScheduler scheduler{runner, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"};
     std::string job = dir.File("nightly.job");
     YScheduleDlg* dialog = nullptr;
 };
