@@ -40,7 +40,7 @@ TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
     EXPECT_EQ(CurrentFrame(), &frame);
     EXPECT_EQ(frame.run.ctx.messages, &frame.reports);
     EXPECT_EQ(frame.run.Window(), &shell.Window());
-    EXPECT_NE(frame.run.ctx.fs, nullptr);
+    EXPECT_EQ(frame.run.ctx.fs, &NativeFileSystem()) << "the one it was given";
     EXPECT_NE(frame.run.ctx.log, nullptr);
     EXPECT_TRUE(frame.tasks.empty());
     EXPECT_EQ(frame.run.ctx.driveLetter, "");
