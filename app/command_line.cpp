@@ -175,7 +175,7 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
             // word is a mistyped job or switch: run in its place, default.job would mirror (and
             // delete) what nobody asked for.
             FileStatus st;
-            if (arg.empty() || AsFsError(fs.Status(arg, true, st)) || st.kind == EntryKind::Directory) {
+            if (arg.empty() || fs.Status(arg, true, st) || st.kind == EntryKind::Directory) {
                 return Refuse("\"" + arg + "\" is no switch, and no job file of that name exists");
             }
             if (!positionalJob.empty()) {

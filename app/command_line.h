@@ -61,8 +61,7 @@ struct CheckedArguments {
 // is then the job unless -file names one; only one may be given. The start options are those of ParseCommandLine, with
 // the switches, the drive letter and the job file taken from whole arguments, so that a job path containing a switch's
 // text does not turn that switch on.
-CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath,
-                                IFileSystem& fs = NativeFileSystem());
+CheckedArguments CheckArguments(const std::vector<std::string>& args, const std::string& programPath, IFileSystem& fs);
 
 // One line per switch, for --help.
 std::string UsageText();

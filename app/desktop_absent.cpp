@@ -3,7 +3,7 @@
 
 #include "app/desktop_entry.h"
 
-int RunDesktop(int /*argc*/, char** /*argv*/, const StartOptions& /*options*/) {
+int RunDesktop(int /*argc*/, char** /*argv*/, const StartOptions& /*options*/, IFileSystem& /*fs*/) {
     std::fputs("pemo: this build has no window program; run a job unattended with -auto\n", stderr);
     return 2;
 }

@@ -3,7 +3,8 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "platform/file_system.h"
 
 // Runs the window program with the start options read from the given argument vector (which the
-// toolkit sees too); returns the process exit status.
-int RunDesktop(int argc, char** argv, const StartOptions& options);
+// toolkit sees too) over the program's file system; returns the process exit status.
+int RunDesktop(int argc, char** argv, const StartOptions& options, IFileSystem& fs);

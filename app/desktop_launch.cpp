@@ -9,7 +9,7 @@
 #include "platform/command_runner.h"
 #include "platform/process.h"
 
-int RunDesktop(int argc, char** argv, const StartOptions& /*options*/) {
+int RunDesktop(int argc, char** argv, const StartOptions& /*options*/, IFileSystem& /*fs*/) {
     // Beside this program in the build tree and in a relocated install; PEMO_WINDOW_RELATIVE is
     // where `cmake --install` puts it, relative to this program's folder.
     const std::string window = FindCompanionProgram(OwnProgramPath(), {"pemo-window", PEMO_WINDOW_RELATIVE});

@@ -33,9 +33,9 @@ std::u16string SortKey(const std::string& name) {
 
 } // namespace
 
-bool JobFileMissing(const std::string& path) {
+bool JobFileMissing(const std::string& path, IFileSystem& fs) {
     FileStatus st;
-    const FsError error = NativeFileSystem().Status(path, true, st);
+    const FsError error = fs.Status(path, true, st);
     return error.Is(ErrorKind::NotFound) || error.Is(ErrorKind::NotADirectory);
 }
 
@@ -63,8 +63,9 @@ std::string TrimPath(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-CJobCommands::CJobCommands(JobCommandState jobState, IMessagePort& noticePort, IMessagePort& reportPort)
-    : state(jobState), notices(noticePort), reports(reportPort) {}
+CJobCommands::CJobCommands(JobCommandState jobState, IMessagePort& noticePort, IMessagePort& reportPort,
+                           IFileSystem& fileSystem)
+    : state(jobState), notices(noticePort), reports(reportPort), fs(fileSystem) {}
 
 bool CJobCommands::RefuseWhileRunning() {
     if (!state.running) {
@@ -76,8 +77,8 @@ bool CJobCommands::RefuseWhileRunning() {
 }
 
 bool CJobCommands::LoadJob(const std::string& path) {
-    const bool loaded = ::LoadJob(path, state.tasks, state.jobPath, reports);
-    state.jobReadIncomplete = !loaded && !JobFileMissing(path);
+    const bool loaded = ::LoadJob(path, state.tasks, state.jobPath, reports, fs);
+    state.jobReadIncomplete = !loaded && !JobFileMissing(path, fs);
     return loaded;
 }
 
@@ -88,7 +89,7 @@ bool CJobCommands::SaveJob(const std::string& path) {
     bool saved = false;
     {
         std::lock_guard lock(state.lastRunMutex);
-        saved = ::SaveJob(path, state.tasks, state.jobPath, deferred);
+        saved = ::SaveJob(path, state.tasks, state.jobPath, deferred, fs);
     }
     deferred.ShowOn(reports);
     if (saved) {
@@ -103,8 +104,8 @@ bool CJobCommands::OpenJob(const std::string& path) {
     }
     TaskList loaded;
     std::string loadedPath = state.jobPath;
-    if (!::LoadJob(path, loaded, loadedPath, reports)) {
-        if (JobFileMissing(path)) {
+    if (!::LoadJob(path, loaded, loadedPath, reports, fs)) {
+        if (JobFileMissing(path, fs)) {
             reports.MessageBox("Error reading " + path + "\n\n" + path + " was not found.");
         }
         return false;

@@ -13,6 +13,7 @@
 #include "model/job_file.h"
 #include "model/message_port.h"
 #include "model/task.h"
+#include "platform/file_system.h"
 #include "util/guarded.h"
 #include "util/large_number.h"
 
@@ -48,14 +49,15 @@ public:
 void SortTasksByName(TaskList& tasks);
 // Nothing has the name, or a component on the way to it is missing: as opposed to a job file
 // that exists but cannot be read.
-bool JobFileMissing(const std::string& path);
+bool JobFileMissing(const std::string& path, IFileSystem& fs);
 // Leading and trailing blanks, tabs and line breaks cut from a path typed in the editor.
 std::string TrimPath(const std::string& text);
 
 class CJobCommands {
 public:
-    // notices: boxes that report no failure (the run guard); reports: counted failure boxes.
-    CJobCommands(JobCommandState state, IMessagePort& notices, IMessagePort& reports);
+    // notices: boxes that report no failure (the run guard); reports: counted failure boxes. The
+    // job file is read and written through fs.
+    CJobCommands(JobCommandState state, IMessagePort& notices, IMessagePort& reports, IFileSystem& fs);
 
     // The window that shows the job; null (the headless program, tests) shows nothing.
     void AttachView(IJobView* jobView) { view = jobView; }
@@ -118,6 +120,7 @@ private:
     JobCommandState state;
     IMessagePort& notices;
     IMessagePort& reports;
+    IFileSystem& fs;
     IJobView* view = nullptr;
     bool saving = false;
     bool redrawAfterSave = false;

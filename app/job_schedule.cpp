@@ -100,11 +100,14 @@ std::string PropertyOf(const std::string& output, const std::string& name) {
     return {};
 }
 
-void WriteUnit(const std::string& path, const std::string& text) {
-    ReplaceFile(path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite, [&](CStdioFileEx& file) {
-        file.codePage = "UTF-8";
-        file.WriteString(text);
-    });
+void WriteUnit(IFileSystem& fs, const std::string& path, const std::string& text) {
+    ReplaceFile(
+        path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite,
+        [&](CStdioFileEx& file) {
+            file.codePage = "UTF-8";
+            file.WriteString(text);
+        },
+        fs);
 }
 
 } // namespace
@@ -142,8 +145,9 @@ std::string UnattendedProgramPath(const std::string& program) {
     return found.empty() ? DirectoryPartOf(program) + "/pemo" : found;
 }
 
-CJobScheduler::CJobScheduler(ICommandRunner& commandRunner, std::string configHome, std::string program)
-    : runner(commandRunner), unitDirectory(std::move(configHome) + "/systemd/user"),
+CJobScheduler::CJobScheduler(ICommandRunner& commandRunner, IFileSystem& fileSystem, std::string configHome,
+                             std::string program)
+    : runner(commandRunner), fs(fileSystem), unitDirectory(std::move(configHome) + "/systemd/user"),
       programPath(UnattendedProgramPath(program)) {}
 
 bool CJobScheduler::ManagerRunning() {
@@ -258,13 +262,13 @@ bool CJobScheduler::Install(const std::string& jobPath, const JobSchedule& sched
         error = "The time of day is not valid.";
         return false;
     }
-    if (!MakeDirectoryTree(unitDirectory)) {
+    if (!MakeDirectoryTree(unitDirectory, fs)) {
         error = "Could not create " + unitDirectory;
         return false;
     }
     try {
-        WriteUnit(ServicePath(jobPath), ServiceText(jobPath));
-        WriteUnit(TimerPath(jobPath), TimerText(jobPath, schedule));
+        WriteUnit(fs, ServicePath(jobPath), ServiceText(jobPath));
+        WriteUnit(fs, TimerPath(jobPath), TimerText(jobPath, schedule));
     } catch (const CFileException& e) {
         error = "Error saving " + e.fileName + "\n\n" + e.ErrorText();
         return false;
@@ -278,8 +282,8 @@ bool CJobScheduler::Install(const std::string& jobPath, const JobSchedule& sched
 bool CJobScheduler::Remove(const std::string& jobPath, std::string& error) {
     const std::string timer = UnitName(jobPath) + ".timer";
     // Both files go, whichever of them is missing.
-    const bool hadTimer = RemoveFileIfPresent(TimerPath(jobPath));
-    const bool hadService = RemoveFileIfPresent(ServicePath(jobPath));
+    const bool hadTimer = RemoveFileIfPresent(TimerPath(jobPath), fs);
+    const bool hadService = RemoveFileIfPresent(ServicePath(jobPath), fs);
     if (!hadTimer && !hadService) {
         return true;
     }
@@ -290,7 +294,7 @@ bool CJobScheduler::Remove(const std::string& jobPath, std::string& error) {
 }
 
 std::optional<JobSchedule> CJobScheduler::Current(const std::string& jobPath) const {
-    CStdioFileEx file;
+    CStdioFileEx file(fs);
     if (!file.Open(TimerPath(jobPath), CStdioFileEx::modeRead)) {
         return std::nullopt;
     }

@@ -7,6 +7,7 @@
 #include <string>
 
 class ICommandRunner;
+class IFileSystem;
 
 struct JobSchedule {
     bool weekly = false;
@@ -46,8 +47,9 @@ class CJobScheduler : public IJobScheduler {
 public:
     // configHome: $XDG_CONFIG_HOME or ~/.config; program: the absolute path of this program. The
     // timer starts the command-line program: program itself, or when that is the window program,
-    // the command-line one installed with it (UnattendedProgramPath).
-    CJobScheduler(ICommandRunner& runner, std::string configHome, std::string program);
+    // the command-line one installed with it (UnattendedProgramPath). The units are read and
+    // written through fs.
+    CJobScheduler(ICommandRunner& runner, IFileSystem& fs, std::string configHome, std::string program);
 
     // Whether the user's service manager answers; without it only the crontab line is offered.
     bool ManagerRunning() override;
@@ -81,6 +83,7 @@ private:
     std::string ShowProperty(const std::string& unit, const std::string& property);
 
     ICommandRunner& runner;
+    IFileSystem& fs;
     std::string unitDirectory;
     std::string programPath;
 };

@@ -12,6 +12,7 @@
 #include "app/headless_shell.h"
 #include "app/unattended.h"
 #include "platform/process.h"
+#include "platform/file_system.h"
 #include "platform/terminal.h"
 #include "run/system_power_port.h"
 #include "util/texts.h"
@@ -19,8 +20,10 @@
 int main(int argc, char** argv) {
     // The locale gives the date format of last-run times and the character set of summary.log.
     std::setlocale(LC_ALL, "");
+    // The one file system of the program: every layer below is handed this one.
+    IFileSystem& fs = NativeFileSystem();
     const CheckedArguments checked =
-        CheckArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), OwnProgramPath());
+        CheckArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), OwnProgramPath(), fs);
     switch (checked.verdict) {
     case ArgumentsVerdict::Help:
         std::fputs(UsageText().c_str(), stdout);
@@ -47,10 +50,10 @@ int main(int argc, char** argv) {
                        stderr);
             return 2;
         }
-        return RunDesktop(argc, argv, options);
+        return RunDesktop(argc, argv, options, fs);
     }
     // The only place the real power port exists: tests never construct it.
     CSteadyClock clock;
     CSystemPowerPort power;
-    return RunUnattended(options, clock, power, IsTerminal(stderr));
+    return RunUnattended(options, clock, power, fs, IsTerminal(stderr));
 }

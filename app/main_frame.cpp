@@ -42,12 +42,12 @@ std::string LocaleDateTimeFormat() {
     return DateTimeFormatFrom(LocaleDatePattern(), LocaleTimePattern());
 }
 
-CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort)
-    : shell(shellPort), power(powerPort), run(shellPort, powerPort, &shellPort.Window(),
-                                              JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}),
+CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort, IFileSystem& fileSystem)
+    : shell(shellPort), power(powerPort), fs(fileSystem),
+      run(shellPort, powerPort, fileSystem, &shellPort.Window(),
+          JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}),
       userSettingsPath(DefaultUserSettingsPath()) {
     run.ctx.messages = &reports;
-    run.ctx.fs = &NativeFileSystem();
     run.ctx.driveLetter.clear();
     run.stayAwakeMethod = 1;
     run.ctx.debug = false;
@@ -119,7 +119,7 @@ bool CMainFrame::LoadStartJob() {
 bool CMainFrame::LoadSettings() {
     Settings s{compactView,   run.countAtStart,   windowWidth, windowHeight, run.stayAwakeMethod,
                run.ctx.debug, run.ctx.emptyGuard, useIniFile,  threads};
-    const bool usable = ::LoadSettings(s, settingsDirectory, userSettingsPath, reports);
+    const bool usable = ::LoadSettings(s, settingsDirectory, userSettingsPath, reports, fs);
     compactView = s.compactView;
     run.countAtStart = s.countAtStart;
     windowWidth = s.windowWidth;
@@ -140,13 +140,13 @@ bool CMainFrame::LoadSettings() {
 bool CMainFrame::SaveSettings() {
     const Settings s{compactView,   run.countAtStart,   windowWidth, windowHeight, run.stayAwakeMethod,
                      run.ctx.debug, run.ctx.emptyGuard, useIniFile,  threads};
-    return ::SaveSettings(s, settingsDirectory, userSettingsPath, reports);
+    return ::SaveSettings(s, settingsDirectory, userSettingsPath, reports, fs);
 }
 
 bool CMainFrame::StartUp() {
     ResetForStart();
     const bool jobRead = LoadStartJob();
-    const bool jobMissing = JobFileMissing(jobPath);
+    const bool jobMissing = JobFileMissing(jobPath, fs);
     if (autoRun && jobMissing) {
         // The loader passes over a missing file in silence, which suits a first start of the
         // window; an unattended run that finds no job has failed, and cron should say so.

@@ -32,9 +32,10 @@ private:
 
 class CMainFrame {
 public:
-    // Registers the frame as the current one. The ports must outlive the frame; message boxes go
-    // to the shell, the workers' run window is shell.Window().
-    CMainFrame(IShellPort& shell, IPowerPort& power);
+    // Registers the frame as the current one. The ports and the file system must outlive the
+    // frame; message boxes go to the shell, the workers' run window is shell.Window(), and every
+    // file of the program goes through fs.
+    CMainFrame(IShellPort& shell, IPowerPort& power, IFileSystem& fs);
     // Stops a run still going and joins the worker threads before anything they use goes away.
     ~CMainFrame();
     CMainFrame(const CMainFrame&) = delete;
@@ -42,6 +43,7 @@ public:
 
     IShellPort& shell;
     IPowerPort& power;
+    IFileSystem& fs;
     // Where the core's message boxes go (run.ctx.messages points here): on to the shell.
     CCountingMessagePort reports{shell};
     // The job. The user-interface thread changes it only while no run is active; the runner
@@ -63,7 +65,8 @@ public:
     CJobCommands jobs{
         {tasks, jobPath, lastRunMutex, jobReadIncomplete, run.running, run.stay, run.shutdown, run.sourceTotal},
         shell,
-        reports};
+        reports,
+        fs};
 
     // Start switches that run control does not read.
     bool show = false;

@@ -4,10 +4,10 @@
 #include "app/main_frame.h"
 #include "platform/process.h"
 
-int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, bool showProgress) {
+int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, IFileSystem& fs, bool showProgress) {
     // The program ends with the run: there is no window to keep open for the 10 s close timer.
     CHeadlessShell shell(clock, showProgress, true);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, fs);
     frame.ApplyStartOptions(options);
     // Stopped from outside, the run ends as the Stop button ends it: the copy under way is
     // cancelled and the run still writes the end of its log, its summary line and the job.

@@ -113,10 +113,10 @@ std::string JobLine(const Task& t) {
 bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMessagePort& messages, IFileSystem& fs) {
     tasks.clear();
     FileStatus st;
-    if (const FsError e = AsFsError(fs.Status(path, true, st))) {
+    if (const FsError e = fs.Status(path, true, st)) {
         // A job that is not there is an empty job; one we cannot even look at is worth a word.
         if (!e.Is(ErrorKind::NotFound) && !e.Is(ErrorKind::NotADirectory)) {
-            messages.MessageBox(Failure("Error reading ", path, CFileException::FromErrno(e.code, path)));
+            messages.MessageBox(Failure("Error reading ", path, CFileException::FromError(e, path)));
         }
         return false;
     }

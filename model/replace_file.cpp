@@ -2,7 +2,6 @@
 #include "model/replace_file.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
@@ -58,7 +57,7 @@ long TemporaryPid(const std::string& entry, const std::string& name) {
 // temporary form that belong to this user qualify. Best effort: failures are ignored.
 void RemoveStaleTemporaries(IFileSystem& fs, const std::string& dir, const std::string& name) {
     DirectoryHandle directory;
-    if (AsFsError(fs.OpenDirectoryPath(dir, true, directory))) {
+    if (fs.OpenDirectoryPath(dir, true, directory)) {
         return;
     }
     std::vector<std::string> stale;
@@ -116,10 +115,10 @@ std::string CreateTemporary(IFileSystem& fs, const std::string& target, const st
             return candidate;
         }
         if (!e.Is(ErrorKind::Exists)) {
-            throw CFileException::FromErrno(e.code, reportedPath);
+            throw CFileException::FromError(e, reportedPath);
         }
     }
-    throw CFileException::FromErrno(EEXIST, reportedPath);
+    throw CFileException::FromError(FsError::OfKind(ErrorKind::Exists), reportedPath);
 }
 
 } // namespace
@@ -128,17 +127,17 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
                  IFileSystem& fs) {
     std::string target = path;
     FileStatus st;
-    if (!AsFsError(fs.Status(path, false, st)) && st.kind == EntryKind::Symlink) {
+    if (!fs.Status(path, false, st) && st.kind == EntryKind::Symlink) {
         if ((flags & CStdioFileEx::modeNoFollow) != 0) {
-            throw CFileException(CFileException::symbolicLink, ELOOP, path);
+            throw CFileException(CFileException::symbolicLink, SystemCodeOfKind(ErrorKind::IsALink), path);
         }
         std::string resolved;
-        if (!AsFsError(fs.CanonicalPath(path, resolved))) {
+        if (!fs.CanonicalPath(path, resolved)) {
             target = resolved;
         }
     }
     FileStatus old;
-    const bool hadOld = !AsFsError(fs.Status(target, true, old));
+    const bool hadOld = !fs.Status(target, true, old);
 
     RemoveStaleTemporaries(fs, DirectoryPartOf(target), NamePartOf(target));
     FileHandle opened;
@@ -155,7 +154,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
         file.Sync();
         file.Close();
         if (FsError e = fs.RenameFile(temporary, target)) {
-            throw CFileException::FromErrno(e.code, path);
+            throw CFileException::FromError(e, path);
         }
     } catch (CFileException& e) {
         (void)fs.CloseFile(opened);
@@ -176,7 +175,7 @@ bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs) {
         return true;
     }
     FileStatus st;
-    if (!AsFsError(fs.Status(dir, true, st))) {
+    if (!fs.Status(dir, true, st)) {
         return st.kind == EntryKind::Directory;
     }
     const std::size_t slash = dir.rfind('/');
@@ -188,5 +187,5 @@ bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs) {
 }
 
 bool RemoveFileIfPresent(const std::string& path, IFileSystem& fs) {
-    return !AsFsError(fs.RemoveFile(path));
+    return !fs.RemoveFile(path);
 }

@@ -15,10 +15,10 @@
 // is written. Each save first removes the temporaries of that form for the same file left by saves that were killed
 // (their process gone and their lock free). Every step goes through fs.
 void ReplaceFile(const std::string& path, unsigned flags, const std::function<void(CStdioFileEx&)>& write,
-                 IFileSystem& fs = NativeFileSystem());
+                 IFileSystem& fs);
 
 // Creates dir and its missing parents (mode 0700, as for the user's own configuration). True when
 // dir is a directory afterwards.
-bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs = NativeFileSystem());
+bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs);
 // Removes a file. True when one was removed, false when there was none or it could not be.
-bool RemoveFileIfPresent(const std::string& path, IFileSystem& fs = NativeFileSystem());
+bool RemoveFileIfPresent(const std::string& path, IFileSystem& fs);

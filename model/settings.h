@@ -35,9 +35,9 @@ std::string IniFilePath(const std::string& iniDirectory);
 // store keeps the current values. Only a "pemo.ini" that is a link or not a regular file is
 // reported (it is never read or written through): false then, and the per-user file is read.
 bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& messages, IFileSystem& fs = NativeFileSystem());
+                  IMessagePort& messages, IFileSystem& fs);
 // Writes to the store the settings came from, each through a temporary file and a rename. A
 // failure to write "pemo.ini" is reported through messages; a per-user store that cannot be
 // written saves nothing, silently. True when the settings were saved.
 bool SaveSettings(const Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
-                  IMessagePort& messages, IFileSystem& fs = NativeFileSystem());
+                  IMessagePort& messages, IFileSystem& fs);

@@ -153,54 +153,40 @@ std::string Utf16LeToUtf8(const std::u16string& units) {
 CFileException::CFileException(int cause_, int osError_, std::string fileName_)
     : cause(cause_), osError(osError_), fileName(std::move(fileName_)) {}
 
-int CFileException::CauseFromErrno(int osError) {
-    switch (osError) {
-    case 0:
+int CFileException::CauseOf(ErrorKind kind) {
+    switch (kind) {
+    case ErrorKind::None:
         return none;
-    case ENOENT:
+    case ErrorKind::NotFound:
         return fileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
+    case ErrorKind::NotADirectory:
+    case ErrorKind::NameTooLong:
+    case ErrorKind::IsALink:
         return badPath;
-    case EMFILE:
-    case ENFILE:
+    case ErrorKind::TooManyOpen:
         return tooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-    case EEXIST:
+    case ErrorKind::AccessDenied:
+    case ErrorKind::ReadOnly:
+    case ErrorKind::IsADirectory:
+    case ErrorKind::Exists:
         return accessDenied;
-    case EBADF:
+    case ErrorKind::BadHandle:
         return invalidFile;
-    case EMLINK:
-        return directoryFull;
-    case ESPIPE:
-    case EOVERFLOW:
-        return badSeek;
-    case EIO:
-    case ENXIO:
-    case ENODEV:
+    case ErrorKind::DeviceFault:
         return hardIO;
-    case EWOULDBLOCK:
-    case EBUSY:
-    case ETXTBSY:
+    case ErrorKind::Busy:
         return sharingViolation;
-    case EDEADLK:
-    case ENOLCK:
+    case ErrorKind::LockFailed:
         return lockViolation;
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
+    case ErrorKind::NoSpace:
         return diskFull;
     default:
         return genericException;
     }
 }
 
-CFileException CFileException::FromErrno(int osError, const std::string& fileName) {
-    return CFileException(CauseFromErrno(osError), osError, fileName);
+CFileException CFileException::FromError(const FsError& error, const std::string& fileName) {
+    return CFileException(CauseOf(error.kind), error.code, fileName);
 }
 
 std::string CFileException::ErrorText() const {
@@ -289,8 +275,8 @@ void CStdioFileEx::Attach(FileHandle&& opened, const std::string& path, unsigned
     openFlags = (flags & ~static_cast<unsigned>(typeText)) | typeBinary;
 }
 
-void CStdioFileEx::ThrowErrno(int osError) const {
-    throw CFileException::FromErrno(osError, filePath);
+void CStdioFileEx::Throw(const FsError& error) const {
+    throw CFileException::FromError(error, filePath);
 }
 
 bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException* error) {
@@ -321,7 +307,7 @@ bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException*
     const auto fail = [&](const FsError& failure) {
         file.Close();
         if (error) {
-            *error = CFileException::FromErrno(failure.code, path);
+            *error = CFileException::FromError(failure, path);
             if (failure.Is(ErrorKind::NotSupported)) {
                 error->cause = CFileException::notRegularFile;
             } else if (failure.Is(ErrorKind::IsALink) && mode.noFollow) {
@@ -388,7 +374,7 @@ void CStdioFileEx::DropReadBuffer() {
 bool CStdioFileEx::ReadString(std::string& line) {
     line.clear();
     if (!file.IsOpen()) {
-        ThrowErrno(EBADF);
+        Throw(FsError::OfKind(ErrorKind::BadHandle));
     }
     try {
         const bool atStart = checkBomOnRead && GetPosition() == 0;
@@ -500,7 +486,7 @@ void CStdioFileEx::WriteBytes(const char* data, std::size_t size) {
 
 void CStdioFileEx::WriteString(const std::string& text) {
     if (!file.IsOpen()) {
-        ThrowErrno(EBADF);
+        Throw(FsError::OfKind(ErrorKind::BadHandle));
     }
     DropReadBuffer();
     std::string bytes;
@@ -532,7 +518,7 @@ void CStdioFileEx::AppendWhole(const std::string& text) {
 
 std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
     if (!file.IsOpen()) {
-        ThrowErrno(EBADF);
+        Throw(FsError::OfKind(ErrorKind::BadHandle));
     }
     if (origin == SEEK_CUR) {
         offset += static_cast<std::int64_t>(GetPosition());
@@ -542,9 +528,12 @@ std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
     const SeekOrigin from = origin == SEEK_END ? SeekOrigin::End : SeekOrigin::Begin;
     std::uint64_t result = 0;
     if (FsError e = fs->SeekFile(file, offset, from, result)) {
-        // A position before the start is a bad seek, not some unknown error.
-        throw CFileException(e.code == EINVAL ? CFileException::badSeek : CFileException::CauseFromErrno(e.code),
-                             e.code, filePath);
+        CFileException failure = CFileException::FromError(e, filePath);
+        // A position before the start, or past what the file can hold, is a bad seek, not some unknown error.
+        if (e.Is(ErrorKind::Other)) {
+            failure.cause = CFileException::badSeek;
+        }
+        throw failure;
     }
     position = result;
     checkBomOnRead = true;
@@ -561,7 +550,7 @@ std::uint64_t CStdioFileEx::GetPosition() const {
 
 void CStdioFileEx::Sync() {
     if (!file.IsOpen()) {
-        ThrowErrno(EBADF);
+        Throw(FsError::OfKind(ErrorKind::BadHandle));
     }
     // Pipes and character devices cannot be synchronised; the file system counts that as done.
     if (FsError e = fs->SyncFile(file)) {

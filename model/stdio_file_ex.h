@@ -1,6 +1,7 @@
 // CStdioFileEx: the one text-file class. It reads and writes line-oriented text as UTF-16LE with
 // a byte-order mark or as the locale's 8-bit text, through the platform's file system; strings
-// outside it are UTF-8. CFileException is the failure it raises, carrying the kind, errno and path.
+// outside it are UTF-8. CFileException is the failure it raises, carrying the kind, the system's code
+// and the path.
 #pragma once
 
 #include <cstdint>
@@ -34,12 +35,12 @@ public:
 
     CFileException() = default;
     CFileException(int cause, int osError, std::string fileName);
-    // The kind of failure for an errno value.
-    static int CauseFromErrno(int osError);
-    static CFileException FromErrno(int osError, const std::string& fileName);
+    // The kind of failure for a file system's failure.
+    static int CauseOf(ErrorKind kind);
+    static CFileException FromError(const FsError& error, const std::string& fileName);
 
     int cause = none;
-    int osError = 0; // errno
+    int osError = 0; // the system's code, for its text
     std::string fileName;
 
     // The kind's text with the path in place of %1.
@@ -68,7 +69,7 @@ public:
         modeNoFollow = 0x400000
     };
 
-    explicit CStdioFileEx(IFileSystem& fileSystem = NativeFileSystem());
+    explicit CStdioFileEx(IFileSystem& fileSystem);
     ~CStdioFileEx(); // closes an open file, never throws
     CStdioFileEx(const CStdioFileEx&) = delete;
     CStdioFileEx& operator=(const CStdioFileEx&) = delete;
@@ -112,8 +113,7 @@ public:
     bool checkBomOnRead = true;
 
 private:
-    void ThrowErrno(int osError) const;
-    void Throw(const FsError& error) const { ThrowErrno(error.code); }
+    void Throw(const FsError& error) const;
     // Fills the read buffer; false at end of file.
     bool Fill();
     // Gives the descriptor back the position of the first unread byte before a write or seek.

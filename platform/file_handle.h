@@ -66,12 +66,3 @@ struct OpenFileInfo {
     bool regular = false;
     bool ownedByUser = false; // belongs to the user the program runs as
 };
-
-// The results of the file system's older calls (a raw code, 0 on success) as FsError, so that
-// callers read either form alike.
-inline FsError AsFsError(FsError error) {
-    return error;
-}
-inline FsError AsFsError(int systemCode) {
-    return systemCode == 0 ? FsError{} : FsError::FromSystem(systemCode);
-}

@@ -13,7 +13,7 @@ enum class ErrorKind {
     AccessDenied, // permissions, read-only attributes or the system refused
     Exists,
     NotEmpty,
-    NoSpace, // the device or the quota is full
+    NoSpace, // the device, the quota or the largest file size is reached
     NameTooLong,
     ReadOnly, // the file system is mounted read-only
     Busy,     // held by another opener
@@ -21,7 +21,10 @@ enum class ErrorKind {
     NotSupported,
     CrossDevice,
     TooManyOpen,
-    Replaced, // the name holds another file than the one it was found to hold
+    Replaced,    // the name holds another file than the one it was found to hold
+    DeviceFault, // the device failed to read or write, or is gone
+    LockFailed,  // no lock can be had (none kept there, or it would deadlock)
+    BadHandle,   // the handle is not open
     Other,
 };
 

@@ -45,8 +45,7 @@ std::string HtmlEscape(const std::string& text) {
     return escaped;
 }
 
-CRunLog::CRunLog(CRunContext& context, IRunWindow* window, IFileSystem& fileSystem)
-    : ctx(context), fs(fileSystem), pane(window) {}
+CRunLog::CRunLog(CRunContext& context, IRunWindow* window) : ctx(context), pane(window) {}
 
 void CRunLog::AddLogLine(const std::string& text, LogColour colour) {
     const char* open = nullptr;
@@ -126,7 +125,7 @@ void CRunLog::FlushLog() {
 }
 
 bool CRunLog::AppendLocked(const std::string& text, std::string& reason) {
-    CStdioFileEx file(fs);
+    CStdioFileEx file(*ctx.fs);
     CFileException error;
     if (!file.Open(runLogPath, kAppendFlags, &error)) {
         reason = Reason(error);
@@ -152,7 +151,7 @@ void CRunLog::BeginRun() {
 bool CRunLog::StartLog(const std::string& path, std::string& reason) {
     std::lock_guard<std::mutex> lock(mutex);
     runLogPath = path;
-    CStdioFileEx file(fs);
+    CStdioFileEx file(*ctx.fs);
     CFileException error;
     if (!file.Open(path, kCreateFlags, &error)) {
         reason = Reason(error);

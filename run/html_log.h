@@ -7,16 +7,15 @@
 #include <mutex>
 #include <string>
 
-#include "platform/file_system.h"
 #include "run/run_window.h"
 #include "sync/run_context.h"
 
 class CRunLog : public ILogSink {
 public:
-    // Reads logExclusions and messages of the context at each call; the context must outlive
-    // the log. The file is written through fs. Lines other than Teal ones also go to the pane of the window, when there
-    // is one.
-    explicit CRunLog(CRunContext& context, IRunWindow* pane = nullptr, IFileSystem& fs = NativeFileSystem());
+    // Reads logExclusions, messages and the file system of the context at each call; the context
+    // must outlive the log. Lines other than Teal ones also go to the pane of the window, when
+    // there is one.
+    explicit CRunLog(CRunContext& context, IRunWindow* pane = nullptr);
     // Set while no thread logs (before the workers start).
     void SetPane(IRunWindow* window) { pane = window; }
 
@@ -54,7 +53,6 @@ private:
     bool AppendLocked(const std::string& text, std::string& reason);
 
     CRunContext& ctx;
-    IFileSystem& fs;
     std::atomic<IRunWindow*> pane;
     std::function<void(const std::string&)> redEcho;
     mutable std::mutex mutex;

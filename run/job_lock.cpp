@@ -5,7 +5,7 @@ namespace {
 
 std::string RealPath(IFileSystem& fs, const std::string& path) {
     std::string resolved;
-    return AsFsError(fs.CanonicalPath(path, resolved)) ? std::string() : resolved;
+    return fs.CanonicalPath(path, resolved) ? std::string() : resolved;
 }
 
 } // namespace
@@ -53,7 +53,7 @@ bool CJobLock::TryLock(const std::string& jobPath) {
     }
     if (e) {
         FileStatus st;
-        if (refused() || !AsFsError(fs.Status(lockPath, false, st))) {
+        if (refused() || !fs.Status(lockPath, false, st)) {
             // Something is there that is not ours to open: never worked around, as the run would
             // go ahead beside a lock that another run takes.
             refusal = lockPath + " is not a lock file of this user's";
@@ -68,7 +68,7 @@ bool CJobLock::TryLock(const std::string& jobPath) {
         }
     } else {
         OpenFileInfo info;
-        if (AsFsError(fs.FileInfo(opened, info)) || !info.ownedByUser) {
+        if (fs.FileInfo(opened, info) || !info.ownedByUser) {
             (void)fs.CloseFile(opened);
             refusal = lockPath + " is not a lock file of this user's";
             return false;

@@ -12,7 +12,7 @@
 class CJobLock {
 public:
     // The lock file is opened and locked through fs.
-    explicit CJobLock(IFileSystem& fs = NativeFileSystem());
+    explicit CJobLock(IFileSystem& fs);
     ~CJobLock();
     CJobLock(const CJobLock&) = delete;
     CJobLock& operator=(const CJobLock&) = delete;
@@ -36,4 +36,4 @@ private:
 };
 
 // The lock file of the job at jobPath.
-std::string JobLockPath(const std::string& jobPath, IFileSystem& fs = NativeFileSystem());
+std::string JobLockPath(const std::string& jobPath, IFileSystem& fs);

@@ -142,7 +142,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
                                      "the tasks that were not read.");
         } else {
             const std::string path = job.jobPath;
-            SaveJob(path, job.tasks, job.jobPath, *ctx.messages);
+            SaveJob(path, job.tasks, job.jobPath, *ctx.messages, *ctx.fs);
         }
         if (window != nullptr) {
             window->RefreshTaskList();
@@ -186,7 +186,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     AppendSummaryLine("summary.log",
                       SummaryLine(job.jobPath, task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
                                   DurationSeconds(start, end)),
-                      *ctx.messages);
+                      *ctx.messages, *ctx.fs);
     if (!log.FinishLog(reason)) {
         ctx.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }

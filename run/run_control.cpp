@@ -16,8 +16,10 @@ void CPostedMessagePort::MessageBox(const std::string& text) {
     });
 }
 
-CRunControl::CRunControl(IRunShell& shell, IPowerPort& power, IRunWindow* runWindow, const JobRef& jobRef)
-    : shellPort(shell), powerPort(power), job(jobRef) {
+CRunControl::CRunControl(IRunShell& shell, IPowerPort& power, IFileSystem& fs, IRunWindow* runWindow,
+                         const JobRef& jobRef)
+    : shellPort(shell), powerPort(power), job(jobRef), jobLock(fs) {
+    ctx.fs = &fs;
     ctx.log = &runLog;
     SetWindow(runWindow);
 }

@@ -40,15 +40,16 @@ private:
 
 class CRunControl {
 public:
-    // The ports and the job must outlive the run control. window may be null (no window).
-    CRunControl(IRunShell& shell, IPowerPort& power, IRunWindow* window, const JobRef& job);
+    // The ports, the file system and the job must outlive the run control. window may be null
+    // (no window). Every file of the runs and the counting pass goes through fs.
+    CRunControl(IRunShell& shell, IPowerPort& power, IFileSystem& fs, IRunWindow* window, const JobRef& job);
     // Stops the counting thread and joins both worker threads.
     ~CRunControl();
     CRunControl(const CRunControl&) = delete;
     CRunControl& operator=(const CRunControl&) = delete;
 
     // The engine's context of the runs: the stop and pause flags, the switches the engine reads,
-    // the file system and the message port (set by the owner before the first run).
+    // the file system (the one given) and the message port (set by the owner before the first run).
     CRunContext ctx;
     // The window of the runs and the counting pass (also their progress sink and the log's
     // pane); set before either starts.

@@ -16,5 +16,4 @@ std::string SummaryLine(const std::string& jobPath, const std::string& taskLabel
                         const RunStats& stats, std::int32_t seconds);
 // Appends the line to the file at path (created when missing, never truncated). A failure shows
 // "Error writing to summary:" and the reason; returns whether the line was written.
-bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages,
-                       IFileSystem& fs = NativeFileSystem());
+bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages, IFileSystem& fs);

@@ -24,9 +24,9 @@ constexpr unsigned kDebugLogFlags = CStdioFileEx::modeWrite | CStdioFileEx::mode
 
 } // namespace
 
-void DebugLog(CRunContext& ctx, const std::string& text, IFileSystem& fs) {
+void DebugLog(CRunContext& ctx, const std::string& text) {
     std::unique_lock<std::mutex> lock(DebugLogMutex());
-    CStdioFileEx file(fs);
+    CStdioFileEx file(*ctx.fs);
     CFileException error;
     bool open = file.Open("debug.log", kDebugLogFlags, &error);
     if (!open) {

@@ -3,9 +3,8 @@
 
 #include <string>
 
-#include "platform/file_system.h"
 #include "sync/run_context.h"
 
 // Callers test ctx.debug first. Callable from any thread; lines never interleave.
-// The file is written through fs.
-void DebugLog(CRunContext& ctx, const std::string& text, IFileSystem& fs = NativeFileSystem());
+// The file is written through the context's file system.
+void DebugLog(CRunContext& ctx, const std::string& text);

@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "sync/run_context.h"
 
-// The context's file system, or the native one when the context names none.
+// The context's file system; every context is given one before it is used.
 IFileSystem& FsOf(CRunContext& ctx);
 
 void LogLine(CRunContext& ctx, const std::string& text, LogColour colour);

@@ -14,7 +14,7 @@
 #include "util/texts.h"
 
 IFileSystem& FsOf(CRunContext& ctx) {
-    return ctx.fs != nullptr ? *ctx.fs : NativeFileSystem();
+    return *ctx.fs;
 }
 
 void LogLine(CRunContext& ctx, const std::string& text, LogColour colour) {

@@ -87,6 +87,7 @@ struct CRunContext {
     // run thread in turn. Fixed before a run starts.
     int threads = 1;
 
+    // Every file the run touches goes through it: the trees, the run log, the lock, the debug log.
     IFileSystem* fs = nullptr;
     ILogSink* log = nullptr;
     IProgressSink* window = nullptr;

@@ -23,14 +23,14 @@ int desktopExitStatus = 2;
 
 class CPemoApp : public wxApp {
 public:
-    explicit CPemoApp(StartOptions startOptions) : options(std::move(startOptions)) {}
+    CPemoApp(StartOptions startOptions, IFileSystem& fileSystem) : options(std::move(startOptions)), fs(fileSystem) {}
 
     bool OnInit() override {
         SetAppName("pemo");
         SetAppDisplayName("Pemo");
         power = std::make_unique<CDesktopPowerPort>(systemPower);
         shell = std::make_unique<CWxShell>();
-        frame = std::make_unique<CMainFrame>(*shell, *power);
+        frame = std::make_unique<CMainFrame>(*shell, *power, fs);
         shell->AttachFrame(*frame);
         return StartDesktop(*frame, *shell, options);
     }
@@ -53,6 +53,7 @@ public:
 
 private:
     StartOptions options;
+    IFileSystem& fs;
     CSystemPowerPort systemPower;
     std::unique_ptr<CDesktopPowerPort> power;
     std::unique_ptr<CWxShell> shell;
@@ -61,12 +62,12 @@ private:
 
 } // namespace
 
-int RunDesktop(int argc, char** argv, const StartOptions& options) {
+int RunDesktop(int argc, char** argv, const StartOptions& options, IFileSystem& fs) {
     if (!HasGraphicalDisplay()) {
         std::fputs("pemo: no display to open the window on; run a job unattended with -auto\n", stderr);
         return 2;
     }
-    wxApp::SetInstance(new CPemoApp(options));
+    wxApp::SetInstance(new CPemoApp(options, fs));
     wxEntry(argc, argv);
     return desktopExitStatus;
 }

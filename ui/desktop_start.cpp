@@ -13,7 +13,7 @@ bool StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& option
     // Before the job and pemo.ini are read, so that both and the logs of the window's runs sit
     // together in the job's folder, wherever the desktop started the program.
     if (!started.autoRun) {
-        started.startJobFile = EnterJobFolder(started.startJobFile, NativeFileSystem());
+        started.startJobFile = EnterJobFolder(started.startJobFile, frame.fs);
     }
     frame.ApplyStartOptions(started);
     if (!frame.StartUp()) {

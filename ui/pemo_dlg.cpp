@@ -649,7 +649,7 @@ void CPemoDlg::Schedule() {
     }
     wxFileName job(wxString::FromUTF8(frame.jobPath));
     job.MakeAbsolute();
-    YScheduleDlg dialog(this, std::make_shared<CJobScheduler>(*scheduleRunner, configHome, OwnProgramPath()),
+    YScheduleDlg dialog(this, std::make_shared<CJobScheduler>(*scheduleRunner, frame.fs, configHome, OwnProgramPath()),
                         job.GetFullPath().utf8_string());
     runSchedule(dialog);
 }

@@ -23,6 +23,7 @@ ErrorKind KindOfSystemError(int code) {
         return ErrorKind::NotEmpty;
     case ENOSPC:
     case EDQUOT:
+    case EFBIG:
         return ErrorKind::NoSpace;
     case ENAMETOOLONG:
         return ErrorKind::NameTooLong;
@@ -44,6 +45,15 @@ ErrorKind KindOfSystemError(int code) {
         return ErrorKind::TooManyOpen;
     case ESTALE:
         return ErrorKind::Replaced;
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+        return ErrorKind::DeviceFault;
+    case EDEADLK:
+    case ENOLCK:
+        return ErrorKind::LockFailed;
+    case EBADF:
+        return ErrorKind::BadHandle;
     default:
         return ErrorKind::Other;
     }
@@ -85,6 +95,11 @@ int SystemCodeOfKind(ErrorKind kind) {
         return EMFILE;
     case ErrorKind::Replaced:
         return ESTALE;
+    case ErrorKind::LockFailed:
+        return ENOLCK;
+    case ErrorKind::BadHandle:
+        return EBADF;
+    case ErrorKind::DeviceFault:
     case ErrorKind::Other:
         break;
     }

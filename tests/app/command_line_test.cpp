@@ -138,7 +138,8 @@ TEST(CheckArguments, HelpAndVersionWinOverEverythingButAJobPath) {
         {{}, V::Run},
     };
     for (const auto& [args, verdict] : cases) {
-        EXPECT_EQ(CheckArguments(args, kProgram).verdict, verdict) << (args.empty() ? "" : args.back());
+        EXPECT_EQ(CheckArguments(args, kProgram, NativeFileSystem()).verdict, verdict)
+            << (args.empty() ? "" : args.back());
     }
 }
 
@@ -148,51 +149,56 @@ TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
         "-fileX.job", "-letter:", "-letter:EF", "-maxdelete:", "-maxdelete:1x", "-maxdelete:-3",
         "--auto",     "-",        "--",         "nightly.jbo", "/no/such.job",  ""};
     for (const auto& bad : refused) {
-        const CheckedArguments checked = CheckArguments({"-auto", bad}, kProgram);
+        const CheckedArguments checked = CheckArguments({"-auto", bad}, kProgram, NativeFileSystem());
         EXPECT_EQ(checked.verdict, ArgumentsVerdict::Refused) << bad;
         EXPECT_NE(checked.error.find("\"" + bad + "\""), std::string::npos) << checked.error;
     }
-    EXPECT_EQ(CheckArguments({"-auto", "-file"}, kProgram).verdict, ArgumentsVerdict::Refused);
+    EXPECT_EQ(CheckArguments({"-auto", "-file"}, kProgram, NativeFileSystem()).verdict, ArgumentsVerdict::Refused);
     const std::vector<std::string> accepted = {
         "-show",          "-runall",    "-stay",        "-shutdown",      "-ignoreerrors", "-datelog",
         "-logexclusions", "-noballoon", "-auto",        "-showdetlog",    "-fakeit",       "-letter:E",
         "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job"};
     for (const auto& good : accepted) {
-        EXPECT_EQ(CheckArguments({good}, kProgram).verdict, ArgumentsVerdict::Run) << good;
+        EXPECT_EQ(CheckArguments({good}, kProgram, NativeFileSystem()).verdict, ArgumentsVerdict::Run) << good;
     }
 }
 
 TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
     const StartOptions a =
-        CheckArguments({"-auto", "-file", "/backups/-stay -datelog/x.job", "-fakeit"}, kProgram).options;
+        CheckArguments({"-auto", "-file", "/backups/-stay -datelog/x.job", "-fakeit"}, kProgram, NativeFileSystem())
+            .options;
     EXPECT_TRUE(a.autoRun);
     EXPECT_TRUE(a.fakeIt);
     EXPECT_FALSE(a.stay) << "a switch's text inside the job path is not a switch";
     EXPECT_FALSE(a.dateLog);
     EXPECT_EQ(a.startJobFile, "/backups/-stay -datelog/x.job");
 
-    const StartOptions b = CheckArguments({"-file:/j/a-letter:Q.job", "-letter:E", "-showdetlog"}, kProgram).options;
+    const StartOptions b =
+        CheckArguments({"-file:/j/a-letter:Q.job", "-letter:E", "-showdetlog"}, kProgram, NativeFileSystem()).options;
     EXPECT_EQ(b.startJobFile, "/j/a-letter:Q.job");
     EXPECT_EQ(b.driveLetter, "E");
     EXPECT_TRUE(b.showDetLog && b.show);
 
-    const StartOptions c = CheckArguments({"-letter:.", "-file", "first.job", "-file", "second.job"}, kProgram).options;
+    const StartOptions c =
+        CheckArguments({"-letter:.", "-file", "first.job", "-file", "second.job"}, kProgram, NativeFileSystem())
+            .options;
     EXPECT_EQ(c.driveLetter, "/");
     EXPECT_EQ(c.startJobFile, "first.job") << "only the first -file counts";
     EXPECT_FALSE(c.fakeIt || c.autoRun || c.show);
 
-    EXPECT_EQ(CheckArguments({}, kProgram).options.startJobFile, "default.job");
+    EXPECT_EQ(CheckArguments({}, kProgram, NativeFileSystem()).options.startJobFile, "default.job");
 }
 
 // "pemo -auto nightly.jbo" used to run default.job, mirrored, instead of failing.
 TEST(CheckArguments, AWordThatIsNoSwitchMustNameTheOneExistingJob) {
     TempDir dir;
     WriteFileBytes(dir / "Nightly.JOB", "");
-    EXPECT_EQ(CheckArguments({dir / "Nightly.JOB", "-runall"}, kProgram).options.startJobFile, dir / "Nightly.JOB");
+    EXPECT_EQ(CheckArguments({dir / "Nightly.JOB", "-runall"}, kProgram, NativeFileSystem()).options.startJobFile,
+              dir / "Nightly.JOB");
     for (const std::vector<std::string>& args : {std::vector<std::string>{dir.Path()},
                                                  {dir / "Nightly.JOB", dir / "Nightly.JOB"},
                                                  {"-file", "a", dir / "Nightly.JOB"}}) {
-        EXPECT_EQ(CheckArguments(args, kProgram).verdict, ArgumentsVerdict::Refused) << args.back();
+        EXPECT_EQ(CheckArguments(args, kProgram, NativeFileSystem()).verdict, ArgumentsVerdict::Refused) << args.back();
     }
 }
 

@@ -99,8 +99,10 @@ struct JobCommandsTest : ::testing::Test {
     RecordingPort notices;
     RecordingPort reports;
     ScriptedView view;
-    CJobCommands jobs{
-        {tasks, jobPath, lastRunMutex, jobReadIncomplete, running, stay, shutdown, sourceTotal}, notices, reports};
+    CJobCommands jobs{{tasks, jobPath, lastRunMutex, jobReadIncomplete, running, stay, shutdown, sourceTotal},
+                      notices,
+                      reports,
+                      NativeFileSystem()};
 
     JobCommandsTest() {
         jobPath = dir / "nightly.job";
@@ -118,14 +120,14 @@ struct JobCommandsTest : ::testing::Test {
         TaskList loaded;
         std::string loadedPath;
         RecordingPort quiet;
-        EXPECT_TRUE(LoadJob(path, loaded, loadedPath, quiet)) << path;
+        EXPECT_TRUE(LoadJob(path, loaded, loadedPath, quiet, NativeFileSystem())) << path;
         return Names(loaded);
     }
     TaskList Saved() {
         TaskList loaded;
         std::string loadedPath;
         RecordingPort quiet;
-        EXPECT_TRUE(LoadJob(jobPath, loaded, loadedPath, quiet));
+        EXPECT_TRUE(LoadJob(jobPath, loaded, loadedPath, quiet, NativeFileSystem()));
         return loaded;
     }
 };

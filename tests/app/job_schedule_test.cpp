@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/command_runner.h"
+#include "platform/file_system.h"
 #include "support/recording_command_runner.h"
 #include "support/temp_dir.h"
 
@@ -21,7 +22,7 @@ const char* const kProgram = "/usr/bin/pemo";
 TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
     TempDir dir;
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    CJobScheduler scheduler(runner, NativeFileSystem(), dir / "config", kProgram);
     const std::string job = "/home/me/My Jobs/nightly.job";
     JobSchedule daily;
     daily.hour = 2;
@@ -56,7 +57,7 @@ TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
 TEST(JobSchedule, ChangingAndRemovingASchedule) {
     TempDir dir;
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    CJobScheduler scheduler(runner, NativeFileSystem(), dir / "config", kProgram);
     const std::string job = "/srv/jobs/weekly.job";
     std::string error;
     JobSchedule schedule;
@@ -92,7 +93,7 @@ TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder
     WriteFileBytes(dir / "pemo", "#!/bin/sh\n");
     chmod((dir / "pemo").c_str(), 0755);
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler(runner, dir / "config", dir / "pemo-window");
+    CJobScheduler scheduler(runner, NativeFileSystem(), dir / "config", dir / "pemo-window");
     const std::string job = dir / "jobs\\/n\\", verify = "systemd-analyze verify '" + scheduler.ServicePath(job) + "'";
     std::string error;
     ASSERT_TRUE(scheduler.Install(job, JobSchedule{}, error)) << error;
@@ -106,7 +107,7 @@ TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder
 TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
     TempDir dir;
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler(runner, dir / "config", "/opt/pemo 2/pemo");
+    CJobScheduler scheduler(runner, NativeFileSystem(), dir / "config", "/opt/pemo 2/pemo");
     const std::string job = "/home/me/100% \"safe\" $HOME\\it's.job";
     const std::string service = scheduler.ServiceText(job);
     EXPECT_NE(service.find("WorkingDirectory=/home/me\n"), std::string::npos) << service;
@@ -134,7 +135,7 @@ TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
 TEST(JobSchedule, ManagerStateNextRunAndLastResult) {
     TempDir dir;
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    CJobScheduler scheduler(runner, NativeFileSystem(), dir / "config", kProgram);
     const std::string job = "/srv/jobs/n.job";
     const std::string unit = CJobScheduler::UnitName(job);
 
@@ -170,7 +171,7 @@ TEST(JobSchedule, AnUnwritableUnitFolderIsReported) {
     TempDir dir;
     WriteFileBytes(dir / "config", "a file where the folder should be");
     CRecordingCommandRunner runner;
-    CJobScheduler scheduler(runner, dir / "config", kProgram);
+    CJobScheduler scheduler(runner, NativeFileSystem(), dir / "config", kProgram);
     std::string error;
     EXPECT_FALSE(scheduler.Install("/srv/jobs/n.job", JobSchedule{}, error));
     EXPECT_NE(error.find("Could not create"), std::string::npos) << error;

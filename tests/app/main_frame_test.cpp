@@ -29,7 +29,7 @@ struct FrameTest : ::testing::Test {
     TempDir dir;
     RecordingShell shell;
     FakePowerPort power;
-    CMainFrame frame{shell, power};
+    CMainFrame frame{shell, power, NativeFileSystem()};
     FrameTest() {
         frame.settingsDirectory = dir.Path();
         frame.userSettingsPath = dir / "user/pemo.conf";
@@ -40,7 +40,7 @@ TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
     EXPECT_EQ(CurrentFrame(), &frame);
     EXPECT_EQ(frame.run.ctx.messages, &frame.reports);
     EXPECT_EQ(frame.run.Window(), &shell.Window());
-    EXPECT_NE(frame.run.ctx.fs, nullptr);
+    EXPECT_EQ(frame.run.ctx.fs, &NativeFileSystem()) << "the one it was given";
     EXPECT_NE(frame.run.ctx.log, nullptr);
     EXPECT_TRUE(frame.tasks.empty());
     EXPECT_EQ(frame.run.ctx.driveLetter, "");
@@ -57,7 +57,7 @@ TEST(MainFrame, CurrentFrameIsClearedWithItsFrame) {
     RecordingShell shell;
     FakePowerPort power;
     {
-        CMainFrame frame(shell, power);
+        CMainFrame frame(shell, power, NativeFileSystem());
         EXPECT_EQ(CurrentFrame(), &frame);
     }
     EXPECT_EQ(CurrentFrame(), nullptr);
@@ -116,7 +116,7 @@ TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
     const int status = RunAsNobody([&] {
         RecordingShell quiet;
         FakePowerPort noPower;
-        CMainFrame nobodyFrame(quiet, noPower);
+        CMainFrame nobodyFrame(quiet, noPower, NativeFileSystem());
         nobodyFrame.startJobFile = job;
         nobodyFrame.LoadStartJob();
         if (!nobodyFrame.jobReadIncomplete || nobodyFrame.jobPath != job) {
@@ -225,7 +225,7 @@ TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
     EXPECT_FALSE(FileExists(frame.userSettingsPath)); // size unchanged: nothing saved
 
     RecordingShell shell2;
-    CMainFrame frame2(shell2, power);
+    CMainFrame frame2(shell2, power, NativeFileSystem());
     frame2.userSettingsPath = dir / "user2/pemo.conf";
     frame2.settingsDirectory = dir / "nowhere";
     frame2.savedWidth = 800;
@@ -274,7 +274,7 @@ TEST_F(FrameTest, AFailedSaveReportsWithoutHoldingTheLastRunLock) {
             lockFree += free;
         }
     } probeShell;
-    CMainFrame probed(probeShell, power);
+    CMainFrame probed(probeShell, power, NativeFileSystem());
     probeShell.lock = &probed.lastRunMutex;
     EXPECT_FALSE(probed.jobs.SaveJob(dir / "missing/x.job"));
     EXPECT_EQ(probeShell.boxes, 1);

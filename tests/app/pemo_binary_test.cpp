@@ -216,7 +216,7 @@ TEST_F(PemoBinaryTest, MirrorsTheSourceAndFollowsChangesOnTheNextRun) {
     TaskList tasks;
     std::string path;
     RecordingMessagePort messages;
-    ASSERT_TRUE(LoadJob(job, tasks, path, messages));
+    ASSERT_TRUE(LoadJob(job, tasks, path, messages, NativeFileSystem()));
     ASSERT_EQ(tasks.size(), 1u);
     EXPECT_GE(tasks[0]->lastRun, before);
     EXPECT_LE(tasks[0]->lastRun, after);
@@ -418,7 +418,7 @@ TEST_F(PemoBinaryTest, UnwritableLogsAreReportedAndTheRunGoesOn) {
     TaskList tasks;
     std::string path;
     RecordingMessagePort messages;
-    ASSERT_TRUE(LoadJob(writableJob, tasks, path, messages));
+    ASSERT_TRUE(LoadJob(writableJob, tasks, path, messages, NativeFileSystem()));
     EXPECT_GT(tasks[0]->lastRun, 0) << "the job is still saved";
 }
 
@@ -452,7 +452,7 @@ TEST_P(PemoSignalTest, ASignalStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
     TaskList tasks;
     std::string path;
     RecordingMessagePort messages;
-    ASSERT_TRUE(LoadJob(job, tasks, path, messages));
+    ASSERT_TRUE(LoadJob(job, tasks, path, messages, NativeFileSystem()));
     EXPECT_GT(tasks[0]->lastRun, 0);
 }
 
@@ -598,7 +598,7 @@ TEST_F(PemoBinaryTest, ARunOfAJobThatAnotherProcessRunsIsRefusedUntilThatProcess
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holder = fork();
     if (holder == 0) {
-        CJobLock lock;
+        CJobLock lock(NativeFileSystem());
         // Another name of the same job: the lock follows the file, not the spelling.
         const bool taken = lock.TryLock(work + "/../work/nightly.job");
         const char byte = taken ? '1' : '0';
@@ -642,7 +642,8 @@ TEST_F(PemoBinaryTest, TwoUnattendedRunsOfOneJobNeverRunTogether) {
     Outcome first = RunPemo(
         {"-auto", "-file", job}, work, dir.Path(), false,
         [&] {
-            if (FlockHolder(JobLockPath(job)) <= 0 || kill(FlockHolder(JobLockPath(job)), SIGSTOP) != 0) {
+            if (FlockHolder(JobLockPath(job, NativeFileSystem())) <= 0 ||
+                kill(FlockHolder(JobLockPath(job, NativeFileSystem())), SIGSTOP) != 0) {
                 return std::chrono::steady_clock::now() > giveUp; // a run that never locks
             }
             second = RunPemo({"-auto", "-file", job}, work, dir.Path() + "/config");
@@ -667,7 +668,7 @@ TEST_F(PemoBinaryTest, TheLockIsTheRunnersAlone) {
     WriteJob("");
     OpenTree();
     ASSERT_EQ(Run().status, 0);
-    const std::string lock = JobLockPath(job);
+    const std::string lock = JobLockPath(job, NativeFileSystem());
     EXPECT_EQ(RunAsNobody([&] { return open(lock.c_str(), O_RDONLY) < 0 ? 0 : 1; }), 0) << "others cannot open it";
     ASSERT_EQ(chown(lock.c_str(), 65534, 65534), 0);
     Outcome refused = Run();

@@ -100,7 +100,7 @@ struct PreviewTest : ::testing::Test {
         off.destination = dir / "dst2";
         WriteFileBytes(dir / "job.job", JobLine(mirror) + JobLine(off));
 
-        frame = std::make_unique<CMainFrame>(shell, power);
+        frame = std::make_unique<CMainFrame>(shell, power, NativeFileSystem());
         frame->settingsDirectory = dir.Path();
         frame->userSettingsPath = dir / "user.conf";
         StartOptions options;

@@ -83,7 +83,7 @@ TEST_P(UnattendedShutdownTest, TheRunsErrorsDecideTheShutdownAndTheExitStatus) {
     options.shutdown = true;
     options.ignoreErrors = c.ignoreErrors;
     CSteadyClock clock;
-    EXPECT_EQ(RunUnattended(options, clock, power, false), c.status);
+    EXPECT_EQ(RunUnattended(options, clock, power, NativeFileSystem(), false), c.status);
     EXPECT_EQ(power.shutdowns, c.shutdowns);
     EXPECT_EQ(FileExists(dir / "dst/a"), !c.withError);
     EXPECT_FALSE(power.Inhibited());
@@ -101,7 +101,7 @@ TEST_F(StartUpTest, AutoRunsAtOnceWithoutTrayIconOrDialogAndEndsWithTheRun) {
     WriteJob(dir / "src");
     FakeClock clock;
     CHeadlessShell shell(clock, false, true);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, NativeFileSystem());
     StartOptions options = Options();
     options.autoRun = true;
     options.stay = true; // -auto overrides it
@@ -120,7 +120,7 @@ TEST_F(StartUpTest, RunAllClosesTheWindowProgramAfterTheCloseTimer) {
     WriteJob(dir / "src");
     FakeClock clock;
     WindowlessShell shell(clock);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, NativeFileSystem());
     frame.settingsDirectory = dir.Path();
     frame.userSettingsPath = dir / "user.conf";
     StartOptions options = Options();
@@ -141,11 +141,11 @@ TEST_F(StartUpTest, RunAllClosesTheWindowProgramAfterTheCloseTimer) {
 
 TEST_F(StartUpTest, ARunAllThatAnotherRunOfTheJobHoldsOffSaysSoAndStillCloses) {
     WriteJob(dir / "src");
-    CJobLock other;
+    CJobLock other(NativeFileSystem());
     ASSERT_TRUE(other.TryLock(dir / "job.job"));
     FakeClock clock;
     WindowlessShell shell(clock);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, NativeFileSystem());
     frame.settingsDirectory = dir.Path();
     frame.userSettingsPath = dir / "user.conf";
     StartOptions options = Options();
@@ -164,7 +164,7 @@ TEST_F(StartUpTest, APlainStartShowsTheDialogOnceAndRunsNothing) {
     WriteJob(dir / "src");
     FakeClock clock;
     WindowlessShell shell(clock);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, NativeFileSystem());
     frame.settingsDirectory = dir.Path();
     frame.userSettingsPath = dir / "user.conf";
     frame.ApplyStartOptions(Options());
@@ -187,7 +187,7 @@ TEST_F(StartUpTest, WithoutATrayIconTheWindowProgramCannotStart) {
     FakeClock clock;
     WindowlessShell shell(clock);
     shell.trayWorks = false;
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, NativeFileSystem());
     frame.settingsDirectory = dir.Path();
     frame.userSettingsPath = dir / "user.conf";
     frame.ApplyStartOptions(Options());
@@ -199,7 +199,7 @@ TEST_F(StartUpTest, TheSettingsAreLoadedBeforeTheRun) {
     WriteFileBytes(dir / "pemo.ini", "stayawakemethod=2\ndebug=1\n");
     FakeClock clock;
     CHeadlessShell shell(clock, false, true);
-    CMainFrame frame(shell, power);
+    CMainFrame frame(shell, power, NativeFileSystem());
     frame.settingsDirectory = dir.Path();
     StartOptions options = Options();
     options.autoRun = true;

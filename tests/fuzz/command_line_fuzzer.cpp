@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(parsed.maxDelete >= -1);
 
     const std::vector<std::string> args = fuzz::Split(text, '\0');
-    const CheckedArguments checked = CheckArguments(args, kProgram);
+    const CheckedArguments checked = CheckArguments(args, kProgram, NativeFileSystem());
     if (checked.verdict == ArgumentsVerdict::Refused) {
         FUZZ_CHECK(!checked.error.empty());
     } else if (checked.verdict == ArgumentsVerdict::Run) {
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Whatever a job path spells, it turns on nothing and is the job.
     if (!args.back().empty()) {
-        const CheckedArguments named = CheckArguments({"-file", args.back()}, kProgram);
+        const CheckedArguments named = CheckArguments({"-file", args.back()}, kProgram, NativeFileSystem());
         FUZZ_CHECK(named.verdict == ArgumentsVerdict::Run);
         const StartOptions& o = named.options;
         FUZZ_CHECK(o.startJobFile == args.back());

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::QuietMessages messages;
     TaskList tasks;
     std::string jobPath;
-    FUZZ_CHECK(LoadJob(read, tasks, jobPath, messages));
+    FUZZ_CHECK(LoadJob(read, tasks, jobPath, messages, NativeFileSystem()));
     FUZZ_CHECK(jobPath == read);
 
     const std::string text(reinterpret_cast<const char*>(data), size);
@@ -22,16 +22,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string wide = fuzz::Scratch("wide.job");
         fuzz::WriteBytes(wide, "\xFF\xFE" + Utf8ToUtf16Le(text));
         TaskList same;
-        FUZZ_CHECK(LoadJob(wide, same, jobPath, messages));
+        FUZZ_CHECK(LoadJob(wide, same, jobPath, messages, NativeFileSystem()));
         FUZZ_CHECK(same.size() == tasks.size());
         for (std::size_t i = 0; i < tasks.size(); ++i) {
             FUZZ_CHECK(*same[i] == *tasks[i]);
         }
     }
 
-    FUZZ_CHECK(SaveJob(saved, tasks, jobPath, messages));
+    FUZZ_CHECK(SaveJob(saved, tasks, jobPath, messages, NativeFileSystem()));
     TaskList again;
-    FUZZ_CHECK(LoadJob(saved, again, jobPath, messages));
+    FUZZ_CHECK(LoadJob(saved, again, jobPath, messages, NativeFileSystem()));
     FUZZ_CHECK(again.size() == tasks.size());
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         FUZZ_CHECK(*again[i] == *tasks[i]);

@@ -33,12 +33,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     fuzz::QuietMessages messages;
     Settings read;
-    LoadSettings(read, directory, userStore, messages);
+    LoadSettings(read, directory, userStore, messages, NativeFileSystem());
     FUZZ_CHECK(read.useIniFile == ini);
     FUZZ_CHECK(read.threads >= 0 && read.threads <= kMostThreads);
-    FUZZ_CHECK(SaveSettings(read, directory, userStore, messages));
+    FUZZ_CHECK(SaveSettings(read, directory, userStore, messages, NativeFileSystem()));
     Settings again;
-    LoadSettings(again, directory, userStore, messages);
+    LoadSettings(again, directory, userStore, messages, NativeFileSystem());
     FUZZ_CHECK(Same(again, read));
     return 0;
 }

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kReadBuffer = 64 * 1024;
 
 std::vector<std::string> ReadLines(const std::string& path, const std::string& codePage, bool& unicode) {
-    CStdioFileEx file;
+    CStdioFileEx file(NativeFileSystem());
     file.codePage = codePage;
     FUZZ_CHECK(file.Open(path, CStdioFileEx::modeRead));
     unicode = file.isUnicodeText;
@@ -70,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string written = fuzz::Scratch("written.txt");
     {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         file.codePage = codePage;
         FUZZ_CHECK(file.Open(written, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite |
                                           (unicode ? CStdioFileEx::modeWriteUnicode : 0u)));

@@ -66,7 +66,7 @@ Loaded Load(const std::string& path) {
     Loaded result;
     RecordingMessagePort port;
     result.tasks = ListOf({Task()}); // replaced whatever happens
-    result.ok = LoadJob(path, result.tasks, result.jobPath, port);
+    result.ok = LoadJob(path, result.tasks, result.jobPath, port, NativeFileSystem());
     result.messages = port.Messages();
     return result;
 }
@@ -77,7 +77,7 @@ TEST(JobFile, SavedBytesAreExactAndRoundTrip) {
     RecordingMessagePort port;
     std::string jobPath;
     const TaskList tasks = ListOf({Photos(), Unusual()});
-    ASSERT_TRUE(SaveJob(path, tasks, jobPath, port));
+    ASSERT_TRUE(SaveJob(path, tasks, jobPath, port, NativeFileSystem()));
     EXPECT_EQ(jobPath, path);
     const std::string bytes = ReadFileBytes(path);
     EXPECT_EQ(bytes, "\xFF\xFE" + Utf16(kPhotosLine) + Utf16(JobLine(Unusual())));
@@ -91,7 +91,7 @@ TEST(JobFile, SavedBytesAreExactAndRoundTrip) {
     EXPECT_EQ(*loaded.tasks[0], Photos());
     EXPECT_EQ(*loaded.tasks[1], Unusual());
     // Saving what was loaded gives the same bytes again.
-    ASSERT_TRUE(SaveJob(path, loaded.tasks, jobPath, port));
+    ASSERT_TRUE(SaveJob(path, loaded.tasks, jobPath, port, NativeFileSystem()));
     EXPECT_EQ(ReadFileBytes(path), bytes);
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"a.job"}); // no temporary left
     EXPECT_TRUE(port.Messages().empty());
@@ -103,7 +103,7 @@ TEST(JobFile, EmptyJobIsAZeroByteFile) {
     WriteFileBytes(path, "old content");
     RecordingMessagePort port;
     std::string jobPath;
-    ASSERT_TRUE(SaveJob(path, TaskList(), jobPath, port));
+    ASSERT_TRUE(SaveJob(path, TaskList(), jobPath, port, NativeFileSystem()));
     EXPECT_EQ(ReadFileBytes(path), "");
     Loaded loaded = Load(path);
     EXPECT_TRUE(loaded.ok);
@@ -147,7 +147,7 @@ TEST(JobFile, AnsiWithCrLfLoadsLikeUtf16) {
     RecordingMessagePort port;
     std::string jobPath;
     const TaskList tasks = ListOf({Photos(), Unusual()});
-    ASSERT_TRUE(SaveJob(dir / "u.job", tasks, jobPath, port));
+    ASSERT_TRUE(SaveJob(dir / "u.job", tasks, jobPath, port, NativeFileSystem()));
     std::string ansi;
     for (const auto& t : tasks) {
         std::string line = JobLine(*t);
@@ -176,7 +176,7 @@ TEST(JobFile, Utf8WithAByteOrderMarkKeepsItsFirstTask) {
     // The next save keeps it: the file then holds both tasks as UTF-16.
     RecordingMessagePort port;
     std::string jobPath;
-    ASSERT_TRUE(SaveJob(path, loaded.tasks, jobPath, port));
+    ASSERT_TRUE(SaveJob(path, loaded.tasks, jobPath, port, NativeFileSystem()));
     EXPECT_EQ(ReadFileBytes(path), "\xFF\xFE" + Utf16(kPhotosLine) + Utf16(JobLine(Unusual())));
     // Only a mark at the very start is dropped.
     WriteFileBytes(path, JobLine(Photos()) + "\xEF\xBB\xBF" + JobLine(Unusual()));
@@ -279,7 +279,7 @@ TEST(JobFile, FailedSaveReportsAndLeavesTheOldJob) {
     RecordingMessagePort port;
     std::string jobPath = "before.job";
     const std::string nowhere = dir / "missing-dir/a.job";
-    EXPECT_FALSE(SaveJob(nowhere, ListOf({Photos()}), jobPath, port));
+    EXPECT_FALSE(SaveJob(nowhere, ListOf({Photos()}), jobPath, port, NativeFileSystem()));
     EXPECT_EQ(jobPath, "before.job");
     ASSERT_EQ(port.Messages().size(), 1u);
     EXPECT_EQ(port.Messages()[0], "Error saving " + nowhere + "\n\n" + nowhere + " was not found.");
@@ -292,7 +292,7 @@ TEST(JobFile, FailedSaveReportsAndLeavesTheOldJob) {
     const int status = RunAsNobody([&] {
         RecordingMessagePort p;
         std::string path = "before.job";
-        const bool saved = SaveJob(job, ListOf({Unusual()}), path, p);
+        const bool saved = SaveJob(job, ListOf({Unusual()}), path, p, NativeFileSystem());
         return !saved && path == "before.job" && p.Messages().size() == 1 ? 0 : 1;
     });
     ASSERT_NE(status, -1);
@@ -309,7 +309,7 @@ TEST(JobFile, SaveKeepsPermissionsAndSymbolicLinks) {
     WriteFileBytes(real, "");
     chmod(real.c_str(), 0640);
     ASSERT_EQ(symlink("real.job", (dir / "link.job").c_str()), 0);
-    ASSERT_TRUE(SaveJob(dir / "link.job", ListOf({Photos()}), jobPath, port));
+    ASSERT_TRUE(SaveJob(dir / "link.job", ListOf({Photos()}), jobPath, port, NativeFileSystem()));
     struct stat st {};
     ASSERT_EQ(lstat((dir / "link.job").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));

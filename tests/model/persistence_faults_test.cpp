@@ -41,10 +41,10 @@ TEST(PersistenceFaults, AJobSaveNeverCostsTheOldJob) {
     RecordingMessagePort quiet;
     std::string ignored;
     // The expected bytes of both versions, written once without faults.
-    ASSERT_TRUE(SaveJob(tmp / "new.job", Tasks("new", 40), ignored, quiet));
+    ASSERT_TRUE(SaveJob(tmp / "new.job", Tasks("new", 40), ignored, quiet, NativeFileSystem()));
     const std::string newBytes = ReadFileBytes(tmp / "new.job");
-    RemoveFileIfPresent(tmp / "new.job");
-    ASSERT_TRUE(SaveJob(path, Tasks("old", 3), ignored, quiet));
+    RemoveFileIfPresent(tmp / "new.job", NativeFileSystem());
+    ASSERT_TRUE(SaveJob(path, Tasks("old", 3), ignored, quiet, NativeFileSystem()));
     const std::string oldBytes = ReadFileBytes(path);
 
     FakeFileSystem fake;
@@ -98,7 +98,7 @@ TEST(PersistenceFaults, ASettingsSaveNeverCostsTheOldSettings) {
     settings.useIniFile = true;
     const std::string ini = tmp / "pemo.ini";
     WriteFileBytes(ini, "width=7\r\n");
-    ASSERT_TRUE(SaveSettings(settings, tmp.Path(), "", quiet));
+    ASSERT_TRUE(SaveSettings(settings, tmp.Path(), "", quiet, NativeFileSystem()));
     const std::string newIni = ReadFileBytes(ini);
     const std::string oldIni = "\xFF\xFE" + Utf8ToUtf16Le("width=7\r\n");
 
@@ -136,7 +136,7 @@ TEST(PersistenceFaults, ASettingsSaveNeverCostsTheOldSettings) {
     settings.useIniFile = false;
     const std::string store = tmp / "config/Vexal/pemo.conf";
     MakeDirectories(tmp / "config/Vexal");
-    ASSERT_TRUE(SaveSettings(settings, "", store, quiet));
+    ASSERT_TRUE(SaveSettings(settings, "", store, quiet, NativeFileSystem()));
     const std::string newStore = ReadFileBytes(store);
     refused.clear();
     FailEachCallInTurn(

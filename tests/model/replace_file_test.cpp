@@ -18,20 +18,25 @@ TEST(ReplaceFile, FailurePartWayKeepsTheOldFile) {
     TempDir dir;
     const std::string path = dir / "job.job";
     WriteFileBytes(path, "old");
-    EXPECT_THROW(ReplaceFile(path, CStdioFileEx::modeWriteUnicode,
-                             [](CStdioFileEx& file) {
-                                 file.WriteString("half of the new content");
-                                 throw CFileException(CFileException::diskFull, ENOSPC, "temp");
-                             }),
+    EXPECT_THROW(ReplaceFile(
+                     path, CStdioFileEx::modeWriteUnicode,
+                     [](CStdioFileEx& file) {
+                         file.WriteString("half of the new content");
+                         throw CFileException(CFileException::diskFull, ENOSPC, "temp");
+                     },
+                     NativeFileSystem()),
                  CFileException);
     EXPECT_EQ(ReadFileBytes(path), "old");
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"job.job"});
     try {
-        ReplaceFile(path, 0, [](CStdioFileEx&) { throw CFileException(CFileException::diskFull, ENOSPC, "temp"); });
+        ReplaceFile(
+            path, 0, [](CStdioFileEx&) { throw CFileException(CFileException::diskFull, ENOSPC, "temp"); },
+            NativeFileSystem());
     } catch (const CFileException& e) {
         EXPECT_EQ(e.fileName, path); // reported under the user's name, not the temporary's
     }
-    ReplaceFile(path, 0, [](CStdioFileEx& file) { file.WriteString("new"); });
+    ReplaceFile(
+        path, 0, [](CStdioFileEx& file) { file.WriteString("new"); }, NativeFileSystem());
     EXPECT_EQ(ReadFileBytes(path), "new");
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"job.job"});
 }
@@ -42,15 +47,18 @@ pid_t StartSaveInChild(const std::string& path, bool kill, int release) {
     const pid_t child = ::fork();
     if (child == 0) {
         try {
-            ReplaceFile(path, 0, [&](CStdioFileEx& file) {
-                file.WriteString("half");
-                if (kill) {
-                    ::_exit(0); // as a kill -9 would: no unwinding, no cleanup
-                }
-                char byte = 0;
-                (void)!::read(release, &byte, 1);
-                file.WriteString(" and the rest");
-            });
+            ReplaceFile(
+                path, 0,
+                [&](CStdioFileEx& file) {
+                    file.WriteString("half");
+                    if (kill) {
+                        ::_exit(0); // as a kill -9 would: no unwinding, no cleanup
+                    }
+                    char byte = 0;
+                    (void)!::read(release, &byte, 1);
+                    file.WriteString(" and the rest");
+                },
+                NativeFileSystem());
         } catch (...) {
             ::_exit(1);
         }
@@ -108,7 +116,8 @@ TEST(ReplaceFile, TheNextSaveRemovesTheTemporariesOfKilledSavesOnly) {
     ASSERT_GE(lockFd, 0);
     ASSERT_EQ(::flock(lockFd, LOCK_EX), 0);
 
-    ReplaceFile(path, 0, [](CStdioFileEx& file) { file.WriteString("new"); });
+    ReplaceFile(
+        path, 0, [](CStdioFileEx& file) { file.WriteString("new"); }, NativeFileSystem());
     EXPECT_EQ(ReadFileBytes(path), "new");
     EXPECT_FALSE(Listed(dir.Path(), left[0])) << "the killed save's temporary is gone";
     for (const std::string& name : keep) {
@@ -132,7 +141,8 @@ TEST(ReplaceFile, ASaveNeverRemovesTheTemporaryOfAConcurrentSave) {
         ::usleep(10000);
     }
     ASSERT_EQ(Temporaries(dir.Path(), "pemo.ini").size(), 1u);
-    ReplaceFile(path, 0, [](CStdioFileEx& file) { file.WriteString("ours"); });
+    ReplaceFile(
+        path, 0, [](CStdioFileEx& file) { file.WriteString("ours"); }, NativeFileSystem());
     EXPECT_EQ(ReadFileBytes(path), "ours");
     ASSERT_EQ(Temporaries(dir.Path(), "pemo.ini").size(), 1u) << "the other save's temporary is still there";
     ASSERT_EQ(::write(release[1], "x", 1), 1);

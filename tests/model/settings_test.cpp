@@ -22,10 +22,10 @@ struct Store {
     Store() { MakeDirectories(iniDir); }
     std::string Ini() const { return iniDir + "/pemo.ini"; }
     Settings Load(Settings s = Settings()) {
-        LoadSettings(s, iniDir, userPath, port);
+        LoadSettings(s, iniDir, userPath, port, NativeFileSystem());
         return s;
     }
-    bool Save(const Settings& s) { return SaveSettings(s, iniDir, userPath, port); }
+    bool Save(const Settings& s) { return SaveSettings(s, iniDir, userPath, port, NativeFileSystem()); }
 };
 
 Settings Custom() {
@@ -193,7 +193,7 @@ TEST(Settings, FailedIniSaveIsReported) {
     Settings s = Custom();
     s.useIniFile = true;
     const std::string gone = store.dir / "gone";
-    EXPECT_FALSE(SaveSettings(s, gone, store.userPath, store.port));
+    EXPECT_FALSE(SaveSettings(s, gone, store.userPath, store.port, NativeFileSystem()));
     ASSERT_EQ(store.port.Messages().size(), 1u);
     EXPECT_EQ(store.port.Messages()[0], "Error saving pemo.ini\n\n" + gone + "/pemo.ini was not found.");
     EXPECT_FALSE(FileExists(store.userPath)); // the other store is not used instead

@@ -26,7 +26,7 @@ std::string Utf16(const std::string& ascii) {
 }
 
 std::vector<std::string> ReadLines(const std::string& path, const std::string& codePage = "") {
-    CStdioFileEx file;
+    CStdioFileEx file(NativeFileSystem());
     file.codePage = codePage;
     EXPECT_TRUE(file.Open(path, CStdioFileEx::modeRead));
     std::vector<std::string> lines;
@@ -44,7 +44,7 @@ TEST(StdioFileEx, ByteOrderMarkOnlyAtPositionZero) {
     TempDir dir;
     const std::string path = dir / "a.txt";
     {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         ASSERT_TRUE(file.Open(path, kWriteUnicode));
         file.WriteString("x");
         file.WriteString("x");
@@ -52,7 +52,7 @@ TEST(StdioFileEx, ByteOrderMarkOnlyAtPositionZero) {
     }
     EXPECT_EQ(ReadFileBytes(path), "\xFF\xFE" + Utf16("xx"));
     {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         ASSERT_TRUE(file.Open(path, kAppendUnicode));
         file.SeekToEnd();
         file.WriteString("y\r\n");
@@ -62,7 +62,7 @@ TEST(StdioFileEx, ByteOrderMarkOnlyAtPositionZero) {
     EXPECT_EQ(ReadLines(path), Lines{"xxy"});
     {
         // Created and closed without a write: no mark, zero bytes (and the old content gone).
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         ASSERT_TRUE(file.Open(path, kWriteUnicode));
         file.Close();
     }
@@ -115,7 +115,7 @@ TEST(StdioFileEx, Utf16RoundTripOfEveryPlane) {
     TempDir dir;
     const std::string text = "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z"; // A é € 😀 z
     {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         ASSERT_TRUE(file.Open(dir / "u.txt", kWriteUnicode));
         file.WriteString(text + "\n");
         file.Close();
@@ -147,7 +147,7 @@ TEST(StdioFileEx, MalformedInputNeverStopsReading) {
 TEST(StdioFileEx, EightBitTextUsesItsCharacterSet) {
     TempDir dir;
     {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         file.codePage = "ISO-8859-1";
         ASSERT_TRUE(file.Open(dir / "l.txt", CStdioFileEx::modeCreate | CStdioFileEx::modeWrite));
         file.WriteString("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xFF!\n"); // é fits, € and 😀 do not
@@ -157,7 +157,7 @@ TEST(StdioFileEx, EightBitTextUsesItsCharacterSet) {
     EXPECT_EQ(ReadLines(dir / "l.txt", "ISO-8859-1"), Lines{"caf\xC3\xA9 # # #!"});
     // With the locale's set (UTF-8, or plain ASCII taken as UTF-8) text passes unchanged.
     {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         ASSERT_TRUE(file.Open(dir / "u.txt", CStdioFileEx::modeCreate | CStdioFileEx::modeWrite));
         file.WriteString("caf\xC3\xA9\n");
         file.Close();
@@ -169,7 +169,7 @@ TEST(StdioFileEx, ReadWriteAppendAndPositions) {
     TempDir dir;
     const std::string path = dir / "summary.log";
     for (const char* line : {"one\r\n", "two\r\n"}) {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         ASSERT_TRUE(file.Open(path, kAppendNarrow));
         EXPECT_EQ(file.SeekToEnd(), ReadFileBytes(path).size());
         file.WriteString(line);
@@ -178,7 +178,7 @@ TEST(StdioFileEx, ReadWriteAppendAndPositions) {
     EXPECT_EQ(ReadFileBytes(path), "one\r\ntwo\r\n");
 
     WriteFileBytes(dir / "u.txt", "\xFF\xFE" + Utf16("ab\ncd\n"));
-    CStdioFileEx file;
+    CStdioFileEx file(NativeFileSystem());
     ASSERT_TRUE(file.Open(dir / "u.txt", CStdioFileEx::modeRead));
     std::string line;
     ASSERT_TRUE(file.ReadString(line));
@@ -195,7 +195,7 @@ TEST(StdioFileEx, ReadWriteAppendAndPositions) {
 
 TEST(StdioFileEx, OpenFailuresCarryKindErrnoAndPath) {
     TempDir dir;
-    CStdioFileEx file;
+    CStdioFileEx file(NativeFileSystem());
     const std::string missing = dir / "missing.job";
     EXPECT_FALSE(file.Open(missing, CStdioFileEx::modeRead)); // no record: just false
     CFileException error;
@@ -220,7 +220,7 @@ TEST(StdioFileEx, PermissionRefusalAsUnprivilegedUser) {
     WriteFileBytes(path, "x");
     chmod(path.c_str(), 0600);
     const int cause = RunAsNobody([&] {
-        CStdioFileEx file;
+        CStdioFileEx file(NativeFileSystem());
         CFileException error;
         return file.Open(path, CStdioFileEx::modeRead, &error) ? 100 : error.cause;
     });
@@ -232,9 +232,9 @@ TEST(StdioFileEx, ShareExclusiveRefusesASecondOpenerWithoutHarm) {
     TempDir dir;
     const std::string path = dir / "busy.job";
     WriteFileBytes(path, "keep me");
-    CStdioFileEx first;
+    CStdioFileEx first(NativeFileSystem());
     ASSERT_TRUE(first.Open(path, CStdioFileEx::modeRead | CStdioFileEx::shareExclusive));
-    CStdioFileEx second;
+    CStdioFileEx second(NativeFileSystem());
     CFileException error;
     EXPECT_FALSE(second.Open(path, kWriteUnicode | CStdioFileEx::shareExclusive, &error));
     EXPECT_EQ(error.cause, CFileException::sharingViolation);
@@ -246,7 +246,7 @@ TEST(StdioFileEx, ShareExclusiveRefusesASecondOpenerWithoutHarm) {
 TEST(StdioFileEx, WriteFailuresThrow) {
     TempDir dir;
     WriteFileBytes(dir / "r.txt", "x");
-    CStdioFileEx readOnly;
+    CStdioFileEx readOnly(NativeFileSystem());
     ASSERT_TRUE(readOnly.Open(dir / "r.txt", CStdioFileEx::modeRead));
     try {
         readOnly.WriteString("y");
@@ -256,7 +256,7 @@ TEST(StdioFileEx, WriteFailuresThrow) {
         EXPECT_EQ(e.fileName, dir / "r.txt");
     }
     // A device is no file of the program's own.
-    CStdioFileEx full;
+    CStdioFileEx full(NativeFileSystem());
     CFileException error;
     EXPECT_FALSE(full.Open("/dev/full", CStdioFileEx::modeWrite, &error));
     EXPECT_EQ(error.ErrorText(), "/dev/full is not a regular file.");
@@ -283,10 +283,17 @@ TEST(FileException, TextsOfEveryKind) {
     for (const auto& [cause, text] : expected) {
         EXPECT_EQ(CFileException(cause, 0, "P").ErrorText(), text);
     }
-    EXPECT_EQ(CFileException::CauseFromErrno(EMFILE), CFileException::tooManyOpenFiles);
-    EXPECT_EQ(CFileException::CauseFromErrno(EIO), CFileException::hardIO);
-    EXPECT_EQ(CFileException::CauseFromErrno(EDQUOT), CFileException::diskFull);
-    EXPECT_EQ(CFileException::CauseFromErrno(EPROTO), CFileException::genericException);
+    // The system's codes reach their kind through the file system's own taxonomy.
+    for (const auto& [code, cause] : std::vector<std::pair<int, int>>{{EMFILE, CFileException::tooManyOpenFiles},
+                                                                      {EIO, CFileException::hardIO},
+                                                                      {EDQUOT, CFileException::diskFull},
+                                                                      {EFBIG, CFileException::diskFull},
+                                                                      {ENOLCK, CFileException::lockViolation},
+                                                                      {EPROTO, CFileException::genericException}}) {
+        const CFileException e = CFileException::FromError(FsError::FromSystem(code), "P");
+        EXPECT_EQ(e.cause, cause) << code;
+        EXPECT_EQ(e.osError, code);
+    }
 }
 
 } // namespace

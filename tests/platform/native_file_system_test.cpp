@@ -348,17 +348,18 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
 
 TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
     // Messages quote the code's number and text, so a made-up failure must map back to its kind.
-    for (ErrorKind kind :
-         {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
-          ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace, ErrorKind::NameTooLong,
-          ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted, ErrorKind::NotSupported, ErrorKind::CrossDevice,
-          ErrorKind::TooManyOpen, ErrorKind::Replaced, ErrorKind::Other}) {
+    for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,
+                           ErrorKind::AccessDenied, ErrorKind::Exists, ErrorKind::NotEmpty, ErrorKind::NoSpace,
+                           ErrorKind::NameTooLong, ErrorKind::ReadOnly, ErrorKind::Busy, ErrorKind::Interrupted,
+                           ErrorKind::NotSupported, ErrorKind::CrossDevice, ErrorKind::TooManyOpen, ErrorKind::Replaced,
+                           ErrorKind::DeviceFault, ErrorKind::LockFailed, ErrorKind::BadHandle}) {
         const FsError made = FsError::OfKind(kind);
         EXPECT_NE(made.code, 0) << static_cast<int>(kind);
         EXPECT_EQ(KindOfSystemError(made.code), kind) << static_cast<int>(kind);
         EXPECT_TRUE(made.Failed());
     }
     EXPECT_FALSE(FsError::OfKind(ErrorKind::None));
+    EXPECT_EQ(FsError::OfKind(ErrorKind::Other).code, EIO) << "an unknown failure reads as an I/O error";
     EXPECT_EQ(FsError::OfKind(ErrorKind::NotADirectory).code, ENOTDIR);
     EXPECT_EQ(FsError::FromSystem(EPERM).kind, ErrorKind::AccessDenied);
 }

@@ -17,12 +17,12 @@ TEST(JobLock, OneRunPerJobWhateverNameItIsReachedBy) {
     ASSERT_EQ(::symlink(job.c_str(), (tmp / "alias.job").c_str()), 0);
     std::string real;
     ASSERT_FALSE(NativeFileSystem().CanonicalPath(job, real).Failed());
-    EXPECT_EQ(JobLockPath(tmp / "alias.job"), real + ".lock");
+    EXPECT_EQ(JobLockPath(tmp / "alias.job", NativeFileSystem()), real + ".lock");
     const std::string realDirectory = real.substr(0, real.size() - std::string("nightly.job").size());
-    EXPECT_EQ(JobLockPath(tmp / "unsaved.job"), realDirectory + "unsaved.job.lock");
+    EXPECT_EQ(JobLockPath(tmp / "unsaved.job", NativeFileSystem()), realDirectory + "unsaved.job.lock");
 
-    CJobLock first;
-    CJobLock second;
+    CJobLock first(NativeFileSystem());
+    CJobLock second(NativeFileSystem());
     ASSERT_TRUE(first.TryLock(job));
     EXPECT_TRUE(first.Held());
     EXPECT_FALSE(second.TryLock(tmp / "alias.job"));

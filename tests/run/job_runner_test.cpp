@@ -104,7 +104,7 @@ TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
     TaskList saved;
     std::string savedPath;
     RecordingMessagePort loadMessages;
-    ASSERT_TRUE(LoadJob(dir / "test.job", saved, savedPath, loadMessages));
+    ASSERT_TRUE(LoadJob(dir / "test.job", saved, savedPath, loadMessages, NativeFileSystem()));
     ASSERT_EQ(saved.size(), 3u);
     EXPECT_EQ(saved[0]->lastRun, -1);
     EXPECT_EQ(saved[1]->lastRun, frame.tasks[1]->lastRun);
@@ -343,7 +343,7 @@ TEST(SummaryLineTest, TwentyFieldsWithPlainDecimalTotals) {
 TEST_F(JobRunnerTest, SummaryLinesAreAppendedAsEightBitText) {
     RecordingMessagePort messages;
     WriteFileBytes(dir / "summary.log", "old line\r\n");
-    ASSERT_TRUE(AppendSummaryLine("summary.log", "caf\xC3\xA9,1\r\n", messages));
+    ASSERT_TRUE(AppendSummaryLine("summary.log", "caf\xC3\xA9,1\r\n", messages, NativeFileSystem()));
     // The test locale's character set is UTF-8: the text is written as it is, without a mark.
     EXPECT_EQ(ReadFileBytes(dir / "summary.log"), "old line\r\ncaf\xC3\xA9,1\r\n");
     EXPECT_TRUE(messages.Messages().empty());

@@ -3,12 +3,15 @@
 // would follow with the whole block again), and a later try completes the file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
+#include <filesystem>
 
 #include "model/stdio_file_ex.h"
 #include "run/html_log.h"
 #include "run/summary_log.h"
+#include "run_test_frame.h"
 #include "support/engine_tree.h"
 #include "support/fault_loop.h"
 #include "support/temp_dir.h"
@@ -51,7 +54,7 @@ TEST(LogFaults, AFailedFlushOrCloseIsShownAndLeavesWholeBlocks) {
         hits = FailEachCallInTurn(
             rig.fs, FakeFileSystem::FileCallKinds(), ENOSPC,
             [&](const std::function<void()>& arm) {
-                log = std::make_unique<CRunLog>(rig.ctx, nullptr, rig.fs);
+                log = std::make_unique<CRunLog>(rig.ctx, nullptr);
                 log->BeginRun();
                 std::string started;
                 ASSERT_TRUE(log->StartLog(path, started)) << started;
@@ -136,4 +139,44 @@ TEST(LogFaults, AFailedSummaryAppendIsShownAndLeavesNoTornLine) {
             EXPECT_EQ(ReadFileBytes(path), failure.kind == FsCall::CloseFile ? earlier + line : earlier);
         });
     EXPECT_GT(hits, 3);
+}
+
+TEST(LogFaults, TheRunsOwnFilesGoThroughTheFileSystemItWasGiven) {
+    TempDir tmp;
+    CurrentDirectory cwd(tmp.Path());
+    WriteFileBytes(tmp / "a.txt", "data");
+    struct Case {
+        FsCall call;
+        std::string fragment;
+        int error;
+        std::string shown; // the end of one of the boxes
+        bool runs;
+    };
+    for (const Case& c :
+         {Case{FsCall::OpenFile, "log.html", ENOSPC, "Disk full while accessing log.html.", true},
+          Case{FsCall::OpenFile, "debug.log", EACCES, "\r\nAccess to debug.log was denied.", true},
+          Case{FsCall::LockFile, "test.job.lock", EWOULDBLOCK, "test.job is already being run", false}}) {
+        SCOPED_TRACE(c.fragment);
+        FakeFileSystem fs;
+        fs.FailPath(c.call, c.fragment, c.error);
+        TestFrame frame(false, fs);
+        frame.ctx.debug = true;
+        Task& task = frame.AddTask("one", tmp / "a.txt", tmp / "out");
+        task.recurse = false;
+        frame.RunAllCommand();
+        if (c.runs) {
+            ASSERT_TRUE(frame.RunToEnd());
+        }
+        const std::vector<std::string> shown = frame.messagePort.Messages();
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const std::string& box) {
+            return box.size() >= c.shown.size() &&
+                   box.compare(box.size() - c.shown.size(), c.shown.size(), c.shown) == 0;
+        })) << (shown.empty() ? "no box" : shown.front());
+        // The run goes on past a log it cannot write; a held lock keeps it from starting at all.
+        EXPECT_EQ(std::filesystem::exists(tmp / "out"), c.runs);
+        if (c.runs) {
+            EXPECT_EQ(ReadFileBytes(tmp / "out/a.txt"), "data");
+        }
+        std::filesystem::remove_all(tmp / "out");
+    }
 }

@@ -68,11 +68,10 @@ private:
 
 class TestFrame : public TestFramePorts, public CRunControl {
 public:
-    explicit TestFrame(bool endWithRun = false)
+    explicit TestFrame(bool endWithRun = false, IFileSystem& fs = NativeFileSystem())
         : TestFramePorts(endWithRun),
-          CRunControl(*this, power, &recording,
+          CRunControl(*this, power, fs, &recording,
                       JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}) {
-        ctx.fs = &NativeFileSystem();
         ctx.messages = &messagePort;
         onClose = [this] { CloseHandler(); };
     }

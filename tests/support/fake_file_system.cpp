@@ -378,7 +378,7 @@ FsError FakeFileSystem::CheckFile(FsCall kind, const FileHandle& file) {
         auto it = filePaths.find(file.Native());
         path = it == filePaths.end() ? std::string("?") : it->second;
     }
-    return AsFsError(CountAndCheck(kind, path));
+    return FsError::FromSystem(CountAndCheck(kind, path));
 }
 
 FsError FakeFileSystem::OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) {
@@ -386,7 +386,7 @@ FsError FakeFileSystem::OpenFile(const std::string& path, const FileOpenMode& mo
         RecordChange(path);
     }
     if (int e = CountAndCheck(FsCall::OpenFile, path)) {
-        return AsFsError(e);
+        return FsError::FromSystem(e);
     }
     FsError e = inner.OpenFile(path, mode, file);
     if (!e) {
@@ -402,7 +402,7 @@ FsError FakeFileSystem::OpenFileAt(const DirectoryHandle& dir, const std::string
         RecordChange(path);
     }
     if (int e = CountAndCheck(FsCall::OpenFile, path)) {
-        return AsFsError(e);
+        return FsError::FromSystem(e);
     }
     FsError e = inner.OpenFileAt(dir, name, mode, file);
     if (!e) {
@@ -489,14 +489,14 @@ FsError FakeFileSystem::RenameFile(const std::string& from, const std::string& t
     RecordChange(from);
     RecordChange(to);
     if (int e = CountAndCheck(FsCall::RenameFile, from)) {
-        return AsFsError(e);
+        return FsError::FromSystem(e);
     }
     return inner.RenameFile(from, to);
 }
 
 FsError FakeFileSystem::SyncDirectory(const std::string& path) {
     if (int e = CountAndCheck(FsCall::SyncDirectory, path)) {
-        return AsFsError(e);
+        return FsError::FromSystem(e);
     }
     return inner.SyncDirectory(path);
 }
@@ -504,7 +504,7 @@ FsError FakeFileSystem::SyncDirectory(const std::string& path) {
 FsError FakeFileSystem::MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) {
     RecordChange(path);
     if (int e = CountAndCheck(FsCall::MakeDirectoryWithMode, path)) {
-        return AsFsError(e);
+        return FsError::FromSystem(e);
     }
     return inner.MakeDirectoryWithMode(path, mode);
 }

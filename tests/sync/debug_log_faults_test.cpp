@@ -23,7 +23,7 @@ TEST(DebugLogFaults, ALineIsAppendedWholeOrNotAtAll) {
             WriteFileBytes(tmp / "debug.log", earlier);
             shown = rig.messages.Messages().size();
             arm();
-            DebugLog(rig.ctx, line, rig.fs);
+            DebugLog(rig.ctx, line);
         },
         [&](const InjectedFailure& failure) {
             const std::string bytes = ReadFileBytes(tmp / "debug.log");
@@ -43,7 +43,7 @@ TEST(DebugLogFaults, ALineIsAppendedWholeOrNotAtAll) {
     // Both tries refused: the line and the reason are shown, and the file is as it was.
     WriteFileBytes(tmp / "debug.log", earlier);
     rig.fs.FailPath(FsCall::OpenFile, "debug.log", EACCES);
-    DebugLog(rig.ctx, line, rig.fs);
+    DebugLog(rig.ctx, line);
     rig.fs.Reset();
     EXPECT_EQ(ReadFileBytes(tmp / "debug.log"), earlier);
     ASSERT_FALSE(rig.messages.Messages().empty());

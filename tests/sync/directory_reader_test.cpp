@@ -88,7 +88,7 @@ TEST(CDirectoryReader, ABrokenOffListingKeepsWhatItReadAndSaysWhy) {
     CDirectoryReader reader(fs, tree);
     const FsError e = reader.ReadAll(entries);
     EXPECT_EQ(e.code, EIO);
-    EXPECT_EQ(e.kind, ErrorKind::Other);
+    EXPECT_EQ(e.kind, ErrorKind::DeviceFault);
     EXPECT_EQ(entries.size(), 2u) << "the two entries read before the failure";
 
     // Streamed, the end of a whole listing is no failure.

@@ -191,7 +191,7 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
         CRecordingCommandRunner runner;
         runner.answers["systemctl --user is-system-running"] = {status, state};
         auto* schedule = new YScheduleDlg(
-            dlg, std::make_shared<CJobScheduler>(runner, dir.File("config"), "/usr/bin/pemo"), jobFile);
+            dlg, std::make_shared<CJobScheduler>(runner, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"), jobFile);
         PumpUntil([&] { return !schedule->Busy(); });
         Check(schedule, screenshot);
         schedule->Destroy();

@@ -58,13 +58,13 @@ void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options)
     }
     CIgnoringPort port;
     std::string path;
-    ASSERT_TRUE(SaveJob(jobFile, list, path, port)) << port.last;
+    ASSERT_TRUE(SaveJob(jobFile, list, path, port, NativeFileSystem())) << port.last;
 
     shell = std::make_unique<CWxShell>();
     shell->showMessage = [this](const std::string& text) { messages.push_back(text); };
     shell->endProgram = [this] { ++programEnds; };
     shell->openPath = [this](const std::string& p) { opened.push_back(p); };
-    frame = std::make_unique<CMainFrame>(*shell, power);
+    frame = std::make_unique<CMainFrame>(*shell, power, NativeFileSystem());
     frame->settingsDirectory = dir.Path().string();
     frame->userSettingsPath = dir.File("user-settings.conf");
     shell->AttachFrame(*frame);
@@ -82,7 +82,7 @@ std::vector<Task> MainWindowTest::JobOnDisk() {
     TaskList list;
     std::string path;
     CIgnoringPort port;
-    LoadJob(jobFile, list, path, port);
+    LoadJob(jobFile, list, path, port, NativeFileSystem());
     std::vector<Task> tasks;
     for (const auto& t : list) {
         tasks.push_back(*t);

@@ -267,7 +267,7 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
     struct : IMessagePort {
         void MessageBox(const std::string&) override {}
     } quiet;
-    ASSERT_TRUE(SaveJob(dir.File("Other.JOB"), other, path, quiet));
+    ASSERT_TRUE(SaveJob(dir.File("Other.JOB"), other, path, quiet, NativeFileSystem()));
     dlg->DropJob({dir.File("Other.JOB"), jobFile}); // two files: ignored
     EXPECT_EQ(frame->tasks[0]->name, "Here");
     dlg->DropJob({dir.File("notes.txt")});

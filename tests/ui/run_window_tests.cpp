@@ -174,7 +174,7 @@ TEST_F(RunWindowTest, ARunStartedDuringAModalDialogStillRefusesItsChange) {
     struct : IMessagePort {
         void MessageBox(const std::string&) override {}
     } quiet;
-    ASSERT_TRUE(SaveJob(dir.File("other.job"), other, path, quiet));
+    ASSERT_TRUE(SaveJob(dir.File("other.job"), other, path, quiet, NativeFileSystem()));
     for (bool newJob : {false, true}) {
         dlg->runFileDialog = [&](bool, const std::string&, std::string& chosen) {
             // Something to copy, where the pause can hold the run.
@@ -458,7 +458,7 @@ TEST(RealProgram, OpensItsWindowOnAJobAndClosesFromIt) {
     struct : IMessagePort {
         void MessageBox(const std::string&) override {}
     } quiet;
-    ASSERT_TRUE(SaveJob(dir.File("scripted.job"), tasks, path, quiet));
+    ASSERT_TRUE(SaveJob(dir.File("scripted.job"), tasks, path, quiet, NativeFileSystem()));
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -522,7 +522,7 @@ TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRunAndLogsBesideItsJo
     } quiet;
     std::filesystem::create_directories(dir.Path() / "home");
     std::filesystem::create_directories(dir.Path() / "jobs");
-    ASSERT_TRUE(SaveJob(dir.File("jobs/nightly.job"), tasks, path, quiet));
+    ASSERT_TRUE(SaveJob(dir.File("jobs/nightly.job"), tasks, path, quiet, NativeFileSystem()));
     const auto started = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -561,7 +561,7 @@ TEST(RealProgram, AnUnattendedWindowRunClosesItselfAfterTheRunAndLogsBesideItsJo
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "home"));
     // The job was saved where it was read, with the run's time.
     TaskList saved;
-    ASSERT_TRUE(LoadJob(dir.File("jobs/nightly.job"), saved, path, quiet));
+    ASSERT_TRUE(LoadJob(dir.File("jobs/nightly.job"), saved, path, quiet, NativeFileSystem()));
     ASSERT_EQ(saved.size(), 1u);
     EXPECT_NE(saved[0]->lastRun, -1);
 }

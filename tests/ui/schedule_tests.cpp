@@ -46,7 +46,7 @@ protected:
     CGuiTempDir dir;
     CRecordingCommandRunner runner;
     std::shared_ptr<CJobScheduler> schedulerOwner =
-        std::make_shared<CJobScheduler>(runner, dir.File("config"), "/usr/bin/pemo");
+        std::make_shared<CJobScheduler>(runner, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo");
     CJobScheduler& scheduler = *schedulerOwner;
     std::string job = dir.File("nightly.job");
     YScheduleDlg* dialog = nullptr;
@@ -160,7 +160,7 @@ TEST_F(ScheduleTest, AManagerThatDoesNotAnswerNeverHoldsTheWindow) {
     hung.answers["systemctl --user is-system-running"] = {0, "running\n"};
 
     const auto start = std::chrono::steady_clock::now();
-    dialog = new YScheduleDlg(nullptr, std::make_shared<CJobScheduler>(hung, dir.File("config"), "/usr/bin/pemo"), job);
+    dialog = new YScheduleDlg(nullptr, std::make_shared<CJobScheduler>(hung, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"), job);
     dialog->Show();
     PumpEvents();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
