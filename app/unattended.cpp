@@ -56,7 +56,7 @@ int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power,
     CHeadlessShell shell(clock, showProgress, true);
     CMainFrame frame(shell, power);
     frame.ApplyStartOptions(options);
-    StopOnSignals stopOnSignals(frame.run.ctx.stopRequested);
+    StopOnSignals stopOnSignals(frame.Run().StopFlag());
     if (!frame.StartUp()) {
         return 2;
     }

@@ -21,7 +21,7 @@ bool StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& option
     }
     // A hidden start-up run could not be reached at all without the icon: show the window.
     const bool trayShown = shell.Tray() && shell.Tray()->Enabled();
-    if (!trayShown && !frame.dialogShown) {
+    if (!trayShown && !frame.DialogShown()) {
         frame.Show();
     }
     return true;
