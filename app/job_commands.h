@@ -11,7 +11,7 @@
 #include "model/job.h"
 #include "model/message_port.h"
 #include "model/task.h"
-#include "run/run_control.h"
+#include "run/job_runs.h"
 
 // What the commands need from the window, on the user-interface thread.
 class IJobView {

@@ -1,7 +1,8 @@
 // Run control: the run state, the commands that start, pause and stop runs, the run and counting
 // worker threads, and the 500 ms run timer and 10 s close timer. The controller holds one and
-// hands it the job (by reference), the run shell, the power port and the window; run control
-// calls nothing of the controller but the close handler it is given.
+// hands it the job (by reference), the run shell, the power port, the window, the file system
+// and the message port; run control calls nothing of the controller but the close handler it is
+// given.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,7 @@
 #include "run/html_log.h"
 #include "run/job_lock.h"
 #include "run/job_runner.h"
+#include "run/job_runs.h"
 #include "run/power_port.h"
 #include "run/run_shell.h"
 #include "run/run_window.h"
@@ -38,18 +40,6 @@ public:
 private:
     IRunShell& poster;
     IMessagePort& messages;
-};
-
-// What the job's commands need of its runs, on the user-interface thread.
-class IJobRuns {
-public:
-    virtual ~IJobRuns() = default;
-    // A run is under way: the runner walks the task list without a lock.
-    virtual bool RunActive() const = 0;
-    // The user is at the window: the program stays open after the run and does not shut down.
-    virtual void KeepOpen() = 0;
-    // The sources changed: the counted total no longer holds.
-    virtual void ForgetSourceTotal() = 0;
 };
 
 // What the window and the controller see of the runs.

@@ -9,6 +9,7 @@
 
 #include "app/window_title.h"
 #include "support/temp_dir.h"
+#include "util/large_number.h"
 
 namespace {
 
