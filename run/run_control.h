@@ -91,6 +91,8 @@ public:
     IRunWindow* Window() const { return window; }
 
     RunState State() const;
+    // The run under way, or the last one, is a preview; cheap enough for every progress update.
+    bool Previewing() const { return previewing; }
     const std::string& DriveLetter() const { return options.driveLetter; }
     // The flag the stop command sets, for a signal handler to set as well.
     std::atomic<int>& StopFlag() { return ctx.stopRequested; }

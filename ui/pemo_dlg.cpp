@@ -480,7 +480,7 @@ void CPemoDlg::RefreshTaskList() {
 }
 
 void CPemoDlg::SetProgressState(const RunStats& stats, DateTime startTime) {
-    progress.SetState(stats, startTime, frame.Run().State().previewing);
+    progress.SetState(stats, startTime, frame.Run().Previewing());
 }
 
 ProgressSnapshot CPemoDlg::Snapshot() const {
