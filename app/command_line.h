@@ -7,28 +7,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
-
-struct StartOptions {
-    bool show = false;
-    bool runAll = false;
-    bool stay = false;
-    bool shutdown = false;
-    bool ignoreErrors = false;
-    bool dateLog = false;
-    bool logExclusions = false;
-    bool noBalloon = false;
-    bool autoRun = false;
-    bool showDetLog = false;
-    // Every task runs as if its fake-it switch were on, and the job is not saved.
-    bool fakeIt = false;
-    std::string driveLetter;  // empty or one character
-    std::string startJobFile; // "default.job" when none is named
-    // -maxdelete:N, the most files one run may delete; -1 when not given.
-    std::int64_t maxDelete = -1;
-    // Why the command line cannot be used, for "pemo: " + error on stderr and exit status 2;
-    // empty when it can.
-    std::string error;
-};
+#include "run/start_options.h"
 
 // Parses the command line (the text after the program's path). Switches count wherever their
 // text occurs, case-sensitively; "-letter:" takes the one character after its first occurrence,

@@ -3,23 +3,8 @@
 
 #include "app/window_title.h"
 #include "model/stdio_file_ex.h"
-#include "platform/file_system.h"
 
 namespace {
-
-// Keeps message boxes back until the caller has released its locks.
-class CDeferredMessages : public IMessagePort {
-public:
-    void MessageBox(const std::string& text) override { texts.push_back(text); }
-    void ShowOn(IMessagePort& port) const {
-        for (const auto& text : texts) {
-            port.MessageBox(text);
-        }
-    }
-
-private:
-    std::vector<std::string> texts;
-};
 
 std::u16string SortKey(const std::string& name) {
     const std::string bytes = Utf8ToUtf16Le(name);
@@ -32,12 +17,6 @@ std::u16string SortKey(const std::string& name) {
 }
 
 } // namespace
-
-bool JobFileMissing(const std::string& path, IFileSystem& fs) {
-    FileStatus st;
-    const FsError error = fs.Status(path, true, st);
-    return error.Is(ErrorKind::NotFound) || error.Is(ErrorKind::NotADirectory);
-}
 
 void SortTasksByName(TaskList& tasks) {
     std::vector<std::u16string> keys;
@@ -63,12 +42,11 @@ std::string TrimPath(const std::string& text) {
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-CJobCommands::CJobCommands(JobCommandState jobState, IMessagePort& noticePort, IMessagePort& reportPort,
-                           IFileSystem& fileSystem)
-    : state(jobState), notices(noticePort), reports(reportPort), fs(fileSystem) {}
+CJobCommands::CJobCommands(CJob& theJob, IJobRuns& jobRuns, IMessagePort& noticePort, IMessagePort& reportPort)
+    : job(theJob), runs(jobRuns), notices(noticePort), reports(reportPort) {}
 
 bool CJobCommands::RefuseWhileRunning() {
-    if (!state.running) {
+    if (!runs.RunActive()) {
         return false;
     }
     // Not a failure of anything, so not one of the counted reports.
@@ -77,72 +55,45 @@ bool CJobCommands::RefuseWhileRunning() {
 }
 
 bool CJobCommands::LoadJob(const std::string& path) {
-    const bool loaded = ::LoadJob(path, state.tasks, state.jobPath, reports, fs);
-    state.jobReadIncomplete = !loaded && !JobFileMissing(path, fs);
-    return loaded;
+    return job.Load(path, reports) == JobLoad::Read;
 }
 
 bool CJobCommands::SaveJob(const std::string& path) {
-    // The last-run stamps are read under their lock, but a failure is shown only after it is
-    // released: a box waits for the user-interface thread, which may want the lock to paint.
-    CDeferredMessages deferred;
-    bool saved = false;
-    {
-        std::lock_guard lock(state.lastRunMutex);
-        saved = ::SaveJob(path, state.tasks, state.jobPath, deferred, fs);
-    }
-    deferred.ShowOn(reports);
-    if (saved) {
-        state.jobReadIncomplete = false;
-    }
-    return saved;
+    return job.Save(path, reports);
 }
 
 bool CJobCommands::OpenJob(const std::string& path) {
     if (RefuseWhileRunning()) {
         return false;
     }
-    TaskList loaded;
-    std::string loadedPath = state.jobPath;
-    if (!::LoadJob(path, loaded, loadedPath, reports, fs)) {
-        if (JobFileMissing(path, fs)) {
-            reports.MessageBox("Error reading " + path + "\n\n" + path + " was not found.");
-        }
+    const JobLoad loaded = job.Open(path, reports);
+    if (loaded == JobLoad::Missing) {
+        reports.MessageBox("Error reading " + path + "\n\n" + path + " was not found.");
+    }
+    if (loaded != JobLoad::Read) {
         return false;
     }
-    {
-        std::lock_guard lock(state.lastRunMutex);
-        state.tasks = std::move(loaded);
-    }
-    state.jobPath = loadedPath;
-    state.jobReadIncomplete = false;
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     return true;
 }
 
 bool CJobCommands::SaveCurrentJob() {
-    if (state.jobReadIncomplete) {
-        reports.MessageBox("Not saving " + state.jobPath +
-                           "\n\nThe job file could not be read completely; saving it now would lose the tasks "
-                           "that were not read.");
-        return false;
-    }
-    return SaveJob(state.jobPath);
+    return job.SaveInPlace(reports);
 }
 
 bool CJobCommands::AddTask(const Task& task) {
     if (RefuseWhileRunning()) {
         return false;
     }
-    state.tasks.push_back(std::make_unique<Task>(task));
+    job.Tasks().push_back(std::make_unique<Task>(task));
     return true;
 }
 
 bool CJobCommands::ReplaceTask(std::size_t index, const Task& task) {
-    if (RefuseWhileRunning() || index >= state.tasks.size()) {
+    if (RefuseWhileRunning() || index >= job.Tasks().size()) {
         return false;
     }
-    Task& target = *state.tasks[index];
+    Task& target = *job.Tasks()[index];
     const std::int32_t lastRun = target.lastRun;
     target = task;
     target.lastRun = lastRun;
@@ -150,35 +101,35 @@ bool CJobCommands::ReplaceTask(std::size_t index, const Task& task) {
 }
 
 bool CJobCommands::DuplicateTask(std::size_t index) {
-    if (RefuseWhileRunning() || index >= state.tasks.size()) {
+    if (RefuseWhileRunning() || index >= job.Tasks().size()) {
         return false;
     }
-    state.tasks.push_back(std::make_unique<Task>(*state.tasks[index]));
+    job.Tasks().push_back(std::make_unique<Task>(*job.Tasks()[index]));
     return true;
 }
 
 bool CJobCommands::DeleteTask(std::size_t index) {
-    if (RefuseWhileRunning() || index >= state.tasks.size()) {
+    if (RefuseWhileRunning() || index >= job.Tasks().size()) {
         return false;
     }
-    state.tasks.erase(state.tasks.begin() + static_cast<std::ptrdiff_t>(index));
+    job.Tasks().erase(job.Tasks().begin() + static_cast<std::ptrdiff_t>(index));
     return true;
 }
 
 bool CJobCommands::MoveTask(std::size_t index, bool up) {
-    if (RefuseWhileRunning() || index >= state.tasks.size() || (up && index == 0) ||
-        (!up && index + 1 >= state.tasks.size())) {
+    if (RefuseWhileRunning() || index >= job.Tasks().size() || (up && index == 0) ||
+        (!up && index + 1 >= job.Tasks().size())) {
         return false;
     }
-    std::swap(*state.tasks[index], *state.tasks[up ? index - 1 : index + 1]);
+    std::swap(*job.Tasks()[index], *job.Tasks()[up ? index - 1 : index + 1]);
     return true;
 }
 
 bool CJobCommands::ToggleTaskEnabled(std::size_t index) {
-    if (RefuseWhileRunning() || index >= state.tasks.size()) {
+    if (RefuseWhileRunning() || index >= job.Tasks().size()) {
         return false;
     }
-    state.tasks[index]->enabled = !state.tasks[index]->enabled;
+    job.Tasks()[index]->enabled = !job.Tasks()[index]->enabled;
     return true;
 }
 
@@ -186,15 +137,10 @@ bool CJobCommands::SetAllTasksEnabled(bool enabled) {
     if (RefuseWhileRunning()) {
         return false;
     }
-    for (auto& task : state.tasks) {
+    for (auto& task : job.Tasks()) {
         task->enabled = enabled;
     }
     return true;
-}
-
-void CJobCommands::KeepOpen() {
-    state.stay = true;
-    state.shutdown = false;
 }
 
 bool CJobCommands::DeferRedraw() {
@@ -214,10 +160,6 @@ void CJobCommands::Select(int index, bool focus) {
     if (view) {
         view->SelectTask(index, focus);
     }
-}
-
-void CJobCommands::ForgetCounts() {
-    state.sourceTotal.Set(CLargeNumber());
 }
 
 bool CJobCommands::SaveTo(const std::string& path) {
@@ -261,7 +203,7 @@ void CJobCommands::NewTaskCommand() {
         return;
     }
     Show();
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
@@ -269,7 +211,7 @@ void CJobCommands::EditTaskCommand(int index) {
     if (!Valid(index) || RefuseWhileRunning() || !view) {
         return;
     }
-    Task task = *state.tasks[static_cast<std::size_t>(index)];
+    Task task = *job.Tasks()[static_cast<std::size_t>(index)];
     if (!view->EditTaskValues(task)) {
         return;
     }
@@ -280,7 +222,7 @@ void CJobCommands::EditTaskCommand(int index) {
     }
     Show();
     Select(index, false);
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
@@ -289,7 +231,7 @@ void CJobCommands::DuplicateTaskCommand(int index) {
         return;
     }
     Show();
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
@@ -302,17 +244,17 @@ void CJobCommands::DeleteTaskCommand(int index) {
         return;
     }
     Show();
-    const int count = static_cast<int>(state.tasks.size());
+    const int count = static_cast<int>(job.Tasks().size());
     if (count > 0) {
         Select(index < count ? index : count - 1, false);
     }
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
 void CJobCommands::MoveTaskCommand(int index, bool up) {
     KeepOpen();
-    const int count = static_cast<int>(state.tasks.size());
+    const int count = static_cast<int>(job.Tasks().size());
     if (index < 0 || count < 2 || (up && index == 0) || (!up && index >= count - 1)) {
         return;
     }
@@ -330,7 +272,7 @@ void CJobCommands::ToggleEnabledCommand(int index) {
     }
     Show();
     Select(index, false);
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
@@ -339,7 +281,7 @@ void CJobCommands::SetAllEnabledCommand(bool enabled) {
         return;
     }
     Show();
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
@@ -348,7 +290,7 @@ void CJobCommands::SortCommand() {
     if (RefuseWhileRunning()) {
         return;
     }
-    SortTasksByName(state.tasks);
+    SortTasksByName(job.Tasks());
     Show();
     SaveCurrent();
 }
@@ -365,9 +307,9 @@ void CJobCommands::NewJobCommand() {
     if (!SaveTo(WithJobExtension(chosen))) {
         return;
     }
-    state.tasks.clear();
+    job.Tasks().clear();
     Show();
-    ForgetCounts();
+    runs.ForgetSourceTotal();
     SaveCurrent();
 }
 
@@ -377,7 +319,7 @@ void CJobCommands::OpenJobCommand() {
     }
     std::string chosen;
     // OpenJob refuses a run that started while the file dialog was open.
-    if (!view->ChooseJobFile(false, state.jobPath, chosen) || !OpenJob(chosen)) {
+    if (!view->ChooseJobFile(false, job.Path(), chosen) || !OpenJob(chosen)) {
         return;
     }
     Show();
@@ -385,7 +327,7 @@ void CJobCommands::OpenJobCommand() {
 
 void CJobCommands::SaveJobAsCommand() {
     std::string chosen;
-    if (!view || !view->ChooseJobFile(true, state.jobPath, chosen)) {
+    if (!view || !view->ChooseJobFile(true, job.Path(), chosen)) {
         return;
     }
     chosen = WithJobExtension(chosen);

@@ -4,31 +4,14 @@
 // shows what they change through IJobView.
 #pragma once
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "model/job_file.h"
+#include "model/job.h"
 #include "model/message_port.h"
 #include "model/task.h"
-#include "platform/file_system.h"
-#include "util/guarded.h"
-#include "util/large_number.h"
-
-// The controller's state the commands read and change; every reference outlives the commands.
-struct JobCommandState {
-    TaskList& tasks;
-    std::string& jobPath;
-    // Held by the runner while it stamps lastRun and by the window while it reads it.
-    std::mutex& lastRunMutex;
-    bool& jobReadIncomplete;
-    const std::atomic<bool>& running;
-    std::atomic<bool>& stay;
-    std::atomic<bool>& shutdown;
-    Guarded<CLargeNumber>& sourceTotal;
-};
+#include "run/job_runs.h"
 
 // What the commands need from the window, on the user-interface thread.
 class IJobView {
@@ -47,17 +30,14 @@ public:
 // Tasks in name order as the sort command leaves them: repeated passes of adjacent swaps by
 // UTF-16 code units (upper case before lower case), equal names keeping their order.
 void SortTasksByName(TaskList& tasks);
-// Nothing has the name, or a component on the way to it is missing: as opposed to a job file
-// that exists but cannot be read.
-bool JobFileMissing(const std::string& path, IFileSystem& fs);
 // Leading and trailing blanks, tabs and line breaks cut from a path typed in the editor.
 std::string TrimPath(const std::string& text);
 
 class CJobCommands {
 public:
-    // notices: boxes that report no failure (the run guard); reports: counted failure boxes. The
-    // job file is read and written through fs.
-    CJobCommands(JobCommandState state, IMessagePort& notices, IMessagePort& reports, IFileSystem& fs);
+    // notices: boxes that report no failure (the run guard); reports: counted failure boxes.
+    // Each outlives the commands.
+    CJobCommands(CJob& job, IJobRuns& runs, IMessagePort& notices, IMessagePort& reports);
 
     // The window that shows the job; null (the headless program, tests) shows nothing.
     void AttachView(IJobView* jobView) { view = jobView; }
@@ -66,8 +46,8 @@ public:
     // without a lock, and a click queued before the buttons were disabled can still arrive.
     bool RefuseWhileRunning();
 
-    // The job file. LoadJob also records in jobReadIncomplete whether an existing file could not
-    // be read to its end. OpenJob replaces the job only when the file was read to its end;
+    // The job file. LoadJob also records in the job whether an existing file could not be read
+    // to its end. OpenJob replaces the job only when the file was read to its end;
     // otherwise (missing or unreadable, reported) the job stays as it was, so that no later save
     // can write a partial list over either file. SaveCurrentJob writes nothing while the job on
     // disk was read incompletely, since the tasks not read would be lost.
@@ -103,24 +83,23 @@ public:
     void DropCommand(const std::vector<std::string>& files);
 
     // The user is at the window: the program stays open after the run and does not shut down.
-    void KeepOpen();
+    void KeepOpen() { runs.KeepOpen(); }
     // True while a save is under way: a failed save shows its box with the job lock held, and a
     // redraw arriving in that box's event loop must wait until the save has returned. The
     // redraw then follows the save.
     bool DeferRedraw();
 
 private:
-    bool Valid(int index) const { return index >= 0 && static_cast<std::size_t>(index) < state.tasks.size(); }
+    bool Valid(int index) const { return index >= 0 && static_cast<std::size_t>(index) < job.Tasks().size(); }
     void Show();
     void Select(int index, bool focus);
-    void ForgetCounts();
     bool SaveTo(const std::string& path);
     void SaveCurrent();
 
-    JobCommandState state;
+    CJob& job;
+    IJobRuns& runs;
     IMessagePort& notices;
     IMessagePort& reports;
-    IFileSystem& fs;
     IJobView* view = nullptr;
     bool saving = false;
     bool redrawAfterSave = false;

@@ -1,15 +1,15 @@
-// CMainFrame: the toolkit-free controller. It holds the program's shared state (the job, the start
-// switches, the settings) and its run control, and reaches the program around it only through
-// its shell and power ports. Exactly one exists while the program runs.
+// CMainFrame: the toolkit-free controller. It owns the program's state (the job, the start
+// options, the settings) and its run control, and reaches the program around it only through
+// its shell and power ports.
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <string>
 
 #include "app/command_line.h"
 #include "app/job_commands.h"
 #include "app/shell_port.h"
+#include "model/job.h"
 #include "model/settings.h"
 #include "run/power_port.h"
 #include "run/run_control.h"
@@ -32,75 +32,54 @@ private:
 
 class CMainFrame {
 public:
-    // Registers the frame as the current one. The ports and the file system must outlive the
-    // frame; message boxes go to the shell, the workers' run window is shell.Window(), and every
-    // file of the program goes through fs.
+    // The ports and the file system must outlive the frame; message boxes go to the shell, the
+    // workers' run window is shell.Window(), and every file of the program goes through fs.
     CMainFrame(IShellPort& shell, IPowerPort& power, IFileSystem& fs);
     // Stops a run still going and joins the worker threads before anything they use goes away.
     ~CMainFrame();
     CMainFrame(const CMainFrame&) = delete;
     CMainFrame& operator=(const CMainFrame&) = delete;
 
-    IShellPort& shell;
-    IPowerPort& power;
-    IFileSystem& fs;
-    // Where the core's message boxes go (run.ctx.messages points here): on to the shell.
-    CCountingMessagePort reports{shell};
-    // The job. The user-interface thread changes it only while no run is active; the runner
-    // reads it during a run and stamps the tasks' lastRun under lastRunMutex, which a window
-    // holds while it reads lastRun during a run.
-    TaskList tasks;
-    std::string jobPath;
-    mutable std::mutex lastRunMutex;
-    // Set when the job file exists but could not be read to its end: saving the partial task
-    // list after a run would lose the tasks that were not read.
-    bool jobReadIncomplete = false;
-    // strftime format of last-run times and of the times in log lines.
-    std::string dateTimeFormat;
-
-    // The runs of the job: their state, commands, worker threads and timers, and the engine's
-    // context with the flags the window sets (stop, pause, debug, emptyguard).
-    CRunControl run;
+    IShellPort& Shell() const { return shell; }
+    // The file system every file of the program goes through.
+    IFileSystem& FileSystem() const { return fs; }
+    // The job. The user-interface thread changes it only while no run is active.
+    CJob& Job() { return job; }
+    const CJob& Job() const { return job; }
+    // The runs of the job: their state, commands, worker threads and timers.
+    CRunControl& Run() { return run; }
+    const CRunControl& Run() const { return run; }
     // The window's task-list and job-file commands over the job (user-interface thread).
-    CJobCommands jobs{
-        {tasks, jobPath, lastRunMutex, jobReadIncomplete, run.running, run.stay, run.shutdown, run.sourceTotal},
-        shell,
-        reports,
-        fs};
+    CJobCommands& Jobs() { return jobs; }
+    // Where the core's message boxes go: on to the shell, counted.
+    const CCountingMessagePort& Reports() const { return reports; }
 
-    // Start switches that run control does not read.
-    bool show = false;
-    bool autoRun = false;
-
+    const StartOptions& GetStartOptions() const { return options; }
+    const Settings& GetSettings() const { return settings; }
+    // The options dialog's choice: kept, and handed to run control (a run under way sees the
+    // change). Not saved.
+    void ChangeSettings(const Settings& changed);
+    // The window's size as the user leaves it; the close handler saves the settings when it
+    // differs from the size at start.
+    void SetWindowSize(int width, int height);
+    // The dialog has taken the stored size at start-up: that is now the size to compare with.
+    void KeepWindowSizeAsSaved();
+    // Where the settings live: "pemo.ini" in iniDirectory (empty: the current directory), else
+    // the per-user file at userStorePath. Tests point both into a temporary directory.
+    void SetSettingsPlace(const std::string& iniDirectory, const std::string& userStorePath);
     // The main dialog has been made visible (user-interface thread only).
-    bool dialogShown = false;
-    // The job file named on the command line.
-    std::string startJobFile;
-    // Settings beside run control's countAtStart and stayAwakeMethod and the context's debug
-    // and emptyGuard.
-    bool compactView = false;
-    int windowWidth = -1;
-    int windowHeight = -1;
-    bool useIniFile = false;
-    // The threads setting as stored (0: one per core); the context holds the count a run uses.
-    int threads = 0;
-    // The size as loaded, then as the dialog took it at start-up; the close handler saves the
-    // settings only when the size differs.
-    int savedWidth = -1;
-    int savedHeight = -1;
-    // Where the settings live: "pemo.ini" in settingsDirectory (empty: the current directory),
-    // else the per-user file. Tests point both into a temporary directory.
-    std::string settingsDirectory;
-    std::string userSettingsPath;
+    bool DialogShown() const { return dialogShown; }
+    // strftime format of last-run times and of the times in log lines.
+    const std::string& DateTimeFormat() const { return run.DateTimeFormat(); }
 
     // The start switches, the drive letter and the job file name of the command line.
-    void ApplyStartOptions(const StartOptions& options);
-    // The reset of the window's creation: run state, settings to defaults, dateTimeFormat from
-    // the locale.
+    void ApplyStartOptions(const StartOptions& startOptions);
+    // The reset of the window's creation: the dialog hidden, no job path, settings to
+    // defaults, the date format from the locale.
     void ResetForStart();
-    // Loads startJobFile ("default.job" when empty) and makes it the jobPath whether or not it
-    // could be read, so that the first save creates it. False when it was not read.
-    bool LoadStartJob();
+    // Loads the start job file ("default.job" when none is named) and makes it the job's path
+    // whether or not it could be read, so that the first save creates it.
+    JobLoad LoadStartJob();
 
     // The frame's creation, on the user-interface thread: the reset, the date format, the job,
     // the settings and the hidden dialog; then either the unattended run at once (-auto: no
@@ -125,10 +104,23 @@ public:
     // Refuses while a run is active; otherwise saves a changed window size, hides and destroys
     // the dialog, deletes the tasks and ends the program.
     void CloseHandler();
-};
 
-// The current controller; null before the first frame exists and after it is destroyed.
-CMainFrame* CurrentFrame();
+private:
+    IShellPort& shell;
+    IFileSystem& fs;
+    CCountingMessagePort reports{shell};
+    CJob job;
+    StartOptions options;
+    Settings settings;
+    CRunControl run;
+    CJobCommands jobs{job, run, shell, reports};
+    bool dialogShown = false;
+    // The size as loaded, then as the dialog took it at start-up.
+    int savedWidth = -1;
+    int savedHeight = -1;
+    std::string settingsDirectory;
+    std::string userSettingsPath;
+};
 
 // The strftime format of last-run times from the locale's short date (the year as %y) and its
 // 12- or 24-hour clock: "%m/%d/%y %H:%M" in the C locale.

@@ -9,9 +9,7 @@ int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power,
     CHeadlessShell shell(clock, showProgress, true);
     CMainFrame frame(shell, power, fs);
     frame.ApplyStartOptions(options);
-    // Stopped from outside, the run ends as the Stop button ends it: the copy under way is
-    // cancelled and the run still writes the end of its log, its summary line and the job.
-    StopOnSignals stopOnSignals(frame.run.ctx.stopRequested);
+    StopOnSignals stopOnSignals(frame.Run().StopFlag());
     if (!frame.StartUp()) {
         return 2;
     }

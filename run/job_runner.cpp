@@ -77,7 +77,7 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
         const std::string list = NormaliseExclusions(task.exclusions, task.source, ctx.driveLetter);
         DoDirectory(ctx, source, destination, list, task, stats);
     }
-    std::lock_guard lock(request.job.lastRunMutex);
+    std::lock_guard lock(request.job.LastRunLock());
     task.lastRun = static_cast<std::int32_t>(static_cast<std::uint32_t>(std::time(nullptr)));
     return true;
 }
@@ -102,13 +102,14 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     CRunContext& ctx = target.ctx;
     CRunLog& log = target.runLog;
     IRunWindow* window = target.window;
-    const JobRef& job = request.job;
+    CJob& job = request.job;
     Task* task = request.task;
     RunOutcome outcome;
     RunStats& stats = outcome.stats;
 
     ctx.deletionLimitReached = false;
-    log.AddLogLine("Job started (using " + job.jobPath + ") at " + FormattedNow(job.dateTimeFormat), LogColour::Bold);
+    log.AddLogLine("Job started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
+                   LogColour::Bold);
     if (!request.noBalloon && window != nullptr) {
         window->ShowBalloon("", "");
     }
@@ -122,7 +123,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     if (task != nullptr) {
         taskRan = RunTask(request, target, *task, true, stats);
     } else {
-        for (auto& each : job.tasks) {
+        for (auto& each : job.Tasks()) {
             if (ctx.stopRequested != 0) {
                 continue;
             }
@@ -136,14 +137,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
 
     // End of the run.
     if (taskRan && !request.fakeIt && !request.preview) {
-        if (job.jobReadIncomplete) {
-            ctx.messages->MessageBox("Not saving " + job.jobPath +
-                                     "\n\nThe job file could not be read completely; saving it now would lose "
-                                     "the tasks that were not read.");
-        } else {
-            const std::string path = job.jobPath;
-            SaveJob(path, job.tasks, job.jobPath, *ctx.messages, *ctx.fs);
-        }
+        job.SaveInPlace(*ctx.messages);
         if (window != nullptr) {
             window->RefreshTaskList();
         }
@@ -156,9 +150,9 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const std::string sourceSize = stats.sourceSize.ToString();
     const bool stopped = ctx.stopRequested != 0;
     if (stopped) {
-        log.AddLogLine("Job stopped at user request at " + FormattedNow(job.dateTimeFormat), LogColour::Bold);
+        log.AddLogLine("Job stopped at user request at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
     } else {
-        log.AddLogLine("Done at " + FormattedNow(job.dateTimeFormat), LogColour::Bold);
+        log.AddLogLine("Done at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
         log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
                            ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
                            ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
@@ -184,7 +178,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
         }
     }
     AppendSummaryLine("summary.log",
-                      SummaryLine(job.jobPath, task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
+                      SummaryLine(job.Path(), task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
                                   DurationSeconds(start, end)),
                       *ctx.messages, *ctx.fs);
     if (!log.FinishLog(reason)) {

@@ -3,29 +3,20 @@
 // shutdown) is run control's business, decided on the outcome returned here.
 #pragma once
 
-#include <mutex>
 #include <string>
 
-#include "model/job_file.h"
+#include "model/job.h"
 #include "model/task.h"
 #include "run/html_log.h"
 #include "run/run_window.h"
 #include "sync/run_context.h"
 
-// The job a run works on, owned by the controller. The runner walks the tasks (the window
-// leaves them alone during a run), stamps their lastRun under lastRunMutex and saves them to
-// jobPath at the end, unless the file could not be read completely.
-struct JobRef {
-    TaskList& tasks;
-    std::string& jobPath;
-    std::mutex& lastRunMutex;
-    bool& jobReadIncomplete;
-    // strftime format of the times in log lines.
-    std::string& dateTimeFormat;
-};
-
 struct RunRequest {
-    JobRef job;
+    // The job, owned by the controller. The runner walks its tasks (the window leaves them alone
+    // during a run), stamps their lastRun under the job's lock and saves it in place at the end.
+    CJob& job;
+    // strftime format of the times in log lines.
+    std::string dateTimeFormat;
     // The one task to run, enabled or not; null runs every enabled task.
     Task* task = nullptr;
     // Every task runs in fake-it mode and the job is not saved.

@@ -7,21 +7,56 @@
 #include "sync/count.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
+#include "sync/worker_pool.h"
 
 void CPostedMessagePort::MessageBox(const std::string& text) {
-    poster.PostToUi([this, text] {
-        if (messages != nullptr) {
-            messages->MessageBox(text);
-        }
-    });
+    poster.PostToUi([this, text] { messages.MessageBox(text); });
 }
 
-CRunControl::CRunControl(IRunShell& shell, IPowerPort& power, IFileSystem& fs, IRunWindow* runWindow,
-                         const JobRef& jobRef)
-    : shellPort(shell), powerPort(power), job(jobRef), jobLock(fs) {
+CRunControl::CRunControl(IRunShell& shell, IPowerPort& power, IRunWindow* runWindow, CJob& runJob, IFileSystem& fs,
+                         IMessagePort& messages)
+    : shellPort(shell), powerPort(power), job(runJob), jobLock(fs), countMessages(shell, messages) {
     ctx.fs = &fs;
+    ctx.messages = &messages;
     ctx.log = &runLog;
     SetWindow(runWindow);
+}
+
+void CRunControl::ApplyStartOptions(const StartOptions& startOptions) {
+    options = startOptions;
+    stay = options.stay;
+    shutdown = options.shutdown;
+    ctx.logExclusions = options.logExclusions;
+    ctx.driveLetter = options.driveLetter;
+    ctx.maxDelete = options.maxDelete;
+}
+
+void CRunControl::ApplySettings(const Settings& changed) {
+    settings = changed;
+    ctx.debug = settings.debug;
+    ctx.emptyGuard = settings.emptyGuard;
+}
+
+RunState CRunControl::State() const {
+    RunState state;
+    state.running = running;
+    state.previewing = previewing;
+    state.paused = ctx.paused;
+    state.stopRequested = ctx.stopRequested != 0;
+    state.stay = stay;
+    state.shutdown = shutdown;
+    state.sourceTotal = sourceTotal.Get();
+    state.countingDone = countingDone;
+    state.lastRunErrors = lastRunErrors;
+    state.lastRunStopped = lastRunStopped;
+    state.runsEnded = runsEnded;
+    state.runThreadsFinished = runThreadsFinished;
+    return state;
+}
+
+void CRunControl::Abandon() {
+    ctx.stopRequested = 1;
+    ctx.paused = false;
 }
 
 void CRunControl::SetWindow(IRunWindow* runWindow) {
@@ -47,13 +82,11 @@ bool CRunControl::StartRun(Task* task, bool preview) {
     }
     // Two runs of one job (a cron run overlapping a slow night, or one started from the window)
     // would write one log.html and save the job over each other.
-    if (!jobLock.TryLock(job.jobPath)) {
-        if (ctx.messages != nullptr) {
-            ctx.messages->MessageBox(jobLock.Refusal().empty() ? job.jobPath + " is already being run"
-                                                               : jobLock.Refusal());
-        }
+    if (!jobLock.TryLock(job.Path())) {
+        ctx.messages->MessageBox(jobLock.Refusal().empty() ? job.Path() + " is already being run" : jobLock.Refusal());
         return false;
     }
+    ctx.threads = ThreadCountOf(settings.threads);
     // Set here as well as by the runner: a second start command arriving before the new thread
     // has begun must see the run as active.
     running = true;
@@ -87,7 +120,8 @@ void CRunControl::RunThread(Task* task) {
     }
 
     const RunOutcome outcome =
-        RunJob(RunRequest{job, task, fakeIt, dateLog, noBalloon, previewing}, RunTarget{ctx, runLog, window});
+        RunJob(RunRequest{job, dateTimeFormat, task, options.fakeIt, options.dateLog, options.noBalloon, previewing},
+               RunTarget{ctx, runLog, window});
 
     lastRunErrors = outcome.stats.errors;
     lastRunStopped = outcome.stopped;
@@ -97,14 +131,14 @@ void CRunControl::RunThread(Task* task) {
     if (window != nullptr) {
         window->SetIdleControls();
     }
-    if (!outcome.stopped && showDetLog && !outcome.runLogPath.empty()) {
+    if (!outcome.stopped && options.showDetLog && !outcome.runLogPath.empty()) {
         shellPort.OpenWithDesktop(outcome.runLogPath);
     }
-    if (!stay && runAll && !shellPort.EndsWithRun()) {
+    if (!stay && options.runAll && !shellPort.EndsWithRun()) {
         StartCloseTimer();
     }
     if (shutdown) {
-        if (outcome.stats.errors != 0 && !ignoreErrors) {
+        if (outcome.stats.errors != 0 && !options.ignoreErrors) {
             runLog.AddLogLine("Aborting shutdown due to errors", LogColour::Bold);
             stay = true;
         } else {
@@ -132,11 +166,11 @@ void CRunControl::StartCount(Task* task) {
     std::vector<Task> toCount;
     {
         // The run thread, started just before, may be stamping a lastRun.
-        std::lock_guard lock(job.lastRunMutex);
+        std::lock_guard lock(job.LastRunLock());
         if (task != nullptr) {
             toCount.push_back(*task);
         } else {
-            for (const auto& t : job.tasks) {
+            for (const auto& t : job.Tasks()) {
                 if (t->enabled) {
                     toCount.push_back(*t);
                 }
@@ -154,21 +188,25 @@ void CRunControl::RunThreadEnded() {
     if (runThread.joinable() && !running) {
         runThread.join();
     }
-    if (shellPort.EndsWithRun() && runAll && !running) {
+    if (shellPort.EndsWithRun() && options.runAll && !running) {
         Close();
     }
 }
 
-void CRunControl::RunAllCommand(bool preview) {
+void CRunControl::KeepOpen() {
     stay = true;
     shutdown = false;
+}
+
+void CRunControl::RunAllCommand(bool preview) {
+    KeepOpen();
     ctx.stopRequested = 0;
     if (!running) {
-        if (StartRun(nullptr, preview) && countAtStart) {
+        if (StartRun(nullptr, preview) && settings.countAtStart) {
             StartCount(nullptr);
         }
     }
-    if (!countAtStart && window != nullptr) {
+    if (!settings.countAtStart && window != nullptr) {
         window->SetProgressCaption("Files:");
     }
 }
@@ -179,11 +217,11 @@ void CRunControl::RunSelectedCommand(Task* task, bool preview) {
         return;
     }
     if (!running) {
-        if (StartRun(task, preview) && countAtStart) {
+        if (StartRun(task, preview) && settings.countAtStart) {
             StartCount(task);
         }
     }
-    if (!countAtStart && window != nullptr) {
+    if (!settings.countAtStart && window != nullptr) {
         window->SetProgressCaption("Files:");
     }
 }
@@ -198,7 +236,7 @@ void CRunControl::TrayRunAllCommand(bool preview) {
 
 bool CRunControl::StartUpRun(bool countPass) {
     if (countPass) {
-        if (countAtStart) {
+        if (settings.countAtStart) {
             if (!running) {
                 StartCount(nullptr);
             }
@@ -213,8 +251,7 @@ bool CRunControl::StartUpRun(bool countPass) {
 }
 
 void CRunControl::StopCommand() {
-    stay = true;
-    shutdown = false;
+    KeepOpen();
     ctx.stopRequested = 1;
     countContext.stopRequested = 1;
 }
@@ -253,7 +290,7 @@ void CRunControl::OnRunTimer() {
 }
 
 void CRunControl::KeepAwake() {
-    const int method = stayAwakeMethod;
+    const int method = settings.stayAwakeMethod;
     powerPort.SetSleepInhibited(method == 1);
     if (method == 2) {
         // Pacing survives from run to run: the counter is not reset.

@@ -13,7 +13,7 @@ bool StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& option
     // Before the job and pemo.ini are read, so that both and the logs of the window's runs sit
     // together in the job's folder, wherever the desktop started the program.
     if (!started.autoRun) {
-        started.startJobFile = EnterJobFolder(started.startJobFile, frame.fs);
+        started.startJobFile = EnterJobFolder(started.startJobFile, frame.FileSystem());
     }
     frame.ApplyStartOptions(started);
     if (!frame.StartUp()) {
@@ -21,7 +21,7 @@ bool StartDesktop(CMainFrame& frame, CWxShell& shell, const StartOptions& option
     }
     // A hidden start-up run could not be reached at all without the icon: show the window.
     const bool trayShown = shell.Tray() && shell.Tray()->Enabled();
-    if (!trayShown && !frame.dialogShown) {
+    if (!trayShown && !frame.DialogShown()) {
         frame.Show();
     }
     return true;

@@ -89,7 +89,7 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     BuildControls();
     BuildMenu();
     BindEvents();
-    frame.jobs.AttachView(this);
+    frame.Jobs().AttachView(this);
     // Each native widget takes drops for itself, so the lists and the panel get a target each.
     for (wxWindow* target :
          {static_cast<wxWindow*>(Client()), static_cast<wxWindow*>(taskList), static_cast<wxWindow*>(logPane)}) {
@@ -101,7 +101,7 @@ CPemoDlg::~CPemoDlg() = default;
 
 bool CPemoDlg::Destroy() {
     // The deletion itself comes later, possibly after the controller is gone: detach now.
-    frame.jobs.AttachView(nullptr);
+    frame.Jobs().AttachView(nullptr);
     return CResizingDialog::Destroy();
 }
 
@@ -315,14 +315,14 @@ void CPemoDlg::BindEvents() {
     Bind(
         wxEVT_BUTTON,
         [this](wxCommandEvent&) {
-            frame.jobs.KeepOpen();
+            frame.Jobs().KeepOpen();
             EditTask(taskList->GetSelection());
         },
         IdEdit);
     Bind(
         wxEVT_BUTTON,
         [this](wxCommandEvent&) {
-            frame.jobs.KeepOpen();
+            frame.Jobs().KeepOpen();
             DuplicateTask(taskList->GetSelection());
         },
         IdDuplicate);
@@ -335,7 +335,7 @@ void CPemoDlg::BindEvents() {
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { SetAllEnabled(false); }, IdMenuDisableAll);
     taskList->Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) {
-        if (!frame.run.running) {
+        if (!frame.Run().RunActive()) {
             EditTask(taskList->GetSelection());
         }
     });
@@ -358,18 +358,19 @@ void CPemoDlg::BindEvents() {
 void CPemoDlg::InitDialog() {
     SetIcons(PemoIconBundle(iconWindow));
     statistics->Build();
-    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.run.ctx.driveLetter)), 2);
+    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.Run().DriveLetter())), 2);
     fileProgress->SetRange(100);
-    compact = frame.compactView;
+    compact = frame.GetSettings().compactView;
     InitResizing();
     ShowSizeGrip(false);
     SetMinSize(GetSize());
-    if (frame.windowWidth != -1 && frame.windowHeight != -1 && frame.windowWidth > 500 && frame.windowHeight > 400) {
-        SetSize(wxSize(frame.windowWidth, frame.windowHeight));
+    const Settings& stored = frame.GetSettings();
+    if (stored.windowWidth != -1 && stored.windowHeight != -1 && stored.windowWidth > 500 &&
+        stored.windowHeight > 400) {
+        SetSize(wxSize(stored.windowWidth, stored.windowHeight));
         Centre();
     }
-    frame.savedWidth = frame.windowWidth;
-    frame.savedHeight = frame.windowHeight;
+    frame.KeepWindowSizeAsSaved();
     ApplyItemHeight();
     RefreshTaskList();
 }
@@ -382,8 +383,7 @@ void CPemoDlg::ApplyItemHeight() {
 void CPemoDlg::OnSize(wxSizeEvent& event) {
     event.Skip();
     const wxSize size = GetSize();
-    frame.windowWidth = size.GetWidth();
-    frame.windowHeight = size.GetHeight();
+    frame.SetWindowSize(size.GetWidth(), size.GetHeight());
 }
 
 void CPemoDlg::OnClientResized() {
@@ -391,10 +391,11 @@ void CPemoDlg::OnClientResized() {
 }
 
 Task* CPemoDlg::TaskAt(int index) const {
-    if (index < 0 || index >= static_cast<int>(frame.tasks.size())) {
+    const auto& tasks = frame.Job().Tasks();
+    if (index < 0 || index >= static_cast<int>(tasks.size())) {
         return nullptr;
     }
-    return frame.tasks[static_cast<std::size_t>(index)].get();
+    return tasks[static_cast<std::size_t>(index)].get();
 }
 
 wxButton* CPemoDlg::Button(int id) const {
@@ -456,30 +457,31 @@ void CPemoDlg::SetIdleControls() {
 }
 
 void CPemoDlg::RefreshTaskList() {
-    if (frame.jobs.DeferRedraw()) {
+    if (frame.Jobs().DeferRedraw()) {
         return;
     }
     taskList->Freeze();
     taskList->RemoveAll();
     int disabled = 0;
-    std::lock_guard lock(frame.lastRunMutex);
-    for (const auto& task : frame.tasks) {
-        const int index = taskList->AddItem(TaskCardText(*task, frame.dateTimeFormat));
+    const CJob& job = frame.Job();
+    std::lock_guard lock(job.LastRunLock());
+    for (const auto& task : job.Tasks()) {
+        const int index = taskList->AddItem(TaskCardText(*task, frame.DateTimeFormat()));
         ListItemRecord* record = taskList->ItemRecord(index);
         record->background = task->colour;
         record->disabled = !task->enabled;
         record->task = task.get();
         disabled += task->enabled ? 0 : 1;
     }
-    ShowTitle(TitleForJobPath(frame.jobPath));
-    statusBar->SetStatusText(JobCountText(static_cast<int>(frame.tasks.size())), 0);
+    ShowTitle(TitleForJobPath(job.Path()));
+    statusBar->SetStatusText(JobCountText(static_cast<int>(job.Tasks().size())), 0);
     statusBar->SetStatusText(DisabledCountText(disabled), 1);
     taskList->Thaw();
     taskList->Refresh();
 }
 
 void CPemoDlg::SetProgressState(const RunStats& stats, DateTime startTime) {
-    progress.SetState(stats, startTime, frame.run.previewing);
+    progress.SetState(stats, startTime, frame.Run().Previewing());
 }
 
 ProgressSnapshot CPemoDlg::Snapshot() const {
@@ -487,7 +489,7 @@ ProgressSnapshot CPemoDlg::Snapshot() const {
 }
 
 void CPemoDlg::UpdateProgress() {
-    const ProgressView view = progress.View(frame.run.sourceTotal.Get(), NowLocal());
+    const ProgressView view = progress.View(frame.Run().State().sourceTotal, NowLocal());
     statistics->ShowView(view);
     bar->SetValues(view.barValues);
 }
@@ -516,101 +518,101 @@ void CPemoDlg::SetCountText(const std::string& text) {
 
 void CPemoDlg::RunAll() {
     Button(IdPause)->SetLabel("Pause");
-    frame.run.RunAllCommand(); // keeps the program open and clears a stop as well
+    frame.Run().RunAllCommand(); // keeps the program open and clears a stop as well
 }
 
 void CPemoDlg::RunSelected() {
     Task* task = TaskAt(taskList->GetSelection());
     if (task) {
-        frame.run.RunSelectedCommand(task);
+        frame.Run().RunSelectedCommand(task);
     }
 }
 
 void CPemoDlg::PreviewAll() {
     Button(IdPause)->SetLabel("Pause");
-    frame.run.RunAllCommand(true);
+    frame.Run().RunAllCommand(true);
 }
 
 void CPemoDlg::PreviewSelected() {
     Task* task = TaskAt(taskList->GetSelection());
     if (task) {
-        frame.run.RunSelectedCommand(task, true);
+        frame.Run().RunSelectedCommand(task, true);
     }
 }
 
 void CPemoDlg::Stop() {
-    frame.run.StopCommand();
+    frame.Run().StopCommand();
 }
 
 void CPemoDlg::PauseResume() {
-    Button(IdPause)->SetLabel(frame.run.PauseCommand() ? "Resume" : "Pause");
+    Button(IdPause)->SetLabel(frame.Run().PauseCommand() ? "Resume" : "Pause");
 }
 
 // ---- Task commands ----
 
 void CPemoDlg::NewTask() {
-    frame.jobs.NewTaskCommand();
+    frame.Jobs().NewTaskCommand();
 }
 
 void CPemoDlg::EditTask(int index) {
-    frame.jobs.EditTaskCommand(index);
+    frame.Jobs().EditTaskCommand(index);
 }
 
 void CPemoDlg::DuplicateTask(int index) {
-    frame.jobs.DuplicateTaskCommand(index);
+    frame.Jobs().DuplicateTaskCommand(index);
 }
 
 void CPemoDlg::DeleteTask() {
-    frame.jobs.DeleteTaskCommand(taskList->GetSelection());
+    frame.Jobs().DeleteTaskCommand(taskList->GetSelection());
 }
 
 void CPemoDlg::MoveTask(bool up) {
-    frame.jobs.MoveTaskCommand(taskList->GetSelection(), up);
+    frame.Jobs().MoveTaskCommand(taskList->GetSelection(), up);
 }
 
 void CPemoDlg::ToggleEnabled(int index) {
-    frame.jobs.ToggleEnabledCommand(index);
+    frame.Jobs().ToggleEnabledCommand(index);
 }
 
 void CPemoDlg::SetAllEnabled(bool enabled) {
-    frame.jobs.SetAllEnabledCommand(enabled);
+    frame.Jobs().SetAllEnabledCommand(enabled);
 }
 
 void CPemoDlg::SortTasks() {
-    frame.jobs.SortCommand();
+    frame.Jobs().SortCommand();
 }
 
 // ---- Job file commands ----
 
 void CPemoDlg::NewJob() {
-    frame.jobs.NewJobCommand();
+    frame.Jobs().NewJobCommand();
 }
 
 void CPemoDlg::OpenJob() {
-    frame.jobs.OpenJobCommand();
+    frame.Jobs().OpenJobCommand();
 }
 
 void CPemoDlg::SaveJobAs() {
-    frame.jobs.SaveJobAsCommand();
+    frame.Jobs().SaveJobAsCommand();
 }
 
 void CPemoDlg::DropJob(const std::vector<std::string>& files) {
-    frame.jobs.DropCommand(files);
+    frame.Jobs().DropCommand(files);
 }
 
 // ---- Logs, options, About, exit ----
 
 void CPemoDlg::OpenDetailedLog() {
-    frame.jobs.KeepOpen();
-    const std::string path = frame.run.runLog.RunLogPath();
+    frame.Jobs().KeepOpen();
+    const std::string path = frame.Run().RunLogPath();
     if (!path.empty()) {
-        frame.shell.OpenWithDesktop(path);
+        frame.Shell().OpenWithDesktop(path);
     }
 }
 
 void CPemoDlg::OpenConciseLog() {
-    frame.jobs.KeepOpen();
-    frame.shell.OpenWithDesktop("summary.log");
+    frame.Jobs().KeepOpen();
+    frame.Shell().OpenWithDesktop("summary.log");
 }
 
 void CPemoDlg::ClearLog() {
@@ -619,22 +621,24 @@ void CPemoDlg::ClearLog() {
 
 void CPemoDlg::Options() {
     YOptionsDlg dialog(this);
-    dialog.compactView = frame.compactView;
-    dialog.countAtStart = frame.run.countAtStart;
-    dialog.stayAwakeMethod = frame.run.stayAwakeMethod;
-    dialog.debug = frame.run.ctx.debug;
-    dialog.emptyGuard = frame.run.ctx.emptyGuard;
+    Settings chosen = frame.GetSettings();
+    dialog.compactView = chosen.compactView;
+    dialog.countAtStart = chosen.countAtStart;
+    dialog.stayAwakeMethod = chosen.stayAwakeMethod;
+    dialog.debug = chosen.debug;
+    dialog.emptyGuard = chosen.emptyGuard;
     if (!runOptions(dialog)) {
         return;
     }
-    const bool compactChanged = dialog.compactView != frame.compactView;
-    frame.compactView = dialog.compactView;
-    frame.run.countAtStart = dialog.countAtStart;
-    frame.run.stayAwakeMethod = dialog.stayAwakeMethod;
-    frame.run.ctx.debug = dialog.debug;
-    frame.run.ctx.emptyGuard = dialog.emptyGuard;
+    const bool compactChanged = dialog.compactView != chosen.compactView;
+    chosen.compactView = dialog.compactView;
+    chosen.countAtStart = dialog.countAtStart;
+    chosen.stayAwakeMethod = dialog.stayAwakeMethod;
+    chosen.debug = dialog.debug;
+    chosen.emptyGuard = dialog.emptyGuard;
+    frame.ChangeSettings(chosen);
     if (compactChanged) {
-        compact = frame.compactView;
+        compact = chosen.compactView;
         ApplyItemHeight();
         RefreshTaskList();
     }
@@ -644,12 +648,12 @@ void CPemoDlg::Options() {
 void CPemoDlg::Schedule() {
     const std::string configHome = UserConfigDirectory();
     if (configHome.empty()) {
-        frame.shell.MessageBox("Neither XDG_CONFIG_HOME nor HOME is set, so there is no place for a timer.");
+        frame.Shell().MessageBox("Neither XDG_CONFIG_HOME nor HOME is set, so there is no place for a timer.");
         return;
     }
-    wxFileName job(wxString::FromUTF8(frame.jobPath));
+    wxFileName job(wxString::FromUTF8(frame.Job().Path()));
     job.MakeAbsolute();
-    YScheduleDlg dialog(this, std::make_shared<CJobScheduler>(*scheduleRunner, frame.fs, configHome, OwnProgramPath()),
+    YScheduleDlg dialog(this, std::make_shared<CJobScheduler>(*scheduleRunner, frame.FileSystem(), configHome, OwnProgramPath()),
                         job.GetFullPath().utf8_string());
     runSchedule(dialog);
 }
@@ -682,7 +686,7 @@ void CPemoDlg::CopyLogLine() {
 // ---- Context menu and keys ----
 
 wxMenu* CPemoDlg::BuildTaskMenu(int index) {
-    if (frame.run.running) {
+    if (frame.Run().RunActive()) {
         return nullptr;
     }
     Task* task = TaskAt(index);
@@ -711,7 +715,7 @@ void CPemoDlg::TaskMenuCommand(int id, int index) {
     switch (id) {
     case IdContextRun:
         if (TaskAt(index)) {
-            frame.run.RunSelectedCommand(TaskAt(index));
+            frame.Run().RunSelectedCommand(TaskAt(index));
         }
         break;
     case IdContextRunAll:
@@ -724,7 +728,7 @@ void CPemoDlg::TaskMenuCommand(int id, int index) {
         DuplicateTask(index);
         break;
     case IdContextDelete:
-        frame.jobs.KeepOpen();
+        frame.Jobs().KeepOpen();
         if (TaskAt(index)) {
             taskList->SetSelection(index);
             DeleteTask();

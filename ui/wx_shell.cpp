@@ -279,10 +279,10 @@ void CWxShell::TrayCommand(int command) {
         AboutCommand();
         break;
     case CSystemTray::IdRunAll:
-        frame->run.TrayRunAllCommand();
+        frame->Run().TrayRunAllCommand();
         break;
     case CSystemTray::IdPreviewAll:
-        frame->run.TrayRunAllCommand(true);
+        frame->Run().TrayRunAllCommand(true);
         break;
     case CSystemTray::IdShow:
         ShowCommand();

@@ -9,6 +9,7 @@
 
 #include "app/window_title.h"
 #include "support/temp_dir.h"
+#include "util/large_number.h"
 
 namespace {
 
@@ -88,32 +89,40 @@ std::vector<std::string> Names(const TaskList& tasks) {
 
 struct JobCommandsTest : ::testing::Test {
     TempDir dir;
-    TaskList tasks;
-    std::string jobPath;
-    std::mutex lastRunMutex;
-    bool jobReadIncomplete = false;
-    std::atomic<bool> running{false};
-    std::atomic<bool> stay{false};
-    std::atomic<bool> shutdown{true};
-    Guarded<CLargeNumber> sourceTotal{CLargeNumber(5u)};
+    // The runs as the commands see them.
+    struct Runs : IJobRuns {
+        bool RunActive() const override { return running; }
+        void KeepOpen() override {
+            stay = true;
+            shutdown = false;
+        }
+        void ForgetSourceTotal() override { sourceTotal = CLargeNumber(); }
+        bool running = false;
+        bool stay = false;
+        bool shutdown = true;
+        CLargeNumber sourceTotal{5u};
+    } runs;
+    CJob job{NativeFileSystem()};
+    TaskList& tasks = job.Tasks();
+    bool& running = runs.running;
+    const bool& stay = runs.stay;
+    const bool& shutdown = runs.shutdown;
+    CLargeNumber& sourceTotal = runs.sourceTotal;
     RecordingPort notices;
     RecordingPort reports;
     ScriptedView view;
-    CJobCommands jobs{{tasks, jobPath, lastRunMutex, jobReadIncomplete, running, stay, shutdown, sourceTotal},
-                      notices,
-                      reports,
-                      NativeFileSystem()};
+    CJobCommands jobs{job, runs, notices, reports};
 
     JobCommandsTest() {
-        jobPath = dir / "nightly.job";
+        job.SetPath(dir / "nightly.job");
         jobs.AttachView(&view);
     }
     void Give(std::initializer_list<Task> list) {
         for (const Task& task : list) {
             tasks.push_back(std::make_unique<Task>(task));
         }
-        ASSERT_TRUE(jobs.SaveJob(jobPath));
-        sourceTotal.Set(CLargeNumber(5u));
+        ASSERT_TRUE(jobs.SaveJob(job.Path()));
+        sourceTotal = CLargeNumber(5u);
     }
     // The job as the file on disk holds it now.
     std::vector<std::string> SavedNames(const std::string& path) {
@@ -127,7 +136,7 @@ struct JobCommandsTest : ::testing::Test {
         TaskList loaded;
         std::string loadedPath;
         RecordingPort quiet;
-        EXPECT_TRUE(LoadJob(jobPath, loaded, loadedPath, quiet, NativeFileSystem()));
+        EXPECT_TRUE(LoadJob(job.Path(), loaded, loadedPath, quiet, NativeFileSystem()));
         return loaded;
     }
 };
@@ -135,7 +144,7 @@ struct JobCommandsTest : ::testing::Test {
 TEST_F(JobCommandsTest, NewAndEditTakeTheEditorsValuesTrimmedAndSaveAtOnce) {
     Give({Named("kept")});
     tasks[0]->lastRun = 1000;
-    ASSERT_TRUE(jobs.SaveJob(jobPath));
+    ASSERT_TRUE(jobs.SaveJob(job.Path()));
     view.edits.push_back([](Task& task) {
         task.name = "new";
         task.source = "  /home/me/src \t";
@@ -148,7 +157,7 @@ TEST_F(JobCommandsTest, NewAndEditTakeTheEditorsValuesTrimmedAndSaveAtOnce) {
     EXPECT_EQ(view.seen.colour, 0xFFFFFFu);
     EXPECT_TRUE(stay);
     EXPECT_FALSE(shutdown);
-    EXPECT_TRUE(sourceTotal.Get().IsZero());
+    EXPECT_TRUE(sourceTotal.IsZero());
     TaskList saved = Saved();
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[1]->name, "new");
@@ -172,41 +181,41 @@ TEST_F(JobCommandsTest, NewAndEditTakeTheEditorsValuesTrimmedAndSaveAtOnce) {
     EXPECT_EQ(view.selected, 0);
 
     // Cancelled editors and a bad index change and save nothing.
-    const std::string before = ReadFileBytes(jobPath);
-    sourceTotal.Set(CLargeNumber(5u));
+    const std::string before = ReadFileBytes(job.Path());
+    sourceTotal = CLargeNumber(5u);
     jobs.NewTaskCommand();
     jobs.EditTaskCommand(0);
     const int shown = view.editorsShown;
     jobs.EditTaskCommand(2);
     jobs.EditTaskCommand(-1);
     EXPECT_EQ(view.editorsShown, shown);
-    EXPECT_EQ(ReadFileBytes(jobPath), before);
-    EXPECT_FALSE(sourceTotal.Get().IsZero());
+    EXPECT_EQ(ReadFileBytes(job.Path()), before);
+    EXPECT_FALSE(sourceTotal.IsZero());
     EXPECT_TRUE(notices.texts.empty() && reports.texts.empty());
 }
 
 TEST_F(JobCommandsTest, ListCommandsChangeSelectAndSave) {
     Give({Named("a"), Named("b"), Named("c")});
     jobs.DuplicateTaskCommand(1);
-    EXPECT_EQ(SavedNames(jobPath), (std::vector<std::string>{"a", "b", "c", "b"}));
-    EXPECT_TRUE(sourceTotal.Get().IsZero());
+    EXPECT_EQ(SavedNames(job.Path()), (std::vector<std::string>{"a", "b", "c", "b"}));
+    EXPECT_TRUE(sourceTotal.IsZero());
 
     jobs.DeleteTaskCommand(3); // the last: the one before it is selected
     EXPECT_EQ(view.selected, 2);
     jobs.DeleteTaskCommand(0); // the first: the next one takes its place
     EXPECT_EQ(view.selected, 0);
-    EXPECT_EQ(SavedNames(jobPath), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(SavedNames(job.Path()), (std::vector<std::string>{"b", "c"}));
 
     jobs.MoveTaskCommand(0, true);   // the first cannot go up
     jobs.MoveTaskCommand(1, false);  // the last cannot go down
     jobs.MoveTaskCommand(-1, false); // nothing selected
-    EXPECT_EQ(SavedNames(jobPath), (std::vector<std::string>{"b", "c"}));
-    sourceTotal.Set(CLargeNumber(5u));
+    EXPECT_EQ(SavedNames(job.Path()), (std::vector<std::string>{"b", "c"}));
+    sourceTotal = CLargeNumber(5u);
     jobs.MoveTaskCommand(0, false);
-    EXPECT_EQ(SavedNames(jobPath), (std::vector<std::string>{"c", "b"}));
+    EXPECT_EQ(SavedNames(job.Path()), (std::vector<std::string>{"c", "b"}));
     EXPECT_EQ(view.selected, 1);
     EXPECT_TRUE(view.focused);
-    EXPECT_FALSE(sourceTotal.Get().IsZero()) << "the same sources in another order count the same";
+    EXPECT_FALSE(sourceTotal.IsZero()) << "the same sources in another order count the same";
 
     jobs.ToggleEnabledCommand(1);
     EXPECT_FALSE(Saved()[1]->enabled);
@@ -233,7 +242,7 @@ TEST_F(JobCommandsTest, ListCommandsChangeSelectAndSave) {
 // job file, and each says why once.
 TEST_F(JobCommandsTest, EveryCommandIsRefusedDuringARun) {
     Give({Named("b"), Named("a")});
-    const std::string before = ReadFileBytes(jobPath);
+    const std::string before = ReadFileBytes(job.Path());
     running = true;
     view.edits.push_back([](Task&) { return true; });
     view.files = {dir / "other.job"};
@@ -248,7 +257,7 @@ TEST_F(JobCommandsTest, EveryCommandIsRefusedDuringARun) {
         [&] { jobs.SortCommand(); },
         [&] { jobs.NewJobCommand(); },
         [&] { jobs.OpenJobCommand(); },
-        [&] { jobs.DropCommand({jobPath}); },
+        [&] { jobs.DropCommand({job.Path()}); },
     };
     for (std::size_t i = 0; i < commands.size(); ++i) {
         commands[i]();
@@ -259,7 +268,7 @@ TEST_F(JobCommandsTest, EveryCommandIsRefusedDuringARun) {
     EXPECT_TRUE(view.chooserSaves.empty());
     EXPECT_EQ(Names(tasks), (std::vector<std::string>{"b", "a"}));
     EXPECT_TRUE(tasks[0]->enabled);
-    EXPECT_EQ(ReadFileBytes(jobPath), before);
+    EXPECT_EQ(ReadFileBytes(job.Path()), before);
     EXPECT_FALSE(FileExists(dir / "other.job"));
     EXPECT_TRUE(reports.texts.empty()) << "a refusal is no failure";
     EXPECT_EQ(view.redraws, 0);
@@ -268,7 +277,7 @@ TEST_F(JobCommandsTest, EveryCommandIsRefusedDuringARun) {
 // The editor and the file chooser are modal, and the tray can start a run while they are open.
 TEST_F(JobCommandsTest, ARunStartedDuringAModalStepIsStillRefused) {
     Give({Named("only")});
-    const std::string before = ReadFileBytes(jobPath);
+    const std::string before = ReadFileBytes(job.Path());
     auto startRunAndRename = [&](Task& task) {
         running = true;
         task.name = "late";
@@ -287,9 +296,9 @@ TEST_F(JobCommandsTest, ARunStartedDuringAModalStepIsStillRefused) {
     jobs.OpenJobCommand();
     EXPECT_EQ(notices.texts.size(), 4u);
     EXPECT_EQ(Names(tasks), std::vector<std::string>{"only"});
-    EXPECT_EQ(ReadFileBytes(jobPath), before);
+    EXPECT_EQ(ReadFileBytes(job.Path()), before);
     EXPECT_FALSE(FileExists(dir / "fresh.job"));
-    EXPECT_EQ(jobPath, dir / "nightly.job");
+    EXPECT_EQ(job.Path(), dir / "nightly.job");
 }
 
 TEST_F(JobCommandsTest, JobFilesChosenInTheWindow) {
@@ -299,14 +308,14 @@ TEST_F(JobCommandsTest, JobFilesChosenInTheWindow) {
     jobs.SaveJobAsCommand();
     EXPECT_EQ(SavedNames(dir / "Copy.job"), (std::vector<std::string>{"one", "two"}));
     EXPECT_EQ(view.title, "Copy - Pemo v3.00");
-    EXPECT_EQ(jobPath, dir / "Copy.job");
+    EXPECT_EQ(job.Path(), dir / "Copy.job");
     EXPECT_EQ(view.chooserInitial.back(), dir / "nightly.job");
 
     // New job: an empty job under the chosen name, which becomes the job.
     view.files = {dir / "Fresh.JOB"};
     jobs.NewJobCommand();
     EXPECT_EQ(view.chooserInitial.back(), "new");
-    EXPECT_EQ(jobPath, dir / "Fresh.JOB");
+    EXPECT_EQ(job.Path(), dir / "Fresh.JOB");
     EXPECT_TRUE(tasks.empty());
     EXPECT_TRUE(SavedNames(dir / "Fresh.JOB").empty());
     EXPECT_FALSE(FileExists(dir / "Fresh.JOB.job"));
@@ -316,22 +325,22 @@ TEST_F(JobCommandsTest, JobFilesChosenInTheWindow) {
     view.files = {dir / "nightly.job"};
     jobs.OpenJobCommand();
     EXPECT_EQ(Names(tasks), (std::vector<std::string>{"one", "two"}));
-    EXPECT_EQ(jobPath, dir / "nightly.job");
+    EXPECT_EQ(job.Path(), dir / "nightly.job");
     jobs.OpenJobCommand();
-    EXPECT_EQ(jobPath, dir / "nightly.job");
+    EXPECT_EQ(job.Path(), dir / "nightly.job");
 
     // Drops: only a single job file opens; a missing one is reported and the job stays.
     jobs.DropCommand({dir / "Copy.job", dir / "Fresh.JOB"});
     WriteFileBytes(dir / "notes.txt", "x");
     jobs.DropCommand({dir / "notes.txt"});
-    EXPECT_EQ(jobPath, dir / "nightly.job");
+    EXPECT_EQ(job.Path(), dir / "nightly.job");
     jobs.DropCommand({dir / "Fresh.JOB"});
-    EXPECT_EQ(jobPath, dir / "Fresh.JOB");
+    EXPECT_EQ(job.Path(), dir / "Fresh.JOB");
     EXPECT_TRUE(tasks.empty());
     jobs.DropCommand({dir / "gone.job"});
     ASSERT_EQ(reports.texts.size(), 1u);
     EXPECT_EQ(reports.texts[0], "Error reading " + dir / "gone.job" + "\n\n" + dir / "gone.job" + " was not found.");
-    EXPECT_EQ(jobPath, dir / "Fresh.JOB");
+    EXPECT_EQ(job.Path(), dir / "Fresh.JOB");
     EXPECT_TRUE(notices.texts.empty());
 }
 
@@ -339,7 +348,7 @@ TEST_F(JobCommandsTest, JobFilesChosenInTheWindow) {
 // runner's, a paint) must wait until the save has returned, then happen once.
 TEST_F(JobCommandsTest, ARedrawDuringAFailedSaveFollowsTheSave) {
     Give({Named("a")});
-    jobPath = dir / "missing/dir/x.job";
+    job.SetPath(dir / "missing/dir/x.job");
     std::vector<bool> deferredInBox;
     reports.onBox = [&] { deferredInBox.push_back(jobs.DeferRedraw()); };
     const int before = view.redraws;
@@ -382,7 +391,7 @@ TEST(TaskSort, ByUtf16CodeUnitsStableForEqualNames) {
 TEST_F(JobCommandsTest, SortSavesTheNewOrder) {
     Give({Named("b"), Named("a")});
     jobs.SortCommand();
-    EXPECT_EQ(SavedNames(jobPath), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(SavedNames(job.Path()), (std::vector<std::string>{"a", "b"}));
 }
 
 } // namespace

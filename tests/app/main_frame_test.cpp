@@ -30,37 +30,22 @@ struct FrameTest : ::testing::Test {
     RecordingShell shell;
     FakePowerPort power;
     CMainFrame frame{shell, power, NativeFileSystem()};
-    FrameTest() {
-        frame.settingsDirectory = dir.Path();
-        frame.userSettingsPath = dir / "user/pemo.conf";
-    }
+    const std::string userStore = dir / "user/pemo.conf";
+    FrameTest() { frame.SetSettingsPlace(dir.Path(), userStore); }
 };
 
-TEST_F(FrameTest, ConstructionDefaultsAndCurrentFrame) {
-    EXPECT_EQ(CurrentFrame(), &frame);
-    EXPECT_EQ(frame.run.ctx.messages, &frame.reports);
-    EXPECT_EQ(frame.run.Window(), &shell.Window());
-    EXPECT_EQ(frame.run.ctx.fs, &NativeFileSystem()) << "the one it was given";
-    EXPECT_NE(frame.run.ctx.log, nullptr);
-    EXPECT_TRUE(frame.tasks.empty());
-    EXPECT_EQ(frame.run.ctx.driveLetter, "");
-    EXPECT_EQ(frame.run.stayAwakeMethod, 1);
-    EXPECT_FALSE(frame.run.ctx.debug);
-    EXPECT_FALSE(frame.run.running);
-    EXPECT_EQ(frame.windowWidth, -1);
-    EXPECT_EQ(frame.windowHeight, -1);
-    EXPECT_TRUE(frame.run.sourceTotal.Get().IsZero());
-    EXPECT_FALSE(frame.show || frame.run.runAll || frame.run.stay || frame.run.shutdown || frame.autoRun);
-}
-
-TEST(MainFrame, CurrentFrameIsClearedWithItsFrame) {
-    RecordingShell shell;
-    FakePowerPort power;
-    {
-        CMainFrame frame(shell, power, NativeFileSystem());
-        EXPECT_EQ(CurrentFrame(), &frame);
-    }
-    EXPECT_EQ(CurrentFrame(), nullptr);
+TEST_F(FrameTest, ConstructionDefaults) {
+    EXPECT_EQ(frame.Run().Window(), &shell.Window());
+    EXPECT_TRUE(frame.Job().Tasks().empty());
+    EXPECT_EQ(frame.Run().DriveLetter(), "");
+    EXPECT_EQ(frame.GetSettings().stayAwakeMethod, 1);
+    EXPECT_FALSE(frame.GetSettings().debug);
+    EXPECT_FALSE(frame.Run().State().running);
+    EXPECT_EQ(frame.GetSettings().windowWidth, -1);
+    EXPECT_EQ(frame.GetSettings().windowHeight, -1);
+    EXPECT_TRUE(frame.Run().State().sourceTotal.IsZero());
+    EXPECT_FALSE(frame.GetStartOptions().show || frame.GetStartOptions().runAll || frame.Run().State().stay ||
+                 frame.Run().State().shutdown || frame.GetStartOptions().autoRun);
 }
 
 TEST_F(FrameTest, StartOptionsReachTheFrame) {
@@ -68,38 +53,30 @@ TEST_F(FrameTest, StartOptionsReachTheFrame) {
         ParseCommandLine("-runall -stay -shutdown -ignoreerrors -datelog -logexclusions -noballoon -auto "
                          "-showdetlog -letter:K -file \"My Jobs/a.job\"",
                          "/usr/bin/pemo"));
-    EXPECT_TRUE(frame.show && frame.run.runAll && frame.run.stay && frame.run.shutdown && frame.run.ignoreErrors);
-    EXPECT_TRUE(frame.run.dateLog && frame.run.ctx.logExclusions && frame.run.noBalloon && frame.autoRun &&
-                frame.run.showDetLog);
-    EXPECT_EQ(frame.run.ctx.driveLetter, "K");
-    EXPECT_EQ(frame.startJobFile, "My Jobs/a.job");
+    EXPECT_TRUE(frame.GetStartOptions().show && frame.GetStartOptions().runAll && frame.Run().State().stay &&
+                frame.Run().State().shutdown && frame.GetStartOptions().ignoreErrors);
+    EXPECT_TRUE(frame.GetStartOptions().dateLog && frame.GetStartOptions().logExclusions &&
+                frame.GetStartOptions().noBalloon && frame.GetStartOptions().autoRun &&
+                frame.GetStartOptions().showDetLog);
+    EXPECT_EQ(frame.Run().DriveLetter(), "K");
+    EXPECT_EQ(frame.GetStartOptions().startJobFile, "My Jobs/a.job");
 }
 
 TEST_F(FrameTest, ResetForStart) {
-    frame.dialogShown = true;
-    frame.jobPath = "x.job";
-    frame.run.ctx.stopRequested = 1;
-    frame.run.ctx.paused = true;
-    frame.run.ctx.lastPercent = 40;
-    frame.compactView = true;
-    frame.run.countAtStart = true;
-    frame.windowWidth = 5;
-    frame.windowHeight = 6;
-    frame.run.sourceTotal.Set(CLargeNumber(99u));
-    frame.run.countingDone = true;
-    frame.run.animationPhase = 1;
+    frame.Show();
+    frame.Job().SetPath("x.job");
+    Settings changed;
+    changed.compactView = true;
+    changed.countAtStart = true;
+    frame.ChangeSettings(changed);
+    frame.SetWindowSize(5, 6);
     frame.ResetForStart();
-    EXPECT_FALSE(frame.dialogShown);
-    EXPECT_EQ(frame.jobPath, "");
-    EXPECT_EQ(frame.run.ctx.stopRequested, 0);
-    EXPECT_FALSE(frame.run.ctx.paused);
-    EXPECT_EQ(frame.run.ctx.lastPercent, 0);
-    EXPECT_FALSE(frame.compactView || frame.run.countAtStart || frame.run.countingDone);
-    EXPECT_EQ(frame.windowWidth, -1);
-    EXPECT_EQ(frame.windowHeight, -1);
-    EXPECT_TRUE(frame.run.sourceTotal.Get().IsZero());
-    EXPECT_EQ(frame.run.animationPhase, 0);
-    EXPECT_EQ(frame.dateTimeFormat, "%m/%d/%y %H:%M"); // the C locale of the tests
+    EXPECT_FALSE(frame.DialogShown());
+    EXPECT_EQ(frame.Job().Path(), "");
+    EXPECT_FALSE(frame.GetSettings().compactView || frame.GetSettings().countAtStart);
+    EXPECT_EQ(frame.GetSettings().windowWidth, -1);
+    EXPECT_EQ(frame.GetSettings().windowHeight, -1);
+    EXPECT_EQ(frame.DateTimeFormat(), "%m/%d/%y %H:%M"); // the C locale of the tests
 }
 
 // A job opened at start that could not be read: the window's next edit used to save the partial
@@ -117,14 +94,16 @@ TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
         RecordingShell quiet;
         FakePowerPort noPower;
         CMainFrame nobodyFrame(quiet, noPower, NativeFileSystem());
-        nobodyFrame.startJobFile = job;
+        StartOptions options;
+        options.startJobFile = job;
+        nobodyFrame.ApplyStartOptions(options);
         nobodyFrame.LoadStartJob();
-        if (!nobodyFrame.jobReadIncomplete || nobodyFrame.jobPath != job) {
+        if (!nobodyFrame.Job().ReadInPart() || nobodyFrame.Job().Path() != job) {
             return 2;
         }
         Task added;
         added.name = "added";
-        if (!nobodyFrame.jobs.AddTask(added) || nobodyFrame.jobs.SaveCurrentJob()) {
+        if (!nobodyFrame.Jobs().AddTask(added) || nobodyFrame.Jobs().SaveCurrentJob()) {
             return 3;
         }
         return quiet.messages.size() == 2 && quiet.messages[1].rfind("Not saving " + job, 0) == 0 ? 0 : 4;
@@ -134,105 +113,97 @@ TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
 }
 
 TEST_F(FrameTest, OpeningAnUnreadableJobKeepsTheJobThatWasOpen) {
-    frame.tasks.push_back(std::make_unique<Task>());
-    frame.tasks.back()->name = "kept";
-    ASSERT_TRUE(frame.jobs.SaveJob(dir / "kept.job"));
+    frame.Job().Tasks().push_back(std::make_unique<Task>());
+    frame.Job().Tasks().back()->name = "kept";
+    ASSERT_TRUE(frame.Jobs().SaveJob(dir / "kept.job"));
     MakeDirectories(dir / "broken.job"); // reading it fails
-    EXPECT_FALSE(frame.jobs.OpenJob(dir / "broken.job"));
-    EXPECT_FALSE(frame.jobs.OpenJob(dir / "missing.job"));
+    EXPECT_FALSE(frame.Jobs().OpenJob(dir / "broken.job"));
+    EXPECT_FALSE(frame.Jobs().OpenJob(dir / "missing.job"));
     ASSERT_EQ(shell.messages.size(), 2u);
     EXPECT_EQ(shell.messages[1],
               "Error reading " + dir / "missing.job" + "\n\n" + dir / "missing.job" + " was not found.");
-    EXPECT_EQ(frame.jobPath, dir / "kept.job");
-    ASSERT_EQ(frame.tasks.size(), 1u);
-    EXPECT_EQ(frame.tasks[0]->name, "kept");
-    EXPECT_FALSE(frame.jobReadIncomplete);
+    EXPECT_EQ(frame.Job().Path(), dir / "kept.job");
+    ASSERT_EQ(frame.Job().Tasks().size(), 1u);
+    EXPECT_EQ(frame.Job().Tasks()[0]->name, "kept");
+    EXPECT_FALSE(frame.Job().ReadInPart());
 
-    // Refused during a run; a readable job replaces the open one.
-    frame.run.running = true;
-    EXPECT_FALSE(frame.jobs.OpenJob(dir / "kept.job"));
-    EXPECT_FALSE(frame.jobs.AddTask(Task{}));
-    EXPECT_FALSE(frame.jobs.DeleteTask(0));
-    EXPECT_EQ(frame.tasks.size(), 1u);
-    frame.run.running = false;
-    ASSERT_TRUE(frame.jobs.AddTask(Task{}));
-    ASSERT_TRUE(frame.jobs.SaveJob(dir / "two.job"));
-    ASSERT_TRUE(frame.jobs.OpenJob(dir / "kept.job"));
-    EXPECT_EQ(frame.tasks.size(), 1u);
-    EXPECT_EQ(frame.jobPath, dir / "kept.job");
+    // A readable job replaces the open one.
+    ASSERT_TRUE(frame.Jobs().AddTask(Task{}));
+    ASSERT_TRUE(frame.Jobs().SaveJob(dir / "two.job"));
+    ASSERT_TRUE(frame.Jobs().OpenJob(dir / "kept.job"));
+    EXPECT_EQ(frame.Job().Tasks().size(), 1u);
+    EXPECT_EQ(frame.Job().Path(), dir / "kept.job");
 }
 
 TEST_F(FrameTest, StartJobAndJobWrappers) {
-    frame.startJobFile = dir / "new.job";
+    StartOptions options;
+    options.startJobFile = dir / "new.job";
+    frame.ApplyStartOptions(options);
     frame.LoadStartJob();
-    EXPECT_TRUE(frame.tasks.empty());
-    EXPECT_EQ(frame.jobPath, dir / "new.job"); // a missing job is where the first save goes
-    EXPECT_FALSE(frame.jobReadIncomplete);
+    EXPECT_TRUE(frame.Job().Tasks().empty());
+    EXPECT_EQ(frame.Job().Path(), dir / "new.job"); // a missing job is where the first save goes
+    EXPECT_FALSE(frame.Job().ReadInPart());
     EXPECT_TRUE(shell.messages.empty());
 
-    frame.tasks.push_back(std::make_unique<Task>());
-    frame.tasks.back()->name = "one";
-    ASSERT_TRUE(frame.jobs.SaveJob(frame.jobPath));
-    frame.tasks.clear();
-    ASSERT_TRUE(frame.jobs.LoadJob(dir / "new.job"));
-    ASSERT_EQ(frame.tasks.size(), 1u);
-    EXPECT_EQ(frame.tasks[0]->name, "one");
+    frame.Job().Tasks().push_back(std::make_unique<Task>());
+    frame.Job().Tasks().back()->name = "one";
+    ASSERT_TRUE(frame.Jobs().SaveJob(frame.Job().Path()));
+    frame.Job().Tasks().clear();
+    ASSERT_TRUE(frame.Jobs().LoadJob(dir / "new.job"));
+    ASSERT_EQ(frame.Job().Tasks().size(), 1u);
+    EXPECT_EQ(frame.Job().Tasks()[0]->name, "one");
 
     // A job that exists but cannot be read is reported, and flagged so no run saves over it.
-    EXPECT_FALSE(frame.jobs.LoadJob(dir.Path()));
-    EXPECT_TRUE(frame.jobReadIncomplete);
+    EXPECT_FALSE(frame.Jobs().LoadJob(dir.Path()));
+    EXPECT_TRUE(frame.Job().ReadInPart());
     ASSERT_EQ(shell.messages.size(), 1u);
     EXPECT_EQ(shell.messages[0].rfind("Error reading " + dir.Path() + "\n\n", 0), 0u);
-    EXPECT_EQ(frame.jobPath, dir / "new.job");
+    EXPECT_EQ(frame.Job().Path(), dir / "new.job");
 
-    EXPECT_FALSE(frame.jobs.SaveJob(dir / "missing/x.job"));
+    EXPECT_FALSE(frame.Jobs().SaveJob(dir / "missing/x.job"));
     EXPECT_EQ(shell.messages.size(), 2u);
-    EXPECT_EQ(frame.jobPath, dir / "new.job");
+    EXPECT_EQ(frame.Job().Path(), dir / "new.job");
 }
 
 TEST_F(FrameTest, SettingsWrappers) {
     WriteFileBytes(dir / "pemo.ini", "compactview=1\nwidth=640\nheight=480\nstayawakemethod=2\ndebug=1\n");
     frame.LoadSettings();
-    EXPECT_TRUE(frame.useIniFile);
-    EXPECT_TRUE(frame.compactView);
-    EXPECT_FALSE(frame.run.countAtStart);
-    EXPECT_EQ(frame.windowWidth, 640);
-    EXPECT_EQ(frame.windowHeight, 480);
-    EXPECT_EQ(frame.run.stayAwakeMethod, 2);
-    EXPECT_TRUE(frame.run.ctx.debug);
-    frame.run.countAtStart = true;
+    EXPECT_TRUE(frame.GetSettings().useIniFile);
+    EXPECT_TRUE(frame.GetSettings().compactView);
+    EXPECT_FALSE(frame.GetSettings().countAtStart);
+    EXPECT_EQ(frame.GetSettings().windowWidth, 640);
+    EXPECT_EQ(frame.GetSettings().windowHeight, 480);
+    EXPECT_EQ(frame.GetSettings().stayAwakeMethod, 2);
+    EXPECT_TRUE(frame.GetSettings().debug);
+    Settings changed = frame.GetSettings();
+    changed.countAtStart = true;
+    frame.ChangeSettings(changed);
     ASSERT_TRUE(frame.SaveSettings());
-    frame.run.countAtStart = false;
+    changed.countAtStart = false;
+    frame.ChangeSettings(changed);
     frame.LoadSettings();
-    EXPECT_TRUE(frame.run.countAtStart);
-    EXPECT_FALSE(FileExists(frame.userSettingsPath));
+    EXPECT_TRUE(frame.GetSettings().countAtStart);
+    EXPECT_FALSE(FileExists(userStore));
 }
 
 TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
-    frame.tasks.push_back(std::make_unique<Task>());
-    frame.savedWidth = 800;
-    frame.savedHeight = 600;
-    frame.windowWidth = 800;
-    frame.windowHeight = 600;
-    frame.run.running = true;
-    frame.CloseHandler(); // refused during a run
-    EXPECT_FALSE(shell.Ended());
-    EXPECT_EQ(frame.tasks.size(), 1u);
-    frame.run.running = false;
+    frame.Job().Tasks().push_back(std::make_unique<Task>());
+    frame.SetWindowSize(800, 600);
+    frame.KeepWindowSizeAsSaved();
     frame.CloseHandler();
     EXPECT_TRUE(shell.Ended());
-    EXPECT_TRUE(frame.tasks.empty());
-    EXPECT_FALSE(FileExists(frame.userSettingsPath)); // size unchanged: nothing saved
+    EXPECT_TRUE(frame.Job().Tasks().empty());
+    EXPECT_FALSE(FileExists(userStore)); // size unchanged: nothing saved
 
     RecordingShell shell2;
     CMainFrame frame2(shell2, power, NativeFileSystem());
-    frame2.userSettingsPath = dir / "user2/pemo.conf";
-    frame2.settingsDirectory = dir / "nowhere";
-    frame2.savedWidth = 800;
-    frame2.windowWidth = 1024;
+    frame2.SetSettingsPlace(dir / "nowhere", dir / "user2/pemo.conf");
+    frame2.SetWindowSize(800, -1);
+    frame2.KeepWindowSizeAsSaved();
+    frame2.SetWindowSize(1024, -1);
     frame2.CloseHandler();
     EXPECT_TRUE(shell2.Ended());
-    EXPECT_EQ(ReadFileBytes(frame2.userSettingsPath).find("width=1024\n"), 14u + 15u);
+    EXPECT_EQ(ReadFileBytes(dir / "user2/pemo.conf").find("width=1024\n"), 14u + 15u);
 }
 
 TEST(DateTimeFormat, FromTheLocalesDateAndClock) {
@@ -275,8 +246,8 @@ TEST_F(FrameTest, AFailedSaveReportsWithoutHoldingTheLastRunLock) {
         }
     } probeShell;
     CMainFrame probed(probeShell, power, NativeFileSystem());
-    probeShell.lock = &probed.lastRunMutex;
-    EXPECT_FALSE(probed.jobs.SaveJob(dir / "missing/x.job"));
+    probeShell.lock = &probed.Job().LastRunLock();
+    EXPECT_FALSE(probed.Jobs().SaveJob(dir / "missing/x.job"));
     EXPECT_EQ(probeShell.boxes, 1);
     EXPECT_EQ(probeShell.lockFree, 1);
 }

@@ -101,30 +101,30 @@ struct PreviewTest : ::testing::Test {
         WriteFileBytes(dir / "job.job", JobLine(mirror) + JobLine(off));
 
         frame = std::make_unique<CMainFrame>(shell, power, NativeFileSystem());
-        frame->settingsDirectory = dir.Path();
-        frame->userSettingsPath = dir / "user.conf";
+        frame->SetSettingsPlace(dir.Path(), dir / "user.conf");
         StartOptions options;
         options.startJobFile = dir / "job.job";
         frame->ApplyStartOptions(options);
         ASSERT_TRUE(frame->StartUp());
     }
     void WaitForRuns(int count) {
-        ASSERT_TRUE(shell.RunUntil([&] { return frame->run.runThreadsFinished == count && !frame->run.running; }, 20s));
+        ASSERT_TRUE(shell.RunUntil(
+            [&] { return frame->Run().State().runThreadsFinished == count && !frame->Run().State().running; }, 20s));
     }
 };
 
 TEST_F(PreviewTest, PreviewAllChangesNothingAndKeepsTheLastRealRunsLog) {
     const auto before = TreeState(dir / "dst");
     const std::string job = ReadFileBytes(dir / "job.job");
-    frame->run.RunAllCommand(true);
+    frame->Run().RunAllCommand(true);
     WaitForRuns(1);
     EXPECT_EQ(TreeState(dir / "dst"), before);
     EXPECT_FALSE(FileExists(dir / "dst2"));
     EXPECT_EQ(ReadFileBytes(dir / "job.job"), job) << "no last-run stamp is saved";
-    EXPECT_EQ(frame->tasks[0]->lastRun, -1);
+    EXPECT_EQ(frame->Job().Tasks()[0]->lastRun, -1);
     EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");
     ASSERT_TRUE(FileExists(dir / "log-preview.html"));
-    EXPECT_EQ(frame->run.runLog.RunLogPath(), "log-preview.html");
+    EXPECT_EQ(frame->Run().RunLogPath(), "log-preview.html");
     EXPECT_NE(ReadLog(dir / "log-preview.html").find("fake it"), std::string::npos);
     // The figures are those of the real run to come.
     const std::vector<std::string> lines = shell.recording.PaneLines();
@@ -133,9 +133,9 @@ TEST_F(PreviewTest, PreviewAllChangesNothingAndKeepsTheLastRealRunsLog) {
     EXPECT_TRUE(shell.messages.empty()) << ::testing::PrintToString(shell.messages);
 
     // The next plain run is real again: it mirrors, saves the job and writes log.html.
-    frame->run.RunAllCommand();
+    frame->Run().RunAllCommand();
     WaitForRuns(2);
-    EXPECT_FALSE(frame->run.previewing);
+    EXPECT_FALSE(frame->Run().State().previewing);
     EXPECT_EQ(ReadFileBytes(dir / "dst/new.txt"), "new");
     EXPECT_EQ(ReadFileBytes(dir / "dst/sub/changed.txt"), "changed content");
     EXPECT_FALSE(FileExists(dir / "dst/extra.txt"));
@@ -147,22 +147,24 @@ TEST_F(PreviewTest, PreviewAllChangesNothingAndKeepsTheLastRealRunsLog) {
 TEST_F(PreviewTest, PreviewSelectedAndTheTrayPreviewFakeEvenAJobWithoutFakeIt) {
     const auto before = TreeState(dir / "dst");
     // The disabled task, run on its own as Run selected allows: its destination is not created.
-    frame->run.RunSelectedCommand(frame->tasks[1].get(), true);
+    frame->Run().RunSelectedCommand(frame->Job().Tasks()[1].get(), true);
     WaitForRuns(1);
     EXPECT_FALSE(FileExists(dir / "dst2"));
-    frame->run.TrayRunAllCommand(true);
+    frame->Run().TrayRunAllCommand(true);
     WaitForRuns(2);
     EXPECT_EQ(TreeState(dir / "dst"), before);
     EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");
-    EXPECT_TRUE(frame->run.previewing) << "the last run was a preview";
-    EXPECT_EQ(frame->tasks[1]->lastRun, -1);
+    EXPECT_TRUE(frame->Run().State().previewing) << "the last run was a preview";
+    EXPECT_EQ(frame->Job().Tasks()[1]->lastRun, -1);
 }
 
 TEST_F(PreviewTest, DatedPreviewLogsAreNamedApart) {
-    frame->run.dateLog = true;
-    frame->run.RunAllCommand(true);
+    StartOptions dated = frame->GetStartOptions();
+    dated.dateLog = true;
+    frame->ApplyStartOptions(dated);
+    frame->Run().RunAllCommand(true);
     WaitForRuns(1);
-    const std::string name = frame->run.runLog.RunLogPath();
+    const std::string name = frame->Run().RunLogPath();
     EXPECT_EQ(name.rfind("log-preview", 0), 0u) << name;
     EXPECT_TRUE(FileExists(dir / name));
     EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");

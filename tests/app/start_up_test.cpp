@@ -107,12 +107,12 @@ TEST_F(StartUpTest, AutoRunsAtOnceWithoutTrayIconOrDialogAndEndsWithTheRun) {
     options.stay = true; // -auto overrides it
     frame.ApplyStartOptions(options);
     ASSERT_TRUE(frame.StartUp());
-    EXPECT_TRUE(frame.run.runAll);
-    EXPECT_FALSE(frame.run.stay);
+    EXPECT_TRUE(frame.GetStartOptions().runAll);
+    EXPECT_FALSE(frame.Run().State().stay);
     // The fake clock never moves: the program ends with the run, not by the close timer.
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
     EXPECT_EQ(frame.ExitStatus(), 0);
-    EXPECT_TRUE(frame.tasks.empty()) << "the close handler deleted the tasks";
+    EXPECT_TRUE(frame.Job().Tasks().empty()) << "the close handler deleted the tasks";
     EXPECT_EQ(ReadFileBytes(dir / "dst/a"), "a");
 }
 
@@ -121,8 +121,7 @@ TEST_F(StartUpTest, RunAllClosesTheWindowProgramAfterTheCloseTimer) {
     FakeClock clock;
     WindowlessShell shell(clock);
     CMainFrame frame(shell, power, NativeFileSystem());
-    frame.settingsDirectory = dir.Path();
-    frame.userSettingsPath = dir / "user.conf";
+    frame.SetSettingsPlace(dir.Path(), dir / "user.conf");
     StartOptions options = Options();
     options.runAll = true;
     frame.ApplyStartOptions(options);
@@ -130,7 +129,7 @@ TEST_F(StartUpTest, RunAllClosesTheWindowProgramAfterTheCloseTimer) {
     EXPECT_EQ(shell.dialogsCreated, 1);
     EXPECT_EQ(shell.traysCreated, 1);
     EXPECT_EQ(shell.dialogsShown, 0) << "-runall without -show starts hidden";
-    ASSERT_TRUE(shell.RunUntil([&] { return frame.run.runThreadsFinished == 1; }, 10s));
+    ASSERT_TRUE(shell.RunUntil([&] { return frame.Run().State().runThreadsFinished == 1; }, 10s));
     EXPECT_FALSE(shell.Ended());
     EXPECT_EQ(shell.recording.Icons().front(), iconIdle);
     clock.Advance(10000ms);
@@ -146,14 +145,13 @@ TEST_F(StartUpTest, ARunAllThatAnotherRunOfTheJobHoldsOffSaysSoAndStillCloses) {
     FakeClock clock;
     WindowlessShell shell(clock);
     CMainFrame frame(shell, power, NativeFileSystem());
-    frame.settingsDirectory = dir.Path();
-    frame.userSettingsPath = dir / "user.conf";
+    frame.SetSettingsPlace(dir.Path(), dir / "user.conf");
     StartOptions options = Options();
     options.runAll = true;
     frame.ApplyStartOptions(options);
     ASSERT_TRUE(frame.StartUp());
     EXPECT_EQ(shell.messages, (std::vector<std::string>{dir / "job.job" + " is already being run"}));
-    EXPECT_FALSE(frame.run.running);
+    EXPECT_FALSE(frame.Run().State().running);
     clock.Advance(10000ms);
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
     EXPECT_FALSE(FileExists(dir / "dst")) << "nothing ran";
@@ -165,17 +163,16 @@ TEST_F(StartUpTest, APlainStartShowsTheDialogOnceAndRunsNothing) {
     FakeClock clock;
     WindowlessShell shell(clock);
     CMainFrame frame(shell, power, NativeFileSystem());
-    frame.settingsDirectory = dir.Path();
-    frame.userSettingsPath = dir / "user.conf";
+    frame.SetSettingsPlace(dir.Path(), dir / "user.conf");
     frame.ApplyStartOptions(Options());
     ASSERT_TRUE(frame.StartUp());
     frame.Show();
     EXPECT_EQ(shell.dialogsShown, 1);
-    EXPECT_TRUE(frame.dialogShown);
-    EXPECT_EQ(frame.tasks.size(), 1u);
-    EXPECT_EQ(frame.jobPath, dir / "job.job");
+    EXPECT_TRUE(frame.DialogShown());
+    EXPECT_EQ(frame.Job().Tasks().size(), 1u);
+    EXPECT_EQ(frame.Job().Path(), dir / "job.job");
     shell.RunUntil([] { return false; }, 30ms);
-    EXPECT_FALSE(frame.run.running);
+    EXPECT_FALSE(frame.Run().State().running);
     EXPECT_FALSE(FileExists(dir / "dst"));
     EXPECT_EQ(frame.ExitStatus(), 0);
     // Exit with no run closes at once.
@@ -188,8 +185,7 @@ TEST_F(StartUpTest, WithoutATrayIconTheWindowProgramCannotStart) {
     WindowlessShell shell(clock);
     shell.trayWorks = false;
     CMainFrame frame(shell, power, NativeFileSystem());
-    frame.settingsDirectory = dir.Path();
-    frame.userSettingsPath = dir / "user.conf";
+    frame.SetSettingsPlace(dir.Path(), dir / "user.conf");
     frame.ApplyStartOptions(Options());
     EXPECT_FALSE(frame.StartUp());
 }
@@ -200,13 +196,13 @@ TEST_F(StartUpTest, TheSettingsAreLoadedBeforeTheRun) {
     FakeClock clock;
     CHeadlessShell shell(clock, false, true);
     CMainFrame frame(shell, power, NativeFileSystem());
-    frame.settingsDirectory = dir.Path();
+    frame.SetSettingsPlace(dir.Path(), DefaultUserSettingsPath());
     StartOptions options = Options();
     options.autoRun = true;
     frame.ApplyStartOptions(options);
     ASSERT_TRUE(frame.StartUp());
     ASSERT_TRUE(shell.RunUntil([&] { return shell.Ended(); }, 10s));
-    EXPECT_EQ(frame.run.stayAwakeMethod, 2);
+    EXPECT_EQ(frame.GetSettings().stayAwakeMethod, 2);
     EXPECT_TRUE(FileExists(dir / "debug.log")) << "the debug setting reaches the unattended run";
 }
 

@@ -122,7 +122,7 @@ TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
     EXPECT_TRUE(frame.messagePort.Messages().empty());
     EXPECT_EQ(frame.recording.runningControls, 1);
     EXPECT_EQ(frame.recording.idleControls, 1);
-    EXPECT_EQ(frame.lastRunErrors, 0);
+    EXPECT_EQ(frame.State().lastRunErrors, 0);
     // The final figures are published with the run's start time.
     EXPECT_EQ(frame.recording.LastStats().newFiles, 1);
     EXPECT_GT(frame.recording.LastStart(), 0.0);
@@ -130,7 +130,8 @@ TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
 
 TEST_F(JobRunnerTest, AnEmptyJobLogsZeroFiguresAndIsNotSaved) {
     TestFrame frame;
-    frame.noBalloon = true;
+    frame.runOptions.noBalloon = true;
+    frame.Apply();
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
     const auto pane = frame.recording.PaneLines();
@@ -151,7 +152,8 @@ TEST_F(JobRunnerTest, DriveLetterIsSubstitutedInWorkingPathsOnly) {
     WriteFileBytes(dir / "src/f", "x");
     TestFrame frame;
     // The letter stands for the first character of each path; "/" makes it an absolute path.
-    frame.ctx.driveLetter = "/";
+    frame.runOptions.driveLetter = "/";
+    frame.Apply();
     frame.AddTask("Both", "?" + (dir / "src").substr(1), "?" + (dir / "dst").substr(1));
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
@@ -223,7 +225,8 @@ TEST_F(JobRunnerTest, ASingleFileSourceIsHandedToTheFileTask) {
 
 TEST_F(JobRunnerTest, DatedLogNamesFollowTheStartTime) {
     TestFrame frame;
-    frame.dateLog = true;
+    frame.runOptions.dateLog = true;
+    frame.Apply();
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
     const auto names = ListDirectory(dir.Path());
@@ -231,7 +234,7 @@ TEST_F(JobRunnerTest, DatedLogNamesFollowTheStartTime) {
     for (const auto& name : names) {
         if (std::regex_match(name, std::regex("log[0-9]{8}-[0-9]{6}\\.html"))) {
             ++logs;
-            EXPECT_EQ(frame.runLog.RunLogPath(), name);
+            EXPECT_EQ(frame.RunLogPath(), name);
         }
     }
     EXPECT_EQ(logs, 1);
@@ -249,7 +252,7 @@ TEST_F(JobRunnerTest, EmptyPathsAndAMissingSourceAreErrorsThatLeaveTheDestinatio
     ASSERT_TRUE(frame.RunToEnd());
     EXPECT_EQ(ReadFileBytes(dir / "dst/keep"), "precious");
     EXPECT_EQ(ListDirectory(dir / "dst"), std::vector<std::string>{"keep"});
-    EXPECT_EQ(frame.lastRunErrors, 3);
+    EXPECT_EQ(frame.State().lastRunErrors, 3);
     const auto pane = frame.recording.PaneLines();
     EXPECT_NE(std::find(pane.begin(), pane.end(), "Source path is empty, exiting"), pane.end());
     EXPECT_NE(std::find(pane.begin(), pane.end(), "Destination path is empty, exiting"), pane.end());
@@ -262,8 +265,9 @@ TEST_F(JobRunnerTest, EmptyPathsAndAMissingSourceAreErrorsThatLeaveTheDestinatio
 TEST_F(JobRunnerTest, AJobThatWasNotReadCompletelyIsNotOverwritten) {
     MakeDirectories(dir / "src");
     TestFrame frame;
+    RecordingMessagePort unread;
+    ASSERT_EQ(frame.runJob.Load(dir.Path(), unread), JobLoad::Failed);
     frame.AddTask("Read", dir / "src", dir / "dst");
-    frame.jobReadIncomplete = true;
     WriteFileBytes(dir / "test.job", "original");
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
@@ -275,7 +279,8 @@ TEST_F(JobRunnerTest, AJobThatWasNotReadCompletelyIsNotOverwritten) {
 
 TEST_F(JobRunnerTest, ShowDetLogOpensTheLogUnlessStopped) {
     TestFrame frame;
-    frame.showDetLog = true;
+    frame.runOptions.showDetLog = true;
+    frame.Apply();
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
     EXPECT_EQ(frame.opened, std::vector<std::string>{"log.html"});
@@ -294,16 +299,17 @@ TEST_P(ShutdownDecisionTest, ErrorsForbidTheShutdownUnlessIgnored) {
     MakeDirectories(dir / "src");
     TestFrame frame;
     frame.AddTask("T", c.withError ? dir / "missing" : dir / "src", dir / "dst");
-    frame.shutdown = true;
-    frame.ignoreErrors = c.ignoreErrors;
-    frame.runAll = true;
+    frame.runOptions.shutdown = true;
+    frame.runOptions.ignoreErrors = c.ignoreErrors;
+    frame.runOptions.runAll = true;
+    frame.Apply();
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
     EXPECT_EQ(frame.power.shutdowns, c.shutdowns);
     const auto pane = frame.recording.PaneLines();
     const bool aborted = std::find(pane.begin(), pane.end(), "Aborting shutdown due to errors") != pane.end();
     EXPECT_EQ(aborted, c.shutdowns == 0);
-    EXPECT_EQ(frame.stay.load(), c.shutdowns == 0);
+    EXPECT_EQ(frame.State().stay, c.shutdowns == 0);
     // The line comes after the log's footer, so it reaches the pane only.
     EXPECT_EQ(ReadFileBytes(dir / "log.html").find(Utf16("Aborting")), std::string::npos);
 }

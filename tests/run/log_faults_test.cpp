@@ -160,7 +160,8 @@ TEST(LogFaults, TheRunsOwnFilesGoThroughTheFileSystemItWasGiven) {
         FakeFileSystem fs;
         fs.FailPath(c.call, c.fragment, c.error);
         TestFrame frame(false, fs);
-        frame.ctx.debug = true;
+        frame.runSettings.debug = true;
+        frame.Apply();
         Task& task = frame.AddTask("one", tmp / "a.txt", tmp / "out");
         task.recurse = false;
         frame.RunAllCommand();

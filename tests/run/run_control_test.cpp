@@ -101,8 +101,8 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
     frame.RunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
     frame.StopCommand();
-    EXPECT_TRUE(frame.stay);
-    EXPECT_FALSE(frame.shutdown);
+    EXPECT_TRUE(frame.State().stay);
+    EXPECT_FALSE(frame.State().shutdown);
     window.Release();
     ASSERT_TRUE(frame.RunToEnd());
 
@@ -139,7 +139,7 @@ TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
         frame.clock.Advance(500ms);
         frame.shell.RunUntil([] { return false; }, 100ms);
     }
-    EXPECT_TRUE(frame.running);
+    EXPECT_TRUE(frame.State().running);
     EXPECT_TRUE(ListDirectory(dir / "out").size() <= 1u);
     EXPECT_EQ(window.Icons().size(), iconsBefore);
     EXPECT_EQ(window.progressUpdates, updatesBefore);
@@ -163,19 +163,20 @@ TEST_F(RunControlTest, RunAllDuringARunStartsNothingButResetsTheFlags) {
     frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };
     frame.AddTask("A", dir / "a", dir / "out");
+    frame.runOptions.shutdown = true;
+    frame.Apply();
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
-    frame.shutdown = true;
-    frame.ctx.stopRequested = 1;
+    frame.EngineContext().stopRequested = 1;
     frame.RunAllCommand();
     frame.TrayRunAllCommand();
-    EXPECT_TRUE(frame.stay);
-    EXPECT_FALSE(frame.shutdown);
-    EXPECT_EQ(frame.ctx.stopRequested, 0);
+    EXPECT_TRUE(frame.State().stay);
+    EXPECT_FALSE(frame.State().shutdown);
+    EXPECT_FALSE(frame.State().stopRequested);
     window.Release();
     ASSERT_TRUE(frame.RunToEnd());
     frame.shell.RunUntil([] { return false; }, 50ms);
-    EXPECT_EQ(frame.runThreadsFinished, 1);
+    EXPECT_EQ(frame.State().runThreadsFinished, 1);
     int starts = 0;
     for (const auto& line : window.PaneLines()) {
         starts += line.rfind("Job started", 0) == 0;
@@ -193,7 +194,7 @@ TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
     frame.TrayRunAllCommand();
     ASSERT_TRUE(window.WaitHeld(frame));
     EXPECT_EQ(window.indicatorStarts, 1);
-    EXPECT_EQ(frame.ctx.activity, Working);
+    EXPECT_EQ(frame.EngineContext().activity, Working);
     EXPECT_TRUE(frame.shell.TimerRunning(runTimerId));
 
     auto tick = [&] {
@@ -205,13 +206,14 @@ TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
     EXPECT_EQ(tick(), iconWorkingAlt);
     EXPECT_TRUE(frame.power.Inhibited());
     EXPECT_EQ(tick(), iconWorking);
-    frame.ctx.activity = Copying;
+    frame.EngineContext().activity = Copying;
     EXPECT_EQ(tick(), iconCopyingAlt);
     EXPECT_EQ(tick(), iconCopying);
-    frame.ctx.activity = Working;
+    frame.EngineContext().activity = Working;
 
     // Method 2: one key event per 30 unpaused ticks, and no inhibitor.
-    frame.stayAwakeMethod = 2;
+    frame.runSettings.stayAwakeMethod = 2;
+    frame.ApplySettings(frame.runSettings);
     for (int i = 0; i < 29; ++i) {
         tick();
     }
@@ -219,10 +221,12 @@ TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
     EXPECT_FALSE(frame.power.Inhibited());
     tick();
     EXPECT_EQ(frame.power.keyPresses, 1);
-    frame.stayAwakeMethod = 0;
+    frame.runSettings.stayAwakeMethod = 0;
+    frame.ApplySettings(frame.runSettings);
     tick();
     EXPECT_FALSE(frame.power.Inhibited());
-    frame.stayAwakeMethod = 1;
+    frame.runSettings.stayAwakeMethod = 1;
+    frame.ApplySettings(frame.runSettings);
     tick();
     EXPECT_TRUE(frame.power.Inhibited());
 
@@ -240,7 +244,8 @@ TEST_F(RunControlTest, RunTimerAlternatesIconsByActivityAndKeepsAwake) {
 
 TEST_F(RunControlTest, CloseTimerClosesAnUnattendedRunUnlessStaySet) {
     TestFrame frame;
-    frame.runAll = true;
+    frame.runOptions.runAll = true;
+    frame.Apply();
     frame.StartUpRun(false);
     ASSERT_TRUE(frame.RunToEnd());
     EXPECT_TRUE(frame.shell.TimerRunning(closeTimerId));
@@ -255,10 +260,11 @@ TEST_F(RunControlTest, CloseTimerClosesAnUnattendedRunUnlessStaySet) {
 
 TEST_F(RunControlTest, CloseTimerIsIgnoredOnceStayIsSet) {
     TestFrame frame;
-    frame.runAll = true;
+    frame.runOptions.runAll = true;
+    frame.Apply();
     frame.StartUpRun(false);
     ASSERT_TRUE(frame.RunToEnd());
-    frame.stay = true; // any command in the window does this
+    frame.KeepOpen(); // any command in the window does this
     frame.clock.Advance(10000ms);
     frame.shell.RunUntil([] { return false; }, 30ms);
     EXPECT_EQ(frame.closes, 0);
@@ -267,8 +273,9 @@ TEST_F(RunControlTest, CloseTimerIsIgnoredOnceStayIsSet) {
 
 TEST_F(RunControlTest, WithStayTheRunStartsNoCloseTimer) {
     TestFrame frame;
-    frame.runAll = true;
-    frame.stay = true;
+    frame.runOptions.runAll = true;
+    frame.runOptions.stay = true;
+    frame.Apply();
     frame.StartUpRun(false);
     ASSERT_TRUE(frame.RunToEnd());
     EXPECT_FALSE(frame.shell.TimerRunning(closeTimerId));
@@ -276,8 +283,9 @@ TEST_F(RunControlTest, WithStayTheRunStartsNoCloseTimer) {
 
 TEST_F(RunControlTest, HeadlessProgramEndsWithTheUnattendedRun) {
     TestFrame frame(true);
-    frame.runAll = true;
-    frame.shutdown = true;
+    frame.runOptions.runAll = true;
+    frame.runOptions.shutdown = true;
+    frame.Apply();
     frame.AddTask("Broken", dir / "missing", dir / "out");
     frame.StartUpRun(false);
     ASSERT_TRUE(frame.shell.RunUntil([&] { return frame.shell.Ended(); }, 10s));
@@ -312,14 +320,15 @@ TEST_F(RunControlTest, CountingShowsWholeMegabytesAndIgnoresDisabledTasks) {
         WriteFileBytes(dir / (std::string(name) + "/f"), "");
         std::filesystem::resize_file(dir / (std::string(name) + "/f"), size);
         TestFrame frame;
-        frame.countAtStart = true;
+        frame.runSettings.countAtStart = true;
+        frame.ApplySettings(frame.runSettings);
         frame.AddTask("A", dir / name, dir / (std::string(name) + "-out"));
         frame.AddTask("Off", dir / "exact", dir / "unused").enabled = false;
         frame.RunAllCommand();
         ASSERT_TRUE(frame.RunToEnd());
-        ASSERT_TRUE(frame.shell.RunUntil([&] { return frame.countingDone.load(); }, 10s));
+        ASSERT_TRUE(frame.shell.RunUntil([&] { return frame.State().countingDone; }, 10s));
         frame.EndWorkerThreads();
-        EXPECT_EQ(frame.sourceTotal.Get(), CLargeNumber(static_cast<std::uint32_t>(size)));
+        EXPECT_EQ(frame.State().sourceTotal, CLargeNumber(static_cast<std::uint32_t>(size)));
         const auto texts = frame.recording.CountTexts();
         ASSERT_EQ(texts.size(), 2u);
         EXPECT_EQ(texts[0], "Calculating...");
@@ -340,19 +349,19 @@ TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
     MakeSource("a", 3);
     TestFrame frame;
     CRunContext ctx;
-    ctx.fs = frame.ctx.fs;
+    ctx.fs = &NativeFileSystem();
     ctx.window = &frame.recording;
     ctx.stopRequested = 1;
     Task task;
     task.source = "?" + (dir / "a").substr(1);
     ctx.driveLetter = "/";
     CountJob(frame, ctx, {task});
-    EXPECT_TRUE(frame.countingDone);
-    EXPECT_TRUE(frame.sourceTotal.Get().IsZero());
+    EXPECT_TRUE(frame.State().countingDone);
+    EXPECT_TRUE(frame.State().sourceTotal.IsZero());
     EXPECT_EQ(frame.recording.CountTexts().back(), "");
     ctx.stopRequested = 0;
     CountJob(frame, ctx, {task});
-    EXPECT_EQ(frame.sourceTotal.Get(), CLargeNumber(30u)) << "the drive letter is substituted";
+    EXPECT_EQ(frame.State().sourceTotal, CLargeNumber(30u)) << "the drive letter is substituted";
 }
 
 // Stop sets stopRequested; a later start from the tray used to leave it set, so the new run
@@ -365,8 +374,8 @@ TEST_F(RunControlTest, TrayRunAllAfterAStopRunsTheTasks) {
     frame.TrayRunAllCommand();
     ASSERT_TRUE(frame.RunToEnd());
     EXPECT_TRUE(FileExists(dir / "out/f1"));
-    EXPECT_FALSE(frame.lastRunStopped);
-    EXPECT_EQ(frame.lastRunErrors, 0);
+    EXPECT_FALSE(frame.State().lastRunStopped);
+    EXPECT_EQ(frame.State().lastRunErrors, 0);
 }
 
 // The window program's message port: a box asked for on a worker waits until the user-interface
@@ -407,15 +416,17 @@ TEST_F(RunControlTest, JoiningTheCountingThreadNeverWaitsForABoxItCannotShow) {
     MakeDirectories(dir / "debug.log");
     TestFrame frame;
     WaitingMessagePort port(frame);
-    frame.ctx.messages = &port;
+    frame.messages.target = &port;
     frame.AddTask("A", dir / "a", dir / "out");
-    frame.countAtStart = true;
-    frame.ctx.debug = true;
+    frame.runSettings.countAtStart = true;
+    frame.runSettings.debug = true;
+    frame.ApplySettings(frame.runSettings);
     frame.RunAllCommand();
     // The counting pass keeps the setting it started with; the run traces nothing from here on.
-    frame.ctx.debug = false;
+    frame.runSettings.debug = false;
+    frame.ApplySettings(frame.runSettings);
     ASSERT_TRUE(frame.RunToEnd());
-    ASSERT_FALSE(frame.countingDone) << "the count must still be going for the join to matter";
+    ASSERT_FALSE(frame.State().countingDone) << "the count must still be going for the join to matter";
 
     std::atomic<bool> joined{false};
     std::thread watchdog([&] {

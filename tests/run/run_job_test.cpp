@@ -13,6 +13,7 @@ namespace {
 class RunJobAlone : public ::testing::Test {
 protected:
     RunJobAlone() {
+        job.SetPath("alone.job");
         ctx.fs = &NativeFileSystem();
         ctx.log = &runLog;
         ctx.messages = &messages;
@@ -25,8 +26,7 @@ protected:
     RunOutcome Run() {
         runLog.BeginRun();
         ctx.runStart = NowLocal();
-        return RunJob(RunRequest{JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}},
-                      RunTarget{ctx, runLog, nullptr});
+        return RunJob(RunRequest{job, "NOW"}, RunTarget{ctx, runLog, nullptr});
     }
 
     TempDir dir;
@@ -34,11 +34,8 @@ protected:
     CRunContext ctx;
     CRunLog runLog{ctx};
     RecordingMessagePort messages;
-    TaskList tasks;
-    std::string jobPath = "alone.job";
-    std::mutex lastRunMutex;
-    bool jobReadIncomplete = false;
-    std::string dateTimeFormat = "NOW";
+    CJob job{NativeFileSystem()};
+    TaskList& tasks = job.Tasks();
 };
 
 TEST_F(RunJobAlone, TheOutcomeCarriesTheFiguresAndWhetherTheDeletionLimitHeld) {

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -33,7 +34,7 @@ inline Task& AppendTask(TaskList& tasks, const std::string& name, const std::str
 }
 
 struct TestFramePorts : IRunShell {
-    explicit TestFramePorts(bool endWithRun) : shell(clock, false, endWithRun), endsWithRun(endWithRun) {}
+    TestFramePorts(bool endWithRun, IFileSystem& fs) : shell(clock, false, endWithRun), runJob(fs), endsWithRun(endWithRun) {}
 
     // The run shell: the headless shell's loop on the fake clock; opened paths are kept.
     void StartTimer(int id, int periodMs, std::function<void()> onTick) override {
@@ -54,13 +55,18 @@ struct TestFramePorts : IRunShell {
     // Called first by the destructor: releases whatever a test holds the run thread with.
     std::function<void()> onTeardown;
 
-    // The job.
-    TaskList tasks;
-    // Every formatted time reads "NOW", so whole log files can be compared.
-    std::string dateTimeFormat = "NOW";
-    std::string jobPath = "test.job";
-    std::mutex lastRunMutex;
-    bool jobReadIncomplete = false;
+    // Where run control's message boxes go: the recording port unless a test points elsewhere.
+    struct ForwardingPort : IMessagePort {
+        explicit ForwardingPort(IMessagePort* first) : target(first) {}
+        void MessageBox(const std::string& text) override { target.load()->MessageBox(text); }
+        std::atomic<IMessagePort*> target;
+    } messages{&messagePort};
+
+    CJob runJob;
+    TaskList& tasks = runJob.Tasks();
+    // The switches and settings the tests change, then hand over with Apply().
+    StartOptions runOptions;
+    Settings runSettings;
 
 private:
     bool endsWithRun;
@@ -69,22 +75,29 @@ private:
 class TestFrame : public TestFramePorts, public CRunControl {
 public:
     explicit TestFrame(bool endWithRun = false, IFileSystem& fs = NativeFileSystem())
-        : TestFramePorts(endWithRun),
-          CRunControl(*this, power, fs, &recording,
-                      JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}) {
-        ctx.messages = &messagePort;
-        onClose = [this] { CloseHandler(); };
+        : TestFramePorts(endWithRun, fs), CRunControl(*this, power, &recording, runJob, fs, messages) {
+        runJob.SetPath("test.job");
+        // Every formatted time reads "NOW", so whole log files can be compared.
+        SetDateTimeFormat("NOW");
+        // One file after another, so the log's lines come in a fixed order.
+        runSettings.threads = 1;
+        Apply();
+        SetCloseHandler([this] { CloseHandler(); });
     }
+    void Apply() {
+        ApplyStartOptions(runOptions);
+        ApplySettings(runSettings);
+    }
+    using CRunControl::EngineContext;
     // Ends a run still going (a test that failed half-way may have left it paused or held)
     // and joins the workers before the ports they use go away.
     ~TestFrame() {
-        ctx.stopRequested = 1;
-        ctx.paused = false;
+        Abandon();
         if (onTeardown) {
             onTeardown();
         }
         while (!EndWorkerThreads()) {
-            shell.RunUntil([this] { return !running; }, std::chrono::milliseconds(100));
+            shell.RunUntil([this] { return !RunActive(); }, std::chrono::milliseconds(100));
         }
     }
 
@@ -96,17 +109,17 @@ public:
     // has been done.
     bool RunToEnd(int finishedBefore = 0) {
         int passes = 0;
-        return shell.RunUntil([&] { return runThreadsFinished > finishedBefore && ++passes > 3; });
+        return shell.RunUntil([&] { return State().runThreadsFinished > finishedBefore && ++passes > 3; });
     }
 
     // The controller's close handler, as far as run control sees it.
     void CloseHandler() {
-        if (running) {
+        if (RunActive()) {
             return;
         }
         ++closes;
         EndWorkerThreads();
-        tasks.clear();
+        runJob.Clear();
         shell.EndProgram();
     }
 };

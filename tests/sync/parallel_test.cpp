@@ -162,11 +162,9 @@ RunResult RunScenario(const std::string& root, int threads) {
     ctx.threads = threads;
     CRunLog runLog{ctx};
     ctx.log = &runLog;
-    TaskList tasks;
-    std::string jobPath = "parallel.job";
-    std::mutex lastRunMutex;
-    bool jobReadIncomplete = false;
-    std::string dateTimeFormat = "NOW";
+    CJob job{NativeFileSystem()};
+    job.SetPath("parallel.job");
+    TaskList& tasks = job.Tasks();
     auto mirror = std::make_unique<Task>();
     mirror->name = "Mirror";
     mirror->source = work + "/src";
@@ -183,9 +181,7 @@ RunResult RunScenario(const std::string& root, int threads) {
 
     runLog.BeginRun();
     ctx.runStart = NowLocal();
-    const RunOutcome outcome =
-        RunJob(RunRequest{JobRef{tasks, jobPath, lastRunMutex, jobReadIncomplete, dateTimeFormat}},
-               RunTarget{ctx, runLog, nullptr});
+    const RunOutcome outcome = RunJob(RunRequest{job, "NOW"}, RunTarget{ctx, runLog, nullptr});
     RunResult result;
     result.log = ReadFileBytes(logs + "/log.html");
     result.summary = ReadFileBytes(logs + "/summary.log");

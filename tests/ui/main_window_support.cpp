@@ -37,9 +37,8 @@ void MainWindowTest::SetUp() {
 
 void MainWindowTest::TearDown() {
     if (frame) {
-        frame->run.ctx.stopRequested = 1;
-        frame->run.ctx.paused = false;
-        PumpUntil([this] { return !frame->run.running; }, std::chrono::seconds(30));
+        frame->Run().Abandon();
+        PumpUntil([this] { return !frame->Run().State().running; }, std::chrono::seconds(30));
         PumpEvents(std::chrono::milliseconds(50));
         if (shell->Dialog()) {
             shell->DestroyDialog();
@@ -65,8 +64,7 @@ void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options)
     shell->endProgram = [this] { ++programEnds; };
     shell->openPath = [this](const std::string& p) { opened.push_back(p); };
     frame = std::make_unique<CMainFrame>(*shell, power, NativeFileSystem());
-    frame->settingsDirectory = dir.Path().string();
-    frame->userSettingsPath = dir.File("user-settings.conf");
+    frame->SetSettingsPlace(dir.Path().string(), dir.File("user-settings.conf"));
     shell->AttachFrame(*frame);
     if (options.startJobFile.empty()) {
         options.startJobFile = jobFile;
@@ -107,7 +105,8 @@ bool MainWindowTest::Enabled(int id) {
 }
 
 bool MainWindowTest::WaitForIdle(std::chrono::milliseconds limit) {
-    const bool ended = PumpUntil([this] { return !frame->run.running && Enabled(CPemoDlg::IdRunAll); }, limit);
+    const bool ended =
+        PumpUntil([this] { return !frame->Run().State().running && Enabled(CPemoDlg::IdRunAll); }, limit);
     PumpEvents(std::chrono::milliseconds(100));
     return ended;
 }

@@ -51,7 +51,7 @@ TEST_F(MainWindowTest, TitleStatusBarAndCards) {
     EXPECT_EQ(dlg->TaskList()->ItemText(1), "Music\n/m\n/b/m\n\n"); // never run: empty last line
     EXPECT_TRUE(dlg->TaskList()->ItemRecord(1)->disabled);
     EXPECT_EQ(dlg->TaskList()->ItemRecord(0)->background, 0x00FFFFFFu);
-    EXPECT_TRUE(frame->dialogShown);
+    EXPECT_TRUE(frame->DialogShown());
     EXPECT_TRUE(dlg->IsShown());
     EXPECT_EQ(dlg->ControlText(CPemoDlg::IdProgressCaption), "Progress:");
     EXPECT_FALSE(Enabled(CPemoDlg::IdPause));
@@ -79,11 +79,12 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
         task.destination = "\t/dst/two ";
         return true;
     };
-    frame->run.stay = false;
-    frame->run.shutdown = true;
+    StartOptions leaving = frame->GetStartOptions();
+    leaving.shutdown = true;
+    frame->ApplyStartOptions(leaving);
     dlg->NewTask();
-    EXPECT_TRUE(frame->run.stay); // touching the window keeps the program open
-    EXPECT_FALSE(frame->run.shutdown);
+    EXPECT_TRUE(frame->Run().State().stay); // touching the window keeps the program open
+    EXPECT_FALSE(frame->Run().State().shutdown);
     std::vector<Task> disk = JobOnDisk();
     ASSERT_EQ(disk.size(), 2u);
     EXPECT_EQ(disk[1].name, "Two");
@@ -100,7 +101,7 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
     dlg->EditTask(0);
     EXPECT_EQ(JobOnDisk()[0].name, "One");
 
-    frame->tasks[0]->lastRun = 12345;
+    frame->Job().Tasks()[0]->lastRun = 12345;
     dlg->runEditor = [](Task& task) {
         EXPECT_EQ(task.name, "One");
         task.name = "One edited";
@@ -137,7 +138,6 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
 
 TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
     Start({MakeTask("b"), MakeTask("C"), MakeTask("a")});
-    frame->run.sourceTotal.Set(CLargeNumber(777u));
     dlg->TaskList()->SetSelection(0);
     const std::string before = ReadFileBytes(jobFile);
     dlg->MoveTask(true); // the first cannot go up: nothing saved
@@ -151,11 +151,10 @@ TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
     EXPECT_EQ(ReadFileBytes(jobFile), moved);
     dlg->MoveTask(true);
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "a", "b"}));
-    EXPECT_EQ(frame->run.sourceTotal.Get(), CLargeNumber(777u)); // the same tasks: counts kept
 
     dlg->SortTasks();
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"C", "a", "b"}));
-    frame->tasks[0]->name = "c";
+    frame->Job().Tasks()[0]->name = "c";
     dlg->SortTasks();
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"a", "b", "c"}));
 
@@ -164,7 +163,6 @@ TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
         EXPECT_FALSE(t.enabled);
     }
     EXPECT_EQ(Status(1), "Disabled jobs: 003");
-    EXPECT_TRUE(frame->run.sourceTotal.Get().IsZero()); // a changed job forgets the counted size
     dlg->SetAllEnabled(true);
     for (const Task& t : JobOnDisk()) {
         EXPECT_TRUE(t.enabled);
@@ -253,9 +251,9 @@ TEST_F(MainWindowTest, KeysAndClipboard) {
     // Delete outside the task list deletes nothing; inside it deletes the selection.
     dlg->TaskList()->SetSelection(0);
     EXPECT_FALSE(dlg->HandleKey(WXK_DELETE, false, false));
-    EXPECT_EQ(frame->tasks.size(), 1u);
+    EXPECT_EQ(frame->Job().Tasks().size(), 1u);
     EXPECT_TRUE(dlg->HandleKey(WXK_DELETE, false, true));
-    EXPECT_TRUE(frame->tasks.empty());
+    EXPECT_TRUE(frame->Job().Tasks().empty());
     EXPECT_TRUE(JobOnDisk().empty());
 }
 
@@ -269,11 +267,11 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
     } quiet;
     ASSERT_TRUE(SaveJob(dir.File("Other.JOB"), other, path, quiet, NativeFileSystem()));
     dlg->DropJob({dir.File("Other.JOB"), jobFile}); // two files: ignored
-    EXPECT_EQ(frame->tasks[0]->name, "Here");
+    EXPECT_EQ(frame->Job().Tasks()[0]->name, "Here");
     dlg->DropJob({dir.File("notes.txt")});
-    EXPECT_EQ(frame->tasks[0]->name, "Here");
+    EXPECT_EQ(frame->Job().Tasks()[0]->name, "Here");
     dlg->DropJob({dir.File("Other.JOB")});
-    EXPECT_EQ(frame->tasks[0]->name, "Dropped");
+    EXPECT_EQ(frame->Job().Tasks()[0]->name, "Dropped");
     EXPECT_EQ(dlg->GetTitle(), "Other - Pemo v3.00");
 
     // Save As adds the extension; the title follows.
@@ -294,15 +292,15 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
         return true;
     };
     dlg->NewJob();
-    EXPECT_TRUE(frame->tasks.empty());
-    EXPECT_EQ(frame->jobPath, dir.File("fresh.job"));
+    EXPECT_TRUE(frame->Job().Tasks().empty());
+    EXPECT_EQ(frame->Job().Path(), dir.File("fresh.job"));
     EXPECT_NE(ReadUtf16File(dir.File("copy.job")).find("Dropped"), std::string::npos);
     EXPECT_EQ(ReadUtf16File(dir.File("fresh.job")).find("Dropped"), std::string::npos);
 
     // Open, and a cancelled dialog that changes nothing.
     dlg->runFileDialog = [](bool, const std::string&, std::string&) { return false; };
     dlg->OpenJob();
-    EXPECT_EQ(frame->jobPath, dir.File("fresh.job"));
+    EXPECT_EQ(frame->Job().Path(), dir.File("fresh.job"));
     dlg->runFileDialog = [this](bool save, const std::string& initial, std::string& chosen) {
         EXPECT_FALSE(save);
         EXPECT_EQ(initial, dir.File("fresh.job"));
@@ -310,7 +308,7 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
         return true;
     };
     dlg->OpenJob();
-    EXPECT_EQ(Names(std::vector<Task>{*frame->tasks[0]}), (std::vector<std::string>{"Here"}));
+    EXPECT_EQ(Names(std::vector<Task>{*frame->Job().Tasks()[0]}), (std::vector<std::string>{"Here"}));
     EXPECT_EQ(Status(0), "Job count: 001");
 }
 
@@ -329,8 +327,8 @@ TEST_F(MainWindowTest, AJobThatFailedToOpenLeavesTheOpenJobAndBothFilesAlone) {
     EXPECT_EQ(messages[0].rfind("Error reading " + unreadable, 0), 0u) << messages[0];
     dlg->DropJob({unreadable});
     EXPECT_EQ(messages.size(), 2u);
-    EXPECT_EQ(frame->jobPath, jobFile);
-    ASSERT_EQ(frame->tasks.size(), 2u);
+    EXPECT_EQ(frame->Job().Path(), jobFile);
+    ASSERT_EQ(frame->Job().Tasks().size(), 2u);
 
     dlg->runEditor = [](Task& task) {
         task.name = "Third";
@@ -344,7 +342,7 @@ TEST_F(MainWindowTest, AJobThatFailedToOpenLeavesTheOpenJobAndBothFilesAlone) {
 TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
     WriteFile(dir.Path() / "pemo.ini", ""); // settings kept beside the program's files
     Start({MakeTask("A"), MakeTask("B")});
-    EXPECT_TRUE(frame->useIniFile);
+    EXPECT_TRUE(frame->GetSettings().useIniFile);
     const int fullHeight = dlg->TaskList()->ItemHeightPx();
     const std::string untouched = ReadFileBytes(dir.File("pemo.ini"));
     dlg->runOptions = [](YOptionsDlg& options) {
@@ -356,7 +354,7 @@ TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
     };
     dlg->Options();
     EXPECT_EQ(ReadFileBytes(dir.File("pemo.ini")), untouched);
-    EXPECT_FALSE(frame->compactView);
+    EXPECT_FALSE(frame->GetSettings().compactView);
 
     dlg->runOptions = [](YOptionsDlg& options) {
         EXPECT_FALSE(options.compactView);
@@ -370,11 +368,11 @@ TEST_F(MainWindowTest, OptionsAreSavedToPemoIni) {
         return true;
     };
     dlg->Options();
-    EXPECT_TRUE(frame->compactView);
-    EXPECT_TRUE(frame->run.countAtStart);
-    EXPECT_EQ(frame->run.stayAwakeMethod, 2);
-    EXPECT_TRUE(frame->run.ctx.debug);
-    EXPECT_FALSE(frame->run.ctx.emptyGuard);
+    EXPECT_TRUE(frame->GetSettings().compactView);
+    EXPECT_TRUE(frame->GetSettings().countAtStart);
+    EXPECT_EQ(frame->GetSettings().stayAwakeMethod, 2);
+    EXPECT_TRUE(frame->GetSettings().debug);
+    EXPECT_FALSE(frame->GetSettings().emptyGuard);
     EXPECT_EQ(dlg->TaskList()->ItemHeightPx() * 2, fullHeight); // compact cards at once
     EXPECT_EQ(dlg->TaskList()->Count(), 2);
     const std::string ini = ReadUtf16File(dir.File("pemo.ini")) + ReadFileBytes(dir.File("pemo.ini"));
@@ -390,16 +388,14 @@ TEST_F(MainWindowTest, StoredWindowSize) {
     shell->DestroyDialog();
     PumpEvents();
     // 480 x 600 is not above 500 wide: ignored.
-    frame->windowWidth = 480;
-    frame->windowHeight = 600;
+    frame->SetWindowSize(480, 600);
     frame->SaveSettings();
     frame->LoadSettings();
     shell->CreateDialog();
     EXPECT_EQ(shell->Dialog()->GetSize(), initial);
     shell->DestroyDialog();
     PumpEvents();
-    frame->windowWidth = initial.GetWidth() + 100;
-    frame->windowHeight = initial.GetHeight() + 80;
+    frame->SetWindowSize(initial.GetWidth() + 100, initial.GetHeight() + 80);
     frame->SaveSettings();
     frame->LoadSettings();
     shell->CreateDialog();
@@ -407,7 +403,7 @@ TEST_F(MainWindowTest, StoredWindowSize) {
     dlg->Show();
     PumpEvents(std::chrono::milliseconds(200));
     EXPECT_EQ(dlg->GetSize(), initial + wxSize(100, 80));
-    EXPECT_EQ(frame->savedWidth, initial.GetWidth() + 100);
+    EXPECT_EQ(frame->GetSettings().windowWidth, initial.GetWidth() + 100);
     EXPECT_EQ(dlg->GetMinSize(), initial);
 
     // The controls follow their anchors: compare with a window of the initial size.
@@ -460,7 +456,7 @@ TEST_F(MainWindowTest, SyntheticInputReachesTheCommands) {
     dlg->TaskList()->SetSelection(0);
     PumpEvents(std::chrono::milliseconds(100));
     input.Char(WXK_DELETE);
-    ASSERT_TRUE(PumpUntil([&] { return frame->tasks.size() == 1; }, std::chrono::seconds(5)));
+    ASSERT_TRUE(PumpUntil([&] { return frame->Job().Tasks().size() == 1; }, std::chrono::seconds(5)));
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"Second"}));
 
     // Ctrl+C opens the summary log.
@@ -490,7 +486,7 @@ TEST_F(MainWindowTest, SyntheticInputReachesTheCommands) {
 
 TEST_F(MainWindowTest, AFailedSaveIsReportedAndARefreshDuringItsBoxWaits) {
     Start({MakeTask("Kept")});
-    frame->jobPath = dir.File("no-such-directory/nightly.job");
+    frame->Job().SetPath(dir.File("no-such-directory/nightly.job"));
     dlg->runEditor = [](Task& task) {
         task.name = "Added";
         return true;

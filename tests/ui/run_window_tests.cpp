@@ -91,12 +91,12 @@ protected:
         std::filesystem::create_directory(dir.Path() / "log.html");
         shell->showMessage = [this](const std::string& text) {
             messages.push_back(text);
-            if (!frame->run.ctx.paused) {
+            if (!frame->Run().State().paused) {
                 dlg->PauseResume();
             }
         };
         dlg->RunAll();
-        ASSERT_TRUE(PumpUntil([this] { return frame->run.ctx.paused && !Enabled(CPemoDlg::IdRunAll); }));
+        ASSERT_TRUE(PumpUntil([this] { return frame->Run().State().paused && !Enabled(CPemoDlg::IdRunAll); }));
         ASSERT_FALSE(messages.empty());
         EXPECT_EQ(messages.front().rfind("Error opening logfile:", 0), 0u) << messages.front();
         messages.clear();
@@ -140,10 +140,10 @@ TEST_F(RunWindowTest, TaskListCommandsAreRefusedByTheControllerDuringARun) {
     for (const auto& message : messages) {
         EXPECT_EQ(message, "A job is running. Wait until it has ended or stop it first.");
     }
-    ASSERT_EQ(frame->tasks.size(), 2u);
-    EXPECT_EQ(frame->tasks[0]->name, "one");
-    EXPECT_EQ(frame->tasks[1]->name, "two");
-    EXPECT_TRUE(frame->tasks[0]->enabled && frame->tasks[1]->enabled);
+    ASSERT_EQ(frame->Job().Tasks().size(), 2u);
+    EXPECT_EQ(frame->Job().Tasks()[0]->name, "one");
+    EXPECT_EQ(frame->Job().Tasks()[1]->name, "two");
+    EXPECT_TRUE(frame->Job().Tasks()[0]->enabled && frame->Job().Tasks()[1]->enabled);
     EXPECT_FALSE(std::filesystem::exists(dir.File("other.job")));
     messages.clear();
     dlg->PauseResume();
@@ -160,8 +160,8 @@ TEST_F(RunWindowTest, ARunStartedDuringAModalDialogStillRefusesItsChange) {
         return true;
     };
     dlg->NewTask();
-    ASSERT_TRUE(frame->run.running);
-    EXPECT_EQ(frame->tasks.size(), 1u);
+    ASSERT_TRUE(frame->Run().State().running);
+    EXPECT_EQ(frame->Job().Tasks().size(), 1u);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "A job is running. Wait until it has ended or stop it first.");
     messages.clear();
@@ -185,9 +185,9 @@ TEST_F(RunWindowTest, ARunStartedDuringAModalDialogStillRefusesItsChange) {
         };
         messages.clear();
         newJob ? dlg->NewJob() : dlg->OpenJob();
-        EXPECT_EQ(frame->jobPath, jobFile) << newJob;
-        ASSERT_EQ(frame->tasks.size(), 1u);
-        EXPECT_EQ(frame->tasks[0]->name, "one");
+        EXPECT_EQ(frame->Job().Path(), jobFile) << newJob;
+        ASSERT_EQ(frame->Job().Tasks().size(), 1u);
+        EXPECT_EQ(frame->Job().Tasks()[0]->name, "one");
         EXPECT_EQ(messages.size(), 1u);
         messages.clear();
         dlg->PauseResume();
@@ -206,7 +206,7 @@ TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
     EXPECT_TRUE(Enabled(CPemoDlg::IdPause));
-    EXPECT_TRUE(frame->run.running);
+    EXPECT_TRUE(frame->Run().State().running);
     EXPECT_EQ(dlg->ControlText(CPemoDlg::IdProgressCaption), "Files:");
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Job paused"));
     // Refused while the runner reads the tasks.
@@ -218,7 +218,7 @@ TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
     EXPECT_EQ(dlg->BuildTaskMenu(0), nullptr);
 
     dlg->PauseResume();
-    EXPECT_FALSE(frame->run.ctx.paused);
+    EXPECT_FALSE(frame->Run().State().paused);
     EXPECT_EQ(dlg->ControlText(CPemoDlg::IdPause), "Pause");
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Job restarted"));
     ASSERT_TRUE(WaitForIdle());
@@ -246,10 +246,9 @@ TEST_F(RunWindowTest, StopEndsTheRunWithItsLine) {
     Task task = SourceTask("job");
     Start({task});
     StartHeldRun();
-    frame->run.stay = false;
     dlg->Stop();
-    EXPECT_EQ(frame->run.ctx.stopRequested, 1);
-    EXPECT_TRUE(frame->run.stay);
+    EXPECT_TRUE(frame->Run().State().stopRequested);
+    EXPECT_TRUE(frame->Run().State().stay);
     dlg->PauseResume();
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Job stopped at user request at "));
@@ -258,7 +257,7 @@ TEST_F(RunWindowTest, StopEndsTheRunWithItsLine) {
     std::filesystem::remove(dir.Path() / "log.html");
     dlg->TaskList()->SetSelection(0);
     dlg->RunSelected();
-    EXPECT_EQ(frame->run.ctx.stopRequested, 0);
+    EXPECT_FALSE(frame->Run().State().stopRequested);
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Done at "));
 }
@@ -267,10 +266,10 @@ TEST_F(RunWindowTest, ExitDuringARunKeepsTheProgramUntilTheSecondExit) {
     Start({SourceTask("job")});
     StartHeldRun();
     dlg->CloseBox(); // the close box during a run does nothing at all
-    EXPECT_EQ(frame->run.ctx.stopRequested, 0);
+    EXPECT_FALSE(frame->Run().State().stopRequested);
     EXPECT_EQ(programEnds, 0);
     dlg->Exit(); // requests a stop, stays open
-    EXPECT_EQ(frame->run.ctx.stopRequested, 1);
+    EXPECT_TRUE(frame->Run().State().stopRequested);
     EXPECT_EQ(programEnds, 0);
     dlg->PauseResume();
     ASSERT_TRUE(WaitForIdle());
@@ -279,7 +278,7 @@ TEST_F(RunWindowTest, ExitDuringARunKeepsTheProgramUntilTheSecondExit) {
     EXPECT_EQ(programEnds, 1);
     EXPECT_EQ(shell->Dialog(), nullptr);
     dlg = nullptr;
-    EXPECT_TRUE(frame->tasks.empty());
+    EXPECT_TRUE(frame->Job().Tasks().empty());
 }
 
 TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
@@ -427,7 +426,7 @@ TEST_F(MainWindowTest, WithoutANotificationAreaTheWindowOffersTheCommands) {
     ASSERT_NE(shell->Tray(), nullptr);
     EXPECT_FALSE(shell->Tray()->Enabled());
     EXPECT_TRUE(dlg->IsShown());
-    EXPECT_TRUE(frame->dialogShown);
+    EXPECT_TRUE(frame->DialogShown());
     EXPECT_EQ(programEnds, 0);
     for (int id : {CPemoDlg::IdRunAll, CPemoDlg::IdExit}) {
         EXPECT_NE(dlg->Button(id), nullptr);
@@ -595,7 +594,7 @@ TEST_F(RunWindowTest, PreviewChangesNothingAndTheDeletedRowTurnsRed) {
     wxCommandEvent previewAll(wxEVT_MENU, CPemoDlg::IdMenuPreviewAll);
     dlg->ProcessWindowEvent(previewAll);
     ASSERT_TRUE(WaitForIdle());
-    EXPECT_TRUE(frame->run.previewing);
+    EXPECT_TRUE(frame->Run().State().previewing);
     EXPECT_FALSE(std::filesystem::exists(dst / "a.txt"));
     EXPECT_TRUE(std::filesystem::exists(dst / "extra.txt"));
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "log-preview.html"));
@@ -612,11 +611,11 @@ TEST_F(RunWindowTest, PreviewChangesNothingAndTheDeletedRowTurnsRed) {
     ASSERT_NE(previewSelected, nullptr);
     EXPECT_TRUE(previewSelected->IsEnabled());
     dlg->TaskList()->SetSelection(0);
-    const int finished = frame->run.runThreadsFinished;
+    const int finished = frame->Run().State().runThreadsFinished;
     wxCommandEvent click(wxEVT_BUTTON, CPemoDlg::IdPreviewSelected);
     click.SetEventObject(previewSelected);
     previewSelected->ProcessWindowEvent(click);
-    ASSERT_TRUE(PumpUntil([&] { return frame->run.runThreadsFinished > finished; }));
+    ASSERT_TRUE(PumpUntil([&] { return frame->Run().State().runThreadsFinished > finished; }));
     ASSERT_TRUE(WaitForIdle());
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Starting the task \"job\" ***in 'fake it' mode***"));
     EXPECT_FALSE(std::filesystem::exists(dst / "a.txt"));
@@ -624,9 +623,9 @@ TEST_F(RunWindowTest, PreviewChangesNothingAndTheDeletedRowTurnsRed) {
     // The tray offers it too.
     std::unique_ptr<wxMenu> trayMenu(shell->Tray()->CreatePopupMenu());
     EXPECT_EQ(trayMenu->GetLabelText(CSystemTray::IdPreviewAll), "Preview all");
-    const int before = frame->run.runThreadsFinished;
+    const int before = frame->Run().State().runThreadsFinished;
     shell->TrayCommand(CSystemTray::IdPreviewAll);
-    ASSERT_TRUE(PumpUntil([&] { return frame->run.runThreadsFinished > before; }));
+    ASSERT_TRUE(PumpUntil([&] { return frame->Run().State().runThreadsFinished > before; }));
     ASSERT_TRUE(WaitForIdle());
     EXPECT_FALSE(std::filesystem::exists(dst / "a.txt"));
     EXPECT_TRUE(dlg->Statistics()->DeletionWarning());
@@ -635,7 +634,7 @@ TEST_F(RunWindowTest, PreviewChangesNothingAndTheDeletedRowTurnsRed) {
     wxCommandEvent runAll(wxEVT_MENU, CPemoDlg::IdMenuRunAll);
     dlg->ProcessWindowEvent(runAll);
     ASSERT_TRUE(WaitForIdle());
-    EXPECT_FALSE(frame->run.previewing);
+    EXPECT_FALSE(frame->Run().State().previewing);
     EXPECT_TRUE(std::filesystem::exists(dst / "a.txt"));
     EXPECT_FALSE(std::filesystem::exists(dst / "extra.txt"));
     EXPECT_TRUE(std::filesystem::exists(dir.Path() / "log.html"));

@@ -1,0 +1,84 @@
+// The job object: loading, opening and saving its file.
+#include "model/job.h"
+
+namespace {
+
+// Keeps message boxes back until the caller has released its locks.
+class CDeferredMessages : public IMessagePort {
+public:
+    void MessageBox(const std::string& text) override { texts.push_back(text); }
+    void ShowOn(IMessagePort& port) const {
+        for (const auto& text : texts) {
+            port.MessageBox(text);
+        }
+    }
+
+private:
+    std::vector<std::string> texts;
+};
+
+} // namespace
+
+JobLoad CJob::Outcome(bool read, const std::string& jobPath, const TaskList& loaded) const {
+    if (read) {
+        return JobLoad::Read;
+    }
+    FileStatus st;
+    const FsError error = files.Status(jobPath, true, st);
+    if (error.Is(ErrorKind::NotFound) || error.Is(ErrorKind::NotADirectory)) {
+        return JobLoad::Missing;
+    }
+    return loaded.empty() ? JobLoad::Failed : JobLoad::Partial;
+}
+
+JobLoad CJob::Load(std::string jobPath, IMessagePort& messages) {
+    const bool read = ::LoadJob(jobPath, tasks, path, messages, files);
+    const JobLoad outcome = Outcome(read, jobPath, tasks);
+    readInPart = outcome == JobLoad::Partial || outcome == JobLoad::Failed;
+    return outcome;
+}
+
+JobLoad CJob::Open(std::string jobPath, IMessagePort& messages) {
+    TaskList loaded;
+    std::string loadedPath = path;
+    const JobLoad outcome = Outcome(::LoadJob(jobPath, loaded, loadedPath, messages, files), jobPath, loaded);
+    if (outcome != JobLoad::Read) {
+        return outcome;
+    }
+    {
+        std::lock_guard lock(lastRun);
+        tasks = std::move(loaded);
+    }
+    path = loadedPath;
+    readInPart = false;
+    return outcome;
+}
+
+bool CJob::Save(std::string jobPath, IMessagePort& messages) {
+    CDeferredMessages deferred;
+    bool saved = false;
+    {
+        std::lock_guard lock(lastRun);
+        saved = ::SaveJob(jobPath, tasks, path, deferred, files);
+    }
+    deferred.ShowOn(messages);
+    if (saved) {
+        readInPart = false;
+    }
+    return saved;
+}
+
+bool CJob::SaveInPlace(IMessagePort& messages) {
+    if (readInPart) {
+        messages.MessageBox("Not saving " + path +
+                            "\n\nThe job file could not be read completely; saving it now would lose the tasks "
+                            "that were not read.");
+        return false;
+    }
+    return Save(path, messages);
+}
+
+void CJob::Clear() {
+    std::lock_guard lock(lastRun);
+    tasks.clear();
+}

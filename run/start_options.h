@@ -1,0 +1,27 @@
+// The start options: what the command line asks of the program and of its runs.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct StartOptions {
+    bool show = false;
+    bool runAll = false;
+    bool stay = false;
+    bool shutdown = false;
+    bool ignoreErrors = false;
+    bool dateLog = false;
+    bool logExclusions = false;
+    bool noBalloon = false;
+    bool autoRun = false;
+    bool showDetLog = false;
+    // Every task runs as if its fake-it switch were on, and the job is not saved.
+    bool fakeIt = false;
+    std::string driveLetter;  // empty or one character
+    std::string startJobFile; // "default.job" when none is named
+    // -maxdelete:N, the most files one run may delete; -1 when not given.
+    std::int64_t maxDelete = -1;
+    // Why the command line cannot be used, for "pemo: " + error on stderr and exit status 2;
+    // empty when it can.
+    std::string error;
+};
