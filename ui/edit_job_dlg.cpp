@@ -31,16 +31,20 @@ const wxColour kBadField(255, 128, 128);
 // Completes the typed path with the entries of the directory it names so far.
 class CPathCompleter : public wxTextCompleterSimple {
 public:
+    explicit CPathCompleter(IFileSystem& fileSystem) : fs(fileSystem) {}
     void GetCompletions(const wxString& prefix, wxArrayString& result) override {
-        for (const std::string& path : PathCompletions(prefix.utf8_string())) {
+        for (const std::string& path : PathCompletions(prefix.utf8_string(), fs)) {
             result.Add(wxString::FromUTF8(path));
         }
     }
+
+private:
+    IFileSystem& fs;
 };
 
 } // namespace
 
-std::vector<std::string> PathCompletions(const std::string& typed) {
+std::vector<std::string> PathCompletions(const std::string& typed, IFileSystem& fs) {
     std::vector<std::string> result;
     const std::size_t slash = typed.rfind('/');
     if (slash == std::string::npos) {
@@ -48,7 +52,6 @@ std::vector<std::string> PathCompletions(const std::string& typed) {
     }
     const std::string directory = typed.substr(0, slash + 1);
     const std::string start = typed.substr(slash + 1);
-    IFileSystem& fs = NativeFileSystem();
     FsError error;
     const std::unique_ptr<IDirectoryStream> listing = fs.OpenDirectory(directory, true, error);
     DirEntry entry;
@@ -68,7 +71,7 @@ std::vector<std::string> PathCompletions(const std::string& typed) {
     return result;
 }
 
-std::string BrowseStartFolder(const std::string& typed) {
+std::string BrowseStartFolder(const std::string& typed, IFileSystem& fs) {
     std::string path = TrimPath(typed);
     if (path.empty() || path[0] != '/') {
         return {};
@@ -76,7 +79,7 @@ std::string BrowseStartFolder(const std::string& typed) {
     // A path still being typed, or one on a disk not mounted now: its nearest existing folder.
     for (;;) {
         FileStatus status;
-        if (!NativeFileSystem().Status(path, true, status) && status.kind == EntryKind::Directory) {
+        if (!fs.Status(path, true, status) && status.kind == EntryKind::Directory) {
             return path;
         }
         const std::size_t end = path.find_last_not_of('/');
@@ -94,9 +97,9 @@ wxCheckBox* YEditJobDlg::AddCheck(wxWindow* parent, int id, const char* text, bo
     return box;
 }
 
-YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values)
-    : wxDialog(parent, wxID_ANY, "Edit task", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE), task(values),
-      colour(ColourFromTaskValue(values.colour)) {
+YEditJobDlg::YEditJobDlg(wxWindow* parent, const Task& values, IFileSystem& fileSystem)
+    : wxDialog(parent, wxID_ANY, "Edit task", wxDefaultPosition, wxDefaultSize, wxDEFAULT_DIALOG_STYLE), fs(fileSystem),
+      task(values), colour(ColourFromTaskValue(values.colour)) {
     BuildControls();
     BindEvents();
     GetSizer()->SetSizeHints(this);
@@ -139,7 +142,7 @@ void YEditJobDlg::BuildControls() {
     };
     auto edit = [&](int id, const std::string& text, long style = 0) {
         auto* field = new wxTextCtrl(box, id, wxString::FromUTF8(text), wxDefaultPosition, wxDefaultSize, style);
-        field->AutoComplete(new CPathCompleter);
+        field->AutoComplete(new CPathCompleter(fs));
         return field;
     };
 
@@ -269,7 +272,7 @@ void YEditJobDlg::BindEvents() {
     };
 
     pathChooser = [this](PathKind kind, const std::string& typed, std::string& chosen) {
-        const wxString start = wxString::FromUTF8(BrowseStartFolder(typed));
+        const wxString start = wxString::FromUTF8(BrowseStartFolder(typed, fs));
         if (kind == PathKind::Directory) {
             wxDirDialog dialog(this, "Choose a directory", start, wxDD_DEFAULT_STYLE);
             if (dialog.ShowModal() != wxID_OK) {

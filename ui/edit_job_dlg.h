@@ -18,13 +18,14 @@ class wxStaticText;
 class wxTextCtrl;
 class wxWindow;
 class CHScrollListBox;
+class IFileSystem;
 
 // The completions offered for a typed path: the entries of the directory it names so far that
 // begin with the typed rest, directories with a trailing "/", sorted.
-std::vector<std::string> PathCompletions(const std::string& typed);
+std::vector<std::string> PathCompletions(const std::string& typed, IFileSystem& fs);
 // Where a chooser opened from a path field starts: the nearest existing folder of the typed
 // absolute path; empty (the chooser's own default) for a relative or empty one.
-std::string BrowseStartFolder(const std::string& typed);
+std::string BrowseStartFolder(const std::string& typed, IFileSystem& fs);
 
 class YEditJobDlg : public wxDialog {
 public:
@@ -62,8 +63,9 @@ public:
     // What a path chooser picks: a directory, or the one file of a single-file task.
     enum class PathKind { Directory, File };
 
-    // The fields are filled from values; lastRun is carried through untouched.
-    YEditJobDlg(wxWindow* parent, const Task& values);
+    // The fields are filled from values; lastRun is carried through untouched. The path fields
+    // complete, and the choosers start, from what fs lists.
+    YEditJobDlg(wxWindow* parent, const Task& values, IFileSystem& fs);
 
     // The editor's fields after OK (exclusions joined from the list, with an item left typed in
     // the entry field added to it).
@@ -96,6 +98,7 @@ public:
     std::function<bool(PathKind kind, const std::string& typed, std::string& chosen)> pathChooser;
 
 private:
+    IFileSystem& fs;
     // The constructor's two halves: the controls and their layout, then their events.
     void BuildControls();
     void BindEvents();

@@ -56,7 +56,7 @@ private:
 
 CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo"), frame(owner) {
     runEditor = [this](Task& task) {
-        YEditJobDlg editor(this, task);
+        YEditJobDlg editor(this, task, frame.FileSystem());
         if (editor.ShowModal() != wxID_OK) {
             return false;
         }
@@ -653,8 +653,9 @@ void CPemoDlg::Schedule() {
     }
     wxFileName job(wxString::FromUTF8(frame.Job().Path()));
     job.MakeAbsolute();
-    YScheduleDlg dialog(this, std::make_shared<CJobScheduler>(*scheduleRunner, frame.FileSystem(), configHome, OwnProgramPath()),
-                        job.GetFullPath().utf8_string());
+    YScheduleDlg dialog(
+        this, std::make_shared<CJobScheduler>(*scheduleRunner, frame.FileSystem(), configHome, OwnProgramPath()),
+        job.GetFullPath().utf8_string());
     runSchedule(dialog);
 }
 

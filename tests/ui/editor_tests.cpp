@@ -10,6 +10,7 @@
 #include <wx/uiaction.h>
 
 #include "gui_test_support.h"
+#include "platform/file_system.h"
 #include "ui/edit_job_dlg.h"
 #include "ui/hscroll_list_box.h"
 
@@ -18,7 +19,7 @@ namespace {
 class EditorTest : public ::testing::Test {
 protected:
     void Open(const Task& task) {
-        dialog = new YEditJobDlg(nullptr, task);
+        dialog = new YEditJobDlg(nullptr, task, NativeFileSystem());
         dialog->Show();
         PumpEvents();
     }
@@ -69,7 +70,7 @@ TEST_F(EditorTest, ExclusionsLoadWithoutEmptiesAndSaveJoined) {
 TEST_F(EditorTest, EnterAddsTheTypedExclusionAndNeverDropsTypedText) {
     Task task;
     task.exclusions = "a";
-    dialog = new YEditJobDlg(nullptr, task);
+    dialog = new YEditJobDlg(nullptr, task, NativeFileSystem());
     std::vector<std::string> afterEnter;
     int codeAfterEnter = -1;
     bool closedByEnter = false;
@@ -322,14 +323,14 @@ TEST(EditorBrowsing, ChoosersStartAtTheNearestExistingFolder) {
     CGuiTempDir dir;
     std::filesystem::create_directories(dir.Path() / "a/b");
     std::ofstream(dir.File("a/b/file.txt")) << "x";
-    EXPECT_EQ(BrowseStartFolder(dir.File("a/b")), dir.File("a/b"));
-    EXPECT_EQ(BrowseStartFolder("  " + dir.File("a/b") + "\n"), dir.File("a/b"));
-    EXPECT_EQ(BrowseStartFolder(dir.File("a/b/file.txt")), dir.File("a/b"));
-    EXPECT_EQ(BrowseStartFolder(dir.File("a/missing/deeper")), dir.File("a"));
-    EXPECT_EQ(BrowseStartFolder("/"), "/");
+    EXPECT_EQ(BrowseStartFolder(dir.File("a/b"), NativeFileSystem()), dir.File("a/b"));
+    EXPECT_EQ(BrowseStartFolder("  " + dir.File("a/b") + "\n", NativeFileSystem()), dir.File("a/b"));
+    EXPECT_EQ(BrowseStartFolder(dir.File("a/b/file.txt"), NativeFileSystem()), dir.File("a/b"));
+    EXPECT_EQ(BrowseStartFolder(dir.File("a/missing/deeper"), NativeFileSystem()), dir.File("a"));
+    EXPECT_EQ(BrowseStartFolder("/", NativeFileSystem()), "/");
     // Nothing to start from: the chooser's own default.
-    EXPECT_EQ(BrowseStartFolder(""), "");
-    EXPECT_EQ(BrowseStartFolder("relative/path"), "");
+    EXPECT_EQ(BrowseStartFolder("", NativeFileSystem()), "");
+    EXPECT_EQ(BrowseStartFolder("relative/path", NativeFileSystem()), "");
 }
 
 TEST(EditorCompletion, OffersTheEntriesUnderTheTypedPrefix) {
@@ -337,9 +338,9 @@ TEST(EditorCompletion, OffersTheEntriesUnderTheTypedPrefix) {
     std::filesystem::create_directory(dir.Path() / "alpha");
     std::ofstream(dir.File("alpine.txt")) << "x";
     std::ofstream(dir.File("beta.txt")) << "x";
-    EXPECT_EQ(PathCompletions(dir.File("al")),
+    EXPECT_EQ(PathCompletions(dir.File("al"), NativeFileSystem()),
               (std::vector<std::string>{dir.File("alpha") + "/", dir.File("alpine.txt")}));
-    EXPECT_EQ(PathCompletions(dir.Path().string() + "/").size(), 3u);
-    EXPECT_TRUE(PathCompletions(dir.File("nothing/here")).empty());
-    EXPECT_TRUE(PathCompletions("relative").empty());
+    EXPECT_EQ(PathCompletions(dir.Path().string() + "/", NativeFileSystem()).size(), 3u);
+    EXPECT_TRUE(PathCompletions(dir.File("nothing/here"), NativeFileSystem()).empty());
+    EXPECT_TRUE(PathCompletions("relative", NativeFileSystem()).empty());
 }

@@ -16,6 +16,7 @@
 #include <wx/textctrl.h>
 
 #include "main_window_support.h"
+#include "platform/file_system.h"
 #include "tests/support/recording_command_runner.h"
 #include "ui/edit_job_dlg.h"
 #include "ui/options_dlg.h"
@@ -165,7 +166,7 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     Task editing = photos;
     editing.source = "/home/me/100%";
     editing.destination = "/media/backup/100%";
-    auto* editor = new YEditJobDlg(dlg, editing);
+    auto* editor = new YEditJobDlg(dlg, editing, NativeFileSystem());
     ASSERT_FALSE(editor->SourceOk());
     ASSERT_TRUE(editor->FindWindow(YEditJobDlg::IdSourceWarning)->IsShown());
     ASSERT_TRUE(editor->FindWindow(YEditJobDlg::IdDestinationWarning)->IsShown());
@@ -177,7 +178,7 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     ASSERT_TRUE(editor->FindWindow(YEditJobDlg::IdExclusionWarning)->IsShown());
     EXPECT_EQ(Lines(LayoutFaults(editor)), "") << "editor with every warning";
     editor->Destroy();
-    auto* clean = new YEditJobDlg(dlg, photos);
+    auto* clean = new YEditJobDlg(dlg, photos, NativeFileSystem());
     Check(clean, "task-editor.png");
     clean->Destroy();
 
@@ -191,7 +192,8 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
         CRecordingCommandRunner runner;
         runner.answers["systemctl --user is-system-running"] = {status, state};
         auto* schedule = new YScheduleDlg(
-            dlg, std::make_shared<CJobScheduler>(runner, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"), jobFile);
+            dlg, std::make_shared<CJobScheduler>(runner, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"),
+            jobFile);
         PumpUntil([&] { return !schedule->Busy(); });
         Check(schedule, screenshot);
         schedule->Destroy();
