@@ -213,7 +213,7 @@ bool CRunControl::StartUpRun(bool countPass) {
 void CRunControl::StopCommand() {
     stay = true;
     shutdown = false;
-    ctx.stopRequested = 1;
+    ctx.RequestStop();
     countContext.stopRequested = 1;
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "util/large_number.h"
@@ -55,10 +57,53 @@ public:
     virtual void FlushLog() = 0;
 };
 
+// The Pause state of a run, which copies wait on instead of polling. Any thread may set it;
+// assigning false wakes every waiter, and so does Wake, which a stop calls.
+class CPauseGate {
+public:
+    CPauseGate& operator=(bool paused) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            paused_ = paused;
+        }
+        if (!paused) {
+            resumed_.notify_all();
+        }
+        return *this;
+    }
+    operator bool() const { return paused_.load(); }
+    bool load() const { return paused_.load(); }
+
+    // Blocks while paused, until resumed or stop is set (with Wake called after it).
+    void WaitWhilePaused(const std::atomic<int>& stop) {
+        if (!paused_.load()) {
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        resumed_.wait(lock, [&] { return !paused_.load() || stop.load() != 0; });
+    }
+    void Wake() {
+        // Taken once, so that a waiter between its test and its wait is not missed.
+        std::unique_lock<std::mutex> lock(mutex_);
+        lock.unlock();
+        resumed_.notify_all();
+    }
+
+private:
+    std::atomic<bool> paused_{false};
+    std::mutex mutex_;
+    std::condition_variable resumed_;
+};
+
 struct CRunContext {
     // Written by the user interface (stop, pause) and read by the workers between items.
     std::atomic<int> stopRequested{0};
-    std::atomic<bool> paused{false};
+    CPauseGate paused;
+    // Stop and wake whatever waits while paused.
+    void RequestStop() {
+        stopRequested = 1;
+        paused.Wake();
+    }
     // Written by the copy routine, read by the run timer.
     std::atomic<int> activity{0};
     std::atomic<int> lastPercent{0};
