@@ -74,15 +74,15 @@ struct CopyOptions {
 };
 
 // Copied covers fake-it too. Stopped: cancelled by Stop, the old destination left as it was and
-// nothing to count. Failed: already logged Red; the caller counts it. BecameLink: the source's
-// name holds a link now (never followed unless followLink); nothing was logged or done, and the
-// caller mirrors it as the link it is.
+// nothing to count. Failed: its Red line logged, or left in options.failure; the caller counts it
+// either way. BecameLink: the source's name holds a link now (never followed unless followLink);
+// nothing was logged or done, and the caller mirrors it as the link it is.
 enum class CopyVerdict { Copied, Stopped, Failed, BecameLink };
 
 // YCopyFile on names in open directories, so that neither side is looked up again by path; size
 // serves the current-file label only. A source that changes while it is copied is copied once
 // more; if it changes again the old destination stays and the Red line "File changed while
-// being copied: " is logged. A source whose name holds another file than the one listed is
+// being copied: " is the failure. A source whose name holds another file than the one listed is
 // not copied: the Red line "Not copying <source>: replaced since it was listed".
 CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
                         const CopyOptions& options);

@@ -343,7 +343,7 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
     // The task's own paths may be links the user chose; below them no link is followed.
     source_.Reset(SystemDirectoryPath(source), source, true);
     destination_.Reset(SystemDirectoryPath(destination), destination, true);
-    // Fake-it copies only announce themselves: nothing to share out.
+    // Fake-it copies only announce themselves, and its levels are few to read: the walk does both.
     if (ctx_.threads > 1 && !task_.fakeIt) {
         pool_ = std::make_unique<CWorkerPool>(ctx_.threads);
     }
@@ -364,8 +364,8 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
     if (Excluded(top)) {
         return;
     }
-    // The top's source is read on a worker while the walk reads (or makes) the destination; every
-    // level below was queued by its parent.
+    // The top's source is read on a worker while the walk reads (or makes) the destination; a
+    // level below was queued by its parent unless handles ran short, and is then read here.
     std::shared_ptr<CReadAhead> topSource;
     if (top && pool_ != nullptr) {
         topSource =
@@ -705,12 +705,12 @@ void CDirectoryWalker::CopyFiles(const Listings& lists) {
             }
         }
         std::shared_ptr<CopyJob> job;
-        if (plans[i] == FilePlan::Copy) {
+        if (plans[i] == FilePlan::Copy && pool_ == nullptr) {
+            job = StartCopy(lists, i); // made here, at its turn
+        } else if (plans[i] == FilePlan::Copy) {
             // Every earlier copy is committed, and this one was queued before any later one.
-            job = queued.empty() ? StartCopy(lists, i) : std::move(queued.front());
-            if (!queued.empty()) {
-                queued.pop_front();
-            }
+            job = std::move(queued.front());
+            queued.pop_front();
         }
         if (Commit(lists, i, plans[i], job.get())) {
             ++stats_.sourceCount;

@@ -128,8 +128,8 @@ struct CRunContext {
     bool sourceTopKnown = false;
     std::uint64_t sourceTopDevice = 0;
     std::uint64_t sourceTopInode = 0;
-    // Threads that copy a level's files at once (the threads setting); 1 copies each file on the
-    // run thread in turn. Fixed before a run starts.
+    // Worker threads that copy a level's files and read levels ahead of the walk (the threads
+    // setting); with 1 the run thread does both itself, in turn. Fixed before a run starts.
     int threads = 1;
 
     IFileSystem* fs = nullptr;
