@@ -252,7 +252,7 @@ bool CRunControl::StartUpRun(bool countPass) {
 
 void CRunControl::StopCommand() {
     KeepOpen();
-    ctx.stopRequested = 1;
+    ctx.RequestStop();
     countContext.stopRequested = 1;
 }
 

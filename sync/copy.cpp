@@ -2,33 +2,50 @@
 // retry after clearing a read-only destination.
 #include "sync/copy.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "platform/file_system.h"
 #include "sync/debug_log.h"
 #include "sync/engine_support.h"
 #include "util/texts.h"
 
+namespace {
+
+// The whole percentage of a copy; a source that grew while being copied would pass 100.
+int PercentOf(std::uint64_t total, std::uint64_t transferred) {
+    const std::uint64_t whole = transferred * 100 / total;
+    return whole > 100 ? 100 : static_cast<int>(whole);
+}
+
+void ShowPercentIn(IProgressSink& window, int percent) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02i%%", percent);
+    window.SetPercentText(text);
+    window.SetFileProgress(percent);
+}
+
+// The file label, or with an empty one the end of the copy: percentage and label cleared.
+void ShowFileIn(IProgressSink& window, const std::string& label) {
+    if (label.empty()) {
+        window.SetPercentText("");
+        window.SetFileProgress(0);
+    }
+    window.SetCurrentFileText(label);
+}
+
+} // namespace
+
 void CopyProgress(CRunContext& ctx, std::uint64_t total, std::uint64_t transferred) {
     if (total != 0) {
-        std::uint64_t whole = transferred * 100 / total;
-        // A source that grew while being copied would pass 100.
-        int percent = whole > 100 ? 100 : static_cast<int>(whole);
+        const int percent = PercentOf(total, transferred);
         if (percent != ctx.lastPercent.load()) {
             if (ctx.window != nullptr) {
-                char text[16];
-                std::snprintf(text, sizeof text, "%02i%%", percent);
-                ctx.window->SetPercentText(text);
-                ctx.window->SetFileProgress(percent);
+                ShowPercentIn(*ctx.window, percent);
             }
             ctx.lastPercent = percent;
         }
     }
-    while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+    ctx.paused.WaitWhilePaused(ctx.stopRequested);
 }
 
 void CopyJournal::Replay(CRunContext& ctx) const {
@@ -38,6 +55,38 @@ void CopyJournal::Replay(CRunContext& ctx) const {
         } else {
             LogLine(ctx, line.text, line.colour);
         }
+    }
+}
+
+void CopyJournal::ShowFile(const std::string& label) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    label_ = label;
+    percent_ = 0;
+    if (window_ != nullptr) {
+        ShowFileIn(*window_, label);
+    }
+}
+
+void CopyJournal::ShowPercent(int percent) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (percent == percent_) {
+        return;
+    }
+    percent_ = percent;
+    if (window_ != nullptr) {
+        ShowPercentIn(*window_, percent);
+    }
+}
+
+void CopyJournal::Watch(IProgressSink* window) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    window_ = window;
+    if (window_ == nullptr || label_.empty()) {
+        return;
+    }
+    window_->SetCurrentFileText(label_);
+    if (percent_ != 0) {
+        ShowPercentIn(*window_, percent_);
     }
 }
 
@@ -62,6 +111,25 @@ void Trace(CRunContext& ctx, const CopyOptions& options, const std::string& text
     }
 }
 
+// A failure: its Red line, for the caller when it asked for it.
+CopyVerdict Fail(CRunContext& ctx, const CopyOptions& options, const std::string& text) {
+    if (options.failure != nullptr) {
+        *options.failure = text;
+    } else {
+        Say(ctx, options, text, LogColour::Red);
+    }
+    return CopyVerdict::Failed;
+}
+
+// The current-file label; an empty one ends the copy's display.
+void ShowFile(CRunContext& ctx, const CopyOptions& options, const std::string& label) {
+    if (options.journal != nullptr) {
+        options.journal->ShowFile(label);
+    } else if (ctx.window != nullptr) {
+        ShowFileIn(*ctx.window, label);
+    }
+}
+
 } // namespace
 
 CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
@@ -80,19 +148,16 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
         return CopyVerdict::BecameLink;
     }
     if (openError.Is(ErrorKind::Replaced)) {
-        Say(ctx, options, "Not copying " + source.path + ": replaced since it was listed", LogColour::Red);
-        return CopyVerdict::Failed;
+        return Fail(ctx, options, "Not copying " + source.path + ": replaced since it was listed");
     }
     if (options.checkOpen) {
         bool locked = true;
         FsError e = openError ? FsError() : fs.CheckOpenFileLocked(in, locked);
         if (e) {
-            Say(ctx, options, "Failed to check lock on file " + source.path, LogColour::Red);
-            return CopyVerdict::Failed;
+            return Fail(ctx, options, "Failed to check lock on file " + source.path);
         }
         if (locked) {
-            Say(ctx, options, "Not copying locked file " + source.path, LogColour::Red);
-            return CopyVerdict::Failed;
+            return Fail(ctx, options, "Not copying locked file " + source.path);
         }
     }
     if (options.isNew) {
@@ -101,16 +166,23 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
         Say(ctx, options, "Updating file " + destination.path, LogColour::Green);
     }
     ctx.activity = Copying;
-    if (ctx.window != nullptr) {
-        ctx.window->SetCurrentFileText(BaseName(source.path) + " (" + SizeText(size) + ")");
+    ShowFile(ctx, options, BaseName(source.path) + " (" + SizeText(size) + ")");
+    if (options.journal == nullptr) {
+        ctx.lastPercent = 0;
     }
-    ctx.lastPercent = 0;
     if (options.fakeIt) {
         return CopyVerdict::Copied;
     }
 
-    CopyProgressFn progress = [&ctx](std::uint64_t total, std::uint64_t transferred) {
-        CopyProgress(ctx, total, transferred);
+    CopyProgressFn progress = [&ctx, journal = options.journal](std::uint64_t total, std::uint64_t transferred) {
+        if (journal == nullptr) {
+            CopyProgress(ctx, total, transferred);
+            return;
+        }
+        if (total != 0) {
+            journal->ShowPercent(PercentOf(total, transferred));
+        }
+        ctx.paused.WaitWhilePaused(ctx.stopRequested);
     };
     auto attempt = [&]() {
         if (openError) {
@@ -136,22 +208,15 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
         result = attempt();
     }
 
-    if (ctx.window != nullptr) {
-        ctx.window->SetPercentText("");
-        ctx.window->SetFileProgress(0);
-        ctx.window->SetCurrentFileText("");
-    }
+    ShowFile(ctx, options, "");
     ctx.activity = Working;
 
     switch (result.outcome) {
     case CopyOutcome::SourceChanged:
-        Say(ctx, options, "File changed while being copied: " + source.path, LogColour::Red);
-        return CopyVerdict::Failed;
+        return Fail(ctx, options, "File changed while being copied: " + source.path);
     case CopyOutcome::Failed:
-        Say(ctx, options,
-            "Failed to copy file " + source.path + " to " + destination.path + FailureSuffix(result.error),
-            LogColour::Red);
-        return CopyVerdict::Failed;
+        return Fail(ctx, options,
+                    "Failed to copy file " + source.path + " to " + destination.path + FailureSuffix(result.error));
     case CopyOutcome::Cancelled:
         return CopyVerdict::Stopped;
     case CopyOutcome::Copied:

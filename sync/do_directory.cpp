@@ -3,14 +3,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
+#include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -22,6 +21,7 @@
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/level_reader.h"
+#include "sync/links.h"
 #include "sync/metadata.h"
 #include "sync/name_arena.h"
 #include "sync/name_pairing.h"
@@ -102,28 +102,130 @@ struct LevelAhead {
     std::shared_ptr<CReadAhead> destination;
 };
 
-// The handles of one level that its read-ahead jobs share, for as long as any of them holds one.
-struct LevelHandles {
-    std::weak_ptr<DirectoryHandle> source;
-    std::weak_ptr<DirectoryHandle> destination;
-};
-
 // Subdirectories read ahead of the walk, per worker: enough to keep every worker busy while
 // the walk mirrors small levels, few enough that their listings stay a small part of memory.
 constexpr std::size_t kLevelsAheadPerThread = 2;
 // Directory handles read-ahead jobs may hold at once, beside the cursors' own budget.
 constexpr int kMostSharedHandles = 32;
 
+// The readings of one level's subdirectories, queued on the workers a bounded number ahead of
+// the one the walk enters: subdirectory i's wait in slot i % slots. The jobs read from handles of
+// their own, as the cursors may close this level's directories for their budget while the walk
+// is deeper down; the jobs alone hold those handles, so none stays open below a level whose
+// reading is done. Walk thread only.
+class CLevelReadAhead {
+public:
+    // Queues the readings of subdirectory index into ahead; false when no handle was to be had.
+    using Reader = std::function<bool(std::size_t index, LevelAhead& ahead)>;
+
+    // Reads nothing ahead without workers (threads 0).
+    CLevelReadAhead(IFileSystem& fs, std::atomic<int>& sharedHandles, int threads, std::size_t count)
+        : fs_(fs), sharedHandles_(sharedHandles), count_(count),
+          reach_(kLevelsAheadPerThread * static_cast<std::size_t>(threads)) {
+        if (reach_ > 0 && count > 0) {
+            slots_.resize(std::min(count, reach_ + 1));
+        }
+    }
+
+    // Subdirectory index's readings, once those up to reach beyond it are queued. A subdirectory
+    // the walk reaches without its readings (handles ran short) is read by the walk itself.
+    LevelAhead Take(std::size_t index, const Reader& read) {
+        if (slots_.empty()) {
+            return {};
+        }
+        for (next_ = std::max(next_, index); next_ < count_ && next_ <= index + reach_; ++next_) {
+            if (!read(next_, slots_[next_ % slots_.size()])) {
+                break;
+            }
+        }
+        return std::exchange(slots_[index % slots_.size()], LevelAhead{});
+    }
+
+    // A handle of the tree's current level that lives as long as the jobs holding it: the one
+    // this level shares while a job still holds it, else a new one. Null when there is none to be
+    // had, or when as many are open as a deep walk may hold beside its cursors.
+    std::shared_ptr<DirectoryHandle> Share(CTreeCursor& tree, bool source) {
+        std::weak_ptr<DirectoryHandle>& held = source ? heldSource_ : heldDestination_;
+        if (std::shared_ptr<DirectoryHandle> handle = held.lock()) {
+            return handle;
+        }
+        if (sharedHandles_.load() >= kMostSharedHandles) {
+            return nullptr;
+        }
+        FsError e;
+        const DirectoryHandle* dir = tree.Current(e);
+        if (dir == nullptr) {
+            return nullptr;
+        }
+        auto copy = std::make_unique<DirectoryHandle>();
+        if (fs_.DuplicateDirectory(*dir, *copy)) {
+            return nullptr;
+        }
+        ++sharedHandles_;
+        // Closed, and counted down, on whichever thread drops the last job holding it.
+        std::shared_ptr<DirectoryHandle> shared(copy.release(), [count = &sharedHandles_](DirectoryHandle* handle) {
+            delete handle;
+            --*count;
+        });
+        held = shared;
+        return shared;
+    }
+
+private:
+    IFileSystem& fs_;
+    std::atomic<int>& sharedHandles_;
+    std::size_t count_;
+    std::size_t reach_;
+    std::size_t next_ = 0;
+    std::vector<LevelAhead> slots_;
+    std::weak_ptr<DirectoryHandle> heldSource_;
+    std::weak_ptr<DirectoryHandle> heldDestination_;
+};
+
 // What the walk does with one source file, decided before any copy of its level starts.
 enum class FilePlan : std::uint8_t { Excluded, Link, Same, Copy };
 
-// A copy run on a worker, committed by the walk thread in listing order.
+// One file's copy, made on a worker or on the walk thread, committed by the walk in listing order.
 struct CopyJob {
     bool started = false; // false: a stop came first, and nothing was attempted
     CopyVerdict verdict = CopyVerdict::Stopped;
-    CopyJournal journal;
-    std::exception_ptr error; // thrown on the worker, thrown again on the walk thread
+    std::string failure;      // Failed: the Red line to log and count
+    CopyJournal journal;      // a worker's lines and progress
+    std::exception_ptr error; // thrown by the copy, thrown again by the commit
+    CJobResult<bool> finished;
 };
+
+// What one copy needs of the walk, taken on the walk thread.
+struct CopyOrder {
+    const DirectoryHandle* sourceDir = nullptr;
+    FsError sourceError;
+    std::string sourceName;
+    std::string sourcePath;
+    const DirectoryHandle* destinationDir = nullptr;
+    FsError destinationError;
+    std::string destinationName;
+    std::string destinationPath;
+    CLargeNumber size;
+    CopyOptions options;
+};
+
+// Makes the copy, unless a stop comes first; a paused run starts none. On the thread that runs it.
+void RunCopy(CRunContext& ctx, CopyOrder& order, CopyJob& job) {
+    ctx.paused.WaitWhilePaused(ctx.stopRequested);
+    if (ctx.stopRequested.load() == 0) {
+        job.started = true;
+        order.options.failure = &job.failure;
+        try {
+            job.verdict = YCopyFileAt(
+                ctx, CopyEnd{order.sourceDir, order.sourceError, order.sourceName, order.sourcePath},
+                CopyEnd{order.destinationDir, order.destinationError, order.destinationName, order.destinationPath},
+                order.size, order.options);
+        } catch (...) {
+            job.error = std::current_exception();
+        }
+    }
+    job.finished.Set(true);
+}
 
 // Copies queued or running ahead of the one the walk commits next, per worker: enough to keep
 // every worker busy while small files are committed, few enough to keep their state small.
@@ -161,26 +263,19 @@ private:
     bool ListSource(Listings& lists, CReadAhead* ahead);
     SideReading SourceReading() const;
     void ReportSide(const ListedSide& side, const std::string& directory, const char* label);
-    bool ReadAhead(const Listings& lists, std::size_t index, LevelHandles& held, LevelAhead& ahead);
+    bool ReadAhead(const Listings& lists, std::size_t index, CLevelReadAhead& level, LevelAhead& into);
     std::shared_ptr<CReadAhead> QueueReading(CReadAhead::Opener open, SideReading how);
-    std::shared_ptr<DirectoryHandle> SharedHandle(CTreeCursor& tree, std::weak_ptr<DirectoryHandle>& held);
     void DeleteExtraFiles(const Listings& lists);
     void RemoveLeftoverTemporary(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                                  const std::string& path);
     void DeleteExtraDirectories(const Listings& lists);
     void CopyFiles(const Listings& lists);
-    void CopyFilesInParallel(const Listings& lists);
-    bool MirrorFile(const Listings& lists, std::size_t index);
     FilePlan PlanFile(const Listings& lists, std::size_t index);
     const TimeRule& LevelTimes();
-    bool CarryOut(const Listings& lists, std::size_t index, FilePlan plan);
-    void LogExcluded(const FileEntry& f);
+    bool Commit(const Listings& lists, std::size_t index, FilePlan plan, CopyJob* job);
     std::string CopyDestinationName(const Listings& lists, std::size_t index) const;
-    bool CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew);
-    std::shared_ptr<CJobResult<CopyJob>> StartCopy(const FileEntry& f, const std::string& destinationName, bool isNew);
-    bool CommitCopy(const FileEntry& f, const std::string& destinationName, bool isNew, CopyJob& job);
-    void CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict);
-    void LinkInstead(const FileEntry& f, const std::string& destinationName, bool isNew);
+    std::shared_ptr<CopyJob> StartCopy(const Listings& lists, std::size_t index);
+    void CountCopy(const FileEntry& f, bool isNew, CopyVerdict verdict, const std::string& failure);
     void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
@@ -215,8 +310,7 @@ private:
     std::optional<TimeRule> levelTimes_;
     // The status of the source directory of the level being opened, for a directory made for it.
     const FileStatus* levelSource_ = nullptr;
-    // Directory handles held by read-ahead jobs; closed, and counted down, on whichever thread
-    // drops the last job holding one.
+    // Directory handles held by read-ahead jobs, of every level.
     std::atomic<int> sharedHandles_{0};
     // Copies files and reads levels ahead on other threads when the run asks for more than one.
     // Declared last: its workers use the cursors' directories and are joined before those close.
@@ -246,7 +340,7 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
     // The task's own paths may be links the user chose; below them no link is followed.
     source_.Reset(SystemDirectoryPath(source), source, true);
     destination_.Reset(SystemDirectoryPath(destination), destination, true);
-    // Fake-it copies only announce themselves: nothing to share out.
+    // Fake-it copies only announce themselves, and its levels are few to read: the walk does both.
     if (ctx_.threads > 1 && !task_.fakeIt) {
         pool_ = std::make_unique<CWorkerPool>(ctx_.threads);
     }
@@ -267,8 +361,8 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
     if (Excluded(top)) {
         return;
     }
-    // The top's source is read on a worker while the walk reads (or makes) the destination; every
-    // level below was queued by its parent.
+    // The top's source is read on a worker while the walk reads (or makes) the destination; a
+    // level below was queued by its parent unless handles ran short, and is then read here.
     std::shared_ptr<CReadAhead> topSource;
     if (top && pool_ != nullptr) {
         topSource =
@@ -462,10 +556,11 @@ bool CDirectoryWalker::ListSource(Listings& lists, CReadAhead* ahead) {
         if (!error) {
             error = TakeOrReadSide(fs_, *reader.Directory(), ahead, SourceReading(), lists.source);
         }
-    } catch (const std::exception&) {
-        LogError(ctx_,
-                 "Error reading source directory: \"" + source + "\" (" + ErrorText(static_cast<std::uint32_t>(errno)) +
-                     ")",
+    } catch (const std::exception& e) {
+        const auto* system = dynamic_cast<const std::system_error*>(&e);
+        const FsError thrown =
+            system != nullptr ? FsError::FromSystem(system->code().value()) : FsError::OfKind(ErrorKind::Other);
+        LogError(ctx_, "Error reading source directory: \"" + source + "\" (" + ErrorTextOf(thrown) + ")",
                  stats_.errors);
         return false;
     }
@@ -579,75 +674,53 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
     }
 }
 
+// Plan, execute, commit: every file's plan is made first; copies run on the workers, a bounded
+// number ahead, or without workers on this thread when their turn comes; every line, counter
+// and decision is made here, file by file in listing order, whatever the thread count. All of
+// the level's copies are committed before this returns, so nothing is written in it afterwards.
 void CDirectoryWalker::CopyFiles(const Listings& lists) {
-    // Found before the level's first line, so that both ways of copying log alike.
+    // Found before the level's first line, so that its lines do not depend on the plans' order.
     levelTimes_.reset();
-    for (std::size_t i = 0; i < lists.source.files.size() && !levelTimes_; ++i) {
+    const std::size_t count = lists.source.files.size();
+    for (std::size_t i = 0; i < count && !levelTimes_; ++i) {
         const std::int32_t pair = lists.filePair[i];
         if (pair >= 0 && TimesDecide(lists.destination.files[static_cast<std::size_t>(pair)], lists.source.files[i])) {
             LevelTimes();
         }
     }
-    if (pool_ != nullptr) {
-        CopyFilesInParallel(lists);
-        return;
-    }
-    for (std::size_t i = 0; i < lists.source.files.size(); ++i) {
-        if (!MirrorFile(lists, i)) {
-            continue; // a copy cancelled by Stop made nothing and counts nowhere
-        }
-        const FileEntry& f = lists.source.files[i];
-        ++stats_.sourceCount;
-        stats_.sourceSize += f.size;
-    }
-}
-
-// The copies run on the workers, a bounded number ahead; every line, counter and decision is
-// made here, file by file in listing order, as the loop above makes them. All of the level's
-// copies are committed before this returns, so nothing is written in the level afterwards.
-void CDirectoryWalker::CopyFilesInParallel(const Listings& lists) {
-    const std::size_t count = lists.source.files.size();
     std::vector<FilePlan> plans(count);
     for (std::size_t i = 0; i < count; ++i) {
         plans[i] = PlanFile(lists, i);
     }
-    const std::size_t ahead = kCopiesAheadPerThread * static_cast<std::size_t>(pool_->Threads());
-    std::deque<std::pair<std::size_t, std::shared_ptr<CJobResult<CopyJob>>>> started;
+    const std::size_t ahead = pool_ == nullptr ? 0 : kCopiesAheadPerThread * static_cast<std::size_t>(pool_->Threads());
+    std::deque<std::shared_ptr<CopyJob>> queued;
     std::size_t next = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        for (; next < count && started.size() < ahead; ++next) {
+        for (; next < count && queued.size() < ahead; ++next) {
             if (plans[next] == FilePlan::Copy) {
-                started.emplace_back(next, StartCopy(lists.source.files[next], CopyDestinationName(lists, next),
-                                                     lists.filePair[next] < 0));
+                queued.push_back(StartCopy(lists, next));
             }
         }
-        const FileEntry& f = lists.source.files[i];
-        bool counts = true;
-        if (plans[i] == FilePlan::Copy) {
-            // Every earlier copy is committed, and this one was started before any later one.
-            std::shared_ptr<CJobResult<CopyJob>> job = std::move(started.front().second);
-            started.pop_front();
-            counts = CommitCopy(f, CopyDestinationName(lists, i), lists.filePair[i] < 0, job->Wait());
-        } else {
-            counts = CarryOut(lists, i, ctx_.stopRequested.load() != 0 ? FilePlan::Excluded : plans[i]);
+        std::shared_ptr<CopyJob> job;
+        if (plans[i] == FilePlan::Copy && pool_ == nullptr) {
+            job = StartCopy(lists, i); // made here, at its turn
+        } else if (plans[i] == FilePlan::Copy) {
+            // Every earlier copy is committed, and this one was queued before any later one.
+            job = std::move(queued.front());
+            queued.pop_front();
         }
-        if (counts) {
+        if (Commit(lists, i, plans[i], job.get())) {
             ++stats_.sourceCount;
-            stats_.sourceSize += f.size;
+            stats_.sourceSize += lists.source.files[i].size;
         }
     }
 }
 
-// One source file: excluded, new, changed or the same. False when its copy was stopped.
-bool CDirectoryWalker::MirrorFile(const Listings& lists, std::size_t index) {
-    return CarryOut(lists, index, PlanFile(lists, index));
-}
-
+// Reading a fifo or a device could block the run or act on the device: such entries are left
+// out as excluded ones are.
 FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index) {
     const FileEntry& f = lists.source.files[index];
-    // After a stop every remaining file of the directory is reported excluded. Reading a fifo or
-    // a device could block the run or act on the device; such entries are left out as well.
-    if (ctx_.stopRequested.load() != 0 || lists.source.Has(index, kSpecial) ||
+    if (lists.source.Has(index, kSpecial) ||
         !IsIncluded(f, exclusions_, source_.Path(), task_.excludeSystem, task_.excludeHidden)) {
         return FilePlan::Excluded;
     }
@@ -678,12 +751,24 @@ const TimeRule& CDirectoryWalker::LevelTimes() {
     return *levelTimes_;
 }
 
-// False when the file's copy was stopped.
-bool CDirectoryWalker::CarryOut(const Listings& lists, std::size_t index, FilePlan plan) {
+// One file's lines and counters; job is its copy when the plan is one. False when the copy was
+// stopped: it made nothing and counts nowhere.
+bool CDirectoryWalker::Commit(const Listings& lists, std::size_t index, FilePlan plan, CopyJob* job) {
     const FileEntry& f = lists.source.files[index];
+    if (job != nullptr) {
+        job->journal.Watch(ctx_.window);
+        job->finished.Wait();
+    }
+    // After a stop every remaining file of the level is reported excluded, a copy that the stop
+    // kept from starting too.
+    if (job != nullptr ? !job->started : ctx_.stopRequested.load() != 0) {
+        plan = FilePlan::Excluded;
+    }
+    const bool isNew = lists.filePair[index] < 0;
     switch (plan) {
     case FilePlan::Excluded:
-        LogExcluded(f);
+        LogLine(ctx_, "Excluded: " + JoinPath(source_.Path(), f.name), LogColour::Teal);
+        ++stats_.skipped;
         return true;
     case FilePlan::Link:
         MirrorLink(lists, index, *lists.source.LinkOf(index));
@@ -694,12 +779,19 @@ bool CDirectoryWalker::CarryOut(const Listings& lists, std::size_t index, FilePl
     case FilePlan::Copy:
         break;
     }
-    return CopyOne(f, CopyDestinationName(lists, index), lists.filePair[index] < 0);
-}
-
-void CDirectoryWalker::LogExcluded(const FileEntry& f) {
-    LogLine(ctx_, "Excluded: " + JoinPath(source_.Path(), f.name), LogColour::Teal);
-    ++stats_.skipped;
+    job->journal.Replay(ctx_);
+    if (job->error) {
+        std::rethrow_exception(job->error);
+    }
+    if (job->verdict == CopyVerdict::BecameLink) {
+        // Listed as a file, its name holds a link by the time it is copied: mirrored as that link.
+        FileEntry asLink = f;
+        const SourceLink link = ReadSourceLinkNow(fs_, source_, std::string(f.name), asLink);
+        LinkOne(asLink, link, CopyDestinationName(lists, index), isNew);
+        return true;
+    }
+    CountCopy(f, isNew, job->verdict, job->failure);
+    return job->verdict != CopyVerdict::Stopped;
 }
 
 // A new file keeps its own name; a changed one is copied onto the entry it matched, so that a
@@ -710,102 +802,36 @@ std::string CDirectoryWalker::CopyDestinationName(const Listings& lists, std::si
                                 : lists.destination.files[static_cast<std::size_t>(pair)].name);
 }
 
-// Copies f onto destinationName and counts it as new or changed. False when stopped.
-bool CDirectoryWalker::CopyOne(const FileEntry& f, const std::string& destinationName, bool isNew) {
-    const std::string sourceName(f.name);
-    const std::string sourcePath = JoinPath(source_.Path(), sourceName);
-    const std::string destinationPath = JoinPath(destination_.Path(), destinationName);
-    FsError sourceError;
-    const DirectoryHandle* sourceDir = source_.Current(sourceError);
-    FsError destinationError;
-    const DirectoryHandle* destinationDir = destination_.Current(destinationError);
+// The copy of file index onto its destination name: queued on a worker, or made here and now
+// when there are none. The directories stay open until the level is left, which waits for every
+// copy of the level.
+std::shared_ptr<CopyJob> CDirectoryWalker::StartCopy(const Listings& lists, std::size_t index) {
+    const FileEntry& f = lists.source.files[index];
+    auto job = std::make_shared<CopyJob>();
+    CopyOrder order;
+    order.sourceDir = source_.Current(order.sourceError);
+    order.sourceName = std::string(f.name);
+    order.sourcePath = JoinPath(source_.Path(), f.name);
+    order.destinationDir = destination_.Current(order.destinationError);
+    order.destinationName = CopyDestinationName(lists, index);
+    order.destinationPath = JoinPath(destination_.Path(), order.destinationName);
+    order.size = CLargeNumber::FromUint64(f.size);
+    order.options = CopyOptions{.isNew = lists.filePair[index] < 0,
+                                .checkOpen = task_.checkOpen,
+                                .fakeIt = task_.fakeIt,
+                                .listed = FileIdentity{f.device, f.inode}};
     MarkWriting();
-    const FileIdentity listed{f.device, f.inode};
-    const CopyVerdict verdict = YCopyFileAt(
-        ctx_, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
-        CopyEnd{destinationDir, destinationError, destinationName, destinationPath}, CLargeNumber::FromUint64(f.size),
-        CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .fakeIt = task_.fakeIt, .listed = listed});
-    if (verdict == CopyVerdict::BecameLink) {
-        LinkInstead(f, destinationName, isNew);
-        return true;
+    if (pool_ == nullptr) {
+        RunCopy(ctx_, order, *job);
+        return job;
     }
-    CountCopy(f, sourcePath, isNew, verdict);
-    return verdict != CopyVerdict::Stopped;
+    order.options.journal = &job->journal;
+    pool_->Submit([&ctx = ctx_, job, order = std::move(order)]() mutable { RunCopy(ctx, order, *job); });
+    return job;
 }
 
-// A file listed as a file whose name holds a link by the time it is copied: mirrored as that link.
-void CDirectoryWalker::LinkInstead(const FileEntry& f, const std::string& destinationName, bool isNew) {
-    SourceLink link;
-    FileEntry asLink = f;
-    const std::string name(f.name);
-    const DirectoryHandle* dir = source_.Current(link.readError);
-    FileStatus status;
-    if (dir != nullptr && !(link.readError = fs_.StatusAt(*dir, name, false, status)) &&
-        !(link.readError = fs_.ReadLinkAt(*dir, name, link.target))) {
-        link.seconds = status.mtimeSeconds;
-        link.nanoseconds = status.mtimeNanoseconds;
-        SetEntryFromStatus(asLink, status);
-    }
-    LinkOne(asLink, link, destinationName, isNew);
-}
-
-// Queues CopyOne's copy on a worker. The directories stay open until the level is left, which
-// waits for every copy of the level.
-std::shared_ptr<CJobResult<CopyJob>> CDirectoryWalker::StartCopy(const FileEntry& f, const std::string& destinationName,
-                                                                 bool isNew) {
-    auto result = std::make_shared<CJobResult<CopyJob>>();
-    FsError sourceError;
-    const DirectoryHandle* sourceDir = source_.Current(sourceError);
-    FsError destinationError;
-    const DirectoryHandle* destinationDir = destination_.Current(destinationError);
-    MarkWriting();
-    const FileIdentity listed{f.device, f.inode};
-    pool_->Submit([&ctx = ctx_, result, sourceDir, sourceError, sourceName = std::string(f.name),
-                   sourcePath = JoinPath(source_.Path(), f.name), destinationDir, destinationError, destinationName,
-                   destinationPath = JoinPath(destination_.Path(), destinationName),
-                   size = CLargeNumber::FromUint64(f.size),
-                   options = CopyOptions{.isNew = isNew, .checkOpen = task_.checkOpen, .listed = listed}]() mutable {
-        CopyJob job;
-        // A paused run starts no copy; a stopped one starts none at all.
-        while (ctx.paused.load() && ctx.stopRequested.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (ctx.stopRequested.load() == 0) {
-            job.started = true;
-            options.journal = &job.journal;
-            try {
-                job.verdict = YCopyFileAt(ctx, CopyEnd{sourceDir, sourceError, sourceName, sourcePath},
-                                          CopyEnd{destinationDir, destinationError, destinationName, destinationPath},
-                                          size, options);
-            } catch (...) {
-                job.error = std::current_exception();
-            }
-        }
-        result->Set(std::move(job));
-    });
-    return result;
-}
-
-// CopyOne's lines and counting for a copy made on a worker. A copy that a stop kept from
-// starting is reported as the sequential walk reports the files after a stop.
-bool CDirectoryWalker::CommitCopy(const FileEntry& f, const std::string& destinationName, bool isNew, CopyJob& job) {
-    if (!job.started) {
-        LogExcluded(f);
-        return true;
-    }
-    job.journal.Replay(ctx_);
-    if (job.error) {
-        std::rethrow_exception(job.error);
-    }
-    if (job.verdict == CopyVerdict::BecameLink) {
-        LinkInstead(f, destinationName, isNew);
-        return true;
-    }
-    CountCopy(f, JoinPath(source_.Path(), f.name), isNew, job.verdict);
-    return job.verdict != CopyVerdict::Stopped;
-}
-
-void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePath, bool isNew, CopyVerdict verdict) {
+// A copy or a link: newFiles or changed, or failure's Red line and an error.
+void CDirectoryWalker::CountCopy(const FileEntry& f, bool isNew, CopyVerdict verdict, const std::string& failure) {
     switch (verdict) {
     case CopyVerdict::Copied:
         if (isNew) {
@@ -817,7 +843,7 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, const std::string& sourcePa
         }
         break;
     case CopyVerdict::Failed:
-        LogError(ctx_, (isNew ? "Failed to copy new file " : "Failed to update file ") + sourcePath, stats_.errors);
+        LogError(ctx_, failure, stats_.errors);
         break;
     case CopyVerdict::Stopped:
     case CopyVerdict::BecameLink:
@@ -838,53 +864,25 @@ void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, cons
     const std::size_t j = static_cast<std::size_t>(pair);
     const FileEntry& d = lists.destination.files[j];
     FsError dirError;
-    const DirectoryHandle* dir = destination_.Current(dirError);
-    std::string target;
     const std::string destinationName(d.name);
-    if (!link.readError && lists.destination.Has(j, kListedLink) && dir != nullptr &&
-        !fs_.ReadLinkAt(*dir, destinationName, target) && target == link.target) {
+    if (lists.destination.Has(j, kListedLink) && SameLink(fs_, destination_.Current(dirError), destinationName, link)) {
         KeepSame(f, d, true); // a link has no permissions of its own
         return;
     }
     LinkOne(f, link, destinationName, false);
 }
 
-// Puts the link at destinationName and counts it like a copied file.
 void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName,
                                bool isNew) {
-    const std::string sourcePath = JoinPath(source_.Path(), f.name);
-    const std::string destinationPath = JoinPath(destination_.Path(), destinationName);
-    if (ctx_.debug) {
-        DebugLog(ctx_, "YCopyLink: " + sourcePath + " -> " + destinationPath);
+    if (!link.readError) {
+        MarkWriting();
     }
-    FsError e = link.readError;
-    if (!e) {
-        LogLine(ctx_, isNew ? "Adding file " + sourcePath : "Updating file " + destinationPath, LogColour::Green);
-        if (!task_.fakeIt) {
-            MarkWriting();
-            const DirectoryHandle* dir = destination_.Current(e);
-            if (dir != nullptr) {
-                e = fs_.ReplaceWithLinkAt(*dir, destinationName, link.target, link.seconds, link.nanoseconds);
-                // The link's own owner; only the superuser can give one away.
-                if (!e && giveAway_ && f.mode >= 0) {
-                    SetOwnerLike(ctx_, *dir, destinationName, destinationPath, FileIdentity{},
-                                 OwnerChange{f.owner, f.group}, stats_);
-                }
-            }
-        }
-    }
-    if (e) {
-        LogLine(ctx_, "Failed to copy file " + sourcePath + " to " + destinationPath + FailureSuffix(e),
-                LogColour::Red);
-        LogError(ctx_, (isNew ? "Failed to copy new file " : "Failed to update file ") + sourcePath, stats_.errors);
-    } else if (isNew) {
-        ++stats_.newFiles;
-        stats_.bytesNew += f.size;
-    } else {
-        ++stats_.changed;
-        stats_.bytesChanged += f.size;
-    }
-    PublishStats(ctx_, stats_);
+    std::string failure;
+    const CopyVerdict verdict = YCopyLink(
+        ctx_, destination_, destinationName, link, f, JoinPath(source_.Path(), f.name),
+        CopyOptions{.isNew = isNew, .fakeIt = task_.fakeIt, .listed = {}, .journal = nullptr, .failure = &failure},
+        giveAway_, stats_);
+    CountCopy(f, isNew, verdict, failure);
 }
 
 // A file found the same: a case-only rename when the task asks for it, and an owner or
@@ -915,51 +913,27 @@ void CDirectoryWalker::Recurse(const Listings& lists) {
         return;
     }
     const std::size_t count = lists.source.dirs.size();
-    // Upcoming subdirectories are read on the workers from handles of their own: the cursors may
-    // close this level's directories for their budget while the walk is deeper down. The jobs
-    // alone hold those handles, so none stays open below a level whose reading is done.
-    // Subdirectory i's read-aheads wait in slot i % slots: no more than reach are ahead at once.
-    std::vector<LevelAhead> ahead;
-    LevelHandles held;
-    std::size_t reach = 0;
-    if (pool_ != nullptr && count > 0) {
-        reach = kLevelsAheadPerThread * static_cast<std::size_t>(pool_->Threads());
-        ahead.resize(std::min(count, reach + 1));
-    }
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (ctx_.stopRequested.load() != 0) {
-            break;
-        }
-        // A subdirectory the walk has reached without its read-ahead (handles ran short) is read
-        // by the walk itself.
-        for (next = std::max(next, i); !ahead.empty() && next < count && next <= i + reach; ++next) {
-            if (!ReadAhead(lists, next, held, ahead[next % ahead.size()])) {
-                break; // read by the walk itself, as every level is with one thread
-            }
-        }
+    CLevelReadAhead ahead(fs_, sharedHandles_, pool_ == nullptr ? 0 : pool_->Threads(), count);
+    const CLevelReadAhead::Reader read = [&](std::size_t index, LevelAhead& into) {
+        return ReadAhead(lists, index, ahead, into);
+    };
+    for (std::size_t i = 0; i < count && ctx_.stopRequested.load() == 0; ++i) {
+        const LevelAhead readings = ahead.Take(i, read);
         const std::string_view name = lists.source.dirs[i];
         const std::int32_t pair = lists.dirPair[i];
         source_.Push(std::string(name));
         destination_.Push(std::string(pair >= 0 ? lists.destination.dirs[static_cast<std::size_t>(pair)] : name));
-        if (ahead.empty()) {
-            MirrorLevel(false);
-        } else {
-            LevelAhead& slot = ahead[i % ahead.size()];
-            MirrorLevel(false, slot);
-            slot = LevelAhead{};
-        }
+        MirrorLevel(false, readings);
         destination_.Pop();
         source_.Pop();
     }
 }
 
-// Queues the reading of subdirectory index's two sides into ahead. An excluded one is not read,
+// Queues the reading of subdirectory index's two sides into into. An excluded one is not read,
 // nor a destination the listing did not show. False when no handle of this level was to be had.
-bool CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index, LevelHandles& held, LevelAhead& ahead) {
+bool CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index, CLevelReadAhead& level, LevelAhead& into) {
     const std::string name(lists.source.dirs[index]);
-    const std::string path = JoinPath(source_.Path(), name);
-    if (DirectoryExclusion(exclusions_, path) != ExclusionResult::NotExcluded) {
+    if (DirectoryExclusion(exclusions_, JoinPath(source_.Path(), name)) != ExclusionResult::NotExcluded) {
         return true;
     }
     auto in = [](std::shared_ptr<DirectoryHandle> parent, std::string entry) {
@@ -967,17 +941,17 @@ bool CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index, Level
             return fs.OpenDirectoryAt(*parent, entry, dir);
         };
     };
-    std::shared_ptr<DirectoryHandle> sourceParent = SharedHandle(source_, held.source);
+    std::shared_ptr<DirectoryHandle> sourceParent = level.Share(source_, true);
     if (sourceParent == nullptr) {
         return false;
     }
-    ahead.source = QueueReading(in(std::move(sourceParent), name), SourceReading());
+    into.source = QueueReading(in(std::move(sourceParent), name), SourceReading());
     const std::int32_t pair = lists.dirPair[index];
     if (pair < 0) {
         return true;
     }
-    if (std::shared_ptr<DirectoryHandle> destinationParent = SharedHandle(destination_, held.destination)) {
-        ahead.destination = QueueReading(
+    if (std::shared_ptr<DirectoryHandle> destinationParent = level.Share(destination_, false)) {
+        into.destination = QueueReading(
             in(std::move(destinationParent), std::string(lists.destination.dirs[static_cast<std::size_t>(pair)])),
             SideReading{});
     }
@@ -990,35 +964,6 @@ std::shared_ptr<CReadAhead> CDirectoryWalker::QueueReading(CReadAhead::Opener op
         reading->Run(fs, open, how, stop);
     });
     return reading;
-}
-
-// A handle of the cursor's current level that lives as long as the jobs holding it: the one in
-// held while a job still holds it, else a new one. Null when there is none to be had, or when as
-// many are open as a deep walk may hold beside its cursors.
-std::shared_ptr<DirectoryHandle> CDirectoryWalker::SharedHandle(CTreeCursor& tree,
-                                                                std::weak_ptr<DirectoryHandle>& held) {
-    if (std::shared_ptr<DirectoryHandle> handle = held.lock()) {
-        return handle;
-    }
-    if (sharedHandles_.load() >= kMostSharedHandles) {
-        return nullptr;
-    }
-    FsError e;
-    const DirectoryHandle* dir = tree.Current(e);
-    if (dir == nullptr) {
-        return nullptr;
-    }
-    auto copy = std::make_unique<DirectoryHandle>();
-    if (fs_.DuplicateDirectory(*dir, *copy)) {
-        return nullptr;
-    }
-    ++sharedHandles_;
-    std::shared_ptr<DirectoryHandle> shared(copy.release(), [count = &sharedHandles_](DirectoryHandle* handle) {
-        delete handle;
-        --*count;
-    });
-    held = shared;
-    return shared;
 }
 
 // The source directory of the level, for its identity, owner, bits and time; null when it cannot

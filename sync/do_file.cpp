@@ -61,6 +61,7 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
     DirectoryHandle sourceDir;
     std::string sourceName;
     const FsError sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
+    std::string failure = "Failed to copy file " + source;
     const CopyVerdict verdict = YCopyFileAt(
         ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
         CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, CLargeNumber::FromUint64(s.size),
@@ -68,13 +69,15 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
                     .checkOpen = task.checkOpen,
                     .fakeIt = task.fakeIt,
                     .listed = FileIdentity{s.device, s.inode},
-                    .followLink = true});
+                    .followLink = true,
+                    .journal = nullptr,
+                    .failure = &failure});
     switch (verdict) {
     case CopyVerdict::Stopped:
         return; // nothing was copied, so nothing is counted; the stop is what the log reports
     case CopyVerdict::Failed:
     case CopyVerdict::BecameLink: // a link named by the user is followed
-        LogError(ctx, "Failed to copy file " + source, stats.errors);
+        LogError(ctx, failure, stats.errors);
         return;
     case CopyVerdict::Copied:
         if (existed) {

@@ -36,10 +36,8 @@ std::string FailureSuffix(const FsError& error);
 // The text of a failure's system code, as in "(No such file or directory)".
 std::string ErrorTextOf(const FsError& error);
 
-// Removes a tree depth first, links as links; none or the failure of the step that failed.
-FsError ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
 class CTreeCursor;
-// The same for the current level of a cursor (pushed, not necessarily opened).
+// ZapDir for the current level of a cursor (pushed, not necessarily opened).
 FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted);
 // The files ZapTreeAt would delete and count there, read without changing anything. A level that
 // cannot be listed adds what was listed of it; the removal stops at it anyway.

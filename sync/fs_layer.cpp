@@ -2,7 +2,6 @@
 // creation, file deletion and tree removal, with their run-log and debug lines.
 #include "sync/fs_layer.h"
 
-#include <cerrno>
 #include <exception>
 #include <vector>
 
@@ -372,19 +371,10 @@ void PlaceAt(CTreeCursor& tree, const std::string& path) {
 
 } // namespace
 
-FsError ZapTree(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
+FsError ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
     CTreeCursor tree(FsOf(ctx));
     PlaceAt(tree, path);
     return ZapTreeAt(ctx, tree, filesDeleted);
-}
-
-bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted) {
-    // The failure's code is left where a caller of this routine looks for the last system error.
-    if (FsError e = ZapTree(ctx, path, filesDeleted)) {
-        errno = e.code;
-        return false;
-    }
-    return true;
 }
 
 bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,

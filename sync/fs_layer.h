@@ -39,9 +39,10 @@ bool YMakeDirectory(CRunContext& ctx, const std::string& path);
 bool YDeleteFile(CRunContext& ctx, const std::string& path, bool fakeIt);
 bool DeleteDirectory(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted, std::int32_t& errors,
                      bool fakeIt);
-bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
+// Removes a tree depth first, links as links; none or the failure of the step that failed.
+FsError ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
 
-// Our additions. As YStat, but followLink false reads a link as itself: the engine reads
+// As YStat, but followLink false reads a link as itself: the engine reads
 // destination entries so, and never judges a destination by what a link points to.
 bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink);
 // The walk's forms of the routines above: a name in an open directory (null with dirError when

@@ -1,6 +1,8 @@
 // Owners, permission bits and directory times of the mirror.
 #include "sync/metadata.h"
 
+#include <functional>
+
 #include "sync/debug_log.h"
 #include "sync/engine_support.h"
 #include "sync/fs_layer.h"
@@ -66,6 +68,38 @@ FsError SetOwnerOf(CRunContext& ctx, const DirectoryHandle& dir, const std::stri
     return e;
 }
 
+// Gives name the owner change, then, unless that failed other than by a refusal, its permission
+// bits: bitsFor the ids it then has, when they differ from mode or an owner was set, as a change
+// of owner may clear set-id bits. The failure of the bits, none when they were not tried (tried).
+FsError SetOwnerThenMode(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
+                         const FileIdentity& expected, const OwnerChange& change, std::uint32_t owner,
+                         std::uint32_t group, std::uint32_t mode,
+                         const std::function<std::uint32_t(std::uint32_t owner, std::uint32_t group)>& bitsFor,
+                         bool& tried, RunStats& stats) {
+    tried = false;
+    bool ownerSet = false;
+    if (change.Any()) {
+        const FsError e = SetOwnerOf(ctx, dir, name, path, expected, change, stats);
+        if (e && !Refused(e)) {
+            return FsError(); // reported once; the bits would fail the same way
+        }
+        ownerSet = !e;
+        if (ownerSet) {
+            owner = change.owner != IFileSystem::kKeepOwner ? change.owner : owner;
+            group = change.group != IFileSystem::kKeepOwner ? change.group : group;
+        }
+    }
+    const std::uint32_t bits = bitsFor(owner, group);
+    if (bits == mode && !ownerSet) {
+        return FsError();
+    }
+    tried = true;
+    if (ctx.debug) {
+        DebugLog(ctx, "SetMode: " + path);
+    }
+    return FsOf(ctx).SetModeAt(dir, name, expected, bits);
+}
+
 } // namespace
 
 bool SetOwnerLike(CRunContext& ctx, const DirectoryHandle& dir, const std::string& name, const std::string& path,
@@ -84,36 +118,26 @@ bool KeepAttributes(CRunContext& ctx, const DirectoryHandle& dir, const std::str
     const FileIdentity listed{destination.device, destination.inode};
     const OwnerChange change =
         OwnerToGive(fs, giveAway, source.owner, source.group, destination.owner, destination.group);
-    std::uint32_t owner = destination.owner;
-    std::uint32_t group = destination.group;
-    bool ownerSet = false;
-    if (change.Any()) {
-        const FsError e = SetOwnerOf(ctx, dir, name, path, listed, change, stats);
-        if (e && !Refused(e)) {
-            return true; // reported once; the bits would fail the same way
+    if (isLink) {
+        if (change.Any()) {
+            SetOwnerOf(ctx, dir, name, path, listed, change, stats);
         }
-        ownerSet = !e;
-        if (ownerSet) {
-            owner = change.owner != IFileSystem::kKeepOwner ? change.owner : owner;
-            group = change.group != IFileSystem::kKeepOwner ? change.group : group;
-        }
-    }
-    const std::uint32_t mode =
-        BitsToGive(static_cast<std::uint32_t>(source.mode), source.owner, source.group, owner, group);
-    // A change of owner may clear set-id bits, so the bits are set again after one.
-    if (isLink || (static_cast<std::uint32_t>(destination.mode) == mode && !ownerSet)) {
         return change.Any();
     }
-    if (ctx.debug) {
-        DebugLog(ctx, "SetMode: " + path);
-    }
-    const FsError e = fs.SetModeAt(dir, name, listed, mode);
+    bool tried = false;
+    const FsError e = SetOwnerThenMode(
+        ctx, dir, name, path, listed, change, destination.owner, destination.group,
+        static_cast<std::uint32_t>(destination.mode),
+        [&source](std::uint32_t owner, std::uint32_t group) {
+            return BitsToGive(static_cast<std::uint32_t>(source.mode), source.owner, source.group, owner, group);
+        },
+        tried, stats);
     if (e.Is(ErrorKind::Replaced)) {
         Report(ctx, e, "permissions", path, stats);
     } else if (e && !e.Is(ErrorKind::NotSupported)) {
         LogError(ctx, "Failed to set the permissions of " + path + FailureSuffix(e), stats.errors);
     }
-    return true;
+    return change.Any() || tried;
 }
 
 void PrepareNewDirectory(CRunContext& ctx, const DirectoryHandle& parent, const std::string& name,
@@ -167,21 +191,13 @@ bool FinishDirectory(CRunContext& ctx, const DirectoryHandle& dir, const std::st
         Report(ctx, e, "attributes", path, stats);
         return false;
     }
-    bool changed = false;
     const OwnerChange change = OwnerToGive(fs, giveAway, source.owner, source.group, now.owner, now.group);
-    bool ownerSet = false;
-    if (change.Any()) {
-        changed = true;
-        ownerSet = SetOwnerLike(ctx, dir, kItself, path, FileIdentity::Of(now), change, stats);
-    }
-    // A change of owner may clear set-id bits, so the bits are set again after one.
-    if (now.mode != source.mode || ownerSet) {
-        changed = true;
-        if (ctx.debug) {
-            DebugLog(ctx, "SetMode: " + path);
-        }
-        Report(ctx, fs.SetModeAt(dir, kItself, FileIdentity::Of(now), source.mode), "permissions", path, stats);
-    }
+    bool tried = false;
+    const FsError e = SetOwnerThenMode(
+        ctx, dir, kItself, path, FileIdentity::Of(now), change, now.owner, now.group, now.mode,
+        [&source](std::uint32_t, std::uint32_t) { return source.mode; }, tried, stats);
+    Report(ctx, e, "permissions", path, stats);
+    bool changed = change.Any() || tried;
     if (now.mtimeSeconds != source.mtimeSeconds || now.mtimeNanoseconds != source.mtimeNanoseconds) {
         changed = true;
         if (ctx.debug) {

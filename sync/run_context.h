@@ -4,7 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "util/large_number.h"
@@ -55,10 +58,56 @@ public:
     virtual void FlushLog() = 0;
 };
 
+// The Pause state of a run, which copies wait on instead of polling. Any thread may set it;
+// assigning false wakes every waiter, and so does Wake, which a stop calls.
+class CPauseGate {
+public:
+    CPauseGate& operator=(bool paused) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            paused_ = paused;
+        }
+        if (!paused) {
+            resumed_.notify_all();
+        }
+        return *this;
+    }
+    operator bool() const { return paused_.load(); }
+    bool load() const { return paused_.load(); }
+
+    // Blocks while paused, until resumed or stop is set (with Wake called after it).
+    void WaitWhilePaused(const std::atomic<int>& stop) {
+        if (!paused_.load()) {
+            return;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        // A stop raised by a signal handler cannot notify, so the wait also looks now and then.
+        while (!resumed_.wait_for(lock, std::chrono::milliseconds(250),
+                                  [&] { return !paused_.load() || stop.load() != 0; })) {
+        }
+    }
+    void Wake() {
+        // Taken once, so that a waiter between its test and its wait is not missed.
+        std::unique_lock<std::mutex> lock(mutex_);
+        lock.unlock();
+        resumed_.notify_all();
+    }
+
+private:
+    std::atomic<bool> paused_{false};
+    std::mutex mutex_;
+    std::condition_variable resumed_;
+};
+
 struct CRunContext {
     // Written by the user interface (stop, pause) and read by the workers between items.
     std::atomic<int> stopRequested{0};
-    std::atomic<bool> paused{false};
+    CPauseGate paused;
+    // Stop and wake whatever waits while paused.
+    void RequestStop() {
+        stopRequested = 1;
+        paused.Wake();
+    }
     // Written by the copy routine, read by the run timer.
     std::atomic<int> activity{0};
     std::atomic<int> lastPercent{0};
@@ -83,8 +132,8 @@ struct CRunContext {
     bool sourceTopKnown = false;
     std::uint64_t sourceTopDevice = 0;
     std::uint64_t sourceTopInode = 0;
-    // Threads that copy a level's files at once (the threads setting); 1 copies each file on the
-    // run thread in turn. Fixed before a run starts.
+    // Worker threads that copy a level's files and read levels ahead of the walk (the threads
+    // setting); with 1 the run thread does both itself, in turn. Fixed before a run starts.
     int threads = 1;
 
     // Every file the run touches goes through it: the trees, the run log, the lock, the debug log.

@@ -1,5 +1,5 @@
-// CWorkerPool: a few threads that run the walk's side jobs (file copies) while the walk thread
-// goes on deciding and committing results in listing order.
+// CWorkerPool: a few threads that run the walk's side jobs (file copies, levels read ahead)
+// while the walk thread goes on deciding and committing results in listing order.
 #pragma once
 
 #include <condition_variable>

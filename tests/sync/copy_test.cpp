@@ -199,10 +199,10 @@ TEST(YCopyFile, StopDuringAPausedCopyIsASilentSuccessThatKeepsTheOldFile) {
     });
     ASSERT_TRUE(WaitFor([&] { return rig.ctx.lastPercent.load() > 0; }));
     auto stopAt = std::chrono::steady_clock::now();
-    rig.ctx.stopRequested = 1;
+    rig.ctx.RequestStop();
     worker.join();
     auto took = std::chrono::steady_clock::now() - stopAt;
-    EXPECT_LT(took, std::chrono::milliseconds(1000)) << "the 250 ms wait ends and the copy sees the flag";
+    EXPECT_LT(took, std::chrono::milliseconds(1000)) << "the paused copy wakes and sees the flag";
     EXPECT_TRUE(result);
     EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty());
     EXPECT_EQ(ReadFileBytes(tmp / "copy"), "previous version");
@@ -276,8 +276,7 @@ TEST(YCopyFile, ASourceThatKeepsChangingKeepsTheOldDestination) {
     EXPECT_EQ(stats.errors, 1);
     EXPECT_EQ(stats.changed, 0);
     EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              (std::vector<std::string>{"File changed while being copied: " + (tmp / "s/f"),
-                                        "Failed to update file " + (tmp / "s/f")}));
+              (std::vector<std::string>{"File changed while being copied: " + (tmp / "s/f")}));
 
     // Once the writer is done, the next run copies it.
     stats = RunStats();

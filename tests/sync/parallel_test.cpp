@@ -348,6 +348,16 @@ TEST_F(ParallelControl, PauseHoldsTheWorkersUntilResumed) {
     EXPECT_EQ(TreeSnapshot(dst), TreeSnapshot(src));
 }
 
+TEST_F(ParallelControl, TheWindowFollowsOneCopyAtATime) {
+    holding.released = true;
+    Run();
+    const std::vector<std::string> shown = rig.window.CurrentFileTexts();
+    ASSERT_FALSE(shown.empty());
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        EXPECT_EQ(shown[k].empty(), k % 2 == 1) << "a label, then the end of that copy: " << k;
+    }
+}
+
 TEST_F(ParallelControl, PauseHoldsCopiesUnderWayAndAStopStillEndsThem) {
     std::thread run([this] { Run(); });
     ASSERT_TRUE(WaitFor([this] { return holding.held.load() == 4; }));
@@ -356,7 +366,7 @@ TEST_F(ParallelControl, PauseHoldsCopiesUnderWayAndAStopStillEndsThem) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(holding.entered.load(), 4) << "paused copies neither finish nor make room for others";
     EXPECT_EQ(FindTemporaries(dst).size(), 4u);
-    ctx().stopRequested = 1;
+    ctx().RequestStop();
     run.join();
     EXPECT_TRUE(FindTemporaries(dst).empty());
     EXPECT_TRUE(ListDirectory(dst).empty());
