@@ -634,7 +634,7 @@ void CDirectoryWalker::DeleteExtraFiles(const Listings& lists) {
             LogLine(ctx_, "Deleted " + name, LogColour::Purple);
             ++stats_.deleted;
         } else {
-            LogError(ctx_, "Failed to delete file " + path, stats_.errors);
+            ++stats_.errors; // its one Red line, with the reason, is logged by the deletion
         }
     }
 }
