@@ -8,6 +8,8 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "util/utf8.h"
+
 namespace {
 
 bool Contains(const std::string& text, const char* what) {
@@ -16,11 +18,7 @@ bool Contains(const std::string& text, const char* what) {
 
 // The UTF-8 character starting at text[at] (one byte for anything malformed).
 std::string CharacterAt(const std::string& text, std::size_t at) {
-    std::size_t end = at + 1;
-    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80 && end - at < 4) {
-        ++end;
-    }
-    return text.substr(at, end - at);
+    return text.substr(at, Utf8CharacterEnd(text, at) - at);
 }
 
 // The value of -maxdelete: up to the next blank; false unless it is a whole number, 0 or more.

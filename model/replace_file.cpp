@@ -130,7 +130,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     FileStatus st;
     if (!AsFsError(fs.Status(path, false, st)) && st.kind == EntryKind::Symlink) {
         if ((flags & CStdioFileEx::modeNoFollow) != 0) {
-            throw CFileException(CFileException::symbolicLink, ELOOP, path);
+            throw CFileException(CFileException::Cause::symbolicLink, ELOOP, path);
         }
         std::string resolved;
         if (!AsFsError(fs.CanonicalPath(path, resolved))) {
@@ -179,8 +179,8 @@ bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs) {
     if (!AsFsError(fs.Status(dir, true, st))) {
         return st.kind == EntryKind::Directory;
     }
-    const std::size_t slash = dir.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectoryTree(dir.substr(0, slash), fs)) {
+    if (const std::string parent = DirectoryPartOf(dir);
+        parent != "." && parent != "/" && !MakeDirectoryTree(parent, fs)) {
         return false;
     }
     const FsError e = fs.MakeDirectoryWithMode(dir, 0700);

@@ -12,7 +12,7 @@
 
 class CFileException : public std::exception {
 public:
-    enum Cause {
+    enum class Cause {
         none,
         genericException,
         fileNotFound,
@@ -33,12 +33,12 @@ public:
     };
 
     CFileException() = default;
-    CFileException(int cause, int osError, std::string fileName);
+    CFileException(Cause cause, int osError, std::string fileName);
     // The kind of failure for an errno value.
-    static int CauseFromErrno(int osError);
+    static Cause CauseFromErrno(int osError);
     static CFileException FromErrno(int osError, const std::string& fileName);
 
-    int cause = none;
+    Cause cause = Cause::none;
     int osError = 0; // errno
     std::string fileName;
 

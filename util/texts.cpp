@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/utf8.h"
+
 namespace {
 
 constexpr double kHalfSecond = 0.5 / 86400.0;
@@ -183,11 +185,7 @@ std::int32_t IntFromText(std::string_view text) {
 std::string LeadingCharacters(const std::string& text, std::size_t count) {
     std::size_t i = 0;
     for (std::size_t seen = 0; i < text.size() && seen < count; ++seen) {
-        ++i;
-        // Continuation bytes belong to the character just started.
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
-            ++i;
-        }
+        i = Utf8CharacterEnd(text, i);
     }
     return text.substr(0, i);
 }

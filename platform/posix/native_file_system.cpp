@@ -20,6 +20,7 @@
 
 #include "platform/file_system.h"
 #include "platform/linux/file_system_types.h"
+#include "util/path_parts.h"
 
 namespace {
 
@@ -454,8 +455,7 @@ public:
         if (rc != 0) {
             return FsError::FromSystem(errno);
         }
-        std::size_t slash = path.rfind('/');
-        FillStatus(st, path.c_str() + (slash == std::string::npos ? 0 : slash + 1), status);
+        FillStatus(st, NamePartOf(path).c_str(), status);
         return FsError();
     }
 

@@ -6,12 +6,13 @@
 
 #include <cerrno>
 
+#include "util/path_parts.h"
+
 std::string FindCompanionProgram(const std::string& ownPath, const std::vector<std::string>& candidates) {
-    const std::size_t slash = ownPath.rfind('/');
-    if (slash == std::string::npos) {
+    if (ownPath.find('/') == std::string::npos) {
         return {};
     }
-    const std::string folder = ownPath.substr(0, slash + 1);
+    const std::string folder = DirectoryPartOf(ownPath) + "/";
     for (const std::string& candidate : candidates) {
         if (candidate.empty()) {
             continue;

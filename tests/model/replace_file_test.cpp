@@ -21,13 +21,14 @@ TEST(ReplaceFile, FailurePartWayKeepsTheOldFile) {
     EXPECT_THROW(ReplaceFile(path, CStdioFileEx::modeWriteUnicode,
                              [](CStdioFileEx& file) {
                                  file.WriteString("half of the new content");
-                                 throw CFileException(CFileException::diskFull, ENOSPC, "temp");
+                                 throw CFileException(CFileException::Cause::diskFull, ENOSPC, "temp");
                              }),
                  CFileException);
     EXPECT_EQ(ReadFileBytes(path), "old");
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"job.job"});
     try {
-        ReplaceFile(path, 0, [](CStdioFileEx&) { throw CFileException(CFileException::diskFull, ENOSPC, "temp"); });
+        ReplaceFile(path, 0,
+                    [](CStdioFileEx&) { throw CFileException(CFileException::Cause::diskFull, ENOSPC, "temp"); });
     } catch (const CFileException& e) {
         EXPECT_EQ(e.fileName, path); // reported under the user's name, not the temporary's
     }
