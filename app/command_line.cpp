@@ -1,5 +1,5 @@
-// Start-up parsing: the command-line text by substring search, as it has always been read, and
-// the strict reading of the argument vector that the program starts from.
+// Start-up parsing: the command-line text by substring search, the way its switches are
+// recognised, and the strict reading of the argument vector that the program starts from.
 #include "app/command_line.h"
 
 #include <algorithm>

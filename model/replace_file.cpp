@@ -146,7 +146,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     try {
         CStdioFileEx file(fs);
         if (hadOld) {
-            // Best effort, as before: a save is not refused over the permission bits.
+            // Best effort: a save is not refused over the permission bits.
             (void)fs.SetFileMode(opened, old.mode);
         }
         // Written through the descriptor of the exclusive create: the name is never opened again.

@@ -12,7 +12,7 @@
 
 namespace {
 
-// Per-user values hold at most this many characters, as the original store's 16-byte buffers did.
+// Per-user values hold at most this many characters, the width of the store's fields.
 constexpr std::size_t kUserValueLimit = 7;
 
 void StoreValue(Settings& s, std::string_view name, int value) {

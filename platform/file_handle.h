@@ -67,8 +67,8 @@ struct OpenFileInfo {
     bool ownedByUser = false; // belongs to the user the program runs as
 };
 
-// The results of the file system's older calls (a raw code, 0 on success) as FsError, so that
-// callers read either form alike.
+// The results of the file system's calls that give a raw code (0 on success) as FsError, so
+// that callers read either form alike.
 inline FsError AsFsError(FsError error) {
     return error;
 }

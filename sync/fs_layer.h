@@ -43,7 +43,7 @@ bool DeleteDirectory(CRunContext& ctx, const std::string& path, std::int32_t& fi
                      bool fakeIt);
 bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDeleted);
 
-// Our additions. As YStat, but followLink false reads a link as itself: the engine reads
+// As YStat, but followLink false reads a link as itself: the engine reads
 // destination entries so, and never judges a destination by what a link points to.
 bool YStatEntry(FileEntry& entry, CRunContext& ctx, const std::string& path, bool followLink);
 // The walk's forms of the routines above: a name in an open directory (null with dirError when

@@ -8,7 +8,7 @@
 
 class wxPanel;
 
-// How an extent follows a size change: 0 fixed, 1 stretch (far edge follows), 2 move (both follow).
+// How an extent follows a size change: Fixed, Stretch (the far edge follows) or Move (both follow).
 enum class AnchorMode { Fixed, Stretch, Move };
 
 struct AnchorRect {

@@ -355,8 +355,8 @@ TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
     EXPECT_EQ(frame.sourceTotal.Get(), CLargeNumber(30u)) << "the drive letter is substituted";
 }
 
-// Stop sets stopRequested; a later start from the tray used to leave it set, so the new run
-// passed over every task and ended as "stopped".
+// Stop sets stopRequested; a later start from the tray must clear it, or the new run would pass
+// over every task and end as "stopped".
 TEST_F(RunControlTest, TrayRunAllAfterAStopRunsTheTasks) {
     MakeSource("a", 2);
     TestFrame frame;
