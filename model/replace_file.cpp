@@ -106,8 +106,7 @@ std::string CreateTemporary(IFileSystem& fs, const std::string& target, const st
     mode.noFollow = true;
     mode.createMode = 0600;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate =
-            prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
+        std::string candidate = prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
         const FsError e = fs.OpenFile(candidate, mode, file);
         if (!e) {
             // Best effort: where the file system has no locks, the live PID in the name still

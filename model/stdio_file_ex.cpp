@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";
 
 // Valid UTF-8 of text, each malformed byte replaced by `replacement`.
@@ -47,7 +47,7 @@ bool IsUtf8Name(const std::string& charset) {
 template <typename OnBad>
 bool Iconv(const std::string& from, const std::string& to, const std::string& input, std::string& output, OnBad onBad) {
     iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd == reinterpret_cast<iconv_t>(-1)) { // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
         return false;
     }
     output.clear();
@@ -354,6 +354,8 @@ void CStdioFileEx::DropReadBuffer() {
     readPos = readEnd = 0;
 }
 
+// Kept whole: one loop over the buffer for both encodings and every line end.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool CStdioFileEx::ReadString(std::string& line) {
     line.clear();
     if (!file.IsOpen()) {
@@ -554,7 +556,7 @@ std::string CStdioFileEx::EffectiveCharset() const {
         return codePage;
     }
     const char* codeset = nl_langinfo(CODESET);
-    const std::string name = codeset ? codeset : "";
+    std::string name = codeset ? codeset : "";
     if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "646") {
         return "UTF-8";
     }
@@ -576,7 +578,7 @@ std::string CStdioFileEx::DecodeNarrow(const std::string& bytes) {
 
 std::string CStdioFileEx::EncodeNarrow(const std::string& utf8) {
     const std::string replacement(1, defaultChar);
-    const std::string valid = SanitiseUtf8(utf8, replacement);
+    std::string valid = SanitiseUtf8(utf8, replacement);
     const std::string charset = EffectiveCharset();
     if (IsUtf8Name(charset)) {
         return valid;

@@ -161,6 +161,8 @@ constexpr std::uint32_t kPrivateDirectory = 0700;
 
 } // namespace
 
+// Kept whole: one prefix at a time, each step's failure handled where it happens.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastError) {
     if (ctx.debug) {
         DebugLog(ctx, "YMakeDirectory: " + path);
@@ -393,7 +395,7 @@ bool ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDelete
     return true;
 }
 
-bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
                        std::int32_t& errors, bool fakeIt) {
     LogLine(ctx, "Deleting directory " + path, LogColour::Purple);
     if (fakeIt) {

@@ -63,7 +63,7 @@ YScheduleDlg::YScheduleDlg(wxWindow* parent, CJobScheduler& jobScheduler, std::s
     hour->SetValue(current.hour);
     minute->SetValue(current.minute);
     SelectionChanged();
-    Refresh("");
+    RefreshState("");
 
     Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { SelectionChanged(); });
     Bind(wxEVT_SPINCTRL, [this](wxSpinEvent&) { SelectionChanged(); });
@@ -103,16 +103,16 @@ void YScheduleDlg::SelectionChanged() {
 void YScheduleDlg::Save() {
     std::string error;
     scheduler.Install(jobPath, Chosen(), error);
-    Refresh(error);
+    RefreshState(error);
 }
 
 void YScheduleDlg::Remove() {
     std::string error;
     scheduler.Remove(jobPath, error);
-    Refresh(error);
+    RefreshState(error);
 }
 
-void YScheduleDlg::Refresh(const std::string& error) {
+void YScheduleDlg::RefreshState(const std::string& error) {
     const bool scheduled = scheduler.Current(jobPath).has_value();
     removeButton->Enable(scheduled);
     if (!managerRunning) {

@@ -40,7 +40,7 @@ public:
     const std::string& StatusText() const { return status; }
 
 private:
-    void Refresh(const std::string& error);
+    void RefreshState(const std::string& error);
     void SelectionChanged();
 
     CJobScheduler& scheduler;

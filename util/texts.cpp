@@ -54,7 +54,8 @@ DateTime LocalFromTime(std::time_t t, long nanoseconds) {
     const long long days = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
                                          static_cast<unsigned>(local.tm_mday)) -
                            kEpochOffsetDays;
-    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + nanoseconds / 1e9;
+    const double seconds =
+        local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + static_cast<double>(nanoseconds) / 1e9;
     return static_cast<double>(days) + seconds / 86400.0;
 }
 

@@ -29,6 +29,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const std::string& arg : argv) {
             args.push_back(const_cast<char*>(arg.c_str()));
         }
