@@ -48,7 +48,7 @@ run_fuzzers() {
 }
 
 # clang-tidy (.clang-tidy) over the program's sources, from the compile commands of the Debug
-# build; tests/ is left out, as it would triple the time for helpers that no user runs.
+# build; tests/ is left out, as it would more than double the time.
 run_clang_tidy() {
     if ! command -v run-clang-tidy >/dev/null; then
         echo "test.sh: run-clang-tidy not found; the clang-tidy stage is skipped" >&2
