@@ -246,7 +246,6 @@ public:
     // Creates a directory with the given permission bits (less the umask).
     virtual FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) = 0;
 
-
     // ---- Owners: what a restore needs besides content -------------------------------------
     // Sets the owner and group of name itself, never of what a link points to; kKeepOwner
     // leaves either as it is. NotSupported when the file system cannot hold the ids. Set through
