@@ -7,6 +7,7 @@
 
 #include "platform/terminal.h"
 #include "util/texts.h"
+#include "util/utf8.h"
 
 std::chrono::milliseconds CSteadyClock::Now() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
@@ -196,9 +197,10 @@ void CHeadlessShell::DrawLineLocked() {
         width = static_cast<std::size_t>(columns);
     }
     if (line.size() > width - 1) {
-        std::size_t cut = width - 1;
-        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) {
-            --cut; // never split a UTF-8 character
+        // Never split a UTF-8 character.
+        std::size_t cut = 0;
+        for (std::size_t next = 0; next <= width - 1; next = Utf8CharacterEnd(line, cut)) {
+            cut = next;
         }
         line.resize(cut);
     }

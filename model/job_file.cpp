@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr std::size_t kMessageTextLimit = 255;
-
 std::string Upper(std::string text) {
     for (char& c : text) {
         if (c >= 'a' && c <= 'z') {

@@ -2,7 +2,11 @@
 // a line on stderr in the headless one, a recording fake in tests.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+// The most characters of a system error text that a message box shows.
+inline constexpr std::size_t kMessageTextLimit = 255;
 
 class IMessagePort {
 public:

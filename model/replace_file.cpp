@@ -105,8 +105,7 @@ std::string CreateTemporary(IFileSystem& fs, const std::string& target, const st
     mode.noFollow = true;
     mode.createMode = 0600;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string candidate =
-            prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
+        std::string candidate = prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
         const FsError e = fs.OpenFile(candidate, mode, file);
         if (!e) {
             // Best effort: where the file system has no locks, the live PID in the name still
@@ -129,7 +128,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     FileStatus st;
     if (!fs.Status(path, false, st) && st.kind == EntryKind::Symlink) {
         if ((flags & CStdioFileEx::modeNoFollow) != 0) {
-            throw CFileException(CFileException::symbolicLink, SystemCodeOfKind(ErrorKind::IsALink), path);
+            throw CFileException(CFileException::Cause::symbolicLink, SystemCodeOfKind(ErrorKind::IsALink), path);
         }
         std::string resolved;
         if (!fs.CanonicalPath(path, resolved)) {
@@ -145,7 +144,7 @@ void ReplaceFile(const std::string& path, unsigned flags, const std::function<vo
     try {
         CStdioFileEx file(fs);
         if (hadOld) {
-            // Best effort, as before: a save is not refused over the permission bits.
+            // Best effort: a save is not refused over the permission bits.
             (void)fs.SetFileMode(opened, old.mode);
         }
         // Written through the descriptor of the exclusive create: the name is never opened again.
@@ -178,8 +177,8 @@ bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs) {
     if (!fs.Status(dir, true, st)) {
         return st.kind == EntryKind::Directory;
     }
-    const std::size_t slash = dir.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectoryTree(dir.substr(0, slash), fs)) {
+    if (const std::string parent = DirectoryPartOf(dir);
+        parent != "." && parent != "/" && !MakeDirectoryTree(parent, fs)) {
         return false;
     }
     const FsError e = fs.MakeDirectoryWithMode(dir, 0700);

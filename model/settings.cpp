@@ -7,12 +7,12 @@
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "platform/process.h"
+#include "util/path_parts.h"
 #include "util/texts.h"
 
 namespace {
 
-constexpr std::size_t kMessageTextLimit = 255;
-// Per-user values hold at most this many characters, as the original store's 16-byte buffers did.
+// Per-user values hold at most this many characters, the width of the store's fields.
 constexpr std::size_t kUserValueLimit = 7;
 
 void StoreValue(Settings& s, std::string_view name, int value) {
@@ -82,11 +82,6 @@ bool LoadUserStore(Settings& s, const std::string& path, IFileSystem& fs) {
     return true;
 }
 
-std::string ParentOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos || slash == 0 ? std::string() : path.substr(0, slash);
-}
-
 } // namespace
 
 std::string UserConfigDirectory() {
@@ -132,7 +127,8 @@ bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std
             settings.useIniFile = false;
         }
     }
-    const bool refused = error.cause == CFileException::notRegularFile || error.cause == CFileException::symbolicLink;
+    const bool refused =
+        error.cause == CFileException::Cause::notRegularFile || error.cause == CFileException::Cause::symbolicLink;
     if (refused) {
         messages.MessageBox("Error reading settings\n\n" + LeadingCharacters(error.ErrorText(), kMessageTextLimit));
     }
@@ -169,7 +165,7 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
         }
         return true;
     }
-    if (userStorePath.empty() || !MakeDirectoryTree(ParentOf(userStorePath), fs)) {
+    if (userStorePath.empty() || !MakeDirectoryTree(DirectoryPartOf(userStorePath), fs)) {
         return false;
     }
     try {

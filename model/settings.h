@@ -22,6 +22,7 @@ struct Settings {
     int threads = 0;
 };
 
+// More threads than this only queue on the disk.
 inline constexpr int kMostThreads = 64;
 
 // $XDG_CONFIG_HOME, else ~/.config; empty when neither gives a place.

@@ -8,77 +8,12 @@
 #include <new>
 
 #include "platform/locale_text.h"
+#include "util/utf8.h"
 
 namespace {
 
-constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr std::size_t kReadChunk = std::size_t{64} * 1024;
 constexpr const char* kReplacementUtf8 = "\xEF\xBF\xBD";
-
-// One code point of UTF-8 at text[i], advancing i; -1 (and one byte) for anything malformed:
-// bad lead or continuation bytes, overlong forms, surrogates, values beyond U+10FFFF.
-long DecodeUtf8(const std::string& text, std::size_t& i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    }
-    int length = 0;
-    long value = 0;
-    long minimum = 0;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        value = lead & 0x1F;
-        minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        value = lead & 0x0F;
-        minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        value = lead & 0x07;
-        minimum = 0x10000;
-    } else {
-        ++i;
-        return -1;
-    }
-    if (i + static_cast<std::size_t>(length) > text.size()) {
-        ++i;
-        return -1;
-    }
-    for (int k = 1; k < length; ++k) {
-        const unsigned char c = byte(i + static_cast<std::size_t>(k));
-        if ((c & 0xC0) != 0x80) {
-            ++i;
-            return -1;
-        }
-        value = (value << 6) | (c & 0x3F);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-        ++i;
-        return -1;
-    }
-    i += static_cast<std::size_t>(length);
-    return value;
-}
-
-void AppendUtf8(std::string& out, unsigned long cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Valid UTF-8 of text, each malformed byte replaced by `replacement`.
 std::string SanitiseUtf8(const std::string& text, const std::string& replacement) {
@@ -150,10 +85,11 @@ std::string Utf16LeToUtf8(const std::u16string& units) {
 
 // ---- CFileException ------------------------------------------------------------------------
 
-CFileException::CFileException(int cause_, int osError_, std::string fileName_)
+CFileException::CFileException(Cause cause_, int osError_, std::string fileName_)
     : cause(cause_), osError(osError_), fileName(std::move(fileName_)) {}
 
-int CFileException::CauseOf(ErrorKind kind) {
+CFileException::Cause CFileException::CauseOf(ErrorKind kind) {
+    using enum Cause;
     switch (kind) {
     case ErrorKind::None:
         return none;
@@ -191,6 +127,7 @@ CFileException CFileException::FromError(const FsError& error, const std::string
 
 std::string CFileException::ErrorText() const {
     const char* pattern = "An unknown error occurred while accessing %1.";
+    using enum Cause;
     switch (cause) {
     case none:
         pattern = "No error occurred.";
@@ -309,9 +246,9 @@ bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException*
         if (error) {
             *error = CFileException::FromError(failure, path);
             if (failure.Is(ErrorKind::NotSupported)) {
-                error->cause = CFileException::notRegularFile;
+                error->cause = CFileException::Cause::notRegularFile;
             } else if (failure.Is(ErrorKind::IsALink) && mode.noFollow) {
-                error->cause = CFileException::symbolicLink;
+                error->cause = CFileException::Cause::symbolicLink;
             }
         }
         return false;
@@ -371,6 +308,8 @@ void CStdioFileEx::DropReadBuffer() {
     readPos = readEnd = 0;
 }
 
+// Kept whole: one loop over the buffer for both encodings and every line end.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool CStdioFileEx::ReadString(std::string& line) {
     line.clear();
     if (!file.IsOpen()) {
@@ -531,7 +470,7 @@ std::uint64_t CStdioFileEx::Seek(std::int64_t offset, int origin) {
         CFileException failure = CFileException::FromError(e, filePath);
         // A position before the start, or past what the file can hold, is a bad seek, not some unknown error.
         if (e.Is(ErrorKind::Other)) {
-            failure.cause = CFileException::badSeek;
+            failure.cause = CFileException::Cause::badSeek;
         }
         throw failure;
     }
@@ -595,7 +534,7 @@ std::string CStdioFileEx::DecodeNarrow(const std::string& bytes) {
 
 std::string CStdioFileEx::EncodeNarrow(const std::string& utf8) {
     const std::string replacement(1, defaultChar);
-    const std::string valid = SanitiseUtf8(utf8, replacement);
+    std::string valid = SanitiseUtf8(utf8, replacement);
     const std::string charset = EffectiveCharset();
     if (IsUtf8Name(charset)) {
         return valid;

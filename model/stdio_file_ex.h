@@ -13,7 +13,7 @@
 
 class CFileException : public std::exception {
 public:
-    enum Cause {
+    enum class Cause {
         none,
         genericException,
         fileNotFound,
@@ -34,12 +34,12 @@ public:
     };
 
     CFileException() = default;
-    CFileException(int cause, int osError, std::string fileName);
+    CFileException(Cause cause, int osError, std::string fileName);
     // The kind of failure for a file system's failure.
-    static int CauseOf(ErrorKind kind);
+    static Cause CauseOf(ErrorKind kind);
     static CFileException FromError(const FsError& error, const std::string& fileName);
 
-    int cause = none;
+    Cause cause = Cause::none;
     int osError = 0; // the system's code, for its text
     std::string fileName;
 

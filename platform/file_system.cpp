@@ -95,31 +95,6 @@ FsError IFileSystem::CheckLocked(const std::string& path, bool& locked) {
     return e ? e : CheckLockedAt(parent, name, locked);
 }
 
-FsError IFileSystem::ReadSmallFile(const std::string& path, std::size_t limit, std::string& content) {
-    content.clear();
-    FileHandle file;
-    if (FsError e = OpenFile(path, FileOpenMode{}, file)) {
-        return e;
-    }
-    char buffer[16384];
-    for (;;) {
-        std::size_t read = 0;
-        if (FsError e = ReadFileData(file, buffer, sizeof buffer, read)) {
-            content.clear();
-            return e;
-        }
-        if (read == 0) {
-            break;
-        }
-        if (content.size() + read > limit) {
-            content.clear();
-            return FsError::FromSystem(EFBIG);
-        }
-        content.append(buffer, read);
-    }
-    return CloseFile(file);
-}
-
 FsError IFileSystem::ReplaceWithLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target,
                                        std::int64_t seconds, std::int64_t nanoseconds) {
     std::string temp;

@@ -246,10 +246,6 @@ public:
     // Creates a directory with the given permission bits (less the umask).
     virtual FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) = 0;
 
-    // The whole content of a file of at most limit bytes; a larger one fails with the system's
-    // "file too large" code.
-    FsError ReadSmallFile(const std::string& path, std::size_t limit, std::string& content);
-
     // ---- Owners: what a restore needs besides content -------------------------------------
     // Sets the owner and group of name itself, never of what a link points to; kKeepOwner
     // leaves either as it is. NotSupported when the file system cannot hold the ids. Set through

@@ -1,6 +1,8 @@
 // The cross-process lock of a job's runs.
 #include "run/job_lock.h"
 
+#include "util/path_parts.h"
+
 namespace {
 
 std::string RealPath(IFileSystem& fs, const std::string& path) {
@@ -15,9 +17,8 @@ std::string JobLockPath(const std::string& jobPath, IFileSystem& fs) {
         return real + ".lock";
     }
     // A job not saved yet: its directory's real path and its own name.
-    const std::size_t slash = jobPath.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? "." : (slash == 0 ? "/" : jobPath.substr(0, slash));
-    const std::string name = slash == std::string::npos ? jobPath : jobPath.substr(slash + 1);
+    const std::string directory = DirectoryPartOf(jobPath);
+    const std::string name = NamePartOf(jobPath);
     if (const std::string real = RealPath(fs, directory); !real.empty() && !name.empty()) {
         return (real == "/" ? real : real + "/") + name + ".lock";
     }

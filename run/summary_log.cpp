@@ -23,7 +23,7 @@ std::string SummaryLine(const std::string& jobPath, const std::string& taskLabel
 
 bool AppendSummaryLine(const std::string& path, const std::string& line, IMessagePort& messages, IFileSystem& fs) {
     auto report = [&](const CFileException& error) {
-        messages.MessageBox("Error writing to summary:\n\n" + LeadingCharacters(error.ErrorText(), 255));
+        messages.MessageBox("Error writing to summary:\n\n" + LeadingCharacters(error.ErrorText(), kMessageTextLimit));
     };
     CStdioFileEx file(fs);
     CFileException error;

@@ -132,6 +132,8 @@ void ShowFile(CRunContext& ctx, const CopyOptions& options, const std::string& l
 
 } // namespace
 
+// Kept whole: the steps of one copy and the outcome of each, in the order they happen.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& destination, const CLargeNumber& size,
                         const CopyOptions& options) {
     Trace(ctx, options, "YCopyFile: " + source.path + " -> " + destination.path);
@@ -226,7 +228,7 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
 }
 
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
-               CLargeNumber size, bool fakeIt, bool* stopped) {
+               const CLargeNumber& size, bool fakeIt, bool* stopped) {
     IFileSystem& fs = FsOf(ctx);
     DirectoryHandle sourceDir;
     std::string sourceName;

@@ -16,7 +16,7 @@
 // a copy cancelled by Stop, which left the old destination as it was, from one that was made:
 // the caller counts only the latter.
 bool YCopyFile(CRunContext& ctx, const std::string& source, const std::string& destination, bool isNew, bool checkOpen,
-               CLargeNumber size, bool fakeIt, bool* stopped = nullptr);
+               const CLargeNumber& size, bool fakeIt, bool* stopped = nullptr);
 
 class DirectoryHandle;
 

@@ -9,14 +9,22 @@
 #include "sync/metadata.h"
 #include "sync/time_rule.h"
 
-void DoFile(CRunContext& ctx, const std::string& source, std::string destination, const Task& task, RunStats& stats) {
-    const std::string name = BaseName(source);
+namespace {
+
+// A destination naming the target file itself is cut back to its directory.
+void CutToDirectory(std::string& destination, const std::string& name) {
     const std::string tail = std::string(1, kPathSeparator) + name;
-    // A destination naming the target file itself is cut back to its directory.
     if (destination.size() >= tail.size() &&
         EqualNoCase(std::string_view(destination).substr(destination.size() - tail.size()), tail)) {
         destination.resize(destination.size() - tail.size());
     }
+}
+
+} // namespace
+
+void DoFile(CRunContext& ctx, const std::string& source, std::string destination, const Task& task, RunStats& stats) {
+    const std::string name = BaseName(source);
+    CutToDirectory(destination, name);
     if (!task.fakeIt) {
         YMakeDirectory(ctx, destination);
     }

@@ -154,6 +154,8 @@ constexpr std::uint32_t kPrivateDirectory = 0700;
 
 } // namespace
 
+// Kept whole: one prefix at a time, each step's failure handled where it happens.
+// NOLINTNEXTLINE(readability-function-cognitive-complexity)
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastError) {
     if (ctx.debug) {
         DebugLog(ctx, "YMakeDirectory: " + path);
@@ -377,7 +379,7 @@ FsError ZapDir(CRunContext& ctx, const std::string& path, std::int32_t& filesDel
     return ZapTreeAt(ctx, tree, filesDeleted);
 }
 
-bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
                        std::int32_t& errors, bool fakeIt) {
     LogLine(ctx, "Deleting directory " + path, LogColour::Purple);
     if (fakeIt) {

@@ -52,7 +52,7 @@ class DirectoryHandle;
 class CTreeCursor;
 bool YDeleteFileAt(CRunContext& ctx, const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                    const std::string& path, bool fakeIt);
-bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, std::string path, std::int32_t& filesDeleted,
+bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& path, std::int32_t& filesDeleted,
                        std::int32_t& errors, bool fakeIt);
 // As YMakeDirectory; lastError receives the failure of the last level that counted.
 bool YMakeDirectory(CRunContext& ctx, const std::string& path, FsError& lastError);

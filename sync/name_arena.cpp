@@ -8,7 +8,7 @@ namespace {
 // Small levels take one small block; a large level's blocks grow to a size where the block
 // count stays low without wasting much on the last one.
 constexpr std::size_t kFirstBlock = 512;
-constexpr std::size_t kLargestBlock = 64 * 1024;
+constexpr std::size_t kLargestBlock = std::size_t{64} * 1024;
 
 } // namespace
 

@@ -1,10 +1,7 @@
 // The walk's worker threads.
 #include "sync/worker_pool.h"
 
-namespace {
-// More threads than this only queue on the disk.
-constexpr int kMostThreads = 64;
-} // namespace
+#include "model/settings.h"
 
 int DefaultThreadCount() {
     const unsigned cores = std::thread::hardware_concurrency();

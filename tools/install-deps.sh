@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-    build-essential cmake ninja-build pkg-config clang-format
+    build-essential cmake ninja-build pkg-config clang-format clang-tidy
     clang libclang-rt-dev
     libgtest-dev libgmock-dev
     libglib2.0-dev

@@ -47,10 +47,27 @@ run_fuzzers() {
     fi
 }
 
+# clang-tidy (.clang-tidy) over the program's sources, from the compile commands of the Debug
+# build; tests/ is left out, as it would more than double the time.
+run_clang_tidy() {
+    if ! command -v run-clang-tidy >/dev/null; then
+        echo "test.sh: run-clang-tidy not found; the clang-tidy stage is skipped" >&2
+        return 0
+    fi
+    echo "clang-tidy: program sources, $jobs at a time"
+    if ! run-clang-tidy -p build/test -j "$jobs" -quiet "$PWD/(util|platform|model|sync|run|app|ui)/.*\\.cpp\$" \
+        >build/test/clang-tidy.log 2>&1; then
+        grep -E "(warning|error):" build/test/clang-tidy.log | sort -u >&2
+        echo "test.sh: clang-tidy findings above (whole output in build/test/clang-tidy.log)" >&2
+        return 1
+    fi
+}
+
 run_suite build/test
 if command -v clang-format >/dev/null; then
     cmake --build build/test --target format-check
 fi
+run_clang_tidy
 run_fuzzers
 if [ "${PEMO_QUICK:-0}" != "1" ]; then
     run_suite build/asan -DPEMO_SANITIZE_ADDRESS=ON

@@ -208,34 +208,34 @@ void CPemoDlg::BuildControls() {
 
     struct AnchorSpec {
         wxWindow* control;
-        int horizontal;
-        int vertical;
+        AnchorMode horizontal;
+        AnchorMode vertical;
         bool clip;
     };
     const AnchorSpec specs[] = {
-        {taskList, AnchorStretch, AnchorStretch, true},
-        {add, AnchorFixed, AnchorMove, false},
-        {edit, AnchorFixed, AnchorMove, false},
-        {duplicate, AnchorFixed, AnchorMove, false},
-        {remove, AnchorFixed, AnchorMove, false},
-        {runAll, AnchorMove, AnchorFixed, false},
-        {runSelected, AnchorMove, AnchorFixed, false},
-        {previewAll, AnchorMove, AnchorFixed, false},
-        {previewSelected, AnchorMove, AnchorFixed, false},
-        {stop, AnchorMove, AnchorFixed, false},
-        {pause, AnchorMove, AnchorFixed, false},
-        {up, AnchorMove, AnchorFixed, false},
-        {down, AnchorMove, AnchorFixed, false},
-        {logPane, AnchorStretch, AnchorMove, true},
-        {statistics, AnchorMove, AnchorMove, true},
-        {bar, AnchorStretch, AnchorMove, false},
-        {progressCaption, AnchorFixed, AnchorMove, true},
-        {countText, AnchorMove, AnchorMove, true},
-        {fileCaption, AnchorFixed, AnchorMove, true},
-        {fileProgress, AnchorStretch, AnchorMove, true},
-        {percentText, AnchorMove, AnchorMove, true},
-        {currentFileText, AnchorStretch, AnchorMove, true},
-        {exit, AnchorMove, AnchorMove, false},
+        {taskList, AnchorMode::Stretch, AnchorMode::Stretch, true},
+        {add, AnchorMode::Fixed, AnchorMode::Move, false},
+        {edit, AnchorMode::Fixed, AnchorMode::Move, false},
+        {duplicate, AnchorMode::Fixed, AnchorMode::Move, false},
+        {remove, AnchorMode::Fixed, AnchorMode::Move, false},
+        {runAll, AnchorMode::Move, AnchorMode::Fixed, false},
+        {runSelected, AnchorMode::Move, AnchorMode::Fixed, false},
+        {previewAll, AnchorMode::Move, AnchorMode::Fixed, false},
+        {previewSelected, AnchorMode::Move, AnchorMode::Fixed, false},
+        {stop, AnchorMode::Move, AnchorMode::Fixed, false},
+        {pause, AnchorMode::Move, AnchorMode::Fixed, false},
+        {up, AnchorMode::Move, AnchorMode::Fixed, false},
+        {down, AnchorMode::Move, AnchorMode::Fixed, false},
+        {logPane, AnchorMode::Stretch, AnchorMode::Move, true},
+        {statistics, AnchorMode::Move, AnchorMode::Move, true},
+        {bar, AnchorMode::Stretch, AnchorMode::Move, false},
+        {progressCaption, AnchorMode::Fixed, AnchorMode::Move, true},
+        {countText, AnchorMode::Move, AnchorMode::Move, true},
+        {fileCaption, AnchorMode::Fixed, AnchorMode::Move, true},
+        {fileProgress, AnchorMode::Stretch, AnchorMode::Move, true},
+        {percentText, AnchorMode::Move, AnchorMode::Move, true},
+        {currentFileText, AnchorMode::Stretch, AnchorMode::Move, true},
+        {exit, AnchorMode::Move, AnchorMode::Move, false},
     };
     for (const AnchorSpec& spec : specs) {
         AddAnchor(spec.control, spec.horizontal, spec.vertical, spec.clip);

@@ -88,7 +88,7 @@ public:
     bool Destroy() override;
 
     // The window's initialisation: statistics, status bar, settings, stored size, task list.
-    void InitDialog();
+    void InitDialog() override;
 
     // Window notifications, carried out on the user-interface thread.
     void AddPaneLine(const std::string& text);

@@ -4,17 +4,17 @@
 #include <wx/dcclient.h>
 #include <wx/panel.h>
 
-AnchorRect MoveAnchorRect(const AnchorRect& rect, int horizontal, int vertical, int dx, int dy) {
+AnchorRect MoveAnchorRect(const AnchorRect& rect, AnchorMode horizontal, AnchorMode vertical, int dx, int dy) {
     AnchorRect moved = rect;
-    if (horizontal == AnchorStretch) {
+    if (horizontal == AnchorMode::Stretch) {
         moved.right += dx;
-    } else if (horizontal == AnchorMove) {
+    } else if (horizontal == AnchorMode::Move) {
         moved.left += dx;
         moved.right += dx;
     }
-    if (vertical == AnchorStretch) {
+    if (vertical == AnchorMode::Stretch) {
         moved.bottom += dy;
-    } else if (vertical == AnchorMove) {
+    } else if (vertical == AnchorMode::Move) {
         moved.top += dy;
         moved.bottom += dy;
     }
@@ -27,7 +27,7 @@ CResizingDialog::CResizingDialog(wxWindow* parent, wxWindowID id, const wxString
     client->Bind(wxEVT_SIZE, &CResizingDialog::OnClientSize, this);
 }
 
-void CResizingDialog::AddAnchor(wxWindow* control, int horizontal, int vertical, bool clip) {
+void CResizingDialog::AddAnchor(wxWindow* control, AnchorMode horizontal, AnchorMode vertical, bool clip) {
     const wxRect r = control->GetRect();
     anchors.push_back(Anchor{control->GetId(), control, horizontal, vertical,
                              AnchorRect{r.GetLeft(), r.GetTop(), r.GetRight() + 1, r.GetBottom() + 1}, clip});
@@ -46,7 +46,7 @@ void CResizingDialog::InitResizing() {
             }
         });
         grip->SetPosition(wxPoint(layoutSize.GetWidth() - 10, layoutSize.GetHeight() - 10));
-        AddAnchor(grip, AnchorMove, AnchorMove, true);
+        AddAnchor(grip, AnchorMode::Move, AnchorMode::Move, true);
     }
     SetMayGrow(mayGrowHorizontally, mayGrowVertically);
     initialised = true;

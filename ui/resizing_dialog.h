@@ -8,8 +8,8 @@
 
 class wxPanel;
 
-// How an extent follows a size change: 0 fixed, 1 stretch (far edge follows), 2 move (both follow).
-enum AnchorMode : int { AnchorFixed = 0, AnchorStretch = 1, AnchorMove = 2 };
+// How an extent follows a size change: Fixed, Stretch (the far edge follows) or Move (both follow).
+enum class AnchorMode { Fixed, Stretch, Move };
 
 struct AnchorRect {
     int left = 0;
@@ -20,13 +20,13 @@ struct AnchorRect {
 };
 
 // The rectangle of an anchored control after the client area changed by dx, dy.
-AnchorRect MoveAnchorRect(const AnchorRect& rect, int horizontal, int vertical, int dx, int dy);
+AnchorRect MoveAnchorRect(const AnchorRect& rect, AnchorMode horizontal, AnchorMode vertical, int dx, int dy);
 
 struct Anchor {
     int controlId = 0;
     wxWindow* control = nullptr;
-    int horizontal = AnchorFixed;
-    int vertical = AnchorFixed;
+    AnchorMode horizontal = AnchorMode::Fixed;
+    AnchorMode vertical = AnchorMode::Fixed;
     AnchorRect rect;
     bool clip = false;
 };
@@ -41,7 +41,7 @@ public:
     wxPanel* Client() const { return client; }
 
     // Registers a control of the client panel with its current rectangle.
-    void AddAnchor(wxWindow* control, int horizontal, int vertical, bool clip = false);
+    void AddAnchor(wxWindow* control, AnchorMode horizontal, AnchorMode vertical, bool clip = false);
     const std::vector<Anchor>& Anchors() const { return anchors; }
 
     // Base initialisation: the current size becomes the minimum, the grip is placed.

@@ -5,19 +5,7 @@
 #include <wx/notifmsg.h>
 
 #include "ui/icons.h"
-
-std::string CutToCharacters(const std::string& text, std::size_t characters) {
-    std::size_t count = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
-            if (count == characters) {
-                return text.substr(0, i);
-            }
-            ++count;
-        }
-    }
-    return text;
-}
+#include "util/texts.h"
 
 CSystemTray::CSystemTray() {
     Bind(wxEVT_MENU, [this](wxCommandEvent& event) {
@@ -61,8 +49,8 @@ void CSystemTray::ShowBalloon(const std::string& title, const std::string& text)
         balloonText.clear();
         return;
     }
-    balloonText = CutToCharacters(text, 255);
-    balloon = std::make_unique<wxNotificationMessage>(wxString::FromUTF8(CutToCharacters(title, 63)),
+    balloonText = LeadingCharacters(text, 255);
+    balloon = std::make_unique<wxNotificationMessage>(wxString::FromUTF8(LeadingCharacters(title, 63)),
                                                       wxString::FromUTF8(balloonText));
     balloon->Bind(wxEVT_NOTIFICATION_MESSAGE_CLICK, [this](wxCommandEvent&) {
         if (onCommand) {

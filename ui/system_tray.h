@@ -49,6 +49,3 @@ private:
     std::string balloonText;
     std::unique_ptr<wxNotificationMessage> balloon;
 };
-
-// Cuts text to at most the given number of characters (code points).
-std::string CutToCharacters(const std::string& text, std::size_t characters);

@@ -33,11 +33,11 @@ private:
 namespace {
 
 // Runs work on the user-interface thread: at once when called there, otherwise posted in order.
-void OnUiThread(std::function<void()> work) {
+void OnUiThread(const std::function<void()>& work) {
     if (wxIsMainThread()) {
         work();
     } else if (wxTheApp) {
-        wxTheApp->CallAfter(std::move(work));
+        wxTheApp->CallAfter(work);
     }
 }
 
@@ -197,7 +197,7 @@ bool CWxShell::TimerRunning(int id) const {
 
 void CWxShell::PostToUi(std::function<void()> work) {
     if (wxTheApp) {
-        wxTheApp->CallAfter(std::move(work));
+        wxTheApp->CallAfter(work);
     }
 }
 

@@ -236,7 +236,7 @@ CLargeNumber CLargeNumber::operator-(const CLargeNumber& other) const {
 CLargeNumber CLargeNumber::operator*(const CLargeNumber& other) const {
     CLargeNumber result;
     result.digits = MultiplyMagnitudes(digits, other.digits);
-    result.sign = result.IsZero() ? 1 : static_cast<std::int8_t>(sign * other.sign);
+    result.sign = result.IsZero() ? std::int8_t{1} : static_cast<std::int8_t>(sign * other.sign);
     return result;
 }
 

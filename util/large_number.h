@@ -12,8 +12,8 @@ public:
     explicit CLargeNumber(const char* text);
     explicit CLargeNumber(const std::string& text);
 
-    // Our addition: sizes arrive from the platform as 64-bit values; the result equals the
-    // high/low 32-bit composition with "4294967296".
+    // Sizes arrive from the platform as 64-bit values; the result equals the high/low 32-bit
+    // composition with "4294967296".
     static CLargeNumber FromUint64(std::uint64_t value);
 
     std::string ToString() const;

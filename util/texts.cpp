@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "util/utf8.h"
+
 namespace {
 
 constexpr double kHalfSecond = 0.5 / 86400.0;
@@ -20,19 +22,6 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) {
     const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y += m <= 2;
 }
 
 const long long kEpochOffsetDays = DaysFromCivil(1899, 12, 30);
@@ -52,7 +41,8 @@ DateTime LocalFromTime(std::time_t t, long nanoseconds) {
     const long long days = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
                                          static_cast<unsigned>(local.tm_mday)) -
                            kEpochOffsetDays;
-    const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + nanoseconds / 1e9;
+    const double seconds =
+        local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + static_cast<double>(nanoseconds) / 1e9;
     return static_cast<double>(days) + seconds / 86400.0;
 }
 
@@ -60,34 +50,6 @@ DateTime NowLocal() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return LocalFromTime(now.tv_sec, now.tv_nsec);
-}
-
-std::tm LocalTmFromDateTime(DateTime value) {
-    double wholeDays = std::floor(value);
-    // Milliseconds first, so that 12:00:05 stored as 12:00:04.99999 still reads as 12:00:05.
-    long long ms = std::llround((value - wholeDays) * 86400000.0);
-    long long days = static_cast<long long>(wholeDays);
-    if (ms >= 86400000LL) {
-        ms -= 86400000LL;
-        ++days;
-    }
-    const long long secondsOfDay = ms / 1000;
-    long long y = 0;
-    unsigned m = 0;
-    unsigned d = 0;
-    const long long unixDays = days + kEpochOffsetDays;
-    CivilFromDays(unixDays, y, m, d);
-    std::tm result{};
-    result.tm_year = static_cast<int>(y - 1900);
-    result.tm_mon = static_cast<int>(m) - 1;
-    result.tm_mday = static_cast<int>(d);
-    result.tm_hour = static_cast<int>(secondsOfDay / 3600);
-    result.tm_min = static_cast<int>(secondsOfDay / 60 % 60);
-    result.tm_sec = static_cast<int>(secondsOfDay % 60);
-    result.tm_wday = static_cast<int>(((unixDays % 7) + 11) % 7); // 1970-01-01 was a Thursday
-    result.tm_yday = static_cast<int>(unixDays - DaysFromCivil(y, 1, 1));
-    result.tm_isdst = -1;
-    return result;
 }
 
 std::string SizeText(CLargeNumber size) {
@@ -183,11 +145,7 @@ std::int32_t IntFromText(std::string_view text) {
 std::string LeadingCharacters(const std::string& text, std::size_t count) {
     std::size_t i = 0;
     for (std::size_t seen = 0; i < text.size() && seen < count; ++seen) {
-        ++i;
-        // Continuation bytes belong to the character just started.
-        while (i < text.size() && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) {
-            ++i;
-        }
+        i = Utf8CharacterEnd(text, i);
     }
     return text.substr(0, i);
 }

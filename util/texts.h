@@ -15,8 +15,6 @@ using DateTime = double;
 
 DateTime NowLocal();
 DateTime LocalFromTime(std::time_t t, long nanoseconds = 0);
-// The local calendar fields of a DateTime (tm_year from 1900, tm_mon from 0), seconds truncated.
-std::tm LocalTmFromDateTime(DateTime value);
 
 std::string SizeText(CLargeNumber size);
 std::int32_t DurationSeconds(DateTime start, DateTime end);

@@ -1,5 +1,6 @@
 // Starting programs with posix_spawnp; a command's standard output and error share one pipe.
 #include "platform/command_runner.h"
+#include "util/path_parts.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -31,6 +32,7 @@ pid_t Spawn(const std::vector<std::string>& argv, int outputFd) {
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     }
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
@@ -137,11 +139,10 @@ bool StartProgram(const std::vector<std::string>& argv, std::function<void(int s
 }
 
 std::string FindCompanionProgram(const std::string& ownPath, const std::vector<std::string>& candidates) {
-    const std::size_t slash = ownPath.rfind('/');
-    if (slash == std::string::npos) {
+    if (ownPath.find('/') == std::string::npos) {
         return {};
     }
-    const std::string folder = ownPath.substr(0, slash + 1);
+    const std::string folder = DirectoryPartOf(ownPath) + "/";
     for (const std::string& candidate : candidates) {
         if (candidate.empty()) {
             continue;

@@ -189,7 +189,7 @@ TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
     EXPECT_EQ(CheckArguments({}, kProgram, NativeFileSystem()).options.startJobFile, "default.job");
 }
 
-// "pemo -auto nightly.jbo" used to run default.job, mirrored, instead of failing.
+// "pemo -auto nightly.jbo" fails rather than mirror default.job.
 TEST(CheckArguments, AWordThatIsNoSwitchMustNameTheOneExistingJob) {
     TempDir dir;
     WriteFileBytes(dir / "Nightly.JOB", "");

@@ -119,6 +119,26 @@ TEST(HeadlessShellTest, OnATerminalOneProgressLineIsRewrittenAndClearedForMessag
                               "pemo: oops\n" + "\r\033[K" + line + "\n");
 }
 
+// A line longer than the terminal (80 columns where the width is unknown) is cut short of its
+// last column, between two characters wherever they fall.
+TEST(HeadlessShellTest, ALongProgressLineIsCutBetweenCharacters) {
+    for (const std::string lead : {"", "x"}) {
+        FakeClock clock;
+        CapturedStream err;
+        CHeadlessShell shell(clock, true, true, err.Stream());
+        std::string name = lead;
+        for (int i = 0; i < 60; ++i) {
+            name += "\xC3\xA9";
+        }
+        shell.Window().SetCurrentFileText(name);
+        shell.Window().UpdateProgress();
+        const std::string line = err.Text().substr(4);
+        EXPECT_GE(line.size(), 78u) << line;
+        EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_EQ(line.substr(line.size() - 2), "\xC3\xA9");
+    }
+}
+
 TEST(HeadlessShellTest, RepeatedMessagesArePrintedOnceWithACount) {
     FakeClock clock;
     CapturedStream err;
@@ -137,8 +157,8 @@ TEST(HeadlessShellTest, RepeatedMessagesArePrintedOnceWithACount) {
                           "pemo: (the message above came 1 more time)\n");
 }
 
-// A file name with a line break or an escape sequence forged lines in cron mail and cleared the
-// terminal.
+// A file name with a line break or an escape sequence must neither forge lines in cron mail nor
+// clear the terminal.
 TEST(HeadlessShellTest, NamesCanNeitherAddLinesNorReachTheTerminal) {
     FakeClock clock;
     CapturedStream err;

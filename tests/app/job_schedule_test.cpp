@@ -86,8 +86,8 @@ TEST(JobSchedule, ChangingAndRemovingASchedule) {
     EXPECT_TRUE(runner.commands.empty());
 }
 
-// A working folder ending in "\\" used to swallow ExecStart, and the window program's units started
-// the window program, which a server with only the command-line package lacks.
+// A working folder ending in "\\" must not swallow ExecStart, and a unit written by the window
+// program starts the command-line one, as a server with only the command-line package has no other.
 TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder) {
     TempDir dir;
     WriteFileBytes(dir / "pemo", "#!/bin/sh\n");

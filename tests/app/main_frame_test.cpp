@@ -79,7 +79,7 @@ TEST_F(FrameTest, ResetForStart) {
     EXPECT_EQ(frame.DateTimeFormat(), "%m/%d/%y %H:%M"); // the C locale of the tests
 }
 
-// A job opened at start that could not be read: the window's next edit used to save the partial
+// A job opened at start that could not be read: the window's next edit must not save the partial
 // (here empty) list over it.
 TEST_F(FrameTest, AJobThatCouldNotBeReadIsNeverSavedOver) {
     const std::string job = dir / "locked.job";

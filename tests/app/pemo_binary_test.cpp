@@ -424,7 +424,7 @@ TEST_F(PemoBinaryTest, UnwritableLogsAreReportedAndTheRunGoesOn) {
 
 class PemoSignalTest : public PemoBinaryTest, public ::testing::WithParamInterface<int> {};
 
-// SIGHUP (a closed terminal or ssh session) used to kill the program with log.html unclosed, no
+// SIGHUP (a closed terminal or ssh session) must not kill the program with log.html unclosed, no
 // summary line and a temporary file left in the destination.
 TEST_P(PemoSignalTest, ASignalStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
     MakeDirectories(dir / "src");
@@ -514,7 +514,7 @@ TEST_F(PemoBinaryTest, UnknownSwitchesAreRefusedBeforeAnythingRuns) {
     WriteTree(dir / "dst", {{"only-here.txt", "precious"}});
     WriteJob(JobLineFor("T", dir / "src", dir / "dst"));
     const std::string jobBefore = ReadFileBytes(job);
-    // Each of these used to run a real mirror, deleting only-here.txt.
+    // None of these may run a real mirror, which would delete only-here.txt.
     for (const std::string bad : {"--dry-run", "-dryrun", "-n", "-Auto", "-autox", "-letter:EF",
                                   "-letter:", "-maxdelete:", "-maxdelete:-1", "-maxdelete:ten", "-file:", "--", "-"}) {
         Outcome run = Run({bad});
@@ -706,8 +706,8 @@ TEST_F(PemoBinaryTest, ItsOwnFilesAreNeverLinksOrFifos) {
 
 // ---- Settings ----
 
-// An unattended run used to rewrite a store holding a window size at close: comments lost, the
-// 8-bit file turned to UTF-16, and a read-only pemo.ini made a clean run fail.
+// An unattended run must not rewrite a store holding a window size at close: that would lose
+// comments, turn the 8-bit file to UTF-16, and make a clean run fail on a read-only pemo.ini.
 TEST_F(PemoBinaryTest, AnUnattendedRunLeavesTheSettingsStoreAsItIs) {
     WriteJob("");
     const std::string ini = "; kept by hand\nwidth=900\nheight=700\ndebug=0\n";

@@ -22,7 +22,7 @@ TEST(ReplaceFile, FailurePartWayKeepsTheOldFile) {
                      path, CStdioFileEx::modeWriteUnicode,
                      [](CStdioFileEx& file) {
                          file.WriteString("half of the new content");
-                         throw CFileException(CFileException::diskFull, ENOSPC, "temp");
+                         throw CFileException(CFileException::Cause::diskFull, ENOSPC, "temp");
                      },
                      NativeFileSystem()),
                  CFileException);
@@ -30,7 +30,7 @@ TEST(ReplaceFile, FailurePartWayKeepsTheOldFile) {
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"job.job"});
     try {
         ReplaceFile(
-            path, 0, [](CStdioFileEx&) { throw CFileException(CFileException::diskFull, ENOSPC, "temp"); },
+            path, 0, [](CStdioFileEx&) { throw CFileException(CFileException::Cause::diskFull, ENOSPC, "temp"); },
             NativeFileSystem());
     } catch (const CFileException& e) {
         EXPECT_EQ(e.fileName, path); // reported under the user's name, not the temporary's

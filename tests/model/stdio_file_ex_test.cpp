@@ -200,16 +200,16 @@ TEST(StdioFileEx, OpenFailuresCarryKindErrnoAndPath) {
     EXPECT_FALSE(file.Open(missing, CStdioFileEx::modeRead)); // no record: just false
     CFileException error;
     EXPECT_FALSE(file.Open(missing, CStdioFileEx::modeRead, &error));
-    EXPECT_EQ(error.cause, CFileException::fileNotFound);
+    EXPECT_EQ(error.cause, CFileException::Cause::fileNotFound);
     EXPECT_EQ(error.osError, ENOENT);
     EXPECT_EQ(error.ErrorText(), missing + " was not found.");
     EXPECT_FALSE(file.Open(dir / "no/such/dir.txt", kWriteUnicode, &error));
-    EXPECT_EQ(error.cause, CFileException::fileNotFound);
+    EXPECT_EQ(error.cause, CFileException::Cause::fileNotFound);
     WriteFileBytes(dir / "plain", "x");
     EXPECT_FALSE(file.Open(dir / "plain/below", CStdioFileEx::modeRead, &error));
-    EXPECT_EQ(error.cause, CFileException::badPath);
+    EXPECT_EQ(error.cause, CFileException::Cause::badPath);
     EXPECT_FALSE(file.Open(dir.Path(), CStdioFileEx::modeRead, &error));
-    EXPECT_EQ(error.cause, CFileException::accessDenied);
+    EXPECT_EQ(error.cause, CFileException::Cause::accessDenied);
     EXPECT_EQ(error.ErrorText(), "Access to " + dir.Path() + " was denied.");
 }
 
@@ -222,10 +222,10 @@ TEST(StdioFileEx, PermissionRefusalAsUnprivilegedUser) {
     const int cause = RunAsNobody([&] {
         CStdioFileEx file(NativeFileSystem());
         CFileException error;
-        return file.Open(path, CStdioFileEx::modeRead, &error) ? 100 : error.cause;
+        return file.Open(path, CStdioFileEx::modeRead, &error) ? 100 : static_cast<int>(error.cause);
     });
     ASSERT_NE(cause, -1) << "could not drop privileges";
-    EXPECT_EQ(cause, CFileException::accessDenied);
+    EXPECT_EQ(cause, static_cast<int>(CFileException::Cause::accessDenied));
 }
 
 TEST(StdioFileEx, ShareExclusiveRefusesASecondOpenerWithoutHarm) {
@@ -237,7 +237,7 @@ TEST(StdioFileEx, ShareExclusiveRefusesASecondOpenerWithoutHarm) {
     CStdioFileEx second(NativeFileSystem());
     CFileException error;
     EXPECT_FALSE(second.Open(path, kWriteUnicode | CStdioFileEx::shareExclusive, &error));
-    EXPECT_EQ(error.cause, CFileException::sharingViolation);
+    EXPECT_EQ(error.cause, CFileException::Cause::sharingViolation);
     EXPECT_EQ(ReadFileBytes(path), "keep me"); // the refused create did not truncate
     first.Close();
     EXPECT_TRUE(second.Open(path, kWriteUnicode | CStdioFileEx::shareExclusive));
@@ -252,7 +252,7 @@ TEST(StdioFileEx, WriteFailuresThrow) {
         readOnly.WriteString("y");
         FAIL() << "no exception";
     } catch (const CFileException& e) {
-        EXPECT_EQ(e.cause, CFileException::invalidFile);
+        EXPECT_EQ(e.cause, CFileException::Cause::invalidFile);
         EXPECT_EQ(e.fileName, dir / "r.txt");
     }
     // A device is no file of the program's own.
@@ -263,33 +263,34 @@ TEST(StdioFileEx, WriteFailuresThrow) {
 }
 
 TEST(FileException, TextsOfEveryKind) {
-    const std::pair<int, const char*> expected[] = {
-        {CFileException::none, "No error occurred."},
-        {CFileException::genericException, "An unknown error occurred while accessing P."},
-        {CFileException::fileNotFound, "P was not found."},
-        {CFileException::badPath, "P contains an invalid path."},
-        {CFileException::tooManyOpenFiles, "P could not be opened because there are too many open files."},
-        {CFileException::accessDenied, "Access to P was denied."},
-        {CFileException::invalidFile, "An invalid file handle was associated with P."},
-        {CFileException::removeCurrentDir, "P could not be removed because it is the current directory."},
-        {CFileException::directoryFull, "P could not be created because the directory is full."},
-        {CFileException::badSeek, "Seek failed on P"},
-        {CFileException::hardIO, "A hardware I/O error was reported while accessing P."},
-        {CFileException::sharingViolation, "A sharing violation occurred while accessing P."},
-        {CFileException::lockViolation, "A locking violation occurred while accessing P."},
-        {CFileException::diskFull, "Disk full while accessing P."},
-        {CFileException::endOfFile, "An attempt was made to access P past its end."},
+    const std::pair<CFileException::Cause, const char*> expected[] = {
+        {CFileException::Cause::none, "No error occurred."},
+        {CFileException::Cause::genericException, "An unknown error occurred while accessing P."},
+        {CFileException::Cause::fileNotFound, "P was not found."},
+        {CFileException::Cause::badPath, "P contains an invalid path."},
+        {CFileException::Cause::tooManyOpenFiles, "P could not be opened because there are too many open files."},
+        {CFileException::Cause::accessDenied, "Access to P was denied."},
+        {CFileException::Cause::invalidFile, "An invalid file handle was associated with P."},
+        {CFileException::Cause::removeCurrentDir, "P could not be removed because it is the current directory."},
+        {CFileException::Cause::directoryFull, "P could not be created because the directory is full."},
+        {CFileException::Cause::badSeek, "Seek failed on P"},
+        {CFileException::Cause::hardIO, "A hardware I/O error was reported while accessing P."},
+        {CFileException::Cause::sharingViolation, "A sharing violation occurred while accessing P."},
+        {CFileException::Cause::lockViolation, "A locking violation occurred while accessing P."},
+        {CFileException::Cause::diskFull, "Disk full while accessing P."},
+        {CFileException::Cause::endOfFile, "An attempt was made to access P past its end."},
     };
     for (const auto& [cause, text] : expected) {
         EXPECT_EQ(CFileException(cause, 0, "P").ErrorText(), text);
     }
     // The system's codes reach their kind through the file system's own taxonomy.
-    for (const auto& [code, cause] : std::vector<std::pair<int, int>>{{EMFILE, CFileException::tooManyOpenFiles},
-                                                                      {EIO, CFileException::hardIO},
-                                                                      {EDQUOT, CFileException::diskFull},
-                                                                      {EFBIG, CFileException::diskFull},
-                                                                      {ENOLCK, CFileException::lockViolation},
-                                                                      {EPROTO, CFileException::genericException}}) {
+    for (const auto& [code, cause] :
+         std::vector<std::pair<int, CFileException::Cause>>{{EMFILE, CFileException::Cause::tooManyOpenFiles},
+                                                            {EIO, CFileException::Cause::hardIO},
+                                                            {EDQUOT, CFileException::Cause::diskFull},
+                                                            {EFBIG, CFileException::Cause::diskFull},
+                                                            {ENOLCK, CFileException::Cause::lockViolation},
+                                                            {EPROTO, CFileException::Cause::genericException}}) {
         const CFileException e = CFileException::FromError(FsError::FromSystem(code), "P");
         EXPECT_EQ(e.cause, cause) << code;
         EXPECT_EQ(e.osError, code);

@@ -91,14 +91,6 @@ TEST(FileHandles, WriteReadSeekTruncateAndCloseAnOpenFile) {
     EXPECT_FALSE(fs.CloseFile(file)) << "closing a closed handle is no failure";
     EXPECT_EQ(ModeOf(path), 0640u);
 
-    std::string content;
-    EXPECT_FALSE(fs.ReadSmallFile(path, 5, content));
-    EXPECT_EQ(content, "hello");
-    const FsError tooLarge = fs.ReadSmallFile(path, 4, content);
-    EXPECT_TRUE(tooLarge.Failed());
-    EXPECT_EQ(content, "");
-    EXPECT_TRUE(fs.ReadSmallFile(tmp / "missing", 100, content).Is(ErrorKind::NotFound));
-
     // A rename replaces the file under the new name; the directory can be forced to disk.
     WriteFileBytes(tmp / "new", "replacement");
     EXPECT_FALSE(fs.RenameFile(tmp / "new", path));

@@ -8,8 +8,8 @@
 
 #include "model/job_file.h"
 #include "run/summary_log.h"
-#include "run_test_frame.h"
 #include "support/temp_dir.h"
+#include "support/test_frame.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ std::string TimeText(const std::vector<std::string>& pane) {
 class JobRunnerTest : public ::testing::Test {
 protected:
     TempDir dir;
-    CurrentDirectory cwd{dir.Path()};
+    ScopedCurrentDirectory cwd{dir.Path()};
 };
 
 TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
@@ -59,24 +59,24 @@ TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
     EXPECT_TRUE(std::regex_match(time, std::regex("[0-9]+s"))) << time;
     const std::string expected =
         "\xFF\xFE" +
-        Utf16("<HTML><BODY>\r\n"
-              "<B>Job started (using test.job) at NOW</B><BR>\r\n"
-              "<B>Task \"Off\" is disabled, skipping it</B><BR>\r\n"
-              "<B>Starting task \"Mirror\"</B><BR>\r\n"
-              "<FONT COLOR=GREEN>Created directory " +
-              dir.Path() +
-              "/dst</FONT><BR>\r\n"
-              "<FONT COLOR=GREEN>Adding file " +
-              dir.Path() +
-              "/src/a.txt</FONT><BR>\r\n"
-              "<FONT COLOR=RED>Not running \"Drive\" - no destination drive letter specified</FONT><BR>\r\n"
-              "<B>Done at NOW</B><BR>\r\n"
-              "<B>Changed: 0, Same: 0, Deleted: 0, Skipped: 0, New: 1, Saved: 0, Errors: 0, "
-              "Bytes (new): 5</B><BR>\r\n"
-              "<B>Bytes (change): 0, Time: " +
-              time +
-              ", Source count: 1, Source size: 5</B><BR>\r\n"
-              "</BODY></HTML>\r\n");
+        Utf8ToUtf16Le("<HTML><BODY>\r\n"
+                      "<B>Job started (using test.job) at NOW</B><BR>\r\n"
+                      "<B>Task \"Off\" is disabled, skipping it</B><BR>\r\n"
+                      "<B>Starting task \"Mirror\"</B><BR>\r\n"
+                      "<FONT COLOR=GREEN>Created directory " +
+                      dir.Path() +
+                      "/dst</FONT><BR>\r\n"
+                      "<FONT COLOR=GREEN>Adding file " +
+                      dir.Path() +
+                      "/src/a.txt</FONT><BR>\r\n"
+                      "<FONT COLOR=RED>Not running \"Drive\" - no destination drive letter specified</FONT><BR>\r\n"
+                      "<B>Done at NOW</B><BR>\r\n"
+                      "<B>Changed: 0, Same: 0, Deleted: 0, Skipped: 0, New: 1, Saved: 0, Errors: 0, "
+                      "Bytes (new): 5</B><BR>\r\n"
+                      "<B>Bytes (change): 0, Time: " +
+                      time +
+                      ", Source count: 1, Source size: 5</B><BR>\r\n"
+                      "</BODY></HTML>\r\n");
     EXPECT_EQ(ReadFileBytes(dir / "log.html"), expected);
 
     const std::string summary = ReadFileBytes(dir / "summary.log");
@@ -311,7 +311,7 @@ TEST_P(ShutdownDecisionTest, ErrorsForbidTheShutdownUnlessIgnored) {
     EXPECT_EQ(aborted, c.shutdowns == 0);
     EXPECT_EQ(frame.State().stay, c.shutdowns == 0);
     // The line comes after the log's footer, so it reaches the pane only.
-    EXPECT_EQ(ReadFileBytes(dir / "log.html").find(Utf16("Aborting")), std::string::npos);
+    EXPECT_EQ(ReadFileBytes(dir / "log.html").find(Utf8ToUtf16Le("Aborting")), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ShutdownDecisionTest,

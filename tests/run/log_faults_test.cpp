@@ -11,10 +11,11 @@
 #include "model/stdio_file_ex.h"
 #include "run/html_log.h"
 #include "run/summary_log.h"
-#include "run_test_frame.h"
+#include "support/current_directory.h"
 #include "support/engine_tree.h"
 #include "support/fault_loop.h"
 #include "support/temp_dir.h"
+#include "support/test_frame.h"
 
 namespace {
 
@@ -143,7 +144,7 @@ TEST(LogFaults, AFailedSummaryAppendIsShownAndLeavesNoTornLine) {
 
 TEST(LogFaults, TheRunsOwnFilesGoThroughTheFileSystemItWasGiven) {
     TempDir tmp;
-    CurrentDirectory cwd(tmp.Path());
+    ScopedCurrentDirectory cwd(tmp.Path());
     WriteFileBytes(tmp / "a.txt", "data");
     struct Case {
         FsCall call;

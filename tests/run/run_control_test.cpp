@@ -8,8 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "run_test_frame.h"
 #include "support/temp_dir.h"
+#include "support/test_frame.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
 class RunControlTest : public ::testing::Test {
 protected:
     TempDir dir;
-    CurrentDirectory cwd{dir.Path()};
+    ScopedCurrentDirectory cwd{dir.Path()};
 
     void MakeSource(const std::string& name, int files) {
         MakeDirectories(dir / name);
@@ -117,7 +117,7 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
     const auto balloons = window.Balloons();
     ASSERT_EQ(balloons.size(), 1u) << "only the clearing balloon at the start";
     EXPECT_TRUE(FileExists(dir / "summary.log")) << "a stopped run still writes its summary";
-    EXPECT_NE(ReadFileBytes(dir / "log.html").find(Utf16("Job stopped at user request")), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir / "log.html").find(Utf8ToUtf16Le("Job stopped at user request")), std::string::npos);
 }
 
 TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
@@ -152,8 +152,8 @@ TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
     EXPECT_TRUE(Contains(pane, "Job paused"));
     EXPECT_TRUE(Contains(pane, "Job restarted"));
     const std::string log = ReadFileBytes(dir / "log.html");
-    EXPECT_NE(log.find(Utf16("<B>Job paused</B><BR>\r\n")), std::string::npos);
-    EXPECT_NE(log.find(Utf16("<B>Job restarted</B><BR>\r\n")), std::string::npos);
+    EXPECT_NE(log.find(Utf8ToUtf16Le("<B>Job paused</B><BR>\r\n")), std::string::npos);
+    EXPECT_NE(log.find(Utf8ToUtf16Le("<B>Job restarted</B><BR>\r\n")), std::string::npos);
 }
 
 TEST_F(RunControlTest, RunAllDuringARunStartsNothingButResetsTheFlags) {
@@ -364,8 +364,8 @@ TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
     EXPECT_EQ(frame.State().sourceTotal, CLargeNumber(30u)) << "the drive letter is substituted";
 }
 
-// Stop sets stopRequested; a later start from the tray used to leave it set, so the new run
-// passed over every task and ended as "stopped".
+// Stop sets stopRequested; a later start from the tray must clear it, or the new run would pass
+// over every task and end as "stopped".
 TEST_F(RunControlTest, TrayRunAllAfterAStopRunsTheTasks) {
     MakeSource("a", 2);
     TestFrame frame;

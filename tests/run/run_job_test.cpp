@@ -4,9 +4,9 @@
 
 #include "platform/file_system.h"
 #include "run/job_runner.h"
-#include "run_test_frame.h"
 #include "support/recording_message_port.h"
 #include "support/temp_dir.h"
+#include "support/test_frame.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ protected:
     }
 
     TempDir dir;
-    CurrentDirectory cwd{dir.Path()};
+    ScopedCurrentDirectory cwd{dir.Path()};
     CRunContext ctx;
     CRunLog runLog{ctx};
     RecordingMessagePort messages;
@@ -86,7 +86,8 @@ TEST_F(RunJobAlone, AStopBeforeTheFirstTaskRunsNothingAndSavesNothing) {
     EXPECT_FALSE(FileExists(dir / "dst"));
     EXPECT_FALSE(FileExists(dir / "alone.job")) << "no task ran, so no stamp to save";
     EXPECT_EQ(tasks[0]->lastRun, -1);
-    EXPECT_NE(ReadFileBytes(dir / "log.html").find(Utf16("Job stopped at user request at NOW")), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir / "log.html").find(Utf8ToUtf16Le("Job stopped at user request at NOW")),
+              std::string::npos);
     EXPECT_TRUE(FileExists(dir / "summary.log")) << "a stopped run still writes its summary";
 }
 

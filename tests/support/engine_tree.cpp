@@ -256,22 +256,6 @@ std::string Dump(const RecordingLogSink& log) {
     return text;
 }
 
-ScopedCurrentDirectory::ScopedCurrentDirectory(const std::string& path) {
-    char buffer[4096];
-    if (::getcwd(buffer, sizeof buffer) != nullptr) {
-        previous = buffer;
-    }
-    if (::chdir(path.c_str()) != 0) {
-        throw std::runtime_error("chdir " + path);
-    }
-}
-
-ScopedCurrentDirectory::~ScopedCurrentDirectory() {
-    if (!previous.empty()) {
-        (void)!::chdir(previous.c_str());
-    }
-}
-
 std::vector<std::string> DebugLogLines(bool* bom) {
     std::vector<std::string> lines;
     if (!FileExists("debug.log")) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "model/task.h"
+#include "support/current_directory.h"
 #include "support/engine_window.h"
 #include "support/fake_file_system.h"
 #include "support/recording_message_port.h"
@@ -81,18 +82,6 @@ void ChownTree(const std::string& root);
 
 // The run-log lines of a sink as "Colour: text", one per line, for failure messages.
 std::string Dump(const RecordingLogSink& log);
-
-// Makes path the process's current directory for its lifetime (debug.log lands there).
-class ScopedCurrentDirectory {
-public:
-    explicit ScopedCurrentDirectory(const std::string& path);
-    ~ScopedCurrentDirectory();
-    ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
-    ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
-
-private:
-    std::string previous;
-};
 
 // The debug.log of the current directory decoded to UTF-8 lines (without "\r\n"); empty when
 // there is none. bom tells whether the file starts with FF FE.

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <utility>
 
 #include "support/engine_tree.h"
+#include "support/fault_loop.h"
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
 #include "sync/fs_layer.h"
@@ -275,64 +277,58 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
     const std::map<std::string, std::string> oldContent = {
         {"changed", "old"}, {"same", "same"}, {"extra", "x"}, {"gone/f", "f"}};
 
+    std::string outsideBefore;
+    std::string sourceBefore;
+    auto failingRun = [&](const std::function<void()>& arm) {
+        build();
+        outsideBefore = TreeSnapshot(outside);
+        sourceBefore = TreeSnapshot(src);
+        rig.log.Clear();
+        stats = RunStats();
+        arm();
+        Run();
+        const std::string log = Dump(rig.log);
+        EXPECT_TRUE(FindTemporaries(tmp.Path()).empty()) << log;
+        EXPECT_EQ(TreeSnapshot(outside), outsideBefore) << log;
+        EXPECT_EQ(TreeSnapshot(src), sourceBefore) << log;
+        // Only the destination is changed; its existing ancestors are merely attempted by the
+        // directory walk, which the snapshots above show changed nothing.
+        for (const std::string& path : rig.fs.ChangedPaths()) {
+            const bool inside = path == dst || path.rfind(dst + "/", 0) == 0;
+            const bool ancestor = dst.rfind(path + "/", 0) == 0;
+            EXPECT_TRUE(inside || ancestor) << path << "\n" << log;
+        }
+        // Every file under a final name is whole: the source's content or the old one.
+        for (const auto& [name, content] : sourceContent) {
+            const std::string path = dst + "/" + name;
+            if (FileExists(path) && !IsLink(path)) {
+                const std::string now = ReadFileBytes(path);
+                auto old = oldContent.find(name);
+                EXPECT_TRUE(now == content || (old != oldContent.end() && now == old->second)) << path << "\n" << log;
+            }
+        }
+        EXPECT_LE(stats.errors, 1) << log;
+        EXPECT_LE(rig.log.Texts(LogColour::Red).size(), 2u) << log;
+    };
+    // A clean run afterwards completes the mirror.
+    auto cleanRun = [&](const InjectedFailure&) {
+        stats = RunStats();
+        Run();
+        EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+        for (const auto& [name, content] : sourceContent) {
+            EXPECT_EQ(ReadFileBytes(dst + "/" + name), content);
+        }
+        EXPECT_FALSE(FileExists(dst + "/extra"));
+        EXPECT_FALSE(FileExists(dst + "/gone"));
+        EXPECT_FALSE(IsLink(dst + "/link-out"));
+        EXPECT_TRUE(IsLink(dst + "/link-in"));
+    };
     for (FsCall kind :
          {FsCall::OpenSource, FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,
           FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
           FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
           FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
-        build();
-        rig.fs.Reset();
-        stats = RunStats();
-        Run();
-        ASSERT_EQ(stats.errors, 0) << Dump(rig.log);
-        const int calls = rig.fs.Calls(kind);
-        ASSERT_GT(calls, 0) << static_cast<int>(kind);
-        for (int n = 1; n <= calls; ++n) {
-            build();
-            const std::string outsideBefore = TreeSnapshot(outside);
-            const std::string sourceBefore = TreeSnapshot(src);
-            rig.fs.Reset();
-            rig.log.Clear();
-            stats = RunStats();
-            rig.fs.FailNth(kind, n, EIO);
-            Run();
-            const std::string where =
-                "kind " + std::to_string(static_cast<int>(kind)) + " call " + std::to_string(n) + "\n" + Dump(rig.log);
-            EXPECT_TRUE(FindTemporaries(tmp.Path()).empty()) << where;
-            EXPECT_EQ(TreeSnapshot(outside), outsideBefore) << where;
-            EXPECT_EQ(TreeSnapshot(src), sourceBefore) << where;
-            // Only the destination is changed; its existing ancestors are merely attempted by the
-            // directory walk, which the snapshots above show changed nothing.
-            for (const std::string& path : rig.fs.ChangedPaths()) {
-                const bool inside = path == dst || path.rfind(dst + "/", 0) == 0;
-                const bool ancestor = dst.rfind(path + "/", 0) == 0;
-                EXPECT_TRUE(inside || ancestor) << path << "\n" << where;
-            }
-            // Every file under a final name is whole: the source's content or the old one.
-            for (const auto& [name, content] : sourceContent) {
-                const std::string path = dst + "/" + name;
-                if (FileExists(path) && !IsLink(path)) {
-                    const std::string now = ReadFileBytes(path);
-                    auto old = oldContent.find(name);
-                    EXPECT_TRUE(now == content || (old != oldContent.end() && now == old->second)) << path << "\n"
-                                                                                                   << where;
-                }
-            }
-            EXPECT_LE(stats.errors, 1) << where;
-            EXPECT_LE(rig.log.Texts(LogColour::Red).size(), 2u) << where;
-            // A clean run afterwards completes the mirror.
-            rig.fs.Reset();
-            stats = RunStats();
-            Run();
-            EXPECT_EQ(stats.errors, 0) << where << Dump(rig.log);
-            for (const auto& [name, content] : sourceContent) {
-                EXPECT_EQ(ReadFileBytes(dst + "/" + name), content) << where;
-            }
-            EXPECT_FALSE(FileExists(dst + "/extra")) << where;
-            EXPECT_FALSE(FileExists(dst + "/gone")) << where;
-            EXPECT_FALSE(IsLink(dst + "/link-out")) << where;
-            EXPECT_TRUE(IsLink(dst + "/link-in")) << where;
-        }
+        EXPECT_GT(FailEachCallInTurn(rig.fs, {kind}, EIO, failingRun, cleanRun), 0) << static_cast<int>(kind);
     }
     RemoveTreeAt(outside);
 }

@@ -66,7 +66,7 @@ TEST_F(EditorTest, ExclusionsLoadWithoutEmptiesAndSaveJoined) {
     EXPECT_EQ(dialog->Values().exclusions, "a;b;pending");
 }
 
-// Enter in the exclusion field used to press OK: the editor closed and the typed item was lost.
+// Enter in the exclusion field adds the item; pressing OK instead would close the editor and lose it.
 TEST_F(EditorTest, EnterAddsTheTypedExclusionAndNeverDropsTypedText) {
     Task task;
     task.exclusions = "a";

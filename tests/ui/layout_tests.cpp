@@ -162,7 +162,7 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     PumpEvents(std::chrono::milliseconds(200));
     EXPECT_EQ(Lines(LayoutFaults(dlg)), "") << "main window";
 
-    // The editor with both path warnings shown, which used to squeeze the check boxes beside them.
+    // The editor with both path warnings shown, which must not squeeze the check boxes beside them.
     Task editing = photos;
     editing.source = "/home/me/100%";
     editing.destination = "/media/backup/100%";

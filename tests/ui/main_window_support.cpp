@@ -1,8 +1,6 @@
 // The main-window fixture.
 #include "main_window_support.h"
 
-#include <unistd.h>
-
 #include <wx/button.h>
 #include <wx/statusbr.h>
 
@@ -29,9 +27,7 @@ Task MakeTask(const std::string& name, const std::string& source, const std::str
 }
 
 void MainWindowTest::SetUp() {
-    char buffer[4096];
-    previousDirectory = getcwd(buffer, sizeof buffer) ? buffer : "/";
-    ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+    cwd.emplace(dir.Path().string());
     jobFile = dir.File("nightly.job");
 }
 
@@ -47,7 +43,7 @@ void MainWindowTest::TearDown() {
     }
     PumpEvents(std::chrono::milliseconds(50));
     shell.reset();
-    [[maybe_unused]] const int restored = chdir(previousDirectory.c_str());
+    cwd.reset();
 }
 
 void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "gui_test_support.h"
 #include "model/task.h"
 #include "run/power_port.h"
+#include "support/current_directory.h"
 #include "ui/pemo_dlg.h"
 #include "ui/wx_shell.h"
 
@@ -46,7 +48,7 @@ protected:
 
     CGuiTempDir dir;
     std::string jobFile;
-    std::string previousDirectory;
+    std::optional<ScopedCurrentDirectory> cwd; // the job's folder while the test runs
     CRecordingPower power;
     std::unique_ptr<CWxShell> shell;
     std::unique_ptr<CMainFrame> frame;

@@ -312,8 +312,8 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
     EXPECT_EQ(Status(0), "Job count: 001");
 }
 
-// A job that failed to open used to leave the partial (here: empty) list under the previous
-// job's path, and the next edit saved it there.
+// A job that fails to open must not leave its partial (here: empty) list under the previous
+// job's path, where the next edit would save it.
 TEST_F(MainWindowTest, AJobThatFailedToOpenLeavesTheOpenJobAndBothFilesAlone) {
     Start({MakeTask("First"), MakeTask("Second")});
     const std::string unreadable = dir.File("broken.job");

@@ -194,10 +194,10 @@ TEST(OptionsDialog, ValuesMapToControlsAndBack) {
 
 TEST(ResizingDialog, AnchorModes) {
     const AnchorRect r{10, 20, 110, 70};
-    EXPECT_EQ(MoveAnchorRect(r, AnchorFixed, AnchorFixed, 30, 40), r);
-    EXPECT_EQ(MoveAnchorRect(r, AnchorStretch, AnchorStretch, 30, 40), (AnchorRect{10, 20, 140, 110}));
-    EXPECT_EQ(MoveAnchorRect(r, AnchorMove, AnchorFixed, 30, 40), (AnchorRect{40, 20, 140, 70}));
-    EXPECT_EQ(MoveAnchorRect(r, AnchorFixed, AnchorMove, 30, 40), (AnchorRect{10, 60, 110, 110}));
+    EXPECT_EQ(MoveAnchorRect(r, AnchorMode::Fixed, AnchorMode::Fixed, 30, 40), r);
+    EXPECT_EQ(MoveAnchorRect(r, AnchorMode::Stretch, AnchorMode::Stretch, 30, 40), (AnchorRect{10, 20, 140, 110}));
+    EXPECT_EQ(MoveAnchorRect(r, AnchorMode::Move, AnchorMode::Fixed, 30, 40), (AnchorRect{40, 20, 140, 70}));
+    EXPECT_EQ(MoveAnchorRect(r, AnchorMode::Fixed, AnchorMode::Move, 30, 40), (AnchorRect{10, 60, 110, 110}));
 }
 
 TEST(ResizingDialog, ControlsFollowAndComeBack) {
@@ -208,9 +208,9 @@ TEST(ResizingDialog, ControlsFollowAndComeBack) {
     auto* fixed = new wxPanel(dialog->Client(), 3, wxPoint(10, 250), wxSize(50, 20));
     dialog->Show();
     PumpEvents();
-    dialog->AddAnchor(stretch, AnchorStretch, AnchorStretch);
-    dialog->AddAnchor(move, AnchorMove, AnchorFixed);
-    dialog->AddAnchor(fixed, AnchorFixed, AnchorMove);
+    dialog->AddAnchor(stretch, AnchorMode::Stretch, AnchorMode::Stretch);
+    dialog->AddAnchor(move, AnchorMode::Move, AnchorMode::Fixed);
+    dialog->AddAnchor(fixed, AnchorMode::Fixed, AnchorMode::Move);
     dialog->InitResizing();
     const wxSize start = dialog->GetSize();
     EXPECT_EQ(dialog->GetMinSize(), start);

@@ -58,23 +58,6 @@ TEST(DateTime, FromTimeInUtc) {
     EXPECT_GT(now, LocalFromTime(1700000000));
 }
 
-TEST(DateTime, BrokenDownRoundTrip) {
-    // 2024-02-29 23:59:59 UTC, a leap day just before midnight.
-    const std::tm tm = LocalTmFromDateTime(LocalFromTime(1709251199));
-    EXPECT_EQ(tm.tm_year, 124);
-    EXPECT_EQ(tm.tm_mon, 1);
-    EXPECT_EQ(tm.tm_mday, 29);
-    EXPECT_EQ(tm.tm_hour, 23);
-    EXPECT_EQ(tm.tm_min, 59);
-    EXPECT_EQ(tm.tm_sec, 59);
-    EXPECT_EQ(tm.tm_wday, 4); // a Thursday
-    EXPECT_EQ(tm.tm_yday, 59);
-    const std::tm epoch = LocalTmFromDateTime(25569.0);
-    EXPECT_EQ(epoch.tm_year, 70);
-    EXPECT_EQ(epoch.tm_wday, 4);
-    EXPECT_EQ(LocalTmFromDateTime(25569.0 + 5 * kSecond).tm_sec, 5);
-}
-
 TEST(IntFromText, BehavesLikeAtoi) {
     EXPECT_EQ(IntFromText("123"), 123);
     EXPECT_EQ(IntFromText("  -42x"), -42);

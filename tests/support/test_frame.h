@@ -1,10 +1,7 @@
 // TestFrame: the run control of the controller over test ports (a headless shell on a fake
-// clock, a recording window, a recording message port, a fake power port), and a guard that
-// moves the process into a directory for the duration of a test (log.html and summary.log are
-// written to the current directory).
+// clock, a recording window, a recording message port, a fake power port). log.html and
+// summary.log are written to the current directory: tests hold a ScopedCurrentDirectory.
 #pragma once
-
-#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -14,12 +11,15 @@
 #include <vector>
 
 #include "app/headless_shell.h"
+#include "model/stdio_file_ex.h"
 #include "platform/file_system.h"
 #include "run/run_control.h"
+#include "support/current_directory.h"
 #include "support/fake_clock.h"
 #include "support/fake_power_port.h"
 #include "support/recording_message_port.h"
 #include "support/recording_window.h"
+#include "support/temp_dir.h"
 
 // The ports and the job of a TestFrame, made before its run control.
 // Appends a task with these fields (the rest at their defaults) and returns it.
@@ -123,37 +123,3 @@ public:
         shell.EndProgram();
     }
 };
-
-// Makes path the current directory until the guard ends.
-class CurrentDirectory {
-public:
-    explicit CurrentDirectory(const std::string& path) {
-        char buffer[4096];
-        if (getcwd(buffer, sizeof buffer) != nullptr) {
-            previous = buffer;
-        }
-        if (chdir(path.c_str()) != 0) {
-            previous.clear();
-        }
-    }
-    ~CurrentDirectory() {
-        if (!previous.empty()) {
-            [[maybe_unused]] int ignored = chdir(previous.c_str());
-        }
-    }
-    CurrentDirectory(const CurrentDirectory&) = delete;
-    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
-
-private:
-    std::string previous;
-};
-
-// The UTF-16LE bytes of an ASCII text.
-inline std::string Utf16(const std::string& ascii) {
-    std::string bytes;
-    for (char c : ascii) {
-        bytes += c;
-        bytes += '\0';
-    }
-    return bytes;
-}
