@@ -12,6 +12,7 @@
 #include "model/stdio_file_ex.h"
 #include "platform/command_runner.h"
 #include "util/path_parts.h"
+#include "util/utf8.h"
 
 namespace {
 
@@ -117,20 +118,10 @@ bool SchedulablePath(const std::string& path) {
         return false;
     }
     for (std::size_t i = 0; i < path.size();) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        if (c == '\n' || c == '\r' || c == 0) {
+        const long cp = DecodeUtf8(path, i);
+        if (cp < 0 || cp == '\n' || cp == '\r' || cp == 0) {
             return false;
         }
-        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        if (length == 0 || i + length > path.size()) {
-            return false;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(path[i + k]) & 0xC0) != 0x80) {
-                return false;
-            }
-        }
-        i += length;
     }
     return true;
 }
@@ -146,7 +137,7 @@ std::string UnattendedProgramPath(const std::string& program) {
 }
 
 CJobScheduler::CJobScheduler(ICommandRunner& commandRunner, IFileSystem& fileSystem, std::string configHome,
-                             std::string program)
+                             const std::string& program)
     : runner(commandRunner), fs(fileSystem), unitDirectory(std::move(configHome) + "/systemd/user"),
       programPath(UnattendedProgramPath(program)) {}
 

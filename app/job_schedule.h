@@ -49,7 +49,7 @@ public:
     // timer starts the command-line program: program itself, or when that is the window program,
     // the command-line one installed with it (UnattendedProgramPath). The units are read and
     // written through fs.
-    CJobScheduler(ICommandRunner& runner, IFileSystem& fs, std::string configHome, std::string program);
+    CJobScheduler(ICommandRunner& runner, IFileSystem& fs, std::string configHome, const std::string& program);
 
     // Whether the user's service manager answers; without it only the crontab line is offered.
     bool ManagerRunning() override;

@@ -31,14 +31,14 @@ JobLoad CJob::Outcome(bool read, const std::string& jobPath, const TaskList& loa
     return loaded.empty() ? JobLoad::Failed : JobLoad::Partial;
 }
 
-JobLoad CJob::Load(std::string jobPath, IMessagePort& messages) {
+JobLoad CJob::Load(const std::string& jobPath, IMessagePort& messages) {
     const bool read = ::LoadJob(jobPath, tasks, path, messages, files);
     const JobLoad outcome = Outcome(read, jobPath, tasks);
     readInPart = outcome == JobLoad::Partial || outcome == JobLoad::Failed;
     return outcome;
 }
 
-JobLoad CJob::Open(std::string jobPath, IMessagePort& messages) {
+JobLoad CJob::Open(const std::string& jobPath, IMessagePort& messages) {
     TaskList loaded;
     std::string loadedPath = path;
     const JobLoad outcome = Outcome(::LoadJob(jobPath, loaded, loadedPath, messages, files), jobPath, loaded);
@@ -54,7 +54,7 @@ JobLoad CJob::Open(std::string jobPath, IMessagePort& messages) {
     return outcome;
 }
 
-bool CJob::Save(std::string jobPath, IMessagePort& messages) {
+bool CJob::Save(const std::string& jobPath, IMessagePort& messages) {
     CDeferredMessages deferred;
     bool saved = false;
     {

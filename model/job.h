@@ -28,14 +28,14 @@ public:
     // Load replaces the tasks with those of the file; the path becomes the job's only when it was
     // read. Partial and Failed mark the job as read in part, so that no save writes the partial
     // list over the file.
-    JobLoad Load(std::string path, IMessagePort& messages);
+    JobLoad Load(const std::string& path, IMessagePort& messages);
     // Replaces the job with the file only when it is read to its end; otherwise (a missing file
     // is not reported here) the job stays as it was.
-    JobLoad Open(std::string path, IMessagePort& messages);
+    JobLoad Open(const std::string& path, IMessagePort& messages);
     // Writes the tasks to path, reading the last-run times under their lock; a failure is shown
     // only once the lock is released, since a box waits for the user-interface thread, which
     // may want the lock to paint. On success path is the job's and the job is whole again.
-    bool Save(std::string path, IMessagePort& messages);
+    bool Save(const std::string& path, IMessagePort& messages);
     // Saves to the job's own path, unless the file was read in part (reported instead).
     bool SaveInPlace(IMessagePort& messages);
     // Empties the task list under the last-run lock.

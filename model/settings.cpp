@@ -85,7 +85,7 @@ bool LoadUserStore(Settings& s, const std::string& path, IFileSystem& fs) {
 } // namespace
 
 std::string UserConfigDirectory() {
-    const std::string xdg = EnvironmentValue("XDG_CONFIG_HOME");
+    std::string xdg = EnvironmentValue("XDG_CONFIG_HOME");
     // A relative XDG_CONFIG_HOME is invalid and to be ignored.
     if (!xdg.empty() && xdg[0] == '/') {
         return xdg;

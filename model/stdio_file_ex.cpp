@@ -512,7 +512,7 @@ std::string CStdioFileEx::EffectiveCharset() const {
     if (!codePage.empty()) {
         return codePage;
     }
-    const std::string name = LocaleCharset();
+    std::string name = LocaleCharset();
     if (name.empty() || name == "ANSI_X3.4-1968" || name == "ASCII" || name == "646") {
         return "UTF-8";
     }

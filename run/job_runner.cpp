@@ -98,57 +98,36 @@ std::string FormattedNow(const std::string& format) {
     return std::string(text, length);
 }
 
-RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
-    CRunContext& ctx = target.ctx;
+namespace {
+
+// The tasks of the run: the one asked for, or every enabled one until a stop. True when a task ran.
+bool RunTasks(const RunRequest& request, const RunTarget& target, RunStats& stats) {
+    if (request.task != nullptr) {
+        return RunTask(request, target, *request.task, true, stats);
+    }
+    bool taskRan = false;
+    for (auto& each : request.job.Tasks()) {
+        if (target.ctx.stopRequested != 0) {
+            continue;
+        }
+        if (!each->enabled) {
+            target.runLog.AddLogLine("Task \"" + each->name + "\" is disabled, skipping it", LogColour::Bold);
+            continue;
+        }
+        taskRan = RunTask(request, target, *each, false, stats) || taskRan;
+    }
+    return taskRan;
+}
+
+// The run's closing lines in the log, and the end-of-run balloon.
+void LogRunEnd(const RunRequest& request, const RunTarget& target, const RunStats& stats, bool stopped,
+               const DateTime& start, const DateTime& end) {
     CRunLog& log = target.runLog;
     IRunWindow* window = target.window;
-    CJob& job = request.job;
-    Task* task = request.task;
-    RunOutcome outcome;
-    RunStats& stats = outcome.stats;
-
-    ctx.deletionLimitReached = false;
-    log.AddLogLine("Job started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
-                   LogColour::Bold);
-    if (!request.noBalloon && window != nullptr) {
-        window->ShowBalloon("", "");
-    }
-    std::string reason;
-    if (!log.StartLog(RunLogName(request.dateLog, request.preview), reason)) {
-        ctx.messages->MessageBox("Error opening logfile:\n\n" + reason);
-    }
-
-    // The tasks.
-    bool taskRan = false;
-    if (task != nullptr) {
-        taskRan = RunTask(request, target, *task, true, stats);
-    } else {
-        for (auto& each : job.Tasks()) {
-            if (ctx.stopRequested != 0) {
-                continue;
-            }
-            if (!each->enabled) {
-                log.AddLogLine("Task \"" + each->name + "\" is disabled, skipping it", LogColour::Bold);
-                continue;
-            }
-            taskRan = RunTask(request, target, *each, false, stats) || taskRan;
-        }
-    }
-
-    // End of the run.
-    if (taskRan && !request.fakeIt && !request.preview) {
-        job.SaveInPlace(*ctx.messages);
-        if (window != nullptr) {
-            window->RefreshTaskList();
-        }
-    }
-    const DateTime start = ctx.runStart;
-    const DateTime end = NowLocal();
     const std::string elapsed = DurationText(start, end);
     const std::string bytesNew = stats.bytesNew.ToString();
     const std::string bytesChanged = stats.bytesChanged.ToString();
     const std::string sourceSize = stats.sourceSize.ToString();
-    const bool stopped = ctx.stopRequested != 0;
     if (stopped) {
         log.AddLogLine("Job stopped at user request at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
     } else {
@@ -177,6 +156,43 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
                                     "\nSource size: " + SizeText(stats.sourceSize));
         }
     }
+}
+
+} // namespace
+
+RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
+    CRunContext& ctx = target.ctx;
+    CRunLog& log = target.runLog;
+    IRunWindow* window = target.window;
+    CJob& job = request.job;
+    Task* task = request.task;
+    RunOutcome outcome;
+    RunStats& stats = outcome.stats;
+
+    ctx.deletionLimitReached = false;
+    log.AddLogLine("Job started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
+                   LogColour::Bold);
+    if (!request.noBalloon && window != nullptr) {
+        window->ShowBalloon("", "");
+    }
+    std::string reason;
+    if (!log.StartLog(RunLogName(request.dateLog, request.preview), reason)) {
+        ctx.messages->MessageBox("Error opening logfile:\n\n" + reason);
+    }
+
+    const bool taskRan = RunTasks(request, target, stats);
+
+    // End of the run.
+    if (taskRan && !request.fakeIt && !request.preview) {
+        job.SaveInPlace(*ctx.messages);
+        if (window != nullptr) {
+            window->RefreshTaskList();
+        }
+    }
+    const DateTime start = ctx.runStart;
+    const DateTime end = NowLocal();
+    const bool stopped = ctx.stopRequested != 0;
+    LogRunEnd(request, target, stats, stopped, start, end);
     AppendSummaryLine("summary.log",
                       SummaryLine(job.Path(), task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
                                   DurationSeconds(start, end)),

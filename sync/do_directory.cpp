@@ -960,7 +960,7 @@ bool CDirectoryWalker::ReadAhead(const Listings& lists, std::size_t index, CLeve
 
 std::shared_ptr<CReadAhead> CDirectoryWalker::QueueReading(CReadAhead::Opener open, SideReading how) {
     auto reading = std::make_shared<CReadAhead>();
-    pool_->Submit([reading, open = std::move(open), how = std::move(how), &fs = fs_, &stop = ctx_.stopRequested] {
+    pool_->Submit([reading, open = std::move(open), how, &fs = fs_, &stop = ctx_.stopRequested] {
         reading->Run(fs, open, how, stop);
     });
     return reading;

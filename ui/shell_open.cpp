@@ -19,7 +19,7 @@ int ShellCodeFromOpenerStatus(int status) {
     }
 }
 
-bool ShellOpen(const std::string& target, ShellOpenDone done) {
+bool ShellOpen(const std::string& target, const ShellOpenDone& done) {
     const bool started = StartProgram({"xdg-open", target}, [done](int status) {
         const int code = status >= 0 ? ShellCodeFromOpenerStatus(status) : 1000;
         if (done && wxTheApp) {

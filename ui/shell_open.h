@@ -12,7 +12,7 @@ using ShellOpenDone = std::function<void(int code)>;
 // user-interface thread once the opener has finished, or at once with code 31 when there is no
 // opener to start (then the result is false). Whatever done captures must outlive the opener or
 // be checked by done itself.
-bool ShellOpen(const std::string& target, ShellOpenDone done = {});
+bool ShellOpen(const std::string& target, const ShellOpenDone& done = {});
 
 // Maps the opener's exit status to a shell result code.
 int ShellCodeFromOpenerStatus(int status);

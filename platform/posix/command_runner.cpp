@@ -147,7 +147,7 @@ std::string FindCompanionProgram(const std::string& ownPath, const std::vector<s
         if (candidate.empty()) {
             continue;
         }
-        const std::string path = candidate[0] == '/' ? candidate : folder + candidate;
+        std::string path = candidate[0] == '/' ? candidate : folder + candidate;
         struct stat st {};
         if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0) {
             return path;

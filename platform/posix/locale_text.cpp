@@ -30,7 +30,7 @@ std::string LocaleTimePattern() {
 bool ConvertCharset(const std::string& from, const std::string& to, const std::string& input, std::string& output,
                     const ConvertBadInputFn& onBad) {
     iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) {
+    if (cd == reinterpret_cast<iconv_t>(-1)) { // NOLINT(performance-no-int-to-ptr): iconv_open's failure value
         return false;
     }
     output.clear();

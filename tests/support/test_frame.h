@@ -34,7 +34,8 @@ inline Task& AppendTask(TaskList& tasks, const std::string& name, const std::str
 }
 
 struct TestFramePorts : IRunShell {
-    TestFramePorts(bool endWithRun, IFileSystem& fs) : shell(clock, false, endWithRun), runJob(fs), endsWithRun(endWithRun) {}
+    TestFramePorts(bool endWithRun, IFileSystem& fs)
+        : shell(clock, false, endWithRun), runJob(fs), endsWithRun(endWithRun) {}
 
     // The run shell: the headless shell's loop on the fake clock; opened paths are kept.
     void StartTimer(int id, int periodMs, std::function<void()> onTick) override {

@@ -160,7 +160,8 @@ TEST_F(ScheduleTest, AManagerThatDoesNotAnswerNeverHoldsTheWindow) {
     hung.answers["systemctl --user is-system-running"] = {0, "running\n"};
 
     const auto start = std::chrono::steady_clock::now();
-    dialog = new YScheduleDlg(nullptr, std::make_shared<CJobScheduler>(hung, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"), job);
+    dialog = new YScheduleDlg(
+        nullptr, std::make_shared<CJobScheduler>(hung, NativeFileSystem(), dir.File("config"), "/usr/bin/pemo"), job);
     dialog->Show();
     PumpEvents();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
