@@ -239,7 +239,7 @@ bool CJobScheduler::Systemctl(const std::string& verb, const std::string& unit, 
     if (status == kCommandTimedOut) {
         error = command + " did not answer within " + std::to_string(kCommandTimeout.count()) + " seconds";
     } else {
-        error = status < 0 ? "Could not start " + command : command + " failed: " + FirstLine(output);
+        error = status == kCommandNotStarted ? "Could not start " + command : command + " failed: " + FirstLine(output);
     }
     return false;
 }

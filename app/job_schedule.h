@@ -19,9 +19,10 @@ struct JobSchedule {
 // The command-line program "pemo" that goes with program (itself when it is that one).
 std::string UnattendedProgramPath(const std::string& program);
 
-// The system's scheduler as the Schedule dialog uses it. Every call but CrontabLine may wait on
-// the system's service manager, each command at most a bounded time: callers keep them off the
-// user-interface thread. Callable from one thread at a time.
+// The system's scheduler as the Schedule dialog uses it. Every call but Current and CrontabLine
+// may wait on the system's service manager, each command at most a bounded time: callers keep
+// them off the user-interface thread, one at a time. Current and CrontabLine only read the unit
+// files and fixed settings, from any thread.
 class IJobScheduler {
 public:
     virtual ~IJobScheduler() = default;

@@ -32,7 +32,9 @@ JobLoad CJob::Outcome(bool read, const std::string& jobPath, const TaskList& loa
 }
 
 JobLoad CJob::Load(const std::string& jobPath, IMessagePort& messages) {
-    const bool read = ::LoadJob(jobPath, tasks, path, messages, files);
+    std::string loadedPath = Path();
+    const bool read = ::LoadJob(jobPath, tasks, loadedPath, messages, files);
+    SetPath(loadedPath);
     const JobLoad outcome = Outcome(read, jobPath, tasks);
     readInPart = outcome == JobLoad::Partial || outcome == JobLoad::Failed;
     return outcome;
@@ -40,7 +42,7 @@ JobLoad CJob::Load(const std::string& jobPath, IMessagePort& messages) {
 
 JobLoad CJob::Open(const std::string& jobPath, IMessagePort& messages) {
     TaskList loaded;
-    std::string loadedPath = path;
+    std::string loadedPath = Path();
     const JobLoad outcome = Outcome(::LoadJob(jobPath, loaded, loadedPath, messages, files), jobPath, loaded);
     if (outcome != JobLoad::Read) {
         return outcome;
@@ -49,7 +51,7 @@ JobLoad CJob::Open(const std::string& jobPath, IMessagePort& messages) {
         std::lock_guard lock(lastRun);
         tasks = std::move(loaded);
     }
-    path = loadedPath;
+    SetPath(loadedPath);
     readInPart = false;
     return outcome;
 }
@@ -57,10 +59,12 @@ JobLoad CJob::Open(const std::string& jobPath, IMessagePort& messages) {
 bool CJob::Save(const std::string& jobPath, IMessagePort& messages) {
     CDeferredMessages deferred;
     bool saved = false;
+    std::string savedPath = Path();
     {
         std::lock_guard lock(lastRun);
-        saved = ::SaveJob(jobPath, tasks, path, deferred, files);
+        saved = ::SaveJob(jobPath, tasks, savedPath, deferred, files);
     }
+    SetPath(savedPath);
     deferred.ShowOn(messages);
     if (saved) {
         readInPart = false;
@@ -69,13 +73,14 @@ bool CJob::Save(const std::string& jobPath, IMessagePort& messages) {
 }
 
 bool CJob::SaveInPlace(IMessagePort& messages) {
+    const std::string own = Path();
     if (readInPart) {
-        messages.MessageBox("Not saving " + path +
+        messages.MessageBox("Not saving " + own +
                             "\n\nThe job file could not be read completely; saving it now would lose the tasks "
                             "that were not read.");
         return false;
     }
-    return Save(path, messages);
+    return Save(own, messages);
 }
 
 void CJob::Clear() {

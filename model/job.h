@@ -2,6 +2,7 @@
 // could be read only in part, and the lock of the tasks' last-run times.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -24,7 +25,6 @@ public:
     CJob(const CJob&) = delete;
     CJob& operator=(const CJob&) = delete;
 
-    // Paths are taken by value: the job's own path may be handed in.
     // Load replaces the tasks with those of the file; the path becomes the job's only when it was
     // read. Partial and Failed mark the job as read in part, so that no save writes the partial
     // list over the file.
@@ -47,8 +47,15 @@ public:
     TaskList& Tasks() { return tasks; }
     const TaskList& Tasks() const { return tasks; }
     std::mutex& LastRunLock() const { return lastRun; }
-    const std::string& Path() const { return path; }
-    void SetPath(const std::string& jobPath) { path = jobPath; }
+    // The path may change (Save As) while a run reads it, so it is handed out as a copy.
+    std::string Path() const {
+        std::lock_guard lock(pathMutex);
+        return path;
+    }
+    void SetPath(const std::string& jobPath) {
+        std::lock_guard lock(pathMutex);
+        path = jobPath;
+    }
     bool ReadInPart() const { return readInPart; }
 
 private:
@@ -56,7 +63,8 @@ private:
 
     IFileSystem& files;
     TaskList tasks;
+    mutable std::mutex pathMutex;
     std::string path;
-    bool readInPart = false;
+    std::atomic<bool> readInPart{false};
     mutable std::mutex lastRun;
 };

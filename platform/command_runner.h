@@ -8,18 +8,20 @@
 #include <string>
 #include <vector>
 
-// Run's status for a command that could not be started, and for one that did not end in time.
+// Run's status for a command that could not be started, for one that did not end in time, and
+// for one that a signal ended (or that could not be waited for).
 inline constexpr int kCommandNotStarted = -1;
 inline constexpr int kCommandTimedOut = -2;
+inline constexpr int kCommandEndedAbnormally = -3;
 
 // Runs commands; tests replace it with a recorder.
 class ICommandRunner {
 public:
     virtual ~ICommandRunner() = default;
     // Runs argv[0] (looked up in PATH) with the arguments and waits for it, at most timeout: a
-    // command still running then is killed (kCommandTimedOut). Returns its exit status, -1 when
-    // it did not exit by itself, or kCommandNotStarted; output receives its standard output and
-    // error. Standard input is empty.
+    // command still running then is killed (kCommandTimedOut). Returns its exit status,
+    // kCommandEndedAbnormally when it did not exit by itself, or kCommandNotStarted; output receives its standard
+    // output and error. Standard input is empty.
     virtual int Run(const std::vector<std::string>& argv, std::string& output, std::chrono::milliseconds timeout) = 0;
 };
 

@@ -89,6 +89,9 @@ JobSchedule YScheduleDlg::Chosen() const {
 
 YScheduleDlg::~YScheduleDlg() {
     *alive = false;
+    if (worker.joinable()) {
+        worker.join();
+    }
 }
 
 void YScheduleDlg::SelectionChanged() {
@@ -111,14 +114,17 @@ void YScheduleDlg::Remove() {
 }
 
 void YScheduleDlg::Ask(Request request) {
+    if (worker.joinable()) {
+        worker.join(); // finished: its answer has been shown
+    }
     busy = true;
     saveButton->Enable(false);
     removeButton->Enable(false);
     if (request == Request::Look) {
         statusText->SetLabel("Asking the service manager...");
     }
-    std::thread([request, chosen = Chosen(), job = jobPath, knownRunning = managerRunning, asked = scheduler,
-                 shown = alive, this] {
+    worker = std::thread([request, chosen = Chosen(), job = jobPath, knownRunning = managerRunning, asked = scheduler,
+                          shown = alive, this] {
         Answer answer;
         answer.managerRunning = request == Request::Look ? asked->ManagerRunning() : knownRunning;
         if (request == Request::Save) {
@@ -139,7 +145,7 @@ void YScheduleDlg::Ask(Request request) {
                 }
             });
         }
-    }).detach();
+    });
 }
 
 void YScheduleDlg::ShowAnswer(const Answer& answer) {

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <wx/dialog.h>
 
@@ -67,6 +68,9 @@ private:
     bool busy = false;
     // Cleared when the dialog goes, for answers that arrive after it.
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    // The request under way. The dialog waits for it when it closes: it uses the scheduler's
+    // runner and file system, which need not outlive the dialog (each command has a time limit).
+    std::thread worker;
     std::string status;
     wxBoxSizer* outer = nullptr;
     wxButton* saveButton = nullptr;

@@ -43,16 +43,16 @@ pid_t Spawn(const std::vector<std::string>& argv, int outputFd) {
     return spawned == 0 ? child : 0;
 }
 
-// The exit status of a child that has ended, -1 when a signal ended it.
+// The exit status of a child that has ended, kCommandEndedAbnormally when a signal ended it.
 int ExitStatusOf(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kCommandEndedAbnormally;
 }
 
 int WaitForever(pid_t child) {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0) {
         if (errno != EINTR) {
-            return -1;
+            return kCommandEndedAbnormally;
         }
     }
     return ExitStatusOf(status);
@@ -77,8 +77,8 @@ public:
         const auto left = [&] {
             return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         };
-        // The output until the command closes it; a grandchild that keeps it open is waited for
-        // no longer than the command itself.
+        // The output until the command closes it; a grandchild that keeps it open holds the read
+        // until the time limit, no longer.
         bool open = true;
         char buffer[4096];
         while (open && left() > 0) {
@@ -105,7 +105,7 @@ public:
                 return ExitStatusOf(status);
             }
             if (ended < 0 && errno != EINTR) {
-                return -1;
+                return kCommandEndedAbnormally;
             }
             if (left() <= 0) {
                 ::kill(child, SIGKILL);
