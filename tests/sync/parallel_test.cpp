@@ -349,10 +349,14 @@ TEST_F(ParallelControl, PauseHoldsTheWorkersUntilResumed) {
 }
 
 TEST_F(ParallelControl, TheWindowFollowsOneCopyAtATime) {
+    // Held mid-way so that the first copy is still under way when the window turns to it; a copy
+    // that ends before its turn shows nothing.
+    std::thread run([this] { Run(); });
+    const bool watched = WaitFor([this] { return !rig.window.CurrentFileTexts().empty(); });
     holding.released = true;
-    Run();
+    run.join();
+    ASSERT_TRUE(watched);
     const std::vector<std::string> shown = rig.window.CurrentFileTexts();
-    ASSERT_FALSE(shown.empty());
     for (std::size_t k = 0; k < shown.size(); ++k) {
         EXPECT_EQ(shown[k].empty(), k % 2 == 1) << "a label, then the end of that copy: " << k;
     }
