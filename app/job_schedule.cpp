@@ -11,6 +11,7 @@
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "platform/command_runner.h"
+#include "platform/fs_error.h"
 #include "util/path_parts.h"
 #include "util/utf8.h"
 

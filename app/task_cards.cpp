@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "util/texts.h"
+
 namespace {
 
 std::string Counted(const char* label, int count) {
@@ -21,7 +23,7 @@ std::string LastRunText(std::int32_t lastRun, const std::string& dateTimeFormat)
     const std::time_t t = lastRun;
     std::tm local{};
     char buffer[128];
-    if (localtime_r(&t, &local) == nullptr) {
+    if (!LocalCalendarTime(t, local)) {
         return {};
     }
     const std::size_t length = std::strftime(buffer, sizeof buffer, dateTimeFormat.c_str(), &local);

@@ -3,6 +3,7 @@
 
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
+#include "platform/fs_error.h"
 #include "util/texts.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
+#include "platform/fs_error.h"
 #include "platform/process.h"
 #include "util/path_parts.h"
 #include "util/texts.h"

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/fs_error.h"
 #include "platform/locale_text.h"
 #include "util/utf8.h"
 

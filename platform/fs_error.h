@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 enum class ErrorKind {
     None,     // success
@@ -33,6 +34,9 @@ ErrorKind KindOfSystemError(int code);
 // The system's usual code for a kind, for failures found without a system call (a directory that
 // could not be reached, a path too long to try), so that their messages read as the system's.
 int SystemCodeOfKind(ErrorKind kind);
+// The system's own text for a raw code, without its trailing line break; a code the system does
+// not know reads "Unknown error code <hex> (<low 16 bits>)".
+std::string ErrorText(std::uint32_t code);
 
 struct FsError {
     ErrorKind kind = ErrorKind::None;

@@ -3,6 +3,7 @@
 
 #include "model/message_port.h"
 #include "model/stdio_file_ex.h"
+#include "platform/fs_error.h"
 
 namespace {
 

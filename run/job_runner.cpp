@@ -17,7 +17,7 @@ namespace {
 std::tm LocalNow() {
     std::time_t now = std::time(nullptr);
     std::tm local{};
-    localtime_r(&now, &local);
+    LocalCalendarTime(now, local);
     return local;
 }
 

@@ -2,6 +2,7 @@
 #include "run/summary_log.h"
 
 #include "model/stdio_file_ex.h"
+#include "platform/fs_error.h"
 #include "util/texts.h"
 
 std::string SummaryLine(const std::string& jobPath, const std::string& taskLabel, const std::tm& when,

@@ -5,6 +5,7 @@
 #include <exception>
 #include <vector>
 
+#include "platform/fs_error.h"
 #include "sync/debug_log.h"
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"

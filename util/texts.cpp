@@ -2,11 +2,9 @@
 // time and the local DateTime value.
 #include "util/texts.h"
 
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 #include "util/utf8.h"
 
@@ -33,9 +31,17 @@ double SpanWithHalfSecond(DateTime start, DateTime end) {
 
 } // namespace
 
+bool LocalCalendarTime(std::time_t t, std::tm& local) {
+#if defined(_WIN32)
+    return localtime_s(&local, &t) == 0;
+#else
+    return localtime_r(&t, &local) != nullptr;
+#endif
+}
+
 DateTime LocalFromTime(std::time_t t, long nanoseconds) {
     std::tm local{};
-    if (localtime_r(&t, &local) == nullptr) {
+    if (!LocalCalendarTime(t, local)) {
         return 0.0;
     }
     const long long days = DaysFromCivil(local.tm_year + 1900LL, static_cast<unsigned>(local.tm_mon + 1),
@@ -91,27 +97,6 @@ std::string DurationText(DateTime start, DateTime end) {
         std::snprintf(text, sizeof text, "%llds", s);
     }
     return text;
-}
-
-std::string ErrorText(std::uint32_t code) {
-    char buffer[256];
-    const int savedErrno = errno;
-    // The GNU strerror_r returns its text, which may or may not live in the buffer.
-    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
-    errno = savedErrno;
-    std::string result = text ? text : "";
-    // glibc answers an unknown code with a made-up "Unknown error N": that is no text.
-    if (result.empty() || result.rfind("Unknown error", 0) == 0) {
-        char fallback[64];
-        std::snprintf(fallback, sizeof fallback, "Unknown error code %08x (%d)", code,
-                      static_cast<int>(code & 0xFFFFu));
-        return fallback;
-    }
-    const std::size_t cr = result.rfind('\r');
-    if (cr != std::string::npos) {
-        result.erase(cr);
-    }
-    return result;
 }
 
 std::int32_t IntFromText(std::string_view text) {

@@ -14,13 +14,13 @@
 using DateTime = double;
 
 DateTime NowLocal();
+// The local calendar time of t; false when the system cannot tell it.
+bool LocalCalendarTime(std::time_t t, std::tm& local);
 DateTime LocalFromTime(std::time_t t, long nanoseconds = 0);
 
 std::string SizeText(CLargeNumber size);
 std::int32_t DurationSeconds(DateTime start, DateTime end);
 std::string DurationText(DateTime start, DateTime end);
-// The platform's text for an errno value without its trailing line break.
-std::string ErrorText(std::uint32_t code);
 
 // Text to integer in the manner of the C library's atoi: leading white space, an optional sign,
 // then digits up to the first non-digit; no digits gives 0. Out-of-range values are clamped.

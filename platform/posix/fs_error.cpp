@@ -1,6 +1,8 @@
 #include "platform/fs_error.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 ErrorKind KindOfSystemError(int code) {
     switch (code) {
@@ -104,4 +106,25 @@ int SystemCodeOfKind(ErrorKind kind) {
         break;
     }
     return EIO;
+}
+
+std::string ErrorText(std::uint32_t code) {
+    char buffer[256];
+    const int savedErrno = errno;
+    // The GNU strerror_r returns its text, which may or may not live in the buffer.
+    const char* text = strerror_r(static_cast<int>(code), buffer, sizeof buffer);
+    errno = savedErrno;
+    std::string result = text ? text : "";
+    // glibc answers an unknown code with a made-up "Unknown error N": that is no text.
+    if (result.empty() || result.rfind("Unknown error", 0) == 0) {
+        char fallback[64];
+        std::snprintf(fallback, sizeof fallback, "Unknown error code %08x (%d)", code,
+                      static_cast<int>(code & 0xFFFFu));
+        return fallback;
+    }
+    const std::size_t cr = result.rfind('\r');
+    if (cr != std::string::npos) {
+        result.erase(cr);
+    }
+    return result;
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/fs_error.h"
 #include "support/temp_dir.h"
 
 namespace {

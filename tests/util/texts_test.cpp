@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -40,13 +38,6 @@ TEST(Duration, Text) {
     EXPECT_EQ(DurationText(start, start + 25 * 3600 * kSecond), "1h 0m 0s");
     EXPECT_EQ(DurationText(start, start), "0s");
     EXPECT_EQ(DurationText(start, start + 59.6 * kSecond), "1m 0s");
-}
-
-TEST(ErrorText, PlatformTextAndFallback) {
-    EXPECT_EQ(ErrorText(ENOENT), std::strerror(ENOENT));
-    EXPECT_EQ(ErrorText(ENOENT).find('\n'), std::string::npos);
-    EXPECT_EQ(ErrorText(99999), "Unknown error code 0001869f (34463)");
-    EXPECT_EQ(ErrorText(0xFFFFFFFFu), "Unknown error code ffffffff (65535)");
 }
 
 TEST(DateTime, FromTimeInUtc) {
