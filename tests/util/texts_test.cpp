@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace {
 
 constexpr double kSecond = 1.0 / 86400.0;
