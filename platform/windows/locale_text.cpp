@@ -176,21 +176,24 @@ bool EncodeAppend(UINT to, const std::wstring& wide, std::string& output) {
         std::string encoded;
         for (std::size_t i = 0; i < wide.size(); ++i) {
             const unsigned unit = static_cast<unsigned short>(wide[i]);
-            const bool lead = unit >= 0xD800 && unit <= 0xDBFF;
-            const bool paired = lead && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 && wide[i + 1] <= 0xDFFF;
-            if ((unit >= 0xD800 && unit <= 0xDFFF) && !paired) {
+            const unsigned next = i + 1 < wide.size() ? static_cast<unsigned short>(wide[i + 1]) : 0;
+            const bool pair = unit >= 0xD800 && unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF;
+            if (!pair && unit >= 0xD800 && unit <= 0xDFFF) {
                 return false;
             }
             if (to == CP_UTF8) {
-                const unsigned long cp =
-                    paired ? 0x10000 + ((unit - 0xD800) << 10) + (static_cast<unsigned short>(wide[i + 1]) - 0xDC00)
-                           : unit;
-                AppendUtf8(encoded, cp);
-                i += paired ? 1 : 0;
+                AppendUtf8(encoded, pair ? 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00) : unit);
             } else {
-                const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
-                encoded += to == kUtf16Le ? std::string{low, high} : std::string{high, low};
+                const auto put = [&](unsigned u) {
+                    const char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
+                    encoded += to == kUtf16Le ? std::string{low, high} : std::string{high, low};
+                };
+                put(unit);
+                if (pair) {
+                    put(next);
+                }
             }
+            i += pair ? 1 : 0;
         }
         output += encoded;
         return true;
