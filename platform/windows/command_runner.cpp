@@ -145,17 +145,17 @@ bool CreateChild(const std::wstring& application, std::wstring commandLine, cons
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     std::vector<unsigned char> attributes(size);
     auto* attributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
-    bool ready = !list.empty() && ::InitializeProcThreadAttributeList(attributeList, 1, 0, &size) != 0;
-    if (ready) {
-        ready = ::UpdateProcThreadAttribute(attributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, list.data(),
-                                            list.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
-        startup.lpAttributeList = ready ? attributeList : nullptr;
-    }
-    const BOOL created = ::CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr,
-                                          ready ? TRUE : FALSE, flags | (ready ? EXTENDED_STARTUPINFO_PRESENT : 0),
-                                          nullptr, nullptr, &startup.StartupInfo, &process);
+    const bool initialised = !list.empty() && ::InitializeProcThreadAttributeList(attributeList, 1, 0, &size) != 0;
+    const bool limited =
+        initialised && ::UpdateProcThreadAttribute(attributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, list.data(),
+                                                   list.size() * sizeof(HANDLE), nullptr, nullptr) != 0;
+    startup.lpAttributeList = limited ? attributeList : nullptr;
+    // Without the list every inheritable handle goes along: the command still gets its streams.
+    const BOOL created = ::CreateProcessW(
+        application.c_str(), commandLine.data(), nullptr, nullptr, list.empty() ? FALSE : TRUE,
+        flags | (limited ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr, nullptr, &startup.StartupInfo, &process);
     const DWORD error = ::GetLastError();
-    if (startup.lpAttributeList != nullptr) {
+    if (initialised) {
         ::DeleteProcThreadAttributeList(attributeList);
     }
     for (HANDLE h : list) {
