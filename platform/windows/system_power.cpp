@@ -64,9 +64,9 @@ void SystemPower::PowerOff() {
         }
         ::CloseHandle(token);
     }
-    // Forced: programs are closed without being asked, as an unattended run must not be held
-    // up by a question nobody is there to answer. A refusal leaves the machine on.
-    ::ExitWindowsEx(EWX_SHUTDOWN | EWX_FORCE,
+    // Switched off, not only shut down. A program that hangs is closed; one that asks to keep its
+    // unsaved work is not overridden and may hold the machine on, which loses nobody's work.
+    ::ExitWindowsEx(EWX_POWEROFF | EWX_FORCEIFHUNG,
                     SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_MAINTENANCE | SHTDN_REASON_FLAG_PLANNED);
 }
 
