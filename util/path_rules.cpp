@@ -11,3 +11,30 @@ std::string LongPath(const std::string& path) {
 bool IsDrive(const std::string& path) {
     return path.size() == 2 && path[1] == ':';
 }
+
+namespace {
+
+std::size_t LastSeparator(const std::string& path) {
+    return path.find_last_of("\\/");
+}
+
+} // namespace
+
+std::string WindowsDirectoryPartOf(const std::string& path) {
+    const std::size_t separator = LastSeparator(path);
+    if (separator == std::string::npos) {
+        return "";
+    }
+    if (separator == 2 && path[1] == ':') {
+        return path.substr(0, 3);
+    }
+    return path.substr(0, separator == 0 ? 1 : separator);
+}
+
+std::string WindowsNamePartOf(const std::string& path) {
+    std::size_t separator = LastSeparator(path);
+    if (separator == std::string::npos && path.size() >= 2 && path[1] == ':') {
+        separator = 1;
+    }
+    return separator == std::string::npos ? path : path.substr(separator + 1);
+}

@@ -9,3 +9,10 @@ std::string LongPath(const std::string& path);
 
 // Whether path is a bare drive such as "C:", which is there while the drive is and is never made.
 bool IsDrive(const std::string& path);
+
+// The folder of a Windows path, either slash separating: C:\ for a file in a drive's root (the
+// bare C: would mean the drive's current folder), else the path before its last separator; ""
+// when the path has no separator.
+std::string WindowsDirectoryPartOf(const std::string& path);
+// The part after the last separator (or after a drive's colon), or the whole path.
+std::string WindowsNamePartOf(const std::string& path);
