@@ -127,7 +127,7 @@ std::string IniFilePath(const std::string& iniDirectory) {
     if (iniDirectory.empty()) {
         return "pemo.ini";
     }
-    return iniDirectory.back() == '/' ? iniDirectory + "pemo.ini" : iniDirectory + "/pemo.ini";
+    return JoinedPath(iniDirectory, "pemo.ini");
 }
 
 bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
