@@ -1,11 +1,11 @@
 // The Win32 backend of IFileSystem: levels opened relative to their parent's handle, listings,
 // status by handle, and the copy through a temporary file renamed over the destination. No
 // reparse point (link, junction, mount point) met below an opened directory is ever followed.
-#include <windows.h>
 #include <aclapi.h>
+#include <ntsecapi.h>
+#include <windows.h>
 #include <winioctl.h>
 #include <winternl.h>
-#include <ntsecapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -271,7 +271,7 @@ FsError MarkDeleted(HANDLE h) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) ? FsError()
-                                                                                                    : LastError();
+                                                                                                  : LastError();
 }
 
 // Renames the open file to name in dir, replacing what has that name.
@@ -425,10 +425,9 @@ private:
             return false;
         }
         IO_STATUS_BLOCK io{};
-        const NTSTATUS status =
-            Nt().queryDirectory(dir_.Get(), nullptr, nullptr, nullptr, &io, buffer_.data(),
-                                static_cast<ULONG>(buffer_.size()), FileDirectoryInformation, FALSE, nullptr,
-                                first_ ? TRUE : FALSE);
+        const NTSTATUS status = Nt().queryDirectory(dir_.Get(), nullptr, nullptr, nullptr, &io, buffer_.data(),
+                                                    static_cast<ULONG>(buffer_.size()), FileDirectoryInformation, FALSE,
+                                                    nullptr, first_ ? TRUE : FALSE);
         first_ = false;
         if (status == kStatusNoMoreFiles || status == kStatusNoSuchFile) {
             ended_ = true;
@@ -458,8 +457,8 @@ private:
 // The entry name in dir itself, never through a reparse point, if it is the expected file (any
 // entry when no identity is known). A file with other names is refused: they may lie outside
 // the tree, and would change with it.
-FsError OpenEntry(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
-                  ACCESS_MASK access, UniqueHandle& out, BY_HANDLE_FILE_INFORMATION& info) {
+FsError OpenEntry(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected, ACCESS_MASK access,
+                  UniqueHandle& out, BY_HANDLE_FILE_INFORMATION& info) {
     if (FsError e = OpenAt(dir, name, access, FILE_OPEN_REPARSE_POINT, out)) {
         return e;
     }
@@ -536,8 +535,8 @@ FsError ReadReparseTarget(HANDLE h, std::string& target) {
     const std::size_t printLength = data->PrintNameLength;
     const std::size_t substituteOffset = data->SubstituteNameOffset;
     const std::size_t substituteLength = data->SubstituteNameLength;
-    const std::size_t room = got - static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(pathBuffer) -
-                                                              buffer.data());
+    const std::size_t room =
+        got - static_cast<std::size_t>(reinterpret_cast<const unsigned char*>(pathBuffer) - buffer.data());
     if (printOffset + printLength > room || substituteOffset + substituteLength > room) {
         return Error(ERROR_INVALID_DATA);
     }
@@ -622,10 +621,9 @@ constexpr ACCESS_MASK kDirectoryAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | F
 class WinFileSystem : public IFileSystem {
 public:
     FsError OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override {
-        UniqueHandle h(::CreateFileW(SystemPath(path).c_str(), kDirectoryAccess | SYNCHRONIZE, kShareAll, nullptr,
-                                     OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
-                                     nullptr));
+        UniqueHandle h(
+            ::CreateFileW(SystemPath(path).c_str(), kDirectoryAccess | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
         if (!h.Valid()) {
             return LastError();
         }
@@ -734,8 +732,7 @@ public:
                       std::uint32_t mode) override {
         UniqueHandle h;
         BY_HANDLE_FILE_INFORMATION info{};
-        if (FsError e =
-                OpenEntry(dir, name, expected, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, h, info)) {
+        if (FsError e = OpenEntry(dir, name, expected, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, h, info)) {
             return e;
         }
         if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -834,8 +831,8 @@ public:
     FsError OpenCopySourceAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& listed,
                              bool followLink, FileHandle& source) override {
         UniqueHandle h;
-        if (FsError e = OpenAt(dir, name, FILE_READ_ATTRIBUTES | READ_CONTROL,
-                               followLink ? 0 : FILE_OPEN_REPARSE_POINT, h)) {
+        if (FsError e =
+                OpenAt(dir, name, FILE_READ_ATTRIBUTES | READ_CONTROL, followLink ? 0 : FILE_OPEN_REPARSE_POINT, h)) {
             return e;
         }
         BY_HANDLE_FILE_INFORMATION info{};
@@ -877,8 +874,8 @@ public:
             return Fail(Error(ERROR_NOT_SUPPORTED));
         }
         UniqueHandle in;
-        if (FsError e = Reopen(HandleOf(source), GENERIC_READ, kShareAll,
-                               FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, in)) {
+        if (FsError e =
+                Reopen(HandleOf(source), GENERIC_READ, kShareAll, FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY, in)) {
             return Fail(e);
         }
         std::string temp;
@@ -892,8 +889,8 @@ public:
         if (!e) {
             SourceLook after;
             e = Look(HandleOf(source), after);
-            if (!e && (after.size != before.size || after.lastWrite != before.lastWrite ||
-                       after.change != before.change)) {
+            if (!e &&
+                (after.size != before.size || after.lastWrite != before.lastWrite || after.change != before.change)) {
                 changed = true;
             }
         }
@@ -983,10 +980,9 @@ public:
         }
         const DWORD attributes = mode.create && (mode.createMode & 0200) == 0 ? FILE_ATTRIBUTE_READONLY : 0;
         const bool noFollow = mode.noFollow || (mode.create && mode.exclusive);
-        UniqueHandle h(::CreateFileW(SystemPath(path).c_str(), AccessOf(mode.access), kShareAll, nullptr, disposition,
-                                     attributes | FILE_FLAG_BACKUP_SEMANTICS |
-                                         (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                                     nullptr));
+        UniqueHandle h(::CreateFileW(
+            SystemPath(path).c_str(), AccessOf(mode.access), kShareAll, nullptr, disposition,
+            attributes | FILE_FLAG_BACKUP_SEMANTICS | (noFollow ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
         if (!h.Valid()) {
             return LastError();
         }
@@ -1074,8 +1070,9 @@ public:
     }
 
     FsError SeekFile(const FileHandle& file, std::int64_t offset, SeekOrigin origin, std::uint64_t& position) override {
-        const DWORD method = origin == SeekOrigin::Begin ? FILE_BEGIN : origin == SeekOrigin::Current ? FILE_CURRENT
-                                                                                                      : FILE_END;
+        const DWORD method = origin == SeekOrigin::Begin     ? FILE_BEGIN
+                             : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                             : FILE_END;
         LARGE_INTEGER distance{};
         distance.QuadPart = offset;
         LARGE_INTEGER result{};
@@ -1090,7 +1087,7 @@ public:
         FILE_END_OF_FILE_INFO end{};
         end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
         return ::SetFileInformationByHandle(HandleOf(file), FileEndOfFileInfo, &end, sizeof end) ? FsError()
-                                                                                                   : LastError();
+                                                                                                 : LastError();
     }
 
     FsError SetFileMode(const FileHandle& file, std::uint32_t mode) override {
