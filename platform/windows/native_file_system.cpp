@@ -116,9 +116,26 @@ HANDLE HandleOf(const FileHandle& file) {
     return reinterpret_cast<HANDLE>(file.Native());
 }
 
+// Whether a path names a place only once "." and ".." are resolved, which a \\?\ path never is.
+bool HasDotComponent(const std::wstring& path) {
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = path.find(L'\\', begin);
+        if (end == std::wstring::npos) {
+            end = path.size();
+        }
+        const std::wstring_view part(path.data() + begin, end - begin);
+        if (part == L"." || part == L"..") {
+            return true;
+        }
+        begin = end + 1;
+    }
+    return false;
+}
+
 // The form a path takes at a system call: \\?\ or \\?\UNC\ before an absolute path, so that
-// no length limit and no rewriting of trailing dots or spaces applies; a relative path is first
-// made absolute.
+// no length limit and no rewriting of trailing dots or spaces applies. A relative path, or one
+// with "." or ".." in it, is first made absolute by the system's rules.
 std::wstring SystemPath(const std::string& path) {
     std::wstring wide = WideOf(path);
     std::replace(wide.begin(), wide.end(), L'/', L'\\');
@@ -127,24 +144,17 @@ std::wstring SystemPath(const std::string& path) {
     }
     const bool drive = wide.size() >= 3 && wide[1] == L':' && wide[2] == L'\\';
     const bool unc = wide.rfind(L"\\\\", 0) == 0;
-    if (!drive && !unc) {
+    if ((!drive && !unc) || HasDotComponent(wide)) {
         const DWORD need = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-        if (need == 0) {
-            return wide;
-        }
         std::wstring full(need, L'\0');
-        const DWORD got = ::GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
+        const DWORD got = need == 0 ? 0 : ::GetFullPathNameW(wide.c_str(), need, full.data(), nullptr);
         if (got == 0 || got >= need) {
             return wide;
         }
         full.resize(got);
         wide = std::move(full);
-        if (wide.rfind(L"\\\\", 0) == 0) {
-            return L"\\\\?\\UNC\\" + wide.substr(2);
-        }
-        return L"\\\\?\\" + wide;
     }
-    return unc ? L"\\\\?\\UNC\\" + wide.substr(2) : L"\\\\?\\" + wide;
+    return wide.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + wide.substr(2) : L"\\\\?\\" + wide;
 }
 
 // One component: nothing that would let a relative open climb or descend.
@@ -268,6 +278,20 @@ FsError SetBasic(HANDLE h, std::int64_t accessTicks, std::int64_t writeTicks, DW
 }
 
 FsError MarkDeleted(HANDLE h) {
+    // The name goes at once, even while another program still has the file open, where the
+    // system can; else when the last handle closes.
+    struct {
+        ULONG Flags;
+    } posix{0x1 | 0x2}; // FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS
+    constexpr auto kDispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21); // FileDispositionInfoEx
+    if (::SetFileInformationByHandle(h, kDispositionEx, &posix, sizeof posix)) {
+        return {};
+    }
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_INVALID_PARAMETER && code != ERROR_NOT_SUPPORTED && code != ERROR_INVALID_FUNCTION &&
+        code != ERROR_CALL_NOT_IMPLEMENTED) {
+        return Error(code);
+    }
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
     return ::SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) ? FsError()
@@ -919,18 +943,28 @@ public:
     }
 
     FsError FlushFileSystem(const DirectoryHandle& dir) override {
-        wchar_t volume[MAX_PATH + 1];
         std::wstring path;
         if (FsError e = FinalPathOf(HandleOf(dir), path)) {
             return e;
         }
-        if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1) ||
-            !::GetVolumeNameForVolumeMountPointW(volume, volume, MAX_PATH + 1)) {
+        wchar_t volume[MAX_PATH + 1];
+        if (!::GetVolumePathNameW(path.c_str(), volume, MAX_PATH + 1)) {
             return LastError();
         }
         std::wstring device(volume);
-        if (!device.empty() && device.back() == L'\\') {
-            device.pop_back();
+        if (device.rfind(L"\\\\?\\", 0) == 0 && device.rfind(L"\\\\?\\UNC\\", 0) != 0) {
+            device.erase(0, 4);
+        }
+        if (device.size() == 3 && device[1] == L':') {
+            device = L"\\\\.\\" + device.substr(0, 2);
+        } else if (::GetVolumeNameForVolumeMountPointW(volume, volume, MAX_PATH + 1)) {
+            device = volume;
+            if (device.back() == L'\\') {
+                device.pop_back();
+            }
+        } else {
+            // A network share: its server keeps its own cache, which no client can force.
+            return {};
         }
         UniqueHandle h(::CreateFileW(device.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
@@ -939,7 +973,11 @@ public:
             // own journal and lazy writer are all there is, as for every program.
             return ::GetLastError() == ERROR_ACCESS_DENIED ? FsError() : LastError();
         }
-        return ::FlushFileBuffers(h.Get()) ? FsError() : LastError();
+        // A volume whose driver takes no flush request has nothing to force.
+        if (!::FlushFileBuffers(h.Get()) && ::GetLastError() != ERROR_INVALID_FUNCTION) {
+            return LastError();
+        }
+        return {};
     }
 
     FsError CanonicalPath(const std::string& path, std::string& canonical) override {
@@ -1124,14 +1162,14 @@ public:
     }
 
     FsError LockWholeFile(const FileHandle& file, bool wait) override {
-        OVERLAPPED at{};
+        OVERLAPPED at = LockPlace();
         const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (wait ? 0 : LOCKFILE_FAIL_IMMEDIATELY);
-        return ::LockFileEx(HandleOf(file), flags, 0, MAXDWORD, MAXDWORD, &at) ? FsError() : LastError();
+        return ::LockFileEx(HandleOf(file), flags, 0, 1, 0, &at) ? FsError() : LastError();
     }
 
     FsError UnlockWholeFile(const FileHandle& file) override {
-        OVERLAPPED at{};
-        return ::UnlockFileEx(HandleOf(file), 0, MAXDWORD, MAXDWORD, &at) ? FsError() : LastError();
+        OVERLAPPED at = LockPlace();
+        return ::UnlockFileEx(HandleOf(file), 0, 1, 0, &at) ? FsError() : LastError();
     }
 
     FsError RenameFile(const std::string& from, const std::string& to) override {
@@ -1183,6 +1221,15 @@ public:
 
 private:
     static CopyResult Fail(const FsError& e) { return CopyResult{CopyOutcome::Failed, e}; }
+
+    // The system's byte locks keep every other reader and writer out of the bytes they cover,
+    // where the lock wanted is advisory: every holder locks one byte far past any content.
+    static OVERLAPPED LockPlace() {
+        OVERLAPPED at{};
+        at.Offset = 0xFFFFFFFEu;
+        at.OffsetHigh = 0x7FFFFFFFu;
+        return at;
+    }
 
     static DWORD AccessOf(FileAccess access) {
         switch (access) {
