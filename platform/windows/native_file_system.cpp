@@ -799,7 +799,8 @@ public:
         std::wstring wideTarget = WideOf(target);
         std::replace(wideTarget.begin(), wideTarget.end(), L'/', L'\\');
         // A link to a directory must say so when it is made; a dangling one is made as a file's.
-        const std::wstring resolved = IsAbsoluteTarget(wideTarget) ? wideTarget : dirPath + L"\\" + wideTarget;
+        const std::wstring resolved =
+            SystemPath(IsAbsoluteTarget(wideTarget) ? target : PlainPath(dirPath) + "\\" + NarrowOf(wideTarget));
         const DWORD attributes = ::GetFileAttributesW(resolved.c_str());
         DWORD flags = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                           ? SYMBOLIC_LINK_FLAG_DIRECTORY
