@@ -385,7 +385,9 @@ bool Cancelled(const std::atomic<int>* cancel) {
     return cancel != nullptr && cancel->load() != 0;
 }
 
-// Moves every byte of in to out, chunk by chunk; ERROR_REQUEST_ABORTED when cancelled.
+// Moves the bytes of in to out, chunk by chunk; ERROR_REQUEST_ABORTED when cancelled. The
+// length the file had when the copy began is what is copied, so that a file written without end
+// cannot hold the copy; only a file that claims to be empty is read until its end.
 DWORD CopyBytes(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgressFn& progress,
                 const std::atomic<int>* cancel) {
     std::vector<char> buffer(kChunk);
@@ -394,8 +396,12 @@ DWORD CopyBytes(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgressFn
         if (Cancelled(cancel)) {
             return ERROR_REQUEST_ABORTED;
         }
+        if (total != 0 && moved >= total) {
+            return ERROR_SUCCESS;
+        }
+        const DWORD want = total == 0 ? kChunk : static_cast<DWORD>(std::min<std::uint64_t>(kChunk, total - moved));
         DWORD got = 0;
-        if (!::ReadFile(in, buffer.data(), kChunk, &got, nullptr)) {
+        if (!::ReadFile(in, buffer.data(), want, &got, nullptr)) {
             return ::GetLastError();
         }
         if (got == 0) {

@@ -209,6 +209,15 @@ TEST_F(WindowsFileSystem, ANameWithAnUnpairedSurrogateRoundTrips) {
 TEST_F(WindowsFileSystem, CopyKeepsTimeAndReadOnlyAndACancelLeavesTheOldCopy) {
     Write(At("source"), std::string(3 << 20, 's'));
     Write(At("dest"), "old");
+    // A source written to while it is read gives no copy.
+    auto append = [&](std::uint64_t, std::uint64_t) {
+        HANDLE writer = ::CreateFileW(Long(At("source")).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(writer, "+", 1, &written, nullptr);
+        ::CloseHandle(writer);
+    };
+    EXPECT_EQ(fs.CopyFileContent(At("source"), At("dest"), append, nullptr).outcome, CopyOutcome::SourceChanged);
     FILETIME when{};
     when.dwHighDateTime = 0x01D00000;
     HANDLE h = ::CreateFileW(Long(At("source")).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
