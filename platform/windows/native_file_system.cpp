@@ -162,23 +162,25 @@ bool IsOneComponent(const std::wstring& name) {
     return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/") == std::wstring::npos;
 }
 
-// Opens name relative to root (an empty name reopens root itself), never asking for more than
-// access. Reparse points are opened as themselves when options hold FILE_OPEN_REPARSE_POINT.
+// Opens name relative to root (an empty name or "." reopens root itself), never asking for more
+// than access. Reparse points are opened as themselves when options hold FILE_OPEN_REPARSE_POINT.
 FsError OpenRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG disposition, ULONG options,
                      ULONG share, HANDLE& out, ULONG attributes = FILE_ATTRIBUTE_NORMAL) {
     const NtCalls& nt = Nt();
     if (nt.createFile == nullptr) {
         return Error(ERROR_CALL_NOT_IMPLEMENTED);
     }
-    if (!name.empty() && !IsOneComponent(name)) {
+    if (!name.empty() && name != L"." && !IsOneComponent(name)) {
         return Error(ERROR_INVALID_NAME);
     }
     if (name.size() * sizeof(wchar_t) > 0xFFFE) {
         return Error(ERROR_FILENAME_EXCED_RANGE);
     }
+    // "." is the root itself, as a relative open with no name gives it.
+    const std::size_t length = name == L"." ? 0 : name.size();
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name.c_str());
-    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    objectName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
     objectName.MaximumLength = objectName.Length;
     OBJECT_ATTRIBUTES object;
     InitializeObjectAttributes(&object, &objectName, OBJ_CASE_INSENSITIVE, root, nullptr);
@@ -711,6 +713,9 @@ public:
     }
 
     FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
+        if (name == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
         UniqueHandle h;
         BY_HANDLE_FILE_INFORMATION info{};
         if (FsError e = OpenAt(dir, name, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, h)) {
@@ -727,6 +732,9 @@ public:
     }
 
     FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
+        if (name == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
         UniqueHandle h;
         BY_HANDLE_FILE_INFORMATION info{};
         if (FsError e = OpenAt(dir, name, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, h)) {
@@ -776,6 +784,9 @@ public:
     }
 
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
+        if (from == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
         UniqueHandle h;
         if (FsError e = OpenAt(dir, from, DELETE, FILE_OPEN_REPARSE_POINT, h)) {
             return e;

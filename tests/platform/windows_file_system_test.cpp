@@ -107,6 +107,13 @@ TEST_F(WindowsFileSystem, ListsAttributesKindsAndModes) {
     EXPECT_FALSE(st.system);
     EXPECT_EQ(st.mode, 0666u);
     EXPECT_FALSE(fs.RemoveFile(At("system")));
+    // "." is the open directory itself, which its metadata is set through, never removed through.
+    DirectoryHandle dir;
+    ASSERT_FALSE(fs.OpenDirectoryPath(At("dir"), false, dir));
+    ASSERT_FALSE(fs.SetModeAt(dir, ".", FileIdentity{}, 0555));
+    ASSERT_FALSE(fs.StatusAt(dir, ".", false, st));
+    EXPECT_EQ(st.kind, EntryKind::Directory);
+    EXPECT_TRUE(fs.RemoveDirectoryAt(dir, ".").Failed());
 }
 
 TEST_F(WindowsFileSystem, NeverFollowsALinkInTheDestination) {
