@@ -1317,7 +1317,33 @@ std::size_t MaxPathLength() {
     return 32767 - 8;
 }
 
+namespace {
+
+// An administrator's process reads and writes every file whatever its access list, as the
+// superuser does elsewhere: the backup and restore privileges are turned on where the token holds
+// them, which the opens' backup intent then uses. Anyone else keeps the rights they have.
+void EnableBackupPrivileges() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        return;
+    }
+    for (const wchar_t* name : {L"SeBackupPrivilege", L"SeRestorePrivilege"}) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
+            ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        }
+    }
+    ::CloseHandle(token);
+}
+
+} // namespace
+
 IFileSystem& NativeFileSystem() {
-    static WinFileSystem fs;
+    static WinFileSystem fs = [] {
+        EnableBackupPrivileges();
+        return WinFileSystem();
+    }();
     return fs;
 }
