@@ -268,6 +268,15 @@ TEST_F(WindowsFileSystem, AWholeFileLockHeldElsewhereIsBusy) {
     ASSERT_FALSE(fs.OpenFile(At("job.lock"), mode, second));
     ASSERT_FALSE(fs.LockWholeFile(first, false));
     EXPECT_TRUE(fs.LockWholeFile(second, false).Is(ErrorKind::Busy));
+    // The lock keeps other holders out, not readers and writers of the content; a read at an
+    // offset leaves the position where it was.
+    std::size_t done = 0;
+    ASSERT_FALSE(fs.WriteFileData(second, "hello", 5, done));
+    char bytes[8] = {};
+    ASSERT_FALSE(fs.ReadFileDataAt(second, 1, bytes, 3, done));
+    EXPECT_EQ(std::string(bytes, done), "ell");
+    ASSERT_FALSE(fs.ReadFileData(second, bytes, sizeof bytes, done));
+    EXPECT_EQ(done, 0u);
     ASSERT_FALSE(fs.UnlockWholeFile(first));
     EXPECT_FALSE(fs.LockWholeFile(second, false));
     OpenFileInfo info;
