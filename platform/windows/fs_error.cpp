@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "platform/fs_error.h"
-#include "platform/windows/wide.h"
+#include "platform/windows/wtf8.h"
 
 namespace {
 
@@ -165,7 +165,7 @@ std::string ErrorText(std::uint32_t code) {
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
         MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string result = length != 0 && buffer != nullptr ? pemo_win::NarrowOf(std::wstring_view(buffer, length)) : "";
+    std::string result = length != 0 && buffer != nullptr ? Wtf8FromWide(std::wstring_view(buffer, length)) : "";
     if (buffer != nullptr) {
         ::LocalFree(buffer);
     }

@@ -13,10 +13,8 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "platform/windows/wide.h"
+#include "platform/windows/wtf8.h"
 
-using pemo_win::NarrowOf;
-using pemo_win::WideOf;
 
 namespace {
 
@@ -137,7 +135,7 @@ bool HasDotComponent(const std::wstring& path) {
 // no length limit and no rewriting of trailing dots or spaces applies. A relative path, or one
 // with "." or ".." in it, is first made absolute by the system's rules.
 std::wstring SystemPath(const std::string& path) {
-    std::wstring wide = WideOf(path);
+    std::wstring wide = WideFromWtf8(path);
     std::replace(wide.begin(), wide.end(), L'/', L'\\');
     if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) {
         return wide;
@@ -199,7 +197,7 @@ FsError OpenRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, 
 FsError OpenAt(const DirectoryHandle& dir, const std::string& name, ACCESS_MASK access, ULONG options,
                UniqueHandle& out) {
     HANDLE h = INVALID_HANDLE_VALUE;
-    if (FsError e = OpenRelative(HandleOf(dir), WideOf(name), access, FILE_OPEN, options, kShareAll, h)) {
+    if (FsError e = OpenRelative(HandleOf(dir), WideFromWtf8(name), access, FILE_OPEN, options, kShareAll, h)) {
         return e;
     }
     out = UniqueHandle(h);
@@ -327,7 +325,7 @@ FsError CreateTemporaryAt(const DirectoryHandle& dir, std::string& name, UniqueH
     for (int attempt = 0; attempt < 100; ++attempt) {
         name = NewTemporaryCopyName();
         HANDLE h = INVALID_HANDLE_VALUE;
-        const FsError e = OpenRelative(HandleOf(dir), WideOf(name),
+        const FsError e = OpenRelative(HandleOf(dir), WideFromWtf8(name),
                                        GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                        FILE_CREATE, FILE_NON_DIRECTORY_FILE, FILE_SHARE_READ | FILE_SHARE_DELETE, h);
         if (!e) {
@@ -439,7 +437,7 @@ public:
             if (name == L"." || name == L"..") {
                 continue;
             }
-            entry.name = NarrowOf(name);
+            entry.name = Wtf8FromWide(name);
             entry.kind = KindOfAttributes(info->FileAttributes);
             entry.hidden = (info->FileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
             entry.system = (info->FileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
@@ -526,12 +524,12 @@ FsError FinalPathOf(HANDLE h, std::wstring& path) {
 // Takes the long-path prefix off a final path, for the user's eyes.
 std::string PlainPath(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-        return NarrowOf(L"\\\\" + path.substr(8));
+        return Wtf8FromWide(L"\\\\" + path.substr(8));
     }
     if (path.rfind(L"\\\\?\\", 0) == 0) {
-        return NarrowOf(path.substr(4));
+        return Wtf8FromWide(path.substr(4));
     }
-    return NarrowOf(path);
+    return Wtf8FromWide(path);
 }
 
 // The reparse data of links and junctions, as the file system hands it out.
@@ -580,7 +578,7 @@ FsError ReadReparseTarget(HANDLE h, std::string& target) {
             text.erase(0, 4);
         }
     }
-    target = NarrowOf(text);
+    target = Wtf8FromWide(text);
     return {};
 }
 
@@ -706,7 +704,7 @@ public:
 
     FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
         HANDLE h = INVALID_HANDLE_VALUE;
-        FsError e = OpenRelative(HandleOf(dir), WideOf(name), FILE_LIST_DIRECTORY, FILE_CREATE, FILE_DIRECTORY_FILE,
+        FsError e = OpenRelative(HandleOf(dir), WideFromWtf8(name), FILE_LIST_DIRECTORY, FILE_CREATE, FILE_DIRECTORY_FILE,
                                  kShareAll, h);
         UniqueHandle made(h);
         return e;
@@ -791,7 +789,7 @@ public:
         if (FsError e = OpenAt(dir, from, DELETE, FILE_OPEN_REPARSE_POINT, h)) {
             return e;
         }
-        return RenameHandle(h.Get(), HandleOf(dir), WideOf(to));
+        return RenameHandle(h.Get(), HandleOf(dir), WideFromWtf8(to));
     }
 
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override {
@@ -803,7 +801,7 @@ public:
     }
 
     FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override {
-        const std::wstring wideName = WideOf(name);
+        const std::wstring wideName = WideFromWtf8(name);
         if (!IsOneComponent(wideName)) {
             return Error(ERROR_INVALID_NAME);
         }
@@ -813,11 +811,11 @@ public:
             return e;
         }
         const std::wstring linkPath = dirPath + L"\\" + wideName;
-        std::wstring wideTarget = WideOf(target);
+        std::wstring wideTarget = WideFromWtf8(target);
         std::replace(wideTarget.begin(), wideTarget.end(), L'/', L'\\');
         // A link to a directory must say so when it is made; a dangling one is made as a file's.
         const std::wstring resolved =
-            SystemPath(IsAbsoluteTarget(wideTarget) ? target : PlainPath(dirPath) + "\\" + NarrowOf(wideTarget));
+            SystemPath(IsAbsoluteTarget(wideTarget) ? target : PlainPath(dirPath) + "\\" + Wtf8FromWide(wideTarget));
         const DWORD attributes = ::GetFileAttributesW(resolved.c_str());
         DWORD flags = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                           ? SYMBOLIC_LINK_FLAG_DIRECTORY
@@ -944,7 +942,7 @@ public:
                          attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
         }
         if (!e && !changed) {
-            e = RenameHandle(out.Get(), HandleOf(destinationDir), WideOf(destinationName));
+            e = RenameHandle(out.Get(), HandleOf(destinationDir), WideFromWtf8(destinationName));
         }
         if (e || changed) {
             DiscardTemporary(out);
@@ -1055,7 +1053,7 @@ public:
             mode.create && (mode.createMode & 0200) == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
         const bool noFollow = mode.noFollow || (mode.create && mode.exclusive);
         HANDLE h = INVALID_HANDLE_VALUE;
-        if (FsError e = OpenRelative(HandleOf(dir), WideOf(name), AccessOf(mode.access) | FILE_READ_ATTRIBUTES,
+        if (FsError e = OpenRelative(HandleOf(dir), WideFromWtf8(name), AccessOf(mode.access) | FILE_READ_ATTRIBUTES,
                                      disposition, noFollow ? FILE_OPEN_REPARSE_POINT : 0, kShareAll, h, attributes)) {
             return e;
         }

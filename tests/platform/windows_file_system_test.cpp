@@ -9,15 +9,13 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "platform/windows/wide.h"
+#include "platform/windows/wtf8.h"
 
 namespace {
 
-using pemo_win::NarrowOf;
-using pemo_win::WideOf;
 
 std::wstring Long(const std::string& path) {
-    return L"\\\\?\\" + WideOf(path);
+    return L"\\\\?\\" + WideFromWtf8(path);
 }
 
 void Write(const std::string& path, const std::string& bytes) {
@@ -44,7 +42,7 @@ protected:
     void SetUp() override {
         wchar_t temp[MAX_PATH + 1];
         ASSERT_NE(::GetTempPathW(MAX_PATH + 1, temp), 0u);
-        root = NarrowOf(temp) + "pemo-" + std::to_string(::GetTickCount64()) + "-" +
+        root = Wtf8FromWide(temp) + "pemo-" + std::to_string(::GetTickCount64()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name();
         ASSERT_TRUE(::CreateDirectoryW(Long(root).c_str(), nullptr));
     }
@@ -191,9 +189,9 @@ TEST_F(WindowsFileSystem, ReachesATreeDeeperThanMaxPath) {
 
 TEST_F(WindowsFileSystem, ANameWithAnUnpairedSurrogateRoundTrips) {
     const std::wstring wide = std::wstring(L"odd") + static_cast<wchar_t>(0xD800) + L".txt";
-    EXPECT_EQ(WideOf(NarrowOf(wide)), wide);
+    EXPECT_EQ(WideFromWtf8(Wtf8FromWide(wide)), wide);
     const std::wstring paired = std::wstring(L"pair") + static_cast<wchar_t>(0xD83D) + static_cast<wchar_t>(0xDE00);
-    EXPECT_EQ(NarrowOf(paired), "pair\xF0\x9F\x98\x80");
+    EXPECT_EQ(Wtf8FromWide(paired), "pair\xF0\x9F\x98\x80");
     HANDLE h = ::CreateFileW((Long(root) + L"\\" + wide).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         // Wine keeps names as UTF-8 on the host and refuses one that no UTF-8 can spell.
@@ -203,14 +201,14 @@ TEST_F(WindowsFileSystem, ANameWithAnUnpairedSurrogateRoundTrips) {
     const std::vector<DirEntry> listed = List(fs, root);
     ASSERT_EQ(listed.size(), 1u);
     const std::string name = listed[0].name;
-    EXPECT_EQ(WideOf(name), wide);
+    EXPECT_EQ(WideFromWtf8(name), wide);
     DirectoryHandle dir;
     ASSERT_FALSE(fs.OpenDirectoryPath(root, false, dir));
     EXPECT_EQ(fs.CopyFileAt(dir, name, dir, name + ".copy", nullptr, nullptr).outcome, CopyOutcome::Copied);
-    EXPECT_NE(::GetFileAttributesW((L"\\\\?\\" + WideOf(root) + L"\\" + wide + L".copy").c_str()),
+    EXPECT_NE(::GetFileAttributesW((L"\\\\?\\" + WideFromWtf8(root) + L"\\" + wide + L".copy").c_str()),
               INVALID_FILE_ATTRIBUTES);
     ASSERT_FALSE(fs.RemoveFileAt(dir, name));
-    EXPECT_EQ(::GetFileAttributesW((L"\\\\?\\" + WideOf(root) + L"\\" + wide).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetFileAttributesW((L"\\\\?\\" + WideFromWtf8(root) + L"\\" + wide).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(WindowsFileSystem, CopyKeepsTimeAndReadOnlyAndACancelLeavesTheOldCopy) {
