@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     // The one file system of the program: every layer below is handed this one.
     IFileSystem& fs = NativeFileSystem();
-    const CheckedArguments checked =
-        CheckArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc), OwnProgramPath(), fs);
+    const CheckedArguments checked = CheckArguments(ProgramArguments(argc, argv), OwnProgramPath(), fs);
     switch (checked.verdict) {
     case ArgumentsVerdict::Help:
         std::fputs(UsageText().c_str(), stdout);

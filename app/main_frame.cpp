@@ -27,7 +27,7 @@ std::string DateTimeFormatFrom(const std::string& dateFormat, const std::string&
     // Only the locale's choice of clock is used, never its own time pattern.
     const bool twelveHour = timeFormat.find("%I") != std::string::npos || timeFormat.find("%l") != std::string::npos ||
                             timeFormat.find("%r") != std::string::npos;
-    return format + (twelveHour ? " %-I:%M %p" : " %H:%M");
+    return format + (twelveHour ? std::string(" ") + kHourOf12WithoutZero + ":%M %p" : " %H:%M");
 }
 
 std::string LocaleDateTimeFormat() {

@@ -11,6 +11,9 @@ std::string LocaleCharset();
 // The locale's date and time patterns in strftime form; empty when the system will not say.
 std::string LocaleDatePattern();
 std::string LocaleTimePattern();
+// The strftime conversion of the hour of a 12-hour clock without a leading zero; each C library
+// spells it its own way and refuses the other's.
+extern const char* const kHourOf12WithoutZero;
 
 // Called for input the conversion cannot take, with its offset in the input: appends a
 // replacement to output and returns how many input bytes to skip (at least one).

@@ -5,12 +5,17 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/fs_error.h"
 
 long CurrentProcessId();
 // True unless the system says no process has the id (one of another user counts as existing).
 bool ProcessExists(long pid);
+
+// The program's arguments after its name, in UTF-8 (on Windows the system's own wide command
+// line, as the C runtime would hand main them in the ANSI code page and lose what it cannot hold).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // The absolute path of the running program's file; empty when the system will not tell.
 std::string OwnProgramPath();

@@ -23,6 +23,8 @@ std::string LocaleDatePattern() {
     return LangInfo(D_FMT);
 }
 
+const char* const kHourOf12WithoutZero = "%-I";
+
 std::string LocaleTimePattern() {
     return LangInfo(T_FMT);
 }

@@ -16,6 +16,10 @@ bool ProcessExists(long pid) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>();
+}
+
 std::string OwnProgramPath() {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

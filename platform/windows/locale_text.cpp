@@ -247,6 +247,8 @@ std::string LocaleDatePattern() {
     return PatternFrom(LocaleInfo(LOCALE_SSHORTDATE), L"dMy", conversions);
 }
 
+const char* const kHourOf12WithoutZero = "%#I";
+
 std::string LocaleTimePattern() {
     static const char* const conversions[] = {"%I", "%H", "%M", "%S", "%p"};
     return PatternFrom(LocaleInfo(LOCALE_STIMEFORMAT), L"hHmst", conversions);

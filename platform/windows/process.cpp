@@ -25,6 +25,20 @@ bool ProcessExists(long pid) {
     return running;
 }
 
+std::vector<std::string> ProgramArguments(int /*argc*/, char** /*argv*/) {
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return arguments;
+    }
+    for (int i = 1; i < count; ++i) {
+        arguments.push_back(Wtf8FromWide(wide[i]));
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
 std::string OwnProgramPath() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
