@@ -48,8 +48,8 @@ bool CUserStoreKey::Read(const std::string& name, std::size_t maxCharacters, std
     std::wstring data(maxCharacters + 1, L'\0');
     DWORD type = 0;
     DWORD bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-    const LONG status =
-        RegQueryValueExW(state->key, WideFromWtf8(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &bytes);
+    const LONG status = RegQueryValueExW(state->key, WideFromWtf8(name).c_str(), nullptr, &type,
+                                         reinterpret_cast<BYTE*>(data.data()), &bytes);
     if (status != ERROR_SUCCESS || type != REG_SZ) {
         return false;
     }
@@ -71,8 +71,8 @@ bool CUserStoreKey::Write(const std::string& name, const std::string& value) {
     }
     const std::wstring text = WideFromWtf8(value);
     const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
-    return RegSetValueExW(state->key, WideFromWtf8(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                          bytes) == ERROR_SUCCESS;
+    return RegSetValueExW(state->key, WideFromWtf8(name).c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(text.c_str()), bytes) == ERROR_SUCCESS;
 }
 
 bool CUserStoreKey::Delete(const std::string& keyPath) {
