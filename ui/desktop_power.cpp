@@ -1,6 +1,7 @@
 // The synthetic key release of keep-awake method 2, through XTest on X11 only.
 #include "ui/desktop_power.h"
 
+#ifndef _WIN32
 #include <string>
 
 #include <wx/utils.h>
@@ -73,3 +74,9 @@ bool SendHarmlessKeyRelease() {
     XFlush(display);
     return true;
 }
+#else
+// Windows has no X11; its key release belongs to the platform layer.
+bool SendHarmlessKeyRelease() {
+    return false;
+}
+#endif
