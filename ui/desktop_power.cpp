@@ -1,7 +1,17 @@
-// The synthetic key release of keep-awake method 2, through XTest on X11 only.
+// The synthetic key release of keep-awake method 2: the system's own on Windows, through XTest
+// on X11 elsewhere.
 #include "ui/desktop_power.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+#include "platform/system_power.h"
+
+bool SendHarmlessKeyRelease() {
+    return SendSystemKeyRelease();
+}
+
+#else
+
 #include <string>
 
 #include <wx/utils.h>
@@ -74,9 +84,5 @@ bool SendHarmlessKeyRelease() {
     XFlush(display);
     return true;
 }
-#else
-// Windows has no X11; its key release belongs to the platform layer.
-bool SendHarmlessKeyRelease() {
-    return false;
-}
+
 #endif
