@@ -224,13 +224,18 @@ void YEditJobDlg::BuildControls() {
         attributeColumn->Add(check);
     }
 #ifdef _WIN32
-    auto* examples = new wxStaticText(box, wxID_ANY,
-                                      "Examples:\n"
-                                      "   *.tmp\t\t\t- exclude files with .tmp at the end\n"
-                                      "\t\t\t   wildcards can be used at start/end\n"
-                                      "   d:\\backup\\temp\t- exclude directory\n"
-                                      "   d:\\backup\\2012*\t- exclude files/path with wildcard\n"
-                                      "   \\data\\tmp\t\t- exclude file/path, relative to the source");
+    // Windows' static text sets tabs apart by its own measure, which the layout cannot know: the
+    // examples stand in two columns of their own.
+    auto* examples = new wxFlexGridSizer(2, 0, 2 * gap);
+    for (const auto& [form, meaning] :
+         {std::pair{"Examples:", ""}, std::pair{"   *.tmp", "- exclude files with .tmp at the end"},
+          std::pair{"", "   wildcards can be used at start/end"},
+          std::pair{"   d:\\backup\\temp", "- exclude directory"},
+          std::pair{"   d:\\backup\\2012*", "- exclude files/path with wildcard"},
+          std::pair{"   \\data\\tmp", "- exclude file/path, relative to the source"}}) {
+        examples->Add(new wxStaticText(box, wxID_ANY, form));
+        examples->Add(new wxStaticText(box, wxID_ANY, meaning));
+    }
 #else
     auto* examples = new wxStaticText(box, wxID_ANY,
                                       "Examples:\n"
