@@ -18,7 +18,11 @@ YOptionsDlg::YOptionsDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "Options
     auto* awakeRow = new wxBoxSizer(wxHORIZONTAL);
     awakeRow->Add(new wxStaticText(this, wxID_ANY, "Keep system awake:"), 0, wxALIGN_CENTRE_VERTICAL | wxRIGHT, gap);
     // The stored values 0, 1 and 2 keep their meaning; the texts name what this system does.
+#ifdef _WIN32
+    const wxString methods[] = {"Never", "Using SetThreadExecutionState", "By simulating keypresses"};
+#else
     const wxString methods[] = {"Never", "Using a logind inhibitor lock", "Using simulated key presses"};
+#endif
     keepAwake = new wxChoice(this, IdKeepAwake, wxDefaultPosition, wxDefaultSize, 3, methods);
     awakeRow->Add(keepAwake, 1);
     fields->Add(awakeRow, 0, wxEXPAND | wxBOTTOM, gap);

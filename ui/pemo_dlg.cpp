@@ -86,8 +86,10 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
         YAboutDlg about(this);
         about.ShowModal();
     };
-    BuildControls();
+    // The menu bar first: on Windows it takes its height from the client area, which the controls'
+    // layout then sizes around.
     BuildMenu();
+    BuildControls();
     BindEvents();
     frame.Jobs().AttachView(this);
     // Each native widget takes drops for itself, so the lists and the panel get a target each.
