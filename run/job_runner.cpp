@@ -10,6 +10,7 @@
 #include "sync/do_file.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
+#include "util/path_rules.h"
 #include "util/texts.h"
 
 namespace {
@@ -59,8 +60,8 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
         log.AddLogLine("Not running \"" + task.name + "\" - no source drive letter specified", LogColour::Red);
         return false;
     }
-    const std::string source = WithDriveLetter(task.source, ctx.driveLetter);
-    const std::string destination = WithDriveLetter(task.destination, ctx.driveLetter);
+    const std::string source = WithNativeSeparators(WithDriveLetter(task.source, ctx.driveLetter));
+    const std::string destination = WithNativeSeparators(WithDriveLetter(task.destination, ctx.driveLetter));
     std::string start = (singleTask ? "Starting the task \"" : "Starting task \"") + task.name + "\"";
     if (task.fakeIt) {
         start += singleTask ? " ***in 'fake it' mode***" : " *** in 'fake it' mode ***";

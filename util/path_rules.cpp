@@ -53,3 +53,14 @@ std::string WindowsNamePartOf(const std::string& path) {
     }
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
+
+std::string WithNativeSeparators(std::string path) {
+#if defined(_WIN32)
+    for (char& c : path) {
+        if (c == '/') {
+            c = '\\';
+        }
+    }
+#endif
+    return path;
+}

@@ -14,6 +14,10 @@ bool IsDrive(const std::string& path);
 // long-path prefix; none (empty) for a program on a network path, which has no drive letter.
 std::string ProgramDriveLetter(const std::string& programPath);
 
+// A task's path as this system's calls and the engine's joins take it: on Windows "/" also
+// separates, and becomes "\" so that a name is never taken for "dir/name"; elsewhere unchanged.
+std::string WithNativeSeparators(std::string path);
+
 // The folder of a Windows path, either slash separating: C:\ for a file in a drive's root (the
 // bare C: would mean the drive's current folder), else the path before its last separator; ""
 // when the path has no separator.
