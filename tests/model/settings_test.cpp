@@ -199,6 +199,7 @@ TEST(Settings, FailedIniSaveIsReported) {
     EXPECT_FALSE(FileExists(store.userPath)); // the other store is not used instead
 }
 
+#ifndef _WIN32
 TEST(Settings, UserStorePathFollowsXdg) {
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     const std::string savedXdg = oldXdg ? oldXdg : "";
@@ -215,5 +216,6 @@ TEST(Settings, UserStorePathFollowsXdg) {
     EXPECT_EQ(IniFilePath(""), "pemo.ini");
     EXPECT_EQ(IniFilePath("/a/"), "/a/pemo.ini");
 }
+#endif
 
 } // namespace

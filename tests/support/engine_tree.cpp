@@ -1,17 +1,21 @@
 // The engine tests' helpers: rig, times and links, snapshots, deep trees, unprivileged children.
 #include "support/engine_tree.h"
 
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "model/stdio_file_ex.h"
@@ -29,6 +33,100 @@ EngineRig::EngineRig() {
     ctx.messages = &messages;
 }
 
+#ifdef _WIN32
+namespace {
+
+// The \\?\ form, so that trees deeper than MAX_PATH are reached.
+fs::path LongPath(const std::string& path) {
+    return FsPath("\\\\?\\" + path);
+}
+
+fs::file_time_type FileTimeOf(std::int64_t seconds, std::int64_t nanoseconds) {
+    const auto since = std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds);
+    return std::chrono::file_clock::from_sys(std::chrono::sys_time<std::chrono::nanoseconds>(since));
+}
+
+} // namespace
+
+void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds) {
+    fs::last_write_time(LongPath(path), FileTimeOf(seconds, nanoseconds));
+}
+
+std::int64_t ModifiedOf(const std::string& path) {
+    const auto time = std::chrono::file_clock::to_sys(fs::last_write_time(LongPath(path)));
+    return std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count();
+}
+
+void MakeLink(const std::string& target, const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(FsPath(path).parent_path() / FsPath(target), ec)) {
+        fs::create_directory_symlink(FsPath(target), LongPath(path));
+    } else {
+        fs::create_symlink(FsPath(target), LongPath(path));
+    }
+}
+
+bool IsLink(const std::string& path) {
+    std::error_code ec;
+    return fs::is_symlink(fs::symlink_status(LongPath(path), ec));
+}
+
+bool IsDirectoryPath(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(LongPath(path), ec));
+}
+
+std::string TreeSnapshot(const std::string& root) {
+    std::vector<std::string> lines;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(LongPath(root), ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        const fs::file_status st = it->symlink_status(ec);
+        std::string line = Utf8Of(it->path()).substr(root.size() + 4) +
+                           " perms=" + std::to_string(static_cast<int>(st.permissions())) + " mtime=" +
+                           std::to_string(it->last_write_time(ec).time_since_epoch().count());
+        if (fs::is_regular_file(st)) {
+            line += " file size=" + std::to_string(it->file_size(ec)) + " content=" + ReadFileBytes(Utf8Of(it->path()));
+        } else if (fs::is_symlink(st)) {
+            line += " link=" + Utf8Of(fs::read_symlink(it->path(), ec));
+        } else if (fs::is_directory(st)) {
+            line += " dir";
+        }
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
+void MakeDeepTree(const std::string& root, const std::string& name, int levels) {
+    fs::path level = LongPath(root);
+    for (int i = 0; i < levels; ++i) {
+        level /= FsPath(name);
+        fs::create_directory(level);
+    }
+    std::ofstream(level / "leaf.txt", std::ios::binary) << "leaf";
+}
+
+void RemoveTreeAt(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(LongPath(path), ec);
+}
+
+int DeepTreeDepth(const std::string& root, const std::string& name) {
+    fs::path level = LongPath(root) / FsPath(name);
+    int depth = 0;
+    std::error_code ec;
+    while (fs::is_directory(fs::symlink_status(level, ec))) {
+        ++depth;
+        level /= FsPath(name);
+    }
+    return depth;
+}
+#else
 void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds) {
     struct timespec times[2];
     times[0].tv_sec = 0;
@@ -93,18 +191,21 @@ std::string TreeSnapshot(const std::string& root) {
     return all;
 }
 
+#endif
+
 std::vector<std::string> FindTemporaries(const std::string& root) {
     std::vector<std::string> found;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+    for (auto it = fs::recursive_directory_iterator(FsPath(root), ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        if (it->path().filename().string().rfind(std::string(kTemporaryCopyPrefix), 0) == 0) {
-            found.push_back(it->path().string());
+        if (Utf8Of(it->path().filename()).rfind(std::string(kTemporaryCopyPrefix), 0) == 0) {
+            found.push_back(Utf8Of(it->path()));
         }
     }
     return found;
 }
 
+#ifndef _WIN32
 void MakeDeepTree(const std::string& root, const std::string& name, int levels) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -247,6 +348,7 @@ void ChownTree(const std::string& root) {
         ::lchown(it->path().c_str(), 65534, 65534);
     }
 }
+#endif
 
 std::string Dump(const RecordingLogSink& log) {
     std::string text;
