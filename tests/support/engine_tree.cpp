@@ -11,8 +11,8 @@
 #endif
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -79,12 +79,12 @@ bool IsDirectoryPath(const std::string& path) {
 std::string TreeSnapshot(const std::string& root) {
     std::vector<std::string> lines;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(LongPath(root), ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(LongPath(root), ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         const fs::file_status st = it->symlink_status(ec);
         std::string line = Utf8Of(it->path()).substr(root.size() + 4) +
-                           " perms=" + std::to_string(static_cast<int>(st.permissions())) + " mtime=" +
-                           std::to_string(it->last_write_time(ec).time_since_epoch().count());
+                           " perms=" + std::to_string(static_cast<int>(st.permissions())) +
+                           " mtime=" + std::to_string(it->last_write_time(ec).time_since_epoch().count());
         if (fs::is_regular_file(st)) {
             line += " file size=" + std::to_string(it->file_size(ec)) + " content=" + ReadFileBytes(Utf8Of(it->path()));
         } else if (fs::is_symlink(st)) {
