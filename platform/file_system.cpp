@@ -98,7 +98,7 @@ FsError IFileSystem::CheckLocked(const std::string& path, bool& locked) {
 FsError IFileSystem::ReplaceWithLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target,
                                        std::int64_t seconds, std::int64_t nanoseconds) {
     std::string temp;
-    FsError e = FsError::FromSystem(EEXIST);
+    FsError e = FsError::OfKind(ErrorKind::Exists);
     for (int attempt = 0; attempt < 100 && e.Is(ErrorKind::Exists); ++attempt) {
         temp = NewTemporaryCopyName();
         e = MakeLinkAt(dir, temp, target);
