@@ -22,3 +22,9 @@ private:
     struct State;
     std::unique_ptr<State> state;
 };
+
+// Sends the system one release of a key no keyboard has (F15), which counts as user input and
+// so resets the idle time without changing anything for any program. False where the system has
+// no such input of its own (on Linux it belongs to the display server, which the window program
+// reaches). The window program's user-interface thread.
+bool SendSystemKeyRelease();

@@ -4,7 +4,8 @@
 
 #include <cstdio>
 
-// Whether a graphical display is named in the environment (DISPLAY or WAYLAND_DISPLAY).
+// Whether a graphical display is there for a window: one named in the environment (DISPLAY or
+// WAYLAND_DISPLAY) on Linux, an interactive window station on Windows.
 bool HasGraphicalDisplay();
 // Whether the stream is a terminal.
 bool IsTerminal(std::FILE* stream);

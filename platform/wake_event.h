@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 
 class WakeEvent {
 public:
@@ -19,5 +20,6 @@ public:
     void WaitAndClear(std::chrono::milliseconds timeout);
 
 private:
-    int fd;
+    // The system's object: a descriptor (-1 for none) or a handle (0 for none).
+    std::intptr_t event;
 };

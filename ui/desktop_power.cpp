@@ -1,5 +1,16 @@
-// The synthetic key release of keep-awake method 2, through XTest on X11 only.
+// The synthetic key release of keep-awake method 2: the system's own on Windows, through XTest
+// on X11 elsewhere.
 #include "ui/desktop_power.h"
+
+#ifdef _WIN32
+
+#include "platform/system_power.h"
+
+bool SendHarmlessKeyRelease() {
+    return SendSystemKeyRelease();
+}
+
+#else
 
 #include <string>
 
@@ -73,3 +84,5 @@ bool SendHarmlessKeyRelease() {
     XFlush(display);
     return true;
 }
+
+#endif

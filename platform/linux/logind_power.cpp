@@ -153,3 +153,7 @@ void SystemPower::PowerOff() {
     }
     gio->objectUnref(bus);
 }
+
+bool SendSystemKeyRelease() {
+    return false;
+}
