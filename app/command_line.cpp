@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "util/path_rules.h"
 #include "util/utf8.h"
 
 namespace {
@@ -90,7 +91,7 @@ StartOptions ParseCommandLine(const std::string& commandLine, const std::string&
             options.driveLetter = CharacterAt(line, next);
         }
         if (options.driveLetter == "." && !programPath.empty()) {
-            options.driveLetter = CharacterAt(programPath, 0);
+            options.driveLetter = ProgramDriveLetter(programPath);
         }
     }
 
@@ -252,7 +253,7 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     o.noBalloon = has("-noballoon");
     o.autoRun = has("-auto");
     o.fakeIt = has("-fakeit");
-    o.driveLetter = letter == "." && !programPath.empty() ? CharacterAt(programPath, 0) : letter;
+    o.driveLetter = letter == "." && !programPath.empty() ? ProgramDriveLetter(programPath) : letter;
     if (fileSeen && !positionalJob.empty()) {
         return Refuse("\"" + positionalJob + "\": one job at a time (-file names \"" + file + "\")");
     }

@@ -1,10 +1,13 @@
 // Scheduling a job: the scheduler the window's Schedule dialog asks, and its systemd backend, a user
 // timer and service that run `pemo -auto -file JOB` in the job's folder daily or weekly, or, where
-// no user service manager runs, the crontab line to the same effect. Toolkit-free.
+// no user service manager runs, the crontab line to the same effect; and its Windows twin, a task
+// of Task Scheduler set up through schtasks.exe. Toolkit-free.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class ICommandRunner;
 class IFileSystem;
@@ -40,6 +43,8 @@ public:
     virtual std::string LastResult(const std::string& jobPath) = 0;
     // The line that runs the job on the schedule from the user's crontab.
     virtual std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const = 0;
+    // What the dialog says above CrontabLine when the scheduler does not answer.
+    virtual std::string ManualText() const = 0;
 };
 
 // The systemd user units, and the crontab line where no user service manager runs. Each command
@@ -78,6 +83,7 @@ public:
     std::string TimerText(const std::string& jobPath, const JobSchedule& schedule) const;
     // The crontab line, e.g. "30 2 * * 1 cd '/home/me/jobs' && '/usr/bin/pemo' -auto -file 'nightly.job'".
     std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const override;
+    std::string ManualText() const override;
 
 private:
     bool Systemctl(const std::string& verb, const std::string& unit, std::string& error);
@@ -91,3 +97,45 @@ private:
 
 // Whether a path can be written into a unit file and a crontab line (UTF-8, no line break).
 bool SchedulablePath(const std::string& path);
+
+// Task Scheduler through schtasks.exe: one task per job in the folder "Pemo", run as the user who
+// set it up, only while that user is logged on. The task runs the program with -auto in the job's
+// folder, where the run writes its logs. Each command is given a time limit. Current asks
+// schtasks too, so it waits as the other calls do.
+class CWindowsJobScheduler : public IJobScheduler {
+public:
+    // program: the absolute path of this program, which the task starts.
+    CWindowsJobScheduler(ICommandRunner& runner, std::string program);
+
+    // Whether schtasks answers.
+    bool ManagerRunning() override;
+    // "Pemo\" + the job's name made safe and a hash of its path, as UnitName makes it.
+    static std::string TaskName(const std::string& jobPath);
+    // Creates the task, or replaces the job's task.
+    bool Install(const std::string& jobPath, const JobSchedule& schedule, std::string& error) override;
+    bool Remove(const std::string& jobPath, std::string& error) override;
+    std::optional<JobSchedule> Current(const std::string& jobPath) const override;
+    std::string NextRun(const std::string& jobPath) override;
+    // The exit status of the last run and its time, e.g. "exit status 0 at 12/8/2026 2:30:04 AM".
+    std::string LastResult(const std::string& jobPath) override;
+    // The schtasks command line that creates the task, to be typed in a command prompt.
+    std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const override;
+    std::string ManualText() const override;
+    // The words of the schtasks command that creates the task.
+    std::vector<std::string> CreateCommand(const std::string& jobPath, const JobSchedule& schedule) const;
+
+private:
+    bool Schtasks(const std::vector<std::string>& arguments, std::string& output, std::string& error) const;
+
+    ICommandRunner& runner;
+    std::string programPath;
+};
+
+// Whether a path can be given to the task's command: an absolute Windows path (drive or network)
+// of UTF-8 text without line breaks, quotes or "%", which the command prompt would expand.
+bool SchedulableWindowsPath(const std::string& path);
+
+// The system's scheduler for this program (program: its absolute path); null, with the reason in
+// error, when the system gives it no place to keep its schedules.
+std::shared_ptr<IJobScheduler> NativeJobScheduler(ICommandRunner& runner, IFileSystem& fs, const std::string& program,
+                                                  std::string& error);

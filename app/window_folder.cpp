@@ -17,5 +17,5 @@ std::string EnterJobFolder(const std::string& jobFile, IFileSystem& fs) {
     if (ChangeCurrentDirectory(folder)) {
         return jobFile;
     }
-    return (folder.back() == '/' ? folder : folder + "/") + name;
+    return JoinedPath(folder, name);
 }

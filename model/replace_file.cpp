@@ -97,7 +97,6 @@ void RemoveStaleTemporaries(IFileSystem& fs, const std::string& dir, const std::
 std::string CreateTemporary(IFileSystem& fs, const std::string& target, const std::string& reportedPath,
                             FileHandle& file) {
     const std::string dir = DirectoryPartOf(target);
-    const std::string prefix = dir == "/" ? "/" : dir + "/";
     FileOpenMode mode;
     mode.access = FileAccess::Write;
     mode.create = true;
@@ -105,7 +104,8 @@ std::string CreateTemporary(IFileSystem& fs, const std::string& target, const st
     mode.noFollow = true;
     mode.createMode = 0600;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string candidate = prefix + TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++);
+        std::string candidate =
+            JoinedPath(dir, TemporaryName(NamePartOf(target), CurrentProcessId(), temporaryCounter++));
         const FsError e = fs.OpenFile(candidate, mode, file);
         if (!e) {
             // Best effort: where the file system has no locks, the live PID in the name still
@@ -178,7 +178,7 @@ bool MakeDirectoryTree(const std::string& dir, IFileSystem& fs) {
         return st.kind == EntryKind::Directory;
     }
     if (const std::string parent = DirectoryPartOf(dir);
-        parent != "." && parent != "/" && !MakeDirectoryTree(parent, fs)) {
+        parent != "." && parent != "/" && parent != dir && !MakeDirectoryTree(parent, fs)) {
         return false;
     }
     const FsError e = fs.MakeDirectoryWithMode(dir, 0700);

@@ -8,6 +8,7 @@
 #include "model/stdio_file_ex.h"
 #include "platform/fs_error.h"
 #include "platform/process.h"
+#include "platform/user_store.h"
 #include "util/path_parts.h"
 #include "util/texts.h"
 
@@ -56,9 +57,26 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(begin, end + 1 - begin));
 }
 
+// The system's store: each value read on its own, in the store's order, so that one missing or
+// too long leaves only its own setting as it was.
+void LoadSystemStore(Settings& s, const std::string& keyPath) {
+    const CUserStoreKey key(keyPath, false);
+    static constexpr std::string_view kOrder[] = {"compactview", "countatstart", "stayawakemethod", "height",
+                                                  "width",       "debug",        "emptyguard",      "threads"};
+    for (std::string_view name : kOrder) {
+        if (std::string value; key.Read(std::string(name), kUserValueLimit, value)) {
+            StoreValue(s, name, IntFromText(value));
+        }
+    }
+}
+
 bool LoadUserStore(Settings& s, const std::string& path, IFileSystem& fs) {
     if (path.empty()) {
         return false;
+    }
+    if (SystemUserStoreAvailable()) {
+        LoadSystemStore(s, path);
+        return true;
     }
     CStdioFileEx file(fs);
     if (!file.Open(path, CStdioFileEx::modeRead)) {
@@ -98,6 +116,9 @@ std::string UserConfigDirectory() {
 }
 
 std::string DefaultUserSettingsPath() {
+    if (SystemUserStoreAvailable()) {
+        return "Software\\Vexal\\pemo";
+    }
     const std::string base = UserConfigDirectory();
     return base.empty() ? base : base + "/Vexal/pemo.conf";
 }
@@ -106,7 +127,7 @@ std::string IniFilePath(const std::string& iniDirectory) {
     if (iniDirectory.empty()) {
         return "pemo.ini";
     }
-    return iniDirectory.back() == '/' ? iniDirectory + "pemo.ini" : iniDirectory + "/pemo.ini";
+    return JoinedPath(iniDirectory, "pemo.ini");
 }
 
 bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,
@@ -166,7 +187,19 @@ bool SaveSettings(const Settings& settings, const std::string& iniDirectory, con
         }
         return true;
     }
-    if (userStorePath.empty() || !MakeDirectoryTree(DirectoryPartOf(userStorePath), fs)) {
+    if (userStorePath.empty()) {
+        return false;
+    }
+    if (SystemUserStoreAvailable()) {
+        // Every value is written, the thread count too: a 0 left out would leave an older choice.
+        CUserStoreKey key(userStorePath, true);
+        bool saved = key.IsOpen();
+        for (std::size_t i = 0; saved && i < std::size(kNames); ++i) {
+            saved = key.Write(kNames[i], std::to_string(values[i]));
+        }
+        return saved;
+    }
+    if (!MakeDirectoryTree(DirectoryPartOf(userStorePath), fs)) {
         return false;
     }
     try {

@@ -1,5 +1,6 @@
-// The settings store: "pemo.ini" in a given directory when it exists, else the per-user file
-// $XDG_CONFIG_HOME/Vexal/pemo.conf (default ~/.config/Vexal/pemo.conf).
+// The settings store: "pemo.ini" in a given directory when it exists, else the per-user store:
+// the system's (on Windows the registry key HKEY_CURRENT_USER\Software\Vexal\pemo) where it has
+// one, otherwise the file $XDG_CONFIG_HOME/Vexal/pemo.conf (default ~/.config/Vexal/pemo.conf).
 #pragma once
 
 #include <string>
@@ -27,12 +28,13 @@ inline constexpr int kMostThreads = 64;
 
 // $XDG_CONFIG_HOME, else ~/.config; empty when neither gives a place.
 std::string UserConfigDirectory();
-// The per-user store's path; empty when neither $XDG_CONFIG_HOME nor $HOME gives a place.
+// The per-user store's path: the system store's key path where there is one, else the file's;
+// empty when neither $XDG_CONFIG_HOME nor $HOME gives the file a place.
 std::string DefaultUserSettingsPath();
 // "pemo.ini" in iniDirectory (empty: the current directory).
 std::string IniFilePath(const std::string& iniDirectory);
 
-// Reads "pemo.ini" if it opens (useIniFile = true), else the per-user file; a missing or unreadable
+// Reads "pemo.ini" if it opens (useIniFile = true), else the per-user store; a missing or unreadable
 // store keeps the current values. Only a "pemo.ini" that is a link or not a regular file is
 // reported (it is never read or written through): false then, and the per-user file is read.
 bool LoadSettings(Settings& settings, const std::string& iniDirectory, const std::string& userStorePath,

@@ -20,7 +20,7 @@ std::string JobLockPath(const std::string& jobPath, IFileSystem& fs) {
     const std::string directory = DirectoryPartOf(jobPath);
     const std::string name = NamePartOf(jobPath);
     if (const std::string real = RealPath(fs, directory); !real.empty() && !name.empty()) {
-        return (real == "/" ? real : real + "/") + name + ".lock";
+        return JoinedPath(real, name + ".lock");
     }
     return jobPath + ".lock";
 }

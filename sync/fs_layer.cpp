@@ -47,6 +47,10 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
 }
 
 std::string SystemDirectoryPath(const std::string& directory) {
+    // A bare drive names the drive's current directory; a task means its root.
+    if (kPathSeparator == '\\' && IsDrive(directory)) {
+        return directory + kPathSeparator;
+    }
     return directory.empty() ? std::string(1, kPathSeparator) : directory;
 }
 

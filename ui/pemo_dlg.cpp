@@ -646,16 +646,16 @@ void CPemoDlg::Options() {
 }
 
 void CPemoDlg::Schedule() {
-    const std::string configHome = UserConfigDirectory();
-    if (configHome.empty()) {
-        frame.Shell().MessageBox("Neither XDG_CONFIG_HOME nor HOME is set, so there is no place for a timer.");
+    std::string error;
+    std::shared_ptr<IJobScheduler> scheduler =
+        NativeJobScheduler(*scheduleRunner, frame.FileSystem(), OwnProgramPath(), error);
+    if (!scheduler) {
+        frame.Shell().MessageBox(error);
         return;
     }
     wxFileName job(wxString::FromUTF8(frame.Job().Path()));
     job.MakeAbsolute();
-    YScheduleDlg dialog(
-        this, std::make_shared<CJobScheduler>(*scheduleRunner, frame.FileSystem(), configHome, OwnProgramPath()),
-        job.GetFullPath().utf8_string());
+    YScheduleDlg dialog(this, std::move(scheduler), job.GetFullPath().utf8_string());
     runSchedule(dialog);
 }
 

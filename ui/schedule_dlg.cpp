@@ -164,8 +164,7 @@ void YScheduleDlg::ShowAnswer(const Answer& answer) {
     saveButton->Enable(managerRunning);
     removeButton->Enable(answer.scheduled);
     if (!managerRunning) {
-        status = "The systemd user manager is not running, so no timer can be set up. To run this job with cron, "
-                 "add this line to your crontab (crontab -e):";
+        status = scheduler->ManualText();
     } else if (!answer.error.empty()) {
         status = answer.error;
     } else if (!answer.scheduled) {

@@ -93,6 +93,9 @@ TEST(CommandLine, DriveLetter) {
         EXPECT_EQ(ParseCommandLine(line, kProgram).driveLetter, letter) << "\"" << line << "\"";
     }
     EXPECT_EQ(ParseCommandLine("-letter:.", "E:\\Tools\\pemo.exe").driveLetter, "E");
+    EXPECT_EQ(ParseCommandLine("-letter:.", "\\\\?\\F:\\Tools\\pemo.exe").driveLetter, "F");
+    EXPECT_EQ(ParseCommandLine("-letter:.", "\\\\srv\\tools\\pemo.exe").driveLetter, "");
+    EXPECT_EQ(ParseCommandLine("-letter:.", "\\\\?\\UNC\\srv\\tools\\pemo.exe").driveLetter, "");
     EXPECT_EQ(ParseCommandLine("-letter:.", "").driveLetter, ".");
 }
 

@@ -178,4 +178,59 @@ TEST(JobSchedule, AnUnwritableUnitFolderIsReported) {
     EXPECT_TRUE(runner.commands.empty());
 }
 
+// The Windows twin, portable over the runner: the schtasks commands, and reading its answers.
+TEST(JobSchedule, WindowsTaskIsCreatedReadAndRemovedThroughSchtasks) {
+    CRecordingCommandRunner runner;
+    CWindowsJobScheduler scheduler(runner, "C:\\Program Files\\Pemo\\pemo.exe");
+    const std::string job = "\\\\srv\\backup\\nightly.job", task = CWindowsJobScheduler::TaskName(job);
+    EXPECT_EQ(task.rfind("Pemo\\nightly-", 0), 0u);
+    JobSchedule sunday{true, 6, 23, 5};
+    std::string error;
+    ASSERT_TRUE(scheduler.Install(job, sunday, error)) << error;
+    const std::string run =
+        "cmd /c pushd \"\\\\srv\\backup\" && \"C:\\Program Files\\Pemo\\pemo.exe\" -auto -file \"" + job + "\"";
+    EXPECT_EQ(runner.commands, (std::vector<std::string>{"schtasks /Create /SC WEEKLY /D SUN /ST 23:05 /TN " + task +
+                                                         " /TR " + run + " /F"}));
+    EXPECT_EQ(scheduler.CrontabLine("C:\\n.job", JobSchedule{}),
+              "schtasks /Create /SC DAILY /ST 02:30 /TN " + CWindowsJobScheduler::TaskName("C:\\n.job") +
+                  " /TR \"cmd /c pushd \\\"C:\\\\\\\" && \\\"C:\\Program Files\\Pemo\\pemo.exe\\\" -auto -file "
+                  "\\\"C:\\n.job\\\"\" /F");
+
+    runner.answers["schtasks /Query /TN " + task + " /XML"] = {
+        0, "<Triggers><CalendarTrigger><StartBoundary>2026-12-09T23:05:00</StartBoundary><ScheduleByWeek>"
+           "<DaysOfWeek><Sunday /></DaysOfWeek></ScheduleByWeek></CalendarTrigger></Triggers>"};
+    ASSERT_TRUE(scheduler.Current(job).has_value());
+    EXPECT_TRUE(scheduler.Current(job)->weekly);
+    EXPECT_EQ(scheduler.Current(job)->weekday, 6);
+    EXPECT_EQ(scheduler.Current(job)->minute, 5);
+    runner.answers["schtasks /Query /TN " + task + " /FO"] = {
+        0, "\"HOST\",\"\\" + task +
+               "\",\"12/13/2026 11:05:00 PM\",\"Ready\",\"Interactive only\","
+               "\"12/6/2026 11:05:02 PM\",\"2\",\"me\",\"cmd /c pushd \"\"x\"\", y\"\r\n"};
+    EXPECT_EQ(scheduler.NextRun(job), "12/13/2026 11:05:00 PM");
+    EXPECT_EQ(scheduler.LastResult(job), "exit status 2 at 12/6/2026 11:05:02 PM");
+    runner.answers["schtasks /Query /TN " + task + " /FO"].second =
+        "\"H\",\"T\",\"N/A\",\"R\",\"I\",\"N/A\",\"267011\"";
+    EXPECT_EQ(scheduler.NextRun(job), "");
+    EXPECT_EQ(scheduler.LastResult(job), "");
+
+    runner.commands.clear();
+    ASSERT_TRUE(scheduler.Remove(job, error)) << error;
+    runner.answers["schtasks /Query /TN " + task] = {1, "ERROR: The system cannot find the file specified.\r\n"};
+    ASSERT_TRUE(scheduler.Remove(job, error)) << error;
+    EXPECT_FALSE(scheduler.Current(job).has_value());
+    EXPECT_EQ(runner.commands,
+              (std::vector<std::string>{"schtasks /Query /TN " + task, "schtasks /Delete /TN " + task + " /F",
+                                        "schtasks /Query /TN " + task, "schtasks /Query /TN " + task + " /XML"}));
+
+    runner.commands.clear();
+    for (const char* bad : {"nightly.job", "C:nightly.job", "C:\\100% sure.job"}) {
+        EXPECT_FALSE(scheduler.Install(bad, JobSchedule{}, error)) << bad;
+    }
+    EXPECT_TRUE(runner.commands.empty());
+    runner.answers["schtasks /Create"] = {1, "ERROR: Access is denied.\r\n"};
+    EXPECT_FALSE(scheduler.Install(job, JobSchedule{}, error));
+    EXPECT_EQ(error.substr(error.size() - 33), " failed: ERROR: Access is denied.");
+}
+
 } // namespace
