@@ -1,12 +1,13 @@
 // The desktop entry of the command-line program: it hands a window run to the window program, so
 // that pemo itself never maps the toolkit's libraries.
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/desktop_entry.h"
 #include "platform/command_runner.h"
+#include "platform/fs_error.h"
 #include "platform/process.h"
 
 int RunDesktop(int argc, char** argv, const StartOptions& /*options*/, IFileSystem& /*fs*/) {
@@ -20,7 +21,10 @@ int RunDesktop(int argc, char** argv, const StartOptions& /*options*/, IFileSyst
     }
     std::vector<char*> arguments(argv, argv + argc);
     arguments.push_back(nullptr);
+    // Windows has no exec: there ReplaceProcess waits for the window program and ends this
+    // process with its status, so the console that started pemo.exe still gets that status.
     const int error = ReplaceProcess(window, arguments.data());
-    std::fprintf(stderr, "pemo: cannot start the window program %s: %s\n", window.c_str(), std::strerror(error));
+    std::fprintf(stderr, "pemo: cannot start the window program %s: %s\n", window.c_str(),
+                 ErrorText(static_cast<std::uint32_t>(error)).c_str());
     return 2;
 }

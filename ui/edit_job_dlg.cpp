@@ -212,15 +212,26 @@ void YEditJobDlg::BuildControls() {
     auto* attributeColumn = new wxBoxSizer(wxVERTICAL);
     attributeColumn->Add(AddCheck(box, IdExcludeHidden, "Exclude Hidden files", task.excludeHidden));
     attributeColumn->Add(AddCheck(box, IdExcludeHiddenDirs, "Exclude Hidden directories", task.excludeHiddenDirs));
-    // Linux has no system attribute, so these would do nothing here; they stay hidden and are
+    // Linux has no system attribute, so there these would do nothing; they stay hidden and are
     // exchanged so that a job shared with another system keeps its settings.
     for (auto [id, text, value] :
          {std::tuple{IdExcludeSystem, "Exclude System files", task.excludeSystem},
           std::tuple{IdExcludeSystemDirs, "Exclude System directories", task.excludeSystemDirs}}) {
         wxCheckBox* check = AddCheck(box, id, text, value);
+#ifndef _WIN32
         check->Hide();
+#endif
         attributeColumn->Add(check);
     }
+#ifdef _WIN32
+    auto* examples = new wxStaticText(box, wxID_ANY,
+                                      "Examples:\n"
+                                      "   *.tmp\t\t\t- exclude files with .tmp at the end\n"
+                                      "\t\t\t   wildcards can be used at start/end\n"
+                                      "   d:\\backup\\temp\t- exclude directory\n"
+                                      "   d:\\backup\\2012*\t- exclude files/path with wildcard\n"
+                                      "   \\data\\tmp\t\t- exclude file/path, relative to the source");
+#else
     auto* examples = new wxStaticText(box, wxID_ANY,
                                       "Examples:\n"
                                       "   *.tmp\t\t\t- exclude files with .tmp at the end\n"
@@ -228,6 +239,7 @@ void YEditJobDlg::BuildControls() {
                                       "   /home/me/backup/temp\t- exclude directory\n"
                                       "   /home/me/backup/2012*\t- exclude files/path with wildcard\n"
                                       "   \\data/tmp\t\t- exclude file/path, relative to the source");
+#endif
     attributeColumn->Add(examples, 0, wxTOP, gap);
     // Never shown, but exchanged so that a task's setting survives editing.
     auto* onlyIfNewer =

@@ -10,6 +10,12 @@
 #include <wx/thread.h>
 #include <wx/timer.h>
 
+// Windows' headers, which the toolkit's bring in, turn MessageBox into MessageBoxW; the ports'
+// method of that name must keep it.
+#ifdef MessageBox
+#undef MessageBox
+#endif
+
 #include "app/main_frame.h"
 #include "ui/about_dlg.h"
 #include "ui/list_box_ebx.h"
