@@ -75,10 +75,11 @@ runtime_path() {
     printf '%s' "$joined"
 }
 start_wine() {
+    stop_wine
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || return 1
+    mkdir -p "$WINEPREFIX"
     # One server for the whole suite instead of one per test.
-    wineserver -p
+    wineserver -p && wineboot -i >/dev/null 2>&1
 }
 stop_wine() {
     wineserver -k 2>/dev/null || true
