@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +22,11 @@
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
 #include "sync/exclusions.h"
+
+#ifdef _WIN32
+// Last, so that its macros rename none of the declarations above.
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -36,39 +40,68 @@ EngineRig::EngineRig() {
 #ifdef _WIN32
 namespace {
 
-// The \\?\ form, so that trees deeper than MAX_PATH are reached.
+// The \\?\ form, so that trees deeper than MAX_PATH are reached; it takes no '/'.
 fs::path LongPath(const std::string& path) {
-    return FsPath("\\\\?\\" + path);
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return FsPath("\\\\?\\" + native);
 }
 
-fs::file_time_type FileTimeOf(std::int64_t seconds, std::int64_t nanoseconds) {
-    const auto since = std::chrono::seconds(seconds) + std::chrono::nanoseconds(nanoseconds);
-    return std::chrono::file_clock::from_sys(std::chrono::sys_time<std::chrono::nanoseconds>(since));
+// std::filesystem here neither sets the time of a directory nor knows links: the system's own calls.
+constexpr DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr std::int64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kTicksTo1970 = 116444736000000000;
+
+DWORD AttributesOf(const std::string& path) {
+    return ::GetFileAttributesW(LongPath(path).c_str());
 }
 
 } // namespace
 
 void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds) {
-    fs::last_write_time(LongPath(path), FileTimeOf(seconds, nanoseconds));
+    const HANDLE h = ::CreateFileW(LongPath(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+    const std::uint64_t ticks =
+        static_cast<std::uint64_t>(seconds * kTicksPerSecond + nanoseconds / 100 + kTicksTo1970);
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const bool done = h != INVALID_HANDLE_VALUE && ::SetFileTime(h, nullptr, nullptr, &time);
+    if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+    }
+    if (!done) {
+        throw std::runtime_error("cannot set the time of " + path);
+    }
 }
 
 std::int64_t ModifiedOf(const std::string& path) {
-    const auto time = std::chrono::file_clock::to_sys(fs::last_write_time(LongPath(path)));
-    return std::chrono::floor<std::chrono::seconds>(time).time_since_epoch().count();
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw std::runtime_error("cannot read the time of " + path);
+    }
+    const std::int64_t ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+    return (ticks - kTicksTo1970) / kTicksPerSecond;
 }
 
 void MakeLink(const std::string& target, const std::string& path) {
-    std::error_code ec;
-    if (fs::is_directory(FsPath(path).parent_path() / FsPath(target), ec)) {
-        fs::create_directory_symlink(FsPath(target), LongPath(path));
-    } else {
-        fs::create_symlink(FsPath(target), LongPath(path));
+    std::string nativeTarget = target;
+    std::replace(nativeTarget.begin(), nativeTarget.end(), '/', '\\');
+    const std::string parent = path.substr(0, path.find_last_of("/\\"));
+    const bool absolute = nativeTarget.size() > 1 && nativeTarget[1] == ':';
+    const DWORD targetAttributes = AttributesOf(absolute ? nativeTarget : parent + "\\" + nativeTarget);
+    const DWORD flags =
+        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+        (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+             ? SYMBOLIC_LINK_FLAG_DIRECTORY
+             : 0);
+    if (!::CreateSymbolicLinkW(LongPath(path).c_str(), FsPath(nativeTarget).c_str(), flags)) {
+        throw std::runtime_error("cannot make the link " + path + ": error " + std::to_string(::GetLastError()));
     }
 }
 
 bool IsLink(const std::string& path) {
-    std::error_code ec;
-    return fs::is_symlink(fs::symlink_status(LongPath(path), ec));
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool IsDirectoryPath(const std::string& path) {
