@@ -162,23 +162,25 @@ bool IsOneComponent(const std::wstring& name) {
     return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/") == std::wstring::npos;
 }
 
-// Opens name relative to root (an empty name reopens root itself), never asking for more than
-// access. Reparse points are opened as themselves when options hold FILE_OPEN_REPARSE_POINT.
+// Opens name relative to root (an empty name or "." reopens root itself), never asking for more
+// than access. Reparse points are opened as themselves when options hold FILE_OPEN_REPARSE_POINT.
 FsError OpenRelative(HANDLE root, const std::wstring& name, ACCESS_MASK access, ULONG disposition, ULONG options,
                      ULONG share, HANDLE& out, ULONG attributes = FILE_ATTRIBUTE_NORMAL) {
     const NtCalls& nt = Nt();
     if (nt.createFile == nullptr) {
         return Error(ERROR_CALL_NOT_IMPLEMENTED);
     }
-    if (!name.empty() && !IsOneComponent(name)) {
+    if (!name.empty() && name != L"." && !IsOneComponent(name)) {
         return Error(ERROR_INVALID_NAME);
     }
     if (name.size() * sizeof(wchar_t) > 0xFFFE) {
         return Error(ERROR_FILENAME_EXCED_RANGE);
     }
+    // "." is the root itself, as a relative open with no name gives it.
+    const std::size_t length = name == L"." ? 0 : name.size();
     UNICODE_STRING objectName;
     objectName.Buffer = const_cast<wchar_t*>(name.c_str());
-    objectName.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    objectName.Length = static_cast<USHORT>(length * sizeof(wchar_t));
     objectName.MaximumLength = objectName.Length;
     OBJECT_ATTRIBUTES object;
     InitializeObjectAttributes(&object, &objectName, OBJ_CASE_INSENSITIVE, root, nullptr);
@@ -385,7 +387,9 @@ bool Cancelled(const std::atomic<int>* cancel) {
     return cancel != nullptr && cancel->load() != 0;
 }
 
-// Moves every byte of in to out, chunk by chunk; ERROR_REQUEST_ABORTED when cancelled.
+// Moves the bytes of in to out, chunk by chunk; ERROR_REQUEST_ABORTED when cancelled. The
+// length the file had when the copy began is what is copied, so that a file written without end
+// cannot hold the copy; only a file that claims to be empty is read until its end.
 DWORD CopyBytes(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgressFn& progress,
                 const std::atomic<int>* cancel) {
     std::vector<char> buffer(kChunk);
@@ -394,8 +398,12 @@ DWORD CopyBytes(HANDLE in, HANDLE out, std::uint64_t total, const CopyProgressFn
         if (Cancelled(cancel)) {
             return ERROR_REQUEST_ABORTED;
         }
+        if (total != 0 && moved >= total) {
+            return ERROR_SUCCESS;
+        }
+        const DWORD want = total == 0 ? kChunk : static_cast<DWORD>(std::min<std::uint64_t>(kChunk, total - moved));
         DWORD got = 0;
-        if (!::ReadFile(in, buffer.data(), kChunk, &got, nullptr)) {
+        if (!::ReadFile(in, buffer.data(), want, &got, nullptr)) {
             return ::GetLastError();
         }
         if (got == 0) {
@@ -705,6 +713,9 @@ public:
     }
 
     FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
+        if (name == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
         UniqueHandle h;
         BY_HANDLE_FILE_INFORMATION info{};
         if (FsError e = OpenAt(dir, name, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, h)) {
@@ -721,6 +732,9 @@ public:
     }
 
     FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
+        if (name == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
         UniqueHandle h;
         BY_HANDLE_FILE_INFORMATION info{};
         if (FsError e = OpenAt(dir, name, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, h)) {
@@ -770,6 +784,9 @@ public:
     }
 
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
+        if (from == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
         UniqueHandle h;
         if (FsError e = OpenAt(dir, from, DELETE, FILE_OPEN_REPARSE_POINT, h)) {
             return e;
@@ -1300,7 +1317,33 @@ std::size_t MaxPathLength() {
     return 32767 - 8;
 }
 
+namespace {
+
+// An administrator's process reads and writes every file whatever its access list, as the
+// superuser does elsewhere: the backup and restore privileges are turned on where the token holds
+// them, which the opens' backup intent then uses. Anyone else keeps the rights they have.
+void EnableBackupPrivileges() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+        return;
+    }
+    for (const wchar_t* name : {L"SeBackupPrivilege", L"SeRestorePrivilege"}) {
+        TOKEN_PRIVILEGES privileges{};
+        privileges.PrivilegeCount = 1;
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) {
+            ::AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+        }
+    }
+    ::CloseHandle(token);
+}
+
+} // namespace
+
 IFileSystem& NativeFileSystem() {
-    static WinFileSystem fs;
+    static WinFileSystem fs = [] {
+        EnableBackupPrivileges();
+        return WinFileSystem();
+    }();
     return fs;
 }

@@ -49,11 +49,12 @@ inline std::wstring WideOf(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const unsigned char lead = byte(i);
-        std::size_t length = lead < 0x80                   ? 1
-                             : lead >= 0xF0 && lead < 0xF5 ? 4
-                             : lead >= 0xE0                ? 3
-                             : lead >= 0xC2                ? 2
-                                                           : 0;
+        std::size_t length = lead < 0x80    ? 1
+                             : lead >= 0xF5 ? 0
+                             : lead >= 0xF0 ? 4
+                             : lead >= 0xE0 ? 3
+                             : lead >= 0xC2 ? 2
+                                            : 0;
         char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F : lead & 0x07;
         for (std::size_t k = 1; k < length; ++k) {
             if (i + k >= text.size() || (byte(i + k) & 0xC0) != 0x80) {

@@ -107,6 +107,13 @@ TEST_F(WindowsFileSystem, ListsAttributesKindsAndModes) {
     EXPECT_FALSE(st.system);
     EXPECT_EQ(st.mode, 0666u);
     EXPECT_FALSE(fs.RemoveFile(At("system")));
+    // "." is the open directory itself, which its metadata is set through, never removed through.
+    DirectoryHandle dir;
+    ASSERT_FALSE(fs.OpenDirectoryPath(At("dir"), false, dir));
+    ASSERT_FALSE(fs.SetModeAt(dir, ".", FileIdentity{}, 0555));
+    ASSERT_FALSE(fs.StatusAt(dir, ".", false, st));
+    EXPECT_EQ(st.kind, EntryKind::Directory);
+    EXPECT_TRUE(fs.RemoveDirectoryAt(dir, ".").Failed());
 }
 
 TEST_F(WindowsFileSystem, NeverFollowsALinkInTheDestination) {
@@ -209,6 +216,15 @@ TEST_F(WindowsFileSystem, ANameWithAnUnpairedSurrogateRoundTrips) {
 TEST_F(WindowsFileSystem, CopyKeepsTimeAndReadOnlyAndACancelLeavesTheOldCopy) {
     Write(At("source"), std::string(3 << 20, 's'));
     Write(At("dest"), "old");
+    // A source written to while it is read gives no copy.
+    auto append = [&](std::uint64_t, std::uint64_t) {
+        HANDLE writer = ::CreateFileW(Long(At("source")).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(writer, "+", 1, &written, nullptr);
+        ::CloseHandle(writer);
+    };
+    EXPECT_EQ(fs.CopyFileContent(At("source"), At("dest"), append, nullptr).outcome, CopyOutcome::SourceChanged);
     FILETIME when{};
     when.dwHighDateTime = 0x01D00000;
     HANDLE h = ::CreateFileW(Long(At("source")).c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -252,6 +268,15 @@ TEST_F(WindowsFileSystem, AWholeFileLockHeldElsewhereIsBusy) {
     ASSERT_FALSE(fs.OpenFile(At("job.lock"), mode, second));
     ASSERT_FALSE(fs.LockWholeFile(first, false));
     EXPECT_TRUE(fs.LockWholeFile(second, false).Is(ErrorKind::Busy));
+    // The lock keeps other holders out, not readers and writers of the content; a read at an
+    // offset leaves the position where it was.
+    std::size_t done = 0;
+    ASSERT_FALSE(fs.WriteFileData(second, "hello", 5, done));
+    char bytes[8] = {};
+    ASSERT_FALSE(fs.ReadFileDataAt(second, 1, bytes, 3, done));
+    EXPECT_EQ(std::string(bytes, done), "ell");
+    ASSERT_FALSE(fs.ReadFileData(second, bytes, sizeof bytes, done));
+    EXPECT_EQ(done, 0u);
     ASSERT_FALSE(fs.UnlockWholeFile(first));
     EXPECT_FALSE(fs.LockWholeFile(second, false));
     OpenFileInfo info;
