@@ -62,9 +62,22 @@ bool HasExtension(std::wstring_view name) {
     return dot != std::wstring_view::npos && name.find_first_of(L"\\/", dot) == std::wstring_view::npos;
 }
 
+// The command interpreter reads a batch file's arguments by other rules than those above, so an
+// argument could become a command of its own: batch files are not run.
+bool IsBatchFile(const std::wstring& path) {
+    if (path.size() < 4) {
+        return false;
+    }
+    std::wstring extension = path.substr(path.size() - 4);
+    for (wchar_t& c : extension) {
+        c = c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    }
+    return extension == L".bat" || extension == L".cmd";
+}
+
 // name as a program file: as it stands when it has a folder, else the first match in PATH only
 // (never the current directory, which the user running pemo may not control). ".exe" is added
-// to a name without an extension. Empty when there is none.
+// to a name without an extension. Empty when there is none, or when it is a batch file.
 std::wstring FindProgram(const std::wstring& name) {
     if (name.empty()) {
         return {};
@@ -78,7 +91,7 @@ std::wstring FindProgram(const std::wstring& name) {
         if (!HasExtension(name) && IsProgramFile(path + L".exe")) {
             return path + L".exe";
         }
-        return IsProgramFile(path) ? path : std::wstring();
+        return IsProgramFile(path) && !IsBatchFile(path) ? path : std::wstring();
     };
     if (name.find_first_of(L"\\/:") != std::wstring::npos) {
         return inFolder(L"");

@@ -42,6 +42,9 @@ std::string PatternFrom(const std::wstring& picture, const wchar_t* letters, con
                     }
                     ++i;
                 }
+                if (picture[i] == L'%') {
+                    pattern += '%';
+                }
                 AppendUtf8(pattern, static_cast<unsigned short>(picture[i]));
             }
             ++i;

@@ -37,6 +37,7 @@ TEST(NativeCommandRunner, CollectsOutputAndStatusAndKillsACommandPastItsTime) {
 #include <thread>
 
 #include "platform/process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -90,6 +91,11 @@ TEST(NativeCommandRunner, CollectsOutputAndStatusAndEndsACommandTreePastItsTime)
     }
     EXPECT_NE(output.find(expected), std::string::npos) << output;
     EXPECT_EQ(NativeCommandRunner().Run({"no-such-program-here"}, output, milliseconds(20000)), kCommandNotStarted);
+    TempDir dir;
+    WriteFileBytes(dir / "script.bat", "@echo %*\r\n");
+    EXPECT_EQ(NativeCommandRunner().Run({dir / "script.bat", "a&echo", "b"}, output, milliseconds(20000)),
+              kCommandNotStarted)
+        << "a batch file would read \"&\" as the start of another command";
 
     // Past its time a command and what it started are ended; a command that has ended is not
     // waited for beyond its time while its grandchild keeps the output open.

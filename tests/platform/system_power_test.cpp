@@ -7,7 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "platform/process.h"
 #include "platform/system_power.h"
+#include "platform/terminal.h"
 #include "platform/wake_event.h"
 
 namespace {
@@ -99,6 +101,28 @@ TEST(WakeEvent, KeepsASignalGivenBeforeTheWaitAndClearsIt) {
     wake.WaitAndClear(seconds(20));
     EXPECT_LT(steady_clock::now() - start, seconds(10));
     signaller.join();
+}
+
+// The NUL device is a character device, which the C runtime's isatty takes for a terminal; and a
+// process id stays valid while a handle to the ended process is open.
+TEST(SystemServices, NulIsNoTerminalAndAnEndedProcessIsGone) {
+    std::FILE* nul = std::fopen("NUL", "w");
+    ASSERT_NE(nul, nullptr);
+    EXPECT_FALSE(IsTerminal(nul));
+    EXPECT_EQ(TerminalColumns(nul), 0);
+    std::fclose(nul);
+
+    EXPECT_TRUE(ProcessExists(CurrentProcessId()));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child{};
+    std::wstring line = L"cmd.exe /c exit 0";
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &child));
+    ::WaitForSingleObject(child.hProcess, INFINITE);
+    EXPECT_FALSE(ProcessExists(static_cast<long>(child.dwProcessId)));
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
 }
 
 #endif
