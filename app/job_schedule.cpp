@@ -455,6 +455,9 @@ bool CWindowsJobScheduler::Schtasks(const std::vector<std::string>& arguments, s
         return true;
     }
     error = CommandFailure(argv, status, output);
+    if (status > 0 && FirstLine(output).empty()) {
+        error += "exit status " + std::to_string(status);
+    }
     return false;
 }
 

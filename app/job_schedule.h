@@ -25,7 +25,8 @@ std::string UnattendedProgramPath(const std::string& program);
 // The system's scheduler as the Schedule dialog uses it. Every call but Current and CrontabLine
 // may wait on the system's service manager, each command at most a bounded time: callers keep
 // them off the user-interface thread, one at a time. Current and CrontabLine only read the unit
-// files and fixed settings, from any thread.
+// files and fixed settings, from any thread; on Windows Current asks schtasks, which normally
+// answers at once.
 class IJobScheduler {
 public:
     virtual ~IJobScheduler() = default;
