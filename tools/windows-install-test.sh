@@ -2,7 +2,8 @@
 # Installs the Windows installer silently under Wine in a fresh prefix, checks the files, the
 # Start-menu entry and the .job type, runs a small job with the installed pemo.exe -auto, then
 # uninstalls silently and checks that nothing the install made is left. Another program's
-# earlier claim on .job must come back. Usage: tools/windows-install-test.sh <setup.exe> [prefix]
+# earlier claim on .job must come back. The portable zip beside the installer (if there) must run
+# from wherever it is unpacked. Usage: tools/windows-install-test.sh <setup.exe> [prefix]
 set -euo pipefail
 setup="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 export WINEPREFIX="${2:-$(dirname "$setup")/wine-install-test}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -65,5 +66,11 @@ check "Pemo.Job removed" no_key 'HKCU\Software\Classes\Pemo.Job'
 check "uninstall entry removed" no_key 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pemo'
 check ".job given back" test "$(reg_value 'HKCU\Software\Classes\.job')" = OtherProgram.Job
 check "no OpenWithProgids left" no_key 'HKCU\Software\Classes\.job\OpenWithProgids'
+portable="${setup%-setup.exe}-portable.zip"
+if [ -f "$portable" ]; then
+    mkdir -p "$work/portable"
+    (cd "$work/portable" && unzip -q "$portable")
+    check "the portable pemo.exe runs where it is unpacked" wine "$work/portable/pemo.exe" --version
+fi
 echo "$passed passed, $failures failed"
 [ "$failures" -eq 0 ]

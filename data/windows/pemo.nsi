@@ -17,6 +17,8 @@ RequestExecutionLevel user
 Name "Pemo"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Pemo"
+; An update goes where the last install went.
+InstallDirRegKey HKCU "${KEY_UNINSTALL}" "InstallLocation"
 Icon "${STAGE}\pemo.ico"
 UninstallIcon "${STAGE}\pemo.ico"
 VIProductVersion "${VERSION}.0"
