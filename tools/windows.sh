@@ -55,10 +55,11 @@ find_wx() {
 
 build="$root/build/windows"
 configure_and_build() {
-    local wx_args=()
-    [ "$gui" = ON ] && wx_args=(-DwxWidgets_CONFIG_EXECUTABLE="$wx_config")
+    local args=() # the wxMSW build and the compiler cache, when there are
+    [ "$gui" = ON ] && args=(-DwxWidgets_CONFIG_EXECUTABLE="$wx_config")
+    command -v ccache >/dev/null && args+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
     cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-        -DCMAKE_BUILD_TYPE=Debug -DPEMO_WERROR=ON -DPEMO_GUI="$gui" "${wx_args[@]}" >"$build.configure.log" ||
+        -DCMAKE_BUILD_TYPE=Debug -DPEMO_WERROR=ON -DPEMO_GUI="$gui" "${args[@]}" >"$build.configure.log" ||
         { cat "$build.configure.log" >&2; return 1; }
     cmake --build "$build" -j "$(nproc)"
 }
