@@ -73,3 +73,5 @@ if [ "${PEMO_QUICK:-0}" != "1" ]; then
     run_suite build/asan -DPEMO_SANITIZE_ADDRESS=ON
     run_suite build/tsan -DPEMO_SANITIZE_THREAD=ON
 fi
+# The Windows build: cross-built and its tests and demo run under Wine.
+bash tools/windows.sh

@@ -19,6 +19,7 @@ namespace {
 
 const char* const kProgram = "/usr/bin/pemo";
 
+#ifndef _WIN32
 TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
     TempDir dir;
     CRecordingCommandRunner runner;
@@ -53,7 +54,9 @@ TEST(JobSchedule, InstallWritesBothUnitsAndEnablesTheTimer) {
     EXPECT_EQ(scheduler.Current(job)->hour, 2);
     EXPECT_EQ(scheduler.Current(job)->minute, 5);
 }
+#endif
 
+#ifndef _WIN32
 TEST(JobSchedule, ChangingAndRemovingASchedule) {
     TempDir dir;
     CRecordingCommandRunner runner;
@@ -85,9 +88,11 @@ TEST(JobSchedule, ChangingAndRemovingASchedule) {
     EXPECT_TRUE(scheduler.Remove(job, error));
     EXPECT_TRUE(runner.commands.empty());
 }
+#endif
 
 // A working folder ending in "\\" must not swallow ExecStart, and a unit written by the window
 // program starts the command-line one, as a server with only the command-line package has no other.
+#ifndef _WIN32
 TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder) {
     TempDir dir;
     WriteFileBytes(dir / "pemo", "#!/bin/sh\n");
@@ -103,7 +108,9 @@ TEST(JobSchedule, UnitsOfTheWindowProgramStartTheCommandLineOneWhateverTheFolder
     }
     EXPECT_EQ(std::system((verify + " >/dev/null 2>&1").c_str()), 0) << ReadFileBytes(scheduler.ServicePath(job));
 }
+#endif
 
+#ifndef _WIN32
 TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
     TempDir dir;
     CRecordingCommandRunner runner;
@@ -131,6 +138,7 @@ TEST(JobSchedule, AwkwardPathsAreQuotedOrRefused) {
     EXPECT_FALSE(scheduler.Install("/a/b.job", late, error));
     EXPECT_TRUE(runner.commands.empty());
 }
+#endif
 
 TEST(JobSchedule, ManagerStateNextRunAndLastResult) {
     TempDir dir;

@@ -39,10 +39,9 @@ std::map<std::string, std::string> TreeState(const std::string& root) {
         pending.pop_back();
         for (const std::string& name : ListDirectory(root + relative)) {
             const std::string path = relative + "/" + name;
-            struct stat st {};
-            EXPECT_EQ(::lstat((root + path).c_str(), &st), 0);
-            std::string entry = std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
-            if (S_ISDIR(st.st_mode)) {
+            const std::filesystem::path entryPath = FsPath(root + path);
+            std::string entry = std::to_string(std::filesystem::last_write_time(entryPath).time_since_epoch().count());
+            if (std::filesystem::is_directory(std::filesystem::symlink_status(entryPath))) {
                 pending.push_back(path);
                 entry += "/";
             } else {

@@ -206,6 +206,7 @@ TEST(JobFile, MissingFileIsSilentAndKeepsJobPath) {
     EXPECT_TRUE(loaded.messages.empty());
 }
 
+#ifndef _WIN32
 TEST(JobFile, UnreadableFileIsReported) {
     TempDir dir;
     Loaded loaded = Load(dir.Path());
@@ -228,6 +229,7 @@ TEST(JobFile, UnreadableFileIsReported) {
     ASSERT_NE(status, -1);
     EXPECT_EQ(status, 0);
 }
+#endif
 
 // Files no one would call a job: each loads without crashing or hanging, keeps what it can and
 // is never written to.
@@ -274,6 +276,7 @@ TEST(JobFile, BadInputLoadsSafelyAndIsLeftAlone) {
     EXPECT_EQ(tags.tasks[0]->colour, 0u);
 }
 
+#ifndef _WIN32
 TEST(JobFile, FailedSaveReportsAndLeavesTheOldJob) {
     TempDir dir;
     RecordingMessagePort port;
@@ -300,7 +303,9 @@ TEST(JobFile, FailedSaveReportsAndLeavesTheOldJob) {
     EXPECT_EQ(ReadFileBytes(job), "\xFF\xFE" + Utf16(kPhotosLine));
     EXPECT_EQ(ListDirectory(dir.Path()), std::vector<std::string>{"kept.job"});
 }
+#endif
 
+#ifndef _WIN32
 TEST(JobFile, SaveKeepsPermissionsAndSymbolicLinks) {
     TempDir dir;
     RecordingMessagePort port;
@@ -318,5 +323,6 @@ TEST(JobFile, SaveKeepsPermissionsAndSymbolicLinks) {
     EXPECT_EQ(ReadFileBytes(real), "\xFF\xFE" + Utf16(kPhotosLine));
     EXPECT_EQ(jobPath, dir / "link.job");
 }
+#endif
 
 } // namespace

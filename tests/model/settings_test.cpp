@@ -50,6 +50,7 @@ void ExpectSame(const Settings& a, const Settings& b) {
     EXPECT_EQ(a.emptyGuard, b.emptyGuard);
 }
 
+#ifndef _WIN32
 TEST(Settings, NoStoreGivesDefaultsAndSaveCreatesTheUserFile) {
     Store store;
     Settings loaded = store.Load(Custom());
@@ -63,6 +64,7 @@ TEST(Settings, NoStoreGivesDefaultsAndSaveCreatesTheUserFile) {
     ExpectSame(store.Load(), Custom());
     EXPECT_EQ(ListDirectory(store.dir / "config/Vexal"), std::vector<std::string>{"pemo.conf"});
 }
+#endif
 
 TEST(Settings, EmptyIniFileIsUsedAndWrittenAsUtf16) {
     Store store;
@@ -114,6 +116,7 @@ TEST(Settings, IniReadingRules) {
     EXPECT_EQ(loaded.windowWidth, 640);
 }
 
+#ifndef _WIN32
 TEST(Settings, TheEmptyGuardIsOnUnlessStoredAsOff) {
     Store store;
     // Files written before the seventh setting existed keep it on.
@@ -130,7 +133,9 @@ TEST(Settings, TheEmptyGuardIsOnUnlessStoredAsOff) {
     WriteFileBytes(store.userPath, "emptyguard=0\n");
     EXPECT_FALSE(store.Load().emptyGuard);
 }
+#endif
 
+#ifndef _WIN32
 TEST(Settings, TheThreadCountIsKeptOnlyWhenChosenAndBadValuesMeanTheDefault) {
     Store store;
     WriteFileBytes(store.Ini(), "threads=3\r\n");
@@ -159,7 +164,9 @@ TEST(Settings, TheThreadCountIsKeptOnlyWhenChosenAndBadValuesMeanTheDefault) {
     ASSERT_TRUE(store.Save(loaded));
     EXPECT_EQ(ReadFileBytes(store.userPath).find("threads"), std::string::npos) << "the default is not written";
 }
+#endif
 
+#ifndef _WIN32
 TEST(Settings, UserStoreValuesHoldAtMostSevenCharacters) {
     Store store;
     MakeDirectories(store.dir / "config/Vexal");
@@ -174,6 +181,7 @@ TEST(Settings, UserStoreValuesHoldAtMostSevenCharacters) {
     EXPECT_TRUE(loaded.countAtStart);
     EXPECT_FALSE(loaded.useIniFile);
 }
+#endif
 
 TEST(Settings, JunkLoadsWithoutHarm) {
     Store store;
@@ -199,6 +207,7 @@ TEST(Settings, FailedIniSaveIsReported) {
     EXPECT_FALSE(FileExists(store.userPath)); // the other store is not used instead
 }
 
+#ifndef _WIN32
 TEST(Settings, UserStorePathFollowsXdg) {
     const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
     const std::string savedXdg = oldXdg ? oldXdg : "";
@@ -215,5 +224,6 @@ TEST(Settings, UserStorePathFollowsXdg) {
     EXPECT_EQ(IniFilePath(""), "pemo.ini");
     EXPECT_EQ(IniFilePath("/a/"), "/a/pemo.ini");
 }
+#endif
 
 } // namespace

@@ -214,6 +214,7 @@ TEST(StdioFileEx, OpenFailuresCarryKindErrnoAndPath) {
     EXPECT_EQ(error.ErrorText(), "Access to " + dir.Path() + " was denied.");
 }
 
+#ifndef _WIN32
 TEST(StdioFileEx, PermissionRefusalAsUnprivilegedUser) {
     TempDir dir;
     OpenToEveryone(dir.Path());
@@ -228,6 +229,7 @@ TEST(StdioFileEx, PermissionRefusalAsUnprivilegedUser) {
     ASSERT_NE(cause, -1) << "could not drop privileges";
     EXPECT_EQ(cause, static_cast<int>(CFileException::Cause::accessDenied));
 }
+#endif
 
 TEST(StdioFileEx, ShareExclusiveRefusesASecondOpenerWithoutHarm) {
     TempDir dir;
@@ -284,6 +286,7 @@ TEST(FileException, TextsOfEveryKind) {
     for (const auto& [cause, text] : expected) {
         EXPECT_EQ(CFileException(cause, 0, "P").ErrorText(), text);
     }
+#ifndef _WIN32
     // The system's codes reach their kind through the file system's own taxonomy.
     for (const auto& [code, cause] :
          std::vector<std::pair<int, CFileException::Cause>>{{EMFILE, CFileException::Cause::tooManyOpenFiles},
@@ -296,6 +299,7 @@ TEST(FileException, TextsOfEveryKind) {
         EXPECT_EQ(e.cause, cause) << code;
         EXPECT_EQ(e.osError, code);
     }
+#endif
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "support/fake_file_system.h"
 #include "support/temp_dir.h"
 
+#ifndef _WIN32
 TEST(JobLock, OneRunPerJobWhateverNameItIsReachedBy) {
     TempDir tmp;
     const std::string job = tmp / "nightly.job";
@@ -32,6 +33,7 @@ TEST(JobLock, OneRunPerJobWhateverNameItIsReachedBy) {
     EXPECT_FALSE(first.TryLock(job));
     EXPECT_EQ(ReadFileBytes(job), "") << "the job itself is never written";
 }
+#endif
 
 TEST(JobLock, WithoutALockFileTheJobItselfIsLockedOrTheRunGoesAheadUnlocked) {
     TempDir tmp;

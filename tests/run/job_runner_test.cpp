@@ -88,7 +88,11 @@ TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
     EXPECT_EQ(fields[0], "test.job");
     EXPECT_EQ(fields[1], "**all**");
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &after);
+#else
     localtime_r(&after, &local);
+#endif
     EXPECT_EQ(fields[2], std::to_string(local.tm_year + 1900));
     EXPECT_EQ(fields[3], std::to_string(local.tm_mon + 1));
     EXPECT_EQ(fields[4], std::to_string(local.tm_mday));

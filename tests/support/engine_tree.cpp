@@ -1,17 +1,20 @@
 // The engine tests' helpers: rig, times and links, snapshots, deep trees, unprivileged children.
 #include "support/engine_tree.h"
 
+#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "model/stdio_file_ex.h"
@@ -19,6 +22,11 @@
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
 #include "sync/exclusions.h"
+
+#ifdef _WIN32
+// Last, so that its macros rename none of the declarations above.
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -29,6 +37,129 @@ EngineRig::EngineRig() {
     ctx.messages = &messages;
 }
 
+#ifdef _WIN32
+namespace {
+
+// The \\?\ form, so that trees deeper than MAX_PATH are reached; it takes no '/'.
+fs::path LongPath(const std::string& path) {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return FsPath("\\\\?\\" + native);
+}
+
+// std::filesystem here neither sets the time of a directory nor knows links: the system's own calls.
+constexpr DWORD kOpenItself = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr std::int64_t kTicksPerSecond = 10000000;
+constexpr std::int64_t kTicksTo1970 = 116444736000000000;
+
+DWORD AttributesOf(const std::string& path) {
+    return ::GetFileAttributesW(LongPath(path).c_str());
+}
+
+} // namespace
+
+void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds) {
+    const HANDLE h = ::CreateFileW(LongPath(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, kOpenItself, nullptr);
+    const std::uint64_t ticks =
+        static_cast<std::uint64_t>(seconds * kTicksPerSecond + nanoseconds / 100 + kTicksTo1970);
+    const FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const bool done = h != INVALID_HANDLE_VALUE && ::SetFileTime(h, nullptr, nullptr, &time);
+    if (h != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(h);
+    }
+    if (!done) {
+        throw std::runtime_error("cannot set the time of " + path);
+    }
+}
+
+std::int64_t ModifiedOf(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) {
+        throw std::runtime_error("cannot read the time of " + path);
+    }
+    const std::int64_t ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime);
+    return (ticks - kTicksTo1970) / kTicksPerSecond;
+}
+
+void MakeLink(const std::string& target, const std::string& path) {
+    std::string nativeTarget = target;
+    std::replace(nativeTarget.begin(), nativeTarget.end(), '/', '\\');
+    const std::string parent = path.substr(0, path.find_last_of("/\\"));
+    const bool absolute = nativeTarget.size() > 1 && nativeTarget[1] == ':';
+    const DWORD targetAttributes = AttributesOf(absolute ? nativeTarget : parent + "\\" + nativeTarget);
+    const DWORD flags =
+        SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE |
+        (targetAttributes != INVALID_FILE_ATTRIBUTES && (targetAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+             ? SYMBOLIC_LINK_FLAG_DIRECTORY
+             : 0);
+    if (!::CreateSymbolicLinkW(LongPath(path).c_str(), FsPath(nativeTarget).c_str(), flags)) {
+        throw std::runtime_error("cannot make the link " + path + ": error " + std::to_string(::GetLastError()));
+    }
+}
+
+bool IsLink(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsDirectoryPath(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::symlink_status(LongPath(path), ec));
+}
+
+std::string TreeSnapshot(const std::string& root) {
+    std::vector<std::string> lines;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(LongPath(root), ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::file_status st = it->symlink_status(ec);
+        std::string line = Utf8Of(it->path()).substr(root.size() + 4) +
+                           " perms=" + std::to_string(static_cast<int>(st.permissions())) +
+                           " mtime=" + std::to_string(it->last_write_time(ec).time_since_epoch().count());
+        if (fs::is_regular_file(st)) {
+            line += " file size=" + std::to_string(it->file_size(ec)) + " content=" + ReadFileBytes(Utf8Of(it->path()));
+        } else if (fs::is_symlink(st)) {
+            line += " link=" + Utf8Of(fs::read_symlink(it->path(), ec));
+        } else if (fs::is_directory(st)) {
+            line += " dir";
+        }
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
+void MakeDeepTree(const std::string& root, const std::string& name, int levels) {
+    fs::path level = LongPath(root);
+    for (int i = 0; i < levels; ++i) {
+        level /= FsPath(name);
+        fs::create_directory(level);
+    }
+    std::ofstream(level / "leaf.txt", std::ios::binary) << "leaf";
+}
+
+void RemoveTreeAt(const std::string& path) {
+    std::error_code ec;
+    fs::remove_all(LongPath(path), ec);
+}
+
+int DeepTreeDepth(const std::string& root, const std::string& name) {
+    fs::path level = LongPath(root) / FsPath(name);
+    int depth = 0;
+    std::error_code ec;
+    while (fs::is_directory(fs::symlink_status(level, ec))) {
+        ++depth;
+        level /= FsPath(name);
+    }
+    return depth;
+}
+#else
 void SetModified(const std::string& path, std::int64_t seconds, std::int64_t nanoseconds) {
     struct timespec times[2];
     times[0].tv_sec = 0;
@@ -93,18 +224,21 @@ std::string TreeSnapshot(const std::string& root) {
     return all;
 }
 
+#endif
+
 std::vector<std::string> FindTemporaries(const std::string& root) {
     std::vector<std::string> found;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
+    for (auto it = fs::recursive_directory_iterator(FsPath(root), ec); !ec && it != fs::recursive_directory_iterator();
          it.increment(ec)) {
-        if (it->path().filename().string().rfind(std::string(kTemporaryCopyPrefix), 0) == 0) {
-            found.push_back(it->path().string());
+        if (Utf8Of(it->path().filename()).rfind(std::string(kTemporaryCopyPrefix), 0) == 0) {
+            found.push_back(Utf8Of(it->path()));
         }
     }
     return found;
 }
 
+#ifndef _WIN32
 void MakeDeepTree(const std::string& root, const std::string& name, int levels) {
     int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -247,6 +381,7 @@ void ChownTree(const std::string& root) {
         ::lchown(it->path().c_str(), 65534, 65534);
     }
 }
+#endif
 
 std::string Dump(const RecordingLogSink& log) {
     std::string text;

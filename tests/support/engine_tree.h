@@ -74,11 +74,13 @@ void RemoveTreeAt(const std::string& path);
 // Depth of the chain root/name/name/... that exists below root.
 int DeepTreeDepth(const std::string& root, const std::string& name);
 
+#ifndef _WIN32
 // Runs body in a forked child under uid and gid 65534 with no supplementary groups and returns
 // what it returned (through a pipe). Used where permission bits must refuse: root ignores them.
 std::string RunAsNobody(const std::function<std::string()>& body);
 // Hands the tree to 65534 so the unprivileged child can work in it.
 void ChownTree(const std::string& root);
+#endif
 
 // The run-log lines of a sink as "Colour: text", one per line, for failure messages.
 std::string Dump(const RecordingLogSink& log);

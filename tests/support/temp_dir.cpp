@@ -7,15 +7,40 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <grp.h>
+#include <random>
 #include <stdexcept>
+#include <system_error>
+#ifndef _WIN32
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <system_error>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
+fs::path FsPath(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+#ifdef _WIN32
+TempDir::TempDir() {
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("pemo-test-" + std::to_string(seed()));
+        if (fs::create_directory(candidate)) {
+            path = Utf8Of(candidate);
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
+}
+#else
 TempDir::TempDir() {
     std::string base = fs::temp_directory_path().string() + "/pemo-test-XXXXXX";
     if (mkdtemp(base.data()) == nullptr) {
@@ -23,25 +48,38 @@ TempDir::TempDir() {
     }
     path = base;
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;
+#ifdef _WIN32
+    // Trees deeper than MAX_PATH are reachable only through the \\?\ form.
+    const fs::path root = FsPath("\\\\?\\" + path);
+#else
+    const fs::path root = FsPath(path);
+#endif
     // Tests may leave read-only entries behind; make them removable first.
-    for (auto it = fs::recursive_directory_iterator(path, fs::directory_options::skip_permission_denied, ec);
+    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         if (!it->is_symlink()) {
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
         }
     }
-    fs::remove_all(path, ec);
+    fs::remove_all(root, ec);
 }
 
 std::string TempDir::operator/(const std::string& relative) const {
+#ifdef _WIN32
+    std::string native = relative;
+    std::replace(native.begin(), native.end(), '/', '\\');
+    return path + "\\" + native;
+#else
     return path + "/" + relative;
+#endif
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out.close();
     if (!out) {
@@ -51,7 +89,7 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(FsPath(path), std::ios::binary);
     if (!in) {
         ADD_FAILURE() << "cannot read " << path;
         throw std::runtime_error("cannot read " + path);
@@ -61,22 +99,23 @@ std::string ReadFileBytes(const std::string& path) {
 
 bool FileExists(const std::string& path) {
     std::error_code ec;
-    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+    return fs::symlink_status(FsPath(path), ec).type() != fs::file_type::not_found && !ec;
 }
 
 void MakeDirectories(const std::string& path) {
-    fs::create_directories(path);
+    fs::create_directories(FsPath(path));
 }
 
 std::vector<std::string> ListDirectory(const std::string& path) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path)) {
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(FsPath(path))) {
+        names.push_back(Utf8Of(entry.path().filename()));
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
+#ifndef _WIN32
 int RunAsNobody(const std::function<int()>& body) {
     const pid_t child = fork();
     if (child < 0) {
@@ -101,3 +140,4 @@ int RunAsNobody(const std::function<int()>& body) {
 void OpenToEveryone(const std::string& path) {
     chmod(path.c_str(), 0755);
 }
+#endif

@@ -8,10 +8,15 @@ namespace {
 
 struct FixedEnvironment {
     FixedEnvironment() {
+#ifdef _WIN32
+        _putenv_s("TZ", "UTC");
+        _tzset();
+#else
         setenv("LANG", "C.UTF-8", 1);
         setenv("LC_ALL", "C.UTF-8", 1);
         setenv("TZ", "UTC", 1);
         tzset();
+#endif
     }
 };
 

@@ -97,6 +97,7 @@ TEST(YCopyFile, LockCheck) {
     EXPECT_EQ(ReadFileBytes(tmp / "dst2"), "x");
 }
 
+#ifndef _WIN32
 TEST(YCopyFile, WithTheLockCheckASourceThatCannotBeOpenedIsNotCopiedAsLocked) {
     TempDir tmp;
     ASSERT_EQ(::chmod(tmp.Path().c_str(), 0755), 0);
@@ -112,6 +113,7 @@ TEST(YCopyFile, WithTheLockCheckASourceThatCannotBeOpenedIsNotCopiedAsLocked) {
     EXPECT_EQ(out, "refused\nRed: Not copying locked file " + (tmp / "secret") + "\n");
     EXPECT_FALSE(FileExists(tmp / "dst/secret"));
 }
+#endif
 
 TEST(YCopyFile, AccessDeniedIsRetriedOnceAfterClearingAttributes) {
     TempDir tmp;
