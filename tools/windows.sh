@@ -28,7 +28,7 @@ trap report_timings EXIT
 
 install_deps() {
     local packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine
-        libz-mingw-w64-dev googletest nsis zip cmake ninja-build)
+        libz-mingw-w64-dev googletest nsis zip unzip cmake ninja-build)
     local missing=() p
     for p in "${packages[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -101,4 +101,12 @@ trap 'stop_wine; report_timings' EXIT
 status=0
 stage tests run_tests || status=1
 stage demo bash tools/windows-demo.sh "$build/pemo.exe" || status=1
+# The installer and the portable zip hold both programs, so they need the window program.
+install_test() {
+    local installer
+    installer=$(bash tools/windows-package.sh "$build" | head -n 1) && bash tools/windows-install-test.sh "$installer"
+}
+if [ "$gui" = ON ]; then
+    stage setup install_test || status=1
+fi
 exit "$status"
