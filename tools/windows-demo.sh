@@ -43,7 +43,7 @@ normalised() { # side file
     fi
     iconv -f UTF-16 -t UTF-8 "$base/$1/$2" | tr -d '\r' |
         sed -e "s|$(escape "$dir")|@OUT@|g" -e "s|$(escape "$sample_text")|@SAMPLE@|g" |
-        sed -e '/@OUT@\|@SAMPLE@/s|\\|/|g' -e 's|at [0-9/]* [0-9:]*|at @TIME@|' -e 's|Time: [0-9]*s|Time: @S@s|' \
+        sed -e '/@OUT@\|@SAMPLE@/s|\\|/|g' -e 's|at [0-9/]* [0-9:]*\( [AP]M\)\?|at @TIME@|' -e 's|Time: [0-9]*s|Time: @S@s|' \
             -e 's|<LASTRUN>[1-9][0-9]*|<LASTRUN>@SET@|g'
 }
 # The summary line without its date, time and duration.

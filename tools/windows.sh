@@ -86,8 +86,18 @@ stop_wine() {
     wineserver -k 2>/dev/null || true
 }
 
+# Tests still failing under Wine for a reason the file gives are left out and named, so that
+# every other test guards the port; the list is meant to shrink to nothing.
+known_failures="$root/tools/windows-known-failures.txt"
 run_tests() {
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
+    local names
+    names=$(sed -e 's/[[:space:]]*#.*//' -e '/^$/d' "$known_failures" | paste -sd '|')
+    if [ -n "$names" ]; then
+        echo "windows.sh: left out as known failures under Wine: ${names//|/, } (reasons in $known_failures)"
+        ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300 -E "^($names)( |\$)"
+    else
+        ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
+    fi
 }
 
 stage deps install_deps
