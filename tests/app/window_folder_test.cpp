@@ -31,7 +31,7 @@ TEST(WindowFolder, AJobInAnotherFolderTakesTheRunFilesThere) {
     ScopedCurrentDirectory cwd{dir / "home"};
 
     // Relative to where the desktop started us, as a file manager may hand it over.
-    EXPECT_EQ(EnterJobFolder("../jobs/nightly/photos.job", NativeFileSystem()), jobs + "/photos.job");
+    EXPECT_EQ(EnterJobFolder("../jobs/nightly/photos.job", NativeFileSystem()), NativePath(jobs + "/photos.job"));
     EXPECT_EQ(Here(), jobs);
     // A file written without a folder, as the run log and summary.log are, lands beside the job.
     WriteFileBytes("summary.log", "x");
@@ -40,7 +40,8 @@ TEST(WindowFolder, AJobInAnotherFolderTakesTheRunFilesThere) {
 
     // Absolute, as the desktop entry's %f gives it; a job that does not exist yet still moves us,
     // since the first save creates it there.
-    EXPECT_EQ(EnterJobFolder(dir / "home/new.job", NativeFileSystem()), Canonical(dir / "home") + "/new.job");
+    EXPECT_EQ(EnterJobFolder(dir / "home/new.job", NativeFileSystem()),
+              NativePath(Canonical(dir / "home") + "/new.job"));
     EXPECT_EQ(Here(), Canonical(dir / "home"));
 }
 
@@ -63,9 +64,10 @@ TEST(WindowFolder, StartsWithoutAFolderToEnterStayWhereTheyAre) {
     WriteFileBytes(dir / "plain", "");
     EXPECT_EQ(EnterJobFolder(dir / "plain/a.job", NativeFileSystem()), dir / "plain/a.job");
     EXPECT_EQ(Here(), home);
-    // The root folder itself.
-    EXPECT_EQ(EnterJobFolder("/a.job", NativeFileSystem()), "/a.job");
-    EXPECT_EQ(Here(), "/");
+    // The root folder itself (of the current drive, where there are drives).
+    const std::string root = Utf8Of(std::filesystem::current_path().root_path());
+    EXPECT_EQ(EnterJobFolder("/a.job", NativeFileSystem()), root + "a.job");
+    EXPECT_EQ(Here(), root);
 }
 
 #ifndef _WIN32

@@ -64,11 +64,11 @@ TEST_F(JobRunnerTest, ScriptedRunWritesTheLogFrameSummaryAndStampsExactly) {
                       "<B>Task \"Off\" is disabled, skipping it</B><BR>\r\n"
                       "<B>Starting task \"Mirror\"</B><BR>\r\n"
                       "<FONT COLOR=GREEN>Created directory " +
-                      dir.Path() +
-                      "/dst</FONT><BR>\r\n"
+                      (dir / "dst") +
+                      "</FONT><BR>\r\n"
                       "<FONT COLOR=GREEN>Adding file " +
-                      dir.Path() +
-                      "/src/a.txt</FONT><BR>\r\n"
+                      (dir / "src/a.txt") +
+                      "</FONT><BR>\r\n"
                       "<FONT COLOR=RED>Not running \"Drive\" - no destination drive letter specified</FONT><BR>\r\n"
                       "<B>Done at NOW</B><BR>\r\n"
                       "<B>Changed: 0, Same: 0, Deleted: 0, Skipped: 0, New: 1, Saved: 0, Errors: 0, "
@@ -155,8 +155,8 @@ TEST_F(JobRunnerTest, DriveLetterIsSubstitutedInWorkingPathsOnly) {
     MakeDirectories(dir / "src");
     WriteFileBytes(dir / "src/f", "x");
     TestFrame frame;
-    // The letter stands for the first character of each path; "/" makes it an absolute path.
-    frame.runOptions.driveLetter = "/";
+    // The letter stands for the first character of each path: the drive, or "/" where there are none.
+    frame.runOptions.driveLetter = dir.Path().substr(0, 1);
     frame.Apply();
     frame.AddTask("Both", "?" + (dir / "src").substr(1), "?" + (dir / "dst").substr(1));
     frame.TrayRunAllCommand();

@@ -1,6 +1,8 @@
 // The fault-injecting file-system decorator of the engine tests.
 #include "support/fake_file_system.h"
 
+#include "support/temp_dir.h"
+
 #include <cerrno>
 #include <new>
 #include <utility>
@@ -118,7 +120,7 @@ int FakeFileSystem::Check(FsCall kind, const std::string& path) {
         return it->second.error;
     }
     for (const PathFailure& failure : pathFailures) {
-        if (failure.kind == kind && path.find(failure.fragment) != std::string::npos) {
+        if (failure.kind == kind && path.find(NativePath(failure.fragment)) != std::string::npos) {
             return failure.error;
         }
     }

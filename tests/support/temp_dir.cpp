@@ -70,12 +70,17 @@ TempDir::~TempDir() {
 
 std::string TempDir::operator/(const std::string& relative) const {
 #ifdef _WIN32
-    std::string native = relative;
-    std::replace(native.begin(), native.end(), '/', '\\');
-    return path + "\\" + native;
+    return path + "\\" + NativePath(relative);
 #else
     return path + "/" + relative;
 #endif
+}
+
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes) {

@@ -25,6 +25,8 @@ private:
 // A UTF-8 path as std::filesystem takes it (a plain string means the ANSI code page on Windows).
 std::filesystem::path FsPath(const std::string& utf8);
 std::string Utf8Of(const std::filesystem::path& path);
+// path with every '/' turned into the system's separator, as the engine writes paths it joined.
+std::string NativePath(std::string path);
 
 // Writes bytes to path, creating or truncating it; parent directories must exist. Fails the
 // test (and throws) when the write fails.

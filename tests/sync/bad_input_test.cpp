@@ -66,10 +66,11 @@ TEST_F(BadInputTest, UnreadableSourceDirectoriesAndFilesAsAnUnprivilegedUser) {
     const std::string out = MirrorAsNobody(src, dst, task);
     EXPECT_TRUE(Contains(out, "new=1 ")) << out;
     EXPECT_TRUE(Contains(out, "errors=2")) << out;
-    EXPECT_TRUE(Contains(out, "Red: Failed to copy file " + src + "/secret to " + dst +
-                                  "/secret with error 13: Permission denied\n"))
+    EXPECT_TRUE(Contains(out, "Red: Failed to copy file " + NativePath(src + "/secret") + " to " +
+                                  NativePath(dst + "/secret") + " with error 13: Permission denied\n"))
         << out;
-    EXPECT_TRUE(Contains(out, "Red: Can't open source directory " + src + "/locked with error 13: Permission denied\n"))
+    EXPECT_TRUE(Contains(out, "Red: Can't open source directory " + NativePath(src + "/locked") +
+                                  " with error 13: Permission denied\n"))
         << out;
     EXPECT_EQ(ReadFileBytes(dst + "/open"), "o");
     EXPECT_FALSE(FileExists(dst + "/secret"));
@@ -106,15 +107,16 @@ TEST_F(BadInputTest, ReadOnlyDestinationsAsAnUnprivilegedUser) {
     EXPECT_TRUE(FileExists(dst + "/ro-extra/stuck"));
     EXPECT_TRUE(Contains(out, "changed=1 ")) << out;
     EXPECT_TRUE(Contains(out, "errors=3")) << out;
-    EXPECT_TRUE(
-        Contains(out, "Red: Failed to copy file " + src + "/in-ro-dir/f to " + dst + "/in-ro-dir/f with error 13"))
+    EXPECT_TRUE(Contains(out, "Red: Failed to copy file " + NativePath(src + "/in-ro-dir/f") + " to " +
+                                  NativePath(dst + "/in-ro-dir/f") + " with error 13"))
         << out;
-    EXPECT_TRUE(
-        Contains(out, "Red: Failed to delete file " + dst + "/in-ro-dir/extra with error 13: Permission denied\n"))
+    EXPECT_TRUE(Contains(out, "Red: Failed to delete file " + NativePath(dst + "/in-ro-dir/extra") +
+                                  " with error 13: Permission denied\n"))
         << out;
-    EXPECT_FALSE(Contains(out, "Red: Failed to delete file " + dst + "/in-ro-dir/extra\n")) << "one line per failure";
-    EXPECT_TRUE(
-        Contains(out, "Red: Failed to delete directory " + dst + "/ro-extra with error 13: Permission denied\n"))
+    EXPECT_FALSE(Contains(out, "Red: Failed to delete file " + NativePath(dst + "/in-ro-dir/extra") + "\n"))
+        << "one line per failure";
+    EXPECT_TRUE(Contains(out, "Red: Failed to delete directory " + NativePath(dst + "/ro-extra") +
+                                  " with error 13: Permission denied\n"))
         << out;
     EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
 }
@@ -157,7 +159,8 @@ TEST_F(BadInputTest, AFileWhereADirectoryShouldBeAndTheOtherWayRound) {
     Run();
     EXPECT_EQ(ReadFileBytes(dst + "/x"), "file in the way");
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to create \"" + dst + "/x\" - aborting (Not a directory)"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red,
+                            "Unable to create \"" + NativePath(dst + "/x") + "\" - aborting (Not a directory)"));
 }
 
 TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
@@ -185,8 +188,9 @@ TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
     rig.ctx.fs = &meddler;
     Run();
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + src + "/vanishes to " + dst +
-                                                "/vanishes with error 2: No such file or directory\n"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + NativePath(src + "/vanishes") + " to " +
+                                                NativePath(dst + "/vanishes") +
+                                                " with error 2: No such file or directory\n"));
     EXPECT_FALSE(FileExists(dst + "/vanishes"));
     EXPECT_EQ(ReadFileBytes(dst + "/grows"), "much longer content") << "the file as it is when copied";
     EXPECT_EQ(stats.bytesNew.ToString(), "5") << "counted as listed";
@@ -223,7 +227,7 @@ TEST_F(BadInputTest, AwkwardNamesAreCopiedAndDeletedByteForByte) {
     }
     EXPECT_TRUE(IsDirectoryPath(dst + "/" + notUtf8 + " dir"));
     EXPECT_EQ(ReadFileBytes(dst + "/" + std::string(255, 'd') + "/" + longName), "deep");
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/" + notUtf8));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/") + notUtf8));
     stats = RunStats();
     Run();
     EXPECT_EQ(stats.same, 5);

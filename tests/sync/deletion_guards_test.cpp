@@ -42,7 +42,7 @@ TEST_F(DeletionGuardsTest, AnEmptySourceEmptiesNoDestination) {
     // A trailing separator on either path changes nothing.
     rig.log.Clear();
     stats = RunStats();
-    Run(src + "/", dst + "/");
+    Run(src + kPathSeparator, dst + kPathSeparator);
     EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{EmptyLine()});
 
     // Safe mode deletes nothing anyway: no refusal, the extras are kept as always.
@@ -103,7 +103,8 @@ TEST_F(DeletionGuardsTest, TheDeletionLimitCountsFilesAndThenHoldsEverythingBack
     EXPECT_EQ(stats.errors, 1);
     // The third file and the directory are held back, one saved each.
     EXPECT_EQ(stats.saved, 2);
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/dir (deletion limit)")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + NativePath(dst + "/dir") + " (deletion limit)"))
+        << Dump(rig.log);
     EXPECT_EQ(rig.log.CountStartingWith("Not deleting "), 2);
     EXPECT_EQ(FilesBelow(dst), 1 + 1 + 2);
 
@@ -125,7 +126,7 @@ TEST_F(DeletionGuardsTest, ADirectoryCountsAsItsFilesAndIsKeptWholeWhenItWouldPa
     Run();
     EXPECT_EQ(stats.deleted, 0);
     EXPECT_EQ(FilesBelow(dst + "/dir"), 3) << "nothing of it deleted";
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/dir (deletion limit)"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + NativePath(dst + "/dir") + " (deletion limit)"));
     EXPECT_EQ(stats.errors, 1);
 
     // Exactly at the limit it goes.
@@ -147,7 +148,8 @@ TEST_F(DeletionGuardsTest, ADirectoryCountsAsItsFilesAndIsKeptWholeWhenItWouldPa
     stats = RunStats();
     rig.log.Clear();
     Run();
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/skip (deletion limit)")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + NativePath(dst + "/skip") + " (deletion limit)"))
+        << Dump(rig.log);
     EXPECT_EQ(FilesBelow(dst + "/skip"), 2);
 }
 

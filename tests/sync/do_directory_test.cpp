@@ -72,8 +72,8 @@ TEST_F(DoDirectoryTest, FirstMirrorCopiesEverythingAndCountsIt) {
     EXPECT_EQ(ReadFileBytes(dst + "/sub/deeper/d.txt"), "dddddd");
     EXPECT_EQ(ModifiedOf(dst + "/a.txt"), 1600000000);
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Created directory " + dst));
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Created directory " + dst + "/sub/deeper"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/sub/c.txt"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Created directory " + NativePath(dst + "/sub/deeper")));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/sub/c.txt")));
     EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty()) << Dump(rig.log);
     EXPECT_EQ(rig.window.LastStats().newFiles, 4);
     EXPECT_GE(rig.window.ProgressStates(), 4 + 3) << "after each copy and at the end of each directory";
@@ -113,8 +113,8 @@ TEST_F(DoDirectoryTest, SizesBeyondFourGigabytesAreComparedAndCountedExactly) {
     EXPECT_EQ(stats.bytesNew.ToString(), "4294967297");
     EXPECT_EQ(stats.sourceCount, 3);
     EXPECT_EQ(stats.sourceSize.ToString(), "12884901891");
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + dst + "/grown.img")) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/new.img")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + NativePath(dst + "/grown.img"))) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/new.img"))) << Dump(rig.log);
     std::vector<std::string> shown;
     for (const std::string& text : rig.window.CurrentFileTexts()) {
         if (!text.empty()) {
@@ -150,8 +150,8 @@ TEST_F(DoDirectoryTest, ChangedDeletedAndSameFiles) {
     EXPECT_FALSE(FileExists(dst + "/extra.tmp"));
     EXPECT_FALSE(FileExists(dst + "/gone"));
     EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleted extra.tmp"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + dst + "/gone"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + dst + "/changed"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + NativePath(dst + "/gone")));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + NativePath(dst + "/changed")));
     // Deletions come before copies.
     auto lines = rig.log.Lines();
     ASSERT_FALSE(lines.empty());
@@ -168,8 +168,8 @@ TEST_F(DoDirectoryTest, SafeModeKeepsAndCountsDestinationExtras) {
     EXPECT_EQ(stats.saved, 2);
     EXPECT_EQ(stats.deleted, 0);
     EXPECT_EQ(stats.sourceCount, 0) << "an empty source adds nothing";
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/old1 (safe mode)"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting DIR " + dst + "/olddir (safe mode)"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + NativePath(dst + "/old1") + " (safe mode)"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting DIR " + NativePath(dst + "/olddir") + " (safe mode)"));
     EXPECT_TRUE(FileExists(dst + "/olddir/x"));
 }
 
@@ -182,11 +182,12 @@ TEST_F(DoDirectoryTest, ExcludedDirectoriesExactlyAndByPrefix) {
     Put(dst + "/cache/stale", "s");
     MakeDirectories(dst + "/2012-old");
     Put(dst + "/2012-old/kept", "k");
-    task.exclusions = "\\cache;" + src + "/2012*";
+    task.exclusions = "\\cache;" + NativePath(src + "/2012*");
 
     task.safeMode = true;
     Run();
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + dst + "/cache (safe mode)")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not deleting " + NativePath(dst + "/cache") + " (safe mode)"))
+        << Dump(rig.log);
     EXPECT_TRUE(FileExists(dst + "/cache/stale"));
     EXPECT_EQ(stats.saved, 0) << "no counter for a kept excluded directory";
 
@@ -194,7 +195,7 @@ TEST_F(DoDirectoryTest, ExcludedDirectoriesExactlyAndByPrefix) {
     rig.log.Clear();
     stats = RunStats();
     Run();
-    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + dst + "/cache")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + NativePath(dst + "/cache"))) << Dump(rig.log);
     EXPECT_FALSE(FileExists(dst + "/cache"));
     EXPECT_EQ(stats.deleted, 1);
     // The prefix-excluded directory is left exactly as it was, and nothing is said about it.
@@ -216,8 +217,8 @@ TEST_F(DoDirectoryTest, ExcludedFilesAreTealAndSkippedButCounted) {
     EXPECT_EQ(stats.newFiles, 1);
     EXPECT_EQ(stats.sourceCount, 3);
     EXPECT_EQ(stats.sourceSize.ToString(), "6");
-    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/junk.tmp"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/.hidden"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + NativePath(src + "/junk.tmp")));
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + NativePath(src + "/.hidden")));
     EXPECT_FALSE(FileExists(dst + "/junk.tmp"));
 }
 
@@ -247,9 +248,9 @@ TEST_F(DoDirectoryTest, EmptyPathsAreErrors) {
 
 TEST_F(DoDirectoryTest, TrailingSeparatorsAreDropped) {
     Put(src + "/a", "a");
-    Run(src + "/", dst + "/");
+    Run(src + kPathSeparator, dst + kPathSeparator);
     EXPECT_EQ(stats.newFiles, 1);
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/a")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/a"))) << Dump(rig.log);
 }
 
 TEST_F(DoDirectoryTest, DestinationThatCannotBeCreated) {
@@ -314,7 +315,7 @@ TEST_F(DoDirectoryTest, UnreadableStatusIsReportedAndTheFileCopiedAgain) {
     Put(dst + "/a", "aaa");
     rig.fs.FailPath(FsCall::Status, dst + "/a", EIO);
     Run();
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + dst + "/a")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + NativePath(dst + "/a"))) << Dump(rig.log);
     EXPECT_EQ(stats.changed, 1);
     EXPECT_EQ(stats.errors, 0) << "not counted";
 
@@ -323,7 +324,7 @@ TEST_F(DoDirectoryTest, UnreadableStatusIsReportedAndTheFileCopiedAgain) {
     stats = RunStats();
     rig.fs.FailPath(FsCall::Status, src + "/a", EIO);
     Run();
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + src + "/a")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Unable to stat " + NativePath(src + "/a"))) << Dump(rig.log);
     EXPECT_EQ(stats.sourceCount, 1);
     EXPECT_EQ(stats.sourceSize.ToString(), "0");
 }
@@ -345,14 +346,16 @@ TEST_F(DoDirectoryTest, FailedDeletionsAndCopiesAreCountedAndTheLoopGoesOn) {
     EXPECT_EQ(stats.changed, 0);
     EXPECT_EQ(stats.sourceCount, 3);
     // One line per failed deletion and copy, the one that says why.
-    EXPECT_EQ(rig.log.CountStartingWith("Failed to delete file " + dst + "/stuck with error "), 1) << Dump(rig.log);
+    EXPECT_EQ(rig.log.CountStartingWith("Failed to delete file " + NativePath(dst + "/stuck") + " with error "), 1)
+        << Dump(rig.log);
     EXPECT_EQ(rig.log.CountStartingWith("Failed to delete "), 1) << Dump(rig.log);
     EXPECT_EQ(rig.log.CountStartingWith("Failed to copy "), 2) << Dump(rig.log);
     EXPECT_EQ(rig.log.CountStartingWith("Failed to update "), 0) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + src + "/upd to " + dst +
-                                                "/upd with error 5: Input/output error\n"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + src + "/new1 to " + dst +
-                                                "/new1 with error 28: No space left on device\n"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + NativePath(src + "/upd") + " to " +
+                                                NativePath(dst + "/upd") + " with error 5: Input/output error\n"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + NativePath(src + "/new1") + " to " +
+                                                NativePath(dst + "/new1") +
+                                                " with error 28: No space left on device\n"));
     EXPECT_EQ(ReadFileBytes(dst + "/upd"), "old!");
     EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
 }
@@ -550,7 +553,8 @@ TEST_F(DoDirectoryTest, KeptDestinationLinksAreNeverEntered) {
     EXPECT_EQ(stats.saved, 1);
     EXPECT_EQ(stats.errors, 1);
     EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              std::vector<std::string>{"Unable to create \"" + dst + "/inner\" - aborting (Not a directory)"})
+              std::vector<std::string>{"Unable to create \"" + NativePath(dst + "/inner") +
+                                       "\" - aborting (Not a directory)"})
         << Dump(rig.log);
 }
 
@@ -628,15 +632,16 @@ TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDel
     Put(dst + "/docs/report", "precious");
     Put(dst + "/other", "also precious");
     const std::string before = TreeSnapshot(dst);
-    Run(dst + "/docs", dst);
+    Run(NativePath(dst + "/docs"), dst);
     MakeLink(dst + "/docs", tmp / "same-via-link");
-    Run(dst + "/docs", tmp / "same-via-link");
+    Run(NativePath(dst + "/docs"), tmp / "same-via-link");
     EXPECT_EQ(TreeSnapshot(dst), before);
     EXPECT_EQ(stats.errors, 2);
     EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              (std::vector<std::string>{"Destination \"" + dst + "\" contains the source \"" + dst + "/docs\", exiting",
-                                        "Destination \"" + (tmp / "same-via-link") + "\" contains the source \"" + dst +
-                                            "/docs\", exiting"}));
+              (std::vector<std::string>{"Destination \"" + dst + "\" contains the source \"" +
+                                            NativePath(dst + "/docs") + "\", exiting",
+                                        "Destination \"" + (tmp / "same-via-link") + "\" contains the source \"" +
+                                            NativePath(dst + "/docs") + "\", exiting"}));
 }
 
 #ifndef _WIN32
@@ -675,8 +680,8 @@ TEST_F(DoDirectoryTest, APermissionChangeAloneIsMirroredWithoutACopy) {
     Run();
     EXPECT_EQ(stats.errors, 1);
     EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              std::vector<std::string>{"Failed to set the permissions of " + dst +
-                                       "/private with error 1: Operation not permitted\n"});
+              std::vector<std::string>{"Failed to set the permissions of " + NativePath(dst + "/private") +
+                                       " with error 1: Operation not permitted\n"});
 }
 #endif
 
@@ -790,8 +795,8 @@ TEST_F(DoDirectoryTest, FifosSocketsAndDevicesAreLeftOutAsExclusionsNotErrors) {
         EXPECT_EQ(stats.skipped, special) << run;
         EXPECT_EQ(stats.newFiles + stats.same, 2) << run;
         EXPECT_EQ(stats.sourceCount, special + 2) << run;
-        EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/pipe")) << Dump(rig.log);
-        EXPECT_FALSE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/to-pipe"));
+        EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + NativePath(src + "/pipe"))) << Dump(rig.log);
+        EXPECT_FALSE(rig.log.Has(LogColour::Teal, "Excluded: " + NativePath(src + "/to-pipe")));
         EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty()) << Dump(rig.log);
         EXPECT_EQ(ListDirectory(dst), (std::vector<std::string>{"plain.txt", "to-pipe"}));
         EXPECT_TRUE(IsLink(dst + "/to-pipe"));

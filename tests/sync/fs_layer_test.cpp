@@ -83,7 +83,7 @@ TEST(YMakeDirectory, CreatesEveryMissingLevelFromTheTop) {
     auto lines = DebugLogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), "YMakeDirectory: " + target);
-    EXPECT_EQ(lines.back(), "End of YMakeDirectory: " + target + "/");
+    EXPECT_EQ(lines.back(), "End of YMakeDirectory: " + target + kPathSeparator);
     // Every existing ancestor is attempted and fails quietly: /tmp and the test directory.
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "Failure in CreateDirectory: " + tmp.Path()), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "CreateDirectory: " + target), 1);

@@ -61,7 +61,7 @@ TEST_F(LinksTest, SourceLinksOfEveryKindBecomeLinksAndAreSameOnTheNextRun) {
         ASSERT_TRUE(IsLink(link)) << name << Dump(rig.log);
         EXPECT_EQ(TargetOf(link), TargetOf(src + "/" + name)) << name;
         EXPECT_EQ(ModifiedOf(link), 1500000000) << name << ": the link keeps its own time";
-        EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/" + name)) << name;
+        EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/") + name)) << name;
         EXPECT_FALSE(LogReachesBelow(src + "/" + name)) << name << Dump(rig.log);
     }
     EXPECT_EQ(ReadFileBytes(dst + "/data.txt"), "0123456789");
@@ -116,8 +116,8 @@ TEST_F(LinksTest, EveryPairingOfLinkFileAndDirectoryIsReplacedInsideTheDestinati
     EXPECT_EQ(stats.same, 1);
     EXPECT_EQ(stats.changed, 4) << "over-file, over-other-link, file-over-link, file-over-dangling";
     EXPECT_EQ(stats.newFiles, 3) << "over-dir, over-nothing, dir-over-link/new";
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + dst + "/over-other-link"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/over-dir"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + NativePath(dst + "/over-other-link")));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/over-dir")));
 
     const std::pair<const char*, const char*> links[] = {{"over-file", "target-a"},
                                                          {"over-dir", "target-b"},
@@ -144,7 +144,8 @@ TEST_F(LinksTest, SafeModeKeepsADirectoryInTheWayAndTheLinkFailsCleanly) {
     task.safeMode = true;
     Run();
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.CountStartingWith("Failed to copy file " + src + "/name to " + dst + "/name with error ") == 1)
+    EXPECT_TRUE(rig.log.CountStartingWith("Failed to copy file " + NativePath(src + "/name") + " to " +
+                                          NativePath(dst + "/name") + " with error ") == 1)
         << Dump(rig.log);
     EXPECT_EQ(stats.newFiles, 0);
     EXPECT_EQ(ReadFileBytes(dst + "/name/kept"), "kept");
@@ -163,7 +164,8 @@ TEST_F(LinksTest, AFailedReplacementLeavesTheOldLinkAndNoDebris) {
         Run();
         EXPECT_EQ(stats.errors, 1) << static_cast<int>(kind) << Dump(rig.log);
         EXPECT_EQ(stats.changed, 0);
-        EXPECT_TRUE(rig.log.CountStartingWith("Failed to copy file " + src + "/l to " + dst + "/l with error 5") == 1)
+        EXPECT_TRUE(rig.log.CountStartingWith("Failed to copy file " + NativePath(src + "/l") + " to " +
+                                              NativePath(dst + "/l") + " with error 5") == 1)
             << Dump(rig.log);
         EXPECT_EQ(TargetOf(dst + "/l"), "old-target");
         EXPECT_TRUE(FindTemporaries(tmp.Path()).empty()) << static_cast<int>(kind);
@@ -194,8 +196,8 @@ TEST_F(LinksTest, FakeItAnnouncesAndCountsLinksButChangesNothing) {
     EXPECT_EQ(stats.newFiles, 1);
     EXPECT_EQ(stats.changed, 2);
     EXPECT_EQ(stats.same, 1);
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + "/new-link"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + dst + "/changed-link"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/new-link")));
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + NativePath(dst + "/changed-link")));
     EXPECT_EQ(TreeSnapshot(dst), before);
     EXPECT_EQ(rig.fs.MutatingCalls(), 0);
 }

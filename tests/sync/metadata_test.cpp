@@ -249,8 +249,8 @@ TEST_F(MetadataTest, AttributeFailuresAreErrorsUnlessTheSystemRefusesByPolicy) {
     rig.fs.FailPath(FsCall::SetLinkTime, dst + "/d", EIO);
     Run();
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to set the time of " + dst +
-                                                "/d with error 5: " + std::string(std::strerror(EIO)) + "\n"))
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to set the time of " + NativePath(dst + "/d") +
+                                                " with error 5: " + std::string(std::strerror(EIO)) + "\n"))
         << Dump(rig.log);
     EXPECT_EQ(ReadFileBytes(dst + "/d/f"), "f");
 
@@ -386,8 +386,10 @@ TEST_F(MetadataTest, SwappedNamesAreActedOnAsListedOrNotAtAll) {
     expect(Dump(rig.log));
     EXPECT_EQ(stats.errors, 3) << Dump(rig.log);
     EXPECT_TRUE(IsLink(dst + "/k")) << "mirrored as the link it now is";
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Left " + dst + "/f as it is: replaced since it was listed"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Not copying " + src + "/g: replaced since it was listed"));
+    EXPECT_TRUE(
+        rig.log.Has(LogColour::Red, "Left " + NativePath(dst + "/f") + " as it is: replaced since it was listed"));
+    EXPECT_TRUE(
+        rig.log.Has(LogColour::Red, "Not copying " + NativePath(src + "/g") + ": replaced since it was listed"));
 
     task.checkOpen = false;
     Put(tmp / "user", "same");

@@ -43,7 +43,7 @@ TEST(CTreeCursor, HoldsItsBudgetAtAnyDepthAndReopensTheSameLevelsOnTheWayBack) {
         ASSERT_EQ(tree.Open().code, 0) << level;
         EXPECT_LE(OpenDescriptors(), before + 3) << level;
     }
-    EXPECT_EQ(tree.Path(), path);
+    EXPECT_EQ(tree.Path(), NativePath(path));
     const int opensDown = fs.Calls(FsCall::OpenDirectory);
     for (int level = 12; level >= 1; --level) {
         FsError error;

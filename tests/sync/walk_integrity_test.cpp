@@ -136,7 +136,8 @@ TEST_F(WalkIntegrityTest, TreesDeeperThanPathMaxAreMirroredCountedAndRemovedComp
     for (int i = 1; i < 420; ++i) {
         leaf += "/" + level;
     }
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + leaf + "/leaf.txt")) << "full paths in the log";
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + src + NativePath(leaf + "/leaf.txt")))
+        << "full paths in the log";
     EXPECT_EQ(CountDirectory(rig.ctx, src, "", true).ToString(), "4");
 
     // A second run finds the leaf the same; removing the source tree removes the whole copy.
