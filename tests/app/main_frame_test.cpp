@@ -10,6 +10,7 @@
 
 #include "app/headless_shell.h"
 #include "model/job_file.h"
+#include "platform/locale_text.h"
 #include "support/fake_power_port.h"
 #include "support/temp_dir.h"
 
@@ -76,7 +77,9 @@ TEST_F(FrameTest, ResetForStart) {
     EXPECT_FALSE(frame.GetSettings().compactView || frame.GetSettings().countAtStart);
     EXPECT_EQ(frame.GetSettings().windowWidth, -1);
     EXPECT_EQ(frame.GetSettings().windowHeight, -1);
-    EXPECT_EQ(frame.DateTimeFormat(), "%m/%d/%y %H:%M"); // the C locale of the tests
+#ifndef _WIN32
+    EXPECT_EQ(frame.DateTimeFormat(), "%m/%d/%y %H:%M"); // the C locale of the tests; Windows has none
+#endif
 }
 
 // A job opened at start that could not be read: the window's next edit must not save the partial
@@ -214,6 +217,8 @@ TEST(DateTimeFormat, FromTheLocalesDateAndClock) {
         const char* time;
         const char* expected;
     };
+    // The hour without a leading zero is spelt as this system's C library takes it.
+    const auto twelve = [](std::string format) { return format.replace(format.find("%-I"), 3, kHourOf12WithoutZero); };
     for (const Case& c : {
              Case{"%m/%d/%y", "%H:%M:%S", "%m/%d/%y %H:%M"},  // C
              Case{"%m/%d/%Y", "%r", "%m/%d/%y %-I:%M %p"},    // en_US: four-digit year, 12-hour clock
@@ -223,7 +228,10 @@ TEST(DateTimeFormat, FromTheLocalesDateAndClock) {
              Case{"%d:%m:%y", "%H:%M:%S", "%d.%m.%y %H:%M"},  // ":" in a date becomes "."
              Case{"", "", "%m/%d/%y %H:%M"},
          }) {
-        EXPECT_EQ(DateTimeFormatFrom(c.date, c.time), c.expected) << c.date << " " << c.time;
+        const std::string expected = c.expected;
+        EXPECT_EQ(DateTimeFormatFrom(c.date, c.time),
+                  expected.find("%-I") == std::string::npos ? expected : twelve(expected))
+            << c.date << " " << c.time;
     }
 }
 
