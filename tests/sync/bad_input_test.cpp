@@ -231,6 +231,7 @@ TEST_F(BadInputTest, AwkwardNamesAreCopiedAndDeletedByteForByte) {
 }
 
 TEST_F(BadInputTest, ADanglingSourceLinkIsMirroredNotAFailure) {
+    SKIP_WITHOUT_LINKS();
     MakeLink(tmp / "nowhere", src + "/dangling");
     Run();
     EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty()) << Dump(rig.log);
@@ -329,7 +330,7 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
         EXPECT_FALSE(FileExists(dst + "/extra"));
         EXPECT_FALSE(FileExists(dst + "/gone"));
         EXPECT_FALSE(IsLink(dst + "/link-out"));
-        EXPECT_TRUE(IsLink(dst + "/link-in"));
+        EXPECT_TRUE(IsLink(dst + "/link-in") || !SystemMakesLinks());
     };
     for (FsCall kind :
          {FsCall::OpenSource, FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,
