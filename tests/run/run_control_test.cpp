@@ -122,7 +122,7 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
 
 TEST_F(RunControlTest, PauseHoldsTheCopyUntilResumeAndIsLogged) {
     MakeSource("a", 2);
-    HoldingWindow window("Adding file " + dir.Path() + "/a/", true);
+    HoldingWindow window("Adding file " + dir.Path() + kPathSeparator + "a" + kPathSeparator, true);
     TestFrame frame;
     frame.SetWindow(&window);
     frame.onTeardown = [&] { window.Release(); };

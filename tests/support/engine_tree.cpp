@@ -109,6 +109,21 @@ bool IsDirectoryPath(const std::string& path) {
     return fs::is_directory(fs::symlink_status(LongPath(path), ec));
 }
 
+bool SystemMakesLinks() {
+    static const bool makes = [] {
+        TempDir dir;
+        const std::string link = dir.Path() + "\\probe";
+        try {
+            MakeLink("target", link);
+        } catch (const std::runtime_error&) {
+            return false;
+        }
+        std::error_code ec;
+        return IsLink(link) && fs::read_symlink(LongPath(link), ec) == fs::path("target") && !ec;
+    }();
+    return makes;
+}
+
 std::string TreeSnapshot(const std::string& root) {
     std::vector<std::string> lines;
     std::error_code ec;
@@ -183,6 +198,10 @@ void MakeLink(const std::string& target, const std::string& path) {
     if (::symlink(target.c_str(), path.c_str()) != 0) {
         throw std::runtime_error("symlink " + path + ": " + std::strerror(errno));
     }
+}
+
+bool SystemMakesLinks() {
+    return true;
 }
 
 bool IsLink(const std::string& path) {

@@ -96,12 +96,56 @@ std::vector<std::string> FakeFileSystem::ListedPaths() const {
     return listed;
 }
 
+int FakeFileSystem::SystemCode(int posixError) {
+#ifdef _WIN32
+    // As the POSIX backend reads them; a map, as some of these share a value on some systems.
+    static const std::map<int, ErrorKind> kinds = {{ENOENT, ErrorKind::NotFound},
+                                                   {ENOTDIR, ErrorKind::NotADirectory},
+                                                   {EISDIR, ErrorKind::IsADirectory},
+                                                   {ELOOP, ErrorKind::IsALink},
+                                                   {EACCES, ErrorKind::AccessDenied},
+                                                   {EPERM, ErrorKind::AccessDenied},
+                                                   {EEXIST, ErrorKind::Exists},
+                                                   {ENOTEMPTY, ErrorKind::NotEmpty},
+                                                   {ENOSPC, ErrorKind::NoSpace},
+                                                   {EFBIG, ErrorKind::NoSpace},
+#ifdef EDQUOT
+                                                   {EDQUOT, ErrorKind::NoSpace},
+#endif
+                                                   {ENAMETOOLONG, ErrorKind::NameTooLong},
+                                                   {EROFS, ErrorKind::ReadOnly},
+                                                   {EBUSY, ErrorKind::Busy},
+                                                   {ETXTBSY, ErrorKind::Busy},
+                                                   {EWOULDBLOCK, ErrorKind::Busy},
+                                                   {EINTR, ErrorKind::Interrupted},
+                                                   {ENOTSUP, ErrorKind::NotSupported},
+                                                   {EOPNOTSUPP, ErrorKind::NotSupported},
+                                                   {ENOSYS, ErrorKind::NotSupported},
+                                                   {EXDEV, ErrorKind::CrossDevice},
+                                                   {EMFILE, ErrorKind::TooManyOpen},
+                                                   {ENFILE, ErrorKind::TooManyOpen},
+#ifdef ESTALE
+                                                   {ESTALE, ErrorKind::Replaced},
+#endif
+                                                   {EIO, ErrorKind::DeviceFault},
+                                                   {ENXIO, ErrorKind::DeviceFault},
+                                                   {ENODEV, ErrorKind::DeviceFault},
+                                                   {EDEADLK, ErrorKind::LockFailed},
+                                                   {ENOLCK, ErrorKind::LockFailed},
+                                                   {EBADF, ErrorKind::BadHandle}};
+    auto it = kinds.find(posixError);
+    return it == kinds.end() ? SystemCodeOfKind(ErrorKind::Other) : SystemCodeOfKind(it->second);
+#else
+    return posixError;
+#endif
+}
+
 int FakeFileSystem::CountAndCheck(FsCall kind, const std::string& path) {
     int e = Check(kind, path);
     if (e == kThrow) {
         throw std::bad_alloc();
     }
-    return e;
+    return e == 0 ? 0 : SystemCode(e);
 }
 
 int FakeFileSystem::Check(FsCall kind, const std::string& path) {

@@ -62,6 +62,10 @@ class FakeFileSystem : public IFileSystem {
 public:
     explicit FakeFileSystem(IFileSystem& inner = NativeFileSystem());
 
+    // The system's code for an injected POSIX errno: itself where errno is the system's code,
+    // elsewhere the system's usual code for the errno's kind, so that the engine reads the same kind.
+    static int SystemCode(int posixError);
+
     // The nth call (1-based, counted from now) of kind fails with error; n = 0 clears it.
     void FailNth(FsCall kind, int n, int error);
     // An error of kThrow makes the call throw std::bad_alloc instead, as an exhausted heap would.

@@ -235,6 +235,7 @@ TEST_F(BadInputTest, AwkwardNamesAreCopiedAndDeletedByteForByte) {
 }
 
 TEST_F(BadInputTest, ADanglingSourceLinkIsMirroredNotAFailure) {
+    SKIP_WITHOUT_LINKS();
     MakeLink(tmp / "nowhere", src + "/dangling");
     Run();
     EXPECT_TRUE(rig.log.Texts(LogColour::Red).empty()) << Dump(rig.log);
@@ -333,7 +334,7 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
         EXPECT_FALSE(FileExists(dst + "/extra"));
         EXPECT_FALSE(FileExists(dst + "/gone"));
         EXPECT_FALSE(IsLink(dst + "/link-out"));
-        EXPECT_TRUE(IsLink(dst + "/link-in"));
+        EXPECT_TRUE(IsLink(dst + "/link-in") || !SystemMakesLinks());
     };
     for (FsCall kind :
          {FsCall::OpenSource, FsCall::CopyFileContent, FsCall::CopyMidway, FsCall::RemoveFile, FsCall::MakeDirectory,

@@ -505,6 +505,7 @@ TEST_F(DoDirectoryTest, OneHourAndOnlyIfNewer) {
 }
 
 TEST_F(DoDirectoryTest, SourceLinksAndDestinationLinks) {
+    SKIP_WITHOUT_LINKS();
     MakeDirectories(tmp / "outside/inner");
     Put(tmp / "outside/file", "outside content");
     Put(tmp / "outside/inner/victim", "must survive");
@@ -538,6 +539,7 @@ TEST_F(DoDirectoryTest, SourceLinksAndDestinationLinks) {
 }
 
 TEST_F(DoDirectoryTest, KeptDestinationLinksAreNeverEntered) {
+    SKIP_WITHOUT_LINKS();
     MakeDirectories(tmp / "outside");
     Put(tmp / "outside/victim", "must survive");
     const std::string outsideBefore = TreeSnapshot(tmp / "outside");
@@ -559,6 +561,7 @@ TEST_F(DoDirectoryTest, KeptDestinationLinksAreNeverEntered) {
 }
 
 TEST_F(DoDirectoryTest, TheTasksOwnPathsMayBeLinks) {
+    SKIP_WITHOUT_LINKS();
     Put(src + "/a", "a");
     MakeDirectories(tmp / "real-dst");
     MakeLink(tmp / "real-dst", tmp / "dst-link");
@@ -629,6 +632,7 @@ TEST_F(DoDirectoryTest, AWholeSystemSourceLeavesOutItsDestinationUnderAnySpellin
 #endif
 
 TEST_F(DoDirectoryTest, ADestinationHoldingTheSourceIsRefusedBeforeAnythingIsDeleted) {
+    SKIP_WITHOUT_LINKS();
     Put(dst + "/docs/report", "precious");
     Put(dst + "/other", "also precious");
     const std::string before = TreeSnapshot(dst);

@@ -91,7 +91,7 @@ void MakeScenario(const std::string& root) {
 // Directory times are those of the run, not of the mirror; everything else must match. Contents
 // are shortened to a hash to keep a failure's message readable.
 std::string Snapshot(const std::string& root) {
-    static const std::regex dirTime(" mtime=[0-9.]+ dir");
+    static const std::regex dirTime(" mtime=-?[0-9.]+ dir");
     std::istringstream lines(std::regex_replace(TreeSnapshot(root), dirTime, " dir"));
     std::string shortened;
     for (std::string line; std::getline(lines, line);) {
