@@ -15,7 +15,6 @@
 #include "platform/file_system.h"
 #include "platform/windows/wtf8.h"
 
-
 namespace {
 
 // ---- ntdll: the calls that take a directory handle as the root of a name ------------------
@@ -704,22 +703,28 @@ public:
 
     FsError MakeDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
         HANDLE h = INVALID_HANDLE_VALUE;
-        FsError e = OpenRelative(HandleOf(dir), WideFromWtf8(name), FILE_LIST_DIRECTORY, FILE_CREATE, FILE_DIRECTORY_FILE,
-                                 kShareAll, h);
+        FsError e = OpenRelative(HandleOf(dir), WideFromWtf8(name), FILE_LIST_DIRECTORY, FILE_CREATE,
+                                 FILE_DIRECTORY_FILE, kShareAll, h);
         UniqueHandle made(h);
         return e;
     }
 
-    FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
+    // The entry name itself (a link as the link), opened to be removed; "." never is.
+    FsError OpenForRemoval(const DirectoryHandle& dir, const std::string& name, UniqueHandle& h,
+                           BY_HANDLE_FILE_INFORMATION& info) {
         if (name == ".") {
             return Error(ERROR_INVALID_NAME);
         }
-        UniqueHandle h;
-        BY_HANDLE_FILE_INFORMATION info{};
         if (FsError e = OpenAt(dir, name, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, h)) {
             return e;
         }
-        if (FsError e = InfoOf(h.Get(), info)) {
+        return InfoOf(h.Get(), info);
+    }
+
+    FsError RemoveFileAt(const DirectoryHandle& dir, const std::string& name) override {
+        UniqueHandle h;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (FsError e = OpenForRemoval(dir, name, h, info)) {
             return e;
         }
         // A junction or a link to a directory is removed as the link it is.
@@ -730,15 +735,9 @@ public:
     }
 
     FsError RemoveDirectoryAt(const DirectoryHandle& dir, const std::string& name) override {
-        if (name == ".") {
-            return Error(ERROR_INVALID_NAME);
-        }
         UniqueHandle h;
         BY_HANDLE_FILE_INFORMATION info{};
-        if (FsError e = OpenAt(dir, name, DELETE | FILE_READ_ATTRIBUTES, FILE_OPEN_REPARSE_POINT, h)) {
-            return e;
-        }
-        if (FsError e = InfoOf(h.Get(), info)) {
+        if (FsError e = OpenForRemoval(dir, name, h, info)) {
             return e;
         }
         if (KindOfAttributes(info.dwFileAttributes) != EntryKind::Directory) {

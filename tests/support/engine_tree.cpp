@@ -37,6 +37,20 @@ EngineRig::EngineRig() {
     ctx.messages = &messages;
 }
 
+namespace {
+
+// One line per entry, in name order, so that two trees compare as text.
+std::string SortedLines(std::vector<std::string>& lines) {
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line + "\n";
+    }
+    return all;
+}
+
+} // namespace
+
 #ifdef _WIN32
 namespace {
 
@@ -142,12 +156,7 @@ std::string TreeSnapshot(const std::string& root) {
         }
         lines.push_back(line);
     }
-    std::sort(lines.begin(), lines.end());
-    std::string all;
-    for (const std::string& line : lines) {
-        all += line + "\n";
-    }
-    return all;
+    return SortedLines(lines);
 }
 
 void MakeDeepTree(const std::string& root, const std::string& name, int levels) {
@@ -235,12 +244,7 @@ std::string TreeSnapshot(const std::string& root) {
         }
         lines.push_back(line);
     }
-    std::sort(lines.begin(), lines.end());
-    std::string all;
-    for (const std::string& line : lines) {
-        all += line + "\n";
-    }
-    return all;
+    return SortedLines(lines);
 }
 
 #endif
