@@ -13,7 +13,6 @@
 
 namespace {
 
-
 std::wstring Long(const std::string& path) {
     return L"\\\\?\\" + WideFromWtf8(path);
 }
