@@ -235,6 +235,10 @@ std::string CJobScheduler::TimerText(const std::string& jobPath, const JobSchedu
            "WantedBy=timers.target\n";
 }
 
+std::string CJobScheduler::AskingText() const {
+    return "Asking the service manager...";
+}
+
 std::string CJobScheduler::ManualText() const {
     return "The systemd user manager is not running, so no timer can be set up. To run this job with cron, "
            "add this line to your crontab (crontab -e):";
@@ -513,7 +517,9 @@ bool CWindowsJobScheduler::Remove(const std::string& jobPath, std::string& error
 
 std::optional<JobSchedule> CWindowsJobScheduler::Current(const std::string& jobPath) const {
     std::string output, error;
-    if (!Schtasks({"/Query", "/TN", TaskName(jobPath), "/XML"}, output, error)) {
+    // An answer without a task definition is no task, whatever the exit status says.
+    if (!Schtasks({"/Query", "/TN", TaskName(jobPath), "/XML"}, output, error) ||
+        output.find("<Task") == std::string::npos) {
         return std::nullopt;
     }
     // The task's definition names its elements alike in every language, unlike the listings.
@@ -570,6 +576,10 @@ std::string CWindowsJobScheduler::CrontabLine(const std::string& jobPath, const 
         line += " " + CommandWord(word);
     }
     return line;
+}
+
+std::string CWindowsJobScheduler::AskingText() const {
+    return "Asking Task Scheduler...";
 }
 
 std::string CWindowsJobScheduler::ManualText() const {

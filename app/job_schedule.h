@@ -46,6 +46,8 @@ public:
     virtual std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const = 0;
     // What the dialog says above CrontabLine when the scheduler does not answer.
     virtual std::string ManualText() const = 0;
+    // What the dialog says while the scheduler is asked.
+    virtual std::string AskingText() const = 0;
 };
 
 // The systemd user units, and the crontab line where no user service manager runs. Each command
@@ -85,6 +87,7 @@ public:
     // The crontab line, e.g. "30 2 * * 1 cd '/home/me/jobs' && '/usr/bin/pemo' -auto -file 'nightly.job'".
     std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const override;
     std::string ManualText() const override;
+    std::string AskingText() const override;
 
 private:
     bool Systemctl(const std::string& verb, const std::string& unit, std::string& error);
@@ -122,6 +125,7 @@ public:
     // The schtasks command line that creates the task, to be typed in a command prompt.
     std::string CrontabLine(const std::string& jobPath, const JobSchedule& schedule) const override;
     std::string ManualText() const override;
+    std::string AskingText() const override;
     // The words of the schtasks command that creates the task.
     std::vector<std::string> CreateCommand(const std::string& jobPath, const JobSchedule& schedule) const;
 

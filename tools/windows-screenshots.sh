@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Photographs the Windows window program under Wine on a private Xvfb server: the main window, the
-# task editor, the options and the main window after a run of a small job, as
-# docs/windows-main.png, docs/windows-task.png, docs/windows-options.png and docs/windows-run.png.
+# task editor, the options, the schedule, the About box and the main window after a run of a small
+# job, as
+# docs/windows-main.png, docs/windows-task.png, docs/windows-options.png, docs/windows-schedule.png,
+# docs/windows-about.png and docs/windows-run.png.
 # Usage: tools/windows-screenshots.sh [build directory, default build/windows] [output folder]
 # Needs wine, Xvfb, xdotool and ImageMagick's import. Wine runs without a window manager, so each
 # picture is one window's client area with its menu bar, as the Linux pictures are.
@@ -89,6 +91,22 @@ options=$(find_window "^Options$")
 [ -n "$options" ] || { echo "windows-screenshots.sh: the options did not open" >&2; exit 1; }
 shot "$options" windows-options.png
 keys "$options" Escape
+sleep 1
+
+# The schedule asks Task Scheduler (Wine's schtasks) what it holds for this job.
+keys "$main" alt+t c
+schedule=$(find_window "^Schedule$")
+[ -n "$schedule" ] || { echo "windows-screenshots.sh: the schedule did not open" >&2; exit 1; }
+sleep 6
+shot "$schedule" windows-schedule.png
+keys "$schedule" Escape
+sleep 1
+
+keys "$main" alt+h a
+about=$(find_window "^About Pemo$")
+[ -n "$about" ] || { echo "windows-screenshots.sh: the About box did not open" >&2; exit 1; }
+shot "$about" windows-about.png
+keys "$about" Escape
 sleep 1
 
 # Run all, then wait for the run's line in summary.log.

@@ -121,7 +121,7 @@ void YScheduleDlg::Ask(Request request) {
     saveButton->Enable(false);
     removeButton->Enable(false);
     if (request == Request::Look) {
-        statusText->SetLabel("Asking the service manager...");
+        statusText->SetLabel(wxString::FromUTF8(scheduler->AskingText()));
     }
     worker = std::thread([request, chosen = Chosen(), job = jobPath, knownRunning = managerRunning, asked = scheduler,
                           shown = alive, this] {

@@ -204,9 +204,11 @@ TEST(JobSchedule, WindowsTaskIsCreatedReadAndRemovedThroughSchtasks) {
                   " /TR \"cmd /c pushd \\\"C:\\\\\\\" && \\\"C:\\Program Files\\Pemo\\pemo.exe\\\" -auto -file "
                   "\\\"C:\\n.job\\\"\" /F");
 
+    runner.answers["schtasks /Query /TN " + task + " /XML"] = {0, ""};
+    EXPECT_FALSE(scheduler.Current(job).has_value());
     runner.answers["schtasks /Query /TN " + task + " /XML"] = {
-        0, "<Triggers><CalendarTrigger><StartBoundary>2026-12-09T23:05:00</StartBoundary><ScheduleByWeek>"
-           "<DaysOfWeek><Sunday /></DaysOfWeek></ScheduleByWeek></CalendarTrigger></Triggers>"};
+        0, "<Task><Triggers><CalendarTrigger><StartBoundary>2026-12-09T23:05:00</StartBoundary><ScheduleByWeek>"
+           "<DaysOfWeek><Sunday /></DaysOfWeek></ScheduleByWeek></CalendarTrigger></Triggers></Task>"};
     ASSERT_TRUE(scheduler.Current(job).has_value());
     EXPECT_TRUE(scheduler.Current(job)->weekly);
     EXPECT_EQ(scheduler.Current(job)->weekday, 6);
