@@ -44,8 +44,10 @@ int main(int argc, char** argv) {
     const StartOptions& options = checked.options;
     if (!options.autoRun) {
         if (!HasGraphicalDisplay()) {
-            std::fputs("pemo: there is no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"
-                       "pemo: to run a job without a window, start it with -auto, e.g. pemo -auto -file nightly.job\n",
+            std::fputs(("pemo: there is no display to open the window on (" + std::string(kNoDisplayReason) +
+                        ").\n"
+                        "pemo: to run a job without a window, start it with -auto, e.g. pemo -auto -file nightly.job\n")
+                           .c_str(),
                        stderr);
             return 2;
         }

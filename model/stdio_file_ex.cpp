@@ -210,6 +210,7 @@ void CStdioFileEx::Attach(FileHandle&& opened, const std::string& path, unsigned
     position = 0;
     filePath = path;
     isUnicodeText = (flags & modeWriteUnicode) != 0;
+    utf8Marked = false;
     openFlags = (flags & ~static_cast<unsigned>(typeText)) | typeBinary;
 }
 
@@ -223,6 +224,7 @@ bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException*
     position = 0;
     filePath = path;
     isUnicodeText = (flags & modeWriteUnicode) != 0;
+    utf8Marked = false;
     // Line ends are never translated.
     flags = (flags & ~static_cast<unsigned>(typeText)) | typeBinary;
     openFlags = flags;
@@ -274,10 +276,11 @@ bool CStdioFileEx::Open(const std::string& path, unsigned flags, CFileException*
         }
     }
     if (!(flags & (modeCreate | modeWrite))) {
-        unsigned char bom[2] = {0, 0};
+        unsigned char bom[3] = {0, 0, 0};
         std::size_t n = 0;
-        const bool read = !fs->ReadFileDataAt(file, 0, bom, 2, n);
-        isUnicodeText = read && n == 2 && bom[0] == 0xFF && bom[1] == 0xFE;
+        const bool read = !fs->ReadFileDataAt(file, 0, bom, 3, n);
+        isUnicodeText = read && n >= 2 && bom[0] == 0xFF && bom[1] == 0xFE;
+        utf8Marked = read && n == 3 && bom[0] == 0xEF && bom[1] == 0xBB && bom[2] == 0xBF;
         checkBomOnRead = true;
     }
     return true;
@@ -402,7 +405,7 @@ bool CStdioFileEx::ReadString(std::string& line) {
             }
             line = DecodeNarrow(raw);
             // Editors save UTF-8 with a byte-order mark; left in, it would spoil the first line.
-            if (atStart && IsUtf8Name(EffectiveCharset()) && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            if (atStart && utf8Marked && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
                 line.erase(0, 3);
             }
         }
@@ -521,7 +524,7 @@ std::string CStdioFileEx::EffectiveCharset() const {
 }
 
 std::string CStdioFileEx::DecodeNarrow(const std::string& bytes) {
-    const std::string charset = EffectiveCharset();
+    const std::string charset = utf8Marked ? std::string("UTF-8") : EffectiveCharset();
     if (IsUtf8Name(charset)) {
         return SanitiseUtf8(bytes, kReplacementUtf8);
     }

@@ -125,6 +125,8 @@ private:
 
     IFileSystem* fs;
     FileHandle file;
+    // 8-bit text that begins with UTF-8's byte-order mark is UTF-8, whatever the locale's set.
+    bool utf8Marked = false;
     std::string filePath;
     // The descriptor's own offset; the logical position lags it by the unread buffered bytes.
     std::uint64_t position = 0;

@@ -7,6 +7,8 @@
 // Whether a graphical display is there for a window: one named in the environment (DISPLAY or
 // WAYLAND_DISPLAY) on Linux, an interactive window station on Windows.
 bool HasGraphicalDisplay();
+// Why there is none when HasGraphicalDisplay says so, in the system's own terms.
+extern const char* const kNoDisplayReason;
 // Whether the stream is a terminal.
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal the stream goes to; 0 when it is none or will not say.

@@ -2,6 +2,7 @@
 // directories and files against it.
 #include "sync/exclusions.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -41,6 +42,10 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
     std::string result;
     for (std::string_view view : SplitItems(exclusions)) {
         std::string item(view);
+        // Windows takes '/' for its separator wherever a path is typed, so an item does too.
+        if constexpr (kPathSeparator != '/') {
+            std::replace(item.begin(), item.end(), '/', kPathSeparator);
+        }
         if (!item.empty() && (item.back() == '\\' || item.back() == kPathSeparator)) {
             item.pop_back();
         }

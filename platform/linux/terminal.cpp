@@ -16,6 +16,8 @@ bool HasGraphicalDisplay() {
     return false;
 }
 
+const char* const kNoDisplayReason = "DISPLAY and WAYLAND_DISPLAY are unset";
+
 bool IsTerminal(std::FILE* stream) {
     return isatty(fileno(stream)) == 1;
 }

@@ -29,6 +29,9 @@ bool HasGraphicalDisplay() {
     return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
+const char* const kNoDisplayReason =
+    "the session has no visible desktop, as for a service or a scheduled task run whether the user is logged on or not";
+
 bool IsTerminal(std::FILE* stream) {
     // Not _isatty, which also says yes for the NUL device.
     return ConsoleOf(stream) != nullptr;

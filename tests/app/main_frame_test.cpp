@@ -11,8 +11,10 @@
 #include "app/headless_shell.h"
 #include "model/job_file.h"
 #include "platform/locale_text.h"
+#include "platform/user_store.h"
 #include "support/fake_power_port.h"
 #include "support/temp_dir.h"
+#include "support/test_user_store.h"
 
 namespace {
 
@@ -31,7 +33,8 @@ struct FrameTest : ::testing::Test {
     RecordingShell shell;
     FakePowerPort power;
     CMainFrame frame{shell, power, NativeFileSystem()};
-    const std::string userStore = dir / "user/pemo.conf";
+    const TestUserStore user{dir / "user/pemo.conf"};
+    const std::string userStore = user.Path();
     FrameTest() { frame.SetSettingsPlace(dir.Path(), userStore); }
 };
 
@@ -188,7 +191,7 @@ TEST_F(FrameTest, SettingsWrappers) {
     frame.ChangeSettings(changed);
     frame.LoadSettings();
     EXPECT_TRUE(frame.GetSettings().countAtStart);
-    EXPECT_FALSE(FileExists(userStore));
+    EXPECT_FALSE(user.Exists());
 }
 
 TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
@@ -198,17 +201,22 @@ TEST_F(FrameTest, CloseHandlerSavesAChangedSizeAndEnds) {
     frame.CloseHandler();
     EXPECT_TRUE(shell.Ended());
     EXPECT_TRUE(frame.Job().Tasks().empty());
-    EXPECT_FALSE(FileExists(userStore)); // size unchanged: nothing saved
+    EXPECT_FALSE(user.Exists()); // size unchanged: nothing saved
 
     RecordingShell shell2;
     CMainFrame frame2(shell2, power, NativeFileSystem());
-    frame2.SetSettingsPlace(dir / "nowhere", dir / "user2/pemo.conf");
+    const TestUserStore user2(dir / "user2/pemo.conf");
+    frame2.SetSettingsPlace(dir / "nowhere", user2.Path());
     frame2.SetWindowSize(800, -1);
     frame2.KeepWindowSizeAsSaved();
     frame2.SetWindowSize(1024, -1);
     frame2.CloseHandler();
     EXPECT_TRUE(shell2.Ended());
-    EXPECT_EQ(ReadFileBytes(dir / "user2/pemo.conf").find("width=1024\n"), 14u + 15u);
+    if (SystemUserStoreAvailable()) {
+        EXPECT_EQ(user2.Value("width"), "1024");
+    } else {
+        EXPECT_EQ(ReadFileBytes(user2.Path()).find("width=1024\n"), 14u + 15u);
+    }
 }
 
 TEST(DateTimeFormat, FromTheLocalesDateAndClock) {

@@ -9,10 +9,12 @@
 #include "model/job_file.h"
 #include "model/replace_file.h"
 #include "model/settings.h"
+#include "platform/user_store.h"
 #include "support/fake_file_system.h"
 #include "support/fault_loop.h"
 #include "support/recording_message_port.h"
 #include "support/temp_dir.h"
+#include "support/test_user_store.h"
 
 namespace {
 
@@ -134,9 +136,22 @@ TEST(PersistenceFaults, ASettingsSaveNeverCostsTheOldSettings) {
 
     // The per-user store: a failure is silent, but the save still says it did not happen.
     settings.useIniFile = false;
-    const std::string store = tmp / "config/Vexal/pemo.conf";
+    const TestUserStore user(tmp / "config/Vexal/pemo.conf");
+    const std::string store = user.Path();
     MakeDirectories(tmp / "config/Vexal");
     ASSERT_TRUE(SaveSettings(settings, "", store, quiet, NativeFileSystem()));
+    if (SystemUserStoreAvailable()) {
+        // The system's store is no file: a file system failing at any call cannot cost it a save.
+        FailEachCallInTurn(
+            fake, FakeFileSystem::FileCallKinds(), EIO,
+            [&](const std::function<void()>& arm) {
+                ASSERT_TRUE(CUserStoreKey(store, true).Write("width", "7"));
+                arm();
+                result = SaveSettings(settings, "", store, messages, fake);
+            },
+            [&](const InjectedFailure&) { EXPECT_TRUE(result && user.Value("width") == "1234"); });
+        return;
+    }
     const std::string newStore = ReadFileBytes(store);
     refused.clear();
     FailEachCallInTurn(

@@ -10,6 +10,7 @@
 #include "model/stdio_file_ex.h"
 #include "support/recording_message_port.h"
 #include "support/temp_dir.h"
+#include "support/test_user_store.h"
 #include "sync/worker_pool.h"
 
 namespace {
@@ -198,13 +199,14 @@ TEST(Settings, JunkLoadsWithoutHarm) {
 
 TEST(Settings, FailedIniSaveIsReported) {
     Store store;
+    const TestUserStore user(store.userPath);
     Settings s = Custom();
     s.useIniFile = true;
-    const std::string gone = store.dir / "gone";
-    EXPECT_FALSE(SaveSettings(s, gone, store.userPath, store.port, NativeFileSystem()));
+    EXPECT_FALSE(SaveSettings(s, store.dir / "gone", user.Path(), store.port, NativeFileSystem()));
     ASSERT_EQ(store.port.Messages().size(), 1u);
-    EXPECT_EQ(store.port.Messages()[0], "Error saving pemo.ini\n\n" + gone + "/pemo.ini was not found.");
-    EXPECT_FALSE(FileExists(store.userPath)); // the other store is not used instead
+    EXPECT_EQ(store.port.Messages()[0],
+              "Error saving pemo.ini\n\n" + (store.dir / "gone/pemo.ini") + " was not found.");
+    EXPECT_FALSE(user.Exists()); // the other store is not used instead
 }
 
 #ifndef _WIN32

@@ -1,21 +1,18 @@
 // The file handles of the POSIX backend on real files (reading, writing, seeking, truncating,
-// locking, renaming, refusals with their kinds), and the small system services: the wake
-// event, the display probe and the terminal queries.
+// locking, renaming, refusals with their kinds), and the small system services: processes, the
+// display probe and the terminal queries.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
-#include "platform/wake_event.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -149,7 +146,7 @@ TEST(FileHandles, AWholeFileLockShutsOutOtherOpenersUntilReleased) {
     EXPECT_FALSE(fs.LockWholeFile(first, true));
 }
 
-TEST(SystemServices, ProcessesWakeEventDisplayAndTerminal) {
+TEST(SystemServices, ProcessesDisplayAndTerminal) {
     EXPECT_EQ(CurrentProcessId(), static_cast<long>(::getpid()));
     EXPECT_TRUE(ProcessExists(CurrentProcessId()));
     const pid_t child = ::fork();
@@ -159,25 +156,6 @@ TEST(SystemServices, ProcessesWakeEventDisplayAndTerminal) {
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_FALSE(ProcessExists(child)) << "a reaped child is gone";
-
-    using namespace std::chrono;
-    WakeEvent wake;
-    // A signal given before the wait is kept; the wait then clears it.
-    wake.Signal();
-    auto start = steady_clock::now();
-    wake.WaitAndClear(seconds(20));
-    EXPECT_LT(steady_clock::now() - start, seconds(10));
-    start = steady_clock::now();
-    wake.WaitAndClear(milliseconds(60));
-    EXPECT_GE(steady_clock::now() - start, milliseconds(50)) << "the earlier signal was not cleared";
-    std::thread signaller([&] {
-        std::this_thread::sleep_for(milliseconds(30));
-        wake.Signal();
-    });
-    start = steady_clock::now();
-    wake.WaitAndClear(seconds(20));
-    EXPECT_LT(steady_clock::now() - start, seconds(10));
-    signaller.join();
 
     {
         ScopedEnv display("DISPLAY", nullptr);

@@ -1,7 +1,8 @@
-// The power services load GIO only when the bus is needed: a run that never takes the keep-awake
-// lock must not pay for mapping it.
+// The wake event; the power services, which load GIO only when the bus is needed (a run that never
+// takes the keep-awake lock must not pay for mapping it) and on Windows hold the machine awake.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -13,6 +14,32 @@
 #include "platform/wake_event.h"
 
 namespace {
+
+TEST(WakeEvent, KeepsASignalGivenBeforeTheWaitAndClearsIt) {
+    using namespace std::chrono;
+    WakeEvent wake;
+    wake.Signal();
+    wake.Signal();
+    auto start = steady_clock::now();
+    wake.WaitAndClear(seconds(20));
+    EXPECT_LT(steady_clock::now() - start, seconds(10));
+    start = steady_clock::now();
+    wake.WaitAndClear(milliseconds(100));
+    EXPECT_GE(steady_clock::now() - start, milliseconds(80)) << "the earlier signals were not cleared";
+    wake.Signal();
+    wake.WaitAndClear(milliseconds(0));
+    start = steady_clock::now();
+    wake.WaitAndClear(milliseconds(100));
+    EXPECT_GE(steady_clock::now() - start, milliseconds(80)) << "a wait of no time did not clear";
+    std::thread signaller([&] {
+        std::this_thread::sleep_for(milliseconds(30));
+        wake.Signal();
+    });
+    start = steady_clock::now();
+    wake.WaitAndClear(seconds(20));
+    EXPECT_LT(steady_clock::now() - start, seconds(10));
+    signaller.join();
+}
 
 #ifndef _WIN32
 
@@ -75,32 +102,6 @@ TEST(SystemPower, HoldOutlivesTheThreadThatTookIt) {
     }
     EXPECT_TRUE(held);
     std::thread([&] { power.SetSleepInhibited(false); }).join();
-}
-
-TEST(WakeEvent, KeepsASignalGivenBeforeTheWaitAndClearsIt) {
-    using namespace std::chrono;
-    WakeEvent wake;
-    wake.Signal();
-    wake.Signal();
-    auto start = steady_clock::now();
-    wake.WaitAndClear(seconds(20));
-    EXPECT_LT(steady_clock::now() - start, seconds(10));
-    start = steady_clock::now();
-    wake.WaitAndClear(milliseconds(100));
-    EXPECT_GE(steady_clock::now() - start, milliseconds(80)) << "the earlier signals were not cleared";
-    wake.Signal();
-    wake.WaitAndClear(milliseconds(0));
-    start = steady_clock::now();
-    wake.WaitAndClear(milliseconds(100));
-    EXPECT_GE(steady_clock::now() - start, milliseconds(80)) << "a wait of no time did not clear";
-    std::thread signaller([&] {
-        std::this_thread::sleep_for(milliseconds(30));
-        wake.Signal();
-    });
-    start = steady_clock::now();
-    wake.WaitAndClear(seconds(20));
-    EXPECT_LT(steady_clock::now() - start, seconds(10));
-    signaller.join();
 }
 
 // The NUL device is a character device, which the C runtime's isatty takes for a terminal; and a

@@ -2,9 +2,16 @@
 // and the file test with its patterns and attribute switches.
 #include <gtest/gtest.h>
 
+#include "platform/file_system.h"
+#include "support/temp_dir.h"
 #include "sync/exclusions.h"
 
 namespace {
+
+// The absolute path a POSIX-style one stands for here: "/a/b", or "C:\a\b" on Windows.
+std::string Abs(const std::string& posix) {
+    return (kPathSeparator == '/' ? "" : "C:") + NativePath(posix);
+}
 
 FileEntry Named(const std::string& name, bool hidden = false) {
     FileEntry f;
@@ -24,14 +31,23 @@ TEST(NormaliseExclusions, KeepsItemsAndMakesRelativeOnesAbsolute) {
     EXPECT_EQ(NormaliseExclusions("a;;b", "/src", ""), "a;;b");
     EXPECT_EQ(NormaliseExclusions("*.tmp; x ", "/src", ""), "*.tmp; x ") << "items are not trimmed";
     // A Windows-style relative item still works: its backslashes become separators.
-    EXPECT_EQ(NormaliseExclusions("\\data\\tmp", "/src", ""), "/src/data/tmp");
-    EXPECT_EQ(NormaliseExclusions("\\data\\tmp\\", "/src", ""), "/src/data/tmp");
-    EXPECT_EQ(NormaliseExclusions("/abs/dir/", "/src", ""), "/abs/dir");
+    EXPECT_EQ(NormaliseExclusions("\\data\\tmp", Abs("/src"), ""), Abs("/src/data/tmp"));
+    EXPECT_EQ(NormaliseExclusions("\\data\\tmp\\", Abs("/src"), ""), Abs("/src/data/tmp"));
+    EXPECT_EQ(NormaliseExclusions(Abs("/abs/dir/"), Abs("/src"), ""), Abs("/abs/dir"));
     EXPECT_EQ(NormaliseExclusions("\\\\srv\\share", "/src", ""), "\\\\srv\\share");
     EXPECT_EQ(NormaliseExclusions("?:\\x", "/src", "E"), "E:\\x");
     EXPECT_EQ(NormaliseExclusions("?:\\x", "/src", ""), "?:\\x");
-    EXPECT_EQ(NormaliseExclusions("\\rel", "?:\\src", "F"), "F:\\src/rel");
-    EXPECT_EQ(NormaliseExclusions("?:\\x;\\rel", "?:\\src", "\xC3\xA9"), "\xC3\xA9:\\x;\xC3\xA9:\\src/rel");
+    EXPECT_EQ(NormaliseExclusions("\\rel", "?:\\src", "F"), NativePath("F:\\src/rel"));
+    EXPECT_EQ(NormaliseExclusions("?:\\x;\\rel", "?:\\src", "\xC3\xA9"), NativePath("\xC3\xA9:\\x;\xC3\xA9:\\src/rel"));
+}
+
+TEST(NormaliseExclusions, ASlashIsTheSeparatorOfATypedPath) {
+    // Windows reads "C:/backup/temp/" as C:\backup\temp.
+    const std::string drive = kPathSeparator == '/' ? "" : "C:";
+    const std::string list = NormaliseExclusions(drive + "/backup/temp/;" + drive + "/backup/2012*", Abs("/src"), "");
+    EXPECT_TRUE(Excluded(list, Abs("/Backup"), "temp"));
+    EXPECT_EQ(DirectoryExclusion(list, Abs("/backup/temp")), ExclusionResult::ExcludedExactly);
+    EXPECT_EQ(DirectoryExclusion(list, Abs("/backup/2012-old")), ExclusionResult::ExcludedByPrefix);
 }
 
 TEST(DirectoryExclusion, ExactAndPrefixItems) {
@@ -86,14 +102,14 @@ TEST(IsIncluded, NamePatterns) {
 }
 
 TEST(IsIncluded, PathItems) {
-    EXPECT_TRUE(Excluded("/backup/temp", "/Backup", "Temp"));
-    EXPECT_FALSE(Excluded("/backup/temp", "/backup/temp", "x")) << "a directory item names no file inside";
-    EXPECT_TRUE(Excluded("/backup/2012*", "/backup", "2012.txt"));
-    EXPECT_FALSE(Excluded("/backup/2012*", "/other", "2012.txt"));
-    const std::string relative = NormaliseExclusions("\\data\\tmp", "/src", "");
-    EXPECT_TRUE(Excluded(relative, "/src/data", "tmp"));
-    EXPECT_FALSE(Excluded(relative, "/src", "tmp"));
-    EXPECT_EQ(DirectoryExclusion(relative, "/src/data/tmp"), ExclusionResult::ExcludedExactly);
+    EXPECT_TRUE(Excluded(Abs("/backup/temp"), Abs("/Backup"), "Temp"));
+    EXPECT_FALSE(Excluded(Abs("/backup/temp"), Abs("/backup/temp"), "x")) << "a directory item names no file inside";
+    EXPECT_TRUE(Excluded(Abs("/backup/2012*"), Abs("/backup"), "2012.txt"));
+    EXPECT_FALSE(Excluded(Abs("/backup/2012*"), Abs("/other"), "2012.txt"));
+    const std::string relative = NormaliseExclusions("\\data\\tmp", Abs("/src"), "");
+    EXPECT_TRUE(Excluded(relative, Abs("/src/data"), "tmp"));
+    EXPECT_FALSE(Excluded(relative, Abs("/src"), "tmp"));
+    EXPECT_EQ(DirectoryExclusion(relative, Abs("/src/data/tmp")), ExclusionResult::ExcludedExactly);
 }
 
 TEST(IsIncluded, AttributeSwitches) {
