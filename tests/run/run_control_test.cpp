@@ -354,7 +354,7 @@ TEST_F(RunControlTest, AStoppedCountShowsNoTotal) {
     ctx.stopRequested = 1;
     Task task;
     task.source = "?" + (dir / "a").substr(1);
-    ctx.driveLetter = "/";
+    ctx.driveLetter = dir.Path().substr(0, 1);
     CountJob(frame, ctx, {task});
     EXPECT_TRUE(frame.State().countingDone);
     EXPECT_TRUE(frame.State().sourceTotal.IsZero());

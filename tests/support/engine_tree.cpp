@@ -123,6 +123,14 @@ bool IsDirectoryPath(const std::string& path) {
     return fs::is_directory(fs::symlink_status(LongPath(path), ec));
 }
 
+void MakeHidden(const std::string& path) {
+    const DWORD attributes = AttributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        !::SetFileAttributesW(LongPath(path).c_str(), attributes | FILE_ATTRIBUTE_HIDDEN)) {
+        throw std::runtime_error("cannot hide " + path);
+    }
+}
+
 bool SystemMakesLinks() {
     static const bool makes = [] {
         TempDir dir;
@@ -221,6 +229,13 @@ bool IsLink(const std::string& path) {
 bool IsDirectoryPath(const std::string& path) {
     struct stat st {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void MakeHidden(const std::string& path) {
+    const std::string name = path.substr(path.rfind('/') + 1);
+    if (name.empty() || name[0] != '.') {
+        throw std::runtime_error("only a name starting with a dot is hidden here: " + path);
+    }
 }
 
 std::string TreeSnapshot(const std::string& root) {
@@ -453,8 +468,28 @@ void MirrorTest::Run(const std::string& source, const std::string& destination) 
     DoDirectory(rig.ctx, source, destination, NormaliseExclusions(task.exclusions, source, ""), task, stats);
 }
 
+bool IgnoresCase(const std::string& dir) {
+    const std::string probe = NativePath(dir + "/case-probe");
+    WriteFileBytes(probe, "");
+    const bool ignores = FileExists(NativePath(dir + "/CASE-PROBE"));
+    fs::remove(FsPath(probe));
+    return ignores;
+}
+
+bool SystemRenamesCase() {
+    static const bool renames = [] {
+        TempDir dir;
+        WriteFileBytes(dir / "case-probe", "");
+        std::error_code ec;
+        fs::rename(FsPath(dir / "case-probe"), FsPath(dir / "CASE-PROBE"), ec);
+        return !ec && ListDirectory(dir.Path()) == std::vector<std::string>{"CASE-PROBE"};
+    }();
+    return renames;
+}
+
 void MirrorTest::Put(const std::string& path, const std::string& content, std::int64_t modified) {
-    MakeDirectories(path.substr(0, path.rfind('/')));
+    const std::string native = NativePath(path);
+    MakeDirectories(native.substr(0, native.rfind(kPathSeparator)));
     WriteFileBytes(path, content);
     SetModified(path, modified);
 }

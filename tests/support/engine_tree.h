@@ -68,6 +68,14 @@ bool SystemMakesLinks();
         }                                                                                                              \
     } while (false)
 bool IsDirectoryPath(const std::string& path);
+// Hides an existing file or directory the way this system does: the hidden attribute on Windows;
+// elsewhere its name must already start with a dot.
+void MakeHidden(const std::string& path);
+// Whether the file system holding dir takes names differing only in letter case as one name.
+bool IgnoresCase(const std::string& dir);
+// Whether a rename that changes only the letter case of a name takes effect here (asked once):
+// some emulations of Windows report success and keep the old name.
+bool SystemRenamesCase();
 
 // One line per entry below root, sorted: kind, relative path, size, mode, modification time and
 // content (files) or target (links). Equal snapshots mean nothing below root changed.

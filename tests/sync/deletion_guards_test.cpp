@@ -143,7 +143,7 @@ TEST_F(DeletionGuardsTest, ADirectoryCountsAsItsFilesAndIsKeptWholeWhenItWouldPa
     Put(src + "/skip/f");
     Put(dst + "/skip/f");
     Put(dst + "/skip/g");
-    task.exclusions = src + "/skip";
+    task.exclusions = NativePath(src + "/skip");
     rig.ctx.maxDelete = 1;
     stats = RunStats();
     rig.log.Clear();

@@ -20,6 +20,15 @@ namespace {
 
 class DoDirectoryTest : public MirrorTest {};
 
+// The system's text for the code an injected POSIX errno becomes, and the "error <code>: <text>"
+// the engine writes with it.
+std::string SystemText(int posixError) {
+    return ErrorText(static_cast<std::uint32_t>(FakeFileSystem::SystemCode(posixError)));
+}
+std::string SystemError(int posixError) {
+    return "error " + std::to_string(FakeFileSystem::SystemCode(posixError)) + ": " + SystemText(posixError);
+}
+
 } // namespace
 
 TEST(SameFile, SizeTimeToleranceOneHourAndNames) {
@@ -210,6 +219,7 @@ TEST_F(DoDirectoryTest, ExcludedFilesAreTealAndSkippedButCounted) {
     Put(src + "/keep.txt", "k");
     Put(src + "/junk.tmp", "junk");
     Put(src + "/.hidden", "h");
+    MakeHidden(src + "/.hidden");
     task.exclusions = "*.tmp";
     task.excludeHidden = true;
     Run();
@@ -224,6 +234,7 @@ TEST_F(DoDirectoryTest, ExcludedFilesAreTealAndSkippedButCounted) {
 
 TEST_F(DoDirectoryTest, HiddenDirectoriesWithTheirSwitch) {
     MakeDirectories(src + "/.cfg");
+    MakeHidden(src + "/.cfg");
     Put(src + "/.cfg/a", "a");
     MakeDirectories(dst + "/.cfg");
     Put(dst + "/.cfg/a", "a");
@@ -258,14 +269,21 @@ TEST_F(DoDirectoryTest, DestinationThatCannotBeCreated) {
     Put(tmp / "blocker", "file");
     Run(src, tmp / "blocker/dst");
     EXPECT_EQ(stats.errors, 1);
+#ifdef _WIN32
+    const std::string fileInTheWay = ErrorText(3); // ERROR_PATH_NOT_FOUND: no path leads through a file
+#else
+    const std::string fileInTheWay = ErrorText(ENOTDIR);
+#endif
     EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Unable to create \"" + (tmp / "blocker/dst") +
-                                                                      "\" - aborting (Not a directory)"});
+                                                                      "\" - aborting (" + fileInTheWay + ")"});
     // A file at the destination's own name is no directory either.
     rig.log.Clear();
     Run(src, tmp / "blocker");
     EXPECT_EQ(stats.errors, 2);
     EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              std::vector<std::string>{"Unable to create \"" + (tmp / "blocker") + "\" - aborting (Not a directory)"});
+              std::vector<std::string>{
+                  "Unable to create \"" + (tmp / "blocker") + "\" - aborting (" +
+                  ErrorText(static_cast<std::uint32_t>(SystemCodeOfKind(ErrorKind::NotADirectory))) + ")"});
     EXPECT_EQ(ReadFileBytes(tmp / "blocker"), "file");
 }
 
@@ -274,8 +292,8 @@ TEST_F(DoDirectoryTest, ListingFailuresOfBothSides) {
     MakeDirectories(dst);
     rig.fs.FailPath(FsCall::OpenDirectory, dst, EACCES);
     Run();
-    EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              std::vector<std::string>{"Error reading destination directory \"" + dst + "\" (Permission denied)"});
+    EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Error reading destination directory \"" + dst +
+                                                                      "\" (" + SystemText(EACCES) + ")"});
     EXPECT_EQ(stats.errors, 1);
 
     rig.fs.Reset();
@@ -289,7 +307,7 @@ TEST_F(DoDirectoryTest, ListingFailuresOfBothSides) {
     rig.fs.FailPath(FsCall::OpenDirectory, src, EACCES);
     Run();
     EXPECT_EQ(rig.log.Texts(LogColour::Red),
-              std::vector<std::string>{"Can't open source directory " + src + " with error 13: Permission denied\n"});
+              std::vector<std::string>{"Can't open source directory " + src + " with " + SystemError(EACCES) + "\n"});
 
     rig.fs.Reset();
     rig.log.Clear();
@@ -305,7 +323,7 @@ TEST_F(DoDirectoryTest, ListingFailuresOfBothSides) {
     rig.log.Clear();
     rig.fs.FailPath(FsCall::ReadDirectory, dst, EIO);
     Run();
-    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Error getting destination file list: Input/output error"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Error getting destination file list: " + SystemText(EIO)));
     EXPECT_EQ(stats.errors, 5);
     EXPECT_EQ(stats.newFiles, 1);
 }
@@ -352,10 +370,9 @@ TEST_F(DoDirectoryTest, FailedDeletionsAndCopiesAreCountedAndTheLoopGoesOn) {
     EXPECT_EQ(rig.log.CountStartingWith("Failed to copy "), 2) << Dump(rig.log);
     EXPECT_EQ(rig.log.CountStartingWith("Failed to update "), 0) << Dump(rig.log);
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + NativePath(src + "/upd") + " to " +
-                                                NativePath(dst + "/upd") + " with error 5: Input/output error\n"));
+                                                NativePath(dst + "/upd") + " with " + SystemError(EIO) + "\n"));
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + NativePath(src + "/new1") + " to " +
-                                                NativePath(dst + "/new1") +
-                                                " with error 28: No space left on device\n"));
+                                                NativePath(dst + "/new1") + " with " + SystemError(ENOSPC) + "\n"));
     EXPECT_EQ(ReadFileBytes(dst + "/upd"), "old!");
     EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
 }
@@ -393,21 +410,26 @@ TEST_F(DoDirectoryTest, CaseOnlyRenameAndCaseInsensitiveDirectories) {
     Put(dst + "/photos/p", "p");
     Run();
     EXPECT_EQ(stats.same, 2) << Dump(rig.log);
-    EXPECT_TRUE(FileExists(dst + "/report.doc")) << "no rename without the switch";
+    // Listed, as a file system that ignores case finds either form by name.
+    EXPECT_EQ(ListDirectory(dst), (std::vector<std::string>{"photos", "report.doc"})) << "no rename without the switch";
     EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
 
     task.rename = true;
     stats = RunStats();
     Run();
     EXPECT_EQ(stats.same, 2);
-    EXPECT_TRUE(FileExists(dst + "/Report.DOC"));
-    EXPECT_FALSE(FileExists(dst + "/report.doc"));
     EXPECT_TRUE(IsDirectoryPath(dst + "/photos")) << "directory names never change";
-    EXPECT_FALSE(FileExists(dst + "/Photos"));
     EXPECT_TRUE(rig.log.Lines().empty()) << Dump(rig.log);
+    if (!SystemRenamesCase()) { // Wine: such a rename reports success and keeps the old name
+        GTEST_SKIP() << "this system keeps the old name through a rename that changes only letter case";
+    }
+    EXPECT_EQ(ListDirectory(dst), (std::vector<std::string>{"Report.DOC", "photos"}));
 }
 
 TEST_F(DoDirectoryTest, CaseVariantsOnACaseSensitiveFileSystem) {
+    if (IgnoresCase(tmp.Path())) {
+        GTEST_SKIP() << "this file system cannot hold names differing only in letter case side by side";
+    }
     Put(src + "/Note", "new text");
     Put(dst + "/note", "old");
     Put(dst + "/NOTE", "other variant");
@@ -432,6 +454,9 @@ TEST_F(DoDirectoryTest, CaseVariantsOnACaseSensitiveFileSystem) {
 }
 
 TEST_F(DoDirectoryTest, AFileAndADirectoryDifferingInCaseEachKeepTheirExactName) {
+    if (IgnoresCase(tmp.Path())) {
+        GTEST_SKIP() << "this file system cannot hold names differing only in letter case side by side";
+    }
     for (const std::string& path :
          {src + "/FOO/in", src + "/Foo", dst + "/Foo/in", src + "/BAR", src + "/Bar/in", dst + "/Bar"}) {
         Put(path);
@@ -767,7 +792,7 @@ TEST_F(DoDirectoryTest, TheDestinationIsFlushedOncePerTaskThatChangedIt) {
     EXPECT_EQ(stats.newFiles, 1);
     EXPECT_EQ(stats.errors, 1);
     EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Failed to flush the destination " + dst +
-                                                                      " to disk with error 5: Input/output error\n"});
+                                                                      " to disk with " + SystemError(EIO) + "\n"});
 }
 
 #ifndef _WIN32

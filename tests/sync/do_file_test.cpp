@@ -143,8 +143,10 @@ TEST_F(DoFileTest, ACopyIsFlushedToDiskAndAFailedFlushIsAnError) {
     Run(tmp / "backup");
     EXPECT_EQ(stats.changed, 1);
     EXPECT_EQ(stats.errors, 1);
+    const int code = FakeFileSystem::SystemCode(EIO);
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to flush the destination " + (tmp / "backup") +
-                                                " to disk with error 5: Input/output error\n"));
+                                                " to disk with error " + std::to_string(code) + ": " +
+                                                ErrorText(static_cast<std::uint32_t>(code)) + "\n"));
 }
 
 #ifndef _WIN32
