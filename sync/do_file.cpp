@@ -95,6 +95,7 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
             ++stats.newFiles;
             stats.bytesNew += s.size;
         }
+        ReportChange(ctx, existed ? '>' : '+', source);
         stats.sourceSize += s.size;
         ++stats.sourceCount;
         if (!task.fakeIt) {
