@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/fs_error.h"
 #include "platform/terminal.h"
 #include "util/large_number.h"
 #include "util/texts.h"
@@ -56,9 +58,25 @@ bool IsNumbered(const FailureShape& shape) {
     return std::string_view(shape.pathEnd).find("with error") != std::string_view::npos;
 }
 
+// A copy that failed for want of room or of a writable file system failed on its destination:
+// the destination path, found after the task's destination root; empty otherwise.
+std::string WrittenPathOf(const std::string& text, const FailureShape& shape, const std::string& paths,
+                          const std::string& destinationRoot) {
+    if (std::string_view(shape.start) != "Failed to copy file " || destinationRoot.empty()) {
+        return "";
+    }
+    const std::size_t number = text.rfind(shape.pathEnd) + std::strlen(shape.pathEnd);
+    const ErrorKind kind = KindOfSystemError(std::atoi(text.c_str() + number));
+    const std::size_t to = paths.find(" to " + destinationRoot);
+    if ((kind != ErrorKind::NoSpace && kind != ErrorKind::ReadOnly) || to == std::string::npos) {
+        return "";
+    }
+    return paths.substr(to + 4);
+}
+
 // One failure of the run log in the form "cannot read source /x/y: Permission denied" where the
 // text is of a known shape; otherwise the text as it is.
-std::string FailureLine(const std::string& text) {
+std::string FailureLine(const std::string& text, const std::string& destinationRoot) {
     for (const FailureShape& shape : kFailureShapes) {
         const std::string start = shape.start;
         if (text.compare(0, start.size(), start) != 0) {
@@ -75,6 +93,9 @@ std::string FailureLine(const std::string& text) {
             reason.pop_back();
         }
         const std::string path = text.substr(start.size(), end - start.size());
+        if (const std::string written = WrittenPathOf(text, shape, path, destinationRoot); !written.empty()) {
+            return "cannot write destination " + written + ": " + reason;
+        }
         return shape.what + path + ": " + reason;
     }
     return text;
@@ -127,8 +148,8 @@ void CHeadlessShell::RunErrorLine(const std::string& text) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.pop_back();
     }
-    line = FailureLine(line);
     std::lock_guard lock(outputMutex);
+    line = FailureLine(line, taskDestination);
     ClearLineLocked();
     ReportRepeatsLocked();
     std::fputs(("pemo: " + EscapeControlCharacters(line) + "\n").c_str(), out);

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
+
+#include "platform/file_system.h"
+#include "platform/fs_error.h"
 
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
@@ -175,28 +179,31 @@ TEST(HeadlessShellTest, NamesCanNeitherAddLinesNorReachTheTerminal) {
 // -verbose: one line per change on stdout, relative to the task's side; the closing line goes
 // to stdout after a clean run and to stderr after errors, and a stop says by what.
 TEST(HeadlessShellTest, ChangesAndTheClosingLinesGoWhereTheyBelong) {
+    auto native = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', kPathSeparator);
+        return path;
+    };
     FakeClock clock;
     CapturedStream err;
     CapturedStream out;
     CHeadlessShell shell(clock, false, true, err.Stream(), out.Stream());
     shell.SetVerbose(true);
     IRunWindow& window = shell.Window();
-    window.BeginTask("/s", "/d/");
-    window.ReportChange('+', "/s/a/new.txt");
-    window.ReportChange('>', "/s/b\n");
-    window.ReportChange('-', "/d/old/");
-    window.ReportChange('*', "/s/x.tmp");
-    window.BeginTask("/s/one.txt", "/d");
-    window.ReportChange('+', "/s/one.txt");
+    window.BeginTask(native("/s"), native("/d/"));
+    window.ReportChange('+', native("/s/a/new.txt"));
+    window.ReportChange('>', native("/s/b\n"));
+    window.ReportChange('-', native("/d/old/"));
+    window.ReportChange('*', native("/s/x.tmp"));
+    window.BeginTask(native("/s/one.txt"), native("/d"));
+    window.ReportChange('+', native("/s/one.txt"));
     RunStats stats;
     stats.newFiles = 2;
     stats.changed = 1;
     stats.deleted = 4;
     window.SetProgressState(stats, 1.0);
     shell.ReportEnd("log.html", "");
-    EXPECT_EQ(
-        out.Text(),
-        "+ a/new.txt\n> b\\n\n- old/\n* x.tmp\n+ one.txt\n2 new, 1 changed, 4 deleted, 0 errors; log: log.html\n");
+    EXPECT_EQ(out.Text(), native("+ a/new.txt\n> b\\n\n- old/\n* x.tmp\n+ one.txt\n") +
+                              "2 new, 1 changed, 4 deleted, 0 errors; log: log.html\n");
     EXPECT_EQ(err.Text(), "");
     stats.errors = 1;
     window.SetProgressState(stats, 1.0);
@@ -212,12 +219,16 @@ TEST(HeadlessShellTest, AFailureIsOneLineSayingWhichSideAndWhat) {
     shell.RunErrorLine("Can't open source directory /x/y with error 13: Permission denied\n");
     shell.RunErrorLine("Error reading destination directory \"/d/\"q\" (Input/output error)");
     shell.RunErrorLine("Failed to delete file /d/f with error 1: Operation not permitted\n");
-    shell.RunErrorLine("Failed to copy file /s/a to /d/a with error 28: No space left on device\n");
+    shell.RunErrorLine("Failed to copy file /s/a to /d/a with error 13: Permission denied\n");
+    shell.Window().BeginTask("/s", "/d");
+    shell.RunErrorLine("Failed to copy file /s/a to /d/a with error " +
+                       std::to_string(SystemCodeOfKind(ErrorKind::NoSpace)) + ": No space left on device\n");
     shell.RunErrorLine("Source path is empty, exiting");
     EXPECT_EQ(err.Text(), "pemo: cannot read source /x/y: Permission denied\n"
                           "pemo: cannot read destination /d/\"q: Input/output error\n"
                           "pemo: cannot delete destination /d/f: Operation not permitted\n"
-                          "pemo: cannot copy /s/a to /d/a: No space left on device\n"
+                          "pemo: cannot copy /s/a to /d/a: Permission denied\n"
+                          "pemo: cannot write destination /d/a: No space left on device\n"
                           "pemo: Source path is empty, exiting\n");
 }
 
