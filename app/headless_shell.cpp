@@ -93,10 +93,11 @@ std::string FailureLine(const std::string& text, const std::string& destinationR
             reason.pop_back();
         }
         const std::string path = text.substr(start.size(), end - start.size());
-        if (const std::string written = WrittenPathOf(text, shape, path, destinationRoot); !written.empty()) {
-            return "cannot write destination " + written + ": " + reason;
-        }
-        return shape.what + path + ": " + reason;
+        const std::string written = WrittenPathOf(text, shape, path, destinationRoot);
+        std::string line = written.empty() ? shape.what + path : "cannot write destination " + written;
+        line += ": ";
+        line += reason;
+        return line;
     }
     return text;
 }

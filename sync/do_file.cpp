@@ -91,11 +91,12 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;
+            ReportChange(ctx, '>', source);
         } else {
             ++stats.newFiles;
             stats.bytesNew += s.size;
+            ReportChange(ctx, '+', source);
         }
-        ReportChange(ctx, existed ? '>' : '+', source);
         stats.sourceSize += s.size;
         ++stats.sourceCount;
         if (!task.fakeIt) {
