@@ -174,8 +174,6 @@ TEST(CheckArguments, WholeArgumentsDecideTheOptions) {
             .options;
     EXPECT_TRUE(a.autoRun);
     EXPECT_TRUE(a.fakeIt);
-    EXPECT_FALSE(a.verbose || a.quiet);
-    EXPECT_TRUE(CheckArguments({"-verbose"}, kProgram, NativeFileSystem()).options.verbose);
     EXPECT_FALSE(a.stay) << "a switch's text inside the job path is not a switch";
     EXPECT_FALSE(a.dateLog);
     EXPECT_EQ(a.startJobFile, "/backups/-stay -datelog/x.job");
