@@ -40,9 +40,9 @@ bool ParseMaxDelete(const std::string& line, std::size_t at, std::int64_t& value
 }
 
 // The switches that are on or off, as their exact spellings.
-constexpr std::string_view kSwitches[] = {"-show",         "-runall",     "-stay",          "-shutdown",
-                                          "-ignoreerrors", "-datelog",    "-logexclusions", "-noballoon",
-                                          "-auto",         "-showdetlog", "-fakeit"};
+constexpr std::string_view kSwitches[] = {"-show",    "-runall",        "-stay",      "-shutdown", "-ignoreerrors",
+                                          "-datelog", "-logexclusions", "-noballoon", "-auto",     "-showdetlog",
+                                          "-fakeit",  "-verbose",       "-quiet"};
 constexpr std::string_view kLetterSwitch = "-letter:";
 constexpr std::string_view kMaxDeleteSwitch = "-maxdelete:";
 
@@ -83,6 +83,8 @@ StartOptions ParseCommandLine(const std::string& commandLine, const std::string&
     options.autoRun = Contains(line, "-auto");
     options.showDetLog = Contains(line, "-showdetlog");
     options.fakeIt = Contains(line, "-fakeit");
+    options.verbose = Contains(line, "-verbose");
+    options.quiet = Contains(line, "-quiet");
 
     static constexpr std::string_view kLetter = "-letter:";
     if (const std::size_t at = line.find(kLetter); at != std::string::npos) {
@@ -253,6 +255,11 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     o.noBalloon = has("-noballoon");
     o.autoRun = has("-auto");
     o.fakeIt = has("-fakeit");
+    o.verbose = has("-verbose");
+    o.quiet = has("-quiet");
+    if (o.verbose && o.quiet) {
+        return Refuse("-verbose and -quiet ask for opposite things: choose one");
+    }
     o.driveLetter = letter == "." && !programPath.empty() ? ProgramDriveLetter(programPath) : letter;
     if (fileSeen && !positionalJob.empty()) {
         return Refuse("\"" + positionalJob + "\": one job at a time (-file names \"" + file + "\")");
@@ -274,6 +281,9 @@ std::string UsageText() {
            "                   default.job when not given\n"
            "  -auto            run all enabled tasks at once, without a window (for cron), then exit\n"
            "  -fakeit          change nothing: report what a run would do (the job is not saved)\n"
+           "  -verbose         with -auto, print each change on stdout: + new, > changed, - deleted,\n"
+           "                   * excluded; then the run's totals\n"
+           "  -quiet           with -auto, print nothing on stdout (failures still go to stderr)\n"
            "  -runall          run all enabled tasks at start, then close 10 s after the run\n"
            "  -show            with -runall, show the window during the run\n"
            "  -stay            stay open after the start-up run\n"

@@ -3,18 +3,115 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
+#include "platform/fs_error.h"
 #include "platform/terminal.h"
+#include "util/large_number.h"
 #include "util/texts.h"
 #include "util/utf8.h"
+
+namespace {
+
+// path relative to root, a task's source or destination; a single-file task's own file by its
+// name.
+std::string PathUnder(const std::string& root, const std::string& path) {
+    if (root.empty()) {
+        return path;
+    }
+    const std::string prefix = root.back() == kPathSeparator ? root : root + kPathSeparator;
+    if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0) {
+        return path.substr(prefix.size());
+    }
+    if (path == root) {
+        const std::size_t cut = root.rfind(kPathSeparator);
+        return cut == std::string::npos ? path : path.substr(cut + 1);
+    }
+    return path;
+}
+
+// Texts of the run log's failure lines that name the side and the path, as (start, side, end
+// of the path). Whatever follows the path is the reason.
+struct FailureShape {
+    const char* start;
+    const char* what;
+    const char* pathEnd;
+};
+
+constexpr FailureShape kFailureShapes[] = {
+    {"Can't open source directory ", "cannot read source ", " with error "},
+    {"Error reading source directory: \"", "cannot read source ", "\" ("},
+    {"Error reading destination directory \"", "cannot read destination ", "\" ("},
+    {"Unable to create \"", "cannot create destination ", "\" - aborting ("},
+    {"Failed to delete file ", "cannot delete destination ", " with error "},
+    {"Failed to delete directory ", "cannot delete destination ", " with error "},
+    {"Failed to copy file ", "cannot copy ", " with error "},
+    {"Failed to set the permissions of ", "cannot set the permissions of destination ", " with error "},
+    {"Failed to flush the destination ", "cannot flush destination ", " to disk with error "},
+};
+
+bool IsNumbered(const FailureShape& shape) {
+    return std::string_view(shape.pathEnd).find("with error") != std::string_view::npos;
+}
+
+// A copy that failed for want of room or of a writable file system failed on its destination:
+// the destination path, found after the task's destination root; empty otherwise.
+std::string WrittenPathOf(const std::string& text, const FailureShape& shape, const std::string& paths,
+                          const std::string& destinationRoot) {
+    if (std::string_view(shape.start) != "Failed to copy file " || destinationRoot.empty()) {
+        return "";
+    }
+    const std::size_t number = text.rfind(shape.pathEnd) + std::strlen(shape.pathEnd);
+    const ErrorKind kind = KindOfSystemError(std::atoi(text.c_str() + number));
+    const std::size_t to = paths.find(" to " + destinationRoot);
+    if ((kind != ErrorKind::NoSpace && kind != ErrorKind::ReadOnly) || to == std::string::npos) {
+        return "";
+    }
+    return paths.substr(to + 4);
+}
+
+// One failure of the run log in the form "cannot read source /x/y: Permission denied" where the
+// text is of a known shape; otherwise the text as it is.
+std::string FailureLine(const std::string& text, const std::string& destinationRoot) {
+    for (const FailureShape& shape : kFailureShapes) {
+        const std::string start = shape.start;
+        if (text.compare(0, start.size(), start) != 0) {
+            continue;
+        }
+        const std::size_t end = text.rfind(shape.pathEnd);
+        if (end == std::string::npos || end < start.size()) {
+            continue;
+        }
+        std::string reason = text.substr(end + std::strlen(shape.pathEnd));
+        if (const std::size_t colon = reason.find(": "); IsNumbered(shape) && colon != std::string::npos) {
+            reason = reason.substr(colon + 2); // past the error number
+        } else if (!reason.empty() && reason.back() == ')') {
+            reason.pop_back();
+        }
+        const std::string path = text.substr(start.size(), end - start.size());
+        const std::string written = WrittenPathOf(text, shape, path, destinationRoot);
+        std::string line = written.empty() ? shape.what + path : "cannot write destination " + written;
+        line += ": ";
+        line += reason;
+        return line;
+    }
+    return text;
+}
+
+} // namespace
 
 std::chrono::milliseconds CSteadyClock::Now() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-CHeadlessShell::CHeadlessShell(IClock& clockSource, bool progress, bool endWithRun, std::FILE* output)
-    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output) {}
+CHeadlessShell::CHeadlessShell(IClock& clockSource, bool progress, bool endWithRun, std::FILE* output,
+                               std::FILE* progressOutput)
+    : clock(clockSource), showProgress(progress), endsWithRun(endWithRun), out(output),
+      screen(progressOutput != nullptr ? progressOutput : output) {}
 
 CHeadlessShell::~CHeadlessShell() = default;
 
@@ -53,9 +150,29 @@ void CHeadlessShell::RunErrorLine(const std::string& text) {
         line.pop_back();
     }
     std::lock_guard lock(outputMutex);
+    line = FailureLine(line, taskDestination);
     ClearLineLocked();
     ReportRepeatsLocked();
     std::fputs(("pemo: " + EscapeControlCharacters(line) + "\n").c_str(), out);
+    std::fflush(out);
+}
+
+void CHeadlessShell::ReportEnd(const std::string& logPath, const std::string& stoppedBy) {
+    std::lock_guard lock(outputMutex);
+    ClearLineLocked();
+    const std::string where = "log: " + EscapeControlCharacters(logPath.empty() ? "(none)" : logPath);
+    const std::string totals = std::to_string(stats.newFiles) + " new, " + std::to_string(stats.changed) +
+                               " changed, " + std::to_string(stats.deleted) + " deleted, " +
+                               std::to_string(stats.errors) + (stats.errors == 1 ? " error; " : " errors; ") + where;
+    if (stats.errors != 0) {
+        std::fputs(("pemo: " + totals + "\n").c_str(), out);
+    } else if (verbose) {
+        std::fputs((totals + "\n").c_str(), screen);
+        std::fflush(screen);
+    }
+    if (!stoppedBy.empty()) {
+        std::fputs(("pemo: stopped by " + stoppedBy + "; " + where + "\n").c_str(), out);
+    }
     std::fflush(out);
 }
 
@@ -99,12 +216,7 @@ void CHeadlessShell::EndProgram() {
         Wake();
     }
     std::lock_guard lock(outputMutex);
-    if (lineShown) {
-        // Leave the last figures on the screen.
-        std::fputs("\n", out);
-        std::fflush(out);
-        lineShown = false;
-    }
+    ClearLineLocked();
     ReportRepeatsLocked();
 }
 
@@ -178,22 +290,30 @@ bool CHeadlessShell::RunUntil(const std::function<bool()>& done, std::chrono::mi
 
 void CHeadlessShell::ClearLineLocked() {
     if (lineShown) {
-        std::fputs("\r\033[K", out);
+        std::fputs("\r\033[K", screen);
+        std::fflush(screen);
         lineShown = false;
     }
 }
 
 void CHeadlessShell::DrawLineLocked() {
-    std::string line = "New " + std::to_string(stats.newFiles) + ", Changed " + std::to_string(stats.changed) +
-                       ", Same " + std::to_string(stats.same) + ", Deleted " + std::to_string(stats.deleted) +
-                       ", Skipped " + std::to_string(stats.skipped) + ", Errors " + std::to_string(stats.errors);
+    std::string line = std::to_string(stats.newFiles) + " new, " + std::to_string(stats.changed) + " changed, " +
+                       std::to_string(stats.same) + " same, " + std::to_string(stats.deleted) + " deleted, " +
+                       std::to_string(stats.errors) + (stats.errors == 1 ? " error" : " errors");
+    if (bytesCopied != 0) {
+        // The run's own average: a rate over the last moments would swing with every small file.
+        const auto elapsed = std::max<std::int64_t>((clock.Now() - runBegan).count(), 1);
+        const std::uint64_t perSecond = bytesCopied * 1000 / static_cast<std::uint64_t>(elapsed);
+        line += " | " + SizeText(CLargeNumber::FromUint64(bytesCopied)) + " at " +
+                SizeText(CLargeNumber::FromUint64(perSecond)) + "/s";
+    }
     if (!currentFile.empty()) {
         line +=
             " | " + (percentText.empty() ? std::string() : percentText + " ") + EscapeControlCharacters(currentFile);
     }
     // A line longer than the terminal would wrap, and "\r" would then rewrite only its tail.
     std::size_t width = 80;
-    if (const int columns = TerminalColumns(out); columns > 1) {
+    if (const int columns = TerminalColumns(screen); columns > 1) {
         width = static_cast<std::size_t>(columns);
     }
     if (line.size() > width - 1) {
@@ -204,8 +324,8 @@ void CHeadlessShell::DrawLineLocked() {
         }
         line.resize(cut);
     }
-    std::fputs(("\r\033[K" + line).c_str(), out);
-    std::fflush(out);
+    std::fputs(("\r\033[K" + line).c_str(), screen);
+    std::fflush(screen);
     lineShown = true;
 }
 
@@ -230,4 +350,30 @@ void CHeadlessShell::CProgressLine::SetCurrentFileText(const std::string& text) 
 void CHeadlessShell::CProgressLine::SetPercentText(const std::string& text) {
     std::lock_guard lock(shell.outputMutex);
     shell.percentText = text;
+}
+
+void CHeadlessShell::CProgressLine::BeginTask(const std::string& source, const std::string& destination) {
+    std::lock_guard lock(shell.outputMutex);
+    shell.taskSource = source;
+    shell.taskDestination = destination;
+    if (shell.runBegan.count() < 0) {
+        shell.runBegan = shell.clock.Now();
+    }
+}
+
+void CHeadlessShell::CProgressLine::AddBytesCopied(std::uint64_t bytes) {
+    std::lock_guard lock(shell.outputMutex);
+    shell.bytesCopied += bytes;
+}
+
+void CHeadlessShell::CProgressLine::ReportChange(char mark, const std::string& path) {
+    if (!shell.verbose) {
+        return;
+    }
+    std::lock_guard lock(shell.outputMutex);
+    const std::string& root = mark == '-' ? shell.taskDestination : shell.taskSource;
+    const std::string line = std::string(1, mark) + " " + EscapeControlCharacters(PathUnder(root, path)) + "\n";
+    shell.ClearLineLocked();
+    std::fputs(line.c_str(), shell.screen);
+    std::fflush(shell.screen);
 }

@@ -1,9 +1,11 @@
 // The headless shell: the event loop of the program without a window (-auto runs from cron, and
-// the tests). It runs timers and the work that worker threads post, prints message boxes to
-// stderr and, on a terminal, keeps one progress line up to date.
+// the tests). It runs timers and the work that worker threads post, prints message boxes and
+// failures to stderr and, on stdout, the progress line of a terminal, each change with -verbose
+// and the run's closing lines.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <map>
@@ -29,9 +31,11 @@ public:
 
 class CHeadlessShell : public IShellPort {
 public:
-    // showProgress: rewrite one progress line on `out` (a terminal). endsWithRun: the program
-    // ends when an unattended run has ended, without the close timer.
-    CHeadlessShell(IClock& clock, bool showProgress, bool endsWithRun, std::FILE* out = stderr);
+    // showProgress: rewrite one progress line on `screen` (a terminal). endsWithRun: the program
+    // ends when an unattended run has ended, without the close timer. Messages and failures go to
+    // out; the progress line, the changes and a clean run's closing line to screen (out when null).
+    CHeadlessShell(IClock& clock, bool showProgress, bool endsWithRun, std::FILE* out = stderr,
+                   std::FILE* screen = nullptr);
     ~CHeadlessShell() override;
     CHeadlessShell(const CHeadlessShell&) = delete;
     CHeadlessShell& operator=(const CHeadlessShell&) = delete;
@@ -39,8 +43,16 @@ public:
     // Prints "pemo: " + text and returns at once. A text equal to the one before is counted
     // instead, and the count printed before the next different text or at the end.
     void MessageBox(const std::string& text) override;
-    // Prints "pemo: " + text, every time, without a trailing line end of its own.
+    // Prints one line "pemo: " + the failure, every time: which side and what where the run
+    // log's text says so ("cannot read source PATH: reason"), else that text.
     void RunErrorLine(const std::string& text) override;
+    // verbose: each change on screen as it is counted, and the closing line there. Set before
+    // the run starts.
+    void SetVerbose(bool on) { verbose = on; }
+    // After the loop has ended: "stopped by NAME; log: PATH" on out when a request from outside
+    // (stoppedBy, its name) ended the run, and the run's totals, "N new, N changed, N deleted,
+    // N errors; log: PATH", on out when it counted errors, else on screen when verbose.
+    void ReportEnd(const std::string& logPath, const std::string& stoppedBy);
     void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
     void StopTimer(int id) override;
     void PostToUi(std::function<void()> work) override;
@@ -79,6 +91,9 @@ private:
         void StopRunIndicator() override {}
         void SetTrayIcon(int /*iconId*/) override {}
         void ShowBalloon(const std::string& /*title*/, const std::string& /*text*/) override {}
+        void ReportChange(char mark, const std::string& path) override;
+        void AddBytesCopied(std::uint64_t bytes) override;
+        void BeginTask(const std::string& source, const std::string& destination) override;
 
     private:
         CHeadlessShell& shell;
@@ -103,6 +118,8 @@ private:
     const bool showProgress;
     const bool endsWithRun;
     std::FILE* out;
+    std::FILE* screen;
+    bool verbose = false;
     CProgressLine window{*this};
 
     mutable std::mutex mutex; // guards the queue, the timers and `ended`
@@ -116,6 +133,11 @@ private:
     RunStats stats;
     std::string currentFile;
     std::string percentText;
+    std::string taskSource;
+    std::string taskDestination;
+    // Bytes the run's copies have moved, and when the run's first task began (for the rate).
+    std::uint64_t bytesCopied = 0;
+    std::chrono::milliseconds runBegan{-1};
     bool lineShown = false;
     std::string lastMessage;
     bool shownAny = false;

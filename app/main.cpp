@@ -56,5 +56,5 @@ int main(int argc, char** argv) {
     // The only place the real power port exists: tests never construct it.
     CSteadyClock clock;
     CSystemPowerPort power;
-    return RunUnattended(options, clock, power, fs, IsTerminal(stderr));
+    return RunUnattended(options, clock, power, fs, EnableLineRewriting(stdout));
 }

@@ -39,6 +39,7 @@ CMainFrame::CMainFrame(IShellPort& shellPort, IPowerPort& powerPort, IFileSystem
       run(shellPort, powerPort, &shellPort.Window(), job, fileSystem, reports),
       userSettingsPath(DefaultUserSettingsPath()) {
     run.ApplySettings(settings);
+    run.SetNoticePort(&shell);
     run.SetCloseHandler([this] { CloseHandler(); });
 }
 

@@ -6,7 +6,9 @@
 
 int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, IFileSystem& fs, bool showProgress) {
     // The program ends with the run: there is no window to keep open for the 10 s close timer.
-    CHeadlessShell shell(clock, showProgress, true);
+    // Failures go to stderr, where cron looks; what a person at a terminal follows, to stdout.
+    CHeadlessShell shell(clock, showProgress && !options.quiet, true, stderr, stdout);
+    shell.SetVerbose(options.verbose && !options.quiet);
     CMainFrame frame(shell, power, fs);
     frame.ApplyStartOptions(options);
     StopOnSignals stopOnSignals(frame.Run().StopFlag());
@@ -14,5 +16,6 @@ int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power,
         return 2;
     }
     shell.Run();
+    shell.ReportEnd(frame.Run().RunLogPath(), frame.Run().State().lastRunStopped ? stopOnSignals.Received() : "");
     return frame.ExitStatus();
 }

@@ -7,6 +7,6 @@
 #include "run/power_port.h"
 
 // Runs the job the options name and returns the exit status: 0 when the run counted no errors
-// and reported no failure, 1 when it did, 2 when it could not start. showProgress: stderr is a
+// and reported no failure, 1 when it did, 2 when it could not start. showProgress: stdout is a
 // terminal, so one progress line is kept up to date there. Every file goes through fs.
 int RunUnattended(const StartOptions& options, IClock& clock, IPowerPort& power, IFileSystem& fs, bool showProgress);

@@ -37,6 +37,9 @@ public:
     ~StopOnSignals();
     StopOnSignals(const StopOnSignals&) = delete;
     StopOnSignals& operator=(const StopOnSignals&) = delete;
+    // The system's name of the first request that came ("SIGINT", "SIGTERM", "CTRL_C_EVENT",
+    // ...); empty while none has.
+    std::string Received() const;
 
 private:
     struct State;

@@ -13,3 +13,6 @@ extern const char* const kNoDisplayReason;
 bool IsTerminal(std::FILE* stream);
 // The width of the terminal the stream goes to; 0 when it is none or will not say.
 int TerminalColumns(std::FILE* stream);
+// Makes the terminal the stream goes to take the escapes that rewrite a line ("\r\033[K"): a
+// Windows console must be asked to. False when it is no terminal or will not.
+bool EnableLineRewriting(std::FILE* stream);

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "model/job_file.h"
+#include "model/message_port.h"
 #include "run/summary_log.h"
 #include "sync/do_directory.h"
 #include "sync/do_file.h"
@@ -35,6 +36,13 @@ std::string RunLogName(bool dated, bool preview) {
                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return name;
 }
+
+// Keeps the message boxes of a save for the caller to show or not.
+class CHeldMessages : public IMessagePort {
+public:
+    void MessageBox(const std::string& message) override { text += text.empty() ? message : "\n" + message; }
+    std::string text;
+};
 
 std::string Count(std::int32_t value) {
     return std::to_string(value);
@@ -67,6 +75,9 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
         start += singleTask ? " ***in 'fake it' mode***" : " *** in 'fake it' mode ***";
     }
     log.AddLogLine(start, LogColour::Bold);
+    if (target.window != nullptr) {
+        target.window->BeginTask(source, destination);
+    }
     if (IsRegularFile(ctx, source)) {
         DoFile(ctx, source, destination, task, stats);
     } else {
@@ -185,7 +196,10 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
 
     // End of the run.
     if (taskRan && !request.fakeIt && !request.preview) {
-        job.SaveInPlace(*ctx.messages);
+        CHeldMessages held;
+        if (!job.SaveInPlace(held)) {
+            outcome.jobNotSaved = held.text;
+        }
         if (window != nullptr) {
             window->RefreshTaskList();
         }

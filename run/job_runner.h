@@ -48,6 +48,9 @@ struct RunOutcome {
     bool taskRan = false;
     // The run's HTML file; empty when none could be made.
     std::string runLogPath;
+    // Why the job could not be saved after the run (its message box text, not yet shown); empty
+    // when it was saved or was not to be.
+    std::string jobNotSaved;
 };
 
 // The steps of a run from the "Job started" line to the closed log file. The caller has begun

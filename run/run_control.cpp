@@ -123,6 +123,10 @@ void CRunControl::RunThread(Task* task) {
         RunJob(RunRequest{job, dateTimeFormat, task, options.fakeIt, options.dateLog, options.noBalloon, previewing},
                RunTarget{ctx, runLog, window});
 
+    if (!outcome.jobNotSaved.empty() && jobNotSavedSaid != job.Path()) {
+        jobNotSavedSaid = job.Path();
+        (notices != nullptr ? *notices : *ctx.messages).MessageBox(outcome.jobNotSaved);
+    }
     lastRunErrors = outcome.stats.errors;
     lastRunStopped = outcome.stopped;
     ++runsEnded;

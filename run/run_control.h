@@ -85,6 +85,9 @@ public:
     // The controller's close handler (it refuses while a run is active), called on the
     // user-interface thread by the close timer and after an unattended run.
     void SetCloseHandler(std::function<void()> handler) { onClose = std::move(handler); }
+    // Where a job that could not be saved after a run is said, uncounted: the mirror is done, so
+    // it is no failure of the run. Once per job and session; the message port until set.
+    void SetNoticePort(IMessagePort* port) { notices = port; }
     // The window of the runs and the counting pass (also their progress sink and the log's
     // pane); set before either starts.
     void SetWindow(IRunWindow* runWindow);
@@ -186,6 +189,10 @@ private:
     std::atomic<bool> lastRunStopped{false};
     std::atomic<int> runsEnded{0};
     std::atomic<int> runThreadsFinished{0};
+
+    IMessagePort* notices = nullptr;
+    // The job whose save failure has been said this session; run thread only (runs never overlap).
+    std::string jobNotSavedSaid;
 
     std::thread runThread;
     std::thread countThread;

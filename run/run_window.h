@@ -21,4 +21,7 @@ public:
     virtual void StopRunIndicator() = 0;
     virtual void SetTrayIcon(int iconId) = 0;
     virtual void ShowBalloon(const std::string& title, const std::string& text) = 0;
+    // A task begins on these two working paths: the changes reported until the next one are
+    // under them.
+    virtual void BeginTask(const std::string& /*source*/, const std::string& /*destination*/) {}
 };

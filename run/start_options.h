@@ -17,6 +17,10 @@ struct StartOptions {
     bool showDetLog = false;
     // Every task runs as if its fake-it switch were on, and the job is not saved.
     bool fakeIt = false;
+    // Without a window: every change on stdout as it happens, and the closing line there too.
+    bool verbose = false;
+    // Without a window: nothing on stdout, no progress line either.
+    bool quiet = false;
     std::string driveLetter;  // empty or one character
     std::string startJobFile; // "default.job" when none is named
     // -maxdelete:N, the most files one run may delete; -1 when not given.

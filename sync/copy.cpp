@@ -176,7 +176,16 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
         return CopyVerdict::Copied;
     }
 
-    CopyProgressFn progress = [&ctx, journal = options.journal](std::uint64_t total, std::uint64_t transferred) {
+    std::uint64_t moved = 0; // by the attempt under way; a new attempt starts again from 0
+    CopyProgressFn progress = [&ctx, &moved, journal = options.journal](std::uint64_t total,
+                                                                        std::uint64_t transferred) {
+        if (transferred < moved) {
+            moved = 0;
+        }
+        if (transferred > moved && ctx.window != nullptr) {
+            ctx.window->AddBytesCopied(transferred - moved);
+        }
+        moved = transferred;
         if (journal == nullptr) {
             CopyProgress(ctx, total, transferred);
             return;

@@ -408,13 +408,13 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
 // True when the exclusion list leaves this level out: an exact match removes its destination
 // (unless safe mode keeps it), a prefix match leaves it alone.
 bool CDirectoryWalker::Excluded(bool top) {
-    switch (DirectoryExclusion(exclusions_, source_.Path())) {
-    case ExclusionResult::NotExcluded:
+    const ExclusionResult exclusion = DirectoryExclusion(exclusions_, source_.Path());
+    if (exclusion == ExclusionResult::NotExcluded) {
         return false;
-    case ExclusionResult::ExcludedByPrefix:
+    }
+    ReportChange(ctx_, '*', source_.Path() + kPathSeparator);
+    if (exclusion == ExclusionResult::ExcludedByPrefix) {
         return true;
-    case ExclusionResult::ExcludedExactly:
-        break;
     }
     const std::string& destination = destination_.Path();
     if (!DestinationExists(top)) {
@@ -633,6 +633,7 @@ void CDirectoryWalker::DeleteExtraFiles(const Listings& lists) {
         if (YDeleteFileAt(ctx_, dir, dirError, name, path, task_.fakeIt)) {
             LogLine(ctx_, "Deleted " + name, LogColour::Purple);
             ++stats_.deleted;
+            ReportChange(ctx_, '-', path);
         } else {
             ++stats_.errors; // its one Red line, with the reason, is logged by the deletion
         }
@@ -769,6 +770,9 @@ bool CDirectoryWalker::Commit(const Listings& lists, std::size_t index, FilePlan
     case FilePlan::Excluded:
         LogLine(ctx_, "Excluded: " + JoinPath(source_.Path(), f.name), LogColour::Teal);
         ++stats_.skipped;
+        if (ctx_.stopRequested.load() == 0) {
+            ReportChange(ctx_, '*', JoinPath(source_.Path(), f.name));
+        }
         return true;
     case FilePlan::Link:
         MirrorLink(lists, index, *lists.source.LinkOf(index));
@@ -841,6 +845,7 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, bool isNew, CopyVerdict ver
             ++stats_.changed;
             stats_.bytesChanged += f.size;
         }
+        ReportChange(ctx_, isNew ? '+' : '>', JoinPath(source_.Path(), f.name));
         break;
     case CopyVerdict::Failed:
         LogError(ctx_, failure, stats_.errors);

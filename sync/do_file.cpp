@@ -91,9 +91,11 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;
+            ReportChange(ctx, '>', source);
         } else {
             ++stats.newFiles;
             stats.bytesNew += s.size;
+            ReportChange(ctx, '+', source);
         }
         stats.sourceSize += s.size;
         ++stats.sourceCount;

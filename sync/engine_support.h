@@ -16,6 +16,8 @@ void LogLine(CRunContext& ctx, const std::string& text, LogColour colour);
 // A failure of the run: one Red line, and errors + 1.
 void LogError(CRunContext& ctx, const std::string& text, std::int32_t& errors);
 void PublishStats(CRunContext& ctx, const RunStats& stats);
+// Tells the progress sink of one change (IProgressSink::ReportChange).
+void ReportChange(CRunContext& ctx, char mark, const std::string& path);
 
 // directory + separator + name; an empty directory stands for the root, and a directory that
 // already ends with the separator (the root) gets no second one.

@@ -34,6 +34,12 @@ void PublishStats(CRunContext& ctx, const RunStats& stats) {
     }
 }
 
+void ReportChange(CRunContext& ctx, char mark, const std::string& path) {
+    if (ctx.window != nullptr) {
+        ctx.window->ReportChange(mark, path);
+    }
+}
+
 std::string JoinPath(std::string_view directory, std::string_view name) {
     std::string joined;
     joined.reserve(directory.size() + 1 + name.size());
@@ -390,12 +396,14 @@ bool DeleteDirectoryAt(CRunContext& ctx, CTreeCursor& tree, const std::string& p
     if (fakeIt) {
         // Read, never changed: a preview counts what the run would delete.
         filesDeleted += CountTreeAt(ctx, tree);
+        ReportChange(ctx, '-', path + kPathSeparator);
         return true;
     }
     if (FsError e = ZapTreeAt(ctx, tree, filesDeleted)) {
         LogError(ctx, "Failed to delete directory " + path + FailureSuffix(e), errors);
         return false;
     }
+    ReportChange(ctx, '-', path + kPathSeparator);
     return true;
 }
 

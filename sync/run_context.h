@@ -48,6 +48,12 @@ public:
     virtual void SetCurrentFileText(const std::string& text) = 0;
     virtual void SetPercentText(const std::string& text) = 0;
     virtual void SetFileProgress(int percent) = 0;
+    // One change of the run as it is counted: '+' a new file, '>' a changed one, '-' a deleted file
+    // or directory (a directory's path ends with a separator), '*' an excluded entry; faked, what
+    // the run would change. path is the source's for '+', '>' and '*', the destination's for '-'.
+    virtual void ReportChange(char /*mark*/, const std::string& /*path*/) {}
+    // Bytes a copy under way has just moved, for the run's rate.
+    virtual void AddBytesCopied(std::uint64_t /*bytes*/) {}
 };
 
 // The run log: a line goes to the pane and, marked up, to the run's HTML file.

@@ -29,3 +29,7 @@ int TerminalColumns(std::FILE* stream) {
     }
     return size.ws_col;
 }
+
+bool EnableLineRewriting(std::FILE* stream) {
+    return IsTerminal(stream);
+}

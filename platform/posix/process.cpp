@@ -39,9 +39,13 @@ namespace {
 
 // The flag, for the signal handler: a lock-free atomic store is safe there.
 std::atomic<int>* volatile signalStop = nullptr;
+// The first signal that asked for the stop; 0 while none has.
+std::atomic<int> firstSignal{0};
 
-extern "C" void RequestStop(int /*signal*/) {
+extern "C" void RequestStop(int signal) {
     if (signalStop != nullptr) {
+        int none = 0;
+        firstSignal.compare_exchange_strong(none, signal);
         signalStop->store(1);
     }
 }
@@ -57,6 +61,7 @@ struct StopOnSignals::State {
 };
 
 StopOnSignals::StopOnSignals(std::atomic<int>& flag) : state(std::make_unique<State>()) {
+    firstSignal.store(0);
     signalStop = &flag;
     struct sigaction action {};
     action.sa_handler = RequestStop;
@@ -74,4 +79,19 @@ StopOnSignals::~StopOnSignals() {
     sigaction(SIGINT, &state->previousInt, nullptr);
     sigaction(SIGHUP, &state->previousHup, nullptr);
     signalStop = nullptr;
+}
+
+std::string StopOnSignals::Received() const {
+    switch (firstSignal.load()) {
+    case 0:
+        return "";
+    case SIGTERM:
+        return "SIGTERM";
+    case SIGINT:
+        return "SIGINT";
+    case SIGHUP:
+        return "SIGHUP";
+    default:
+        return "signal " + std::to_string(firstSignal.load());
+    }
 }

@@ -84,6 +84,8 @@ namespace {
 // Read on the handler's own thread, so both are atomic.
 std::atomic<std::atomic<int>*> controlStop{nullptr};
 std::atomic<unsigned> controlSeen{0};
+// The first event that asked for the stop, plus one; 0 while none has.
+std::atomic<unsigned> firstEvent{0};
 
 BOOL WINAPI RequestStop(DWORD event) {
     std::atomic<int>* flag = controlStop.load();
@@ -95,6 +97,8 @@ BOOL WINAPI RequestStop(DWORD event) {
     if ((controlSeen.fetch_or(bit) & bit) != 0) {
         return FALSE;
     }
+    unsigned none = 0;
+    firstEvent.compare_exchange_strong(none, static_cast<unsigned>(event) + 1);
     flag->store(1);
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
         return TRUE;
@@ -114,6 +118,7 @@ struct StopOnSignals::State {};
 
 StopOnSignals::StopOnSignals(std::atomic<int>& flag) : state(std::make_unique<State>()) {
     controlSeen.store(0);
+    firstEvent.store(0);
     controlStop.store(&flag);
     ::SetConsoleCtrlHandler(RequestStop, TRUE);
 }
@@ -121,4 +126,21 @@ StopOnSignals::StopOnSignals(std::atomic<int>& flag) : state(std::make_unique<St
 StopOnSignals::~StopOnSignals() {
     ::SetConsoleCtrlHandler(RequestStop, FALSE);
     controlStop.store(nullptr);
+}
+
+std::string StopOnSignals::Received() const {
+    switch (firstEvent.load()) {
+    case 0:
+        return "";
+    case CTRL_C_EVENT + 1:
+        return "CTRL_C_EVENT";
+    case CTRL_BREAK_EVENT + 1:
+        return "CTRL_BREAK_EVENT";
+    case CTRL_CLOSE_EVENT + 1:
+        return "CTRL_CLOSE_EVENT";
+    case CTRL_LOGOFF_EVENT + 1:
+        return "CTRL_LOGOFF_EVENT";
+    default:
+        return "CTRL_SHUTDOWN_EVENT";
+    }
 }

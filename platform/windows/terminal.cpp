@@ -45,3 +45,13 @@ int TerminalColumns(std::FILE* stream) {
     }
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
+
+bool EnableLineRewriting(std::FILE* stream) {
+    HANDLE console = ConsoleOf(stream);
+    DWORD mode = 0;
+    if (console == nullptr || !::GetConsoleMode(console, &mode)) {
+        return false;
+    }
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}

@@ -158,10 +158,11 @@ TEST(CheckArguments, AnythingBeginningWithADashMustBeAKnownSwitch) {
         EXPECT_NE(checked.error.find("\"" + bad + "\""), std::string::npos) << checked.error;
     }
     EXPECT_EQ(CheckArguments({"-auto", "-file"}, kProgram, NativeFileSystem()).verdict, ArgumentsVerdict::Refused);
+    EXPECT_EQ(CheckArguments({"-verbose", "-quiet"}, kProgram, NativeFileSystem()).verdict, ArgumentsVerdict::Refused);
     const std::vector<std::string> accepted = {
-        "-show",          "-runall",    "-stay",        "-shutdown",      "-ignoreerrors", "-datelog",
-        "-logexclusions", "-noballoon", "-auto",        "-showdetlog",    "-fakeit",       "-letter:E",
-        "-letter:.",      "-letter:é",  "-maxdelete:0", "-maxdelete:250", "-file:a.job"};
+        "-show",        "-runall",        "-stay",       "-shutdown", "-ignoreerrors", "-datelog",  "-logexclusions",
+        "-noballoon",   "-auto",          "-showdetlog", "-fakeit",   "-letter:E",     "-letter:.", "-letter:é",
+        "-maxdelete:0", "-maxdelete:250", "-file:a.job", "-verbose",  "-quiet"};
     for (const auto& good : accepted) {
         EXPECT_EQ(CheckArguments({good}, kProgram, NativeFileSystem()).verdict, ArgumentsVerdict::Run) << good;
     }

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
+
+#include "platform/file_system.h"
+#include "platform/fs_error.h"
 
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
@@ -114,9 +118,9 @@ TEST(HeadlessShellTest, OnATerminalOneProgressLineIsRewrittenAndClearedForMessag
     shell.MessageBox("oops");
     shell.Window().UpdateProgress();
     shell.EndProgram();
-    const std::string line = "New 3, Changed 0, Same 2, Deleted 0, Skipped 0, Errors 1";
+    const std::string line = "3 new, 0 changed, 2 same, 0 deleted, 1 error";
     EXPECT_EQ(err.Text(), "\r\033[K" + line + " | 40% a.txt (5 bytes)" + "\r\033[K" + line + "\r\033[K" +
-                              "pemo: oops\n" + "\r\033[K" + line + "\n");
+                              "pemo: oops\n" + "\r\033[K" + line + "\r\033[K");
 }
 
 // A line longer than the terminal (80 columns where the width is unknown) is cut short of its
@@ -170,6 +174,77 @@ TEST(HeadlessShellTest, NamesCanNeitherAddLinesNorReachTheTerminal) {
     EXPECT_EQ(err.Text().find("\x1b[2J"), std::string::npos);
     EXPECT_NE(err.Text().find("Kpemo: Error copying /s/a\\npemo: all good\npemo: Error reading /j/\\e[2J\n\nDenied.\n"),
               std::string::npos);
+}
+
+// -verbose: one line per change on stdout, relative to the task's side; the closing line goes
+// to stdout after a clean run and to stderr after errors, and a stop says by what.
+TEST(HeadlessShellTest, ChangesAndTheClosingLinesGoWhereTheyBelong) {
+    auto native = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', kPathSeparator);
+        return path;
+    };
+    FakeClock clock;
+    CapturedStream err;
+    CapturedStream out;
+    CHeadlessShell shell(clock, false, true, err.Stream(), out.Stream());
+    shell.SetVerbose(true);
+    IRunWindow& window = shell.Window();
+    window.BeginTask(native("/s"), native("/d/"));
+    window.ReportChange('+', native("/s/a/new.txt"));
+    window.ReportChange('>', native("/s/b\n"));
+    window.ReportChange('-', native("/d/old/"));
+    window.ReportChange('*', native("/s/x.tmp"));
+    window.BeginTask(native("/s/one.txt"), native("/d"));
+    window.ReportChange('+', native("/s/one.txt"));
+    RunStats stats;
+    stats.newFiles = 2;
+    stats.changed = 1;
+    stats.deleted = 4;
+    window.SetProgressState(stats, 1.0);
+    shell.ReportEnd("log.html", "");
+    EXPECT_EQ(out.Text(), native("+ a/new.txt\n> b\\n\n- old/\n* x.tmp\n+ one.txt\n") +
+                              "2 new, 1 changed, 4 deleted, 0 errors; log: log.html\n");
+    EXPECT_EQ(err.Text(), "");
+    stats.errors = 1;
+    window.SetProgressState(stats, 1.0);
+    shell.ReportEnd("log.html", "SIGINT");
+    EXPECT_EQ(err.Text(), "pemo: 2 new, 1 changed, 4 deleted, 1 error; log: log.html\n"
+                          "pemo: stopped by SIGINT; log: log.html\n");
+}
+
+TEST(HeadlessShellTest, AFailureIsOneLineSayingWhichSideAndWhat) {
+    FakeClock clock;
+    CapturedStream err;
+    CHeadlessShell shell(clock, false, true, err.Stream());
+    shell.RunErrorLine("Can't open source directory /x/y with error 13: Permission denied\n");
+    shell.RunErrorLine("Error reading destination directory \"/d/\"q\" (Input/output error)");
+    shell.RunErrorLine("Failed to delete file /d/f with error 1: Operation not permitted\n");
+    shell.RunErrorLine("Failed to copy file /s/a to /d/a with error 13: Permission denied\n");
+    shell.Window().BeginTask("/s", "/d");
+    shell.RunErrorLine("Failed to copy file /s/a to /d/a with error " +
+                       std::to_string(SystemCodeOfKind(ErrorKind::NoSpace)) + ": No space left on device\n");
+    shell.RunErrorLine("Source path is empty, exiting");
+    EXPECT_EQ(err.Text(), "pemo: cannot read source /x/y: Permission denied\n"
+                          "pemo: cannot read destination /d/\"q: Input/output error\n"
+                          "pemo: cannot delete destination /d/f: Operation not permitted\n"
+                          "pemo: cannot copy /s/a to /d/a: Permission denied\n"
+                          "pemo: cannot write destination /d/a: No space left on device\n"
+                          "pemo: Source path is empty, exiting\n");
+}
+
+// A long copy shows the bytes copied and the rate beside the file and its percentage.
+TEST(HeadlessShellTest, TheProgressLineShowsTheRunsBytesAndRate) {
+    FakeClock clock;
+    CapturedStream err;
+    CapturedStream out;
+    CHeadlessShell shell(clock, true, true, err.Stream(), out.Stream());
+    shell.Window().BeginTask("/s", "/d");
+    clock.Advance(4s);
+    shell.Window().AddBytesCopied(8u << 20);
+    shell.Window().SetCurrentFileText("b (5120Mb)");
+    shell.Window().SetPercentText("07%");
+    shell.Window().UpdateProgress();
+    EXPECT_EQ(out.Text(), "\r\033[K0 new, 0 changed, 0 same, 0 deleted, 0 errors | 8Mb at 2Mb/s | 07% b (5120Mb)");
 }
 
 } // namespace

@@ -447,4 +447,20 @@ TEST_F(RunControlTest, JoiningTheCountingThreadNeverWaitsForABoxItCannotShow) {
     EXPECT_GT(*port.shown, 0);
 }
 
+// A job that cannot be saved after a clean run is said once per session, and counts nowhere.
+TEST_F(RunControlTest, AJobThatCannotBeSavedIsSaidOnceAndIsNoError) {
+    MakeSource("a", 1);
+    TestFrame frame;
+    frame.runJob.SetPath(dir / "no-such-folder/test.job");
+    frame.AddTask("A", dir / "a", dir / "out");
+    frame.RunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd());
+    frame.RunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd(1));
+    EXPECT_EQ(frame.State().lastRunErrors, 0);
+    const auto shown = frame.messagePort.Messages();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].rfind("Error saving " + dir / "no-such-folder/test.job", 0), 0u) << shown[0];
+}
+
 } // namespace
