@@ -188,7 +188,7 @@ std::string FakeFileSystem::PathIn(const DirectoryHandle& dir, const std::string
     if (name.empty() || name == ".") {
         return base;
     }
-    return (base == "/" ? std::string() : base) + "/" + name;
+    return (base == "/" ? std::string() : base) + kPathSeparator + name;
 }
 
 FsError FakeFileSystem::OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) {
