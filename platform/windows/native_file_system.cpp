@@ -154,6 +154,13 @@ std::wstring SystemPath(const std::string& path) {
     return wide.rfind(L"\\\\", 0) == 0 ? L"\\\\?\\UNC\\" + wide.substr(2) : L"\\\\?\\" + wide;
 }
 
+// A path longer than the counted strings the system passes names in is refused here: handed on,
+// its length could be cut down to what those hold, naming another file.
+FsError CheckLength(const std::string& path) {
+    constexpr std::size_t kLongestName = 32767; // wide characters, prefix included
+    return SystemPath(path).size() > kLongestName ? FsError::OfKind(ErrorKind::NameTooLong) : FsError();
+}
+
 // One component: nothing that would let a relative open climb or descend.
 bool IsOneComponent(const std::wstring& name) {
     return !name.empty() && name != L"." && name != L".." && name.find_first_of(L"\\/") == std::wstring::npos;
@@ -650,6 +657,9 @@ constexpr ACCESS_MASK kDirectoryAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | F
 class WinFileSystem : public IFileSystem {
 public:
     FsError OpenDirectoryPath(const std::string& path, bool followLink, DirectoryHandle& handle) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         UniqueHandle h(
             ::CreateFileW(SystemPath(path).c_str(), kDirectoryAccess | SYNCHRONIZE, kShareAll, nullptr, OPEN_EXISTING,
                           FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr));
@@ -682,6 +692,9 @@ public:
     }
 
     FsError Status(const std::string& path, bool followLink, FileStatus& status) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         UniqueHandle h(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
                                      nullptr));
@@ -698,6 +711,9 @@ public:
     }
 
     FsError MakeDirectory(const std::string& path) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         return ::CreateDirectoryW(SystemPath(path).c_str(), nullptr) ? FsError() : LastError();
     }
 
@@ -996,6 +1012,9 @@ public:
     }
 
     FsError CanonicalPath(const std::string& path, std::string& canonical) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         UniqueHandle h(::CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!h.Valid()) {
@@ -1027,6 +1046,9 @@ public:
     // ---- Files the program keeps itself ----
 
     FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         DWORD disposition = OPEN_EXISTING;
         if (mode.create) {
             disposition = mode.exclusive ? CREATE_NEW : OPEN_ALWAYS;
@@ -1188,6 +1210,11 @@ public:
     }
 
     FsError RenameFile(const std::string& from, const std::string& to) override {
+        for (const std::string* path : {&from, &to}) {
+            if (FsError e = CheckLength(*path)) {
+                return e;
+            }
+        }
         return ::MoveFileExW(SystemPath(from).c_str(), SystemPath(to).c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                    ? FsError()
@@ -1195,12 +1222,18 @@ public:
     }
 
     FsError SyncDirectory(const std::string& path) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         // A directory's entries cannot be flushed on their own here; the file system journals
         // them. Only its existence is checked.
         return ::GetFileAttributesW(SystemPath(path).c_str()) != INVALID_FILE_ATTRIBUTES ? FsError() : LastError();
     }
 
     FsError MakeDirectoryWithMode(const std::string& path, std::uint32_t mode) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
         if (!::CreateDirectoryW(SystemPath(path).c_str(), nullptr)) {
             return LastError();
         }

@@ -183,3 +183,10 @@ private:
     // Native file handles to the paths they were opened by.
     std::map<std::intptr_t, std::string> filePaths;
 };
+
+// The end of the run log's failure line for an injected errno, as the system reads its code:
+// " with error <code>: <the system's text>\n".
+inline std::string FailureTail(int posixError) {
+    const int code = FakeFileSystem::SystemCode(posixError);
+    return " with error " + std::to_string(code) + ": " + ErrorText(static_cast<std::uint32_t>(code)) + "\n";
+}

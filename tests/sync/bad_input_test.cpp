@@ -36,6 +36,12 @@ std::string MirrorAsNobody(const std::string& src, const std::string& dst, const
 }
 #endif
 
+#ifdef _WIN32
+constexpr bool kOwnerIds = false;
+#else
+constexpr bool kOwnerIds = true;
+#endif
+
 [[maybe_unused]] bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -159,8 +165,9 @@ TEST_F(BadInputTest, AFileWhereADirectoryShouldBeAndTheOtherWayRound) {
     Run();
     EXPECT_EQ(ReadFileBytes(dst + "/x"), "file in the way");
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Red,
-                            "Unable to create \"" + NativePath(dst + "/x") + "\" - aborting (Not a directory)"));
+    const std::string why = ErrorText(static_cast<std::uint32_t>(SystemCodeOfKind(ErrorKind::NotADirectory)));
+    EXPECT_TRUE(
+        rig.log.Has(LogColour::Red, "Unable to create \"" + NativePath(dst + "/x") + "\" - aborting (" + why + ")"));
 }
 
 TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
@@ -183,14 +190,13 @@ TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
             return FakeFileSystem::OpenCopySourceAt(fromDir, fromName, identity, followLink, source);
         }
     } meddler;
-    meddler.vanish = src + "/vanishes";
-    meddler.grow = src + "/grows";
+    meddler.vanish = NativePath(src + "/vanishes");
+    meddler.grow = NativePath(src + "/grows");
     rig.ctx.fs = &meddler;
     Run();
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to copy file " + NativePath(src + "/vanishes") + " to " +
-                                                NativePath(dst + "/vanishes") +
-                                                " with error 2: No such file or directory\n"));
+                                                NativePath(dst + "/vanishes") + FailureTail(ENOENT)));
     EXPECT_FALSE(FileExists(dst + "/vanishes"));
     EXPECT_EQ(ReadFileBytes(dst + "/grows"), "much longer content") << "the file as it is when copied";
     EXPECT_EQ(stats.bytesNew.ToString(), "5") << "counted as listed";
@@ -205,29 +211,44 @@ TEST_F(BadInputTest, FilesThatVanishOrChangeBetweenListingAndCopy) {
 }
 
 TEST_F(BadInputTest, AwkwardNamesAreCopiedAndDeletedByteForByte) {
-    const std::string notUtf8 = "bad\xff\xfe name";
-    const std::string newline = "line\nbreak";
-    const std::string markup = "<script>alert(1)<&>";
+#ifdef _WIN32
+    // Windows names are UTF-16 without control characters or <>:"|?*; a trailing dot or space
+    // survives only the \\?\ form, the one the test's own files are written through.
+    const std::string encoding = "n\xc3\xa4me \xf0\x9f\x98\x80";
+    const std::string special = "trailing dot.";
+    const std::string punctuation = "100% & 'q' ;,=[]{} ";
+    const std::string extra = "extra.";
+    const std::string root = "\\\\?\\";
+#else
+    const std::string encoding = "bad\xff\xfe name";
+    const std::string special = "line\nbreak";
+    const std::string punctuation = "<script>alert(1)<&>";
+    const std::string extra = "extra\xff";
+    const std::string root;
+#endif
     const std::string longName = std::string(251, 'n') + ".txt";
     ASSERT_EQ(longName.size(), 255u);
-    for (const std::string& name : {notUtf8, newline, markup, longName}) {
-        WriteFileBytes(src + "/" + name, name);
+    const std::string from = root + NativePath(src + "/");
+    const std::string to = root + NativePath(dst + "/");
+    for (const std::string& name : {encoding, special, punctuation, longName}) {
+        WriteFileBytes(from + name, name);
     }
-    MakeDirectories(src + "/" + notUtf8 + " dir");
-    MakeDirectories(src + "/" + std::string(255, 'd'));
-    WriteFileBytes(src + "/" + std::string(255, 'd') + "/" + longName, "deep");
+    MakeDirectories(from + encoding + " dir");
+    MakeDirectories(from + std::string(255, 'd'));
+    WriteFileBytes(from + std::string(255, 'd') + kPathSeparator + longName, "deep");
     MakeDirectories(dst);
-    WriteFileBytes(dst + "/extra\xff", "x");
+    WriteFileBytes(to + extra, "x");
     Run();
     EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
     EXPECT_EQ(stats.newFiles, 5);
     EXPECT_EQ(stats.deleted, 1);
-    for (const std::string& name : {notUtf8, newline, markup, longName}) {
-        EXPECT_EQ(ReadFileBytes(dst + "/" + name), name);
+    for (const std::string& name : {encoding, special, punctuation, longName}) {
+        EXPECT_EQ(ReadFileBytes(to + name), name);
     }
-    EXPECT_TRUE(IsDirectoryPath(dst + "/" + notUtf8 + " dir"));
-    EXPECT_EQ(ReadFileBytes(dst + "/" + std::string(255, 'd') + "/" + longName), "deep");
-    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/") + notUtf8));
+    EXPECT_FALSE(FileExists(to + extra));
+    EXPECT_TRUE(IsDirectoryPath(dst + "/" + encoding + " dir"));
+    EXPECT_EQ(ReadFileBytes(to + std::string(255, 'd') + kPathSeparator + longName), "deep");
+    EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + NativePath(src + "/") + encoding));
     stats = RunStats();
     Run();
     EXPECT_EQ(stats.same, 5);
@@ -307,8 +328,8 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
         // Only the destination is changed; its existing ancestors are merely attempted by the
         // directory walk, which the snapshots above show changed nothing.
         for (const std::string& path : rig.fs.ChangedPaths()) {
-            const bool inside = path == dst || path.rfind(dst + "/", 0) == 0;
-            const bool ancestor = dst.rfind(path + "/", 0) == 0;
+            const bool inside = path == dst || path.rfind(dst + kPathSeparator, 0) == 0;
+            const bool ancestor = dst.rfind(path + kPathSeparator, 0) == 0;
             EXPECT_TRUE(inside || ancestor) << path << "\n" << log;
         }
         // Every file under a final name is whole: the source's content or the old one.
@@ -341,7 +362,13 @@ TEST_P(FailingEachCall, LeavesNoDebris) {
           FsCall::OpenDirectory, FsCall::ReadDirectory, FsCall::Status, FsCall::RenamePath,
           FsCall::RemoveEmptyDirectory, FsCall::ListDirectory, FsCall::FlushFileSystem, FsCall::ReadLink,
           FsCall::MakeLink, FsCall::SetMode, FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
-        EXPECT_GT(FailEachCallInTurn(rig.fs, {kind}, EIO, failingRun, cleanRun), 0) << static_cast<int>(kind);
+        const int met = FailEachCallInTurn(rig.fs, {kind}, EIO, failingRun, cleanRun);
+        // Links are read and made only where the system makes them; Windows has no owner ids to set.
+        const bool linkCall = kind == FsCall::ReadLink || kind == FsCall::MakeLink;
+        const bool ownerCall = kind == FsCall::SetOwner && !kOwnerIds;
+        if ((!linkCall || SystemMakesLinks()) && !ownerCall) {
+            EXPECT_GT(met, 0) << static_cast<int>(kind);
+        }
     }
     RemoveTreeAt(outside);
 }
@@ -353,11 +380,13 @@ INSTANTIATE_TEST_SUITE_P(Threads, FailingEachCall, ::testing::Values(1, 2),
 
 TEST_F(BadInputTest, HugePathsEndInAClearErrorAtOnce) {
     WriteFileBytes(src + "/a", "a");
-    const std::string slashes(1 << 20, '/');
+    const std::string slashes(1 << 20, kPathSeparator);
     std::string components = tmp / "missing";
     while (components.size() < (1u << 20)) {
-        components += "/a";
+        components += kPathSeparator + std::string("a");
     }
+    const int tooLongCode = SystemCodeOfKind(ErrorKind::NameTooLong);
+    const std::string tooLong = ErrorText(static_cast<std::uint32_t>(tooLongCode));
     // What the runner does with a task: create the destination, then mirror into it.
     for (const auto& [source, destination] :
          {std::pair{src, slashes}, std::pair{src, components}, std::pair{slashes, dst}, std::pair{components, dst}}) {
@@ -375,8 +404,8 @@ TEST_F(BadInputTest, HugePathsEndInAClearErrorAtOnce) {
         const auto red = rig.log.Texts(LogColour::Red);
         ASSERT_EQ(red.size(), 1u);
         // Any number of "/" is the root, which holds every source.
-        EXPECT_TRUE(red[0].find("(File name too long)") != std::string::npos ||
-                    red[0].find("with error 36: File name too long") != std::string::npos ||
+        EXPECT_TRUE(red[0].find("(" + tooLong + ")") != std::string::npos ||
+                    red[0].find("with error " + std::to_string(tooLongCode) + ": " + tooLong) != std::string::npos ||
                     red[0].find("contains the source") != std::string::npos)
             << red[0].substr(0, 100);
     }

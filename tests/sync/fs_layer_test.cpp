@@ -12,6 +12,11 @@
 #include "sync/fs_layer.h"
 #include "util/path_rules.h"
 
+#ifdef _WIN32
+// Last, so that its macros rename none of the declarations above.
+#include <windows.h>
+#endif
+
 TEST(PathTests, ExistsAndRegularFile) {
     TempDir tmp;
     EngineRig rig;
@@ -30,6 +35,10 @@ TEST(YStat, FillsSizeTimeAndHiddenAndLeavesTheEntryOnFailure) {
     ScopedCurrentDirectory cwd(tmp.Path());
     rig.ctx.debug = true;
     WriteFileBytes(tmp / ".hidden", "12345");
+#ifdef _WIN32
+    // Windows hides by the attribute, not by a leading dot.
+    ASSERT_TRUE(::SetFileAttributesW(FsPath(tmp / ".hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
+#endif
     SetModified(tmp / ".hidden", 1234567890);
 
     FileEntry e;
@@ -104,7 +113,7 @@ TEST(YMakeDirectory, AnExistingTreeIsSuccessWithoutRunLogLines) {
     }
     // One per level of the path: each of its ancestors and itself.
     const std::string target = tmp / "x/y";
-    int levels = static_cast<int>(std::count(target.begin(), target.end(), '/'));
+    int levels = static_cast<int>(std::count(target.begin(), target.end(), kPathSeparator));
     EXPECT_EQ(failures, levels);
 }
 
@@ -114,7 +123,12 @@ TEST(YMakeDirectory, AFileInTheWayFailsTheDeeperLevels) {
     WriteFileBytes(tmp / "file", "x");
     FsError lastError;
     EXPECT_FALSE(YMakeDirectory(rig.ctx, tmp / "file/sub/deeper", lastError));
+#ifdef _WIN32
+    // Windows finds no path through a file, where POSIX finds a file that is no directory.
+    EXPECT_EQ(lastError.kind, ErrorKind::NotFound);
+#else
     EXPECT_EQ(lastError.code, ENOTDIR);
+#endif
     EXPECT_TRUE(rig.log.Lines().empty());
     EXPECT_EQ(ReadFileBytes(tmp / "file"), "x");
 }
@@ -138,8 +152,8 @@ TEST(YDeleteFile, RetriesAfterClearingAttributesAndReportsTheFailure) {
     WriteFileBytes(tmp / "busy", "x");
     EXPECT_FALSE(YDeleteFile(rig.ctx, tmp / "busy", false));
     EXPECT_TRUE(FileExists(tmp / "busy"));
-    EXPECT_EQ(rig.log.Texts(LogColour::Red), std::vector<std::string>{"Failed to delete file " + (tmp / "busy") +
-                                                                      " with error 16: Device or resource busy\n"});
+    EXPECT_EQ(rig.log.Texts(LogColour::Red),
+              std::vector<std::string>{"Failed to delete file " + (tmp / "busy") + FailureTail(EBUSY)});
 }
 
 TEST(DeleteDirectory, CountsFilesAndLogsFirst) {
@@ -176,11 +190,11 @@ TEST(DeleteDirectory, StopsAtTheFirstFileItCannotDelete) {
     EXPECT_EQ(deleted, 2);
     EXPECT_EQ(errors, 1);
     EXPECT_EQ(ListDirectory(tmp / "d").size(), 3u);
-    EXPECT_TRUE(rig.log.Has(LogColour::Red,
-                            "Failed to delete directory " + (tmp / "d") + " with error 5: Input/output error\n"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "Failed to delete directory " + (tmp / "d") + FailureTail(EIO)));
 }
 
 TEST(ZapDir, RemovesLinksAsLinksAndNeverReachesOutside) {
+    SKIP_WITHOUT_LINKS();
     TempDir tmp;
     EngineRig rig;
     ScopedCurrentDirectory cwd(tmp.Path());
