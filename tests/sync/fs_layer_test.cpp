@@ -12,11 +12,6 @@
 #include "sync/fs_layer.h"
 #include "util/path_rules.h"
 
-#ifdef _WIN32
-// Last, so that its macros rename none of the declarations above.
-#include <windows.h>
-#endif
-
 TEST(PathTests, ExistsAndRegularFile) {
     TempDir tmp;
     EngineRig rig;
@@ -35,10 +30,7 @@ TEST(YStat, FillsSizeTimeAndHiddenAndLeavesTheEntryOnFailure) {
     ScopedCurrentDirectory cwd(tmp.Path());
     rig.ctx.debug = true;
     WriteFileBytes(tmp / ".hidden", "12345");
-#ifdef _WIN32
-    // Windows hides by the attribute, not by a leading dot.
-    ASSERT_TRUE(::SetFileAttributesW(FsPath(tmp / ".hidden").c_str(), FILE_ATTRIBUTE_HIDDEN));
-#endif
+    MakeHidden(tmp / ".hidden");
     SetModified(tmp / ".hidden", 1234567890);
 
     FileEntry e;
