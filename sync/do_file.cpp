@@ -1,6 +1,9 @@
 // Bringing a single source file up to date in its destination directory.
 #include "sync/do_file.h"
 
+#include <ctime>
+#include <memory>
+
 #include "platform/file_system.h"
 #include "sync/copy.h"
 #include "sync/do_directory.h"
@@ -8,6 +11,7 @@
 #include "sync/fs_layer.h"
 #include "sync/metadata.h"
 #include "sync/time_rule.h"
+#include "sync/versions.h"
 
 namespace {
 
@@ -18,6 +22,27 @@ void CutToDirectory(std::string& destination, const std::string& name) {
         EqualNoCase(std::string_view(destination).substr(destination.size() - tail.size()), tail)) {
         destination.resize(destination.size() - tail.size());
     }
+}
+
+// The old target kept and the staged copy renamed into its place; the entry the run left recorded.
+bool KeepAndPlace(CRunContext& ctx, CVersionKeeper& keeper, const DirectoryHandle& dir, const std::string& staged,
+                  const std::string& name, const std::string& target, bool existed, bool fakeIt) {
+    if (existed && !keeper.Keep(&dir, name, name, target, LogColour::Green, false)) {
+        FsOf(ctx).RemoveFileAt(dir, staged);
+        return false;
+    }
+    if (existed && !fakeIt) {
+        if (const FsError e = FsOf(ctx).MoveAt(dir, staged, dir, name)) {
+            LogLine(ctx,
+                    "Failed to put the new copy of " + target + " in place; its previous version is kept in " +
+                        keeper.RunFolderPath() + FailureSuffix(e),
+                    LogColour::Red);
+            FsOf(ctx).RemoveFileAt(dir, staged);
+            return false;
+        }
+    }
+    keeper.Left(&dir, name, name, existed);
+    return true;
 }
 
 } // namespace
@@ -66,20 +91,31 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         }
         return;
     }
+    std::unique_ptr<CVersionKeeper> keeper;
+    if (task.KeepsVersions()) {
+        keeper = std::make_unique<CVersionKeeper>(ctx, task, source, destination, std::time(nullptr), stats);
+        if (!targetDirError) {
+            keeper->SetTop(targetDir);
+        }
+        keeper->Retain();
+    }
+    // The old file moves away only once its replacement is complete beside it.
+    const std::string staged = keeper != nullptr && existed && !task.fakeIt ? NewTemporaryCopyName() : name;
     DirectoryHandle sourceDir;
     std::string sourceName;
     const FsError sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
     std::string failure = "Failed to copy file " + source;
-    const CopyVerdict verdict = YCopyFileAt(
-        ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
-        CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, CLargeNumber::FromUint64(s.size),
-        CopyOptions{.isNew = !existed,
-                    .checkOpen = task.checkOpen,
-                    .fakeIt = task.fakeIt,
-                    .listed = FileIdentity{s.device, s.inode},
-                    .followLink = true,
-                    .journal = nullptr,
-                    .failure = &failure});
+    const CopyVerdict verdict =
+        YCopyFileAt(ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
+                    CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, staged, target},
+                    CLargeNumber::FromUint64(s.size),
+                    CopyOptions{.isNew = !existed,
+                                .checkOpen = task.checkOpen,
+                                .fakeIt = task.fakeIt,
+                                .listed = FileIdentity{s.device, s.inode},
+                                .followLink = true,
+                                .journal = nullptr,
+                                .failure = &failure});
     switch (verdict) {
     case CopyVerdict::Stopped:
         return; // nothing was copied, so nothing is counted; the stop is what the log reports
@@ -88,6 +124,10 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         LogError(ctx, failure, stats.errors);
         return;
     case CopyVerdict::Copied:
+        if (keeper != nullptr && !KeepAndPlace(ctx, *keeper, targetDir, staged, name, target, existed, task.fakeIt)) {
+            ++stats.errors; // its Red line is logged
+            return;
+        }
         if (existed) {
             ++stats.changed;
             stats.bytesChanged += s.size;
@@ -97,6 +137,9 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         }
         stats.sourceSize += s.size;
         ++stats.sourceCount;
+        if (keeper != nullptr) {
+            keeper->Finish();
+        }
         if (!task.fakeIt) {
             FlushDestination(ctx, targetDir, destination, stats);
         }

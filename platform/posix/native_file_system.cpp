@@ -521,6 +521,26 @@ public:
         return ::renameat(FdOf(dir), from.c_str(), FdOf(dir), to.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
     }
 
+    FsError MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
+                   const std::string& to) override {
+#if defined(RENAME_NOREPLACE)
+        if (::renameat2(FdOf(fromDir), from.c_str(), FdOf(toDir), to.c_str(), RENAME_NOREPLACE) == 0) {
+            return FsError();
+        }
+        if (errno != EINVAL && errno != ENOSYS) {
+            return FsError::FromSystem(errno);
+        }
+#endif
+        // A file system without the no-replace rename: the name is looked at first. The target
+        // directory is the program's own, so nobody else is expected to race for the name.
+        struct stat st {};
+        if (::fstatat(FdOf(toDir), to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            return FsError::FromSystem(EEXIST);
+        }
+        return ::renameat(FdOf(fromDir), from.c_str(), FdOf(toDir), to.c_str()) == 0 ? FsError()
+                                                                                     : FsError::FromSystem(errno);
+    }
+
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override {
         // A target may be as long as a path; grow until the whole text fits.
         std::string buffer(256, '\0');
@@ -884,9 +904,13 @@ public:
         return {};
     }
 
-    bool MayGiveAway() override { return ::geteuid() == 0; }
+    bool MayGiveAway() override {
+        return ::geteuid() == 0;
+    }
 
-    bool MayUseGroup(std::uint32_t group) override { return InGroup(static_cast<gid_t>(group)); }
+    bool MayUseGroup(std::uint32_t group) override {
+        return InGroup(static_cast<gid_t>(group));
+    }
 
     FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) override {
         struct stat st {};
@@ -907,9 +931,15 @@ public:
     }
 
 private:
-    static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)}; }
-    static FsError Error(int code) { return FsError::FromSystem(code); }
-    static int FileFd(const FileHandle& file) { return static_cast<int>(file.Native()); }
+    static CopyResult Fail(int error) {
+        return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)};
+    }
+    static FsError Error(int code) {
+        return FsError::FromSystem(code);
+    }
+    static int FileFd(const FileHandle& file) {
+        return static_cast<int>(file.Native());
+    }
 
     static FsError OpenFileIn(int dirFd, const std::string& name, const FileOpenMode& mode, FileHandle& file) {
         int flags = O_CLOEXEC;
