@@ -201,8 +201,8 @@ void YEditJobDlg::BuildControls() {
     versionsRow->Add(AddCheck(box, IdKeepVersions, "Keep deleted and replaced files for", task.KeepsVersions()), 0,
                      wxALIGN_CENTRE_VERTICAL);
     auto spin = [&](int id, int minimum, int value) {
-        auto* control = new wxSpinCtrl(box, id, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(90, -1)),
-                                       wxSP_ARROW_KEYS, minimum, 36500, value);
+        auto* control = new wxSpinCtrl(box, id, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+                                       minimum, 36500, value);
         versionsRow->Add(control, 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
     };
     spin(IdVersionDays, 1, task.KeepsVersions() ? task.versionDays : kDefaultVersionDays);

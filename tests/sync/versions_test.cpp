@@ -12,6 +12,7 @@
 #include "support/fault_loop.h"
 #include "support/temp_dir.h"
 #include "sync/do_directory.h"
+#include "sync/do_file.h"
 
 namespace {
 
@@ -92,6 +93,19 @@ TEST_F(VersionsTest, KeepsDeletedReplacedAndRetypedEntriesWithTheirManifest) {
     Run();
     EXPECT_EQ(ListDirectory(Versions()).size(), 1u);
     EXPECT_EQ(stats.deleted + stats.newFiles + stats.changed + stats.errors, 0) << Dump(rig.log);
+}
+
+TEST_F(VersionsTest, ASingleFileTaskKeepsTheFileItReplaces) {
+    Put(src + "/one.txt", "new one", 1700000000);
+    Put(dst + "/one.txt", "old one");
+    DoFile(rig.ctx, NativePath(src + "/one.txt"), NativePath(dst), task, stats);
+    EXPECT_EQ(ReadFileBytes(dst + "/one.txt"), "new one") << Dump(rig.log);
+    EXPECT_EQ(ReadFileBytes(RunFolder() + "/one.txt"), "old one");
+    VersionManifest m;
+    std::string error;
+    ASSERT_TRUE(ParseManifest(ReadFileBytes(RunFolder() + "/.pemo-manifest"), m, error)) << error;
+    ASSERT_EQ(m.actions.size(), 1u);
+    EXPECT_EQ(m.actions[0], (ManifestAction{ManifestAction::Kind::Replaced, 'f', 7, 1700000000000000000, "one.txt"}));
 }
 
 TEST_F(VersionsTest, FakeItAnnouncesAndChangesNothing) {
