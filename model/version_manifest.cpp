@@ -71,6 +71,23 @@ bool ReadAction(const std::vector<std::string_view>& fields, ManifestAction& act
            DecodeManifestField(fields[4], action.path) && !action.path.empty();
 }
 
+bool ReadKey(const std::vector<std::string_view>& fields, VersionManifest& manifest) {
+    std::string value;
+    if (fields.size() != 2 || !DecodeManifestField(fields[1], value)) {
+        return false;
+    }
+    if (fields[0] == "task") {
+        manifest.task = std::move(value);
+    } else if (fields[0] == "source") {
+        manifest.source = std::move(value);
+    } else if (fields[0] == "destination") {
+        manifest.destination = std::move(value);
+    } else if (fields[0] == "started") {
+        manifest.started = std::move(value);
+    }
+    return true;
+}
+
 bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
     value = 0;
     for (std::size_t i = at; i < at + count; ++i) {
@@ -186,23 +203,8 @@ bool ParseManifest(std::string_view text, VersionManifest& manifest, std::string
                 return fail("bad action");
             }
             manifest.actions.push_back(std::move(action));
-            continue;
-        }
-        if (fields.size() != 2) {
+        } else if (!ReadKey(fields, manifest)) {
             return fail("bad key line");
-        }
-        std::string value;
-        if (!DecodeManifestField(fields[1], value)) {
-            return fail("bad escape");
-        }
-        if (fields[0] == "task") {
-            manifest.task = std::move(value);
-        } else if (fields[0] == "source") {
-            manifest.source = std::move(value);
-        } else if (fields[0] == "destination") {
-            manifest.destination = std::move(value);
-        } else if (fields[0] == "started") {
-            manifest.started = std::move(value);
         }
     }
     if (number == 0) {
@@ -219,8 +221,8 @@ std::string RunFolderName(int year, int month, int day, int hour, int minute, in
 }
 
 std::int64_t CalendarSeconds(int year, int month, int day, int hour, int minute, int second) {
-    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 + hour * 3600 +
-           minute * 60 + second;
+    return DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+           std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
 }
 
 bool ParseRunFolderName(std::string_view name, std::int64_t& seconds, int& sequence) {

@@ -24,9 +24,34 @@ void CutToDirectory(std::string& destination, const std::string& name) {
     }
 }
 
-// The old target kept and the staged copy renamed into its place; the entry the run left recorded.
-bool KeepAndPlace(CRunContext& ctx, CVersionKeeper& keeper, const DirectoryHandle& dir, const std::string& staged,
+// The keeper of a task with versions, its retention done; null without.
+std::unique_ptr<CVersionKeeper> StartKeeper(CRunContext& ctx, const Task& task, const std::string& source,
+                                            const std::string& destination, const DirectoryHandle& dir,
+                                            RunStats& stats) {
+    if (!task.KeepsVersions()) {
+        return nullptr;
+    }
+    auto keeper = std::make_unique<CVersionKeeper>(ctx, task, source, destination, std::time(nullptr), stats);
+    if (dir.IsOpen()) {
+        keeper->SetTop(dir);
+    }
+    keeper->Retain();
+    return keeper;
+}
+
+// Where the copy is written: beside a target that is to be kept, else over it.
+std::string StagedName(const CVersionKeeper* keeper, bool existed, bool fakeIt, const std::string& name) {
+    return keeper != nullptr && existed && !fakeIt ? NewTemporaryCopyName() : name;
+}
+
+// The old target kept and the staged copy renamed into its place; the entry the run left recorded
+// and the manifest written. True without a keeper.
+bool KeepAndPlace(CRunContext& ctx, CVersionKeeper* keeperOrNull, const DirectoryHandle& dir, const std::string& staged,
                   const std::string& name, const std::string& target, bool existed, bool fakeIt) {
+    if (keeperOrNull == nullptr) {
+        return true;
+    }
+    CVersionKeeper& keeper = *keeperOrNull;
     if (existed && !keeper.Keep(&dir, name, name, target, LogColour::Green, false)) {
         FsOf(ctx).RemoveFileAt(dir, staged);
         return false;
@@ -42,7 +67,25 @@ bool KeepAndPlace(CRunContext& ctx, CVersionKeeper& keeper, const DirectoryHandl
         }
     }
     keeper.Left(&dir, name, name, existed);
+    keeper.Finish();
     return true;
+}
+
+// The counters of a file copied, and the flush that makes it last.
+void CountCopied(CRunContext& ctx, const DirectoryHandle& dir, const std::string& destination, std::uint64_t size,
+                 bool existed, bool fakeIt, RunStats& stats) {
+    if (existed) {
+        ++stats.changed;
+        stats.bytesChanged += size;
+    } else {
+        ++stats.newFiles;
+        stats.bytesNew += size;
+    }
+    stats.sourceSize += size;
+    ++stats.sourceCount;
+    if (!fakeIt) {
+        FlushDestination(ctx, dir, destination, stats);
+    }
 }
 
 } // namespace
@@ -91,16 +134,9 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         }
         return;
     }
-    std::unique_ptr<CVersionKeeper> keeper;
-    if (task.KeepsVersions()) {
-        keeper = std::make_unique<CVersionKeeper>(ctx, task, source, destination, std::time(nullptr), stats);
-        if (!targetDirError) {
-            keeper->SetTop(targetDir);
-        }
-        keeper->Retain();
-    }
+    std::unique_ptr<CVersionKeeper> keeper = StartKeeper(ctx, task, source, destination, targetDir, stats);
     // The old file moves away only once its replacement is complete beside it.
-    const std::string staged = keeper != nullptr && existed && !task.fakeIt ? NewTemporaryCopyName() : name;
+    const std::string staged = StagedName(keeper.get(), existed, task.fakeIt, name);
     DirectoryHandle sourceDir;
     std::string sourceName;
     const FsError sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
@@ -124,25 +160,11 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         LogError(ctx, failure, stats.errors);
         return;
     case CopyVerdict::Copied:
-        if (keeper != nullptr && !KeepAndPlace(ctx, *keeper, targetDir, staged, name, target, existed, task.fakeIt)) {
+        if (!KeepAndPlace(ctx, keeper.get(), targetDir, staged, name, target, existed, task.fakeIt)) {
             ++stats.errors; // its Red line is logged
             return;
         }
-        if (existed) {
-            ++stats.changed;
-            stats.bytesChanged += s.size;
-        } else {
-            ++stats.newFiles;
-            stats.bytesNew += s.size;
-        }
-        stats.sourceSize += s.size;
-        ++stats.sourceCount;
-        if (keeper != nullptr) {
-            keeper->Finish();
-        }
-        if (!task.fakeIt) {
-            FlushDestination(ctx, targetDir, destination, stats);
-        }
+        CountCopied(ctx, targetDir, destination, s.size, existed, task.fakeIt, stats);
         return;
     }
 }
