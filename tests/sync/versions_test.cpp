@@ -155,12 +155,15 @@ TEST_F(VersionsTest, RetentionByCountKeepsTheNewestAndLeavesOtherFoldersAlone) {
 }
 
 TEST_F(VersionsTest, WhereNoRenameReachesTheEntryIsCopiedFirst) {
+    rig.ctx.threads = 2; // the replacing copy is made on a worker, put in place by the walk
     rig.fs.FailPath(FsCall::Move, dst + "/gone.txt", EXDEV);
     rig.fs.FailPath(FsCall::Move, dst + "/olddir", EXDEV);
     rig.fs.FailPath(FsCall::CopyFileContent, dst + "/olddir/f", EIO);
     Run();
     const std::string run = RunFolder();
     EXPECT_EQ(ReadFileBytes(run + "/gone.txt"), "gone");
+    EXPECT_EQ(ReadFileBytes(run + "/changed.txt"), "old");
+    EXPECT_EQ(ReadFileBytes(dst + "/changed.txt"), "new");
     EXPECT_FALSE(FileExists(dst + "/gone.txt"));
     EXPECT_EQ(ReadFileBytes(dst + "/olddir/f"), "f") << "a copy that failed keeps the entry in place";
     EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
