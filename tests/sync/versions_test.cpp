@@ -58,9 +58,13 @@ std::string LocalName(std::time_t t) {
 } // namespace
 
 TEST_F(VersionsTest, KeepsDeletedReplacedAndRetypedEntriesWithTheirManifest) {
+    const bool links = SystemMakesLinks();
+    if (links) {
+        MakeLink("gone.txt", dst + "/olddir/link");
+    }
     Run();
     EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
-    EXPECT_EQ(stats.deleted, 3) << "gone.txt, olddir/f and the file kind";
+    EXPECT_EQ(stats.deleted, links ? 4 : 3) << "gone.txt, olddir/f (and its link) and the file kind";
     EXPECT_EQ(ReadFileBytes(dst + "/changed.txt"), "new");
     EXPECT_TRUE(IsDirectoryPath(dst + "/kind"));
     const std::string run = RunFolder();
@@ -69,6 +73,7 @@ TEST_F(VersionsTest, KeepsDeletedReplacedAndRetypedEntriesWithTheirManifest) {
     EXPECT_EQ(ReadFileBytes(run + "/gone.txt"), "gone");
     EXPECT_EQ(ReadFileBytes(run + "/olddir/f"), "f");
     EXPECT_EQ(ReadFileBytes(run + "/kind"), "was a file");
+    EXPECT_EQ(IsLink(run + "/olddir/link"), links) << "a link is kept as itself";
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Kept previous version of " + NativePath(dst + "/changed.txt")));
     EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Kept previous version of " + NativePath(dst + "/olddir")));
     VersionManifest m;
