@@ -314,6 +314,25 @@ int KeepOwner(int fd, const struct stat& source, struct stat& now) {
 // it is the expected file: the one with that identity, or else one this process has just made
 // (its own). A file with other names is refused (EMLINK): they may lie outside the tree, and
 // would change with it.
+// Renames without replacing: EEXIST when to is taken.
+FsError RenameNoReplace(int fromFd, const std::string& from, int toFd, const std::string& to) {
+#if defined(RENAME_NOREPLACE)
+    if (::renameat2(fromFd, from.c_str(), toFd, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return FsError();
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return FsError::FromSystem(errno);
+    }
+#endif
+    // A file system without the no-replace rename: the name is looked at first. The target
+    // directory is the program's own, so nobody else is expected to race for the name.
+    struct stat st {};
+    if (::fstatat(toFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return FsError::FromSystem(EEXIST);
+    }
+    return ::renameat(fromFd, from.c_str(), toFd, to.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
+}
+
 FsError OpenEntry(int dirFd, const std::string& name, const FileIdentity& expected, UniqueFd& fd, struct stat& st) {
     fd = UniqueFd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
@@ -523,22 +542,7 @@ public:
 
     FsError MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
                    const std::string& to) override {
-#if defined(RENAME_NOREPLACE)
-        if (::renameat2(FdOf(fromDir), from.c_str(), FdOf(toDir), to.c_str(), RENAME_NOREPLACE) == 0) {
-            return FsError();
-        }
-        if (errno != EINVAL && errno != ENOSYS) {
-            return FsError::FromSystem(errno);
-        }
-#endif
-        // A file system without the no-replace rename: the name is looked at first. The target
-        // directory is the program's own, so nobody else is expected to race for the name.
-        struct stat st {};
-        if (::fstatat(FdOf(toDir), to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-            return FsError::FromSystem(EEXIST);
-        }
-        return ::renameat(FdOf(fromDir), from.c_str(), FdOf(toDir), to.c_str()) == 0 ? FsError()
-                                                                                     : FsError::FromSystem(errno);
+        return RenameNoReplace(FdOf(fromDir), from, FdOf(toDir), to);
     }
 
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override {
@@ -904,13 +908,9 @@ public:
         return {};
     }
 
-    bool MayGiveAway() override {
-        return ::geteuid() == 0;
-    }
+    bool MayGiveAway() override { return ::geteuid() == 0; }
 
-    bool MayUseGroup(std::uint32_t group) override {
-        return InGroup(static_cast<gid_t>(group));
-    }
+    bool MayUseGroup(std::uint32_t group) override { return InGroup(static_cast<gid_t>(group)); }
 
     FsError DirectoryStatus(const DirectoryHandle& dir, FileStatus& status) override {
         struct stat st {};
@@ -931,15 +931,9 @@ public:
     }
 
 private:
-    static CopyResult Fail(int error) {
-        return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)};
-    }
-    static FsError Error(int code) {
-        return FsError::FromSystem(code);
-    }
-    static int FileFd(const FileHandle& file) {
-        return static_cast<int>(file.Native());
-    }
+    static CopyResult Fail(int error) { return CopyResult{CopyOutcome::Failed, FsError::FromSystem(error)}; }
+    static FsError Error(int code) { return FsError::FromSystem(code); }
+    static int FileFd(const FileHandle& file) { return static_cast<int>(file.Native()); }
 
     static FsError OpenFileIn(int dirFd, const std::string& name, const FileOpenMode& mode, FileHandle& file) {
         int flags = O_CLOEXEC;
