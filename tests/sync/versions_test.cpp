@@ -161,9 +161,9 @@ TEST_F(VersionsTest, RetentionByCountKeepsTheNewestAndLeavesOtherFoldersAlone) {
 
 TEST_F(VersionsTest, WhereNoRenameReachesTheEntryIsCopiedFirst) {
     rig.ctx.threads = 2; // the replacing copy is made on a worker, put in place by the walk
-    rig.fs.FailPath(FsCall::Move, dst + "/gone.txt", EXDEV);
-    rig.fs.FailPath(FsCall::Move, dst + "/olddir", EXDEV);
-    rig.fs.FailPath(FsCall::CopyFileContent, dst + "/olddir/f", EIO);
+    rig.fs.FailPath(FsCall::Move, "gone.txt", EXDEV);
+    rig.fs.FailPath(FsCall::Move, "olddir", EXDEV);
+    rig.fs.FailPath(FsCall::CopyFileContent, "olddir", EIO); // its file f
     Run();
     const std::string run = RunFolder();
     EXPECT_EQ(ReadFileBytes(run + "/gone.txt"), "gone");
