@@ -350,11 +350,11 @@ private:
     const FileStatus* levelSource_ = nullptr;
     // Directory handles held by read-ahead jobs, of every level.
     std::atomic<int> sharedHandles_{0};
-    // Copies files and reads levels ahead on other threads when the run asks for more than one.
     // The destination's top as the walk shows it, and the keeper of what the run deletes or
     // overwrites there when the task keeps versions.
     std::string destinationTop_;
     std::unique_ptr<CVersionKeeper> keeper_;
+    // Copies files and reads levels ahead on other threads when the run asks for more than one.
     // Declared last: its workers use the cursors' directories and are joined before those close.
     std::unique_ptr<CWorkerPool> pool_;
 };
@@ -867,7 +867,7 @@ bool CDirectoryWalker::Commit(const Listings& lists, std::size_t index, FilePlan
         }
         if (task_.fakeIt && !isNew) {
             keeper_->Keep(dir, name, Relative(JoinPath(destination_.Path(), name)), JoinPath(destination_.Path(), name),
-                          LogColour::Green, false);
+                          LogColour::Green);
         }
         AddedHere(dir, name, JoinPath(destination_.Path(), name), !isNew);
     }
@@ -968,7 +968,7 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
     const DirectoryHandle* dir = destination_.Current(dirError);
     const std::string path = JoinPath(destination_.Path(), destinationName);
     if (keeper_ != nullptr && !isNew && !link.readError &&
-        !keeper_->Keep(dir, destinationName, Relative(path), path, LogColour::Green, false)) {
+        !keeper_->Keep(dir, destinationName, Relative(path), path, LogColour::Green)) {
         ++stats_.errors; // its Red line is logged
         return;
     }
@@ -1182,7 +1182,7 @@ bool CDirectoryWalker::KeepDeleted(const DirectoryHandle* dir, const FsError& di
         LogLine(ctx_, "Failed to delete file " + path + FailureSuffix(dirError), LogColour::Red);
         return false;
     }
-    return keeper_->Keep(dir, name, Relative(path), path, LogColour::Purple, true);
+    return keeper_->Keep(dir, name, Relative(path), path, LogColour::Purple);
 }
 
 // A directory the run deletes moves whole; its files count as deleted.
@@ -1196,7 +1196,7 @@ void CDirectoryWalker::KeepDirectory(const std::string& path) {
         return;
     }
     const std::string name = destination_.Name();
-    if (!keeper_->Keep(parent, name, Relative(path), path, LogColour::Purple, true)) {
+    if (!keeper_->Keep(parent, name, Relative(path), path, LogColour::Purple)) {
         ++stats_.errors; // its Red line is logged
         return;
     }
@@ -1213,7 +1213,7 @@ bool CDirectoryWalker::PlaceStaged(const std::string& staged, const std::string&
         LogLine(ctx_, "Failed to copy file to " + path + FailureSuffix(e), LogColour::Red);
         return false;
     }
-    if (!keeper_->Keep(dir, name, Relative(path), path, LogColour::Green, false)) {
+    if (!keeper_->Keep(dir, name, Relative(path), path, LogColour::Green)) {
         fs_.RemoveFileAt(*dir, staged);
         return false;
     }

@@ -52,7 +52,7 @@ bool KeepAndPlace(CRunContext& ctx, CVersionKeeper* keeperOrNull, const Director
         return true;
     }
     CVersionKeeper& keeper = *keeperOrNull;
-    if (existed && !keeper.Keep(&dir, name, name, target, LogColour::Green, false)) {
+    if (existed && !keeper.Keep(&dir, name, name, target, LogColour::Green)) {
         FsOf(ctx).RemoveFileAt(dir, staged);
         return false;
     }

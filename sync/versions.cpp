@@ -206,7 +206,7 @@ FsError CVersionKeeper::OpenKeptParent(const std::vector<std::string>& parts, co
 }
 
 bool CVersionKeeper::Keep(const DirectoryHandle* dir, const std::string& name, const std::string& relative,
-                          const std::string& shown, LogColour colour, bool deleted) {
+                          const std::string& shown, LogColour colour) {
     if (task_.fakeIt) {
         LogLine(ctx_, "Kept previous version of " + shown, colour);
         return true;
@@ -232,9 +232,7 @@ bool CVersionKeeper::Keep(const DirectoryHandle* dir, const std::string& name, c
         return false;
     }
     LogLine(ctx_, "Kept previous version of " + shown, colour);
-    if (deleted) {
-        Record(ManifestAction::Kind::Deleted, &status, relative);
-    }
+    Record(ManifestAction::Kind::Deleted, &status, relative);
     return true;
 }
 
@@ -340,8 +338,9 @@ void CVersionKeeper::Record(ManifestAction::Kind kind, const FileStatus* status,
         }
         action.mtimeNanoseconds = status->mtimeSeconds * kNanosecondsPerSecondWide + status->mtimeNanoseconds;
     }
-    // Something put where this run deleted an entry (a change of type) replaced that entry.
-    if (kind == ManifestAction::Kind::Added) {
+    // Something put where this run kept an entry replaced that entry; without it (a failure
+    // between) the deletion stays, which is what the destination then shows.
+    if (kind != ManifestAction::Kind::Deleted) {
         const auto deleted = deletedAt_.find(action.path);
         if (deleted != deletedAt_.end()) {
             action.action = ManifestAction::Kind::Replaced;

@@ -27,12 +27,14 @@ public:
     // Removes run folders older than the task's days and, with a count, the older versions of a
     // file beyond the newest count.
     void Retain();
-    // Moves name of dir (null: could not be opened), whose path relative to the destination is relative (native
-    // separators), into the run folder: renamed, or copied there and then removed where no rename can reach. shown is
-    // the path for the log, colour the colour of the deletion or overwrite it stands for. Deleted records the kept
-    // entry in the manifest. False when it stayed: its Red line is logged, the caller counts the error.
+    // Moves name of dir (null: could not be opened), whose path relative to the destination is
+    // relative (native separators), into the run folder: renamed, or copied there and then removed
+    // where no rename can reach. shown is the path for the log, colour the colour of the deletion
+    // or overwrite it stands for. The manifest records a deletion, which what the run then leaves
+    // there turns into a replacement. False when it stayed: its Red line is logged, the caller
+    // counts the error.
     bool Keep(const DirectoryHandle* dir, const std::string& name, const std::string& relative,
-              const std::string& shown, LogColour colour, bool deleted);
+              const std::string& shown, LogColour colour);
     // Records what the run left at name: an addition, or the new entry over a kept one.
     void Left(const DirectoryHandle* dir, const std::string& name, const std::string& relative, bool replaced);
     // Writes the manifest when the run changed anything.

@@ -3,6 +3,7 @@
 // where no rename reaches; no loss at any failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <map>
@@ -193,4 +194,24 @@ TEST_F(VersionsTest, NothingIsLostWhereverTheRunFails) {
         EXPECT_GT(FailEachCallInTurn(rig.fs, {kind}, EIO, failingRun, [](const InjectedFailure&) {}), 0)
             << static_cast<int>(kind);
     }
+}
+
+TEST_F(VersionsTest, ANewCopyThatCannotTakeThePlaceLeavesTheKeptOneAndSaysSo) {
+    rig.fs.FailPath(FsCall::Move, kTemporaryCopyPrefix.data(), EIO);
+    Run();
+    EXPECT_EQ(stats.errors, 1) << Dump(rig.log);
+    EXPECT_FALSE(FileExists(dst + "/changed.txt"));
+    EXPECT_EQ(ReadFileBytes(RunFolder() + "/changed.txt"), "old");
+    EXPECT_TRUE(FindTemporaries(dst).empty());
+    const auto red = rig.log.Texts(LogColour::Red);
+    ASSERT_EQ(red.size(), 1u);
+    EXPECT_NE(red[0].find("its previous version is kept in " + NativePath(RunFolder())), std::string::npos) << red[0];
+    VersionManifest m;
+    std::string error;
+    ASSERT_TRUE(ParseManifest(ReadFileBytes(RunFolder() + "/.pemo-manifest"), m, error)) << error;
+    EXPECT_EQ(std::count_if(m.actions.begin(), m.actions.end(),
+                            [](const ManifestAction& a) {
+                                return a.path == "changed.txt" && a.action == ManifestAction::Kind::Deleted;
+                            }),
+              1);
 }
