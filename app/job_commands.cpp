@@ -192,6 +192,7 @@ void CJobCommands::NewTaskCommand() {
     task.enabled = true;
     task.recurse = true;
     task.colour = 0xFFFFFF;
+    task.versionDays = kDefaultVersionDays;
     // The editor is modal, but the tray can start a run meanwhile: AddTask checks again.
     if (!view->EditTaskValues(task)) {
         return;

@@ -1,6 +1,8 @@
 // Reading and writing the .job format: one task per line of tagged fields.
 #include "model/job_file.h"
 
+#include <algorithm>
+
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
 #include "platform/fs_error.h"
@@ -55,6 +57,10 @@ void StoreField(const std::string& tag, const std::string& value, Task& task) {
         task.colour = static_cast<std::uint32_t>(IntFromText(value));
     } else if (tag == "<ONEHOUR>") {
         task.oneHour = flag;
+    } else if (tag == "<VERSIONS>") {
+        task.versionDays = std::max(0, IntFromText(value));
+    } else if (tag == "<VERSIONCOUNT>") {
+        task.versionCount = std::max(0, IntFromText(value));
     }
 }
 
@@ -105,6 +111,13 @@ std::string JobLine(const Task& t) {
     line += std::string("<ONLYIFNEWER>") + b(t.onlyIfNewer);
     line += "<COLOUR>" + std::to_string(static_cast<std::int32_t>(t.colour));
     line += std::string("<ONEHOUR>") + b(t.oneHour);
+    // Written only when set, so that a job without versions stays what older readers know.
+    if (t.versionDays > 0) {
+        line += "<VERSIONS>" + std::to_string(t.versionDays);
+    }
+    if (t.versionCount > 0) {
+        line += "<VERSIONCOUNT>" + std::to_string(t.versionCount);
+    }
     line += "\n";
     return line;
 }

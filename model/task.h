@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 
+// The retention a task made in the window starts with.
+inline constexpr std::int32_t kDefaultVersionDays = 30;
+
 struct Task {
     std::string name;
     std::string source;
@@ -21,8 +24,14 @@ struct Task {
     bool excludeSystemDirs = false;
     bool excludeHiddenDirs = false;
     bool oneHour = false;
+    // Keep what a run deletes or overwrites: for this many days (0 = off), and at most this many
+    // versions of one file (0 = no limit).
+    std::int32_t versionDays = 0;
+    std::int32_t versionCount = 0;
     std::int32_t lastRun = -1;         // seconds since 1970 UTC; -1 = never run
     std::uint32_t colour = 0x00FFFFFF; // 0x00BBGGRR
+
+    bool KeepsVersions() const { return versionDays > 0; }
 
     bool operator==(const Task&) const = default;
 };

@@ -147,6 +147,10 @@ public:
                               std::uint32_t mode) = 0;
     // Renames within one directory, replacing what has the new name.
     virtual FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) = 0;
+    // Moves from in fromDir to to in toDir, on one file system, never replacing: Exists when to
+    // is taken, CrossDevice when the two lie on different file systems. A link moves as itself.
+    virtual FsError MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
+                           const std::string& to) = 0;
     // The target text of the link name, as stored, never resolved.
     virtual FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) = 0;
     // Creates the link name holding target; Exists when something already has the name.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <deque>
 #include <exception>
 #include <functional>
@@ -27,6 +28,7 @@
 #include "sync/name_pairing.h"
 #include "sync/overlap.h"
 #include "sync/tree_cursor.h"
+#include "sync/versions.h"
 #include "sync/worker_pool.h"
 #include "util/path_rules.h"
 #include "util/texts.h"
@@ -189,8 +191,10 @@ enum class FilePlan : std::uint8_t { Excluded, Link, Same, Copy };
 struct CopyJob {
     bool started = false; // false: a stop came first, and nothing was attempted
     CopyVerdict verdict = CopyVerdict::Stopped;
-    std::string failure;      // Failed: the Red line to log and count
-    CopyJournal journal;      // a worker's lines and progress
+    std::string failure; // Failed: the Red line to log and count
+    CopyJournal journal; // a worker's lines and progress
+    // Set when the copy was written beside the file it replaces, to be put in place at its commit.
+    std::string staged;
     std::exception_ptr error; // thrown by the copy, thrown again by the commit
     CJobResult<bool> finished;
 };
@@ -236,6 +240,32 @@ void TrimSeparator(std::string& path) {
     if (path.size() > 1 && path.back() == kPathSeparator) {
         path.pop_back();
     }
+}
+
+// Takes name out of a side's listing, as if it had not been listed; true when it was there.
+bool DropListed(ListedSide& side, std::string_view name) {
+    const auto dir = std::find(side.dirs.begin(), side.dirs.end(), name);
+    if (dir != side.dirs.end()) {
+        side.dirs.erase(dir);
+        --side.entries;
+        return true;
+    }
+    const auto file =
+        std::find_if(side.files.begin(), side.files.end(), [name](const FileEntry& f) { return f.name == name; });
+    if (file == side.files.end()) {
+        return false;
+    }
+    const auto index = static_cast<std::size_t>(file - side.files.begin());
+    side.files.erase(file);
+    side.flags.erase(side.flags.begin() + static_cast<std::ptrdiff_t>(index));
+    std::erase_if(side.links, [index](const SourceLink& link) { return link.index == index; });
+    for (SourceLink& link : side.links) {
+        if (link.index > index) {
+            --link.index;
+        }
+    }
+    --side.entries;
+    return true;
 }
 
 // One task's walk: what every level shares (context, task, exclusions, counters) and both trees'
@@ -290,6 +320,14 @@ private:
     // Anything attempted on the destination's disk must be flushed before the task is done.
     void MarkWriting() { wroteDestination_ = wroteDestination_ || !task_.fakeIt; }
 
+    void LeaveOutReserved(bool top, Listings& lists);
+    std::string Relative(const std::string& path) const;
+    bool KeepDeleted(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
+                     const std::string& path);
+    void KeepDirectory(const std::string& path);
+    bool PlaceStaged(const std::string& staged, const std::string& name);
+    void AddedHere(const DirectoryHandle* dir, const std::string& name, const std::string& path, bool replaced);
+
     CRunContext& ctx_;
     IFileSystem& fs_;
     const Task& task_;
@@ -312,6 +350,10 @@ private:
     const FileStatus* levelSource_ = nullptr;
     // Directory handles held by read-ahead jobs, of every level.
     std::atomic<int> sharedHandles_{0};
+    // The destination's top as the walk shows it, and the keeper of what the run deletes or
+    // overwrites there when the task keeps versions.
+    std::string destinationTop_;
+    std::unique_ptr<CVersionKeeper> keeper_;
     // Copies files and reads levels ahead on other threads when the run asks for more than one.
     // Declared last: its workers use the cursors' directories and are joined before those close.
     std::unique_ptr<CWorkerPool> pool_;
@@ -344,7 +386,14 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
     if (ctx_.threads > 1 && !task_.fakeIt) {
         pool_ = std::make_unique<CWorkerPool>(ctx_.threads);
     }
+    destinationTop_ = destination;
+    if (task_.KeepsVersions()) {
+        keeper_ = std::make_unique<CVersionKeeper>(ctx_, task_, source, destination, std::time(nullptr), stats_);
+    }
     MirrorLevel(true);
+    if (keeper_ != nullptr) {
+        keeper_->Finish();
+    }
     FlushAtEnd(destination);
 }
 
@@ -388,6 +437,14 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
         !ListSource(*lists, top ? topSource.get() : ahead.source.get())) {
         return;
     }
+    LeaveOutReserved(top, *lists);
+    if (top && keeper_ != nullptr) {
+        FsError e;
+        if (const DirectoryHandle* dir = destination_.Current(e)) {
+            keeper_->SetTop(*dir);
+        }
+        keeper_->Retain();
+    }
     if (top && lists->sourceComplete &&
         EmptySourceRefused(ctx_, task_, source_.Path(), destination_.Path(), lists->source.entries,
                            lists->destination.files.size() + lists->destination.dirs.size(), stats_)) {
@@ -422,10 +479,14 @@ bool CDirectoryWalker::Excluded(bool top) {
     }
     if (task_.safeMode) {
         LogLine(ctx_, "Not deleting " + destination + " (safe mode)", LogColour::Purple);
+    } else if (top && PathExists(ctx_, JoinPath(SystemDirectoryPath(destination), kVersionsFolderName))) {
+        LogLine(ctx_, "Not deleting " + destination + ": it holds kept versions", LogColour::Purple);
     } else if (MayDelete(ctx_, destination, true, stats_)) { // else held back, logged and counted
         MarkWriting();
         if (top) {
             DeleteDirectory(ctx_, destination, stats_.deleted, stats_.errors, task_.fakeIt);
+        } else if (keeper_ != nullptr) {
+            KeepDirectory(destination);
         } else {
             DeleteDirectoryAt(ctx_, destination_, destination, stats_.deleted, stats_.errors, task_.fakeIt);
         }
@@ -462,6 +523,7 @@ FsError CDirectoryWalker::MakeDestinationLevel() {
         if (levelSource_ != nullptr) {
             PrepareNewDirectory(ctx_, *parent, destination_.Name(), path, *levelSource_, giveAway_, stats_);
         }
+        AddedHere(parent, destination_.Name(), path, false);
     } else if (ctx_.debug) {
         DebugLog(ctx_, "Failure in CreateDirectory: " + path);
     }
@@ -630,7 +692,8 @@ void CDirectoryWalker::DeleteExtraFiles(const Listings& lists) {
             continue; // held back by the deletion limit, which logged and counted it
         }
         MarkWriting();
-        if (YDeleteFileAt(ctx_, dir, dirError, name, path, task_.fakeIt)) {
+        if (keeper_ != nullptr ? KeepDeleted(dir, dirError, name, path)
+                               : YDeleteFileAt(ctx_, dir, dirError, name, path, task_.fakeIt)) {
             LogLine(ctx_, "Deleted " + name, LogColour::Purple);
             ++stats_.deleted;
             ReportChange(ctx_, '-', path);
@@ -669,7 +732,11 @@ void CDirectoryWalker::DeleteExtraDirectories(const Listings& lists) {
             LogLine(ctx_, "Not deleting DIR " + path + " (safe mode)", LogColour::Purple);
         } else if (MayDelete(ctx_, path, true, stats_)) {
             MarkWriting();
-            DeleteDirectoryAt(ctx_, destination_, path, stats_.deleted, stats_.errors, task_.fakeIt);
+            if (keeper_ != nullptr) {
+                KeepDirectory(path);
+            } else {
+                DeleteDirectoryAt(ctx_, destination_, path, stats_.deleted, stats_.errors, task_.fakeIt);
+            }
         }
         destination_.Pop();
     }
@@ -794,6 +861,20 @@ bool CDirectoryWalker::Commit(const Listings& lists, std::size_t index, FilePlan
         LinkOne(asLink, link, CopyDestinationName(lists, index), isNew);
         return true;
     }
+    if (job->verdict == CopyVerdict::Copied && keeper_ != nullptr) {
+        const std::string name = CopyDestinationName(lists, index);
+        FsError dirError;
+        const DirectoryHandle* dir = destination_.Current(dirError);
+        if (!job->staged.empty() && !PlaceStaged(job->staged, name)) {
+            ++stats_.errors; // its Red line is logged
+            return true;
+        }
+        if (task_.fakeIt && !isNew) {
+            keeper_->Keep(dir, name, Relative(JoinPath(destination_.Path(), name)), JoinPath(destination_.Path(), name),
+                          LogColour::Green);
+        }
+        AddedHere(dir, name, JoinPath(destination_.Path(), name), !isNew);
+    }
     CountCopy(f, isNew, job->verdict, job->failure);
     return job->verdict != CopyVerdict::Stopped;
 }
@@ -819,6 +900,12 @@ std::shared_ptr<CopyJob> CDirectoryWalker::StartCopy(const Listings& lists, std:
     order.destinationDir = destination_.Current(order.destinationError);
     order.destinationName = CopyDestinationName(lists, index);
     order.destinationPath = JoinPath(destination_.Path(), order.destinationName);
+    // A file that replaces a kept one is written beside it: the old one moves away only once the
+    // new one is complete.
+    if (keeper_ != nullptr && !task_.fakeIt && lists.filePair[index] >= 0) {
+        job->staged = NewTemporaryCopyName();
+        order.destinationName = job->staged;
+    }
     order.size = CLargeNumber::FromUint64(f.size);
     order.options = CopyOptions{.isNew = lists.filePair[index] < 0,
                                 .checkOpen = task_.checkOpen,
@@ -882,11 +969,22 @@ void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const
     if (!link.readError) {
         MarkWriting();
     }
+    FsError dirError;
+    const DirectoryHandle* dir = destination_.Current(dirError);
+    const std::string path = JoinPath(destination_.Path(), destinationName);
+    if (keeper_ != nullptr && !isNew && !link.readError &&
+        !keeper_->Keep(dir, destinationName, Relative(path), path, LogColour::Green)) {
+        ++stats_.errors; // its Red line is logged
+        return;
+    }
     std::string failure;
     const CopyVerdict verdict = YCopyLink(
         ctx_, destination_, destinationName, link, f, JoinPath(source_.Path(), f.name),
         CopyOptions{.isNew = isNew, .fakeIt = task_.fakeIt, .listed = {}, .journal = nullptr, .failure = &failure},
         giveAway_, stats_);
+    if (verdict == CopyVerdict::Copied && keeper_ != nullptr) {
+        AddedHere(destination_.Current(dirError), destinationName, path, !isNew);
+    }
     CountCopy(f, isNew, verdict, failure);
 }
 
@@ -1053,6 +1151,93 @@ void CDirectoryWalker::FlushAtEnd(const std::string& destination) {
     const DirectoryHandle* dir = destination_.Current(e);
     if (dir != nullptr) {
         FlushDestination(ctx_, *dir, destination, stats_);
+    }
+}
+
+// The versions folder is the keeper's alone, in every mode: never mirrored into, listed as an
+// extra, counted or deleted. A source entry of a reserved name at the top is not copied.
+void CDirectoryWalker::LeaveOutReserved(bool top, Listings& lists) {
+    if (!top) {
+        return;
+    }
+    std::vector<std::string_view> reserved{kVersionsFolderName};
+    if (task_.KeepsVersions()) {
+        reserved.push_back(kManifestName);
+    }
+    for (const std::string_view name : reserved) {
+        if (DropListed(lists.source, name)) {
+            LogLine(ctx_,
+                    "Not copying " + JoinPath(source_.Path(), name) + ": the name " + std::string(name) +
+                        " is kept for versions",
+                    LogColour::Red);
+        }
+    }
+    DropListed(lists.destination, kVersionsFolderName);
+}
+
+std::string CDirectoryWalker::Relative(const std::string& path) const {
+    const std::size_t skip =
+        destinationTop_.size() + (!destinationTop_.empty() && destinationTop_.back() == kPathSeparator ? 0 : 1);
+    return path.size() > skip ? path.substr(skip) : path;
+}
+
+bool CDirectoryWalker::KeepDeleted(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
+                                   const std::string& path) {
+    if (dir == nullptr && !task_.fakeIt) {
+        LogLine(ctx_, "Failed to delete file " + path + FailureSuffix(dirError), LogColour::Red);
+        return false;
+    }
+    return keeper_->Keep(dir, name, Relative(path), path, LogColour::Purple);
+}
+
+// A directory the run deletes moves whole; its files count as deleted.
+void CDirectoryWalker::KeepDirectory(const std::string& path) {
+    LogLine(ctx_, "Deleting directory " + path, LogColour::Purple);
+    const std::int32_t files = CountTreeAt(ctx_, destination_);
+    FsError e;
+    const DirectoryHandle* parent = destination_.Parent(e);
+    if (parent == nullptr && !task_.fakeIt) {
+        LogError(ctx_, "Failed to delete directory " + path + FailureSuffix(e), stats_.errors);
+        return;
+    }
+    const std::string name = destination_.Name();
+    if (!keeper_->Keep(parent, name, Relative(path), path, LogColour::Purple)) {
+        ++stats_.errors; // its Red line is logged
+        return;
+    }
+    stats_.deleted += files;
+}
+
+// The copy written beside name takes its place once the old file is kept. A failure between
+// leaves the old one in the versions folder and says so.
+bool CDirectoryWalker::PlaceStaged(const std::string& staged, const std::string& name) {
+    const std::string path = JoinPath(destination_.Path(), name);
+    FsError e;
+    const DirectoryHandle* dir = destination_.Current(e);
+    if (dir == nullptr) {
+        LogLine(ctx_, "Failed to copy file to " + path + FailureSuffix(e), LogColour::Red);
+        return false;
+    }
+    if (!keeper_->Keep(dir, name, Relative(path), path, LogColour::Green)) {
+        fs_.RemoveFileAt(*dir, staged);
+        return false;
+    }
+    e = fs_.MoveAt(*dir, staged, *dir, name);
+    if (e) {
+        LogLine(ctx_,
+                "Failed to put the new copy of " + path + " in place; its previous version is kept in " +
+                    keeper_->RunFolderPath() + FailureSuffix(e),
+                LogColour::Red);
+        fs_.RemoveFileAt(*dir, staged);
+        return false;
+    }
+    return true;
+}
+
+void CDirectoryWalker::AddedHere(const DirectoryHandle* dir, const std::string& name, const std::string& path,
+                                 bool replaced) {
+    if (keeper_ != nullptr) {
+        keeper_->Left(dir, name, Relative(path), replaced);
     }
 }
 

@@ -1,6 +1,9 @@
 // Bringing a single source file up to date in its destination directory.
 #include "sync/do_file.h"
 
+#include <ctime>
+#include <memory>
+
 #include "platform/file_system.h"
 #include "sync/copy.h"
 #include "sync/do_directory.h"
@@ -8,6 +11,7 @@
 #include "sync/fs_layer.h"
 #include "sync/metadata.h"
 #include "sync/time_rule.h"
+#include "sync/versions.h"
 
 namespace {
 
@@ -17,6 +21,72 @@ void CutToDirectory(std::string& destination, const std::string& name) {
     if (destination.size() >= tail.size() &&
         EqualNoCase(std::string_view(destination).substr(destination.size() - tail.size()), tail)) {
         destination.resize(destination.size() - tail.size());
+    }
+}
+
+// The keeper of a task with versions, its retention done; null without.
+std::unique_ptr<CVersionKeeper> StartKeeper(CRunContext& ctx, const Task& task, const std::string& source,
+                                            const std::string& destination, const DirectoryHandle& dir,
+                                            RunStats& stats) {
+    if (!task.KeepsVersions()) {
+        return nullptr;
+    }
+    auto keeper = std::make_unique<CVersionKeeper>(ctx, task, source, destination, std::time(nullptr), stats);
+    if (dir.IsOpen()) {
+        keeper->SetTop(dir);
+    }
+    keeper->Retain();
+    return keeper;
+}
+
+// Where the copy is written: beside a target that is to be kept, else over it.
+std::string StagedName(const CVersionKeeper* keeper, bool existed, bool fakeIt, const std::string& name) {
+    return keeper != nullptr && existed && !fakeIt ? NewTemporaryCopyName() : name;
+}
+
+// The old target kept and the staged copy renamed into its place; the entry the run left recorded
+// and the manifest written. True without a keeper.
+bool KeepAndPlace(CRunContext& ctx, CVersionKeeper* keeperOrNull, const DirectoryHandle& dir, const std::string& staged,
+                  const std::string& name, const std::string& target, bool existed, bool fakeIt) {
+    if (keeperOrNull == nullptr) {
+        return true;
+    }
+    CVersionKeeper& keeper = *keeperOrNull;
+    if (existed && !keeper.Keep(&dir, name, name, target, LogColour::Green)) {
+        FsOf(ctx).RemoveFileAt(dir, staged);
+        return false;
+    }
+    if (existed && !fakeIt) {
+        if (const FsError e = FsOf(ctx).MoveAt(dir, staged, dir, name)) {
+            LogLine(ctx,
+                    "Failed to put the new copy of " + target + " in place; its previous version is kept in " +
+                        keeper.RunFolderPath() + FailureSuffix(e),
+                    LogColour::Red);
+            FsOf(ctx).RemoveFileAt(dir, staged);
+            return false;
+        }
+    }
+    keeper.Left(&dir, name, name, existed);
+    keeper.Finish();
+    return true;
+}
+
+// The counters of a file copied, and the flush that makes it last.
+void CountCopied(CRunContext& ctx, const DirectoryHandle& dir, const std::string& source,
+                 const std::string& destination, std::uint64_t size, bool existed, bool fakeIt, RunStats& stats) {
+    if (existed) {
+        ++stats.changed;
+        stats.bytesChanged += size;
+        ReportChange(ctx, '>', source);
+    } else {
+        ++stats.newFiles;
+        stats.bytesNew += size;
+        ReportChange(ctx, '+', source);
+    }
+    stats.sourceSize += size;
+    ++stats.sourceCount;
+    if (!fakeIt) {
+        FlushDestination(ctx, dir, destination, stats);
     }
 }
 
@@ -66,20 +136,24 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         }
         return;
     }
+    std::unique_ptr<CVersionKeeper> keeper = StartKeeper(ctx, task, source, destination, targetDir, stats);
+    // The old file moves away only once its replacement is complete beside it.
+    const std::string staged = StagedName(keeper.get(), existed, task.fakeIt, name);
     DirectoryHandle sourceDir;
     std::string sourceName;
     const FsError sourceDirError = fs.OpenParent(source, sourceDir, sourceName);
     std::string failure = "Failed to copy file " + source;
-    const CopyVerdict verdict = YCopyFileAt(
-        ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
-        CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, name, target}, CLargeNumber::FromUint64(s.size),
-        CopyOptions{.isNew = !existed,
-                    .checkOpen = task.checkOpen,
-                    .fakeIt = task.fakeIt,
-                    .listed = FileIdentity{s.device, s.inode},
-                    .followLink = true,
-                    .journal = nullptr,
-                    .failure = &failure});
+    const CopyVerdict verdict =
+        YCopyFileAt(ctx, CopyEnd{sourceDirError ? nullptr : &sourceDir, sourceDirError, sourceName, source},
+                    CopyEnd{targetDirError ? nullptr : &targetDir, targetDirError, staged, target},
+                    CLargeNumber::FromUint64(s.size),
+                    CopyOptions{.isNew = !existed,
+                                .checkOpen = task.checkOpen,
+                                .fakeIt = task.fakeIt,
+                                .listed = FileIdentity{s.device, s.inode},
+                                .followLink = true,
+                                .journal = nullptr,
+                                .failure = &failure});
     switch (verdict) {
     case CopyVerdict::Stopped:
         return; // nothing was copied, so nothing is counted; the stop is what the log reports
@@ -88,20 +162,11 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         LogError(ctx, failure, stats.errors);
         return;
     case CopyVerdict::Copied:
-        if (existed) {
-            ++stats.changed;
-            stats.bytesChanged += s.size;
-            ReportChange(ctx, '>', source);
-        } else {
-            ++stats.newFiles;
-            stats.bytesNew += s.size;
-            ReportChange(ctx, '+', source);
+        if (!KeepAndPlace(ctx, keeper.get(), targetDir, staged, name, target, existed, task.fakeIt)) {
+            ++stats.errors; // its Red line is logged
+            return;
         }
-        stats.sourceSize += s.size;
-        ++stats.sourceCount;
-        if (!task.fakeIt) {
-            FlushDestination(ctx, targetDir, destination, stats);
-        }
+        CountCopied(ctx, targetDir, source, destination, s.size, existed, task.fakeIt, stats);
         return;
     }
 }

@@ -13,6 +13,7 @@
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/sizer.h>
+#include <wx/spinctrl.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textcompleter.h>
@@ -194,6 +195,22 @@ void YEditJobDlg::BuildControls() {
          AddCheck(box, IdRename, "Rename files in the destination if just the case has changed", task.rename),
          AddCheck(box, IdOneHour, "Consider files with exactly one hour difference as the same (DST workaround)",
                   task.oneHour)});
+    // The switch with its retention beside it; a task without versions still shows the usual days.
+    grid->AddSpacer(0);
+    auto* versionsRow = new wxBoxSizer(wxHORIZONTAL);
+    versionsRow->Add(AddCheck(box, IdKeepVersions, "Keep deleted and replaced files for", task.KeepsVersions()), 0,
+                     wxALIGN_CENTRE_VERTICAL);
+    auto spin = [&](int id, int minimum, int value) {
+        auto* control = new wxSpinCtrl(box, id, wxEmptyString, wxDefaultPosition, wxDefaultSize, wxSP_ARROW_KEYS,
+                                       minimum, 36500, value);
+        versionsRow->Add(control, 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
+    };
+    spin(IdVersionDays, 1, task.KeepsVersions() ? task.versionDays : kDefaultVersionDays);
+    versionsRow->Add(new wxStaticText(box, wxID_ANY, "days, at most"), 0, wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
+    spin(IdVersionCount, 0, task.versionCount);
+    versionsRow->Add(new wxStaticText(box, wxID_ANY, "versions of a file (0 = no limit)"), 0,
+                     wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
+    grid->Add(versionsRow, 1, wxEXPAND);
 
     grid->Add(new wxStaticText(box, wxID_ANY, "Exclusions:"), 0, wxALIGN_TOP | wxTOP, gap);
     auto* exclusionRow = new wxBoxSizer(wxHORIZONTAL);
@@ -486,6 +503,12 @@ bool YEditJobDlg::ReadBack() {
     task.onlyIfNewer = checked(IdOnlyIfNewer);
     task.rename = checked(IdRename);
     task.oneHour = checked(IdOneHour);
+    auto number = [this](int id) {
+        auto* control = dynamic_cast<wxSpinCtrl*>(FindWindow(id));
+        return control != nullptr ? control->GetValue() : 0;
+    };
+    task.versionDays = checked(IdKeepVersions) ? std::max(1, number(IdVersionDays)) : 0;
+    task.versionCount = std::max(0, number(IdVersionCount));
     task.colour = static_cast<std::uint32_t>(colour.Red()) | (static_cast<std::uint32_t>(colour.Green()) << 8) |
                   (static_cast<std::uint32_t>(colour.Blue()) << 16);
     return true;

@@ -57,7 +57,10 @@ public:
         IdExclusionWarning = 1075,
         IdBrowseSource = 1080,
         IdBrowseSourceFile = 1081,
-        IdBrowseDestination = 1082
+        IdBrowseDestination = 1082,
+        IdKeepVersions = 1083,
+        IdVersionDays = 1084,
+        IdVersionCount = 1085
     };
 
     // What a path chooser picks: a directory, or the one file of a single-file task.

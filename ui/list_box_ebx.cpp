@@ -49,6 +49,7 @@ std::string SwitchWords(const Task& task) {
     add(task.checkOpen, "check");
     add(task.fakeIt, "fake");
     add(task.rename, "rename");
+    add(task.KeepsVersions(), "versions");
     return words;
 }
 

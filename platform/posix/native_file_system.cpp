@@ -314,6 +314,25 @@ int KeepOwner(int fd, const struct stat& source, struct stat& now) {
 // it is the expected file: the one with that identity, or else one this process has just made
 // (its own). A file with other names is refused (EMLINK): they may lie outside the tree, and
 // would change with it.
+// Renames without replacing: EEXIST when to is taken.
+FsError RenameNoReplace(int fromFd, const std::string& from, int toFd, const std::string& to) {
+#if defined(RENAME_NOREPLACE)
+    if (::renameat2(fromFd, from.c_str(), toFd, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return FsError();
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return FsError::FromSystem(errno);
+    }
+#endif
+    // A file system without the no-replace rename: the name is looked at first. The target
+    // directory is the program's own, so nobody else is expected to race for the name.
+    struct stat st {};
+    if (::fstatat(toFd, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        return FsError::FromSystem(EEXIST);
+    }
+    return ::renameat(fromFd, from.c_str(), toFd, to.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
+}
+
 FsError OpenEntry(int dirFd, const std::string& name, const FileIdentity& expected, UniqueFd& fd, struct stat& st) {
     fd = UniqueFd(::openat(dirFd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0) {
@@ -519,6 +538,11 @@ public:
 
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override {
         return ::renameat(FdOf(dir), from.c_str(), FdOf(dir), to.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
+    }
+
+    FsError MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
+                   const std::string& to) override {
+        return RenameNoReplace(FdOf(fromDir), from, FdOf(toDir), to);
     }
 
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override {

@@ -305,7 +305,7 @@ FsError MarkDeleted(HANDLE h) {
 }
 
 // Renames the open file to name in dir, replacing what has that name.
-FsError RenameHandle(HANDLE file, HANDLE dir, const std::wstring& name) {
+FsError RenameHandle(HANDLE file, HANDLE dir, const std::wstring& name, bool replace = true) {
     const NtCalls& nt = Nt();
     if (nt.setInformation == nullptr) {
         return Error(ERROR_CALL_NOT_IMPLEMENTED);
@@ -316,7 +316,7 @@ FsError RenameHandle(HANDLE file, HANDLE dir, const std::wstring& name) {
     const std::size_t bytes = name.size() * sizeof(wchar_t);
     std::vector<unsigned char> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + bytes + sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
     rename->RootDirectory = dir;
     rename->FileNameLength = static_cast<ULONG>(bytes);
     std::memcpy(rename->FileName, name.data(), bytes);
@@ -805,6 +805,18 @@ public:
             return e;
         }
         return RenameHandle(h.Get(), HandleOf(dir), WideFromWtf8(to));
+    }
+
+    FsError MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
+                   const std::string& to) override {
+        if (from == ".") {
+            return Error(ERROR_INVALID_NAME);
+        }
+        UniqueHandle h;
+        if (FsError e = OpenAt(fromDir, from, DELETE, FILE_OPEN_REPARSE_POINT, h)) {
+            return e;
+        }
+        return RenameHandle(h.Get(), HandleOf(toDir), WideFromWtf8(to), false);
     }
 
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override {

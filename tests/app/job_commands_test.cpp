@@ -155,6 +155,7 @@ TEST_F(JobCommandsTest, NewAndEditTakeTheEditorsValuesTrimmedAndSaveAtOnce) {
     jobs.NewTaskCommand();
     EXPECT_TRUE(view.seen.enabled && view.seen.recurse);
     EXPECT_EQ(view.seen.colour, 0xFFFFFFu);
+    EXPECT_EQ(view.seen.versionDays, kDefaultVersionDays);
     EXPECT_TRUE(stay);
     EXPECT_FALSE(shutdown);
     EXPECT_TRUE(sourceTotal.IsZero());
@@ -164,6 +165,7 @@ TEST_F(JobCommandsTest, NewAndEditTakeTheEditorsValuesTrimmedAndSaveAtOnce) {
     EXPECT_EQ(saved[1]->source, "/home/me/src");
     EXPECT_EQ(saved[1]->destination, "/backup/dst");
     EXPECT_EQ(saved[1]->lastRun, -1);
+    EXPECT_EQ(saved[1]->versionDays, kDefaultVersionDays);
     EXPECT_EQ(view.redraws, 1);
 
     // Editing keeps the last run, trims, selects the edited card.

@@ -335,3 +335,18 @@ TEST(JobFile, SaveKeepsPermissionsAndSymbolicLinks) {
 #endif
 
 } // namespace
+
+TEST(JobFile, VersionTagsOnlyWhenSetAndRoundTrip) {
+    Task task = Photos();
+    EXPECT_EQ(JobLine(task), kPhotosLine) << "a task without versions keeps its line";
+    task.versionDays = 30;
+    EXPECT_EQ(JobLine(task), std::string(kPhotosLine).insert(std::string(kPhotosLine).size() - 1, "<VERSIONS>30"));
+    task.versionCount = 5;
+    Task read;
+    ParseJobLine(JobLine(task), read);
+    EXPECT_EQ(read, task);
+    Task off;
+    ParseJobLine("<NAME>x<VERSIONS>0<VERSIONCOUNT>-3", off);
+    EXPECT_FALSE(off.KeepsVersions());
+    EXPECT_EQ(off.versionCount, 0);
+}

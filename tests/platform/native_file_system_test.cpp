@@ -346,6 +346,24 @@ TEST(NativeFileSystem, OperationsRelativeToAnOpenDirectoryNeverFollowALink) {
     EXPECT_EQ(fs.FlushFileSystem(d).code, 0);
 }
 
+TEST(NativeFileSystem, MoveBetweenDirectoriesNeverReplacesAndMovesALinkAsItself) {
+    TempDir tmp;
+    IFileSystem& fs = NativeFileSystem();
+    MakeDirectories(tmp / "to");
+    WriteFileBytes(tmp / "to/taken", "kept");
+    WriteFileBytes(tmp / "file", "moved");
+    MakeLink("file", tmp / "link");
+    DirectoryHandle from;
+    DirectoryHandle to;
+    ASSERT_EQ(fs.OpenDirectoryPath(tmp.Path(), false, from).code, 0);
+    ASSERT_EQ(fs.OpenDirectoryPath(tmp / "to", false, to).code, 0);
+    EXPECT_TRUE(fs.MoveAt(from, "file", to, "taken").Is(ErrorKind::Exists));
+    EXPECT_EQ(ReadFileBytes(tmp / "to/taken"), "kept");
+    EXPECT_EQ(fs.MoveAt(from, "link", to, "link").code, 0);
+    EXPECT_TRUE(IsLink(tmp / "to/link"));
+    EXPECT_EQ(ReadFileBytes(tmp / "file"), "moved");
+}
+
 TEST(FsError, AKindMadeWithoutASystemCallReadsAsTheSystemsOwnCode) {
     // Messages quote the code's number and text, so a made-up failure must map back to its kind.
     for (ErrorKind kind : {ErrorKind::NotFound, ErrorKind::NotADirectory, ErrorKind::IsADirectory, ErrorKind::IsALink,

@@ -80,7 +80,7 @@ int FakeFileSystem::MutatingCalls() const {
     for (FsCall kind :
          {FsCall::MakeDirectory, FsCall::RemoveFile, FsCall::RemoveEmptyDirectory, FsCall::SetNormalAttributes,
           FsCall::RenamePath, FsCall::CopyFileContent, FsCall::SetMode, FsCall::FlushFileSystem, FsCall::MakeLink,
-          FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes}) {
+          FsCall::SetLinkTime, FsCall::SetOwner, FsCall::ProbeTimes, FsCall::Move}) {
         total += Calls(kind);
     }
     return total;
@@ -294,6 +294,15 @@ FsError FakeFileSystem::RenameAt(const DirectoryHandle& dir, const std::string& 
     RecordChange(PathIn(dir, to));
     int e = CountAndCheck(FsCall::RenamePath, fromPath);
     return e != 0 ? FsError::FromSystem(e) : inner.RenameAt(dir, from, to);
+}
+
+FsError FakeFileSystem::MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
+                               const std::string& to) {
+    const std::string fromPath = PathIn(fromDir, from);
+    RecordChange(fromPath);
+    RecordChange(PathIn(toDir, to));
+    int e = CountAndCheck(FsCall::Move, fromPath);
+    return e != 0 ? FsError::FromSystem(e) : inner.MoveAt(fromDir, from, toDir, to);
 }
 
 FsError FakeFileSystem::ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) {

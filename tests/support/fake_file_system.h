@@ -55,7 +55,9 @@ enum class FsCall {
     DuplicateDirectory,
     ProbeTimes,
     // The opening of a file to be copied; its lock check counts as CheckLocked
-    OpenSource
+    OpenSource,
+    // A move between two open directories
+    Move
 };
 
 class FakeFileSystem : public IFileSystem {
@@ -101,6 +103,8 @@ public:
     FsError SetModeAt(const DirectoryHandle& dir, const std::string& name, const FileIdentity& expected,
                       std::uint32_t mode) override;
     FsError RenameAt(const DirectoryHandle& dir, const std::string& from, const std::string& to) override;
+    FsError MoveAt(const DirectoryHandle& fromDir, const std::string& from, const DirectoryHandle& toDir,
+                   const std::string& to) override;
     FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) override;
     FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override;
     FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,

@@ -5,6 +5,7 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/spinctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/uiaction.h>
@@ -224,6 +225,11 @@ TEST_F(EditorTest, NewTaskDefaultsAndEveryFieldComesBack) {
         Control<wxCheckBox>(id)->SetValue(true);
     }
     Control<wxCheckBox>(YEditJobDlg::IdRecurse)->SetValue(false);
+    EXPECT_FALSE(Control<wxCheckBox>(YEditJobDlg::IdKeepVersions)->GetValue());
+    EXPECT_EQ(Control<wxSpinCtrl>(YEditJobDlg::IdVersionDays)->GetValue(), kDefaultVersionDays);
+    Control<wxCheckBox>(YEditJobDlg::IdKeepVersions)->SetValue(true);
+    Control<wxSpinCtrl>(YEditJobDlg::IdVersionDays)->SetValue(14);
+    Control<wxSpinCtrl>(YEditJobDlg::IdVersionCount)->SetValue(3);
     dialog->colourPicker = [](wxColour& colour) {
         colour = wxColour(0x12, 0x34, 0x56);
         return true;
@@ -241,6 +247,8 @@ TEST_F(EditorTest, NewTaskDefaultsAndEveryFieldComesBack) {
     EXPECT_TRUE(t.oneHour);
     EXPECT_TRUE(t.onlyIfNewer);
     EXPECT_FALSE(t.rename);
+    EXPECT_EQ(t.versionDays, 14);
+    EXPECT_EQ(t.versionCount, 3);
     EXPECT_EQ(t.colour, 0x00563412u);
 
     // A cancelled colour choice keeps the colour.

@@ -53,7 +53,8 @@ TEST(TaskListDrawing, SwitchWordsInTheirOrder) {
     task.safeMode = true;
     EXPECT_EQ(SwitchWords(task), "safe");
     task.recurse = task.checkOpen = task.fakeIt = task.rename = true;
-    EXPECT_EQ(SwitchWords(task), "recurse, safe, check, fake, rename");
+    task.versionDays = 1;
+    EXPECT_EQ(SwitchWords(task), "recurse, safe, check, fake, rename, versions");
 }
 
 TEST(TaskListDrawing, ItemsRecordsAndHitTesting) {

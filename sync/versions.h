@@ -1,0 +1,75 @@
+// Kept versions: what a run deletes or overwrites in a destination is moved, not lost, into a
+// folder of the run under <destination>/.pemo-versions, with a manifest of what the run did.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "model/task.h"
+#include "model/version_manifest.h"
+#include "platform/file_system.h"
+#include "sync/run_context.h"
+
+// One task's keeper, used by the walk on the run thread only. With fake-it it announces what it
+// would keep and changes nothing.
+class CVersionKeeper {
+public:
+    // destination: the task's destination as the walk shows it, without a trailing separator.
+    CVersionKeeper(CRunContext& ctx, const Task& task, std::string source, std::string destination, std::time_t started,
+                   RunStats& stats);
+
+    // The destination's top, opened by the walk; everything the keeper does is relative to it.
+    void SetTop(const DirectoryHandle& top);
+    // Removes run folders older than the task's days and, with a count, the older versions of a
+    // file beyond the newest count.
+    void Retain();
+    // Moves name of dir (null: could not be opened), whose path relative to the destination is
+    // relative (native separators), into the run folder: renamed, or copied there and then removed
+    // where no rename can reach. shown is the path for the log, colour the colour of the deletion
+    // or overwrite it stands for. The manifest records a deletion, which what the run then leaves
+    // there turns into a replacement. False when it stayed: its Red line is logged, the caller
+    // counts the error.
+    bool Keep(const DirectoryHandle* dir, const std::string& name, const std::string& relative,
+              const std::string& shown, LogColour colour);
+    // Records what the run left at name: an addition, or the new entry over a kept one.
+    void Left(const DirectoryHandle* dir, const std::string& name, const std::string& relative, bool replaced);
+    // Writes the manifest when the run changed anything.
+    void Finish();
+    // The run folder's path, for the log.
+    std::string RunFolderPath() const;
+
+private:
+    FsError OpenVersions(bool create, DirectoryHandle& versions);
+    FsError OpenRunFolder();
+    FsError OpenKeptParent(const std::vector<std::string>& parts, const DirectoryHandle*& parent);
+    FsError MoveAcross(const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                       const DirectoryHandle& to, const std::string& toName);
+    FsError CopyTreeAcross(const DirectoryHandle& dir, const std::string& name, const DirectoryHandle& to,
+                           const std::string& toName, int depth);
+    void RetainCount(const DirectoryHandle& versions, const std::vector<std::string>& folders);
+    void Record(ManifestAction::Kind kind, const FileStatus* status, const std::string& relative);
+    FsError WriteManifest();
+
+    CRunContext& ctx_;
+    IFileSystem& fs_;
+    const Task& task_;
+    RunStats& stats_;
+    std::string source_;
+    std::string destination_;
+    std::time_t started_;
+    std::string runName_;
+    DirectoryHandle top_;
+    DirectoryHandle runFolder_;
+    bool runFolderMade_ = false;
+    FsError runFolderError_;
+    // The last parent opened inside the run folder: files of one level go to one folder.
+    std::string keptParentPath_;
+    DirectoryHandle keptParent_;
+    VersionManifest manifest_;
+    // Paths of this run's deletions, so that what the run then puts there reads as a replacement.
+    std::unordered_map<std::string, std::size_t> deletedAt_;
+};
