@@ -86,28 +86,23 @@ shot "$editor" windows-task.png
 keys "$editor" Escape
 sleep 1
 
-keys "$main" alt+t o
-options=$(find_window "^Options$")
-[ -n "$options" ] || { echo "windows-screenshots.sh: the options did not open" >&2; exit 1; }
-shot "$options" windows-options.png
-keys "$options" Escape
-sleep 1
-
+# Opens a dialog from the menu with the keys, photographs it once it has had wait seconds to
+# fill in, and closes it.
+dialog_shot() { # keys (one word each), title, file, what, wait
+    # shellcheck disable=SC2086 # the keys are separate words
+    keys "$main" $1
+    local dialog
+    dialog=$(find_window "^$2\$")
+    [ -n "$dialog" ] || { echo "windows-screenshots.sh: $4 did not open" >&2; exit 1; }
+    sleep "$5"
+    shot "$dialog" "$3"
+    keys "$dialog" Escape
+    sleep 1
+}
+dialog_shot "alt+t o" Options windows-options.png "the options" 0
 # The schedule asks Task Scheduler (Wine's schtasks) what it holds for this job.
-keys "$main" alt+t c
-schedule=$(find_window "^Schedule$")
-[ -n "$schedule" ] || { echo "windows-screenshots.sh: the schedule did not open" >&2; exit 1; }
-sleep 6
-shot "$schedule" windows-schedule.png
-keys "$schedule" Escape
-sleep 1
-
-keys "$main" alt+h a
-about=$(find_window "^About Pemo$")
-[ -n "$about" ] || { echo "windows-screenshots.sh: the About box did not open" >&2; exit 1; }
-shot "$about" windows-about.png
-keys "$about" Escape
-sleep 1
+dialog_shot "alt+t c" Schedule windows-schedule.png "the schedule" 6
+dialog_shot "alt+h a" "About Pemo" windows-about.png "the About box" 0
 
 # Run all, then wait for the run's line in summary.log.
 keys "$main" alt+r a
