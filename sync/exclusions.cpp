@@ -37,7 +37,7 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
 constexpr char kDirectoryMark = '/';
 
 bool HasSeparator(std::string_view item) {
-    return item.find('/') != std::string_view::npos || item.find('\\') != std::string_view::npos;
+    return item.find('/') != std::string_view::npos || item.find(kPathSeparator) != std::string_view::npos;
 }
 
 // A pattern item matches whole paths with "*" inside one level and "**" across levels.
@@ -177,11 +177,8 @@ ExclusionResult DirectoryExclusion(const std::string& list, const std::string& p
         return ExclusionResult::ExcludedExactly;
     }
     for (std::string_view item : SplitItems(lowered)) {
-        if (IsPattern(item)) {
-            if (PatternMatches(item, dir, true)) {
-                return ExclusionResult::ExcludedExactly;
-            }
-            continue;
+        if (IsPattern(item) && PatternMatches(item, dir, true)) {
+            return ExclusionResult::ExcludedExactly;
         }
         if (!EndsWith(item, "*")) {
             continue;
@@ -218,7 +215,6 @@ bool IsIncluded(const FileEntry& file, const std::string& list, const std::strin
             if (PatternMatches(item, full, false)) {
                 return false;
             }
-            continue;
         }
         bool leading = StartsWith(item, "*");
         if (leading) {
@@ -265,7 +261,8 @@ std::string DescribeExclusion(const std::string& item) {
     }
     const bool relative = StartsWith(item, "\\") ? !StartsWith(item, "\\\\") : !IsAbsolute(item);
     const std::string where = relative ? ", relative to the source" : ", absolute path";
-    if (IsPattern(item)) {
+    const bool path = HasSeparator(item) || StartsWith(item, "\\");
+    if (path && item.find("**") != std::string::npos) {
         const bool directories = EndsWith(item, "/");
         return std::string(directories ? "Directories" : "Files and directories") +
                " matching the path pattern (* within one level, ** across levels)" + where;
@@ -279,7 +276,7 @@ std::string DescribeExclusion(const std::string& item) {
     if (trailing) {
         rest.remove_suffix(1);
     }
-    if (!HasSeparator(item)) {
+    if (!path) {
         if (leading && trailing) {
             return "Files whose name contains \"" + std::string(rest) + "\", in every directory";
         }
