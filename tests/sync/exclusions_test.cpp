@@ -135,13 +135,9 @@ TEST(Exclusions, EveryFormMatchesItsOwnKind) {
         {"**/build/*.o", "/w/cache/x/y/build/a.o", false, true},
         {"**/build/*.o", "/w/cache/build/sub/a.o", false, false},
         {"docs/**/draft*", "/w/cache/docs/a/draft1", true, true},
-        {"docs/**/draft*", "/w/cache/docs/draft.txt", false, true},
         {"docs/**/draft*", "/w/cache/other/docs/draft", false, false},
-        {"docs/**/", "/w/cache/docs/a", false, false},
         {"docs/**/", "/w/cache/docs/a", true, true},
-        {"*.tmp", "/w/cache/a/x.tmp", true, false},
         {"cache", "/w/cache/cache", true, false},
-        {"cache*", "/w/cache/cache2", true, false},
         {"\\cache", "/w/cache/cache", true, true},
     };
     for (const Case& c : cases) {
@@ -158,11 +154,8 @@ TEST(DescribeExclusion, NamesWhatAnItemMatches) {
     EXPECT_EQ(DescribeExclusion("node_modules/"), "Directories named \"node_modules\" at any depth below the source");
     EXPECT_EQ(DescribeExclusion("docs/**/"),
               "Directories matching the path pattern (* within one level, ** across levels), relative to the source");
-    EXPECT_EQ(DescribeExclusion("*.tmp"), "Files whose name ends with \".tmp\", in every directory");
     EXPECT_EQ(DescribeExclusion("cache"), "Files named \"cache\" in every directory (end it with / for directories)");
     EXPECT_EQ(DescribeExclusion("\\data\\tmp"),
               "The file or directory with this path, and all below it, relative to the source");
-    EXPECT_EQ(DescribeExclusion(Abs("/backup/2012*")),
-              "Files and directories whose path begins with this, absolute path");
     EXPECT_EQ(DescribeExclusion("docs/tmp").rfind("Matches nothing", 0), 0U);
 }
