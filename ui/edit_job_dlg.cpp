@@ -275,7 +275,7 @@ void YEditJobDlg::BuildControls() {
     exclusionWarning = warningText(IdExclusionWarning, "");
     exclusionColumn->Add(exclusionWarning, 0, wxEXPAND | wxTOP, gap);
     // Says what the item being typed will match; fixed in size so that typing never relays out.
-    exclusionMeaning = new wxStaticText(box, IdExclusionMeaning, "", wxDefaultPosition, wxDefaultSize,
+    exclusionMeaning = new wxStaticText(box, IdExclusionMeaning, " ", wxDefaultPosition, wxDefaultSize,
                                         wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
     exclusionColumn->Add(exclusionMeaning, 0, wxEXPAND | wxTOP, gap);
     grid->Add(exclusionColumn, 1, wxEXPAND);
