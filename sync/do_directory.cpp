@@ -469,6 +469,7 @@ bool CDirectoryWalker::Excluded(bool top) {
     if (exclusion == ExclusionResult::NotExcluded) {
         return false;
     }
+    LogLine(ctx_, "Excluded: " + source_.Path(), LogColour::Teal);
     ReportChange(ctx_, '*', source_.Path() + kPathSeparator);
     if (exclusion == ExclusionResult::ExcludedByPrefix) {
         return true;

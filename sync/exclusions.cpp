@@ -32,6 +32,93 @@ bool EndsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// Marks a pattern item that matches directories only. A normalised item never ends with it
+// otherwise: trailing separators are dropped, and on Windows every '/' becomes a separator.
+constexpr char kDirectoryMark = '/';
+
+bool HasSeparator(std::string_view item) {
+    return item.find('/') != std::string_view::npos || item.find(kPathSeparator) != std::string_view::npos;
+}
+
+// A pattern item matches whole paths with "*" inside one level and "**" across levels.
+bool IsPattern(std::string_view item) {
+    return item.find("**") != std::string_view::npos && HasSeparator(item);
+}
+
+// A bare name ending in "/": a directory of that name at any depth below the source.
+bool IsAnyDepthDirectory(std::string_view typed) {
+    return typed.size() >= 2 && typed.back() == '/' && !HasSeparator(typed.substr(0, typed.size() - 1));
+}
+
+bool IsAbsolute(std::string_view item) {
+    return StartsWith(item, "/") || StartsWith(item, "\\") || (item.size() >= 2 && item[1] == ':') ||
+           StartsWith(item, "?:");
+}
+
+std::string UnderSource(std::string source, std::string_view rest) {
+    if (source.empty() || source.back() != kPathSeparator) {
+        source += kPathSeparator;
+    }
+    source += rest;
+    return source;
+}
+
+// "*" takes any run within one level, "**" followed by a separator any number of whole levels
+// (none included), any other "**" anything; every other character stands for itself. The set of
+// reachable text positions is carried through the pattern, so the cost stays pattern x text.
+bool GlobMatches(std::string_view pattern, std::string_view text) {
+    const std::size_t n = text.size();
+    std::vector<char> at(n + 1, 0);
+    std::vector<char> next(n + 1, 0);
+    at[0] = 1;
+    for (std::size_t p = 0; p < pattern.size();) {
+        std::fill(next.begin(), next.end(), 0);
+        if (pattern[p] != '*') {
+            for (std::size_t j = 0; j < n; ++j) {
+                next[j + 1] = static_cast<char>(at[j] != 0 && text[j] == pattern[p]);
+            }
+            ++p;
+        } else if (pattern.compare(p, 2, "**") != 0) {
+            bool reached = false;
+            for (std::size_t j = 0; j <= n; ++j) {
+                reached = reached || at[j] != 0;
+                next[j] = static_cast<char>(reached);
+                if (j < n && text[j] == kPathSeparator) {
+                    reached = false;
+                }
+            }
+            ++p;
+        } else if (p + 2 < pattern.size() && pattern[p + 2] == kPathSeparator) {
+            bool reached = false;
+            for (std::size_t j = 0; j <= n; ++j) {
+                next[j] = static_cast<char>(at[j] != 0 || (reached && text[j - 1] == kPathSeparator));
+                reached = reached || at[j] != 0;
+            }
+            p += 3;
+        } else {
+            bool reached = false;
+            for (std::size_t j = 0; j <= n; ++j) {
+                reached = reached || at[j] != 0;
+                next[j] = static_cast<char>(reached);
+            }
+            p += 2;
+        }
+        at.swap(next);
+    }
+    return at[n] != 0;
+}
+
+// Whether a lowered pattern item matches a lowered path; a directory-only item matches no file.
+bool PatternMatches(std::string_view item, std::string_view path, bool directory) {
+    if (EndsWith(item, std::string_view(&kDirectoryMark, 1))) {
+        if (!directory) {
+            return false;
+        }
+        item.remove_suffix(1);
+    }
+    return GlobMatches(item, path);
+}
+
 } // namespace
 
 std::string NormaliseExclusions(const std::string& exclusions, const std::string& source,
@@ -42,6 +129,8 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
     std::string result;
     for (std::string_view view : SplitItems(exclusions)) {
         std::string item(view);
+        const bool anyDepth = IsAnyDepthDirectory(item);
+        const bool directoryPattern = !anyDepth && IsPattern(item) && EndsWith(item, "/");
         // Windows takes '/' for its separator wherever a path is typed, so an item does too.
         if constexpr (kPathSeparator != '/') {
             std::replace(item.begin(), item.end(), '/', kPathSeparator);
@@ -58,6 +147,13 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
                 }
             }
             item.insert(0, source);
+        } else if (anyDepth) {
+            item = UnderSource(source, std::string("**") + kPathSeparator + item + kDirectoryMark);
+        } else if (IsPattern(item) && !IsAbsolute(item)) {
+            item = UnderSource(source, item);
+        }
+        if (directoryPattern) {
+            item += kDirectoryMark;
         }
         // The letter is one character, which may take several bytes.
         if (StartsWith(item, "?:\\") && !driveLetter.empty()) {
@@ -81,6 +177,9 @@ ExclusionResult DirectoryExclusion(const std::string& list, const std::string& p
         return ExclusionResult::ExcludedExactly;
     }
     for (std::string_view item : SplitItems(lowered)) {
+        if (IsPattern(item) && PatternMatches(item, dir, true)) {
+            return ExclusionResult::ExcludedExactly;
+        }
         if (!EndsWith(item, "*")) {
             continue;
         }
@@ -109,6 +208,14 @@ bool IsIncluded(const FileEntry& file, const std::string& list, const std::strin
     const std::string name = LowerAscii(file.name);
     std::string full; // dir + separator + name, built only when an item needs it
     for (std::string_view item : SplitItems(lowered)) {
+        if (IsPattern(item)) {
+            if (full.empty()) {
+                full = JoinPath(LowerAscii(dir), name);
+            }
+            if (PatternMatches(item, full, false)) {
+                return false;
+            }
+        }
         bool leading = StartsWith(item, "*");
         if (leading) {
             item.remove_prefix(1);
@@ -140,4 +247,55 @@ bool IsIncluded(const FileEntry& file, const std::string& list, const std::strin
         }
     }
     return true;
+}
+
+std::string DescribeExclusion(const std::string& item) {
+    if (item.empty()) {
+        return "Matches nothing";
+    }
+    if (item.find(';') != std::string::npos) {
+        return "\";\" separates items: each part is an item of its own";
+    }
+    if (IsAnyDepthDirectory(item)) {
+        return "Directories named \"" + item.substr(0, item.size() - 1) + "\" at any depth below the source";
+    }
+    const bool relative = StartsWith(item, "\\") ? !StartsWith(item, "\\\\") : !IsAbsolute(item);
+    const std::string where = relative ? ", relative to the source" : ", absolute path";
+    const bool path = HasSeparator(item) || StartsWith(item, "\\");
+    if (path && item.find("**") != std::string::npos) {
+        const bool directories = EndsWith(item, "/");
+        return std::string(directories ? "Directories" : "Files and directories") +
+               " matching the path pattern (* within one level, ** across levels)" + where;
+    }
+    std::string_view rest(item);
+    const bool leading = StartsWith(rest, "*");
+    if (leading) {
+        rest.remove_prefix(1);
+    }
+    const bool trailing = EndsWith(rest, "*");
+    if (trailing) {
+        rest.remove_suffix(1);
+    }
+    if (!path) {
+        if (leading && trailing) {
+            return "Files whose name contains \"" + std::string(rest) + "\", in every directory";
+        }
+        if (leading) {
+            return "Files whose name ends with \"" + std::string(rest) + "\", in every directory";
+        }
+        if (trailing) {
+            return "Files whose name begins with \"" + std::string(rest) + "\", in every directory";
+        }
+        return "Files named \"" + item + "\" in every directory (end it with / for directories)";
+    }
+    if (relative && !StartsWith(item, "\\")) {
+        return "Matches nothing: begin a path with \\ (relative to the source) or give a full path";
+    }
+    if (trailing && !leading) {
+        return "Files and directories whose path begins with this" + where;
+    }
+    if (leading) {
+        return "Matches nothing: a leading * belongs to a name without a path";
+    }
+    return "The file or directory with this path, and all below it" + where;
 }

@@ -12,3 +12,5 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
 ExclusionResult DirectoryExclusion(const std::string& list, const std::string& path);
 bool IsIncluded(const FileEntry& file, const std::string& list, const std::string& dir, bool excludeSystem,
                 bool excludeHidden);
+// What one typed exclusion item will match, in a few words for the task editor.
+std::string DescribeExclusion(const std::string& item);

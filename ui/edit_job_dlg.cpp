@@ -21,6 +21,7 @@
 
 #include "app/job_commands.h"
 #include "platform/file_system.h"
+#include "sync/exclusions.h"
 #include "ui/hscroll_list_box.h"
 #include "ui/icons.h"
 #include "ui/list_box_ebx.h"
@@ -273,6 +274,10 @@ void YEditJobDlg::BuildControls() {
     exclusionColumn->Add(exclusionRow, 1, wxEXPAND);
     exclusionWarning = warningText(IdExclusionWarning, "");
     exclusionColumn->Add(exclusionWarning, 0, wxEXPAND | wxTOP, gap);
+    // Says what the item being typed will match; fixed in size so that typing never relays out.
+    exclusionMeaning = new wxStaticText(box, IdExclusionMeaning, " ", wxDefaultPosition, wxDefaultSize,
+                                        wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    exclusionColumn->Add(exclusionMeaning, 0, wxEXPAND | wxTOP, gap);
     grid->Add(exclusionColumn, 1, wxEXPAND);
     group->Add(grid, 1, wxEXPAND | wxALL, gap);
     outer->Add(group, 1, wxEXPAND | wxALL, gap);
@@ -467,6 +472,8 @@ void YEditJobDlg::CheckFields() {
              destinationOk);
     CheckOne(newExclusion, exclusionWarning, ExclusionProblem(newExclusion->GetValue().utf8_string()), exclusionOk);
     addButton->Enable(exclusionOk);
+    const std::string pendingItem = newExclusion->GetValue().utf8_string();
+    exclusionMeaning->SetLabel(pendingItem.empty() ? wxString() : wxString::FromUTF8(DescribeExclusion(pendingItem)));
     okButton->Enable(sourceOk && destinationOk && nameOk && exclusionOk);
 }
 

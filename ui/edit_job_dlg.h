@@ -55,6 +55,7 @@ public:
         IdOneHour = 1073,
         IdNameWarning = 1074,
         IdExclusionWarning = 1075,
+        IdExclusionMeaning = 1076,
         IdBrowseSource = 1080,
         IdBrowseSourceFile = 1081,
         IdBrowseDestination = 1082,
@@ -121,6 +122,7 @@ private:
     wxStaticText* sourceWarning = nullptr;
     wxStaticText* destinationWarning = nullptr;
     wxStaticText* exclusionWarning = nullptr;
+    wxStaticText* exclusionMeaning = nullptr;
     wxButton* addButton = nullptr;
     wxButton* okButton = nullptr;
     wxWindow* swatch = nullptr;

@@ -207,11 +207,11 @@ TEST_F(DoDirectoryTest, ExcludedDirectoriesExactlyAndByPrefix) {
     EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Deleting directory " + NativePath(dst + "/cache"))) << Dump(rig.log);
     EXPECT_FALSE(FileExists(dst + "/cache"));
     EXPECT_EQ(stats.deleted, 1);
-    // The prefix-excluded directory is left exactly as it was, and nothing is said about it.
+    // The prefix-excluded directory is left exactly as it was; only -logexclusions mentions it.
     EXPECT_TRUE(FileExists(dst + "/2012-old/kept"));
     EXPECT_FALSE(FileExists(dst + "/2012-old/o"));
     for (const auto& [colour, text] : rig.log.Lines()) {
-        EXPECT_EQ(text.find("2012"), std::string::npos) << text;
+        EXPECT_TRUE(text.find("2012") == std::string::npos || colour == LogColour::Teal) << text;
     }
 }
 
@@ -833,3 +833,16 @@ TEST_F(DoDirectoryTest, FifosSocketsAndDevicesAreLeftOutAsExclusionsNotErrors) {
     ::close(sock);
 }
 #endif
+
+TEST_F(DoDirectoryTest, ADirectoryNameItemExcludesItAtEveryDepthAndLogsIt) {
+    Put(src + "/cache/a");
+    Put(src + "/sub/deep/cache/b");
+    Put(dst + "/cache/old");
+    task.recurse = true;
+    task.exclusions = "cache/";
+    Run();
+    EXPECT_FALSE(FileExists(dst + "/cache")) << "an excluded directory's copy goes";
+    EXPECT_FALSE(FileExists(dst + "/sub/deep/cache"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/cache")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/sub/deep/cache"));
+}

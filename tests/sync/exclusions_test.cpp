@@ -117,3 +117,45 @@ TEST(IsIncluded, AttributeSwitches) {
     EXPECT_FALSE(IsIncluded(Named(".profile", true), "", "/d", false, true));
     EXPECT_TRUE(IsIncluded(Named("plain"), "", "/d", true, true));
 }
+
+TEST(Exclusions, EveryFormMatchesItsOwnKind) {
+    struct Case {
+        const char* item;
+        const char* path; // POSIX spelling below the source /w/cache
+        bool directory;
+        bool excluded;
+    };
+    const Case cases[] = {
+        {"node_modules/", "/w/cache/node_modules", true, true},
+        {"node_modules/", "/w/cache/a/b/Node_Modules", true, true},
+        {"node_modules/", "/w/cache/a/node_modules", false, false},
+        {"cache/", "/w/cache", true, false}, // the source itself is no directory below it
+        {"*.egg-info/", "/w/cache/lib/pkg.egg-info", true, true},
+        {"**/build/*.o", "/w/cache/build/a.o", false, true},
+        {"**/build/*.o", "/w/cache/x/y/build/a.o", false, true},
+        {"**/build/*.o", "/w/cache/build/sub/a.o", false, false},
+        {"docs/**/draft*", "/w/cache/docs/a/draft1", true, true},
+        {"docs/**/draft*", "/w/cache/other/docs/draft", false, false},
+        {"docs/**/", "/w/cache/docs/a", true, true},
+        {"cache", "/w/cache/cache", true, false},
+        {"\\cache", "/w/cache/cache", true, true},
+    };
+    for (const Case& c : cases) {
+        const std::string list = NormaliseExclusions(c.item, Abs("/w/cache"), "");
+        const std::string path = Abs(c.path);
+        const std::size_t cut = path.rfind(kPathSeparator);
+        const bool excluded = c.directory ? DirectoryExclusion(list, path) == ExclusionResult::ExcludedExactly
+                                          : Excluded(list, path.substr(0, cut), path.substr(cut + 1));
+        EXPECT_EQ(excluded, c.excluded) << c.item << " on " << c.path;
+    }
+}
+
+TEST(DescribeExclusion, NamesWhatAnItemMatches) {
+    EXPECT_EQ(DescribeExclusion("node_modules/"), "Directories named \"node_modules\" at any depth below the source");
+    EXPECT_EQ(DescribeExclusion("docs/**/"),
+              "Directories matching the path pattern (* within one level, ** across levels), relative to the source");
+    EXPECT_EQ(DescribeExclusion("cache"), "Files named \"cache\" in every directory (end it with / for directories)");
+    EXPECT_EQ(DescribeExclusion("\\data\\tmp"),
+              "The file or directory with this path, and all below it, relative to the source");
+    EXPECT_EQ(DescribeExclusion("docs/tmp").rfind("Matches nothing", 0), 0U);
+}
