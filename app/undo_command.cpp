@@ -4,6 +4,7 @@
 #include <string>
 
 #include "model/job_file.h"
+#include "run/job_lock.h"
 #include "run/job_runner.h"
 #include "sync/run_context.h"
 #include "sync/undo.h"
@@ -59,6 +60,12 @@ int RunUndo(const StartOptions& options, IFileSystem& fs, std::FILE* out, std::F
     }
     if (!named) {
         messages.MessageBox("the job " + options.startJobFile + " has no task \"" + options.taskName + "\"");
+        return 2;
+    }
+    // An undo moves what a run of the same job would be copying into and deleting from.
+    CJobLock lock(fs);
+    if (!lock.TryLock(jobPath)) {
+        messages.MessageBox(lock.Refusal().empty() ? jobPath + " is already being run" : lock.Refusal());
         return 2;
     }
     CPrintedLog log(out, err, options.quiet);
