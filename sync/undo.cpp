@@ -159,9 +159,10 @@ bool CUndo::Run() {
         moved.push_back(action->path);
         steps.push_back(Step{action, SplitManifestPath(action->path)});
     }
+    // Entries under one that moves whole are checked too: what moves must be what the run left.
     std::vector<std::string> refused;
-    for (const Step& step : steps) {
-        const std::string why = CheckStep(step);
+    for (const ManifestAction* action : ordered) {
+        const std::string why = CheckStep(Step{action, SplitManifestPath(action->path)});
         if (!why.empty()) {
             refused.push_back(why);
         }

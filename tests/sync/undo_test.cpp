@@ -85,11 +85,13 @@ TEST_F(UndoTest, ChangesNothingWhenRefusedOrFaked) {
     task.fakeIt = false;
     Put(dst + "/new.txt", "edited since", 1700000000);
     WriteFileBytes(dst + "/gone.txt", "back again");
+    WriteFileBytes(dst + "/newdir/sub/a", "below a directory that would move whole");
     const std::string moved = TreeSnapshot(dst);
     EXPECT_FALSE(Undo());
     EXPECT_EQ(TreeSnapshot(dst), moved);
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "  " + NativePath(dst + "/new.txt") + " changed")) << Dump(rig.log);
     EXPECT_TRUE(rig.log.Has(LogColour::Red, "  " + NativePath(dst + "/gone.txt") + " is taken")) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Red, "  " + NativePath(dst + "/newdir/sub/a") + " changed")) << Dump(rig.log);
 
     task.versionDays = 0;
     EXPECT_TRUE(Undo());
