@@ -315,7 +315,7 @@ std::string UsageText() {
            "  -showdetlog      open the run log when a run ends (implies -show)\n"
            "  -undo            with -auto, undo the last run of every enabled task that keeps versions\n"
            "                   (with -fakeit, only report what it would do)\n"
-           "  -task:NAME       with -undo, only the task NAME\n"
+           "  -task:T          with -undo, only the task named T\n"
            "  -letter:X        X replaces a leading ? in task paths (. = the program's own first character)\n"
            "  -maxdelete:N     delete at most N files in this run; what is left over is kept and reported\n"
            "  --help, -h, -?   print this list and exit\n"
