@@ -42,9 +42,10 @@ bool ParseMaxDelete(const std::string& line, std::size_t at, std::int64_t& value
 // The switches that are on or off, as their exact spellings.
 constexpr std::string_view kSwitches[] = {"-show",    "-runall",        "-stay",      "-shutdown", "-ignoreerrors",
                                           "-datelog", "-logexclusions", "-noballoon", "-auto",     "-showdetlog",
-                                          "-fakeit",  "-verbose",       "-quiet"};
+                                          "-fakeit",  "-verbose",       "-quiet",     "-undo"};
 constexpr std::string_view kLetterSwitch = "-letter:";
 constexpr std::string_view kMaxDeleteSwitch = "-maxdelete:";
+constexpr std::string_view kTaskSwitch = "-task:";
 
 bool StartsWith(const std::string& text, std::string_view prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -173,6 +174,8 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     bool fileSeen = false;
     std::int64_t maxDelete = -1;
     std::string positionalJob;
+    std::string taskName;
+    bool taskSeen = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.empty() || arg[0] != '-') {
@@ -229,6 +232,15 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
             if (maxDelete < 0) {
                 maxDelete = value;
             }
+        } else if (StartsWith(arg, kTaskSwitch)) {
+            if (arg.size() == kTaskSwitch.size()) {
+                return Refuse("\"-task:\" needs the name of a task of the job after the colon");
+            }
+            if (taskSeen && taskName != arg.substr(kTaskSwitch.size())) {
+                return Refuse("\"" + arg + "\": one task at a time");
+            }
+            taskName = arg.substr(kTaskSwitch.size());
+            taskSeen = true;
         } else {
             return Refuse("unknown switch \"" + arg + "\"");
         }
@@ -257,6 +269,14 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     o.fakeIt = has("-fakeit");
     o.verbose = has("-verbose");
     o.quiet = has("-quiet");
+    o.undo = has("-undo");
+    o.taskName = taskName;
+    if (o.undo && !o.autoRun) {
+        return Refuse("-undo works without a window only: pemo -auto -undo -file JOB");
+    }
+    if (taskSeen && !o.undo) {
+        return Refuse("-task: chooses the task of -undo; a run takes the job's enabled tasks");
+    }
     if (o.verbose && o.quiet) {
         return Refuse("-verbose and -quiet ask for opposite things: choose one");
     }
@@ -293,6 +313,9 @@ std::string UsageText() {
            "  -logexclusions   write excluded files and directories to the run log\n"
            "  -noballoon       show no notification when a run ends\n"
            "  -showdetlog      open the run log when a run ends (implies -show)\n"
+           "  -undo            with -auto, undo the last run of every enabled task that keeps versions\n"
+           "                   (with -fakeit, only report what it would do)\n"
+           "  -task:T          with -undo, only the task named T\n"
            "  -letter:X        X replaces a leading ? in task paths (. = the program's own first character)\n"
            "  -maxdelete:N     delete at most N files in this run; what is left over is kept and reported\n"
            "  --help, -h, -?   print this list and exit\n"

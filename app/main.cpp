@@ -11,6 +11,7 @@
 #include "app/desktop_entry.h"
 #include "app/headless_shell.h"
 #include "app/unattended.h"
+#include "app/undo_command.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/terminal.h"
@@ -52,6 +53,9 @@ int main(int argc, char** argv) {
             return 2;
         }
         return RunDesktop(argc, argv, options, fs);
+    }
+    if (options.undo) {
+        return RunUndo(options, fs, stdout, stderr);
     }
     // The only place the real power port exists: tests never construct it.
     CSteadyClock clock;

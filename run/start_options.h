@@ -25,6 +25,10 @@ struct StartOptions {
     std::string startJobFile; // "default.job" when none is named
     // -maxdelete:N, the most files one run may delete; -1 when not given.
     std::int64_t maxDelete = -1;
+    // -undo: with -auto, the last run of each enabled task (or of taskName, -task:NAME) is undone
+    // from its kept versions instead of a run.
+    bool undo = false;
+    std::string taskName;
     // Why the command line cannot be used, for "pemo: " + error on stderr and exit status 2;
     // empty when it can.
     std::string error;

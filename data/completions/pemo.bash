@@ -19,7 +19,7 @@ _pemo() {
         compopt -o nospace 2>/dev/null
     else
         local switches="-file -runall -show -stay -auto -fakeit -verbose -quiet -maxdelete: -shutdown -ignoreerrors -datelog
-            -logexclusions -noballoon -showdetlog -letter: --help --version"
+            -logexclusions -noballoon -showdetlog -letter: -undo -task: --help --version"
         mapfile -t COMPREPLY < <(compgen -W "$switches" -- "$cur")
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *: ]] && compopt -o nospace 2>/dev/null
     fi

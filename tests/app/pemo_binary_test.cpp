@@ -809,4 +809,38 @@ TEST_F(PemoBinaryTest, AMaxDeleteThatIsNoWholeNumberIsRefusedBeforeAnythingRuns)
     }
 }
 
+TEST_F(PemoBinaryTest, UndoPutsTheNamedTasksDestinationBackAsItWasBeforeItsLastRun) {
+    WriteTree(dir / "src", {{"a.txt", "new"}, {"added/b.txt", "b"}});
+    WriteTree(dir / "dst", {{"a.txt", "old"}, {"gone.txt", "gone"}});
+    Task task;
+    task.name = "Kept";
+    task.source = dir / "src";
+    task.destination = dir / "dst";
+    task.versionDays = 30;
+    WriteJob(JobLine(task));
+    auto mirror = [&] {
+        auto tree = Tree(dir / "dst");
+        std::erase_if(tree, [](const auto& entry) { return entry.first.rfind(".pemo-versions", 0) == 0; });
+        return tree;
+    };
+    const auto before = mirror();
+    ASSERT_EQ(Run().status, 0);
+    const auto ran = Tree(dir / "dst");
+
+    Outcome faked = Run({"-undo", "-fakeit"});
+    EXPECT_EQ(faked.status, 0) << faked.err;
+    EXPECT_TRUE(Has(faked.out, "Restored " + (dir / "dst/gone.txt"))) << faked.out;
+    EXPECT_EQ(Tree(dir / "dst"), ran);
+    Outcome unknown = Run({"-undo", "-task:Other"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(Has(unknown.err, "has no task \"Other\"")) << unknown.err;
+    EXPECT_EQ(RunPemo({"-undo", "-file", job}, work, dir.Path()).status, 2) << "never without -auto";
+    EXPECT_EQ(Run({"-task:Kept"}).status, 2) << "-task: belongs to -undo";
+    EXPECT_EQ(Tree(dir / "dst"), ran);
+
+    Outcome undone = Run({"-undo", "-task:Kept"});
+    EXPECT_EQ(undone.status, 0) << undone.err;
+    EXPECT_EQ(mirror(), before);
+}
+
 } // namespace

@@ -1,0 +1,472 @@
+// Undoing the last run of a task that keeps versions.
+#include "sync/undo.h"
+
+#include <algorithm>
+#include <ctime>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "model/version_manifest.h"
+#include "platform/file_system.h"
+#include "sync/engine_support.h"
+#include "util/texts.h"
+
+namespace {
+
+constexpr std::int64_t kNanosecondsPerSecondWide = 1000000000;
+// A manifest larger than this is not one a run wrote.
+constexpr std::size_t kLargestManifest = std::size_t{1} << 30;
+
+std::vector<std::string> SplitManifestPath(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = path.find('/', start);
+        parts.push_back(path.substr(start, at - start));
+        if (at == std::string::npos) {
+            return parts;
+        }
+        start = at + 1;
+    }
+}
+
+// A manifest path is used below a destination only when no part of it can climb out.
+bool SafeParts(const std::vector<std::string>& parts) {
+    return std::none_of(parts.begin(), parts.end(), [](const std::string& part) {
+        return part.empty() || part == "." || part == ".." || part.find(kPathSeparator) != std::string::npos;
+    });
+}
+
+char EntryLetter(EntryKind kind) {
+    return kind == EntryKind::Directory ? 'd' : kind == EntryKind::Symlink ? 'l' : 'f';
+}
+
+ManifestAction ActionOf(ManifestAction::Kind kind, const FileStatus& status, const std::string& path) {
+    ManifestAction action;
+    action.action = kind;
+    action.entry = EntryLetter(status.kind);
+    if (status.kind != EntryKind::Directory) {
+        action.size = status.size;
+    }
+    action.mtimeNanoseconds = status.mtimeSeconds * kNanosecondsPerSecondWide + status.mtimeNanoseconds;
+    action.path = path;
+    return action;
+}
+
+// Whether the entry is still the one the run left. A directory's time changes with what is put
+// in it, so only its kind counts.
+bool StillAsLeft(const ManifestAction& action, const FileStatus& status) {
+    if (EntryLetter(status.kind) != action.entry || status.kind == EntryKind::Other) {
+        return false;
+    }
+    if (status.kind == EntryKind::Directory) {
+        return true;
+    }
+    if (action.size && *action.size != status.size) {
+        return false;
+    }
+    return !action.mtimeNanoseconds ||
+           *action.mtimeNanoseconds == status.mtimeSeconds * kNanosecondsPerSecondWide + status.mtimeNanoseconds;
+}
+
+class CUndo {
+public:
+    CUndo(CRunContext& ctx, const Task& task, RunStats& stats)
+        : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats) {}
+
+    bool Run();
+
+private:
+    // One action of the manifest, with the parts of its path.
+    struct Step {
+        const ManifestAction* action;
+        std::vector<std::string> parts;
+    };
+
+    bool FindLastRun();
+    FsError ReadManifest(const DirectoryHandle& run, std::string& text);
+    // Opens the parent of parts below root; with make, missing levels are made.
+    FsError OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,
+                       DirectoryHandle& parent);
+    FsError StatusBelow(const DirectoryHandle& root, const std::vector<std::string>& parts, FileStatus& status);
+    std::string CheckStep(const Step& step);
+    FsError MakeNewRun();
+    FsError MoveBetween(const DirectoryHandle& fromRoot, const DirectoryHandle& toRoot,
+                        const std::vector<std::string>& parts);
+    bool DoStep(const Step& step);
+    FsError WriteNewManifest();
+    std::string Shown(const std::string& path) const;
+    std::string VersionsPath(const std::string& runName) const {
+        return JoinPath(JoinPath(destination_, kVersionsFolderName), runName);
+    }
+    void Fail(const std::string& text) { LogError(ctx_, text, stats_.errors); }
+
+    CRunContext& ctx_;
+    IFileSystem& fs_;
+    const Task& task_;
+    RunStats& stats_;
+    std::string destination_;
+    DirectoryHandle top_;
+    DirectoryHandle versions_;
+    std::string lastName_;
+    DirectoryHandle last_;
+    VersionManifest manifest_;
+    std::string newName_;
+    DirectoryHandle newRun_;
+    VersionManifest undone_;
+};
+
+std::string CUndo::Shown(const std::string& path) const {
+    std::string native = path;
+    std::replace(native.begin(), native.end(), '/', kPathSeparator);
+    return JoinPath(destination_, native);
+}
+
+bool CUndo::Run() {
+    destination_ = task_.destination;
+    while (destination_.size() > 1 && destination_.back() == kPathSeparator) {
+        destination_.pop_back();
+    }
+    if (!task_.KeepsVersions()) {
+        LogLine(ctx_, "Task " + task_.name + " keeps no versions, nothing to undo", LogColour::Bold);
+        return true;
+    }
+    if (FsError e = fs_.OpenDirectoryPath(SystemDirectoryPath(destination_), true, top_)) {
+        Fail("Cannot open the destination " + destination_ + FailureSuffix(e));
+        return false;
+    }
+    if (!FindLastRun()) {
+        return stats_.errors == 0;
+    }
+    // Entries under one that moves whole move with it.
+    std::vector<Step> steps;
+    std::vector<std::string> moved;
+    std::vector<const ManifestAction*> ordered;
+    for (const ManifestAction& action : manifest_.actions) {
+        ordered.push_back(&action);
+    }
+    std::sort(ordered.begin(), ordered.end(),
+              [](const ManifestAction* a, const ManifestAction* b) { return a->path < b->path; });
+    for (const ManifestAction* action : ordered) {
+        const bool under = std::any_of(moved.begin(), moved.end(), [&](const std::string& top) {
+            return action->path.size() > top.size() && action->path.compare(0, top.size(), top) == 0 &&
+                   action->path[top.size()] == '/';
+        });
+        if (under) {
+            continue;
+        }
+        moved.push_back(action->path);
+        steps.push_back(Step{action, SplitManifestPath(action->path)});
+    }
+    // Entries under one that moves whole are checked too: what moves must be what the run left.
+    std::vector<std::string> refused;
+    for (const ManifestAction* action : ordered) {
+        const std::string why = CheckStep(Step{action, SplitManifestPath(action->path)});
+        if (!why.empty()) {
+            refused.push_back(why);
+        }
+    }
+    if (!refused.empty()) {
+        Fail("Cannot undo the run " + VersionsPath(lastName_) + " of task " + task_.name +
+             ": the destination changed since, nothing was undone");
+        for (const std::string& why : refused) {
+            Fail(why);
+        }
+        return false;
+    }
+    if (!task_.fakeIt) {
+        if (FsError e = MakeNewRun()) {
+            Fail("Failed to make a folder for kept versions in " + JoinPath(destination_, kVersionsFolderName) +
+                 FailureSuffix(e));
+            return false;
+        }
+    }
+    LogLine(ctx_, "Undoing the run " + VersionsPath(lastName_) + " of task " + task_.name, LogColour::Bold);
+    bool ok = true;
+    for (const Step& step : steps) {
+        ok = DoStep(step) && ok;
+    }
+    if (!task_.fakeIt && !undone_.actions.empty()) {
+        if (FsError e = WriteNewManifest()) {
+            Fail("Failed to write the record of kept versions " + JoinPath(VersionsPath(newName_), kManifestName) +
+                 FailureSuffix(e));
+            ok = false;
+        }
+    }
+    if (!task_.fakeIt) {
+        FlushDestination(ctx_, top_, destination_, stats_);
+    }
+    return ok && stats_.errors == 0;
+}
+
+bool CUndo::FindLastRun() {
+    const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
+    FsError e = fs_.OpenDirectoryAt(top_, std::string(kVersionsFolderName), versions_);
+    std::vector<DirEntry> entries;
+    if (!e) {
+        std::unique_ptr<IDirectoryStream> stream = fs_.ListDirectory(versions_, e);
+        if (stream != nullptr) {
+            DirEntry entry;
+            while (stream->Next(entry)) {
+                entries.push_back(entry);
+            }
+            e = stream->Error();
+        }
+    }
+    if (e.Is(ErrorKind::NotFound)) {
+        LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
+        return false;
+    }
+    if (e) {
+        Fail("Cannot read " + versionsPath + FailureSuffix(e));
+        return false;
+    }
+    struct Folder {
+        std::int64_t seconds;
+        int sequence;
+        std::string name;
+    };
+    std::vector<Folder> folders;
+    for (const DirEntry& entry : entries) {
+        Folder folder{0, 0, entry.name};
+        if (entry.kind == EntryKind::Directory && ParseRunFolderName(entry.name, folder.seconds, folder.sequence)) {
+            folders.push_back(std::move(folder));
+        }
+    }
+    std::sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
+        return std::tie(b.seconds, b.sequence) < std::tie(a.seconds, a.sequence);
+    });
+    for (const Folder& folder : folders) {
+        DirectoryHandle run;
+        if (fs_.OpenDirectoryAt(versions_, folder.name, run)) {
+            continue;
+        }
+        std::string text;
+        e = ReadManifest(run, text);
+        if (e.Is(ErrorKind::NotFound)) {
+            continue;
+        }
+        const std::string path = JoinPath(VersionsPath(folder.name), kManifestName);
+        std::string error;
+        if (e) {
+            Fail("Cannot read " + path + FailureSuffix(e));
+            return false;
+        }
+        if (!ParseManifest(text, manifest_, error)) {
+            Fail("Cannot undo with " + path + ": " + error);
+            return false;
+        }
+        for (const ManifestAction& action : manifest_.actions) {
+            if (!SafeParts(SplitManifestPath(action.path))) {
+                Fail("Cannot undo with " + path + ": the path " + action.path + " leaves the destination");
+                return false;
+            }
+        }
+        lastName_ = folder.name;
+        last_ = std::move(run);
+        return true;
+    }
+    LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
+    return false;
+}
+
+FsError CUndo::ReadManifest(const DirectoryHandle& run, std::string& text) {
+    FileHandle file;
+    FileOpenMode mode;
+    mode.access = FileAccess::Read;
+    mode.noFollow = true;
+    FsError e = fs_.OpenFileAt(run, std::string(kManifestName), mode, file);
+    if (e) {
+        return e;
+    }
+    char buffer[65536];
+    for (;;) {
+        std::size_t read = 0;
+        e = fs_.ReadFileData(file, buffer, sizeof buffer, read);
+        if (e || read == 0) {
+            break;
+        }
+        text.append(buffer, read);
+        if (text.size() > kLargestManifest) {
+            e = FsError::OfKind(ErrorKind::NotSupported);
+            break;
+        }
+    }
+    fs_.CloseFile(file);
+    return e;
+}
+
+FsError CUndo::OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,
+                          DirectoryHandle& parent) {
+    FsError e = fs_.DuplicateDirectory(root, parent);
+    for (std::size_t i = 0; i + 1 < parts.size() && !e; ++i) {
+        if (make) {
+            e = fs_.MakeDirectoryAt(parent, parts[i]);
+            if (e.Is(ErrorKind::Exists)) {
+                e = FsError();
+            }
+        }
+        DirectoryHandle next;
+        if (!e) {
+            e = fs_.OpenDirectoryAt(parent, parts[i], next);
+        }
+        parent = std::move(next);
+    }
+    return e;
+}
+
+FsError CUndo::StatusBelow(const DirectoryHandle& root, const std::vector<std::string>& parts, FileStatus& status) {
+    DirectoryHandle parent;
+    FsError e = OpenParent(root, parts, false, parent);
+    return e ? e : fs_.StatusAt(parent, parts.back(), false, status);
+}
+
+// Empty when the step can be undone; else the line naming the entry.
+std::string CUndo::CheckStep(const Step& step) {
+    const ManifestAction& action = *step.action;
+    FileStatus status;
+    const FsError inDestination = StatusBelow(top_, step.parts, status);
+    if (action.action == ManifestAction::Kind::Deleted) {
+        if (!inDestination.Is(ErrorKind::NotFound)) {
+            return "  " + Shown(action.path) + " is taken";
+        }
+    } else if (inDestination) {
+        return "  " + Shown(action.path) + " is gone" + FailureSuffix(inDestination);
+    } else if (!StillAsLeft(action, status)) {
+        return "  " + Shown(action.path) + " changed";
+    }
+    if (action.action != ManifestAction::Kind::Added) {
+        FileStatus kept;
+        if (const FsError e = StatusBelow(last_, step.parts, kept)) {
+            return "  the kept version of " + Shown(action.path) + " is missing" + FailureSuffix(e);
+        }
+    }
+    return {};
+}
+
+FsError CUndo::MakeNewRun() {
+    std::tm local{};
+    if (!LocalCalendarTime(std::time(nullptr), local)) {
+        local = std::tm{};
+        local.tm_year = 70;
+        local.tm_mday = 1;
+    }
+    const std::string base =
+        RunFolderName(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    // The undo must sort after the run it undoes, even when both fall in one second or the clock
+    // went back.
+    std::int64_t lastSeconds = 0;
+    int lastSequence = 0;
+    std::int64_t seconds = 0;
+    int sequence = 0;
+    ParseRunFolderName(lastName_, lastSeconds, lastSequence);
+    ParseRunFolderName(base, seconds, sequence);
+    std::string stem = seconds < lastSeconds ? lastName_.substr(0, base.size()) : base;
+    const int first = seconds <= lastSeconds ? lastSequence + 1 : 1;
+    for (int n = first; n < first + 1000; ++n) {
+        newName_ = n == 1 ? stem : stem + "_" + std::to_string(n);
+        FsError e = fs_.MakeDirectoryAt(versions_, newName_);
+        if (!e) {
+            return fs_.OpenDirectoryAt(versions_, newName_, newRun_);
+        }
+        if (!e.Is(ErrorKind::Exists)) {
+            return e;
+        }
+    }
+    return FsError::OfKind(ErrorKind::Exists);
+}
+
+FsError CUndo::MoveBetween(const DirectoryHandle& fromRoot, const DirectoryHandle& toRoot,
+                           const std::vector<std::string>& parts) {
+    DirectoryHandle from;
+    DirectoryHandle to;
+    FsError e = OpenParent(fromRoot, parts, false, from);
+    if (!e) {
+        e = OpenParent(toRoot, parts, true, to);
+    }
+    return e ? e : fs_.MoveAt(from, parts.back(), to, parts.back());
+}
+
+bool CUndo::DoStep(const Step& step) {
+    const ManifestAction& action = *step.action;
+    const std::string shown = Shown(action.path);
+    const std::string keptIn = VersionsPath(task_.fakeIt ? std::string("...") : newName_);
+    FileStatus status;
+    if (action.action != ManifestAction::Kind::Deleted) {
+        if (!task_.fakeIt) {
+            StatusBelow(top_, step.parts, status);
+            if (const FsError e = MoveBetween(top_, newRun_, step.parts)) {
+                Fail("Failed to remove " + shown + FailureSuffix(e));
+                return false;
+            }
+        }
+        LogLine(ctx_, "Removed " + shown + " (kept in " + keptIn + ")", LogColour::Purple);
+        ++stats_.deleted;
+        if (action.action == ManifestAction::Kind::Added) {
+            undone_.actions.push_back(ActionOf(ManifestAction::Kind::Deleted, status, action.path));
+            return true;
+        }
+    }
+    if (!task_.fakeIt) {
+        if (const FsError e = MoveBetween(last_, top_, step.parts)) {
+            Fail("Failed to restore " + shown + " from " + VersionsPath(lastName_) + FailureSuffix(e));
+            if (action.action == ManifestAction::Kind::Replaced) {
+                undone_.actions.push_back(ActionOf(ManifestAction::Kind::Deleted, status, action.path));
+            }
+            return false;
+        }
+        FileStatus restored;
+        StatusBelow(top_, step.parts, restored);
+        undone_.actions.push_back(ActionOf(action.action == ManifestAction::Kind::Replaced
+                                               ? ManifestAction::Kind::Replaced
+                                               : ManifestAction::Kind::Added,
+                                           restored, action.path));
+    }
+    LogLine(ctx_, "Restored " + shown + " from " + VersionsPath(lastName_), LogColour::Green);
+    ++stats_.newFiles;
+    return true;
+}
+
+FsError CUndo::WriteNewManifest() {
+    undone_.task = task_.name;
+    undone_.source = manifest_.source;
+    undone_.destination = destination_;
+    undone_.started = newName_;
+    const std::string text = FormatManifest(undone_);
+    const std::string temporary = NewTemporaryCopyName();
+    FileHandle file;
+    FileOpenMode mode;
+    mode.access = FileAccess::Write;
+    mode.create = true;
+    mode.createMode = 0600;
+    mode.exclusive = true;
+    mode.noFollow = true;
+    FsError e = fs_.OpenFileAt(newRun_, temporary, mode, file);
+    if (e) {
+        return e;
+    }
+    std::size_t written = 0;
+    e = fs_.WriteFileData(file, text.data(), text.size(), written);
+    if (!e) {
+        e = fs_.SyncFile(file);
+    }
+    const FsError closed = fs_.CloseFile(file);
+    if (!e) {
+        e = closed;
+    }
+    if (!e) {
+        e = fs_.RenameAt(newRun_, temporary, std::string(kManifestName));
+    }
+    if (e) {
+        fs_.RemoveFileAt(newRun_, temporary);
+    }
+    return e;
+}
+
+} // namespace
+
+bool UndoLastRun(CRunContext& ctx, const Task& task, RunStats& stats) {
+    CUndo undo(ctx, task, stats);
+    return undo.Run();
+}
