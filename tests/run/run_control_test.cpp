@@ -313,7 +313,7 @@ TEST_F(RunControlTest, CloseHandlerRefusesWhileRunning) {
     EXPECT_EQ(frame.closes, 1);
 }
 
-TEST_F(RunControlTest, CountingShowsWholeMegabytesAndIgnoresDisabledTasks) {
+TEST_F(RunControlTest, CountingShowsTheSizeAndIgnoresDisabledTasks) {
     for (const auto& [name, size] : {std::pair{"small", 1048575}, std::pair{"exact", 1048576}}) {
         SCOPED_TRACE(name);
         MakeDirectories(dir / name);
@@ -332,7 +332,7 @@ TEST_F(RunControlTest, CountingShowsWholeMegabytesAndIgnoresDisabledTasks) {
         const auto texts = frame.recording.CountTexts();
         ASSERT_EQ(texts.size(), 2u);
         EXPECT_EQ(texts[0], "Calculating...");
-        EXPECT_EQ(texts[1], size == 1048576 ? "1Mb" : "0Mb");
+        EXPECT_EQ(texts[1], size == 1048576 ? "1 MiB" : "1023 KiB");
         EXPECT_EQ(frame.recording.Captions(), std::vector<std::string>{"Progress:"});
     }
 }

@@ -45,7 +45,7 @@ TEST(YCopyFile, NewFileAnnouncesLabelsAndClearsThem) {
     EXPECT_EQ(ReadFileBytes(tmp / "copy.doc"), std::string(12 * 1024, 'r'));
     EXPECT_EQ(rig.log.Lines().size(), 1u);
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + (tmp / "report.doc")));
-    EXPECT_EQ(rig.window.CurrentFileTexts(), (std::vector<std::string>{"report.doc (12kb)", ""}));
+    EXPECT_EQ(rig.window.CurrentFileTexts(), (std::vector<std::string>{"report.doc (12 KiB)", ""}));
     EXPECT_EQ(rig.window.PercentTexts(), (std::vector<std::string>{"100%", ""}));
     EXPECT_EQ(rig.window.FileProgress(), (std::vector<int>{100, 0}));
     EXPECT_EQ(rig.ctx.activity.load(), Working);

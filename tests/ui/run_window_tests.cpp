@@ -230,7 +230,7 @@ TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Done at "));
     // The figures of the run, and the last-run time on the card and in the job file.
     EXPECT_EQ(StatsCell(RowNew, 1), "3");
-    EXPECT_EQ(StatsCell(RowNew, 2), "196kb");
+    EXPECT_EQ(StatsCell(RowNew, 2), "196 KiB");
     EXPECT_EQ(StatsCell(RowErrors, 1), "0");
     EXPECT_EQ(dlg->Statistics()->HighlightedRow(), -1);
     EXPECT_NE(StatsCell(RowTime, 1), "0");
@@ -309,7 +309,7 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
     EXPECT_EQ(StatsCell(RowSame, 1), "4");
     EXPECT_EQ(StatsCell(RowChanged, 1), "1");
     EXPECT_EQ(StatsCell(RowNew, 1), "1");
-    EXPECT_EQ(StatsCell(RowNew, 2), "1Mb");
+    EXPECT_EQ(StatsCell(RowNew, 2), "1 MiB");
 
     CProgressBarPainter* bar = dlg->Bar();
     EXPECT_EQ(bar->Values(), (std::array<int, 4>{3, 1, 1, 0}));
