@@ -202,9 +202,9 @@ void CPemoDlg::BuildControls() {
     all->Add(lastRow, 0, wxEXPAND | wxALL, gap);
     panel->SetSizer(all);
 
-    statusBar = CreateStatusBar(4, wxSTB_DEFAULT_STYLE, IdStatusBar);
-    const int widths[4] = {-1, -1, -1, -1};
-    statusBar->SetStatusWidths(4, widths);
+    statusBar = CreateStatusBar(3, wxSTB_DEFAULT_STYLE, IdStatusBar);
+    const int widths[3] = {-1, -1, -1};
+    statusBar->SetStatusWidths(3, widths);
     SetClientSize(panel->GetBestSize());
     panel->Layout();
 
@@ -360,7 +360,7 @@ void CPemoDlg::BindEvents() {
 void CPemoDlg::InitDialog() {
     SetIcons(PemoIconBundle(iconWindow));
     statistics->Build();
-    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.Run().DriveLetter())), 2);
+    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.Run().DriveLetter())), 1);
     fileProgress->SetRange(100);
     compact = frame.GetSettings().compactView;
     InitResizing();
@@ -476,8 +476,7 @@ void CPemoDlg::RefreshTaskList() {
         disabled += task->enabled ? 0 : 1;
     }
     ShowTitle(TitleForJobPath(job.Path()));
-    statusBar->SetStatusText(JobCountText(static_cast<int>(job.Tasks().size())), 0);
-    statusBar->SetStatusText(DisabledCountText(disabled), 1);
+    statusBar->SetStatusText(TaskCountText(static_cast<int>(job.Tasks().size()), disabled), 0);
     taskList->Thaw();
     taskList->Refresh();
 }
