@@ -13,6 +13,7 @@
 #include <wx/filename.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
@@ -85,6 +86,10 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     runAbout = [this] {
         YAboutDlg about(this);
         about.ShowModal();
+    };
+    runQuestion = [this](const std::string& question) {
+        return wxMessageBox(wxString::FromUTF8(question), "Pemo", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) ==
+               wxYES;
     };
     // The menu bar first: on Windows it takes its height from the client area, which the controls'
     // layout then sizes around.
@@ -564,7 +569,13 @@ void CPemoDlg::DuplicateTask(int index) {
 }
 
 void CPemoDlg::DeleteTask() {
-    frame.Jobs().DeleteTaskCommand(taskList->GetSelection());
+    const int index = taskList->GetSelection();
+    const Task* task = TaskAt(index);
+    // During a run the command refuses with its own message; there is nothing to ask.
+    if (task != nullptr && !frame.Run().RunActive() && !runQuestion("Delete the task \"" + task->name + "\"?")) {
+        return;
+    }
+    frame.Jobs().DeleteTaskCommand(index);
 }
 
 void CPemoDlg::MoveTask(bool up) {
@@ -667,6 +678,12 @@ void CPemoDlg::About() {
 }
 
 void CPemoDlg::Exit() {
+    if (frame.Run().RunActive() && !exitConfirmed) {
+        if (!runQuestion("A run is in progress. Stop it and exit?")) {
+            return;
+        }
+        exitConfirmed = true;
+    }
     frame.ExitCommand();
 }
 

@@ -119,9 +119,14 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
     ASSERT_EQ(disk.size(), 3u);
     EXPECT_EQ(disk[2], disk[0]);
 
-    // Deleting the last task selects the new last one.
+    // Deleting asks first; No keeps the task. Deleting the last task selects the new last one.
     dlg->TaskList()->SetSelection(2);
+    answer = false;
     dlg->DeleteTask();
+    EXPECT_EQ(JobOnDisk().size(), 3u);
+    answer = true;
+    dlg->DeleteTask();
+    EXPECT_EQ(questions, std::vector<std::string>(2, "Delete the task \"One edited\"?"));
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"One edited", "Two"}));
     EXPECT_EQ(dlg->TaskList()->GetSelection(), 1);
     dlg->TaskList()->SetSelection(0);

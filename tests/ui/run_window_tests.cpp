@@ -268,8 +268,13 @@ TEST_F(RunWindowTest, ExitDuringARunKeepsTheProgramUntilTheSecondExit) {
     dlg->CloseBox(); // the close box during a run does nothing at all
     EXPECT_FALSE(frame->Run().State().stopRequested);
     EXPECT_EQ(programEnds, 0);
+    answer = false;
+    dlg->Exit(); // asks first: No carries on
+    EXPECT_FALSE(frame->Run().State().stopRequested);
+    answer = true;
     dlg->Exit(); // requests a stop, stays open
     EXPECT_TRUE(frame->Run().State().stopRequested);
+    EXPECT_EQ(questions, std::vector<std::string>(2, "A run is in progress. Stop it and exit?"));
     EXPECT_EQ(programEnds, 0);
     dlg->PauseResume();
     ASSERT_TRUE(WaitForIdle());
