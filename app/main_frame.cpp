@@ -17,12 +17,12 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
 } // namespace
 
 std::string DateTimeFormatFrom(const std::string& dateFormat, const std::string& timeFormat) {
-    std::string format = dateFormat.empty() ? "%m/%d/%y" : dateFormat;
+    std::string format = dateFormat.empty() ? "%m/%d/%Y" : dateFormat;
     ReplaceAll(format, "%F", "%Y-%m-%d");
-    ReplaceAll(format, "%D", "%m/%d/%y");
+    ReplaceAll(format, "%D", "%m/%d/%Y");
     ReplaceAll(format, "%EY", "%Y");
-    ReplaceAll(format, "%C%y", "%y");
-    ReplaceAll(format, "%Y", "%y");
+    ReplaceAll(format, "%C%y", "%Y");
+    ReplaceAll(format, "%y", "%Y");
     ReplaceAll(format, ":", ".");
     // Only the locale's choice of clock is used, never its own time pattern.
     const bool twelveHour = timeFormat.find("%I") != std::string::npos || timeFormat.find("%l") != std::string::npos ||

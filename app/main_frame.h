@@ -122,8 +122,8 @@ private:
     std::string userSettingsPath;
 };
 
-// The strftime format of last-run times from the locale's short date (the year as %y) and its
-// 12- or 24-hour clock: "%m/%d/%y %H:%M" in the C locale.
+// The strftime format of last-run times from the locale's short date (the year always with four
+// digits) and its 12- or 24-hour clock: "%m/%d/%Y %H:%M" in the C locale.
 std::string LocaleDateTimeFormat();
 // The same from a locale's D_FMT and T_FMT texts.
 std::string DateTimeFormatFrom(const std::string& dateFormat, const std::string& timeFormat);

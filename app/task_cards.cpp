@@ -6,15 +6,7 @@
 
 #include "util/texts.h"
 
-namespace {
-
-std::string Counted(const char* label, int count) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%s: %03i", label, count);
-    return text;
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string LastRunText(std::int32_t lastRun, const std::string& dateTimeFormat) {
     if (lastRun == -1) {
@@ -35,14 +27,10 @@ std::string TaskCardText(const Task& task, const std::string& dateTimeFormat) {
            LastRunText(task.lastRun, dateTimeFormat);
 }
 
-std::string JobCountText(int tasks) {
-    return Counted("Job count", tasks);
-}
-
-std::string DisabledCountText(int disabled) {
-    return Counted("Disabled jobs", disabled);
+std::string TaskCountText(int tasks, int disabled) {
+    return "Tasks: " + std::to_string(tasks) + ", disabled: " + std::to_string(disabled);
 }
 
 std::string DriveLetterText(const std::string& driveLetter) {
-    return driveLetter.empty() ? "No variable drive" : "Variable drive: " + driveLetter;
+    return driveLetter.empty() ? "No drive for ? in paths" : "Drive for ? in paths: " + driveLetter;
 }

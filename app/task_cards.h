@@ -11,7 +11,6 @@
 std::string LastRunText(std::int32_t lastRun, const std::string& dateTimeFormat);
 // The card's five lines: name, source, destination, exclusions, last run.
 std::string TaskCardText(const Task& task, const std::string& dateTimeFormat);
-// The status bar's fields: "Job count: 002", "Disabled jobs: 001", and the drive letter's.
-std::string JobCountText(int tasks);
-std::string DisabledCountText(int disabled);
+// The status bar's fields: "Tasks: 2, disabled: 1", and the drive letter's.
+std::string TaskCountText(int tasks, int disabled);
 std::string DriveLetterText(const std::string& driveLetter);

@@ -33,7 +33,9 @@ JobLoad CJob::Outcome(bool read, const std::string& jobPath, const TaskList& loa
 
 JobLoad CJob::Load(const std::string& jobPath, IMessagePort& messages) {
     std::string loadedPath = Path();
-    const bool read = ::LoadJob(jobPath, tasks, loadedPath, messages, files);
+    JobForm loadedForm;
+    const bool read = ::LoadJob(jobPath, tasks, loadedPath, messages, files, &loadedForm);
+    form = std::move(loadedForm);
     SetPath(loadedPath);
     const JobLoad outcome = Outcome(read, jobPath, tasks);
     readInPart = outcome == JobLoad::Partial || outcome == JobLoad::Failed;
@@ -42,8 +44,10 @@ JobLoad CJob::Load(const std::string& jobPath, IMessagePort& messages) {
 
 JobLoad CJob::Open(const std::string& jobPath, IMessagePort& messages) {
     TaskList loaded;
+    JobForm loadedForm;
     std::string loadedPath = Path();
-    const JobLoad outcome = Outcome(::LoadJob(jobPath, loaded, loadedPath, messages, files), jobPath, loaded);
+    const JobLoad outcome =
+        Outcome(::LoadJob(jobPath, loaded, loadedPath, messages, files, &loadedForm), jobPath, loaded);
     if (outcome != JobLoad::Read) {
         return outcome;
     }
@@ -51,6 +55,7 @@ JobLoad CJob::Open(const std::string& jobPath, IMessagePort& messages) {
         std::lock_guard lock(lastRun);
         tasks = std::move(loaded);
     }
+    form = std::move(loadedForm);
     SetPath(loadedPath);
     readInPart = false;
     return outcome;
@@ -62,7 +67,7 @@ bool CJob::Save(const std::string& jobPath, IMessagePort& messages) {
     std::string savedPath = Path();
     {
         std::lock_guard lock(lastRun);
-        saved = ::SaveJob(jobPath, tasks, savedPath, deferred, files);
+        saved = ::SaveJob(jobPath, tasks, savedPath, deferred, files, &form);
     }
     SetPath(savedPath);
     deferred.ShowOn(messages);
@@ -86,4 +91,5 @@ bool CJob::SaveInPlace(IMessagePort& messages) {
 void CJob::Clear() {
     std::lock_guard lock(lastRun);
     tasks.clear();
+    form = JobForm();
 }

@@ -38,7 +38,7 @@ public:
     bool Save(const std::string& path, IMessagePort& messages);
     // Saves to the job's own path, unless the file was read in part (reported instead).
     bool SaveInPlace(IMessagePort& messages);
-    // Empties the task list under the last-run lock.
+    // Empties the task list under the last-run lock and forgets how the file was written.
     void Clear();
 
     // The user-interface thread changes the tasks only while no run is active; the runner walks
@@ -63,6 +63,7 @@ private:
 
     IFileSystem& files;
     TaskList tasks;
+    JobForm form;
     mutable std::mutex pathMutex;
     std::string path;
     std::atomic<bool> readInPart{false};

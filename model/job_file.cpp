@@ -2,6 +2,7 @@
 #include "model/job_file.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "model/replace_file.h"
 #include "model/stdio_file_ex.h"
@@ -122,8 +123,10 @@ std::string JobLine(const Task& t) {
     return line;
 }
 
-bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMessagePort& messages, IFileSystem& fs) {
+bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMessagePort& messages, IFileSystem& fs,
+             JobForm* form) {
     tasks.clear();
+    JobForm read;
     FileStatus st;
     if (const FsError e = fs.Status(path, true, st)) {
         // A job that is not there is an empty job; one we cannot even look at is worth a word.
@@ -140,12 +143,25 @@ bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMe
     }
     try {
         std::string line;
+        bool first = true;
         while (file.ReadString(line)) {
+            if (first) {
+                read.encoding = file.isUnicodeText  ? JobForm::Encoding::Utf16
+                                : file.Utf8Marked() ? JobForm::Encoding::Utf8Marked
+                                                    : JobForm::Encoding::EightBit;
+                read.crLf = file.LastLineCrLf();
+                first = false;
+            }
             if (line.empty() || line[0] != '<') {
+                read.linesAfter.push_back(line);
                 continue;
             }
             auto task = std::make_unique<Task>();
             ParseJobLine(line, *task);
+            if (!read.linesAfter.empty()) {
+                read.linesBefore.emplace_back(task.get(), std::move(read.linesAfter));
+                read.linesAfter.clear();
+            }
             tasks.push_back(std::move(task));
         }
         file.Close();
@@ -154,19 +170,62 @@ bool LoadJob(const std::string& path, TaskList& tasks, std::string& jobPath, IMe
         return false;
     }
     jobPath = path;
+    if (form) {
+        *form = std::move(read);
+    }
     return true;
 }
 
 bool SaveJob(const std::string& path, const TaskList& tasks, std::string& jobPath, IMessagePort& messages,
-             IFileSystem& fs) {
+             IFileSystem& fs, const JobForm* form) {
+    const JobForm plain;
+    const JobForm& f = form ? *form : plain;
+    const std::string end = f.crLf ? "\r\n" : "\n";
+    std::vector<std::string> text;
+    if (f.encoding == JobForm::Encoding::Utf8Marked) {
+        text.emplace_back("\xEF\xBB\xBF");
+    }
+    std::unordered_map<const Task*, std::vector<std::string>> before;
+    std::vector<std::string> carried;
+    for (const auto& [task, lines] : f.linesBefore) {
+        carried.insert(carried.end(), lines.begin(), lines.end());
+        const bool present =
+            std::any_of(tasks.begin(), tasks.end(), [task = task](const auto& t) { return t.get() == task; });
+        if (present) {
+            before[task] = std::move(carried);
+            carried.clear();
+        }
+    }
+    carried.insert(carried.end(), f.linesAfter.begin(), f.linesAfter.end());
+    const auto addLines = [&](const std::vector<std::string>& lines) {
+        for (const std::string& line : lines) {
+            text.push_back(line + end);
+        }
+    };
+    for (const auto& task : tasks) {
+        if (task) {
+            if (const auto found = before.find(task.get()); found != before.end()) {
+                addLines(found->second);
+            }
+            std::string line = JobLine(*task);
+            line.pop_back();
+            text.push_back(line + end);
+        }
+    }
+    addLines(carried);
+    unsigned flags = CStdioFileEx::modeCreate | CStdioFileEx::modeWrite;
+    if (f.encoding == JobForm::Encoding::Utf16) {
+        flags |= CStdioFileEx::modeWriteUnicode;
+    }
     try {
         ReplaceFile(
-            path, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite | CStdioFileEx::modeWriteUnicode,
+            path, flags,
             [&](CStdioFileEx& file) {
-                for (const auto& task : tasks) {
-                    if (task) {
-                        file.WriteString(JobLine(*task));
-                    }
+                if (f.encoding == JobForm::Encoding::Utf8Marked) {
+                    file.codePage = "UTF-8";
+                }
+                for (const std::string& piece : text) {
+                    file.WriteString(piece);
                 }
             },
             fs);

@@ -381,8 +381,10 @@ bool CStdioFileEx::ReadString(std::string& line) {
                                                  (static_cast<unsigned char>(raw[2 * k + 1]) << 8));
             }
             raw.clear();
+            lastLineCrLf = false;
             if (!units.empty() && units.back() == u'\n') {
                 units.pop_back();
+                lastLineCrLf = !units.empty() && units.back() == u'\r';
             }
             if (!units.empty() && units.back() == u'\r') {
                 units.pop_back();
@@ -393,8 +395,10 @@ bool CStdioFileEx::ReadString(std::string& line) {
             }
             line = Utf16LeToUtf8(units);
         } else {
+            lastLineCrLf = false;
             if (!raw.empty() && raw.back() == '\n') {
                 raw.pop_back();
+                lastLineCrLf = !raw.empty() && raw.back() == '\r';
             }
             if (!raw.empty() && raw.back() == '\r') {
                 raw.pop_back();

@@ -111,6 +111,10 @@ public:
     char defaultChar = '#';
     bool writeBom = true;
     bool checkBomOnRead = true;
+    // Whether the 8-bit text being read began with UTF-8's byte-order mark.
+    bool Utf8Marked() const { return utf8Marked; }
+    // Whether the last line read ended in a carriage return and line feed.
+    bool LastLineCrLf() const { return lastLineCrLf; }
 
 private:
     void Throw(const FsError& error) const;
@@ -127,6 +131,7 @@ private:
     FileHandle file;
     // 8-bit text that begins with UTF-8's byte-order mark is UTF-8, whatever the locale's set.
     bool utf8Marked = false;
+    bool lastLineCrLf = false;
     std::string filePath;
     // The descriptor's own offset; the logical position lags it by the unread buffered bytes.
     std::uint64_t position = 0;

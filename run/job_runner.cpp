@@ -89,6 +89,10 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
         const std::string list = NormaliseExclusions(task.exclusions, task.source, ctx.driveLetter);
         DoDirectory(ctx, source, destination, list, task, stats);
     }
+    if (ctx.stopRequested != 0) {
+        // Stopped part-way, the destination is no copy of the source as of now.
+        return true;
+    }
     std::lock_guard lock(request.job.LastRunLock());
     task.lastRun = static_cast<std::int32_t>(static_cast<std::uint32_t>(std::time(nullptr)));
     return true;

@@ -8,6 +8,7 @@
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
 #include "sync/worker_pool.h"
+#include "util/texts.h"
 
 void CPostedMessagePort::MessageBox(const std::string& text) {
     poster.PostToUi([this, text] { messages.MessageBox(text); });
@@ -379,10 +380,7 @@ void CountJob(CRunControl& control, CRunContext& ctx, const std::vector<Task>& t
     if (window != nullptr) {
         std::string text;
         if (ctx.stopRequested == 0) {
-            CLargeNumber megabytes = total;
-            megabytes /= CLargeNumber(1024);
-            megabytes /= CLargeNumber(1024);
-            text = std::to_string(megabytes.ToInt()) + "Mb";
+            text = SizeText(total);
         }
         window->SetCountText(text);
     }

@@ -14,10 +14,8 @@ YAboutDlg::YAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Pemo"
                                    "Pemo v3.00 - file synchronisation software\n"
                                    "Keeps mirror copies of your directories",
                                    wxDefaultPosition, wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL);
-    auto* credits = new wxStaticText(this, wxID_ANY,
-                                     "CLargeNumber and CStdioFileEx classes\n"
-                                     "written by the Pemo developers",
-                                     wxDefaultPosition, wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL);
+    auto* credits = new wxStaticText(this, wxID_ANY, "Written by the Pemo developers", wxDefaultPosition, wxDefaultSize,
+                                     wxALIGN_CENTRE_HORIZONTAL);
     link = new CHyperLink(this, 1022, "");
     link->SetURL(kPemoWebAddress);
     link->SetUnderline(true);

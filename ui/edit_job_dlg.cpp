@@ -194,7 +194,7 @@ void YEditJobDlg::BuildControls() {
         {AddCheck(box, IdSafeMode, "Safe Mode (never delete files/directories in the destination)", task.safeMode),
          AddCheck(box, IdFakeIt, "Fake It (no changes made at all, just report on actions to be taken)", task.fakeIt),
          AddCheck(box, IdRename, "Rename files in the destination if just the case has changed", task.rename),
-         AddCheck(box, IdOneHour, "Consider files with exactly one hour difference as the same (DST workaround)",
+         AddCheck(box, IdOneHour, "Consider files exactly one hour apart as the same (daylight saving time changes)",
                   task.oneHour)});
     // The switch with its retention beside it; a task without versions still shows the usual days.
     grid->AddSpacer(0);

@@ -13,6 +13,7 @@
 #include <wx/filename.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
+#include <wx/msgdlg.h>
 #include <wx/panel.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
@@ -85,6 +86,10 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     runAbout = [this] {
         YAboutDlg about(this);
         about.ShowModal();
+    };
+    runQuestion = [this](const std::string& question) {
+        return wxMessageBox(wxString::FromUTF8(question), "Pemo", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) ==
+               wxYES;
     };
     // The menu bar first: on Windows it takes its height from the client area, which the controls'
     // layout then sizes around.
@@ -202,9 +207,9 @@ void CPemoDlg::BuildControls() {
     all->Add(lastRow, 0, wxEXPAND | wxALL, gap);
     panel->SetSizer(all);
 
-    statusBar = CreateStatusBar(4, wxSTB_DEFAULT_STYLE, IdStatusBar);
-    const int widths[4] = {-1, -1, -1, -1};
-    statusBar->SetStatusWidths(4, widths);
+    statusBar = CreateStatusBar(3, wxSTB_DEFAULT_STYLE, IdStatusBar);
+    const int widths[3] = {-1, -1, -1};
+    statusBar->SetStatusWidths(3, widths);
     SetClientSize(panel->GetBestSize());
     panel->Layout();
 
@@ -360,7 +365,7 @@ void CPemoDlg::BindEvents() {
 void CPemoDlg::InitDialog() {
     SetIcons(PemoIconBundle(iconWindow));
     statistics->Build();
-    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.Run().DriveLetter())), 2);
+    statusBar->SetStatusText(wxString::FromUTF8(DriveLetterText(frame.Run().DriveLetter())), 1);
     fileProgress->SetRange(100);
     compact = frame.GetSettings().compactView;
     InitResizing();
@@ -476,8 +481,7 @@ void CPemoDlg::RefreshTaskList() {
         disabled += task->enabled ? 0 : 1;
     }
     ShowTitle(TitleForJobPath(job.Path()));
-    statusBar->SetStatusText(JobCountText(static_cast<int>(job.Tasks().size())), 0);
-    statusBar->SetStatusText(DisabledCountText(disabled), 1);
+    statusBar->SetStatusText(TaskCountText(static_cast<int>(job.Tasks().size()), disabled), 0);
     taskList->Thaw();
     taskList->Refresh();
 }
@@ -565,7 +569,13 @@ void CPemoDlg::DuplicateTask(int index) {
 }
 
 void CPemoDlg::DeleteTask() {
-    frame.Jobs().DeleteTaskCommand(taskList->GetSelection());
+    const int index = taskList->GetSelection();
+    const Task* task = TaskAt(index);
+    // During a run the command refuses with its own message; there is nothing to ask.
+    if (task != nullptr && !frame.Run().RunActive() && !runQuestion("Delete the task \"" + task->name + "\"?")) {
+        return;
+    }
+    frame.Jobs().DeleteTaskCommand(index);
 }
 
 void CPemoDlg::MoveTask(bool up) {
@@ -668,6 +678,12 @@ void CPemoDlg::About() {
 }
 
 void CPemoDlg::Exit() {
+    if (frame.Run().RunActive() && !exitConfirmed) {
+        if (!runQuestion("A run is in progress. Stop it and exit?")) {
+            return;
+        }
+        exitConfirmed = true;
+    }
     frame.ExitCommand();
 }
 

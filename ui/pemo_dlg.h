@@ -168,6 +168,8 @@ public:
     std::function<void(YScheduleDlg&)> runSchedule;
     ICommandRunner* scheduleRunner = nullptr;
     std::function<void()> runAbout;
+    // Asks a question with Yes and No; true for Yes.
+    std::function<bool(const std::string& question)> runQuestion;
 
     CMainFrame& frame;
 
@@ -194,5 +196,6 @@ private:
     wxStaticText* countText = nullptr;
     wxStatusBar* statusBar = nullptr;
     bool compact = false;
+    bool exitConfirmed = false;
     CProgressModel progress;
 };

@@ -59,24 +59,29 @@ DateTime NowLocal() {
 }
 
 std::string SizeText(CLargeNumber size) {
-    static const CLargeNumber kKilo(1024u);
-    static const CLargeNumber kMega(1048576u);
+    static const CLargeNumber kKibi(1024u);
+    static const CLargeNumber kMebi(1048576u);
+    static const CLargeNumber kGibi(1073741824u);
     if (size < CLargeNumber()) {
         return "err";
     }
-    if (size == CLargeNumber()) {
-        return "0";
+    if (size < kKibi) {
+        return size.ToString() + " B";
     }
-    if (size < kKilo) {
-        return size.ToString() + "b";
+    if (size < kMebi) {
+        size /= kKibi;
+        return size.ToString() + " KiB";
     }
-    if (size < kMega) {
-        size /= kKilo;
-        return size.ToString() + "kb";
+    if (size < kGibi) {
+        size /= kMebi;
+        return size.ToString() + " MiB";
     }
-    size /= kKilo;
-    size /= kKilo;
-    return size.ToString() + "Mb";
+    // Tenths of a GiB, cut rather than rounded like the smaller units.
+    CLargeNumber tenths = size * CLargeNumber(10u);
+    tenths /= kGibi;
+    std::string digits = tenths.ToString();
+    digits.insert(digits.size() - 1, ".");
+    return digits + " GiB";
 }
 
 std::int32_t DurationSeconds(DateTime start, DateTime end) {

@@ -18,6 +18,7 @@ DateTime NowLocal();
 bool LocalCalendarTime(std::time_t t, std::tm& local);
 DateTime LocalFromTime(std::time_t t, long nanoseconds = 0);
 
+// A byte count in binary units, cut to the unit below: "512 B", "3 KiB", "17 MiB", "1.5 GiB".
 std::string SizeText(CLargeNumber size);
 std::int32_t DurationSeconds(DateTime start, DateTime end);
 std::string DurationText(DateTime start, DateTime end);

@@ -241,10 +241,10 @@ TEST(HeadlessShellTest, TheProgressLineShowsTheRunsBytesAndRate) {
     shell.Window().BeginTask("/s", "/d");
     clock.Advance(4s);
     shell.Window().AddBytesCopied(8u << 20);
-    shell.Window().SetCurrentFileText("b (5120Mb)");
+    shell.Window().SetCurrentFileText("b (5 B)");
     shell.Window().SetPercentText("07%");
     shell.Window().UpdateProgress();
-    EXPECT_EQ(out.Text(), "\r\033[K0 new, 0 changed, 0 same, 0 deleted, 0 errors | 8Mb at 2Mb/s | 07% b (5120Mb)");
+    EXPECT_EQ(out.Text(), "\r\033[K0 new, 0 changed, 0 same, 0 deleted, 0 errors | 8 MiB at 2 MiB/s | 07% b (5 B)");
 }
 
 } // namespace

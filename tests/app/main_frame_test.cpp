@@ -81,7 +81,7 @@ TEST_F(FrameTest, ResetForStart) {
     EXPECT_EQ(frame.GetSettings().windowWidth, -1);
     EXPECT_EQ(frame.GetSettings().windowHeight, -1);
 #ifndef _WIN32
-    EXPECT_EQ(frame.DateTimeFormat(), "%m/%d/%y %H:%M"); // the C locale of the tests; Windows has none
+    EXPECT_EQ(frame.DateTimeFormat(), "%m/%d/%Y %H:%M"); // the C locale of the tests; Windows has none
 #endif
 }
 
@@ -228,13 +228,13 @@ TEST(DateTimeFormat, FromTheLocalesDateAndClock) {
     // The hour without a leading zero is spelt as this system's C library takes it.
     const auto twelve = [](std::string format) { return format.replace(format.find("%-I"), 3, kHourOf12WithoutZero); };
     for (const Case& c : {
-             Case{"%m/%d/%y", "%H:%M:%S", "%m/%d/%y %H:%M"},  // C
-             Case{"%m/%d/%Y", "%r", "%m/%d/%y %-I:%M %p"},    // en_US: four-digit year, 12-hour clock
-             Case{"%d.%m.%Y", "%T", "%d.%m.%y %H:%M"},        // de_DE: "." separators unchanged
-             Case{"%Y-%m-%d", "%H:%M:%S", "%y-%m-%d %H:%M"},  // sv_SE
-             Case{"%F", "%l:%M:%S %p", "%y-%m-%d %-I:%M %p"}, // composite conversions spelt out
-             Case{"%d:%m:%y", "%H:%M:%S", "%d.%m.%y %H:%M"},  // ":" in a date becomes "."
-             Case{"", "", "%m/%d/%y %H:%M"},
+             Case{"%m/%d/%y", "%H:%M:%S", "%m/%d/%Y %H:%M"},  // C
+             Case{"%m/%d/%Y", "%r", "%m/%d/%Y %-I:%M %p"},    // en_US: four-digit year, 12-hour clock
+             Case{"%d.%m.%Y", "%T", "%d.%m.%Y %H:%M"},        // de_DE: "." separators unchanged
+             Case{"%Y-%m-%d", "%H:%M:%S", "%Y-%m-%d %H:%M"},  // sv_SE
+             Case{"%F", "%l:%M:%S %p", "%Y-%m-%d %-I:%M %p"}, // composite conversions spelt out
+             Case{"%d:%m:%y", "%H:%M:%S", "%d.%m.%Y %H:%M"},  // ":" in a date becomes "."
+             Case{"", "", "%m/%d/%Y %H:%M"},
          }) {
         const std::string expected = c.expected;
         EXPECT_EQ(DateTimeFormatFrom(c.date, c.time),

@@ -220,7 +220,7 @@ TEST_F(PemoBinaryTest, MirrorsTheSourceAndFollowsChangesOnTheNextRun) {
     ASSERT_EQ(tasks.size(), 1u);
     EXPECT_GE(tasks[0]->lastRun, before);
     EXPECT_LE(tasks[0]->lastRun, after);
-    EXPECT_EQ(ReadFileBytes(job).substr(0, 2), "\xFF\xFE") << "saved as UTF-16";
+    EXPECT_EQ(ReadFileBytes(job).substr(0, 6), "<NAME>") << "saved as 8-bit text, as it was written";
 
     // Changes of every kind: content (another size), a new file, a removed file and directory.
     WriteFileBytes(dir / "src/a.txt", "alpha, longer now");
@@ -266,8 +266,8 @@ TEST_F(PemoBinaryTest, TheRunLogHoldsExactlyTheFrameAndTheLinesWithTheirMarkup) 
     const std::string bytes = ReadFileBytes(work + "/log.html");
     ASSERT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     const std::string text = AsciiOfUtf16(bytes);
-    // C.UTF-8: the date as %m/%d/%y and a 24-hour clock.
-    const std::string when = "[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}";
+    // C.UTF-8: the date as %m/%d/%Y and a 24-hour clock.
+    const std::string when = "[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}";
     auto quote = [](const std::string& s) {
         return std::regex_replace(s, std::regex(R"([.^$|()\[\]{}*+?\\/])"), R"(\$&)");
     };
@@ -457,7 +457,7 @@ TEST_P(PemoSignalTest, ASignalStopsTheRunWhichStillEndsItsLogsAndSavesTheJob) {
     std::string path;
     RecordingMessagePort messages;
     ASSERT_TRUE(LoadJob(job, tasks, path, messages, NativeFileSystem()));
-    EXPECT_GT(tasks[0]->lastRun, 0);
+    EXPECT_EQ(tasks[0]->lastRun, -1) << "a stopped task was not brought up to date";
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, PemoSignalTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP));

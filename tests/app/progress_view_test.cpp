@@ -26,9 +26,9 @@ TEST(ProgressView, BarOfThirtyTenZeroSixtyMiB) {
     const BarLayout layout = ComputeBarLayout(view.barValues, 200);
     EXPECT_EQ(layout.width, (std::array<int, 4>{60, 20, 0, 120}));
     EXPECT_EQ(layout.left, (std::array<int, 4>{0, 60, 80, 80}));
-    EXPECT_EQ(view.cells[RowSame][2], "30Mb");
-    EXPECT_EQ(view.cells[RowChanged][2], "10Mb");
-    EXPECT_EQ(view.cells[RowTotal][2], "40Mb");
+    EXPECT_EQ(view.cells[RowSame][2], "30 MiB");
+    EXPECT_EQ(view.cells[RowChanged][2], "10 MiB");
+    EXPECT_EQ(view.cells[RowTotal][2], "40 MiB");
 }
 
 TEST(ProgressView, BeforeAnyRunEverythingIsZeroAndTheBarWhite) {
@@ -68,7 +68,7 @@ TEST(ProgressView, ErrorsRowTurnsRedAndBack) {
 
 TEST(ProgressView, SameBytesNeverNegative) {
     const ProgressView view = ComputeProgressView(Snapshot(MiB(5), MiB(4), MiB(3)), CLargeNumber(), NowLocal());
-    EXPECT_EQ(view.cells[RowSame][2], "0");
+    EXPECT_EQ(view.cells[RowSame][2], "0 B");
     EXPECT_EQ(view.barValues[SegSame], 0);
     EXPECT_EQ(view.barValues[SegRemaining], 0); // not counted: nothing remaining
 }

@@ -63,10 +63,7 @@ TEST(TaskCards, CardAndStatusTexts) {
     EXPECT_EQ(LastRunText(task.lastRun, ""), "");
     EXPECT_EQ(TaskCardText(task, "%y").substr(TaskCardText(task, "%y").rfind('\n') + 1), "71");
 
-    EXPECT_EQ(JobCountText(2), "Job count: 002");
-    EXPECT_EQ(JobCountText(0), "Job count: 000");
-    EXPECT_EQ(JobCountText(1234), "Job count: 1234");
-    EXPECT_EQ(DisabledCountText(1), "Disabled jobs: 001");
-    EXPECT_EQ(DriveLetterText(""), "No variable drive");
-    EXPECT_EQ(DriveLetterText("E"), "Variable drive: E");
+    EXPECT_EQ(TaskCountText(1234, 1), "Tasks: 1234, disabled: 1");
+    EXPECT_EQ(DriveLetterText(""), "No drive for ? in paths");
+    EXPECT_EQ(DriveLetterText("E"), "Drive for ? in paths: E");
 }

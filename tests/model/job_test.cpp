@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "model/stdio_file_ex.h"
 #include "support/fake_file_system.h"
 #include "support/recording_message_port.h"
 #include "support/temp_dir.h"
@@ -49,5 +50,40 @@ TEST(Job, ALoadSaysWhatItFoundAndOnlyAWholeReadIsSavedInPlace) {
         const std::size_t before = job.Tasks().size();
         EXPECT_EQ(job.Open(c.path, messages), c.expected) << c.name;
         EXPECT_EQ(job.Tasks().size(), whole ? c.tasks : before) << c.name;
+    }
+}
+
+TEST(Job, ASaveKeepsTheFileAsTheUserWroteIt) {
+    TempDir dir;
+    const std::string file = dir / "a.job";
+    const auto lineOf = [](const std::string& name) {
+        Task task;
+        task.name = name;
+        return JobLine(task);
+    };
+    const std::string before = "# mine\n\n" + lineOf("caf\xC3\xA9") + "; between\n" + lineOf("b") + "# end\n";
+    const std::string after = "# mine\n\n; between\n" + lineOf("x") + "# end\n";
+    // The same text as UTF-8 with and without the mark, and UTF-16, each with both line ends.
+    for (int form = 0; form < 6; ++form) {
+        const auto bytes = [form](std::string text) {
+            if (form % 2 == 1) {
+                for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+                    text.insert(at, "\r");
+                }
+            }
+            return form / 2 == 0 ? text : form / 2 == 1 ? "\xEF\xBB\xBF" + text : "\xFF\xFE" + Utf8ToUtf16Le(text);
+        };
+        WriteFileBytes(file, bytes(before));
+        IFileSystem& fs = NativeFileSystem();
+        RecordingMessagePort messages;
+        CJob job(fs);
+        ASSERT_EQ(job.Load(file, messages), JobLoad::Read);
+        ASSERT_TRUE(job.SaveInPlace(messages));
+        EXPECT_EQ(ReadFileBytes(file), bytes(before)) << form;
+        // A changed and a deleted task leave the other lines where they were.
+        job.Tasks()[1]->name = "x";
+        job.Tasks().erase(job.Tasks().begin());
+        ASSERT_TRUE(job.SaveInPlace(messages));
+        EXPECT_EQ(ReadFileBytes(file), bytes(after)) << form;
     }
 }

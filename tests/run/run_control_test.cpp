@@ -87,7 +87,7 @@ protected:
     }
 };
 
-TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
+TEST_F(RunControlTest, StopDuringTheSecondTaskLeavesItsLastRunAndPassesOverTheThird) {
     MakeSource("a", 1);
     MakeSource("b", 3);
     MakeSource("c", 1);
@@ -110,7 +110,8 @@ TEST_F(RunControlTest, StopDuringTheSecondTaskStampsItAndPassesOverTheThird) {
     EXPECT_TRUE(Contains(pane, "Job stopped at user request at NOW"));
     EXPECT_FALSE(Contains(pane, "Done at NOW"));
     EXPECT_FALSE(Contains(pane, "Starting task \"C\""));
-    EXPECT_GT(frame.tasks[1]->lastRun, 0) << "the stopped task still gets its stamp";
+    EXPECT_GT(frame.tasks[0]->lastRun, 0);
+    EXPECT_EQ(frame.tasks[1]->lastRun, -1) << "a stopped task was not brought up to date";
     EXPECT_EQ(frame.tasks[2]->lastRun, -1);
     EXPECT_FALSE(FileExists(dir / "outB/f0"));
     EXPECT_FALSE(FileExists(dir / "outC"));
@@ -313,7 +314,7 @@ TEST_F(RunControlTest, CloseHandlerRefusesWhileRunning) {
     EXPECT_EQ(frame.closes, 1);
 }
 
-TEST_F(RunControlTest, CountingShowsWholeMegabytesAndIgnoresDisabledTasks) {
+TEST_F(RunControlTest, CountingShowsTheSizeAndIgnoresDisabledTasks) {
     for (const auto& [name, size] : {std::pair{"small", 1048575}, std::pair{"exact", 1048576}}) {
         SCOPED_TRACE(name);
         MakeDirectories(dir / name);
@@ -332,7 +333,7 @@ TEST_F(RunControlTest, CountingShowsWholeMegabytesAndIgnoresDisabledTasks) {
         const auto texts = frame.recording.CountTexts();
         ASSERT_EQ(texts.size(), 2u);
         EXPECT_EQ(texts[0], "Calculating...");
-        EXPECT_EQ(texts[1], size == 1048576 ? "1Mb" : "0Mb");
+        EXPECT_EQ(texts[1], size == 1048576 ? "1 MiB" : "1023 KiB");
         EXPECT_EQ(frame.recording.Captions(), std::vector<std::string>{"Progress:"});
     }
 }

@@ -45,7 +45,7 @@ TEST(YCopyFile, NewFileAnnouncesLabelsAndClearsThem) {
     EXPECT_EQ(ReadFileBytes(tmp / "copy.doc"), std::string(12 * 1024, 'r'));
     EXPECT_EQ(rig.log.Lines().size(), 1u);
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + (tmp / "report.doc")));
-    EXPECT_EQ(rig.window.CurrentFileTexts(), (std::vector<std::string>{"report.doc (12kb)", ""}));
+    EXPECT_EQ(rig.window.CurrentFileTexts(), (std::vector<std::string>{"report.doc (12 KiB)", ""}));
     EXPECT_EQ(rig.window.PercentTexts(), (std::vector<std::string>{"100%", ""}));
     EXPECT_EQ(rig.window.FileProgress(), (std::vector<int>{100, 0}));
     EXPECT_EQ(rig.ctx.activity.load(), Working);
@@ -60,7 +60,7 @@ TEST(YCopyFile, UpdateNamesTheDestinationAndEmptyFilesShowNoPercent) {
     ASSERT_TRUE(YCopyFile(rig.ctx, tmp / "empty", tmp / "dest", false, false, CLargeNumber(0u), false));
     EXPECT_EQ(ReadFileBytes(tmp / "dest"), "");
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Updating file " + (tmp / "dest")));
-    EXPECT_EQ(rig.window.CurrentFileTexts().front(), "empty (0)");
+    EXPECT_EQ(rig.window.CurrentFileTexts().front(), "empty (0 B)");
     EXPECT_EQ(rig.window.PercentTexts(), std::vector<std::string>{""});
 }
 
@@ -71,7 +71,7 @@ TEST(YCopyFile, FakeItAnnouncesAndWritesNothing) {
     EXPECT_TRUE(YCopyFile(rig.ctx, tmp / "src", tmp / "dst", true, false, CLargeNumber(1u), true));
     EXPECT_FALSE(FileExists(tmp / "dst"));
     EXPECT_TRUE(rig.log.Has(LogColour::Green, "Adding file " + (tmp / "src")));
-    EXPECT_EQ(rig.window.CurrentFileTexts(), std::vector<std::string>{"src (1b)"});
+    EXPECT_EQ(rig.window.CurrentFileTexts(), std::vector<std::string>{"src (1 B)"});
     EXPECT_EQ(rig.ctx.activity.load(), Copying) << "left as announced";
     EXPECT_EQ(rig.fs.MutatingCalls(), 0);
 }

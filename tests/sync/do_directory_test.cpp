@@ -130,7 +130,7 @@ TEST_F(DoDirectoryTest, SizesBeyondFourGigabytesAreComparedAndCountedExactly) {
             shown.push_back(text);
         }
     }
-    EXPECT_EQ(shown, (std::vector<std::string>{"grown.img (4096Mb)", "new.img (4096Mb)"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"grown.img (4.0 GiB)", "new.img (4.0 GiB)"}));
     EXPECT_EQ(rig.window.LastStats().sourceSize.ToString(), "12884901891");
 }
 #endif

@@ -67,6 +67,10 @@ void MainWindowTest::Start(const std::vector<Task>& tasks, StartOptions options)
     }
     ASSERT_TRUE(StartDesktop(*frame, *shell, options));
     dlg = shell->Dialog();
+    dlg->runQuestion = [this](const std::string& question) {
+        questions.push_back(question);
+        return answer;
+    };
     ASSERT_NE(dlg, nullptr);
     dlg->Move(0, 0);
     PumpEvents(std::chrono::milliseconds(100));

@@ -54,6 +54,8 @@ protected:
     std::unique_ptr<CMainFrame> frame;
     CPemoDlg* dlg = nullptr;
     std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    bool answer = true;
     std::vector<std::string> opened;
     int programEnds = 0;
 };

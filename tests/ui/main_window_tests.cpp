@@ -42,12 +42,11 @@ TEST_F(MainWindowTest, TitleStatusBarAndCards) {
     options.driveLetter = "E";
     Start({done, off}, options);
     EXPECT_EQ(dlg->GetTitle(), "nightly - Pemo v3.00");
-    EXPECT_EQ(Status(0), "Job count: 002");
-    EXPECT_EQ(Status(1), "Disabled jobs: 001");
-    EXPECT_EQ(Status(2), "Variable drive: E");
-    EXPECT_EQ(Status(3), "");
+    EXPECT_EQ(Status(0), "Tasks: 2, disabled: 1");
+    EXPECT_EQ(Status(1), "Drive for ? in paths: E");
+    EXPECT_EQ(Status(2), "");
     ASSERT_EQ(dlg->TaskList()->Count(), 2);
-    EXPECT_EQ(dlg->TaskList()->ItemText(0), "Photos\n/p\n/b/p\n\n01/01/71 00:00");
+    EXPECT_EQ(dlg->TaskList()->ItemText(0), "Photos\n/p\n/b/p\n\n01/01/1971 00:00");
     EXPECT_EQ(dlg->TaskList()->ItemText(1), "Music\n/m\n/b/m\n\n"); // never run: empty last line
     EXPECT_TRUE(dlg->TaskList()->ItemRecord(1)->disabled);
     EXPECT_EQ(dlg->TaskList()->ItemRecord(0)->background, 0x00FFFFFFu);
@@ -62,8 +61,8 @@ TEST_F(MainWindowTest, NoVariableDriveAndAnEmptyJob) {
     StartOptions options;
     options.startJobFile = dir.File("missing.job");
     Start({}, options);
-    EXPECT_EQ(Status(2), "No variable drive");
-    EXPECT_EQ(Status(0), "Job count: 000");
+    EXPECT_EQ(Status(1), "No drive for ? in paths");
+    EXPECT_EQ(Status(0), "Tasks: 0, disabled: 0");
     EXPECT_EQ(dlg->GetTitle(), "missing - Pemo v3.00");
 }
 
@@ -91,7 +90,7 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
     EXPECT_EQ(disk[1].source, "/src/two");
     EXPECT_EQ(disk[1].destination, "/dst/two");
     EXPECT_EQ(disk[1].lastRun, -1);
-    EXPECT_EQ(Status(0), "Job count: 002");
+    EXPECT_EQ(Status(0), "Tasks: 2, disabled: 0");
 
     // Cancel changes nothing.
     dlg->runEditor = [](Task& task) {
@@ -120,9 +119,14 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
     ASSERT_EQ(disk.size(), 3u);
     EXPECT_EQ(disk[2], disk[0]);
 
-    // Deleting the last task selects the new last one.
+    // Deleting asks first; No keeps the task. Deleting the last task selects the new last one.
     dlg->TaskList()->SetSelection(2);
+    answer = false;
     dlg->DeleteTask();
+    EXPECT_EQ(JobOnDisk().size(), 3u);
+    answer = true;
+    dlg->DeleteTask();
+    EXPECT_EQ(questions, std::vector<std::string>(2, "Delete the task \"One edited\"?"));
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"One edited", "Two"}));
     EXPECT_EQ(dlg->TaskList()->GetSelection(), 1);
     dlg->TaskList()->SetSelection(0);
@@ -133,7 +137,7 @@ TEST_F(MainWindowTest, NewEditDuplicateDeleteSaveTheJob) {
     EXPECT_TRUE(JobOnDisk().empty());
     EXPECT_EQ(dlg->TaskList()->GetSelection(), wxNOT_FOUND);
     dlg->DeleteTask(); // nothing selected: nothing happens
-    EXPECT_EQ(Status(0), "Job count: 000");
+    EXPECT_EQ(Status(0), "Tasks: 0, disabled: 0");
 }
 
 TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
@@ -162,12 +166,12 @@ TEST_F(MainWindowTest, UpDownSortAndEnableAll) {
     for (const Task& t : JobOnDisk()) {
         EXPECT_FALSE(t.enabled);
     }
-    EXPECT_EQ(Status(1), "Disabled jobs: 003");
+    EXPECT_EQ(Status(0), "Tasks: 3, disabled: 3");
     dlg->SetAllEnabled(true);
     for (const Task& t : JobOnDisk()) {
         EXPECT_TRUE(t.enabled);
     }
-    EXPECT_EQ(Status(1), "Disabled jobs: 000");
+    EXPECT_EQ(Status(0), "Tasks: 3, disabled: 0");
 }
 
 TEST_F(MainWindowTest, ContextMenu) {
@@ -192,7 +196,7 @@ TEST_F(MainWindowTest, ContextMenu) {
     EXPECT_EQ(dlg->TaskList()->GetSelection(), 1);
     dlg->TaskMenuCommand(CPemoDlg::IdContextEnabled, 1);
     EXPECT_TRUE(JobOnDisk()[1].enabled);
-    EXPECT_EQ(Status(1), "Disabled jobs: 000");
+    EXPECT_EQ(Status(0), "Tasks: 2, disabled: 0");
     dlg->TaskMenuCommand(CPemoDlg::IdContextDuplicate, 0);
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"On", "Off", "On"}));
     dlg->TaskMenuCommand(CPemoDlg::IdContextDelete, 1);
@@ -309,7 +313,7 @@ TEST_F(MainWindowTest, DroppedJobsAndJobFileCommands) {
     };
     dlg->OpenJob();
     EXPECT_EQ(Names(std::vector<Task>{*frame->Job().Tasks()[0]}), (std::vector<std::string>{"Here"}));
-    EXPECT_EQ(Status(0), "Job count: 001");
+    EXPECT_EQ(Status(0), "Tasks: 1, disabled: 0");
 }
 
 // A job that fails to open must not leave its partial (here: empty) list under the previous
@@ -502,6 +506,6 @@ TEST_F(MainWindowTest, AFailedSaveIsReportedAndARefreshDuringItsBoxWaits) {
     EXPECT_NE(messages[0].find("no-such-directory"), std::string::npos) << messages[0];
     PumpEvents(std::chrono::milliseconds(100));
     EXPECT_EQ(dlg->TaskList()->Count(), 2); // nothing lost in the window
-    EXPECT_EQ(Status(0), "Job count: 002");
+    EXPECT_EQ(Status(0), "Tasks: 2, disabled: 0");
     EXPECT_EQ(Names(JobOnDisk()), (std::vector<std::string>{"Kept"})); // the old file untouched
 }

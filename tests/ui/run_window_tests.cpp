@@ -230,7 +230,7 @@ TEST_F(RunWindowTest, ControlsDuringAndAfterARunWithPause) {
     EXPECT_TRUE(HasLineStarting(PaneLines(), "Done at "));
     // The figures of the run, and the last-run time on the card and in the job file.
     EXPECT_EQ(StatsCell(RowNew, 1), "3");
-    EXPECT_EQ(StatsCell(RowNew, 2), "196kb");
+    EXPECT_EQ(StatsCell(RowNew, 2), "196 KiB");
     EXPECT_EQ(StatsCell(RowErrors, 1), "0");
     EXPECT_EQ(dlg->Statistics()->HighlightedRow(), -1);
     EXPECT_NE(StatsCell(RowTime, 1), "0");
@@ -268,8 +268,13 @@ TEST_F(RunWindowTest, ExitDuringARunKeepsTheProgramUntilTheSecondExit) {
     dlg->CloseBox(); // the close box during a run does nothing at all
     EXPECT_FALSE(frame->Run().State().stopRequested);
     EXPECT_EQ(programEnds, 0);
+    answer = false;
+    dlg->Exit(); // asks first: No carries on
+    EXPECT_FALSE(frame->Run().State().stopRequested);
+    answer = true;
     dlg->Exit(); // requests a stop, stays open
     EXPECT_TRUE(frame->Run().State().stopRequested);
+    EXPECT_EQ(questions, std::vector<std::string>(2, "A run is in progress. Stop it and exit?"));
     EXPECT_EQ(programEnds, 0);
     dlg->PauseResume();
     ASSERT_TRUE(WaitForIdle());
@@ -309,7 +314,7 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
     EXPECT_EQ(StatsCell(RowSame, 1), "4");
     EXPECT_EQ(StatsCell(RowChanged, 1), "1");
     EXPECT_EQ(StatsCell(RowNew, 1), "1");
-    EXPECT_EQ(StatsCell(RowNew, 2), "1Mb");
+    EXPECT_EQ(StatsCell(RowNew, 2), "1 MiB");
 
     CProgressBarPainter* bar = dlg->Bar();
     EXPECT_EQ(bar->Values(), (std::array<int, 4>{3, 1, 1, 0}));

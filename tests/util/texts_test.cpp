@@ -8,15 +8,15 @@ namespace {
 constexpr double kSecond = 1.0 / 86400.0;
 
 TEST(SizeText, UnitsAndBoundaries) {
-    EXPECT_EQ(SizeText(CLargeNumber()), "0");
-    EXPECT_EQ(SizeText(1u), "1b");
-    EXPECT_EQ(SizeText(1023u), "1023b");
-    EXPECT_EQ(SizeText(1024u), "1kb");
-    EXPECT_EQ(SizeText(1536u), "1kb");
-    EXPECT_EQ(SizeText(1048575u), "1023kb");
-    EXPECT_EQ(SizeText(1048576u), "1Mb");
-    EXPECT_EQ(SizeText(CLargeNumber("4294967296")), "4096Mb");
-    EXPECT_EQ(SizeText(CLargeNumber("5368709120")), "5120Mb");
+    EXPECT_EQ(SizeText(CLargeNumber()), "0 B");
+    EXPECT_EQ(SizeText(1023u), "1023 B");
+    EXPECT_EQ(SizeText(1024u), "1 KiB");
+    EXPECT_EQ(SizeText(1048575u), "1023 KiB");
+    EXPECT_EQ(SizeText(1048576u), "1 MiB");
+    EXPECT_EQ(SizeText(1073741823u), "1023 MiB");
+    EXPECT_EQ(SizeText(1073741824u), "1.0 GiB");
+    EXPECT_EQ(SizeText(CLargeNumber("5368709119")), "4.9 GiB");
+    EXPECT_EQ(SizeText(CLargeNumber("10737418240000")), "10000.0 GiB");
     EXPECT_EQ(SizeText(CLargeNumber("-1")), "err");
 }
 
