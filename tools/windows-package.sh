@@ -12,12 +12,17 @@ done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "windows-package.sh: $build is not a configured build" >&2; exit 1; }
 
-cmake --build "$build" --target pemo pemo-window >/dev/null
+# Quiet unless it fails: then the compiler's words are what the caller needs.
+quietly() {
+    local output
+    output=$("$@" 2>&1) || { printf '%s\n' "$output" >&2; echo "windows-package.sh: failed: $*" >&2; return 1; }
+}
+quietly cmake --build "$build" --target pemo pemo-window
 out="$build/package"
 stage="$out/stage"
 rm -rf "$stage"
 mkdir -p "$stage"
-cmake --install "$build" --prefix "$stage" --strip >/dev/null
+quietly cmake --install "$build" --prefix "$stage" --strip
 for program in pemo.exe pemo-window.exe README.txt; do
     [ -f "$stage/$program" ] || { echo "windows-package.sh: the build did not install $program" >&2; exit 1; }
 done

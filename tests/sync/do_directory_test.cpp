@@ -843,6 +843,6 @@ TEST_F(DoDirectoryTest, ADirectoryNameItemExcludesItAtEveryDepthAndLogsIt) {
     Run();
     EXPECT_FALSE(FileExists(dst + "/cache")) << "an excluded directory's copy goes";
     EXPECT_FALSE(FileExists(dst + "/sub/deep/cache"));
-    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/cache")) << Dump(rig.log);
-    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + src + "/sub/deep/cache"));
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + NativePath(src + "/cache"))) << Dump(rig.log);
+    EXPECT_TRUE(rig.log.Has(LogColour::Teal, "Excluded: " + NativePath(src + "/sub/deep/cache")));
 }
