@@ -10,6 +10,7 @@
 #include "model/version_manifest.h"
 #include "platform/file_system.h"
 #include "sync/engine_support.h"
+#include "sync/versions.h"
 #include "util/texts.h"
 
 namespace {
@@ -433,35 +434,7 @@ FsError CUndo::WriteNewManifest() {
     undone_.source = manifest_.source;
     undone_.destination = destination_;
     undone_.started = newName_;
-    const std::string text = FormatManifest(undone_);
-    const std::string temporary = NewTemporaryCopyName();
-    FileHandle file;
-    FileOpenMode mode;
-    mode.access = FileAccess::Write;
-    mode.create = true;
-    mode.createMode = 0600;
-    mode.exclusive = true;
-    mode.noFollow = true;
-    FsError e = fs_.OpenFileAt(newRun_, temporary, mode, file);
-    if (e) {
-        return e;
-    }
-    std::size_t written = 0;
-    e = fs_.WriteFileData(file, text.data(), text.size(), written);
-    if (!e) {
-        e = fs_.SyncFile(file);
-    }
-    const FsError closed = fs_.CloseFile(file);
-    if (!e) {
-        e = closed;
-    }
-    if (!e) {
-        e = fs_.RenameAt(newRun_, temporary, std::string(kManifestName));
-    }
-    if (e) {
-        fs_.RemoveFileAt(newRun_, temporary);
-    }
-    return e;
+    return WriteManifestIn(fs_, newRun_, undone_);
 }
 
 } // namespace

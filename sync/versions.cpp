@@ -103,6 +103,38 @@ std::int64_t NowCalendarSeconds() {
 
 } // namespace
 
+FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest) {
+    const std::string text = FormatManifest(manifest);
+    const std::string temporary = NewTemporaryCopyName();
+    FileHandle file;
+    FileOpenMode mode;
+    mode.access = FileAccess::Write;
+    mode.create = true;
+    mode.createMode = 0600;
+    mode.exclusive = true;
+    mode.noFollow = true;
+    FsError e = fs.OpenFileAt(runFolder, temporary, mode, file);
+    if (e) {
+        return e;
+    }
+    std::size_t written = 0;
+    e = fs.WriteFileData(file, text.data(), text.size(), written);
+    if (!e) {
+        e = fs.SyncFile(file);
+    }
+    const FsError closed = fs.CloseFile(file);
+    if (!e) {
+        e = closed;
+    }
+    if (!e) {
+        e = fs.RenameAt(runFolder, temporary, std::string(kManifestName));
+    }
+    if (e) {
+        fs.RemoveFileAt(runFolder, temporary);
+    }
+    return e;
+}
+
 CVersionKeeper::CVersionKeeper(CRunContext& ctx, const Task& task, std::string source, std::string destination,
                                std::time_t started, RunStats& stats)
     : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats), source_(std::move(source)),
@@ -361,7 +393,7 @@ void CVersionKeeper::Finish() {
     }
     FsError e = OpenRunFolder();
     if (!e) {
-        e = WriteManifest();
+        e = WriteManifestIn(fs_, runFolder_, manifest_);
     }
     if (e) {
         LogError(ctx_,
@@ -369,38 +401,6 @@ void CVersionKeeper::Finish() {
                      FailureSuffix(e),
                  stats_.errors);
     }
-}
-
-FsError CVersionKeeper::WriteManifest() {
-    const std::string text = FormatManifest(manifest_);
-    const std::string temporary = NewTemporaryCopyName();
-    FileHandle file;
-    FileOpenMode mode;
-    mode.access = FileAccess::Write;
-    mode.create = true;
-    mode.createMode = 0600;
-    mode.exclusive = true;
-    mode.noFollow = true;
-    FsError e = fs_.OpenFileAt(runFolder_, temporary, mode, file);
-    if (e) {
-        return e;
-    }
-    std::size_t written = 0;
-    e = fs_.WriteFileData(file, text.data(), text.size(), written);
-    if (!e) {
-        e = fs_.SyncFile(file);
-    }
-    const FsError closed = fs_.CloseFile(file);
-    if (!e) {
-        e = closed;
-    }
-    if (!e) {
-        e = fs_.RenameAt(runFolder_, temporary, std::string(kManifestName));
-    }
-    if (e) {
-        fs_.RemoveFileAt(runFolder_, temporary);
-    }
-    return e;
 }
 
 void CVersionKeeper::Retain() {

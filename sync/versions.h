@@ -14,6 +14,10 @@
 #include "platform/file_system.h"
 #include "sync/run_context.h"
 
+// Writes manifest as the manifest of the run folder, whole or not at all: through a temporary
+// that is flushed and then renamed over the name.
+FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest);
+
 // One task's keeper, used by the walk on the run thread only. With fake-it it announces what it
 // would keep and changes nothing.
 class CVersionKeeper {
@@ -52,7 +56,6 @@ private:
                            const std::string& toName, int depth);
     void RetainCount(const DirectoryHandle& versions, const std::vector<std::string>& folders);
     void Record(ManifestAction::Kind kind, const FileStatus* status, const std::string& relative);
-    FsError WriteManifest();
 
     CRunContext& ctx_;
     IFileSystem& fs_;
