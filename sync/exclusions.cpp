@@ -63,49 +63,66 @@ std::string UnderSource(std::string source, std::string_view rest) {
     return source;
 }
 
+using Reach = std::vector<char>; // per text position: whether the pattern so far can end there
+
+void StepLiteral(char c, std::string_view text, const Reach& at, Reach& next) {
+    for (std::size_t j = 0; j < text.size(); ++j) {
+        next[j + 1] = static_cast<char>(at[j] != 0 && text[j] == c);
+    }
+}
+
+void StepWithinLevel(std::string_view text, const Reach& at, Reach& next) {
+    bool reached = false;
+    for (std::size_t j = 0; j <= text.size(); ++j) {
+        reached = reached || at[j] != 0;
+        next[j] = static_cast<char>(reached);
+        if (j < text.size() && text[j] == kPathSeparator) {
+            reached = false;
+        }
+    }
+}
+
+void StepWholeLevels(std::string_view text, const Reach& at, Reach& next) {
+    bool reached = false;
+    for (std::size_t j = 0; j <= text.size(); ++j) {
+        next[j] = static_cast<char>(at[j] != 0 || (reached && text[j - 1] == kPathSeparator));
+        reached = reached || at[j] != 0;
+    }
+}
+
+void StepAnything(const Reach& at, Reach& next) {
+    bool reached = false;
+    for (std::size_t j = 0; j < at.size(); ++j) {
+        reached = reached || at[j] != 0;
+        next[j] = static_cast<char>(reached);
+    }
+}
+
 // "*" takes any run within one level, "**" followed by a separator any number of whole levels
 // (none included), any other "**" anything; every other character stands for itself. The set of
 // reachable text positions is carried through the pattern, so the cost stays pattern x text.
 bool GlobMatches(std::string_view pattern, std::string_view text) {
-    const std::size_t n = text.size();
-    std::vector<char> at(n + 1, 0);
-    std::vector<char> next(n + 1, 0);
+    Reach at(text.size() + 1, 0);
+    Reach next(text.size() + 1, 0);
     at[0] = 1;
     for (std::size_t p = 0; p < pattern.size();) {
         std::fill(next.begin(), next.end(), 0);
         if (pattern[p] != '*') {
-            for (std::size_t j = 0; j < n; ++j) {
-                next[j + 1] = static_cast<char>(at[j] != 0 && text[j] == pattern[p]);
-            }
+            StepLiteral(pattern[p], text, at, next);
             ++p;
         } else if (pattern.compare(p, 2, "**") != 0) {
-            bool reached = false;
-            for (std::size_t j = 0; j <= n; ++j) {
-                reached = reached || at[j] != 0;
-                next[j] = static_cast<char>(reached);
-                if (j < n && text[j] == kPathSeparator) {
-                    reached = false;
-                }
-            }
+            StepWithinLevel(text, at, next);
             ++p;
         } else if (p + 2 < pattern.size() && pattern[p + 2] == kPathSeparator) {
-            bool reached = false;
-            for (std::size_t j = 0; j <= n; ++j) {
-                next[j] = static_cast<char>(at[j] != 0 || (reached && text[j - 1] == kPathSeparator));
-                reached = reached || at[j] != 0;
-            }
+            StepWholeLevels(text, at, next);
             p += 3;
         } else {
-            bool reached = false;
-            for (std::size_t j = 0; j <= n; ++j) {
-                reached = reached || at[j] != 0;
-                next[j] = static_cast<char>(reached);
-            }
+            StepAnything(at, next);
             p += 2;
         }
         at.swap(next);
     }
-    return at[n] != 0;
+    return at[text.size()] != 0;
 }
 
 // Whether a lowered pattern item matches a lowered path; a directory-only item matches no file.
@@ -119,6 +136,41 @@ bool PatternMatches(std::string_view item, std::string_view path, bool directory
     return GlobMatches(item, path);
 }
 
+// One item of NormaliseExclusions.
+std::string NormaliseItem(std::string item, const std::string& source, const std::string& driveLetter) {
+    const bool anyDepth = IsAnyDepthDirectory(item);
+    const bool directoryPattern = !anyDepth && IsPattern(item) && EndsWith(item, "/");
+    // Windows takes '/' for its separator wherever a path is typed, so an item does too.
+    if constexpr (kPathSeparator != '/') {
+        std::replace(item.begin(), item.end(), '/', kPathSeparator);
+    }
+    if (!item.empty() && (item.back() == '\\' || item.back() == kPathSeparator)) {
+        item.pop_back();
+    }
+    // A source-relative item keeps its Windows spelling in job files; its backslashes are
+    // read as this system's separator.
+    if (item.size() >= 1 && item[0] == '\\' && !(item.size() >= 2 && item[1] == '\\')) {
+        for (char& c : item) {
+            if (c == '\\') {
+                c = kPathSeparator;
+            }
+        }
+        item.insert(0, source);
+    } else if (anyDepth) {
+        item = UnderSource(source, std::string("**") + kPathSeparator + item + kDirectoryMark);
+    } else if (IsPattern(item) && !IsAbsolute(item)) {
+        item = UnderSource(source, item);
+    }
+    if (directoryPattern) {
+        item += kDirectoryMark;
+    }
+    // The letter is one character, which may take several bytes.
+    if (StartsWith(item, "?:\\") && !driveLetter.empty()) {
+        item.replace(0, 1, driveLetter);
+    }
+    return item;
+}
+
 } // namespace
 
 std::string NormaliseExclusions(const std::string& exclusions, const std::string& source,
@@ -128,38 +180,7 @@ std::string NormaliseExclusions(const std::string& exclusions, const std::string
     }
     std::string result;
     for (std::string_view view : SplitItems(exclusions)) {
-        std::string item(view);
-        const bool anyDepth = IsAnyDepthDirectory(item);
-        const bool directoryPattern = !anyDepth && IsPattern(item) && EndsWith(item, "/");
-        // Windows takes '/' for its separator wherever a path is typed, so an item does too.
-        if constexpr (kPathSeparator != '/') {
-            std::replace(item.begin(), item.end(), '/', kPathSeparator);
-        }
-        if (!item.empty() && (item.back() == '\\' || item.back() == kPathSeparator)) {
-            item.pop_back();
-        }
-        // A source-relative item keeps its Windows spelling in job files; its backslashes are
-        // read as this system's separator.
-        if (item.size() >= 1 && item[0] == '\\' && !(item.size() >= 2 && item[1] == '\\')) {
-            for (char& c : item) {
-                if (c == '\\') {
-                    c = kPathSeparator;
-                }
-            }
-            item.insert(0, source);
-        } else if (anyDepth) {
-            item = UnderSource(source, std::string("**") + kPathSeparator + item + kDirectoryMark);
-        } else if (IsPattern(item) && !IsAbsolute(item)) {
-            item = UnderSource(source, item);
-        }
-        if (directoryPattern) {
-            item += kDirectoryMark;
-        }
-        // The letter is one character, which may take several bytes.
-        if (StartsWith(item, "?:\\") && !driveLetter.empty()) {
-            item.replace(0, 1, driveLetter);
-        }
-        result += item;
+        result += NormaliseItem(std::string(view), source, driveLetter);
         result += ';';
     }
     result.pop_back();

@@ -86,6 +86,10 @@ private:
     };
 
     bool FindLastRun();
+    FsError ListVersions(std::vector<DirEntry>& entries);
+    bool StaysInside(const std::string& manifestPath);
+    std::vector<Step> PlanSteps(const std::vector<const ManifestAction*>& ordered);
+    bool CheckAll(const std::vector<const ManifestAction*>& ordered);
     FsError ReadManifest(const DirectoryHandle& run, std::string& text);
     // Opens the parent of parts below root; with make, missing levels are made.
     FsError OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,
@@ -124,6 +128,43 @@ std::string CUndo::Shown(const std::string& path) const {
     return JoinPath(destination_, native);
 }
 
+// Entries under one that moves whole move with it. ordered: sorted by path.
+std::vector<CUndo::Step> CUndo::PlanSteps(const std::vector<const ManifestAction*>& ordered) {
+    std::vector<Step> steps;
+    std::vector<std::string> moved;
+    for (const ManifestAction* action : ordered) {
+        const bool under = std::any_of(moved.begin(), moved.end(), [&](const std::string& top) {
+            return action->path.size() > top.size() && action->path.compare(0, top.size(), top) == 0 &&
+                   action->path[top.size()] == '/';
+        });
+        if (!under) {
+            moved.push_back(action->path);
+            steps.push_back(Step{action, SplitManifestPath(action->path)});
+        }
+    }
+    return steps;
+}
+
+// Entries under one that moves whole are checked too: what moves must be what the run left.
+bool CUndo::CheckAll(const std::vector<const ManifestAction*>& ordered) {
+    std::vector<std::string> refused;
+    for (const ManifestAction* action : ordered) {
+        std::string why = CheckStep(Step{action, SplitManifestPath(action->path)});
+        if (!why.empty()) {
+            refused.push_back(std::move(why));
+        }
+    }
+    if (refused.empty()) {
+        return true;
+    }
+    Fail("Cannot undo the run " + VersionsPath(lastName_) + " of task " + task_.name +
+         ": the destination changed since, nothing was undone");
+    for (const std::string& why : refused) {
+        Fail(why);
+    }
+    return false;
+}
+
 bool CUndo::Run() {
     destination_ = task_.destination;
     while (destination_.size() > 1 && destination_.back() == kPathSeparator) {
@@ -140,42 +181,16 @@ bool CUndo::Run() {
     if (!FindLastRun()) {
         return stats_.errors == 0;
     }
-    // Entries under one that moves whole move with it.
-    std::vector<Step> steps;
-    std::vector<std::string> moved;
     std::vector<const ManifestAction*> ordered;
     for (const ManifestAction& action : manifest_.actions) {
         ordered.push_back(&action);
     }
     std::sort(ordered.begin(), ordered.end(),
               [](const ManifestAction* a, const ManifestAction* b) { return a->path < b->path; });
-    for (const ManifestAction* action : ordered) {
-        const bool under = std::any_of(moved.begin(), moved.end(), [&](const std::string& top) {
-            return action->path.size() > top.size() && action->path.compare(0, top.size(), top) == 0 &&
-                   action->path[top.size()] == '/';
-        });
-        if (under) {
-            continue;
-        }
-        moved.push_back(action->path);
-        steps.push_back(Step{action, SplitManifestPath(action->path)});
-    }
-    // Entries under one that moves whole are checked too: what moves must be what the run left.
-    std::vector<std::string> refused;
-    for (const ManifestAction* action : ordered) {
-        const std::string why = CheckStep(Step{action, SplitManifestPath(action->path)});
-        if (!why.empty()) {
-            refused.push_back(why);
-        }
-    }
-    if (!refused.empty()) {
-        Fail("Cannot undo the run " + VersionsPath(lastName_) + " of task " + task_.name +
-             ": the destination changed since, nothing was undone");
-        for (const std::string& why : refused) {
-            Fail(why);
-        }
+    if (!CheckAll(ordered)) {
         return false;
     }
+    const std::vector<Step> steps = PlanSteps(ordered);
     if (!task_.fakeIt) {
         if (FsError e = MakeNewRun()) {
             Fail("Failed to make a folder for kept versions in " + JoinPath(destination_, kVersionsFolderName) +
@@ -201,20 +216,37 @@ bool CUndo::Run() {
     return ok && stats_.errors == 0;
 }
 
-bool CUndo::FindLastRun() {
-    const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
+FsError CUndo::ListVersions(std::vector<DirEntry>& entries) {
     FsError e = fs_.OpenDirectoryAt(top_, std::string(kVersionsFolderName), versions_);
-    std::vector<DirEntry> entries;
-    if (!e) {
-        std::unique_ptr<IDirectoryStream> stream = fs_.ListDirectory(versions_, e);
-        if (stream != nullptr) {
-            DirEntry entry;
-            while (stream->Next(entry)) {
-                entries.push_back(entry);
-            }
-            e = stream->Error();
+    if (e) {
+        return e;
+    }
+    std::unique_ptr<IDirectoryStream> stream = fs_.ListDirectory(versions_, e);
+    if (stream == nullptr) {
+        return e;
+    }
+    DirEntry entry;
+    while (stream->Next(entry)) {
+        entries.push_back(entry);
+    }
+    return stream->Error();
+}
+
+// A manifest is the destination's own file, so anyone who may write there may have written it.
+bool CUndo::StaysInside(const std::string& manifestPath) {
+    for (const ManifestAction& action : manifest_.actions) {
+        if (!SafeParts(SplitManifestPath(action.path))) {
+            Fail("Cannot undo with " + manifestPath + ": the path " + action.path + " leaves the destination");
+            return false;
         }
     }
+    return true;
+}
+
+bool CUndo::FindLastRun() {
+    const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
+    std::vector<DirEntry> entries;
+    FsError e = ListVersions(entries);
     if (e.Is(ErrorKind::NotFound)) {
         LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
         return false;
@@ -255,14 +287,14 @@ bool CUndo::FindLastRun() {
             return false;
         }
         if (!ParseManifest(text, manifest_, error)) {
-            Fail("Cannot undo with " + path + ": " + error);
+            std::string why = "Cannot undo with " + path;
+            why += ": ";
+            why += error;
+            Fail(why);
             return false;
         }
-        for (const ManifestAction& action : manifest_.actions) {
-            if (!SafeParts(SplitManifestPath(action.path))) {
-                Fail("Cannot undo with " + path + ": the path " + action.path + " leaves the destination");
-                return false;
-            }
+        if (!StaysInside(path)) {
+            return false;
         }
         lastName_ = folder.name;
         last_ = std::move(run);
