@@ -35,13 +35,17 @@ fail() {
     failures=$((failures + 1))
 }
 # A file of the run as UTF-8 text with paths and times made comparable between the two systems.
+# A file's text as UTF-8: UTF-16 by its byte-order mark, else 8-bit text as the job was written.
+decoded() {
+    if [ "$(head -c 2 "$1" | od -An -tx1)" = " ff fe" ]; then iconv -f UTF-16 -t UTF-8 "$1"; else cat "$1"; fi
+}
 normalised() { # side file
     local dir=$base/$1 sample_text=$sample
     if [ "$1" = windows ]; then
         dir=$(windows_path "$dir")
         sample_text=$(windows_path "$sample")
     fi
-    iconv -f UTF-16 -t UTF-8 "$base/$1/$2" | tr -d '\r' |
+    decoded "$base/$1/$2" | tr -d '\r' |
         sed -e "s|$(escape "$dir")|@OUT@|g" -e "s|$(escape "$sample_text")|@SAMPLE@|g" |
         sed -e '/@OUT@\|@SAMPLE@/s|\\|/|g' -e 's|at [0-9/]* [0-9:]*\( [AP]M\)\?|at @TIME@|' -e 's|Time: [0-9]*s|Time: @S@s|' \
             -e 's|<LASTRUN>[1-9][0-9]*|<LASTRUN>@SET@|g'
@@ -57,8 +61,11 @@ for run in first second; do
     (cd "$base/linux" && "$linux" -auto -file demo.job) || fail "$run run: the Linux program failed"
     [ "$(tree "$sample")" = "$(tree "$base/windows/mirror")" ] || fail "$run run: the mirror differs from the sample"
     cmp -s "$sample/README.txt" "$base/windows/single-file/README.txt" || fail "$run run: the single file differs"
+    [ "$(head -c 2 "$base/windows/log.html" | od -An -tx1)" = " ff fe" ] || fail "$run run: log.html is not UTF-16 with a BOM"
+    # A job is saved in the encoding it was read in, here 8-bit text on both systems.
+    [ "$(head -c 2 "$base/windows/demo.job" | od -An -tx1)" = "$(head -c 2 "$base/linux/demo.job" | od -An -tx1)" ] ||
+        fail "$run run: demo.job was not saved in the encoding the Linux program kept"
     for file in log.html demo.job; do
-        [ "$(head -c 2 "$base/windows/$file" | od -An -tx1)" = " ff fe" ] || fail "$run run: $file is not UTF-16 with a BOM"
         diff -u <(normalised linux "$file") <(normalised windows "$file") >&2 ||
             fail "$run run: $file differs from the Linux program's (above: -Linux +Windows)"
     done
