@@ -255,22 +255,8 @@ bool CUndo::FindLastRun() {
         Fail("Cannot read " + versionsPath + FailureSuffix(e));
         return false;
     }
-    struct Folder {
-        std::int64_t seconds;
-        int sequence;
-        std::string name;
-    };
-    std::vector<Folder> folders;
-    for (const DirEntry& entry : entries) {
-        Folder folder{0, 0, entry.name};
-        if (entry.kind == EntryKind::Directory && ParseRunFolderName(entry.name, folder.seconds, folder.sequence)) {
-            folders.push_back(std::move(folder));
-        }
-    }
-    std::sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
-        return std::tie(b.seconds, b.sequence) < std::tie(a.seconds, a.sequence);
-    });
-    for (const Folder& folder : folders) {
+    const std::vector<RunFolder> folders = RunFoldersNewestFirst(entries);
+    for (const RunFolder& folder : folders) {
         DirectoryHandle run;
         if (fs_.OpenDirectoryAt(versions_, folder.name, run)) {
             continue;

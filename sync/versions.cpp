@@ -103,6 +103,20 @@ std::int64_t NowCalendarSeconds() {
 
 } // namespace
 
+std::vector<RunFolder> RunFoldersNewestFirst(const std::vector<DirEntry>& entries) {
+    std::vector<RunFolder> folders;
+    for (const DirEntry& entry : entries) {
+        RunFolder folder{0, 0, entry.name};
+        if (entry.kind == EntryKind::Directory && ParseRunFolderName(entry.name, folder.seconds, folder.sequence)) {
+            folders.push_back(std::move(folder));
+        }
+    }
+    std::sort(folders.begin(), folders.end(), [](const RunFolder& a, const RunFolder& b) {
+        return std::tie(b.seconds, b.sequence) < std::tie(a.seconds, a.sequence);
+    });
+    return folders;
+}
+
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest) {
     const std::string text = FormatManifest(manifest);
     const std::string temporary = NewTemporaryCopyName();
@@ -409,24 +423,10 @@ void CVersionKeeper::Retain() {
     if (OpenVersions(false, versions) || ReadAllEntries(fs_, versions, entries)) {
         return; // nothing kept yet, or nothing that can be read: nothing to forget
     }
-    struct Folder {
-        std::int64_t seconds;
-        int sequence;
-        std::string name;
-    };
-    std::vector<Folder> folders;
-    for (const DirEntry& entry : entries) {
-        Folder folder{0, 0, entry.name};
-        if (entry.kind == EntryKind::Directory && ParseRunFolderName(entry.name, folder.seconds, folder.sequence)) {
-            folders.push_back(std::move(folder));
-        }
-    }
-    std::sort(folders.begin(), folders.end(), [](const Folder& a, const Folder& b) {
-        return std::tie(b.seconds, b.sequence) < std::tie(a.seconds, a.sequence);
-    });
+    const std::vector<RunFolder> folders = RunFoldersNewestFirst(entries);
     const std::int64_t oldest = NowCalendarSeconds() - static_cast<std::int64_t>(task_.versionDays) * 86400;
     std::vector<std::string> kept;
-    for (const Folder& folder : folders) {
+    for (const RunFolder& folder : folders) {
         if (folder.seconds >= oldest) {
             kept.push_back(folder.name);
             continue;

@@ -14,6 +14,15 @@
 #include "platform/file_system.h"
 #include "sync/run_context.h"
 
+// A run folder of the versions area, by the time in its name.
+struct RunFolder {
+    std::int64_t seconds = 0;
+    int sequence = 0;
+    std::string name;
+};
+// The run folders among a listing of the versions area, newest first; other entries left out.
+std::vector<RunFolder> RunFoldersNewestFirst(const std::vector<DirEntry>& entries);
+
 // Writes manifest as the manifest of the run folder, whole or not at all: through a temporary
 // that is flushed and then renamed over the name.
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest);
