@@ -2,7 +2,8 @@
 # Times the real program (pemo -auto on a one-task job) against rsync -a --delete on the same
 # generated tree in the same run, with the floors that bound each case: cp -a for the first
 # mirror, find over both trees for a rescan. Cases: first mirror, warm and cold no-change rescan,
-# rescan after 1% of the files changed, the peak memory of a no-change rescan of a flat directory
+# rescan after 1% of the files changed (with versions kept, too, against the same run without),
+# the peak memory of a no-change rescan of a flat directory
 # of 100,000 files, and 100,000 against 1,000,000 small files to show how time and memory grow.
 # Usage: bench/run.sh [work-directory]   (default: a fresh directory under /tmp, removed after)
 # PEMO_BENCH_QUICK=1 leaves out the million-file tree; PEMO_BENCH_GUI=OFF benchmarks a program
@@ -43,10 +44,12 @@ drop() { [ "$can_drop" = 1 ] && echo 3 >/proc/sys/vm/drop_caches; return 0; }
 seconds=0
 rss=0
 
-# A one-task job mirroring $1 into $2, written as 8-bit text the program reads.
+# A one-task job mirroring $1 into $2, written as 8-bit text the program reads; a fourth
+# argument keeps versions of what the run replaces or deletes for that many days.
 job() {
-    local file="$work/logs/$3.job"
-    printf '<NAME>bench<SRC>%s<DST>%s<ENA>1<RECURSE>1\n' "$1" "$2" >"$file"
+    local file="$work/logs/$3.job" versions=""
+    [ -n "${4:-}" ] && versions="<VERSIONS>$4"
+    printf '<NAME>bench<SRC>%s<DST>%s<ENA>1<RECURSE>1%s\n' "$1" "$2" "$versions" >"$file"
     echo "$file"
 }
 # Runs one side in the logs directory and keeps its figures in this shell.
@@ -142,13 +145,21 @@ if [ "$can_drop" = 1 ]; then
     report "cold no-change rescan" "find both"
 fi
 
+# A second mirror of ours for the same change with versions kept: what that adds is a rename of
+# each replaced file into the versions area and the run folder's manifest.
+cp -a "$work/ours" "$work/versions"
 "$bench" change "$work/src" >/dev/null
 run_case "rescan after 1% change" 0 "$work/src" "$work/ours" "$work/rsync"
 report "rescan after 1% change"
+sync
+side "$pemo" -auto -file "$(job "$work/src" "$work/versions" "versions" 30)"
+kept=$(find "$work/versions/.pemo-versions" -type f ! -name .pemo-manifest | wc -l)
+printf '%-26s pemo %8.3f s, %d files kept   with / without versions %5.2f\n' "... with versions on" "$seconds" \
+    "$kept" "$(ratio "$seconds" "${t[rescan after 1% change.ours]}")"
 
-# Both mirrors must match the source.
-for side_dir in ours rsync; do
-    if ! diff -r "$work/src" "$work/$side_dir" >/dev/null; then
+# Every mirror must match the source.
+for side_dir in ours rsync versions; do
+    if ! diff -r -x .pemo-versions "$work/src" "$work/$side_dir" >/dev/null; then
         echo "MISMATCH: the $side_dir mirror differs from the source" >&2
         exit 1
     fi
@@ -161,7 +172,7 @@ printf 'peak RSS, flat 100,000-file rescan: pemo %.1f MiB, rsync largest process
     "$(ratio "${t[flat 100,000 rescan.ours.rss]}" "${t[flat 100,000 rescan.rsync.rss]}")"
 
 if [ "${PEMO_BENCH_QUICK:-0}" != 1 ]; then
-    rm -rf "$work/src" "$work/ours" "$work/rsync"
+    rm -rf "$work/src" "$work/ours" "$work/rsync" "$work/versions"
     for n in 100000 1000000; do
         "$bench" small "$work/small$n" "$n" >/dev/null
         sync
