@@ -87,6 +87,11 @@ else
     [ ${#gui[@]} -eq 0 ] || fail "a build without the window program packaged one"
 fi
 
+# A synopsis of its own and a paragraph after it.
+for deb in "${cli[@]}" "${gui[@]}"; do
+    [ "$(field "$deb" Description | wc -l)" -ge 3 ] || fail "$(basename "$deb") has no paragraph under its synopsis"
+done
+
 # Debian's own checker finds nothing to warn about in either package.
 if command -v lintian >/dev/null; then
     for deb in "${cli[@]}" "${gui[@]}"; do
