@@ -57,18 +57,24 @@ else
     fail "zsh is missing (tools/install-deps.sh installs it)"
 fi
 
-# After -file, bash offers job files and directories only.
+# Bash offers job files and directories only: after -file, in -file:PATH (which readline splits at
+# ":") and alone; blanks come unescaped (readline escapes them) and directories without the "/"
+# readline adds, which would be doubled.
 jobs=$(mktemp -d)
-touch "$jobs/nightly.job" "$jobs/notes.txt"
-offered=$(cd "$jobs" && bash -c '
-    source "$0"
-    COMP_WORDS=(pemo -file "")
-    COMP_CWORD=2
-    _pemo
-    printf "%s\n" "${COMPREPLY[@]}"' "$root/usr/share/bash-completion/completions/pemo")
-rm -rf "$jobs"
+mkdir -p "$jobs/my jobs/sub"
+touch "$jobs/nightly.job" "$jobs/notes.txt" "$jobs/my jobs/night ly.job"
+complete_words() {
+    (cd "$jobs" && bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _pemo
+        printf "%s\n" "${COMPREPLY[@]}"' "$root/usr/share/bash-completion/completions/pemo" "$@")
+}
+offered=$(complete_words pemo -file "")
 grep -qx "nightly.job" <<<"$offered" || fail "bash completion does not offer nightly.job after -file: $offered"
 grep -q "notes.txt" <<<"$offered" && fail "bash completion offers notes.txt after -file"
+grep -qx "my jobs" <<<"$offered" || fail "bash completion offers the directory as: $offered"
+[ "$(complete_words pemo -file : 'my\ jobs/n')" = "my jobs/night ly.job" ] ||
+    fail "bash completion of -file:PATH with a blank offers: $(complete_words pemo -file : 'my\ jobs/n')"
+[ "$(complete_words pemo nig)" = nightly.job ] || fail "bash completion of a lone job name offers: $(complete_words pemo nig)"
+rm -rf "$jobs"
 
 if [ "$window" = ON ]; then
     need libexec/pemo/pemo-window
