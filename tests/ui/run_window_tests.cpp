@@ -13,6 +13,7 @@
 #include <wx/button.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 
 #include "main_window_support.h"
 #include "model/job_file.h"
@@ -359,6 +360,63 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
         green += Near(c, wxColour(0, 128, 0), 30) ? 1 : 0;
     }
     EXPECT_GT(green, 5);
+}
+
+// Run by the dark_theme test with GTK_THEME=Adwaita:dark. An uncoloured card takes the dark window
+// colour; every card line and statistics row keeps text that stands out from what it is on.
+TEST_F(RunWindowTest, DarkThemeKeepsTextLegible) {
+    const wxColour window = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    if (window.GetLuminance() >= 0.5) {
+        GTEST_SKIP() << "the desktop theme is light (the dark_theme test sets GTK_THEME=Adwaita:dark)";
+    }
+    Task plain = SourceTask("Documents");
+    plain.exclusions = "*.tmp;\\cache";
+    Task coloured = SourceTask("Photos");
+    coloured.colour = 0x00C0FFFF;
+    Start({plain, coloured});
+    dlg->SetSize(1000, 720);
+    dlg->RunAll();
+    ASSERT_TRUE(WaitForIdle());
+    dlg->Raise();
+    PumpEvents(std::chrono::milliseconds(300));
+    EXPECT_TRUE(SaveWindowPicture(dlg, std::string(PEMO_SCREENSHOT_DIR) + "/dark-theme.png"));
+
+    // The widest spread of lightness in a strip: text on its background shows as a large one.
+    auto contrast = [](wxWindow* in, const wxRect& strip) {
+        std::vector<wxPoint> points;
+        for (int x = strip.x; x < strip.GetRight(); x += 2) {
+            for (int y = strip.y; y < strip.GetBottom(); ++y) {
+                points.push_back(in->ClientToScreen(wxPoint(x, y)));
+            }
+        }
+        std::vector<wxColour> colours;
+        EXPECT_TRUE(ScreenPixels(points, colours));
+        double low = 1;
+        double high = 0;
+        for (const wxColour& c : colours) {
+            low = std::min(low, c.GetLuminance());
+            high = std::max(high, c.GetLuminance());
+        }
+        return high - low;
+    };
+    CListBoxEBX* list = dlg->TaskList();
+    const int line = list->LineHeight();
+    const int card = list->ItemHeightPx() + 6;
+    const int width = list->GetClientSize().x;
+    std::vector<wxColour> background;
+    ASSERT_TRUE(ScreenPixels({list->ClientToScreen(wxPoint(width - 2, card - 3))}, background));
+    EXPECT_TRUE(Near(background[0], window)) << Text(background[0]);
+    for (int c = 0; c < 2; ++c) {
+        for (int l = 0; l < (c == 0 ? 4 : 3); ++l) {
+            EXPECT_GT(contrast(list, wxRect(3, c * card + 3 + l * line, width - 6, line)), 0.45)
+                << "card " << c << ", line " << l;
+        }
+    }
+    for (const int row : {RowSame, RowNew, RowErrors}) {
+        wxRect r;
+        dlg->Statistics()->GetItemRect(row, r);
+        EXPECT_GT(contrast(dlg->Statistics(), r), 0.45) << "row " << row;
+    }
 }
 
 TEST_F(MainWindowTest, ErrorsRowTurnsRed) {
