@@ -109,21 +109,16 @@ if [ "$window" = ON ]; then
     printf '<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info"><mime-type type="%s">%s</mime-type></mime-info>\n' \
         application/x-other-job '<glob pattern="*.job"/>' >"$root/mime/packages/other.xml"
     update-mime-database "$root/mime" >/dev/null 2>&1 || fail "update-mime-database with another *.job type"
-    samples=$root/mime-samples
-    mkdir "$samples"
+    samples=$(mktemp -d -p "$root")
     { printf '\xff\xfe'; printf '<NAME>a<SRC>/s<DST>/d\r\n' | iconv -t UTF-16LE; } >"$samples/utf16.job"
     { printf '\xff\xfe'; printf '# nightly\r\n<NAME>a\r\n' | iconv -t UTF-16LE; } >"$samples/commented16.job"
     printf '\xef\xbb\xbf<NAME>a<SRC>/s\n' >"$samples/marked.job"
     printf '# nightly\n<NAME>a<SRC>/s\n' >"$samples/nightly"
     printf '[Task]\nCommand=true\n' >"$samples/other.job"
-    printf '\x46\x00\x01\x00\x00\x00binary' >"$samples/scheduler.job"
     type_of() { XDG_DATA_HOME="$root" XDG_DATA_DIRS="$root" gio info -a standard::content-type "$samples/$1" 2>/dev/null |
         sed -n 's/.*content-type: //p'; }
-    for f in utf16.job commented16.job marked.job nightly; do
-        [ "$(type_of $f)" = application/x-pemo-job ] || fail "$f is taken for $(type_of $f), not a Pemo job"
-    done
-    for f in other.job scheduler.job; do
-        [ "$(type_of $f)" = application/x-other-job ] || fail "another program's $f is taken for $(type_of $f)"
+    for f in utf16.job:pemo commented16.job:pemo marked.job:pemo nightly:pemo other.job:other; do
+        [ "$(type_of "${f%:*}")" = "application/x-${f#*:}-job" ] || fail "${f%:*} is taken for $(type_of "${f%:*}")"
     done
 fi
 

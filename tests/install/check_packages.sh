@@ -57,12 +57,8 @@ dpkg-deb -x "${cli[0]}" "$work/root"
 # with the window, the metainfo's.
 version=$(field "${cli[0]}" Version)
 upstream=${version%-*}
-[ "$("$work/root/usr/bin/pemo" --version)" = "Pemo v$upstream" ] ||
-    fail "the packaged pemo does not run or does not say version $upstream"
-zcat "$work/root/usr/share/man/man1/pemo.1.gz" | grep -q "^\.TH PEMO 1 .* \"Pemo $upstream\"" ||
-    fail "the manual does not carry version $upstream"
-zcat "$work/root/usr/share/doc/pemo/changelog.Debian.gz" | head -1 | grep -qF "pemo ($version)" ||
-    fail "the changelog's first entry is not $version"
+[ "$("$work/root/usr/bin/pemo" --version)" = "Pemo v$upstream" ] || fail "the packaged pemo does not say $upstream"
+zgrep -q "^\.TH PEMO 1 .* \"Pemo $upstream\"" "$work/root/usr/share/man/man1/pemo.1.gz" || fail "the manual is not $upstream"
 
 if [ "$window" = ON ]; then
     if [ ${#gui[@]} -ne 1 ]; then
@@ -86,11 +82,6 @@ if [ "$window" = ON ]; then
 else
     [ ${#gui[@]} -eq 0 ] || fail "a build without the window program packaged one"
 fi
-
-# A synopsis of its own and a paragraph after it.
-for deb in "${cli[@]}" "${gui[@]}"; do
-    [ "$(field "$deb" Description | wc -l)" -ge 3 ] || fail "$(basename "$deb") has no paragraph under its synopsis"
-done
 
 # Debian's own checker finds nothing to warn about in either package.
 if command -v lintian >/dev/null; then
