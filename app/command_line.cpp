@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/window_title.h"
 #include "util/path_rules.h"
 #include "util/utf8.h"
 
@@ -324,5 +325,5 @@ std::string UsageText() {
 }
 
 std::string VersionText() {
-    return "Pemo v3.00\n";
+    return std::string(kProgramTitle) + "\n";
 }

@@ -3,9 +3,9 @@
 
 #include <string>
 
-inline constexpr const char* kProgramTitle = "Pemo v3.00";
+inline constexpr const char* kProgramTitle = "Pemo v" PEMO_VERSION;
 
-// "Pemo v3.00", or the job file's name without its directory and final ".job" before it.
+// kProgramTitle, or the job file's name without its directory and final ".job" before it.
 std::string TitleForJobPath(const std::string& path);
 // True when the name ends in ".job", in any case.
 bool HasJobExtension(const std::string& path);

@@ -10,7 +10,8 @@ packages=(
     libwxgtk3.2-dev libxtst-dev
     xvfb xauth xdotool imagemagick
     rsync
-    man-db bsdextrautils zsh desktop-file-utils appstream shared-mime-info
+    man-db bsdextrautils zsh desktop-file-utils appstream shared-mime-info libglib2.0-bin lintian
+    gnome-themes-extra
     dpkg-dev file
     exfat-fuse exfatprogs
 )

@@ -5,14 +5,15 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
+#include "app/window_title.h"
 #include "ui/hyper_link.h"
 #include "ui/icons.h"
 
 YAboutDlg::YAboutDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, "About Pemo") {
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     auto* title = new wxStaticText(this, wxID_ANY,
-                                   "Pemo v3.00 - file synchronisation software\n"
-                                   "Keeps mirror copies of your directories",
+                                   wxString(kProgramTitle) + " - file synchronisation software\n" +
+                                       "Keeps mirror copies of your directories",
                                    wxDefaultPosition, wxDefaultSize, wxALIGN_CENTRE_HORIZONTAL);
     auto* credits = new wxStaticText(this, wxID_ANY, "Written by the Pemo developers", wxDefaultPosition, wxDefaultSize,
                                      wxALIGN_CENTRE_HORIZONTAL);

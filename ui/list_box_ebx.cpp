@@ -6,6 +6,8 @@
 #include <wx/dcmemory.h>
 #include <wx/settings.h>
 
+#include "ui/readable_colours.h"
+
 namespace {
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -145,9 +147,10 @@ void CListBoxEBX::OnDrawItem(wxDC& dc, const wxRect& rect, size_t n) const {
         return;
     }
     const ListItemRecord& record = records[n];
-    const wxColour background = Resolve(record.background, wxSYS_COLOUR_WINDOW);
-    const wxColour grey(128, 128, 128);
-    const wxColour textColour = record.disabled ? grey : Resolve(record.textColour, wxSYS_COLOUR_WINDOWTEXT);
+    const wxColour window = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    const wxColour background = record.background == kSystemColour ? window : CardBackground(record.background, window);
+    const CardColours colours = CardColoursOn(background, Resolve(record.textColour, wxSYS_COLOUR_WINDOWTEXT));
+    const wxColour& textColour = record.disabled ? colours.dim : colours.text;
 
     wxDCClipper clip(dc, rect);
     dc.SetPen(*wxTRANSPARENT_PEN);
@@ -174,28 +177,28 @@ void CListBoxEBX::OnDrawItem(wxDC& dc, const wxRect& rect, size_t n) const {
 
     dc.SetFont(LineFont(true));
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    dc.SetTextForeground(record.disabled ? grey : wxColour(0, 0, 255));
+    dc.SetTextForeground(record.disabled ? colours.dim : colours.name);
     drawLeft(name, 0);
     // The switch words sit on the card colour so that a long name running under them stays legible.
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
     dc.SetTextBackground(background);
-    dc.SetTextForeground(wxColour(0, 128, 0));
+    dc.SetTextForeground(colours.switches);
     drawRight(switches, 0);
 
     dc.SetFont(LineFont(false));
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(textColour);
     drawLeft(source, 1);
-    dc.SetTextForeground(wxColour(128, 0, 64));
+    dc.SetTextForeground(colours.lastRun);
     drawRight(lastRun, 1);
     dc.SetTextForeground(textColour);
     drawLeft(destination, 2);
-    dc.SetTextForeground(grey);
+    dc.SetTextForeground(colours.dim);
     drawLeft(exclusions, 3);
 
     if (static_cast<int>(n) == GetSelection() && HasFocus()) {
         dc.SetBrush(*wxTRANSPARENT_BRUSH);
-        dc.SetPen(wxPen(*wxBLACK, 1, wxPENSTYLE_DOT));
+        dc.SetPen(wxPen(colours.text, 1, wxPENSTYLE_DOT));
         for (int i = 1; i <= 3; ++i) {
             wxRect focus(rect);
             dc.DrawRectangle(focus.Deflate(i));

@@ -5,6 +5,8 @@
 
 #include <wx/dcbuffer.h>
 
+#include "ui/readable_colours.h"
+
 wxColour BarColour(BarSegment segment) {
     switch (segment) {
     case SegSame:
@@ -69,9 +71,11 @@ void CColoredListCtrl::Build() {
     for (int row = 0; row < StatsRowCount; ++row) {
         InsertItem(row, wxString::FromUTF8(initial.cells[row][0]));
     }
-    SetItemBackgroundColour(RowSame, BarColour(SegSame));
-    SetItemBackgroundColour(RowChanged, BarColour(SegChanged));
-    SetItemBackgroundColour(RowNew, BarColour(SegNew));
+    // The legend rows are light whatever the theme, so their text is dark on them.
+    for (const int row : {RowSame, RowChanged, RowNew}) {
+        SetItemBackgroundColour(row, RowBackground(row));
+        SetItemTextColour(row, RowText(row));
+    }
     deletionWarning = false;
     ShowView(initial);
 }
@@ -87,10 +91,10 @@ void CColoredListCtrl::ShowView(const ProgressView& view) {
     }
     if (view.highlightedRow != highlightedRow) {
         if (highlightedRow >= 0) {
-            SetItemTextColour(highlightedRow, GetTextColour());
+            SetItemTextColour(highlightedRow, RowText(highlightedRow));
         }
         if (view.highlightedRow >= 0) {
-            SetItemTextColour(view.highlightedRow, wxColour(255, 0, 0));
+            SetItemTextColour(view.highlightedRow, HighlightText(RowBackground(view.highlightedRow)));
         }
         highlightedRow = view.highlightedRow;
     }
@@ -104,6 +108,23 @@ void CColoredListCtrl::ShowView(const ProgressView& view) {
         }
         SetItemFont(RowDeleted, font);
     }
+}
+
+wxColour CColoredListCtrl::RowBackground(int row) const {
+    switch (row) {
+    case RowSame:
+        return BarColour(SegSame);
+    case RowChanged:
+        return BarColour(SegChanged);
+    case RowNew:
+        return BarColour(SegNew);
+    default:
+        return GetBackgroundColour();
+    }
+}
+
+wxColour CColoredListCtrl::RowText(int row) const {
+    return ReadableText(RowBackground(row), GetTextColour());
 }
 
 wxSize CColoredListCtrl::FullSize() const {

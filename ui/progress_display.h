@@ -42,6 +42,10 @@ public:
     wxSize FullSize() const;
 
 private:
+    // A row's own colours, before any highlight or warning.
+    wxColour RowBackground(int row) const;
+    wxColour RowText(int row) const;
+
     int highlightedRow = -1;
     bool deletionWarning = false;
 };

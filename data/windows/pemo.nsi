@@ -1,7 +1,7 @@
 ; The Windows installer: a per-user install that needs no administrator, into
 ; %LOCALAPPDATA%\Programs\Pemo, with a Start-menu entry, the .job file type under
 ; HKCU\Software\Classes and an uninstaller that takes away everything the install made.
-; Built by tools/windows-package.sh: makensis -DVERSION=x.y.z -DSTAGE=<folder with the programs>
+; Built by tools/windows-package.sh: makensis -DVERSION=x.yy -DSTAGE=<folder with the programs>
 ; -DOUTFILE=<installer>.
 ; A 64-bit installer for 64-bit programs; it also runs where no 32-bit subsystem is installed.
 Target amd64-unicode
@@ -21,7 +21,7 @@ InstallDir "$LOCALAPPDATA\Programs\Pemo"
 InstallDirRegKey HKCU "${KEY_UNINSTALL}" "InstallLocation"
 Icon "${STAGE}\pemo.ico"
 UninstallIcon "${STAGE}\pemo.ico"
-VIProductVersion "${VERSION}.0"
+VIProductVersion "${VERSION}.0.0"
 VIAddVersionKey "ProductName" "Pemo"
 VIAddVersionKey "FileDescription" "Pemo setup"
 VIAddVersionKey "FileVersion" "${VERSION}"

@@ -22,15 +22,15 @@ need() {
 
 need bin/pemo
 [ -x bin/pemo ] || fail "bin/pemo is not executable"
-need share/man/man1/pemo.1
+need share/man/man1/pemo.1.gz
 need share/bash-completion/completions/pemo
 need share/zsh/vendor-completions/_pemo
 
 # The manual renders with no warning, and it names every switch the program knows.
-warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l share/man/man1/pemo.1 2>&1 >/dev/null) ||
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l share/man/man1/pemo.1.gz 2>&1 >/dev/null) ||
     fail "man cannot render the manual"
 [ -z "$warnings" ] || fail "man reports: $warnings"
-page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l share/man/man1/pemo.1 2>/dev/null | col -b) || true
+page=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l share/man/man1/pemo.1.gz 2>/dev/null | col -b) || true
 for switch in -file -runall -show -stay -auto -fakeit -maxdelete: -shutdown -ignoreerrors -datelog \
     -logexclusions -noballoon -showdetlog -letter: --help --version; do
     grep -q -- "$switch" <<<"$page" || fail "the manual does not name $switch"
@@ -57,18 +57,24 @@ else
     fail "zsh is missing (tools/install-deps.sh installs it)"
 fi
 
-# After -file, bash offers job files and directories only.
+# Bash offers job files and directories only: after -file, in -file:PATH (which readline splits at
+# ":") and alone; blanks come unescaped (readline escapes them) and directories without the "/"
+# readline adds, which would be doubled.
 jobs=$(mktemp -d)
-touch "$jobs/nightly.job" "$jobs/notes.txt"
-offered=$(cd "$jobs" && bash -c '
-    source "$0"
-    COMP_WORDS=(pemo -file "")
-    COMP_CWORD=2
-    _pemo
-    printf "%s\n" "${COMPREPLY[@]}"' "$root/usr/share/bash-completion/completions/pemo")
-rm -rf "$jobs"
+mkdir -p "$jobs/my jobs/sub"
+touch "$jobs/nightly.job" "$jobs/notes.txt" "$jobs/my jobs/night ly.job"
+complete_words() {
+    (cd "$jobs" && bash -c 'source "$0"; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _pemo
+        printf "%s\n" "${COMPREPLY[@]}"' "$root/usr/share/bash-completion/completions/pemo" "$@")
+}
+offered=$(complete_words pemo -file "")
 grep -qx "nightly.job" <<<"$offered" || fail "bash completion does not offer nightly.job after -file: $offered"
 grep -q "notes.txt" <<<"$offered" && fail "bash completion offers notes.txt after -file"
+grep -qx "my jobs" <<<"$offered" || fail "bash completion offers the directory as: $offered"
+[ "$(complete_words pemo -file : 'my\ jobs/n')" = "my jobs/night ly.job" ] ||
+    fail "bash completion of -file:PATH with a blank offers: $(complete_words pemo -file : 'my\ jobs/n')"
+[ "$(complete_words pemo nig)" = nightly.job ] || fail "bash completion of a lone job name offers: $(complete_words pemo nig)"
+rm -rf "$jobs"
 
 if [ "$window" = ON ]; then
     need libexec/pemo/pemo-window
@@ -98,6 +104,22 @@ if [ "$window" = ON ]; then
     cp share/mime/packages/pemo.xml "$root/mime/packages/"
     update-mime-database "$root/mime" >/dev/null 2>&1 || fail "update-mime-database"
     grep -q 'application/x-pemo-job:\*\.job' "$root/mime/globs" || fail "*.job is not mapped to the job type"
+    # Beside another program's *.job type, the contents decide: a job in either encoding, with a
+    # comment first or with no .job in its name, is Pemo's; the other program keeps its own.
+    printf '<mime-info xmlns="http://www.freedesktop.org/standards/shared-mime-info"><mime-type type="%s">%s</mime-type></mime-info>\n' \
+        application/x-other-job '<glob pattern="*.job"/>' >"$root/mime/packages/other.xml"
+    update-mime-database "$root/mime" >/dev/null 2>&1 || fail "update-mime-database with another *.job type"
+    samples=$(mktemp -d -p "$root")
+    { printf '\xff\xfe'; printf '<NAME>a<SRC>/s<DST>/d\r\n' | iconv -t UTF-16LE; } >"$samples/utf16.job"
+    { printf '\xff\xfe'; printf '# nightly\r\n<NAME>a\r\n' | iconv -t UTF-16LE; } >"$samples/commented16.job"
+    printf '\xef\xbb\xbf<NAME>a<SRC>/s\n' >"$samples/marked.job"
+    printf '# nightly\n<NAME>a<SRC>/s\n' >"$samples/nightly"
+    printf '[Task]\nCommand=true\n' >"$samples/other.job"
+    type_of() { XDG_DATA_HOME="$root" XDG_DATA_DIRS="$root" gio info -a standard::content-type "$samples/$1" 2>/dev/null |
+        sed -n 's/.*content-type: //p'; }
+    for f in utf16.job:pemo commented16.job:pemo marked.job:pemo nightly:pemo other.job:other; do
+        [ "$(type_of "${f%:*}")" = "application/x-${f#*:}-job" ] || fail "${f%:*} is taken for $(type_of "${f%:*}")"
+    done
 fi
 
 [ "$failures" -eq 0 ] || exit 1

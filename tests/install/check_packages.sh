@@ -38,7 +38,7 @@ lacks() {
 
 cli_files=$(contents "${cli[0]}")
 [ "$(field "${cli[0]}" Package)" = pemo ] || fail "the command-line package is not named pemo"
-for f in usr/bin/pemo usr/share/man/man1/pemo.1 usr/share/bash-completion/completions/pemo \
+for f in usr/bin/pemo usr/share/man/man1/pemo.1.gz usr/share/bash-completion/completions/pemo \
     usr/share/zsh/vendor-completions/_pemo; do
     has "$cli_files" "$f" "${cli[0]}"
 done
@@ -53,7 +53,12 @@ grep -Eiq 'gtk|wx|libx11|gdk' <<<"$cli_depends" && fail "pemo depends on a toolk
 
 # The unpacked command-line program runs.
 dpkg-deb -x "${cli[0]}" "$work/root"
-"$work/root/usr/bin/pemo" --version | grep -q '3\.0' || fail "the packaged pemo does not run"
+# One version everywhere: the package's (less its Debian revision), the program's, the manual's and,
+# with the window, the metainfo's.
+version=$(field "${cli[0]}" Version)
+upstream=${version%-*}
+[ "$("$work/root/usr/bin/pemo" --version)" = "Pemo v$upstream" ] || fail "the packaged pemo does not say $upstream"
+zgrep -q "^\.TH PEMO 1 .* \"Pemo $upstream\"" "$work/root/usr/share/man/man1/pemo.1.gz" || fail "the manual is not $upstream"
 
 if [ "$window" = ON ]; then
     if [ ${#gui[@]} -ne 1 ]; then
@@ -65,16 +70,27 @@ if [ "$window" = ON ]; then
             usr/share/mime/packages/pemo.xml; do
             has "$gui_files" "$f" "${gui[0]}"
         done
-        for f in usr/bin/pemo usr/share/man/man1/pemo.1; do
+        for f in usr/bin/pemo usr/share/man/man1/pemo.1.gz; do
             lacks "$gui_files" "$f" "${gui[0]}"
         done
         gui_depends=$(field "${gui[0]}" Depends)
-        version=$(field "${cli[0]}" Version)
+        dpkg-deb --fsys-tarfile "${gui[0]}" | tar -xO ./usr/share/metainfo/org.example.pemo.metainfo.xml |
+            grep -qF "<release version=\"$upstream\"" || fail "the metainfo's release is not $upstream"
         grep -qF "pemo (= $version)" <<<"$gui_depends" || fail "pemo-window does not depend on pemo $version: $gui_depends"
         grep -q 'libwx' <<<"$gui_depends" || fail "pemo-window's Depends lacks the toolkit: $gui_depends"
     fi
 else
     [ ${#gui[@]} -eq 0 ] || fail "a build without the window program packaged one"
+fi
+
+# Debian's own checker finds nothing to warn about in either package.
+if command -v lintian >/dev/null; then
+    for deb in "${cli[@]}" "${gui[@]}"; do
+        found=$(lintian --fail-on none --tag-display-limit 0 "$deb" 2>&1 | grep -E '^[EW]: ') &&
+            fail "lintian on $(basename "$deb"):"$'\n'"$found"
+    done
+else
+    fail "lintian is missing (tools/install-deps.sh installs it)"
 fi
 
 [ "$failures" -eq 0 ] || exit 1

@@ -13,6 +13,7 @@
 #include <wx/button.h>
 #include <wx/listctrl.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 
 #include "main_window_support.h"
 #include "model/job_file.h"
@@ -359,6 +360,47 @@ TEST_F(RunWindowTest, ScreenshotShowsTheColours) {
         green += Near(c, wxColour(0, 128, 0), 30) ? 1 : 0;
     }
     EXPECT_GT(green, 5);
+}
+
+// Run by the dark_theme test under GTK_THEME=Adwaita:dark: the paths on an uncoloured card and on a
+// light one, and the light statistics rows, stand out from what they are drawn on.
+TEST_F(RunWindowTest, DarkThemeKeepsTextLegible) {
+    if (wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW).GetLuminance() >= 0.5) {
+        GTEST_SKIP() << "the desktop theme is light (the dark_theme test sets GTK_THEME=Adwaita:dark)";
+    }
+    Task coloured = SourceTask("Photos");
+    coloured.colour = 0x00C0FFFF;
+    Start({SourceTask("Documents"), coloured});
+    dlg->SetSize(1000, 720);
+    dlg->RunAll();
+    ASSERT_TRUE(WaitForIdle());
+    dlg->Raise();
+    PumpEvents(std::chrono::milliseconds(300));
+    EXPECT_TRUE(SaveWindowPicture(dlg, std::string(PEMO_SCREENSHOT_DIR) + "/dark-theme.png"));
+    // The spread of lightness in a strip: text legible on its background makes it large.
+    auto contrast = [](wxWindow* in, const wxRect& strip) {
+        std::vector<wxPoint> points;
+        for (int x = strip.x; x < strip.GetRight(); x += 2) {
+            for (int y = strip.y; y < strip.GetBottom(); ++y) {
+                points.push_back(in->ClientToScreen(wxPoint(x, y)));
+            }
+        }
+        std::vector<wxColour> colours;
+        EXPECT_TRUE(ScreenPixels(points, colours));
+        const auto [low, high] = std::minmax_element(
+            colours.begin(), colours.end(), [](auto& a, auto& b) { return a.GetLuminance() < b.GetLuminance(); });
+        return high->GetLuminance() - low->GetLuminance();
+    };
+    const int line = dlg->TaskList()->LineHeight();
+    const int card = dlg->TaskList()->ItemHeightPx() + 6;
+    for (const int top : {3 + 2 * line, card + 3 + 2 * line}) {
+        EXPECT_GT(contrast(dlg->TaskList(), wxRect(3, top, dlg->TaskList()->GetClientSize().x / 2, line)), 0.45) << top;
+    }
+    for (const int row : {RowSame, RowNew}) {
+        wxRect r;
+        dlg->Statistics()->GetItemRect(row, r);
+        EXPECT_GT(contrast(dlg->Statistics(), r), 0.45) << "row " << row;
+    }
 }
 
 TEST_F(MainWindowTest, ErrorsRowTurnsRed) {
