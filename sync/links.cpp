@@ -111,72 +111,76 @@ public:
 
     LinkTarget Resolve(const std::vector<std::string>& level, const std::string& target) {
         LinkTarget result;
-        if (!Restart(level, target, result)) {
-            return result;
-        }
-        int links = 0;
-        while (!pending_.empty()) {
+        bool done = !Restart(level, target, result);
+        while (!done && !pending_.empty()) {
             const std::string name = std::move(pending_.front());
             pending_.erase(pending_.begin());
-            if (name == ".") {
-                continue;
-            }
-            if (name == "..") {
-                if (dirs_.size() == 1) {
-                    result.kind = LinkTarget::Kind::Outside;
-                    return result;
-                }
-                dirs_.pop_back();
-                continue;
-            }
-            FileStatus status;
-            if (const FsError e = fs_.StatusAt(dirs_.back(), name, false, status)) {
-                Stop(e, result);
-                return result;
-            }
-            if (status.kind == EntryKind::Symlink) {
-                std::string text;
-                if (++links > kMostLinks) {
-                    Stop(FsError::OfKind(ErrorKind::Other), result);
-                    return result;
-                }
-                if (const FsError e = fs_.ReadLinkAt(dirs_.back(), name, text)) {
-                    Stop(e, result);
-                    return result;
-                }
-                if (!Follow(text, result)) {
-                    return result;
-                }
-                continue;
-            }
-            if (status.kind == EntryKind::Directory && !pending_.empty()) {
-                DirectoryHandle next;
-                if (const FsError e = fs_.OpenDirectoryAt(dirs_.back(), name, next)) {
-                    Stop(e, result);
-                    return result;
-                }
-                dirs_.push_back(std::move(next));
-                continue;
-            }
-            if (!pending_.empty()) {
-                Stop(FsError::OfKind(ErrorKind::NotADirectory), result);
-                return result;
-            }
-            result.kind = status.kind == EntryKind::File        ? LinkTarget::Kind::File
-                          : status.kind == EntryKind::Directory ? LinkTarget::Kind::Directory
-                                                                : LinkTarget::Kind::Special;
-            result.dir = std::move(dirs_.back());
-            result.name = name;
-            result.status = status;
-            return result;
+            done = Step(name, result);
         }
-        // The target names a directory on the way (the top, or one reached by "..").
-        result.kind = LinkTarget::Kind::Directory;
+        if (!done) {
+            // The target names a directory on the way (the top, or one reached by "..").
+            result.kind = LinkTarget::Kind::Directory;
+        }
         return result;
     }
 
 private:
     static constexpr int kMostLinks = 40;
+
+    // Follows one name; true when the walk ends there, with result filled in.
+    bool Step(const std::string& name, LinkTarget& result) {
+        if (name == ".") {
+            return false;
+        }
+        if (name == "..") {
+            if (dirs_.size() == 1) {
+                result.kind = LinkTarget::Kind::Outside;
+                return true;
+            }
+            dirs_.pop_back();
+            return false;
+        }
+        FileStatus status;
+        if (const FsError e = fs_.StatusAt(dirs_.back(), name, false, status)) {
+            Stop(e, result);
+            return true;
+        }
+        if (status.kind == EntryKind::Symlink) {
+            return !FollowLinkAt(name, result);
+        }
+        if (status.kind == EntryKind::Directory && !pending_.empty()) {
+            DirectoryHandle next;
+            if (const FsError e = fs_.OpenDirectoryAt(dirs_.back(), name, next)) {
+                Stop(e, result);
+                return true;
+            }
+            dirs_.push_back(std::move(next));
+            return false;
+        }
+        if (!pending_.empty()) {
+            Stop(FsError::OfKind(ErrorKind::NotADirectory), result);
+            return true;
+        }
+        result.kind = status.kind == EntryKind::File        ? LinkTarget::Kind::File
+                      : status.kind == EntryKind::Directory ? LinkTarget::Kind::Directory
+                                                            : LinkTarget::Kind::Special;
+        result.dir = std::move(dirs_.back());
+        result.name = name;
+        result.status = status;
+        return true;
+    }
+
+    // A link on the way: its target text goes before the names still to follow.
+    bool FollowLinkAt(const std::string& name, LinkTarget& result) {
+        std::string text;
+        const FsError e =
+            ++links_ > kMostLinks ? FsError::OfKind(ErrorKind::Other) : fs_.ReadLinkAt(dirs_.back(), name, text);
+        if (e) {
+            Stop(e, result);
+            return false;
+        }
+        return Follow(text, result);
+    }
 
     static void Stop(const FsError& e, LinkTarget& result) {
         result.kind = e.Is(ErrorKind::NotFound) || e.Is(ErrorKind::NotADirectory) ? LinkTarget::Kind::Missing
@@ -227,6 +231,7 @@ private:
     const std::string& top_;
     std::vector<DirectoryHandle> dirs_;
     std::vector<std::string> pending_;
+    int links_ = 0;
 };
 
 } // namespace
