@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include <ctime>
 #include <regex>
@@ -209,11 +210,14 @@ TEST_F(JobRunnerTest, ATaskThatNeedsAMountedDestinationRunsOnlyOnOne) {
     if (::mount("pemo-test", (dir / "disk").c_str(), "tmpfs", 0, "size=1m") != 0) {
         GTEST_SKIP() << "this system lets no test mount a file system: " << std::strerror(errno);
     }
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> mounted(
+        new std::string(dir / "disk"), [](const std::string* path) {
+            ::umount2(path->c_str(), MNT_DETACH);
+            delete path;
+        });
     frame.TrayRunAllCommand();
-    const bool ran = frame.RunToEnd();
-    EXPECT_EQ(ReadFileBytes(dir / "disk/backup/f"), "x");
-    ::umount2((dir / "disk").c_str(), MNT_DETACH);
-    EXPECT_TRUE(ran);
+    ASSERT_TRUE(frame.RunToEnd(1));
+    EXPECT_TRUE(FileExists(dir / "disk/backup/f"));
 #endif
 }
 
