@@ -66,3 +66,13 @@ bool AddPendingExclusion(std::vector<std::string>& entries, const std::string& p
     entries.push_back(pending);
     return true;
 }
+
+bool IsRemovableMountPath(const std::string& destination) {
+    for (const std::string root : {"/media", "/run/media", "/mnt"}) {
+        if (destination.compare(0, root.size(), root) == 0 &&
+            (destination.size() == root.size() || destination[root.size()] == '/')) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -19,3 +19,7 @@ std::string JoinExclusions(const std::vector<std::string>& entries);
 // that the list holds already (copied back by a double click) is not doubled. True when pending
 // was added.
 bool AddPendingExclusion(std::vector<std::string>& entries, const std::string& pending);
+
+// Whether a destination lies where removable disks are mounted (/media, /run/media, /mnt): a new
+// task writing there runs only while its disk is mounted, unless the user says otherwise.
+bool IsRemovableMountPath(const std::string& destination);

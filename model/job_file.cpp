@@ -62,6 +62,11 @@ void StoreField(const std::string& tag, const std::string& value, Task& task) {
         task.versionDays = std::max(0, IntFromText(value));
     } else if (tag == "<VERSIONCOUNT>") {
         task.versionCount = std::max(0, IntFromText(value));
+    } else if (tag == "<MOUNTED>") {
+        task.mustBeMounted = flag;
+    } else if (tag == "<LINKS>") {
+        const int policy = IntFromText(value);
+        task.linkPolicy = policy == 1 ? LinkPolicy::Skip : policy == 2 ? LinkPolicy::CopyTarget : LinkPolicy::Mirror;
     }
 }
 
@@ -118,6 +123,12 @@ std::string JobLine(const Task& t) {
     }
     if (t.versionCount > 0) {
         line += "<VERSIONCOUNT>" + std::to_string(t.versionCount);
+    }
+    if (t.mustBeMounted) {
+        line += "<MOUNTED>1";
+    }
+    if (t.linkPolicy != LinkPolicy::Mirror) {
+        line += "<LINKS>" + std::to_string(static_cast<std::int32_t>(t.linkPolicy));
     }
     line += "\n";
     return line;

@@ -7,6 +7,10 @@
 // The retention a task made in the window starts with.
 inline constexpr std::int32_t kDefaultVersionDays = 30;
 
+// What a task does with a link in its source: makes the same link in the destination, leaves it
+// out, or copies the file it points to (only one inside the source).
+enum class LinkPolicy : std::int32_t { Mirror = 0, Skip = 1, CopyTarget = 2 };
+
 struct Task {
     std::string name;
     std::string source;
@@ -24,6 +28,10 @@ struct Task {
     bool excludeSystemDirs = false;
     bool excludeHiddenDirs = false;
     bool oneHour = false;
+    // The task runs only while its destination lies on a mounted file system other than the
+    // system's root, so that an absent removable disk is not filled in on the system disk.
+    bool mustBeMounted = false;
+    LinkPolicy linkPolicy = LinkPolicy::Mirror;
     // Keep what a run deletes or overwrites: for this many days (0 = off), and at most this many
     // versions of one file (0 = no limit).
     std::int32_t versionDays = 0;

@@ -153,7 +153,8 @@ public:
                            const std::string& to) = 0;
     // The target text of the link name, as stored, never resolved.
     virtual FsError ReadLinkAt(const DirectoryHandle& dir, const std::string& name, std::string& target) = 0;
-    // Creates the link name holding target; Exists when something already has the name.
+    // Creates the link name holding target; Exists when something already has the name,
+    // NotSupported when the file system cannot hold links (FAT, exFAT, some shares).
     virtual FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) = 0;
     // Sets the modification time of name itself, never of what a link points to.
     virtual FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
@@ -196,6 +197,11 @@ public:
     // (a temporary copy's name, never through a link), gives it the time set as a copy gets its
     // own, reads back into kept what stayed, and removes it. Leaves nothing behind on failure.
     virtual FsError ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) = 0;
+    // The mount point of the file system that holds path, or would hold it: that of its nearest
+    // existing ancestor, links resolved. systemRoot tells whether that is the system's own (the
+    // root file system; on Windows the volume the system runs from), where an absent removable
+    // disk's path would land.
+    virtual FsError MountPointOf(const std::string& path, std::string& mountPoint, bool& systemRoot) = 0;
 
     // Conveniences for a single path the user chose: its directory is opened by path (links
     // followed), the last component is acted on relative to it.

@@ -9,6 +9,7 @@
 #include "run/summary_log.h"
 #include "sync/do_directory.h"
 #include "sync/do_file.h"
+#include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
 #include "util/path_rules.h"
@@ -48,7 +49,21 @@ std::string Count(std::int32_t value) {
     return std::to_string(value);
 }
 
-// Runs one task; false when it was skipped for a missing drive letter.
+// For a task that must write to a mounted disk: whether the destination lies on one. When it does
+// not, the absent disk's path would be filled in on the system's own: one Red line and an error.
+bool DestinationMounted(CRunContext& ctx, const std::string& destination, RunStats& stats) {
+    std::string mountPoint;
+    bool systemRoot = true;
+    const FsError e = FsOf(ctx).MountPointOf(destination, mountPoint, systemRoot);
+    if (!e && !systemRoot) {
+        return true;
+    }
+    LogError(ctx, destination + " is not mounted" + (e ? " (" + ErrorTextOf(e) + ")" : std::string()), stats.errors);
+    PublishStats(ctx, stats);
+    return false;
+}
+
+// Runs one task; false when it was skipped for a missing drive letter or an absent disk.
 bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, bool singleTask, RunStats& stats) {
     CRunContext& ctx = target.ctx;
     // A run that fakes every task works on a copy, so that no last-run time is stamped either.
@@ -77,6 +92,9 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
     log.AddLogLine(start, LogColour::Bold);
     if (target.window != nullptr) {
         target.window->BeginTask(source, destination);
+    }
+    if (task.mustBeMounted && !DestinationMounted(ctx, destination, stats)) {
+        return false;
     }
     if (IsRegularFile(ctx, source)) {
         DoFile(ctx, source, destination, task, stats);

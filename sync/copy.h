@@ -76,8 +76,9 @@ struct CopyOptions {
 // Copied covers fake-it too. Stopped: cancelled by Stop, the old destination left as it was and
 // nothing to count. Failed: its Red line logged, or left in options.failure; the caller counts it
 // either way. BecameLink: the source's name holds a link now (never followed unless followLink);
-// nothing was logged or done, and the caller mirrors it as the link it is.
-enum class CopyVerdict { Copied, Stopped, Failed, BecameLink };
+// nothing was logged or done, and the caller mirrors it as the link it is. Skipped: not made, for
+// a reason that is no failure; its Purple line is left in options.failure.
+enum class CopyVerdict { Copied, Stopped, Failed, BecameLink, Skipped };
 
 // YCopyFile on names in open directories, so that neither side is looked up again by path; size
 // serves the current-file label only. A source that changes while it is copied is copied once

@@ -308,6 +308,7 @@ private:
     void CountCopy(const FileEntry& f, bool isNew, CopyVerdict verdict, const std::string& failure);
     void MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link);
     void LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName, bool isNew);
+    void CopyLinkTarget(const Listings& lists, std::size_t index, const SourceLink& link);
     void KeepSame(const FileEntry& f, const FileEntry& d, bool isLink = false);
     void Recurse(const Listings& lists);
     std::unique_ptr<FileStatus> ReadSourceLevel(bool top);
@@ -353,6 +354,7 @@ private:
     // The destination's top as the walk shows it, and the keeper of what the run deletes or
     // overwrites there when the task keeps versions.
     std::string destinationTop_;
+    std::string sourceTop_;
     std::unique_ptr<CVersionKeeper> keeper_;
     // Copies files and reads levels ahead on other threads when the run asks for more than one.
     // Declared last: its workers use the cursors' directories and are joined before those close.
@@ -387,6 +389,7 @@ void CDirectoryWalker::Run(std::string source, std::string destination) {
         pool_ = std::make_unique<CWorkerPool>(ctx_.threads);
     }
     destinationTop_ = destination;
+    sourceTop_ = source;
     if (task_.KeepsVersions()) {
         keeper_ = std::make_unique<CVersionKeeper>(ctx_, task_, source, destination, std::time(nullptr), stats_);
     }
@@ -938,6 +941,10 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, bool isNew, CopyVerdict ver
     case CopyVerdict::Failed:
         LogError(ctx_, failure, stats_.errors);
         break;
+    case CopyVerdict::Skipped:
+        LogLine(ctx_, failure, LogColour::Purple);
+        ++stats_.skipped;
+        break;
     case CopyVerdict::Stopped:
     case CopyVerdict::BecameLink:
         break;
@@ -949,6 +956,15 @@ void CDirectoryWalker::CountCopy(const FileEntry& f, bool isNew, CopyVerdict ver
 // made anew over whatever has the name.
 void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, const SourceLink& link) {
     const FileEntry& f = lists.source.files[index];
+    if (task_.linkPolicy == LinkPolicy::Skip) {
+        CountCopy(f, false, CopyVerdict::Skipped,
+                  "Not copying link " + JoinPath(source_.Path(), f.name) + ": the task leaves links out");
+        return;
+    }
+    if (task_.linkPolicy == LinkPolicy::CopyTarget && !link.readError) {
+        CopyLinkTarget(lists, index, link);
+        return;
+    }
     const std::int32_t pair = lists.filePair[index];
     if (pair < 0) {
         LinkOne(f, link, std::string(f.name), true);
@@ -963,6 +979,75 @@ void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, cons
         return;
     }
     LinkOne(f, link, destinationName, false);
+}
+
+// The file a source link points to, copied in its place when it lies inside the source. One
+// that leads out is refused, so that a link nobody checked never copies what its owner cannot read.
+void CDirectoryWalker::CopyLinkTarget(const Listings& lists, std::size_t index, const SourceLink& link) {
+    const FileEntry& f = lists.source.files[index];
+    const std::string path = JoinPath(source_.Path(), f.name);
+    LinkTarget target = ResolveLinkTarget(
+        fs_, sourceTop_, PathNames(std::string_view(source_.Path()).substr(sourceTop_.size())), link.target);
+    switch (target.kind) {
+    case LinkTarget::Kind::File:
+        break;
+    case LinkTarget::Kind::Outside:
+        LogError(ctx_, "Not copying link " + path + ": it points outside the source (" + link.target + ")",
+                 stats_.errors);
+        return;
+    case LinkTarget::Kind::Failed:
+        LogError(ctx_, "Failed to follow link " + path + FailureSuffix(target.error), stats_.errors);
+        return;
+    case LinkTarget::Kind::Directory:
+    case LinkTarget::Kind::Special:
+    case LinkTarget::Kind::Missing:
+        CountCopy(f, false, CopyVerdict::Skipped,
+                  "Not copying link " + path +
+                      (target.kind == LinkTarget::Kind::Missing ? ": it points to nothing" : ": it points to no file"));
+        return;
+    }
+    FileEntry pointed = f;
+    SetEntryFromStatus(pointed, target.status);
+    const std::int32_t pair = lists.filePair[index];
+    const bool isNew = pair < 0;
+    if (!isNew) {
+        const std::size_t j = static_cast<std::size_t>(pair);
+        const FileEntry& d = lists.destination.files[j];
+        if (!lists.destination.Has(j, kListedLink) &&
+            SameFile(d, pointed, task_.onlyIfNewer, task_.oneHour,
+                     TimesDecide(d, pointed) ? LevelTimes() : kWholeSecondTimes)) {
+            KeepSame(pointed, d);
+            return;
+        }
+    }
+    MarkWriting();
+    const std::string destinationName = CopyDestinationName(lists, index);
+    const std::string destinationPath = JoinPath(destination_.Path(), destinationName);
+    FsError dirError;
+    const DirectoryHandle* dir = destination_.Current(dirError);
+    if (keeper_ != nullptr && !isNew &&
+        !keeper_->Keep(dir, destinationName, Relative(destinationPath), destinationPath, LogColour::Green)) {
+        ++stats_.errors; // its Red line is logged
+        return;
+    }
+    std::string failure;
+    CopyVerdict verdict = YCopyFileAt(ctx_, CopyEnd{&target.dir, {}, target.name, path},
+                                      CopyEnd{task_.fakeIt ? nullptr : dir, dirError, destinationName, destinationPath},
+                                      CLargeNumber::FromUint64(pointed.size),
+                                      CopyOptions{.isNew = isNew,
+                                                  .checkOpen = task_.checkOpen,
+                                                  .fakeIt = task_.fakeIt,
+                                                  .listed = FileIdentity::Of(target.status),
+                                                  .journal = nullptr,
+                                                  .failure = &failure});
+    if (verdict == CopyVerdict::BecameLink) {
+        verdict = CopyVerdict::Failed;
+        failure = "Not copying link " + path + ": what it points to was replaced since it was followed";
+    }
+    if (verdict == CopyVerdict::Copied && keeper_ != nullptr) {
+        AddedHere(destination_.Current(dirError), destinationName, destinationPath, !isNew);
+    }
+    CountCopy(pointed, isNew, verdict, failure);
 }
 
 void CDirectoryWalker::LinkOne(const FileEntry& f, const SourceLink& link, const std::string& destinationName,

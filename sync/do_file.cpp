@@ -156,7 +156,8 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
                                 .failure = &failure});
     switch (verdict) {
     case CopyVerdict::Stopped:
-        return; // nothing was copied, so nothing is counted; the stop is what the log reports
+    case CopyVerdict::Skipped: // only a link is
+        return;                // nothing was copied, so nothing is counted; the stop is what the log reports
     case CopyVerdict::Failed:
     case CopyVerdict::BecameLink: // a link named by the user is followed
         LogError(ctx, failure, stats.errors);

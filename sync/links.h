@@ -3,6 +3,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "sync/copy.h"
 #include "sync/level_reader.h"
@@ -24,3 +26,24 @@ CopyVerdict YCopyLink(CRunContext& ctx, CTreeCursor& destination, const std::str
 // The link that holds name in the source's current level, though it was listed as a file: its
 // target and time, and its status in entry.
 SourceLink ReadSourceLinkNow(IFileSystem& fs, CTreeCursor& source, const std::string& name, FileEntry& entry);
+
+// Where a source link leads when the file it points to is copied in its place.
+struct LinkTarget {
+    enum class Kind { File, Directory, Special, Missing, Outside, Failed };
+    Kind kind = Kind::Failed;
+    DirectoryHandle dir; // a File's directory
+    std::string name;    // a File's name in dir
+    FileStatus status;   // a File's status
+    FsError error;       // of a Failed one
+};
+
+// Follows the link holding target in the source level level (its names below the source's top)
+// one name at a time from the source's top, never looking at anything outside the source: a
+// target that leads out (an absolute path elsewhere, ".." above the top, through further links)
+// is Outside without a look at where it would lead. Every directory on the way is opened without
+// following a link, so a link swapped in meanwhile is read as a link, not passed through.
+LinkTarget ResolveLinkTarget(IFileSystem& fs, const std::string& top, const std::vector<std::string>& level,
+                             const std::string& target);
+
+// The names of path, split at its separators; empty ones (doubled or trailing separators) left out.
+std::vector<std::string> PathNames(std::string_view path);

@@ -8,6 +8,7 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/colordlg.h>
 #include <wx/dcclient.h>
 #include <wx/dirdlg.h>
@@ -20,6 +21,7 @@
 #include <wx/textctrl.h>
 
 #include "app/job_commands.h"
+#include "app/task_fields.h"
 #include "platform/file_system.h"
 #include "sync/exclusions.h"
 #include "ui/hscroll_list_box.h"
@@ -195,7 +197,9 @@ void YEditJobDlg::BuildControls() {
          AddCheck(box, IdFakeIt, "Fake It (no changes made at all, just report on actions to be taken)", task.fakeIt),
          AddCheck(box, IdRename, "Rename files in the destination if just the case has changed", task.rename),
          AddCheck(box, IdOneHour, "Consider files exactly one hour apart as the same (daylight saving time changes)",
-                  task.oneHour)});
+                  task.oneHour),
+         AddCheck(box, IdMustBeMounted, "Run only when the destination is on a mounted disk", task.mustBeMounted)});
+    mountedFollowsDestination = task.destination.empty() && !task.mustBeMounted;
     // The switch with its retention beside it; a task without versions still shows the usual days.
     grid->AddSpacer(0);
     auto* versionsRow = new wxBoxSizer(wxHORIZONTAL);
@@ -212,6 +216,13 @@ void YEditJobDlg::BuildControls() {
     versionsRow->Add(new wxStaticText(box, wxID_ANY, "versions of a file (0 = no limit)"), 0,
                      wxALIGN_CENTRE_VERTICAL | wxLEFT, gap);
     grid->Add(versionsRow, 1, wxEXPAND);
+    grid->Add(new wxStaticText(box, wxID_ANY, "Links in the source:"), 0, wxALIGN_CENTRE_VERTICAL);
+    auto* links = new wxChoice(box, IdLinkPolicy);
+    for (const char* choice : {"Copy as links", "Leave out", "Copy the files they point to (inside the source only)"}) {
+        links->Append(choice);
+    }
+    links->SetSelection(static_cast<int>(task.linkPolicy));
+    grid->Add(links, 0, wxALIGN_LEFT);
 
     grid->Add(new wxStaticText(box, wxID_ANY, "Exclusions:"), 0, wxALIGN_TOP | wxTOP, gap);
     auto* exclusionRow = new wxBoxSizer(wxHORIZONTAL);
@@ -343,6 +354,8 @@ void YEditJobDlg::BindEvents() {
         wxEVT_BUTTON, [this](wxCommandEvent&) { PickColour(); }, IdColour);
     Bind(wxEVT_BUTTON, &YEditJobDlg::OnOk, this, wxID_OK);
     Bind(
+        wxEVT_CHECKBOX, [this](wxCommandEvent&) { mountedFollowsDestination = false; }, IdMustBeMounted);
+    Bind(
         wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) { CopyExclusionToEntry(); }, IdExclusions);
     newExclusion->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { AddExclusion(); });
     for (wxTextCtrl* field : {nameEdit, sourceEdit, destinationEdit, newExclusion}) {
@@ -472,6 +485,10 @@ void YEditJobDlg::CheckFields() {
              destinationOk);
     CheckOne(newExclusion, exclusionWarning, ExclusionProblem(newExclusion->GetValue().utf8_string()), exclusionOk);
     addButton->Enable(exclusionOk);
+    if (auto* mounted = dynamic_cast<wxCheckBox*>(FindWindow(IdMustBeMounted));
+        mountedFollowsDestination && mounted != nullptr) {
+        mounted->SetValue(IsRemovableMountPath(destinationEdit->GetValue().utf8_string()));
+    }
     const std::string pendingItem = newExclusion->GetValue().utf8_string();
     exclusionMeaning->SetLabel(pendingItem.empty() ? wxString() : wxString::FromUTF8(DescribeExclusion(pendingItem)));
     okButton->Enable(sourceOk && destinationOk && nameOk && exclusionOk);
@@ -510,6 +527,10 @@ bool YEditJobDlg::ReadBack() {
     task.onlyIfNewer = checked(IdOnlyIfNewer);
     task.rename = checked(IdRename);
     task.oneHour = checked(IdOneHour);
+    task.mustBeMounted = checked(IdMustBeMounted);
+    if (auto* links = dynamic_cast<wxChoice*>(FindWindow(IdLinkPolicy)); links != nullptr) {
+        task.linkPolicy = static_cast<LinkPolicy>(std::clamp(links->GetSelection(), 0, 2));
+    }
     auto number = [this](int id) {
         auto* control = dynamic_cast<wxSpinCtrl*>(FindWindow(id));
         return control != nullptr ? control->GetValue() : 0;

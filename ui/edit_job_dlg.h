@@ -61,7 +61,9 @@ public:
         IdBrowseDestination = 1082,
         IdKeepVersions = 1083,
         IdVersionDays = 1084,
-        IdVersionCount = 1085
+        IdVersionCount = 1085,
+        IdMustBeMounted = 1086,
+        IdLinkPolicy = 1087
     };
 
     // What a path chooser picks: a directory, or the one file of a single-file task.
@@ -131,4 +133,6 @@ private:
     bool destinationOk = true;
     bool nameOk = true;
     bool exclusionOk = true;
+    // A new task's mounted-disk box follows its destination until the user sets it.
+    bool mountedFollowsDestination = false;
 };

@@ -566,7 +566,13 @@ public:
     }
 
     FsError MakeLinkAt(const DirectoryHandle& dir, const std::string& name, const std::string& target) override {
-        return ::symlinkat(target.c_str(), FdOf(dir), name.c_str()) == 0 ? FsError() : FsError::FromSystem(errno);
+        if (::symlinkat(target.c_str(), FdOf(dir), name.c_str()) == 0) {
+            return FsError();
+        }
+        // From symlinkat EPERM says the file system has no links (FAT, exFAT), not a refusal.
+        const int error = errno;
+        return error == EPERM || error == EOPNOTSUPP ? FsError{ErrorKind::NotSupported, error}
+                                                     : FsError::FromSystem(error);
     }
 
     FsError SetLinkTimeAt(const DirectoryHandle& dir, const std::string& name, std::int64_t seconds,
@@ -751,6 +757,46 @@ public:
         }
         canonical = resolved;
         std::free(resolved);
+        return FsError();
+    }
+
+    // A mount point is where the device number changes on the way up; the walk starts from the
+    // nearest existing ancestor, links resolved, so that it never climbs through a link.
+    FsError MountPointOf(const std::string& path, std::string& mountPoint, bool& systemRoot) override {
+        std::string existing = path.empty() ? std::string(".") : path;
+        std::string current;
+        for (;;) {
+            char* resolved = ::realpath(existing.c_str(), nullptr);
+            if (resolved != nullptr) {
+                current = resolved;
+                std::free(resolved);
+                break;
+            }
+            const int error = errno;
+            const std::string parent = DirectoryPartOf(existing);
+            if (error != ENOENT || parent == existing) {
+                return FsError::FromSystem(error);
+            }
+            existing = parent;
+        }
+        struct stat here {};
+        if (::stat(current.c_str(), &here) != 0) {
+            return FsError::FromSystem(errno);
+        }
+        while (current != "/") {
+            const std::string parent = DirectoryPartOf(current);
+            struct stat up {};
+            if (::stat(parent.c_str(), &up) != 0) {
+                return FsError::FromSystem(errno);
+            }
+            if (up.st_dev != here.st_dev) {
+                break;
+            }
+            current = parent;
+            here = up;
+        }
+        mountPoint = current;
+        systemRoot = current == "/";
         return FsError();
     }
 

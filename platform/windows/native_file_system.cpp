@@ -852,7 +852,10 @@ public:
             // Systems before developer mode refuse the flag itself.
             if (::GetLastError() != ERROR_INVALID_PARAMETER ||
                 !::CreateSymbolicLinkW(linkPath.c_str(), wideTarget.c_str(), flags)) {
-                return LastError();
+                // FAT and exFAT volumes answer that they have no such function.
+                const DWORD code = ::GetLastError();
+                return code == ERROR_INVALID_FUNCTION ? FsError{ErrorKind::NotSupported, static_cast<int>(code)}
+                                                      : Error(code);
             }
         }
         // The path may have come to lead elsewhere since the handle was opened: the link must be
@@ -1037,6 +1040,37 @@ public:
             return e;
         }
         canonical = PlainPath(final);
+        return {};
+    }
+
+    // The volume is the mount: a drive letter or a folder a volume is mounted on. One that is
+    // not there (no disk in the drive) fails; the system's own volume is told by its unique name.
+    FsError MountPointOf(const std::string& path, std::string& mountPoint, bool& systemRoot) override {
+        if (FsError e = CheckLength(path)) {
+            return e;
+        }
+        const std::wstring wide = SystemPath(path);
+        std::vector<wchar_t> volume(wide.size() + MAX_PATH + 1);
+        if (!::GetVolumePathNameW(wide.c_str(), volume.data(), static_cast<DWORD>(volume.size())) ||
+            !::GetVolumeInformationW(volume.data(), nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0)) {
+            return LastError();
+        }
+        wchar_t windows[MAX_PATH + 1];
+        wchar_t systemVolume[MAX_PATH + 1];
+        const UINT length = ::GetSystemWindowsDirectoryW(windows, MAX_PATH + 1);
+        if (length == 0 || length > MAX_PATH || !::GetVolumePathNameW(windows, systemVolume, MAX_PATH + 1)) {
+            return LastError();
+        }
+        wchar_t name[MAX_PATH + 1];
+        wchar_t systemName[MAX_PATH + 1];
+        if (::GetVolumeNameForVolumeMountPointW(volume.data(), name, MAX_PATH + 1) &&
+            ::GetVolumeNameForVolumeMountPointW(systemVolume, systemName, MAX_PATH + 1)) {
+            systemRoot = _wcsicmp(name, systemName) == 0;
+        } else {
+            // A network share has no volume name of its own; it is never the system's.
+            systemRoot = _stricmp(PlainPath(volume.data()).c_str(), PlainPath(systemVolume).c_str()) == 0;
+        }
+        mountPoint = PlainPath(volume.data());
         return {};
     }
 

@@ -28,6 +28,12 @@ TEST(TaskFields, ValuesTheJobFileCannotHoldAreNamed) {
     EXPECT_EQ(ExclusionProblem("*.tmp"), "");
     EXPECT_EQ(ExclusionProblem("%temp%"), "") << "only paths refuse a percent sign";
     EXPECT_EQ(ExclusionProblem("<x"), "The \"<\" character can't be used in an exclusion");
+    for (const char* removable : {"/media/me/usb", "/run/media/me/usb/backup", "/mnt", "/mnt/disk"}) {
+        EXPECT_TRUE(IsRemovableMountPath(removable)) << removable;
+    }
+    for (const char* fixed : {"/home/me/media", "/mnt2/x", "/run/mediadisk", "mnt/x", ""}) {
+        EXPECT_FALSE(IsRemovableMountPath(fixed)) << fixed;
+    }
 }
 
 TEST(TaskFields, ExclusionListSplitJoinAndTheTypedItem) {

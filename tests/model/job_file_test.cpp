@@ -336,17 +336,22 @@ TEST(JobFile, SaveKeepsPermissionsAndSymbolicLinks) {
 
 } // namespace
 
-TEST(JobFile, VersionTagsOnlyWhenSetAndRoundTrip) {
+TEST(JobFile, OptionalTagsOnlyWhenSetAndRoundTrip) {
     Task task = Photos();
     EXPECT_EQ(JobLine(task), kPhotosLine) << "a task without versions keeps its line";
     task.versionDays = 30;
     EXPECT_EQ(JobLine(task), std::string(kPhotosLine).insert(std::string(kPhotosLine).size() - 1, "<VERSIONS>30"));
     task.versionCount = 5;
+    task.mustBeMounted = true;
+    task.linkPolicy = LinkPolicy::CopyTarget;
+    EXPECT_NE(JobLine(task).find("<MOUNTED>1<LINKS>2\n"), std::string::npos);
     Task read;
     ParseJobLine(JobLine(task), read);
     EXPECT_EQ(read, task);
     Task off;
-    ParseJobLine("<NAME>x<VERSIONS>0<VERSIONCOUNT>-3", off);
+    ParseJobLine("<NAME>x<VERSIONS>0<VERSIONCOUNT>-3<MOUNTED>0<LINKS>7", off);
     EXPECT_FALSE(off.KeepsVersions());
     EXPECT_EQ(off.versionCount, 0);
+    EXPECT_EQ(off.linkPolicy, LinkPolicy::Mirror);
+    EXPECT_EQ(JobLine(off).find("<MOUNTED>"), std::string::npos);
 }

@@ -2,6 +2,13 @@
 // summary line, last-run stamps and the saved job, drive letters, single-task runs, the end of
 // a run (balloons, shutdown decision, close timer) and the failure paths that must not stop a run.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/mount.h>
+#endif
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include <ctime>
 #include <regex>
@@ -179,6 +186,39 @@ TEST_F(JobRunnerTest, MissingDriveLetterChecksTheDestinationFirst) {
     EXPECT_EQ(pane[2], "Not running \"Source\" - no source drive letter specified");
     EXPECT_FALSE(FileExists(dir / "b"));
     EXPECT_FALSE(FileExists(dir / "test.job")) << "no task ran, so the job is not saved";
+}
+
+TEST_F(JobRunnerTest, ATaskThatNeedsAMountedDestinationRunsOnlyOnOne) {
+    MakeDirectories(dir / "src");
+    WriteFileBytes(dir / "src/f", "x");
+    MakeDirectories(dir / "disk");
+    std::string mountPoint;
+    bool systemRoot = false;
+    ASSERT_FALSE(NativeFileSystem().MountPointOf(dir / "disk/backup", mountPoint, systemRoot));
+    if (!systemRoot) {
+        GTEST_SKIP() << "the temporary directory lies on a disk of its own (" << mountPoint << ")";
+    }
+    TestFrame frame;
+    frame.AddTask("Disk", dir / "src", dir / "disk/backup").mustBeMounted = true;
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd());
+    const auto pane = frame.recording.PaneLines();
+    EXPECT_NE(std::find(pane.begin(), pane.end(), dir / "disk/backup" + " is not mounted"), pane.end());
+    EXPECT_EQ(SplitFields(ReadFileBytes(dir / "summary.log"))[14], "1") << "one error";
+    EXPECT_FALSE(FileExists(dir / "disk/backup"));
+#ifndef _WIN32
+    if (::mount("pemo-test", (dir / "disk").c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "this system lets no test mount a file system: " << std::strerror(errno);
+    }
+    const std::unique_ptr<const std::string, void (*)(const std::string*)> mounted(
+        new std::string(dir / "disk"), [](const std::string* path) {
+            ::umount2(path->c_str(), MNT_DETACH);
+            delete path;
+        });
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd(1));
+    EXPECT_TRUE(FileExists(dir / "disk/backup/f"));
+#endif
 }
 
 TEST_F(JobRunnerTest, ASingleTaskRunsEvenWhenDisabledWithItsOwnWording) {

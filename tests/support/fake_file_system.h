@@ -118,6 +118,9 @@ public:
     FsError FlushFileSystem(const DirectoryHandle& dir) override;
     FsError CanonicalPath(const std::string& path, std::string& canonical) override;
     bool KeepsFineTimes(const std::string& path) override;
+    FsError MountPointOf(const std::string& path, std::string& mountPoint, bool& systemRoot) override {
+        return inner.MountPointOf(path, mountPoint, systemRoot);
+    }
     FsError ProbeTimesAt(const DirectoryHandle& dir, const FileTime& set, FileTime& kept) override;
 
     FsError OpenFile(const std::string& path, const FileOpenMode& mode, FileHandle& file) override;

@@ -218,3 +218,69 @@ TEST_F(LinksTest, ALeftoverTemporaryLinkIsRemovedUncounted) {
     EXPECT_EQ(stats.saved, 0);
     EXPECT_FALSE(IsLink(leftover));
 }
+
+TEST_F(LinksTest, ADestinationWithoutLinksSkipsEachLinkQuietlyOnEveryRun) {
+    SKIP_WITHOUT_LINKS();
+    Put(src + "/a", "a");
+    MakeLink("a", src + "/l");
+    for (int run = 0; run < 2; ++run) {
+        rig.log.Clear();
+        stats = RunStats();
+        rig.fs.FailPath(FsCall::MakeLink, dst, EOPNOTSUPP);
+        Run();
+        EXPECT_EQ(stats.errors, 0) << Dump(rig.log);
+        EXPECT_EQ(stats.skipped, 1);
+        EXPECT_EQ(stats.same, run) << "the file";
+        EXPECT_EQ(rig.log.Texts(LogColour::Purple),
+                  std::vector<std::string>{"Not copying link " + NativePath(src + "/l") +
+                                           ": the destination cannot hold links"});
+        EXPECT_EQ(rig.log.CountStartingWith("Adding file " + NativePath(src + "/l")), 0) << Dump(rig.log);
+    }
+    EXPECT_FALSE(FileExists(dst + "/l"));
+    EXPECT_TRUE(FindTemporaries(tmp.Path()).empty());
+}
+
+TEST_F(LinksTest, TheLinkPolicyLeavesLinksOutOrCopiesWhatTheyPointToInsideTheSourceOnly) {
+    SKIP_WITHOUT_LINKS();
+    const std::string outside = tmp / "outside";
+    Put(outside + "/secret", "outside content");
+    Put(src + "/data.txt", "0123456789");
+    Put(src + "/sub/inner", "in");
+    MakeLink("data.txt", src + "/relative");
+    MakeLink(src + "/sub/inner", src + "/absolute");
+    MakeLink("relative", src + "/chain");
+    MakeLink("../data.txt", src + "/sub/up");
+    MakeLink("sub", src + "/to-dir");
+    MakeLink(outside + "/secret", src + "/out-absolute");
+    MakeLink("../outside/secret", src + "/out-relative");
+    MakeLink("sub/../../outside/secret", src + "/out-through");
+    MakeLink("out-absolute", src + "/out-chain");
+    task.linkPolicy = LinkPolicy::Skip;
+    Run();
+    EXPECT_EQ(stats.skipped, 9) << Dump(rig.log);
+    EXPECT_EQ(rig.log.CountStartingWith("Not copying link "), 9);
+    EXPECT_FALSE(FileExists(dst + "/relative"));
+
+    // Whatever lies outside is refused without a look at it.
+    for (FsCall kind : {FsCall::Status, FsCall::OpenDirectory, FsCall::OpenSource, FsCall::ReadLink}) {
+        rig.fs.FailPath(kind, outside, EIO);
+    }
+    task.linkPolicy = LinkPolicy::CopyTarget;
+    for (int run = 0; run < 2; ++run) {
+        rig.log.Clear();
+        stats = RunStats();
+        Run();
+        EXPECT_EQ(stats.errors, 4) << Dump(rig.log);
+        EXPECT_EQ(rig.log.CountStartingWith("Not copying link "), 5) << "four outside, one directory";
+        EXPECT_EQ(stats.newFiles, run == 0 ? 4 : 0) << Dump(rig.log);
+        EXPECT_EQ(stats.same, run == 0 ? 2 : 6) << Dump(rig.log);
+    }
+    for (const char* name : {"relative", "chain", "sub/up"}) {
+        EXPECT_FALSE(IsLink(dst + "/" + name)) << name;
+        EXPECT_EQ(ReadFileBytes(dst + "/" + name), "0123456789") << name;
+    }
+    EXPECT_EQ(ReadFileBytes(dst + "/absolute"), "in");
+    for (const char* name : {"to-dir", "out-absolute", "out-relative", "out-through", "out-chain"}) {
+        EXPECT_FALSE(FileExists(dst + "/" + name)) << name;
+    }
+}

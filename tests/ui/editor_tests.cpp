@@ -5,6 +5,7 @@
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/choice.h>
 #include <wx/spinctrl.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -225,6 +226,8 @@ TEST_F(EditorTest, NewTaskDefaultsAndEveryFieldComesBack) {
         Control<wxCheckBox>(id)->SetValue(true);
     }
     Control<wxCheckBox>(YEditJobDlg::IdRecurse)->SetValue(false);
+    EXPECT_TRUE(Control<wxCheckBox>(YEditJobDlg::IdMustBeMounted)->GetValue()) << "a new task's removable disk";
+    Control<wxChoice>(YEditJobDlg::IdLinkPolicy)->SetSelection(2);
     EXPECT_FALSE(Control<wxCheckBox>(YEditJobDlg::IdKeepVersions)->GetValue());
     EXPECT_EQ(Control<wxSpinCtrl>(YEditJobDlg::IdVersionDays)->GetValue(), kDefaultVersionDays);
     Control<wxCheckBox>(YEditJobDlg::IdKeepVersions)->SetValue(true);
@@ -247,6 +250,8 @@ TEST_F(EditorTest, NewTaskDefaultsAndEveryFieldComesBack) {
     EXPECT_TRUE(t.oneHour);
     EXPECT_TRUE(t.onlyIfNewer);
     EXPECT_FALSE(t.rename);
+    EXPECT_TRUE(t.mustBeMounted);
+    EXPECT_EQ(t.linkPolicy, LinkPolicy::CopyTarget);
     EXPECT_EQ(t.versionDays, 14);
     EXPECT_EQ(t.versionCount, 3);
     EXPECT_EQ(t.colour, 0x00563412u);
@@ -325,6 +330,7 @@ TEST_F(EditorTest, BrowseFillsThePathFieldsThroughTheirChecks) {
     ASSERT_TRUE(dialog->ReadBack());
     EXPECT_EQ(dialog->Values().source, dir.File("photos/one.jpg"));
     EXPECT_EQ(dialog->Values().destination, "/media/backup");
+    EXPECT_FALSE(dialog->Values().mustBeMounted) << "an existing task's switch is the user's";
 }
 
 TEST(EditorBrowsing, ChoosersStartAtTheNearestExistingFolder) {
