@@ -5,6 +5,7 @@
 
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
+#include "run/job_runner.h"
 
 namespace {
 
@@ -13,6 +14,18 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
     }
 }
+
+// The lines of an undo worked out in fake-it mode, for the question before the real one.
+class CCollectedLines : public ILogSink {
+public:
+    void AddLogLine(const std::string& text, LogColour colour) override {
+        lines.push_back(text);
+        refused = refused || colour == LogColour::Red;
+    }
+    void FlushLog() override {}
+    std::vector<std::string> lines;
+    bool refused = false;
+};
 
 } // namespace
 
@@ -189,4 +202,44 @@ void CMainFrame::CloseHandler() {
     job.Clear();
     shell.DestroyDialog();
     shell.EndProgram();
+}
+
+bool CMainFrame::UndoLastRunCommand(Task* task) {
+    if (jobs.RefuseWhileRunning()) {
+        return false;
+    }
+    CCollectedLines collected;
+    CRunContext faked;
+    faked.fs = &fs;
+    faked.log = &collected;
+    faked.messages = &reports;
+    faked.driveLetter = options.driveLetter;
+    RunStats stats;
+    bool any = false;
+    for (const auto& each : job.Tasks()) {
+        if (task == nullptr ? UndoCovers(*each) : each.get() == task) {
+            Task copy = *each;
+            copy.fakeIt = true;
+            UndoTaskRun(faked, copy, stats);
+            any = true;
+        }
+    }
+    const std::string title = "Undo last run";
+    if (!any) {
+        shell.AskAboutLines(title, {"No enabled task keeps versions: there is no run to undo."}, "");
+        return false;
+    }
+    const int changes = stats.deleted + stats.newFiles;
+    if (collected.refused || stats.errors != 0 || changes == 0) {
+        shell.AskAboutLines(title, collected.lines, "");
+        return false;
+    }
+    const std::string question = "Undo the last run: " + std::to_string(stats.deleted) +
+                                 (stats.deleted == 1 ? " entry" : " entries") +
+                                 " removed into a new versions folder, " + std::to_string(stats.newFiles) +
+                                 (stats.newFiles == 1 ? " entry" : " entries") + " put back. Go ahead?";
+    if (!shell.AskAboutLines(title, collected.lines, question)) {
+        return false;
+    }
+    return run.UndoCommand(task);
 }

@@ -97,6 +97,12 @@ public:
     // was reported in a message box, else 0.
     int ExitStatus() const;
 
+    // Undo last run, for the task or (null) every task UndoCovers: what the undo would do is
+    // worked out without changing anything and shown with a question; on Yes the undo runs on the
+    // run thread as a run does. A task that would be refused, or nothing to undo, is shown without
+    // a question. Refused while a run is active. True when the undo was started.
+    bool UndoLastRunCommand(Task* task);
+
     // False when pemo.ini is there but refused (reported); the per-user store is used then.
     bool LoadSettings();
     bool SaveSettings();

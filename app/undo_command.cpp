@@ -7,8 +7,6 @@
 #include "run/job_lock.h"
 #include "run/job_runner.h"
 #include "sync/run_context.h"
-#include "sync/undo.h"
-#include "util/path_rules.h"
 #include "util/texts.h"
 
 namespace {
@@ -82,16 +80,7 @@ int RunUndo(const StartOptions& options, IFileSystem& fs, std::FILE* out, std::F
         }
         Task task = *held;
         task.fakeIt = task.fakeIt || options.fakeIt;
-        if (!task.destination.empty() && task.destination[0] == '?' && ctx.driveLetter.empty()) {
-            log.AddLogLine("Not undoing \"" + task.name + "\" - no destination drive letter specified", LogColour::Red);
-            clean = false;
-            continue;
-        }
-        task.destination = WithNativeSeparators(WithDriveLetter(task.destination, ctx.driveLetter));
-        log.AddLogLine("Undoing the last run of task \"" + task.name + "\"" +
-                           (task.fakeIt ? " *** in 'fake it' mode ***" : ""),
-                       LogColour::Bold);
-        clean = UndoLastRun(ctx, task, stats) && clean;
+        clean = UndoTaskRun(ctx, task, stats) && clean;
     }
     log.FlushLog();
     return clean && stats.errors == 0 ? 0 : 1;

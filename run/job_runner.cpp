@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "model/job_file.h"
 #include "model/message_port.h"
@@ -11,6 +12,7 @@
 #include "sync/do_file.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
+#include "sync/undo.h"
 #include "util/path_rules.h"
 #include "util/texts.h"
 
@@ -25,8 +27,8 @@ std::tm LocalNow() {
 
 // "log.html", or with the run's date and time; a preview's log beside it never replaces the last
 // real run's log.
-std::string RunLogName(bool dated, bool preview) {
-    const char* stem = preview ? "log-preview" : "log";
+std::string RunLogName(bool dated, bool preview, bool undo) {
+    const char* stem = undo ? "log-undo" : preview ? "log-preview" : "log";
     if (!dated) {
         return std::string(stem) + ".html";
     }
@@ -100,6 +102,23 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
 
 } // namespace
 
+bool UndoCovers(const Task& task) {
+    return task.enabled && task.KeepsVersions();
+}
+
+bool UndoTaskRun(CRunContext& ctx, Task task, RunStats& stats) {
+    if (!task.destination.empty() && task.destination[0] == '?' && ctx.driveLetter.empty()) {
+        ctx.log->AddLogLine("Not undoing \"" + task.name + "\" - no destination drive letter specified",
+                            LogColour::Red);
+        return false;
+    }
+    task.destination = WithNativeSeparators(WithDriveLetter(task.destination, ctx.driveLetter));
+    ctx.log->AddLogLine("Undoing the last run of task \"" + task.name + "\"" +
+                            (task.fakeIt ? " *** in 'fake it' mode ***" : ""),
+                        LogColour::Bold);
+    return UndoLastRun(ctx, task, stats);
+}
+
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
     if (!path.empty() && path[0] == '?') {
         return driveLetter + path.substr(1);
@@ -116,8 +135,31 @@ std::string FormattedNow(const std::string& format) {
 
 namespace {
 
+// The undo's tasks, as RunTasks takes them; the job's tasks are read, never changed.
+bool UndoTasks(const RunRequest& request, CRunContext& ctx, RunStats& stats) {
+    auto undo = [&](Task task) {
+        task.fakeIt = task.fakeIt || request.fakeIt;
+        UndoTaskRun(ctx, std::move(task), stats);
+    };
+    if (request.task != nullptr) {
+        undo(*request.task);
+        return true;
+    }
+    bool taskRan = false;
+    for (const auto& each : request.job.Tasks()) {
+        if (ctx.stopRequested == 0 && UndoCovers(*each)) {
+            undo(*each);
+            taskRan = true;
+        }
+    }
+    return taskRan;
+}
+
 // The tasks of the run: the one asked for, or every enabled one until a stop. True when a task ran.
 bool RunTasks(const RunRequest& request, const RunTarget& target, RunStats& stats) {
+    if (request.undo) {
+        return UndoTasks(request, target.ctx, stats);
+    }
     if (request.task != nullptr) {
         return RunTask(request, target, *request.task, true, stats);
     }
@@ -192,14 +234,14 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
         window->ShowBalloon("", "");
     }
     std::string reason;
-    if (!log.StartLog(RunLogName(request.dateLog, request.preview), reason)) {
+    if (!log.StartLog(RunLogName(request.dateLog, request.preview, request.undo), reason)) {
         ctx.messages->MessageBox("Error opening logfile:\n\n" + reason);
     }
 
     const bool taskRan = RunTasks(request, target, stats);
 
     // End of the run.
-    if (taskRan && !request.fakeIt && !request.preview) {
+    if (taskRan && !request.fakeIt && !request.preview && !request.undo) {
         CHeldMessages held;
         if (!job.SaveInPlace(held)) {
             outcome.jobNotSaved = held.text;
@@ -212,10 +254,13 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const DateTime end = NowLocal();
     const bool stopped = ctx.stopRequested != 0;
     LogRunEnd(request, target, stats, stopped, start, end);
-    AppendSummaryLine("summary.log",
-                      SummaryLine(job.Path(), task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
-                                  DurationSeconds(start, end)),
-                      *ctx.messages, *ctx.fs);
+    if (!request.undo) {
+        // The concise log's lines are runs of the job; an undo is in its own run log only.
+        AppendSummaryLine("summary.log",
+                          SummaryLine(job.Path(), task != nullptr ? task->name : std::string("**all**"), LocalNow(),
+                                      stats, DurationSeconds(start, end)),
+                          *ctx.messages, *ctx.fs);
+    }
     if (!log.FinishLog(reason)) {
         ctx.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }

@@ -16,8 +16,6 @@
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecondWide = 1000000000;
-// A manifest larger than this is not one a run wrote.
-constexpr std::size_t kLargestManifest = std::size_t{1} << 30;
 
 std::vector<std::string> SplitManifestPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -90,7 +88,6 @@ private:
     bool StaysInside(const std::string& manifestPath);
     std::vector<Step> PlanSteps(const std::vector<const ManifestAction*>& ordered);
     bool CheckAll(const std::vector<const ManifestAction*>& ordered);
-    FsError ReadManifest(const DirectoryHandle& run, std::string& text);
     // Opens the parent of parts below root; with make, missing levels are made.
     FsError OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,
                        DirectoryHandle& parent);
@@ -201,7 +198,13 @@ bool CUndo::Run() {
     LogLine(ctx_, "Undoing the run " + VersionsPath(lastName_) + " of task " + task_.name, LogColour::Bold);
     bool ok = true;
     for (const Step& step : steps) {
+        ctx_.paused.WaitWhilePaused(ctx_.stopRequested);
+        if (ctx_.stopRequested.load() != 0) {
+            // What was undone so far is recorded below, so that it can itself be taken back.
+            break;
+        }
         ok = DoStep(step) && ok;
+        PublishStats(ctx_, stats_);
     }
     if (!task_.fakeIt && !undone_.actions.empty()) {
         if (FsError e = WriteNewManifest()) {
@@ -262,7 +265,7 @@ bool CUndo::FindLastRun() {
             continue;
         }
         std::string text;
-        e = ReadManifest(run, text);
+        e = ReadManifestIn(fs_, run, text);
         if (e.Is(ErrorKind::NotFound)) {
             continue;
         }
@@ -288,32 +291,6 @@ bool CUndo::FindLastRun() {
     }
     LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
     return false;
-}
-
-FsError CUndo::ReadManifest(const DirectoryHandle& run, std::string& text) {
-    FileHandle file;
-    FileOpenMode mode;
-    mode.access = FileAccess::Read;
-    mode.noFollow = true;
-    FsError e = fs_.OpenFileAt(run, std::string(kManifestName), mode, file);
-    if (e) {
-        return e;
-    }
-    char buffer[65536];
-    for (;;) {
-        std::size_t read = 0;
-        e = fs_.ReadFileData(file, buffer, sizeof buffer, read);
-        if (e || read == 0) {
-            break;
-        }
-        text.append(buffer, read);
-        if (text.size() > kLargestManifest) {
-            e = FsError::OfKind(ErrorKind::NotSupported);
-            break;
-        }
-    }
-    fs_.CloseFile(file);
-    return e;
 }
 
 FsError CUndo::OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,

@@ -12,6 +12,8 @@ namespace {
 // Deeper trees than this are not moved piece by piece; the entry stays where it is.
 constexpr int kDeepestCopy = 256;
 constexpr std::int64_t kNanosecondsPerSecondWide = 1000000000;
+// A manifest larger than this is not one a run wrote.
+constexpr std::size_t kLargestManifest = std::size_t{1} << 30;
 
 std::vector<std::string> SplitRelative(const std::string& relative) {
     std::vector<std::string> parts;
@@ -115,6 +117,32 @@ std::vector<RunFolder> RunFoldersNewestFirst(const std::vector<DirEntry>& entrie
         return std::tie(b.seconds, b.sequence) < std::tie(a.seconds, a.sequence);
     });
     return folders;
+}
+
+FsError ReadManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, std::string& text) {
+    FileHandle file;
+    FileOpenMode mode;
+    mode.access = FileAccess::Read;
+    mode.noFollow = true;
+    FsError e = fs.OpenFileAt(runFolder, std::string(kManifestName), mode, file);
+    if (e) {
+        return e;
+    }
+    char buffer[65536];
+    for (;;) {
+        std::size_t read = 0;
+        e = fs.ReadFileData(file, buffer, sizeof buffer, read);
+        if (e || read == 0) {
+            break;
+        }
+        text.append(buffer, read);
+        if (text.size() > kLargestManifest) {
+            e = FsError::OfKind(ErrorKind::NotSupported);
+            break;
+        }
+    }
+    fs.CloseFile(file);
+    return e;
 }
 
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest) {

@@ -23,6 +23,9 @@ struct RunFolder {
 // The run folders among a listing of the versions area, newest first; other entries left out.
 std::vector<RunFolder> RunFoldersNewestFirst(const std::vector<DirEntry>& entries);
 
+// Reads the manifest of the run folder into text (appended); NotFound when it has none. A link
+// in its place is not followed.
+FsError ReadManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, std::string& text);
 // Writes manifest as the manifest of the run folder, whole or not at all: through a temporary
 // that is flushed and then renamed over the name.
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest);
