@@ -10,25 +10,12 @@
 
 namespace {
 
-FsError ListAll(IFileSystem& fs, const DirectoryHandle& dir, std::vector<DirEntry>& entries) {
-    FsError e;
-    std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(dir, e);
-    if (stream == nullptr) {
-        return e;
-    }
-    DirEntry entry;
-    while (stream->Next(entry)) {
-        entries.push_back(entry);
-    }
-    return stream->Error();
-}
-
 void ReadRun(IFileSystem& fs, const DirectoryHandle& versions, KeptRun& run) {
     DirectoryHandle folder;
     std::string text;
     FsError e = fs.OpenDirectoryAt(versions, run.name, folder);
     if (!e) {
-        e = ReadManifestIn(fs, folder, text);
+        e = ReadManifestText(fs, folder, text);
     }
     if (e.Is(ErrorKind::NotFound)) {
         return; // a run that kept nothing has no record
@@ -64,22 +51,19 @@ bool ListKeptRuns(IFileSystem& fs, const Task& task, const std::string& driveLet
     }
     DirectoryHandle top;
     DirectoryHandle versions;
+    std::vector<RunFolder> folders;
     FsError e = fs.OpenDirectoryPath(SystemDirectoryPath(destination), true, top);
     if (!e) {
-        e = fs.OpenDirectoryAt(top, std::string(kVersionsFolderName), versions);
+        e = ListRunFolders(fs, top, versions, folders);
         if (e.Is(ErrorKind::NotFound)) {
             return true;
         }
-    }
-    std::vector<DirEntry> entries;
-    if (!e) {
-        e = ListAll(fs, versions, entries);
     }
     if (e) {
         error = "Cannot read " + JoinPath(destination, kVersionsFolderName) + ": " + ErrorTextOf(e);
         return false;
     }
-    for (const RunFolder& folder : RunFoldersNewestFirst(entries)) {
+    for (const RunFolder& folder : folders) {
         KeptRun run;
         run.name = folder.name;
         run.seconds = folder.seconds;

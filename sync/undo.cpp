@@ -84,7 +84,6 @@ private:
     };
 
     bool FindLastRun();
-    FsError ListVersions(std::vector<DirEntry>& entries);
     bool StaysInside(const std::string& manifestPath);
     std::vector<Step> PlanSteps(const std::vector<const ManifestAction*>& ordered);
     bool CheckAll(const std::vector<const ManifestAction*>& ordered);
@@ -219,22 +218,6 @@ bool CUndo::Run() {
     return ok && stats_.errors == 0;
 }
 
-FsError CUndo::ListVersions(std::vector<DirEntry>& entries) {
-    FsError e = fs_.OpenDirectoryAt(top_, std::string(kVersionsFolderName), versions_);
-    if (e) {
-        return e;
-    }
-    std::unique_ptr<IDirectoryStream> stream = fs_.ListDirectory(versions_, e);
-    if (stream == nullptr) {
-        return e;
-    }
-    DirEntry entry;
-    while (stream->Next(entry)) {
-        entries.push_back(entry);
-    }
-    return stream->Error();
-}
-
 // A manifest is the destination's own file, so anyone who may write there may have written it.
 bool CUndo::StaysInside(const std::string& manifestPath) {
     for (const ManifestAction& action : manifest_.actions) {
@@ -248,8 +231,8 @@ bool CUndo::StaysInside(const std::string& manifestPath) {
 
 bool CUndo::FindLastRun() {
     const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
-    std::vector<DirEntry> entries;
-    FsError e = ListVersions(entries);
+    std::vector<RunFolder> folders;
+    FsError e = ListRunFolders(fs_, top_, versions_, folders);
     if (e.Is(ErrorKind::NotFound)) {
         LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
         return false;
@@ -258,14 +241,13 @@ bool CUndo::FindLastRun() {
         Fail("Cannot read " + versionsPath + FailureSuffix(e));
         return false;
     }
-    const std::vector<RunFolder> folders = RunFoldersNewestFirst(entries);
     for (const RunFolder& folder : folders) {
         DirectoryHandle run;
         if (fs_.OpenDirectoryAt(versions_, folder.name, run)) {
             continue;
         }
         std::string text;
-        e = ReadManifestIn(fs_, run, text);
+        e = ReadManifestText(fs_, run, text);
         if (e.Is(ErrorKind::NotFound)) {
             continue;
         }
