@@ -5,7 +5,10 @@
 
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
+#include "run/job_lock.h"
 #include "run/job_runner.h"
+#include "sync/restore.h"
+#include "util/path_rules.h"
 
 namespace {
 
@@ -242,4 +245,29 @@ bool CMainFrame::UndoLastRunCommand(Task* task) {
         return false;
     }
     return run.UndoCommand(task);
+}
+
+bool CMainFrame::RestoreCommand(const Task& task, const std::string& relative, std::int64_t at,
+                                const std::string& into) {
+    if (jobs.RefuseWhileRunning()) {
+        return false;
+    }
+    // A run of the job from elsewhere would be writing where the restore writes.
+    CJobLock lock(fs);
+    if (!lock.TryLock(job.Path())) {
+        reports.MessageBox(lock.Refusal().empty() ? job.Path() + " is already being run" : lock.Refusal());
+        return false;
+    }
+    CCollectedLines collected;
+    CRunContext ctx;
+    ctx.fs = &fs;
+    ctx.log = &collected;
+    ctx.messages = &reports;
+    Task target = task;
+    target.fakeIt = target.fakeIt || options.fakeIt;
+    target.destination = WithNativeSeparators(WithDriveLetter(task.destination, options.driveLetter));
+    RunStats stats;
+    const bool done = RestoreVersion(ctx, target, WithNativeSeparators(relative), at, into, stats) && stats.errors == 0;
+    shell.AskAboutLines("Restore", collected.lines, "");
+    return done;
 }

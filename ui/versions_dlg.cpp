@@ -2,7 +2,9 @@
 #include "ui/versions_dlg.h"
 
 #include <wx/button.h>
+#include <wx/dirdlg.h>
 #include <wx/listbox.h>
+#include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
@@ -48,25 +50,73 @@ YVersionsDlg::YVersionsDlg(wxWindow* parent, CMainFrame& owner, const Task& show
     SetIcons(PemoIconBundle(iconWindow));
     SetEscapeId(wxID_CANCEL);
 
+    ReadRuns();
+    runList->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { ChooseRun(runList->GetSelection()); });
+    entryList->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { UpdateButtons(); });
+    restore->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { RestoreChosen(""); });
+    restoreTo->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        wxDirDialog chooser(this, "Restore into", "", wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+        if (chooser.ShowModal() == wxID_OK) {
+            RestoreChosen(chooser.GetPath().utf8_string());
+        }
+    });
+    Layout();
+    CentreOnParent();
+}
+
+void YVersionsDlg::ReadRuns() {
     std::string error;
     if (!ListKeptRuns(frame.FileSystem(), task, frame.Run().DriveLetter(), runs, error)) {
         problem->SetLabel(wxString::FromUTF8(error));
     } else if (runs.empty()) {
         problem->SetLabel("This destination keeps no versions yet.");
+    } else {
+        problem->SetLabel("");
     }
     problem->Show(!problem->GetLabel().empty());
+    runList->Clear();
     for (const KeptRun& run : runs) {
         runList->Append(wxString::FromUTF8(KeptRunText(run)));
     }
-    runList->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { ChooseRun(runList->GetSelection()); });
-    entryList->Bind(wxEVT_LISTBOX, [this](wxCommandEvent&) { UpdateButtons(); });
     if (!runs.empty()) {
         runList->SetSelection(0);
-        ChooseRun(0);
     }
-    UpdateButtons();
+    ChooseRun(runs.empty() ? wxNOT_FOUND : 0);
     Layout();
-    CentreOnParent();
+}
+
+void YVersionsDlg::ChooseEntry(int index) {
+    entryList->SetSelection(index);
+    UpdateButtons();
+}
+
+const ManifestAction* YVersionsDlg::ChosenEntry() const {
+    const int run = runList->GetSelection();
+    const int entry = entryList->GetSelection();
+    if (run == wxNOT_FOUND || entry == wxNOT_FOUND) {
+        return nullptr;
+    }
+    const ManifestAction& action = runs[static_cast<std::size_t>(run)].entries[static_cast<std::size_t>(entry)];
+    return HoldsEarlierVersion(action) ? &action : nullptr;
+}
+
+bool YVersionsDlg::RestoreChosen(const std::string& into) {
+    const ManifestAction* action = ChosenEntry();
+    if (action == nullptr) {
+        return false;
+    }
+    const KeptRun& run = runs[static_cast<std::size_t>(runList->GetSelection())];
+    if (into.empty() && wxMessageBox("Put " + wxString::FromUTF8(action->path) + " back as it was before the run of " +
+                                         wxString::FromUTF8(KeptRunText(run).substr(0, 19)) +
+                                         "?\n\nWhat is there now is kept, and Undo last run takes the restore back.",
+                                     "Restore", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) != wxYES) {
+        return false;
+    }
+    const bool done = frame.RestoreCommand(task, action->path, run.seconds, into);
+    if (into.empty()) {
+        ReadRuns(); // the restore kept what it replaced in a run folder of its own
+    }
+    return done;
 }
 
 void YVersionsDlg::ChooseRun(int index) {

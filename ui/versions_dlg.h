@@ -22,12 +22,19 @@ public:
 
     // Shows the entries of the run at index (of the runs list).
     void ChooseRun(int index);
+    // Chooses the entry at index of the chosen run.
+    void ChooseEntry(int index);
+    // Restores the chosen entry as it was before the chosen run: into the destination (into
+    // empty, after a question) or into the folder into. True when it was restored.
+    bool RestoreChosen(const std::string& into);
     wxListBox* Runs() const { return runList; }
     wxListBox* Entries() const { return entryList; }
     const std::vector<KeptRun>& KeptRuns() const { return runs; }
 
 private:
+    void ReadRuns();
     void UpdateButtons();
+    const ManifestAction* ChosenEntry() const;
 
     CMainFrame& frame;
     const Task& task;

@@ -240,6 +240,10 @@ TEST_F(PreviewTest, UndoLastRunAsksWithWhatItWouldDoThenTakesTheRunBack) {
     ASSERT_TRUE(frame->UndoLastRunCommand(nullptr));
     WaitForRuns(3);
     EXPECT_EQ(FilesOf(dir / "dst"), after);
+    // Restore to a folder takes the version from whichever folder holds it now.
+    MakeDirectories(dir / "out");
+    EXPECT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, dir / "out"));
+    EXPECT_EQ(ReadFileBytes(dir / "out/changed.txt"), "old");
     WriteFileBytes(dir / "dst/new.txt", "edited since");
     const auto edited = TreeState(dir / "dst");
     EXPECT_FALSE(frame->UndoLastRunCommand(nullptr));

@@ -208,7 +208,7 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
                                     {Kind::Added, 'f', 5120, 0, "2026/snow.jpg"}});
     auto* versions = new YVersionsDlg(dlg, *frame, kept);
     ASSERT_EQ(versions->Runs()->GetCount(), 2u);
-    versions->Entries()->SetSelection(0);
+    versions->ChooseEntry(0);
     Check(versions, "versions.png");
     versions->Destroy();
 
