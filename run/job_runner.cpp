@@ -23,20 +23,6 @@ std::tm LocalNow() {
     return local;
 }
 
-// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
-// real run's log.
-std::string RunLogName(bool dated, bool preview) {
-    const char* stem = preview ? "log-preview" : "log";
-    if (!dated) {
-        return std::string(stem) + ".html";
-    }
-    const std::tm t = LocalNow();
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    return name;
-}
-
 // Keeps the message boxes of a save for the caller to show or not.
 class CHeldMessages : public IMessagePort {
 public:
@@ -100,6 +86,29 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
 
 } // namespace
 
+std::string RunLogName(bool dated, bool preview) {
+    const char* stem = preview ? "log-preview" : "log";
+    if (!dated) {
+        return std::string(stem) + ".html";
+    }
+    const std::tm t = LocalNow();
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return name;
+}
+
+void LogTotals(ILogSink& log, const RunStats& stats, const std::string& elapsed) {
+    log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
+                       ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
+                       ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
+                       ", Errors: " + Count(stats.errors) + ", Bytes (new): " + stats.bytesNew.ToString(),
+                   LogColour::Bold);
+    log.AddLogLine("Bytes (change): " + stats.bytesChanged.ToString() + ", Time: " + elapsed +
+                       ", Source count: " + Count(stats.sourceCount) + ", Source size: " + stats.sourceSize.ToString(),
+                   LogColour::Bold);
+}
+
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
     if (!path.empty() && path[0] == '?') {
         return driveLetter + path.substr(1);
@@ -141,21 +150,11 @@ void LogRunEnd(const RunRequest& request, const RunTarget& target, const RunStat
     CRunLog& log = target.runLog;
     IRunWindow* window = target.window;
     const std::string elapsed = DurationText(start, end);
-    const std::string bytesNew = stats.bytesNew.ToString();
-    const std::string bytesChanged = stats.bytesChanged.ToString();
-    const std::string sourceSize = stats.sourceSize.ToString();
     if (stopped) {
         log.AddLogLine("Job stopped at user request at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
     } else {
         log.AddLogLine("Done at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
-        log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
-                           ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
-                           ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
-                           ", Errors: " + Count(stats.errors) + ", Bytes (new): " + bytesNew,
-                       LogColour::Bold);
-        log.AddLogLine("Bytes (change): " + bytesChanged + ", Time: " + elapsed +
-                           ", Source count: " + Count(stats.sourceCount) + ", Source size: " + sourceSize,
-                       LogColour::Bold);
+        LogTotals(log, stats, elapsed);
         if (!request.noBalloon && window != nullptr) {
             // A notification read in passing must not look like a clean run when it was not.
             const std::string errorNote =

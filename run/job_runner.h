@@ -57,6 +57,12 @@ struct RunOutcome {
 // the log (CRunLog::BeginRun) and set ctx.runStart.
 RunOutcome RunJob(const RunRequest& request, const RunTarget& target);
 
+// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
+// real run's log.
+std::string RunLogName(bool dated, bool preview);
+// The two lines of a run's totals.
+void LogTotals(ILogSink& log, const RunStats& stats, const std::string& elapsed);
+
 // The working form of a task path: a leading "?" stands for the variable drive letter.
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter);
 
