@@ -25,20 +25,6 @@ std::tm LocalNow() {
     return local;
 }
 
-// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
-// real run's log.
-std::string RunLogName(bool dated, bool preview, bool undo) {
-    const char* stem = undo ? "log-undo" : preview ? "log-preview" : "log";
-    if (!dated) {
-        return std::string(stem) + ".html";
-    }
-    const std::tm t = LocalNow();
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    return name;
-}
-
 // Keeps the message boxes of a save for the caller to show or not.
 class CHeldMessages : public IMessagePort {
 public:
@@ -101,6 +87,29 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
 }
 
 } // namespace
+
+std::string RunLogName(bool dated, bool preview) {
+    const char* stem = preview ? "log-preview" : "log";
+    if (!dated) {
+        return std::string(stem) + ".html";
+    }
+    const std::tm t = LocalNow();
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return name;
+}
+
+void LogTotals(ILogSink& log, const RunStats& stats, const std::string& elapsed) {
+    log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
+                       ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
+                       ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
+                       ", Errors: " + Count(stats.errors) + ", Bytes (new): " + stats.bytesNew.ToString(),
+                   LogColour::Bold);
+    log.AddLogLine("Bytes (change): " + stats.bytesChanged.ToString() + ", Time: " + elapsed +
+                       ", Source count: " + Count(stats.sourceCount) + ", Source size: " + stats.sourceSize.ToString(),
+                   LogColour::Bold);
+}
 
 bool UndoCovers(const Task& task) {
     return task.enabled && task.KeepsVersions();
@@ -183,21 +192,11 @@ void LogRunEnd(const RunRequest& request, const RunTarget& target, const RunStat
     CRunLog& log = target.runLog;
     IRunWindow* window = target.window;
     const std::string elapsed = DurationText(start, end);
-    const std::string bytesNew = stats.bytesNew.ToString();
-    const std::string bytesChanged = stats.bytesChanged.ToString();
-    const std::string sourceSize = stats.sourceSize.ToString();
     if (stopped) {
         log.AddLogLine("Job stopped at user request at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
     } else {
         log.AddLogLine("Done at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
-        log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
-                           ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
-                           ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
-                           ", Errors: " + Count(stats.errors) + ", Bytes (new): " + bytesNew,
-                       LogColour::Bold);
-        log.AddLogLine("Bytes (change): " + bytesChanged + ", Time: " + elapsed +
-                           ", Source count: " + Count(stats.sourceCount) + ", Source size: " + sourceSize,
-                       LogColour::Bold);
+        LogTotals(log, stats, elapsed);
         if (!request.noBalloon && window != nullptr) {
             // A notification read in passing must not look like a clean run when it was not.
             const std::string errorNote =
@@ -228,13 +227,14 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     RunStats& stats = outcome.stats;
 
     ctx.deletionLimitReached = false;
-    log.AddLogLine("Job started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
+    log.AddLogLine(std::string(request.undo ? "Undo" : "Job") + " started (using " + job.Path() + ") at " +
+                       FormattedNow(request.dateTimeFormat),
                    LogColour::Bold);
     if (!request.noBalloon && window != nullptr) {
         window->ShowBalloon("", "");
     }
     std::string reason;
-    if (!log.StartLog(RunLogName(request.dateLog, request.preview, request.undo), reason)) {
+    if (!log.StartLog(RunLogName(request.dateLog, request.preview), reason)) {
         ctx.messages->MessageBox("Error opening logfile:\n\n" + reason);
     }
 
@@ -254,13 +254,11 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const DateTime end = NowLocal();
     const bool stopped = ctx.stopRequested != 0;
     LogRunEnd(request, target, stats, stopped, start, end);
-    if (!request.undo) {
-        // The concise log's lines are runs of the job; an undo is in its own run log only.
-        AppendSummaryLine("summary.log",
-                          SummaryLine(job.Path(), task != nullptr ? task->name : std::string("**all**"), LocalNow(),
-                                      stats, DurationSeconds(start, end)),
-                          *ctx.messages, *ctx.fs);
-    }
+    const std::string tasks = task != nullptr ? task->name : std::string("**all**");
+    AppendSummaryLine(
+        "summary.log",
+        SummaryLine(job.Path(), request.undo ? "undo " + tasks : tasks, LocalNow(), stats, DurationSeconds(start, end)),
+        *ctx.messages, *ctx.fs);
     if (!log.FinishLog(reason)) {
         ctx.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }

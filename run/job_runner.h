@@ -29,7 +29,7 @@ struct RunRequest {
     // run's log is kept.
     bool preview = false;
     // Takes back the last run of the task, or of every task UndoCovers, from the kept versions
-    // instead of running: the run log in log-undo.html, the job neither stamped nor saved.
+    // instead of running; the job is neither stamped nor saved, and the summary line says "undo".
     bool undo = false;
 };
 
@@ -60,6 +60,11 @@ struct RunOutcome {
 // the log (CRunLog::BeginRun) and set ctx.runStart.
 RunOutcome RunJob(const RunRequest& request, const RunTarget& target);
 
+// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
+// real run's log.
+std::string RunLogName(bool dated, bool preview);
+// The two lines of a run's totals.
+void LogTotals(ILogSink& log, const RunStats& stats, const std::string& elapsed);
 // Whether an undo of the whole job takes back the task's last run: it is enabled and keeps
 // versions.
 bool UndoCovers(const Task& task);

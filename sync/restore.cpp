@@ -165,7 +165,9 @@ public:
     bool Run(const std::string& relative, std::int64_t at, const std::string& into);
 
 private:
-    bool FindVersion(std::int64_t at);
+    enum class Found { Kept, Current, Absent, Failed };
+    Found FindVersion(std::int64_t at);
+    void LogChangedBelow();
     bool IntoDestination();
     bool IntoFolder(const std::string& into);
     bool OutsideTheTrees(const std::string& into);
@@ -178,7 +180,7 @@ private:
                       const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth);
     FsError CopyDirectory(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
                           const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth);
-    std::string RunPath() const { return JoinPath(JoinPath(destination_, kVersionsFolderName), run_.name); }
+    const std::string& RunPath() const { return from_; }
     void Fail(const std::string& text) { LogError(ctx_, text, stats_.errors); }
 
     CRunContext& ctx_;
@@ -190,7 +192,9 @@ private:
     std::vector<std::string> parts_;
     std::string shown_;
     DirectoryHandle top_;
-    RunFolder run_;
+    // Where the version restored is taken from: its run folder, or the destination itself.
+    std::string from_;
+    std::vector<std::string> below_;
     DirectoryHandle keptParent_;
     FileStatus kept_;
     bool giveAway_ = false;
@@ -208,8 +212,40 @@ bool CRestore::Run(const std::string& relative, std::int64_t at, const std::stri
         Fail("Cannot open the destination " + destination_ + FailureSuffix(e));
         return false;
     }
-    if (!FindVersion(at)) {
-        return stats_.errors == 0;
+    if (!into.empty() && !OutsideTheTrees(into)) {
+        return false;
+    }
+    const Found found = FindVersion(at);
+    if (found == Found::Failed) {
+        return false;
+    }
+    const std::string when = CalendarText(at);
+    if (found == Found::Absent) {
+        return true;
+    }
+    if (found == Found::Current) {
+        if (into.empty()) {
+            LogLine(ctx_, shown_ + " is as it was at " + when + ": no run since then kept an earlier version of it",
+                    LogColour::Bold);
+            LogChangedBelow();
+            return true;
+        }
+        // What the destination holds now is that state, and is what a copy elsewhere takes.
+        from_ = destination_;
+        FsError e = OpenParentBelow(fs_, top_, parts_, keptParent_, nullptr);
+        if (!e) {
+            e = fs_.StatusAt(keptParent_, parts_.back(), false, kept_);
+        }
+        if (Absent(e)) {
+            LogLine(ctx_, shown_ + " did not exist at " + when + " and does not now, nothing to restore",
+                    LogColour::Bold);
+            return true;
+        }
+        if (e) {
+            Fail("Cannot read " + shown_ + FailureSuffix(e));
+            return false;
+        }
+        LogChangedBelow();
     }
     giveAway_ = fs_.MayGiveAway();
     const bool ok = into.empty() ? IntoDestination() : IntoFolder(into);
@@ -219,13 +255,13 @@ bool CRestore::Run(const std::string& relative, std::int64_t at, const std::stri
 // The first run since at that kept the path whole kept it as it was at at. A version that an
 // undo took back out of its folder was back in the destination from that undo on: the undo's own
 // folder (the next one with a record) holds what the undone run had left, and is passed over.
-bool CRestore::FindVersion(std::int64_t at) {
+CRestore::Found CRestore::FindVersion(std::int64_t at) {
     DirectoryHandle versions;
     std::vector<RunFolder> folders;
     const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
     if (FsError e = ListRunFolders(fs_, top_, versions, folders); e && !e.Is(ErrorKind::NotFound)) {
         Fail("Cannot read " + versionsPath + FailureSuffix(e));
-        return false;
+        return Found::Failed;
     }
     std::vector<std::string> below;
     bool passUndo = false;
@@ -236,7 +272,7 @@ bool CRestore::FindVersion(std::int64_t at) {
         FolderView view;
         if (FsError e = ViewFolder(fs_, versions, *folder, parts_, below, view)) {
             Fail("Cannot read the kept versions in " + JoinPath(versionsPath, folder->name) + FailureSuffix(e));
-            return false;
+            return Found::Failed;
         }
         if (view.recorded && passUndo) {
             passUndo = false;
@@ -247,25 +283,28 @@ bool CRestore::FindVersion(std::int64_t at) {
                     shown_ + " did not exist at " + CalendarText(at) + ": the run " +
                         JoinPath(versionsPath, folder->name) + " added it, nothing to restore",
                     LogColour::Bold);
-            return false;
+            return Found::Absent;
         }
         if (view.holds) {
-            run_ = *folder;
+            from_ = JoinPath(versionsPath, folder->name);
             keptParent_ = std::move(view.parent);
             kept_ = view.status;
-            return true;
+            return Found::Kept;
         }
         passUndo = view.recorded && view.touch == Touch::Whole;
     }
-    LogLine(ctx_, shown_ + " is as it was at " + CalendarText(at) + ": no run since then kept an earlier version of it",
-            LogColour::Bold);
-    for (const std::string& path : below) {
+    below_ = std::move(below);
+    return Found::Current;
+}
+
+// Entries below the path that runs since changed on their own are not in any version of it.
+void CRestore::LogChangedBelow() {
+    for (const std::string& path : below_) {
         std::string native = path;
         std::replace(native.begin(), native.end(), '/', kPathSeparator);
         LogLine(ctx_, "  but " + JoinPath(destination_, native) + " below it changed since; restore it by its own path",
                 LogColour::Purple);
     }
-    return false;
 }
 
 bool CRestore::IntoDestination() {
@@ -340,9 +379,6 @@ bool CRestore::OutsideTheTrees(const std::string& into) {
 
 bool CRestore::IntoFolder(const std::string& into) {
     const std::string shown = JoinPath(into, parts_.back());
-    if (!OutsideTheTrees(into)) {
-        return false;
-    }
     DirectoryHandle dir;
     FsError e = fs_.OpenDirectoryPath(into, true, dir);
     FileStatus now;
