@@ -244,6 +244,8 @@ TEST_F(PreviewTest, UndoLastRunAsksWithWhatItWouldDoThenTakesTheRunBack) {
     MakeDirectories(dir / "out");
     EXPECT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, dir / "out"));
     EXPECT_EQ(ReadFileBytes(dir / "out/changed.txt"), "old");
+    EXPECT_NE(ReadLog(dir / "log.html").find("Restore started"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir / "summary.log").find("restore Mirror"), std::string::npos);
     WriteFileBytes(dir / "dst/new.txt", "edited since");
     const auto edited = TreeState(dir / "dst");
     EXPECT_FALSE(frame->UndoLastRunCommand(nullptr));
