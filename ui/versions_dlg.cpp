@@ -145,7 +145,7 @@ bool ShowLinesDialog(wxWindow* parent, const std::string& title, const std::vect
                  wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER);
     const int gap = box.FromDIP(8);
     auto* sizer = new wxBoxSizer(wxVERTICAL);
-    auto* list = new wxListBox(&box, wxID_ANY, wxDefaultPosition, box.FromDIP(wxSize(620, 220)), 0, nullptr,
+    auto* list = new wxListBox(&box, wxID_ANY, wxDefaultPosition, box.FromDIP(wxSize(760, 220)), 0, nullptr,
                                wxLB_SINGLE | wxLB_HSCROLL);
     for (const std::string& line : lines) {
         list->Append(wxString::FromUTF8(line));
