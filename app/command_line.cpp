@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "app/restore_command.h"
 #include "app/window_title.h"
 #include "util/path_rules.h"
 #include "util/utf8.h"
@@ -50,6 +51,11 @@ constexpr std::string_view kTaskSwitch = "-task:";
 
 bool StartsWith(const std::string& text, std::string_view prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The switches of -restore that take the next argument as their value.
+bool TakesValue(const std::string& arg) {
+    return arg == "-file" || arg == "-restore" || arg == "-at" || arg == "-to";
 }
 
 bool IsHelp(const std::string& arg) {
@@ -152,8 +158,8 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     // Help and version first: whatever else is given, asking for them runs nothing.
     bool version = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "-file") {
-            ++i; // a job path, however it is spelt
+        if (TakesValue(args[i])) {
+            ++i; // a path or a time, however it is spelt
         } else if (IsHelp(args[i])) {
             CheckedArguments help;
             help.verdict = ArgumentsVerdict::Help;
@@ -177,6 +183,16 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     std::string positionalJob;
     std::string taskName;
     bool taskSeen = false;
+    // -restore, -at and -to: the value each was given, by its switch.
+    std::vector<std::pair<std::string, std::string>> restoreValues;
+    auto valueOf = [&restoreValues](const char* name) -> const std::string* {
+        for (const auto& [key, value] : restoreValues) {
+            if (key == name) {
+                return &value;
+            }
+        }
+        return nullptr;
+    };
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg.empty() || arg[0] != '-') {
@@ -233,6 +249,20 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
             if (maxDelete < 0) {
                 maxDelete = value;
             }
+        } else if (arg == "-restore" || arg == "-at" || arg == "-to") {
+            static const char* const kNeeds[] = {"the path of a file or folder to restore",
+                                                 "a time: YYYY-MM-DD, \"YYYY-MM-DD HH:MM[:SS]\" or a run folder's name",
+                                                 "the folder to restore into"};
+            const std::size_t which = arg == "-restore" ? 0 : arg == "-at" ? 1 : 2;
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                return Refuse("\"" + arg + "\" needs " + kNeeds[which] + " after it");
+            }
+            const std::string& value = args[++i];
+            if (const std::string* earlier = valueOf(arg.c_str()); earlier != nullptr && *earlier != value) {
+                return Refuse("\"" + arg + " " + value + "\": " + arg + " is given once (\"" + *earlier +
+                              "\" already)");
+            }
+            restoreValues.emplace_back(arg, value);
         } else if (StartsWith(arg, kTaskSwitch)) {
             if (arg.size() == kTaskSwitch.size()) {
                 return Refuse("\"-task:\" needs the name of a task of the job after the colon");
@@ -275,8 +305,35 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     if (o.undo && !o.autoRun) {
         return Refuse("-undo works without a window only: pemo -auto -undo -file JOB");
     }
-    if (taskSeen && !o.undo) {
-        return Refuse("-task: chooses the task of -undo; a run takes the job's enabled tasks");
+    if (const std::string* path = valueOf("-restore"); path != nullptr) {
+        o.restore = true;
+        o.restorePath = *path;
+    }
+    if (const std::string* at = valueOf("-at"); at != nullptr) {
+        o.restoreAtGiven = true;
+        if (!ParseRestoreTime(*at, o.restoreAt)) {
+            return Refuse("\"-at " + *at +
+                          "\": give the time as YYYY-MM-DD, \"YYYY-MM-DD HH:MM\", \"YYYY-MM-DD HH:MM:SS\" or a run "
+                          "folder's name such as 2026-01-31_18-30-00");
+        }
+    }
+    if (const std::string* to = valueOf("-to"); to != nullptr) {
+        o.restoreTo = *to;
+    }
+    if (o.restore && !o.autoRun) {
+        return Refuse("-restore works without a window only: pemo -auto -restore PATH -file JOB");
+    }
+    if (o.restore && o.undo) {
+        return Refuse("-undo and -restore are two commands: give one of them");
+    }
+    if ((o.restoreAtGiven || valueOf("-to") != nullptr) && !o.restore) {
+        return Refuse("-at and -to choose the time and the folder of -restore PATH");
+    }
+    if (valueOf("-to") != nullptr && !o.restoreAtGiven) {
+        return Refuse("-to needs -at TIME: without a time -restore only lists the kept versions");
+    }
+    if (taskSeen && !o.undo && !o.restore) {
+        return Refuse("-task: chooses the task of -undo or -restore; a run takes the job's enabled tasks");
     }
     if (o.verbose && o.quiet) {
         return Refuse("-verbose and -quiet ask for opposite things: choose one");
@@ -316,7 +373,13 @@ std::string UsageText() {
            "  -showdetlog      open the run log when a run ends (implies -show)\n"
            "  -undo            with -auto, undo the last run of every enabled task that keeps versions\n"
            "                   (with -fakeit, only report what it would do)\n"
-           "  -task:T          with -undo, only the task named T\n"
+           "  -restore PATH    with -auto, list the kept versions of PATH (a file or folder in a task's\n"
+           "                   destination or source, or relative to -task's destination)\n"
+           "  -at TIME         with -restore, put PATH back as it was at TIME: YYYY-MM-DD,\n"
+           "                   \"YYYY-MM-DD HH:MM[:SS]\" or a run folder's name; what is there now is kept\n"
+           "                   (-undo takes the restore back; with -fakeit, only report)\n"
+           "  -to FOLDER       with -at, restore into FOLDER instead of the destination\n"
+           "  -task:T          with -undo or -restore, only the task named T\n"
            "  -letter:X        X replaces a leading ? in task paths (. = the program's own first character)\n"
            "  -maxdelete:N     delete at most N files in this run; what is left over is kept and reported\n"
            "  --help, -h, -?   print this list and exit\n"

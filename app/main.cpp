@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/desktop_entry.h"
 #include "app/headless_shell.h"
+#include "app/restore_command.h"
 #include "app/unattended.h"
 #include "app/undo_command.h"
 #include "platform/file_system.h"
@@ -56,6 +57,9 @@ int main(int argc, char** argv) {
     }
     if (options.undo) {
         return RunUndo(options, fs, stdout, stderr);
+    }
+    if (options.restore) {
+        return RunRestore(options, fs, stdout, stderr);
     }
     // The only place the real power port exists: tests never construct it.
     CSteadyClock clock;

@@ -2,9 +2,18 @@
 #include "app/main_frame.h"
 
 #include <chrono>
+#include <ctime>
 
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
+#include "run/html_log.h"
+#include "run/job_lock.h"
+#include "run/job_runner.h"
+#include "run/summary_log.h"
+#include "sync/engine_support.h"
+#include "sync/restore.h"
+#include "util/path_rules.h"
+#include "util/texts.h"
 
 namespace {
 
@@ -13,6 +22,29 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
         text.replace(at, from.size(), to);
     }
 }
+
+// The lines of a command, to be shown in a box; also handed on to the run log when there is one.
+class CCollectedLines : public ILogSink {
+public:
+    explicit CCollectedLines(ILogSink* next = nullptr) : onward(next) {}
+    void AddLogLine(const std::string& text, LogColour colour) override {
+        lines.push_back(text);
+        refused = refused || colour == LogColour::Red;
+        if (onward != nullptr) {
+            onward->AddLogLine(text, colour);
+        }
+    }
+    void FlushLog() override {
+        if (onward != nullptr) {
+            onward->FlushLog();
+        }
+    }
+    std::vector<std::string> lines;
+    bool refused = false;
+
+private:
+    ILogSink* onward;
+};
 
 } // namespace
 
@@ -189,4 +221,95 @@ void CMainFrame::CloseHandler() {
     job.Clear();
     shell.DestroyDialog();
     shell.EndProgram();
+}
+
+bool CMainFrame::UndoLastRunCommand(Task* task) {
+    if (jobs.RefuseWhileRunning()) {
+        return false;
+    }
+    CCollectedLines collected;
+    CRunContext faked;
+    faked.fs = &fs;
+    faked.log = &collected;
+    faked.messages = &reports;
+    faked.driveLetter = options.driveLetter;
+    RunStats stats;
+    bool any = false;
+    for (const auto& each : job.Tasks()) {
+        if (task == nullptr ? UndoCovers(*each) : each.get() == task) {
+            Task copy = *each;
+            copy.fakeIt = true;
+            UndoTaskRun(faked, copy, stats);
+            any = true;
+        }
+    }
+    const std::string title = "Undo last run";
+    if (!any) {
+        shell.AskAboutLines(title, {"No enabled task keeps versions: there is no run to undo."}, "");
+        return false;
+    }
+    const int changes = stats.deleted + stats.newFiles;
+    if (collected.refused || stats.errors != 0 || changes == 0) {
+        shell.AskAboutLines(title, collected.lines, "");
+        return false;
+    }
+    const std::string question = "Undo the last run: " + std::to_string(stats.deleted) +
+                                 (stats.deleted == 1 ? " entry" : " entries") +
+                                 " removed into a new versions folder, " + std::to_string(stats.newFiles) +
+                                 (stats.newFiles == 1 ? " entry" : " entries") + " put back. Go ahead?";
+    if (!shell.AskAboutLines(title, collected.lines, question)) {
+        return false;
+    }
+    return run.UndoCommand(task);
+}
+
+bool CMainFrame::RestoreCommand(const Task& task, const std::string& relative, std::int64_t at,
+                                const std::string& into) {
+    if (jobs.RefuseWhileRunning()) {
+        return false;
+    }
+    // A run of the job from elsewhere would be writing where the restore writes.
+    CJobLock lock(fs);
+    if (!lock.TryLock(job.Path())) {
+        reports.MessageBox(lock.Refusal().empty() ? job.Path() + " is already being run" : lock.Refusal());
+        return false;
+    }
+    // Logged as -restore logs: into the run log, the pane and a line of summary.log.
+    CRunContext ctx;
+    ctx.fs = &fs;
+    ctx.messages = &reports;
+    CRunLog runLog(ctx, &shell.Window());
+    CCollectedLines collected(&runLog);
+    ctx.log = &collected;
+    runLog.BeginRun();
+    ctx.runStart = NowLocal();
+    collected.AddLogLine("Restore started (using " + job.Path() + ") at " + FormattedNow(run.DateTimeFormat()),
+                         LogColour::Bold);
+    std::string reason;
+    if (!runLog.StartLog(RunLogName(options.dateLog, false), reason)) {
+        reports.MessageBox("Error opening logfile:\n\n" + reason);
+    }
+    Task target = task;
+    target.fakeIt = target.fakeIt || options.fakeIt;
+    target.destination = WithNativeSeparators(WithDriveLetter(task.destination, options.driveLetter));
+    const std::string native = WithNativeSeparators(relative);
+    collected.AddLogLine("Restoring " + JoinPath(target.destination, native) + " of task \"" + task.name +
+                             "\" as it was at " + CalendarText(at) +
+                             (target.fakeIt ? " *** in 'fake it' mode ***" : ""),
+                         LogColour::Bold);
+    RunStats stats;
+    const bool done = RestoreVersion(ctx, target, native, at, into, stats) && stats.errors == 0;
+    const DateTime end = NowLocal();
+    collected.AddLogLine("Done at " + FormattedNow(run.DateTimeFormat()), LogColour::Bold);
+    LogTotals(collected, stats, DurationText(ctx.runStart, end));
+    std::tm local{};
+    LocalCalendarTime(std::time(nullptr), local);
+    AppendSummaryLine("summary.log",
+                      SummaryLine(job.Path(), "restore " + task.name, local, stats, DurationSeconds(ctx.runStart, end)),
+                      reports, fs);
+    if (!runLog.FinishLog(reason)) {
+        reports.MessageBox("Error closing logfile:\n\n" + reason);
+    }
+    shell.AskAboutLines("Restore", collected.lines, "");
+    return done;
 }

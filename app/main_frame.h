@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "app/command_line.h"
@@ -96,6 +97,18 @@ public:
     // The process exit status: 1 when the last run counted errors or was stopped, or any failure
     // was reported in a message box, else 0.
     int ExitStatus() const;
+
+    // Undo last run, for the task or (null) every task UndoCovers: what the undo would do is
+    // worked out without changing anything and shown with a question; on Yes the undo runs on the
+    // run thread as a run does. A task that would be refused, or nothing to undo, is shown without
+    // a question. Refused while a run is active. True when the undo was started.
+    bool UndoLastRunCommand(Task* task);
+
+    // Restore in the versions browser: the entry at relative ('/' between levels) of the task's
+    // destination as it was at the time `at` (a run folder's), into the destination or (into not
+    // empty) into that folder. Refused while a run is active or another holds the job; the lines
+    // are shown when it has been done or refused. True when it was done.
+    bool RestoreCommand(const Task& task, const std::string& relative, std::int64_t at, const std::string& into);
 
     // False when pemo.ini is there but refused (reported); the per-user store is used then.
     bool LoadSettings();

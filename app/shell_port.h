@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "model/message_port.h"
 #include "run/run_shell.h"
@@ -25,6 +26,14 @@ public:
     virtual void ShowDialog() {}
     virtual void HideDialog() {}
     virtual void DestroyDialog() {}
+
+    // Shows lines (what a command would do, or why it cannot) and under them question, with Yes
+    // and No: true for Yes. With an empty question only OK, and false. User-interface thread.
+    // The headless shell has nobody to ask.
+    virtual bool AskAboutLines(const std::string& /*title*/, const std::vector<std::string>& /*lines*/,
+                               const std::string& /*question*/) {
+        return false;
+    }
 
     // A Red line of an unattended run, for whoever watches the program (cron mails stderr).
     // Callable from any thread. The window program shows it in its log pane already.

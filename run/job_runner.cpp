@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "model/job_file.h"
 #include "model/message_port.h"
@@ -12,6 +13,7 @@
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
+#include "sync/undo.h"
 #include "util/path_rules.h"
 #include "util/texts.h"
 
@@ -22,20 +24,6 @@ std::tm LocalNow() {
     std::tm local{};
     LocalCalendarTime(now, local);
     return local;
-}
-
-// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
-// real run's log.
-std::string RunLogName(bool dated, bool preview) {
-    const char* stem = preview ? "log-preview" : "log";
-    if (!dated) {
-        return std::string(stem) + ".html";
-    }
-    const std::tm t = LocalNow();
-    char name[64];
-    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
-                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-    return name;
 }
 
 // Keeps the message boxes of a save for the caller to show or not.
@@ -118,6 +106,46 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
 
 } // namespace
 
+std::string RunLogName(bool dated, bool preview) {
+    const char* stem = preview ? "log-preview" : "log";
+    if (!dated) {
+        return std::string(stem) + ".html";
+    }
+    const std::tm t = LocalNow();
+    char name[64];
+    std::snprintf(name, sizeof name, "%s%04i%02i%02i-%02i%02i%02i.html", stem, t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    return name;
+}
+
+void LogTotals(ILogSink& log, const RunStats& stats, const std::string& elapsed) {
+    log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
+                       ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
+                       ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
+                       ", Errors: " + Count(stats.errors) + ", Bytes (new): " + stats.bytesNew.ToString(),
+                   LogColour::Bold);
+    log.AddLogLine("Bytes (change): " + stats.bytesChanged.ToString() + ", Time: " + elapsed +
+                       ", Source count: " + Count(stats.sourceCount) + ", Source size: " + stats.sourceSize.ToString(),
+                   LogColour::Bold);
+}
+
+bool UndoCovers(const Task& task) {
+    return task.enabled && task.KeepsVersions();
+}
+
+bool UndoTaskRun(CRunContext& ctx, Task task, RunStats& stats) {
+    if (!task.destination.empty() && task.destination[0] == '?' && ctx.driveLetter.empty()) {
+        ctx.log->AddLogLine("Not undoing \"" + task.name + "\" - no destination drive letter specified",
+                            LogColour::Red);
+        return false;
+    }
+    task.destination = WithNativeSeparators(WithDriveLetter(task.destination, ctx.driveLetter));
+    ctx.log->AddLogLine("Undoing the last run of task \"" + task.name + "\"" +
+                            (task.fakeIt ? " *** in 'fake it' mode ***" : ""),
+                        LogColour::Bold);
+    return UndoLastRun(ctx, task, stats);
+}
+
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
     if (!path.empty() && path[0] == '?') {
         return driveLetter + path.substr(1);
@@ -134,8 +162,31 @@ std::string FormattedNow(const std::string& format) {
 
 namespace {
 
+// The undo's tasks, as RunTasks takes them; the job's tasks are read, never changed.
+bool UndoTasks(const RunRequest& request, CRunContext& ctx, RunStats& stats) {
+    auto undo = [&](Task task) {
+        task.fakeIt = task.fakeIt || request.fakeIt;
+        UndoTaskRun(ctx, std::move(task), stats);
+    };
+    if (request.task != nullptr) {
+        undo(*request.task);
+        return true;
+    }
+    bool taskRan = false;
+    for (const auto& each : request.job.Tasks()) {
+        if (ctx.stopRequested == 0 && UndoCovers(*each)) {
+            undo(*each);
+            taskRan = true;
+        }
+    }
+    return taskRan;
+}
+
 // The tasks of the run: the one asked for, or every enabled one until a stop. True when a task ran.
 bool RunTasks(const RunRequest& request, const RunTarget& target, RunStats& stats) {
+    if (request.undo) {
+        return UndoTasks(request, target.ctx, stats);
+    }
     if (request.task != nullptr) {
         return RunTask(request, target, *request.task, true, stats);
     }
@@ -159,21 +210,11 @@ void LogRunEnd(const RunRequest& request, const RunTarget& target, const RunStat
     CRunLog& log = target.runLog;
     IRunWindow* window = target.window;
     const std::string elapsed = DurationText(start, end);
-    const std::string bytesNew = stats.bytesNew.ToString();
-    const std::string bytesChanged = stats.bytesChanged.ToString();
-    const std::string sourceSize = stats.sourceSize.ToString();
     if (stopped) {
         log.AddLogLine("Job stopped at user request at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
     } else {
         log.AddLogLine("Done at " + FormattedNow(request.dateTimeFormat), LogColour::Bold);
-        log.AddLogLine("Changed: " + Count(stats.changed) + ", Same: " + Count(stats.same) +
-                           ", Deleted: " + Count(stats.deleted) + ", Skipped: " + Count(stats.skipped) +
-                           ", New: " + Count(stats.newFiles) + ", Saved: " + Count(stats.saved) +
-                           ", Errors: " + Count(stats.errors) + ", Bytes (new): " + bytesNew,
-                       LogColour::Bold);
-        log.AddLogLine("Bytes (change): " + bytesChanged + ", Time: " + elapsed +
-                           ", Source count: " + Count(stats.sourceCount) + ", Source size: " + sourceSize,
-                       LogColour::Bold);
+        LogTotals(log, stats, elapsed);
         if (!request.noBalloon && window != nullptr) {
             // A notification read in passing must not look like a clean run when it was not.
             const std::string errorNote =
@@ -204,7 +245,8 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     RunStats& stats = outcome.stats;
 
     ctx.deletionLimitReached = false;
-    log.AddLogLine("Job started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
+    log.AddLogLine(std::string(request.undo ? "Undo" : "Job") + " started (using " + job.Path() + ") at " +
+                       FormattedNow(request.dateTimeFormat),
                    LogColour::Bold);
     if (!request.noBalloon && window != nullptr) {
         window->ShowBalloon("", "");
@@ -217,7 +259,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const bool taskRan = RunTasks(request, target, stats);
 
     // End of the run.
-    if (taskRan && !request.fakeIt && !request.preview) {
+    if (taskRan && !request.fakeIt && !request.preview && !request.undo) {
         CHeldMessages held;
         if (!job.SaveInPlace(held)) {
             outcome.jobNotSaved = held.text;
@@ -230,10 +272,11 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const DateTime end = NowLocal();
     const bool stopped = ctx.stopRequested != 0;
     LogRunEnd(request, target, stats, stopped, start, end);
-    AppendSummaryLine("summary.log",
-                      SummaryLine(job.Path(), task != nullptr ? task->name : std::string("**all**"), LocalNow(), stats,
-                                  DurationSeconds(start, end)),
-                      *ctx.messages, *ctx.fs);
+    const std::string tasks = task != nullptr ? task->name : std::string("**all**");
+    AppendSummaryLine(
+        "summary.log",
+        SummaryLine(job.Path(), request.undo ? "undo " + tasks : tasks, LocalNow(), stats, DurationSeconds(start, end)),
+        *ctx.messages, *ctx.fs);
     if (!log.FinishLog(reason)) {
         ctx.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }

@@ -28,6 +28,9 @@ struct RunRequest {
     // A preview: run as fakeIt does, with a run log of its own name so that the last real
     // run's log is kept.
     bool preview = false;
+    // Takes back the last run of the task, or of every task UndoCovers, from the kept versions
+    // instead of running; the job is neither stamped nor saved, and the summary line says "undo".
+    bool undo = false;
 };
 
 // What the runner writes to: the engine's context (flags, file system, progress sink, message
@@ -56,6 +59,18 @@ struct RunOutcome {
 // The steps of a run from the "Job started" line to the closed log file. The caller has begun
 // the log (CRunLog::BeginRun) and set ctx.runStart.
 RunOutcome RunJob(const RunRequest& request, const RunTarget& target);
+
+// "log.html", or with the run's date and time; a preview's log beside it never replaces the last
+// real run's log.
+std::string RunLogName(bool dated, bool preview);
+// The two lines of a run's totals.
+void LogTotals(ILogSink& log, const RunStats& stats, const std::string& elapsed);
+// Whether an undo of the whole job takes back the task's last run: it is enabled and keeps
+// versions.
+bool UndoCovers(const Task& task);
+// Undoes the last run of the task (faked when task.fakeIt) after its "Undoing" line in ctx.log;
+// false when it was refused or failed, or its drive letter is missing.
+bool UndoTaskRun(CRunContext& ctx, Task task, RunStats& stats);
 
 // The working form of a task path: a leading "?" stands for the variable drive letter.
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter);

@@ -76,7 +76,7 @@ CRunControl::~CRunControl() {
     }
 }
 
-bool CRunControl::StartRun(Task* task, bool preview) {
+bool CRunControl::StartRun(Task* task, bool preview, bool undo) {
     if (runThread.joinable()) {
         // The previous run has passed its last flag write; only its final notifications remain.
         runThread.join();
@@ -92,6 +92,7 @@ bool CRunControl::StartRun(Task* task, bool preview) {
     // has begun must see the run as active.
     running = true;
     previewing = preview;
+    undoing = undo;
     try {
         runThread = shellPort.StartThread([this, task] {
             RunThread(task);
@@ -120,9 +121,9 @@ void CRunControl::RunThread(Task* task) {
         window->UpdateProgress();
     }
 
-    const RunOutcome outcome =
-        RunJob(RunRequest{job, dateTimeFormat, task, options.fakeIt, options.dateLog, options.noBalloon, previewing},
-               RunTarget{ctx, runLog, window});
+    const RunOutcome outcome = RunJob(
+        RunRequest{job, dateTimeFormat, task, options.fakeIt, options.dateLog, options.noBalloon, previewing, undoing},
+        RunTarget{ctx, runLog, window});
 
     if (!outcome.jobNotSaved.empty() && jobNotSavedSaid != job.Path()) {
         jobNotSavedSaid = job.Path();
@@ -229,6 +230,12 @@ void CRunControl::RunSelectedCommand(Task* task, bool preview) {
     if (!settings.countAtStart && window != nullptr) {
         window->SetProgressCaption("Files:");
     }
+}
+
+bool CRunControl::UndoCommand(Task* task) {
+    KeepOpen();
+    ctx.stopRequested = 0;
+    return !running && StartRun(task, false, true);
 }
 
 void CRunControl::TrayRunAllCommand(bool preview) {

@@ -116,6 +116,10 @@ public:
     void RunAllCommand(bool preview = false);
     // Main dialog Run selected: runs the one task, enabled or not.
     void RunSelectedCommand(Task* task, bool preview = false);
+    // Undo last run: takes back the last run of the task, or of every task UndoCovers when null,
+    // on the run thread as a run goes (stop and pause work); stop cleared. Nothing while a run is
+    // active; false when no run thread was started.
+    bool UndoCommand(Task* task);
     // Tray menu Run all: stop cleared; a run of all tasks without counting, unless one is active.
     void TrayRunAllCommand(bool preview = false);
     // The -runall run of start-up; countPass: the dialog is shown at start. False when no run
@@ -148,7 +152,7 @@ private:
 
     // Takes the job's lock and starts RunThread(task) on the run thread. False when another run
     // of the job holds the lock (said in a message box) or no thread could be started.
-    bool StartRun(Task* task, bool preview = false);
+    bool StartRun(Task* task, bool preview = false, bool undo = false);
     // The run thread: the start of the run's display, RunJob, and the actions its outcome
     // calls for (indicator, details log, close timer, shutdown).
     void RunThread(Task* task);
@@ -179,6 +183,7 @@ private:
 
     std::atomic<bool> running{false};
     std::atomic<bool> previewing{false};
+    std::atomic<bool> undoing{false};
     Guarded<CLargeNumber> sourceTotal;
     std::atomic<bool> countingDone{false};
     int animationPhase = 0;  // user-interface thread only

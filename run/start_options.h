@@ -29,6 +29,14 @@ struct StartOptions {
     // from its kept versions instead of a run.
     bool undo = false;
     std::string taskName;
+    // -restore PATH: with -auto, PATH of a task's destination comes back as it was at restoreAt
+    // (-at TIME), into the destination or into the folder restoreTo (-to FOLDER); without -at its
+    // kept versions are listed.
+    bool restore = false;
+    std::string restorePath;
+    bool restoreAtGiven = false;
+    std::int64_t restoreAt = 0;
+    std::string restoreTo;
     // Why the command line cannot be used, for "pemo: " + error on stderr and exit status 2;
     // empty when it can.
     std::string error;

@@ -16,8 +16,6 @@
 namespace {
 
 constexpr std::int64_t kNanosecondsPerSecondWide = 1000000000;
-// A manifest larger than this is not one a run wrote.
-constexpr std::size_t kLargestManifest = std::size_t{1} << 30;
 
 std::vector<std::string> SplitManifestPath(const std::string& path) {
     std::vector<std::string> parts;
@@ -86,11 +84,9 @@ private:
     };
 
     bool FindLastRun();
-    FsError ListVersions(std::vector<DirEntry>& entries);
     bool StaysInside(const std::string& manifestPath);
     std::vector<Step> PlanSteps(const std::vector<const ManifestAction*>& ordered);
     bool CheckAll(const std::vector<const ManifestAction*>& ordered);
-    FsError ReadManifest(const DirectoryHandle& run, std::string& text);
     // Opens the parent of parts below root; with make, missing levels are made.
     FsError OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,
                        DirectoryHandle& parent);
@@ -201,7 +197,13 @@ bool CUndo::Run() {
     LogLine(ctx_, "Undoing the run " + VersionsPath(lastName_) + " of task " + task_.name, LogColour::Bold);
     bool ok = true;
     for (const Step& step : steps) {
+        ctx_.paused.WaitWhilePaused(ctx_.stopRequested);
+        if (ctx_.stopRequested.load() != 0) {
+            // What was undone so far is recorded below, so that it can itself be taken back.
+            break;
+        }
         ok = DoStep(step) && ok;
+        PublishStats(ctx_, stats_);
     }
     if (!task_.fakeIt && !undone_.actions.empty()) {
         if (FsError e = WriteNewManifest()) {
@@ -214,22 +216,6 @@ bool CUndo::Run() {
         FlushDestination(ctx_, top_, destination_, stats_);
     }
     return ok && stats_.errors == 0;
-}
-
-FsError CUndo::ListVersions(std::vector<DirEntry>& entries) {
-    FsError e = fs_.OpenDirectoryAt(top_, std::string(kVersionsFolderName), versions_);
-    if (e) {
-        return e;
-    }
-    std::unique_ptr<IDirectoryStream> stream = fs_.ListDirectory(versions_, e);
-    if (stream == nullptr) {
-        return e;
-    }
-    DirEntry entry;
-    while (stream->Next(entry)) {
-        entries.push_back(entry);
-    }
-    return stream->Error();
 }
 
 // A manifest is the destination's own file, so anyone who may write there may have written it.
@@ -245,8 +231,8 @@ bool CUndo::StaysInside(const std::string& manifestPath) {
 
 bool CUndo::FindLastRun() {
     const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
-    std::vector<DirEntry> entries;
-    FsError e = ListVersions(entries);
+    std::vector<RunFolder> folders;
+    FsError e = ListRunFolders(fs_, top_, versions_, folders);
     if (e.Is(ErrorKind::NotFound)) {
         LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
         return false;
@@ -255,14 +241,13 @@ bool CUndo::FindLastRun() {
         Fail("Cannot read " + versionsPath + FailureSuffix(e));
         return false;
     }
-    const std::vector<RunFolder> folders = RunFoldersNewestFirst(entries);
     for (const RunFolder& folder : folders) {
         DirectoryHandle run;
         if (fs_.OpenDirectoryAt(versions_, folder.name, run)) {
             continue;
         }
         std::string text;
-        e = ReadManifest(run, text);
+        e = ReadManifestText(fs_, run, text);
         if (e.Is(ErrorKind::NotFound)) {
             continue;
         }
@@ -288,32 +273,6 @@ bool CUndo::FindLastRun() {
     }
     LogLine(ctx_, "Task " + task_.name + " has no kept run to undo", LogColour::Bold);
     return false;
-}
-
-FsError CUndo::ReadManifest(const DirectoryHandle& run, std::string& text) {
-    FileHandle file;
-    FileOpenMode mode;
-    mode.access = FileAccess::Read;
-    mode.noFollow = true;
-    FsError e = fs_.OpenFileAt(run, std::string(kManifestName), mode, file);
-    if (e) {
-        return e;
-    }
-    char buffer[65536];
-    for (;;) {
-        std::size_t read = 0;
-        e = fs_.ReadFileData(file, buffer, sizeof buffer, read);
-        if (e || read == 0) {
-            break;
-        }
-        text.append(buffer, read);
-        if (text.size() > kLargestManifest) {
-            e = FsError::OfKind(ErrorKind::NotSupported);
-            break;
-        }
-    }
-    fs_.CloseFile(file);
-    return e;
 }
 
 FsError CUndo::OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,

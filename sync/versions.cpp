@@ -12,6 +12,8 @@ namespace {
 // Deeper trees than this are not moved piece by piece; the entry stays where it is.
 constexpr int kDeepestCopy = 256;
 constexpr std::int64_t kNanosecondsPerSecondWide = 1000000000;
+// A manifest larger than this is not one a run wrote.
+constexpr std::size_t kLargestManifest = std::size_t{1} << 30;
 
 std::vector<std::string> SplitRelative(const std::string& relative) {
     std::vector<std::string> parts;
@@ -30,43 +32,6 @@ std::string ManifestPath(const std::string& relative) {
     std::string path = relative;
     std::replace(path.begin(), path.end(), kPathSeparator, '/');
     return path;
-}
-
-FsError ReadAllEntries(IFileSystem& fs, const DirectoryHandle& dir, std::vector<DirEntry>& entries) {
-    FsError e;
-    std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(dir, e);
-    if (stream == nullptr) {
-        return e;
-    }
-    DirEntry entry;
-    while (stream->Next(entry)) {
-        entries.push_back(entry);
-    }
-    return stream->Error();
-}
-
-// Removes name of dir and everything below it, links as themselves.
-FsError RemoveTreeAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, int depth) {
-    DirectoryHandle sub;
-    if (FsError e = fs.OpenDirectoryAt(dir, name, sub)) {
-        return e.Is(ErrorKind::NotADirectory) || e.Is(ErrorKind::IsALink) ? fs.RemoveFileAt(dir, name) : e;
-    }
-    if (depth > kDeepestCopy) {
-        return FsError::OfKind(ErrorKind::NameTooLong);
-    }
-    std::vector<DirEntry> entries;
-    if (FsError e = ReadAllEntries(fs, sub, entries)) {
-        return e;
-    }
-    for (const DirEntry& entry : entries) {
-        const FsError e = entry.kind == EntryKind::Directory ? RemoveTreeAt(fs, sub, entry.name, depth + 1)
-                                                             : fs.RemoveFileAt(sub, entry.name);
-        if (e) {
-            return e;
-        }
-    }
-    sub.Close();
-    return fs.RemoveDirectoryAt(dir, name);
 }
 
 // The files (and links) of a kept tree, by their path relative to the run folder.
@@ -115,6 +80,79 @@ std::vector<RunFolder> RunFoldersNewestFirst(const std::vector<DirEntry>& entrie
         return std::tie(b.seconds, b.sequence) < std::tie(a.seconds, a.sequence);
     });
     return folders;
+}
+
+FsError ReadAllEntries(IFileSystem& fs, const DirectoryHandle& dir, std::vector<DirEntry>& entries) {
+    FsError e;
+    std::unique_ptr<IDirectoryStream> stream = fs.ListDirectory(dir, e);
+    if (stream == nullptr) {
+        return e;
+    }
+    DirEntry entry;
+    while (stream->Next(entry)) {
+        entries.push_back(entry);
+    }
+    return stream->Error();
+}
+
+FsError RemoveTreeAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, int depth) {
+    DirectoryHandle sub;
+    if (FsError e = fs.OpenDirectoryAt(dir, name, sub)) {
+        return e.Is(ErrorKind::NotADirectory) || e.Is(ErrorKind::IsALink) ? fs.RemoveFileAt(dir, name) : e;
+    }
+    if (depth > kDeepestCopy) {
+        return FsError::OfKind(ErrorKind::NameTooLong);
+    }
+    std::vector<DirEntry> entries;
+    if (FsError e = ReadAllEntries(fs, sub, entries)) {
+        return e;
+    }
+    for (const DirEntry& entry : entries) {
+        const FsError e = entry.kind == EntryKind::Directory ? RemoveTreeAt(fs, sub, entry.name, depth + 1)
+                                                             : fs.RemoveFileAt(sub, entry.name);
+        if (e) {
+            return e;
+        }
+    }
+    sub.Close();
+    return fs.RemoveDirectoryAt(dir, name);
+}
+
+FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHandle& versions,
+                       std::vector<RunFolder>& folders) {
+    std::vector<DirEntry> entries;
+    FsError e = fs.OpenDirectoryAt(top, std::string(kVersionsFolderName), versions);
+    if (!e) {
+        e = ReadAllEntries(fs, versions, entries);
+    }
+    folders = RunFoldersNewestFirst(entries);
+    return e;
+}
+
+FsError ReadManifestText(IFileSystem& fs, const DirectoryHandle& run, std::string& text) {
+    FileHandle file;
+    FileOpenMode mode;
+    mode.access = FileAccess::Read;
+    mode.noFollow = true;
+    FsError e = fs.OpenFileAt(run, std::string(kManifestName), mode, file);
+    if (e) {
+        return e;
+    }
+    char buffer[65536];
+    for (;;) {
+        std::size_t read = 0;
+        e = fs.ReadFileData(file, buffer, sizeof buffer, read);
+        if (e || read == 0) {
+            break;
+        }
+        text.append(buffer, read);
+        if (text.size() > kLargestManifest) {
+            e = FsError::OfKind(ErrorKind::NotSupported);
+            break;
+        }
+    }
+    fs.CloseFile(file);
+    return e;
 }
 
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest) {
@@ -419,11 +457,10 @@ void CVersionKeeper::Finish() {
 
 void CVersionKeeper::Retain() {
     DirectoryHandle versions;
-    std::vector<DirEntry> entries;
-    if (OpenVersions(false, versions) || ReadAllEntries(fs_, versions, entries)) {
+    std::vector<RunFolder> folders;
+    if (!top_.IsOpen() || ListRunFolders(fs_, top_, versions, folders)) {
         return; // nothing kept yet, or nothing that can be read: nothing to forget
     }
-    const std::vector<RunFolder> folders = RunFoldersNewestFirst(entries);
     const std::int64_t oldest = NowCalendarSeconds() - static_cast<std::int64_t>(task_.versionDays) * 86400;
     std::vector<std::string> kept;
     for (const RunFolder& folder : folders) {
@@ -432,7 +469,7 @@ void CVersionKeeper::Retain() {
             continue;
         }
         const std::string path = JoinPath(JoinPath(destination_, kVersionsFolderName), folder.name);
-        const FsError e = task_.fakeIt ? FsError() : RemoveTreeAt(fs_, versions, folder.name, 0);
+        const FsError e = task_.fakeIt ? FsError() : RemoveTreeAt(fs_, versions, folder.name);
         if (e) {
             LogError(ctx_, "Failed to remove old versions " + path + FailureSuffix(e), stats_.errors);
         } else {

@@ -22,7 +22,17 @@ struct RunFolder {
 };
 // The run folders among a listing of the versions area, newest first; other entries left out.
 std::vector<RunFolder> RunFoldersNewestFirst(const std::vector<DirEntry>& entries);
+// Opens the versions area of the destination whose top is open and lists its run folders, newest
+// first. NotFound when nothing was ever kept there.
+FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHandle& versions,
+                       std::vector<RunFolder>& folders);
+// Every entry of an open directory, in the listing's order.
+FsError ReadAllEntries(IFileSystem& fs, const DirectoryHandle& dir, std::vector<DirEntry>& entries);
+// Removes name of dir and everything below it, links as themselves.
+FsError RemoveTreeAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, int depth = 0);
 
+// The text of the run folder's manifest; NotFound when it has none.
+FsError ReadManifestText(IFileSystem& fs, const DirectoryHandle& runFolder, std::string& text);
 // Writes manifest as the manifest of the run folder, whole or not at all: through a temporary
 // that is flushed and then renamed over the name.
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest);

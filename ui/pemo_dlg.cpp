@@ -33,6 +33,7 @@
 #include "ui/options_dlg.h"
 #include "ui/progress_display.h"
 #include "ui/schedule_dlg.h"
+#include "ui/versions_dlg.h"
 
 namespace {
 
@@ -52,6 +53,13 @@ public:
 private:
     CPemoDlg& dialog;
 };
+
+// An undo moves entries in destinations a run would be writing to: not while one goes.
+void EnableRunMenuUndo(wxMenuBar* menuBar, bool enable) {
+    if (menuBar != nullptr) {
+        menuBar->Enable(CPemoDlg::IdMenuUndo, enable);
+    }
+}
 
 } // namespace
 
@@ -90,6 +98,12 @@ CPemoDlg::CPemoDlg(CMainFrame& owner) : CResizingDialog(nullptr, wxID_ANY, "pemo
     runQuestion = [this](const std::string& question) {
         return wxMessageBox(wxString::FromUTF8(question), "Pemo", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) ==
                wxYES;
+    };
+    runLinesQuestion = [this](const std::string& title, const std::vector<std::string>& lines,
+                              const std::string& question) { return ShowLinesDialog(this, title, lines, question); };
+    runVersions = [this](const Task& task) {
+        YVersionsDlg versions(this, frame, task);
+        versions.ShowModal();
     };
     // The menu bar first: on Windows it takes its height from the client area, which the controls'
     // layout then sizes around.
@@ -273,6 +287,9 @@ void CPemoDlg::BuildMenu() {
     run->AppendSeparator();
     run->Append(IdMenuPreviewAll, "&Preview all");
     run->Append(IdMenuPreviewSelected, "P&review selected");
+    run->AppendSeparator();
+    run->Append(IdMenuUndo, "&Undo last run...");
+    run->Append(IdMenuVersions, "&Versions of selected...");
     menuBar->Append(run, "&Run");
     auto* view = new wxMenu;
     view->Append(IdMenuDetailedLog, "&Detailed Log\tCtrl+L");
@@ -303,6 +320,9 @@ void CPemoDlg::BindEvents() {
     on(IdMenuRunSelected, &CPemoDlg::RunSelected);
     on(IdMenuPreviewAll, &CPemoDlg::PreviewAll);
     on(IdMenuPreviewSelected, &CPemoDlg::PreviewSelected);
+    on(IdMenuUndo, &CPemoDlg::UndoAll);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { ShowVersions(taskList->GetSelection()); }, IdMenuVersions);
     on(IdStop, &CPemoDlg::Stop);
     on(IdPause, &CPemoDlg::PauseResume);
     on(IdNew, &CPemoDlg::NewTask);
@@ -453,6 +473,7 @@ void CPemoDlg::SetRunningControls() {
         Button(id)->Disable();
     }
     Button(IdPause)->Enable();
+    EnableRunMenuUndo(GetMenuBar(), false);
 }
 
 void CPemoDlg::SetIdleControls() {
@@ -461,6 +482,7 @@ void CPemoDlg::SetIdleControls() {
         Button(id)->Enable();
     }
     Button(IdPause)->Disable();
+    EnableRunMenuUndo(GetMenuBar(), true);
 }
 
 void CPemoDlg::RefreshTaskList() {
@@ -543,6 +565,24 @@ void CPemoDlg::PreviewSelected() {
     Task* task = TaskAt(taskList->GetSelection());
     if (task) {
         frame.Run().RunSelectedCommand(task, true);
+    }
+}
+
+void CPemoDlg::UndoAll() {
+    Button(IdPause)->SetLabel("Pause");
+    frame.UndoLastRunCommand(nullptr);
+}
+
+void CPemoDlg::UndoTask(int index) {
+    if (Task* task = TaskAt(index)) {
+        Button(IdPause)->SetLabel("Pause");
+        frame.UndoLastRunCommand(task);
+    }
+}
+
+void CPemoDlg::ShowVersions(int index) {
+    if (const Task* task = TaskAt(index)) {
+        runVersions(*task);
     }
 }
 
@@ -723,7 +763,11 @@ wxMenu* CPemoDlg::BuildTaskMenu(int index) {
     menu->AppendSeparator();
     menu->AppendCheckItem(IdContextEnabled, "Enabled");
     menu->Append(IdContextProperties, "Properties");
-    for (int id : {IdContextRun, IdContextDuplicate, IdContextDelete, IdContextEnabled, IdContextProperties}) {
+    menu->AppendSeparator();
+    menu->Append(IdContextUndo, "Undo last run" + suffix + "...");
+    menu->Append(IdContextVersions, "Versions" + suffix + "...");
+    for (int id : {IdContextRun, IdContextDuplicate, IdContextDelete, IdContextEnabled, IdContextProperties,
+                   IdContextUndo, IdContextVersions}) {
         menu->Enable(id, task != nullptr);
     }
     menu->Check(IdContextEnabled, task && task->enabled);
@@ -758,6 +802,12 @@ void CPemoDlg::TaskMenuCommand(int id, int index) {
         break;
     case IdContextProperties:
         EditTask(index);
+        break;
+    case IdContextUndo:
+        UndoTask(index);
+        break;
+    case IdContextVersions:
+        ShowVersions(index);
         break;
     default:
         break;

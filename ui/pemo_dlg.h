@@ -72,6 +72,8 @@ public:
         IdMenuRunSelected = 31611,
         IdMenuPreviewAll = 31612,
         IdMenuPreviewSelected = 31613,
+        IdMenuUndo = 31614,
+        IdMenuVersions = 31615,
         IdMenuAbout = 31787,
         // The task list's context menu.
         IdContextRun = 2001,
@@ -80,7 +82,9 @@ public:
         IdContextDuplicate = 2004,
         IdContextDelete = 2005,
         IdContextEnabled = 2006,
-        IdContextProperties = 2007
+        IdContextProperties = 2007,
+        IdContextUndo = 2008,
+        IdContextVersions = 2009
     };
 
     explicit CPemoDlg(CMainFrame& frame);
@@ -117,6 +121,11 @@ public:
     // job not saved, the run log in log-preview.html.
     void PreviewAll();
     void PreviewSelected();
+    // Undo last run of every enabled task that keeps versions, or of the task at index.
+    void UndoAll();
+    void UndoTask(int index);
+    // The versions browser of the task at index.
+    void ShowVersions(int index);
     void Stop();
     void PauseResume();
     void NewTask();
@@ -170,6 +179,11 @@ public:
     std::function<void()> runAbout;
     // Asks a question with Yes and No; true for Yes.
     std::function<bool(const std::string& question)> runQuestion;
+    // Shows lines with a question under them (Yes/No, true for Yes) or, with none, OK alone.
+    std::function<bool(const std::string& title, const std::vector<std::string>& lines, const std::string& question)>
+        runLinesQuestion;
+    // Shows the versions browser of a task.
+    std::function<void(const Task&)> runVersions;
 
     CMainFrame& frame;
 

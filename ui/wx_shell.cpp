@@ -143,6 +143,12 @@ void CWxShell::AttachFrame(CMainFrame& owner) {
     frame = &owner;
 }
 
+bool CWxShell::AskAboutLines(const std::string& title, const std::vector<std::string>& lines,
+                             const std::string& question) {
+    CPemoDlg* shown = dialog;
+    return shown != nullptr && !ended && shown->runLinesQuestion(title, lines, question);
+}
+
 void CWxShell::MessageBox(const std::string& text) {
     // Once the event loop has ended nobody can answer: a report then returns at once, so that a
     // worker still ending does not wait for ever.

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/shell_port.h"
 
@@ -28,6 +29,8 @@ public:
     void AttachFrame(CMainFrame& frame);
 
     void MessageBox(const std::string& text) override;
+    bool AskAboutLines(const std::string& title, const std::vector<std::string>& lines,
+                       const std::string& question) override;
     void StartTimer(int id, int periodMs, std::function<void()> onTick) override;
     void StopTimer(int id) override;
     void PostToUi(std::function<void()> work) override;

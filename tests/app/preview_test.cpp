@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 
 #include "app/headless_shell.h"
 #include "app/main_frame.h"
+#include "app/versions_view.h"
 #include "model/job_file.h"
 #include "model/stdio_file_ex.h"
 #include "support/engine_tree.h"
@@ -26,8 +28,21 @@ public:
     explicit PreviewShell(IClock& source) : CHeadlessShell(source, false, false) {}
     IRunWindow& Window() override { return recording; }
     void MessageBox(const std::string& text) override { messages.push_back(text); }
+    bool AskAboutLines(const std::string& /*title*/, const std::vector<std::string>& lines,
+                       const std::string& question) override {
+        shown = lines;
+        asked = question;
+        if (onAsk) {
+            onAsk();
+        }
+        return !question.empty() && answer;
+    }
     RecordingWindow recording;
     std::vector<std::string> messages;
+    std::vector<std::string> shown;
+    std::string asked;
+    bool answer = true;
+    std::function<void()> onAsk;
 };
 
 // Every file and directory below root with its content (files) and modification time.
@@ -167,6 +182,76 @@ TEST_F(PreviewTest, DatedPreviewLogsAreNamedApart) {
     EXPECT_EQ(name.rfind("log-preview", 0), 0u) << name;
     EXPECT_TRUE(FileExists(dir / name));
     EXPECT_EQ(ReadFileBytes(dir / "log.html"), "the last real run's log");
+}
+
+// The files of a tree and their times, without the versions area; directory times change when
+// an entry moves in or out.
+std::map<std::string, std::string> FilesOf(const std::string& root) {
+    std::map<std::string, std::string> files = TreeState(root);
+    std::erase_if(files, [](const auto& entry) {
+        return entry.second.back() == '/' || entry.first.rfind("/.pemo-versions", 0) == 0;
+    });
+    return files;
+}
+
+// Undo last run from the window: asked with the fake-it lines first, then run for real on the run
+// thread; a destination that moved on is refused with the names and nothing changes.
+TEST_F(PreviewTest, UndoLastRunAsksWithWhatItWouldDoThenTakesTheRunBack) {
+    frame->Job().Tasks()[0]->versionDays = 30;
+    const auto before = FilesOf(dir / "dst");
+    frame->Run().RunAllCommand();
+    WaitForRuns(1);
+    const auto after = FilesOf(dir / "dst");
+    ASSERT_NE(after, before);
+
+    shell.answer = false;
+    const auto untouched = TreeState(dir / "dst");
+    EXPECT_FALSE(frame->UndoLastRunCommand(nullptr));
+    EXPECT_EQ(TreeState(dir / "dst"), untouched);
+    EXPECT_EQ(shell.asked, "Undo the last run: 2 entries removed into a new versions folder, 2 entries put back. "
+                           "Go ahead?");
+    EXPECT_TRUE(HasLine(shell.shown, "Removed " + (dir / "dst/new.txt")));
+    EXPECT_TRUE(HasLine(shell.shown, "Restored " + (dir / "dst/extra.txt")));
+
+    shell.answer = true;
+    shell.onAsk = [&] { EXPECT_EQ(TreeState(dir / "dst"), untouched) << "asked before any change"; };
+    ASSERT_TRUE(frame->UndoLastRunCommand(frame->Job().Tasks()[0].get()));
+    WaitForRuns(2);
+    EXPECT_EQ(FilesOf(dir / "dst"), before);
+    EXPECT_NE(ReadLog(dir / "log.html").find("Restored " + (dir / "dst/sub/changed.txt")), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir / "summary.log").find("undo Mirror"), std::string::npos);
+    EXPECT_EQ(shell.recording.runningControls, 2);
+    EXPECT_TRUE(shell.messages.empty()) << ::testing::PrintToString(shell.messages);
+
+    // The browser lists the undo above the run, each with what it did.
+    std::vector<KeptRun> runs;
+    std::string error;
+    ASSERT_TRUE(ListKeptRuns(NativeFileSystem(), *frame->Job().Tasks()[0], "", runs, error)) << error;
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_GT(runs[0].name, runs[1].name);
+    EXPECT_EQ(KeptRunText(runs[1]).substr(19), "   1 added, 1 replaced, 1 deleted");
+    ASSERT_EQ(runs[1].entries.size(), 3u);
+    EXPECT_EQ(KeptEntryText(runs[1].entries[0]), "extra.txt   deleted");
+    EXPECT_EQ(KeptEntryText(runs[1].entries[2]), "sub/changed.txt   replaced");
+    EXPECT_EQ(runs[0].deleted, 1) << "the undo removed new.txt";
+
+    // Undo the undo, then change what it left: the next undo is refused by name.
+    shell.onAsk = nullptr;
+    ASSERT_TRUE(frame->UndoLastRunCommand(nullptr));
+    WaitForRuns(3);
+    EXPECT_EQ(FilesOf(dir / "dst"), after);
+    // Restore to a folder takes the version from whichever folder holds it now.
+    MakeDirectories(dir / "out");
+    EXPECT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, dir / "out"));
+    EXPECT_EQ(ReadFileBytes(dir / "out/changed.txt"), "old");
+    EXPECT_NE(ReadLog(dir / "log.html").find("Restore started"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(dir / "summary.log").find("restore Mirror"), std::string::npos);
+    WriteFileBytes(dir / "dst/new.txt", "edited since");
+    const auto edited = TreeState(dir / "dst");
+    EXPECT_FALSE(frame->UndoLastRunCommand(nullptr));
+    EXPECT_EQ(shell.asked, "");
+    EXPECT_TRUE(HasLine(shell.shown, dir / "dst/new.txt changed")) << ::testing::PrintToString(shell.shown);
+    EXPECT_EQ(TreeState(dir / "dst"), edited);
 }
 
 } // namespace

@@ -5,22 +5,27 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include <wx/checkbox.h>
+#include <wx/listbox.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 #include "main_window_support.h"
+#include "model/version_manifest.h"
 #include "platform/file_system.h"
 #include "tests/support/recording_command_runner.h"
 #include "ui/edit_job_dlg.h"
 #include "ui/options_dlg.h"
 #include "ui/schedule_dlg.h"
+#include "ui/versions_dlg.h"
 
 namespace {
 
@@ -186,6 +191,26 @@ TEST_F(LayoutTest, EveryWindowFitsItsLabelsAndTheToolkitStaysQuiet) {
     options->TransferDataToWindow();
     Check(options, "options.png");
     options->Destroy();
+
+    // The versions browser over a destination that kept two runs, the newest chosen.
+    Task kept = MakeTask("Photos", dir.File("Pictures"), dir.File("backup"));
+    const auto keepRun = [&](const std::string& name, const std::vector<ManifestAction>& actions) {
+        std::filesystem::create_directories(dir.File("backup/.pemo-versions/" + name));
+        std::ofstream(dir.File("backup/.pemo-versions/" + name + "/.pemo-manifest"))
+            << FormatManifest(VersionManifest{"Photos", kept.source, kept.destination, name, actions});
+    };
+    using Kind = ManifestAction::Kind;
+    keepRun("2026-12-08_21-00-04",
+            {{Kind::Added, 'f', 2048, 0, "2026/beach.jpg"}, {Kind::Replaced, 'f', 912, 0, "albums.txt"}});
+    keepRun("2026-12-09_21-00-02", {{Kind::Replaced, 'f', 3120, 0, "2026/harbour.jpg"},
+                                    {Kind::Deleted, 'd', {}, 0, "drafts"},
+                                    {Kind::Deleted, 'f', 88, 0, "notes.txt"},
+                                    {Kind::Added, 'f', 5120, 0, "2026/snow.jpg"}});
+    auto* versions = new YVersionsDlg(dlg, *frame, kept);
+    ASSERT_EQ(versions->Runs()->GetCount(), 2u);
+    versions->ChooseEntry(0);
+    Check(versions, "versions.png");
+    versions->Destroy();
 
     // The schedule dialog with a user service manager to hand, and with crontab alone.
     auto checkSchedule = [&](int status, const std::string& state, const std::string& screenshot) {

@@ -1,0 +1,195 @@
+// The unattended restore from kept versions.
+#include "app/restore_command.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "app/undo_command.h"
+#include "model/version_manifest.h"
+#include "run/job_lock.h"
+#include "sync/restore.h"
+#include "util/path_rules.h"
+#include "util/texts.h"
+
+namespace {
+
+// Reads width digits at text[at]; false when one is no digit.
+bool Digits(const std::string& text, std::size_t at, std::size_t width, int& value) {
+    if (at + width > text.size()) {
+        return false;
+    }
+    value = 0;
+    for (std::size_t i = at; i < at + width; ++i) {
+        if (text[i] < '0' || text[i] > '9') {
+            return false;
+        }
+        value = value * 10 + (text[i] - '0');
+    }
+    return true;
+}
+
+bool RealDate(int year, int month, int day, int hour, int minute, int second) {
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 ||
+        second > 59) {
+        return false;
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month != 2 || day <= 28 || leap;
+}
+
+std::string WithoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
+// The part of path below root, separators native; false when path is not below root.
+bool Below(const std::string& path, const std::string& root, std::string& relative) {
+    const std::string top = WithoutTrailingSeparators(root);
+    if (top.empty() || path.size() <= top.size() || path.compare(0, top.size(), top) != 0) {
+        return false;
+    }
+    const bool rootIsTop = top.back() == kPathSeparator;
+    if (!rootIsTop && path[top.size()] != kPathSeparator) {
+        return false;
+    }
+    relative = WithoutTrailingSeparators(path.substr(top.size() + (rootIsTop ? 0 : 1)));
+    return !relative.empty();
+}
+
+// Also through each root's resolved form, so that a path given through a link to the
+// destination is found.
+bool BelowEither(IFileSystem& fs, const std::string& path, const std::string& root, std::string& relative) {
+    std::string resolved;
+    return Below(path, root, relative) ||
+           (!root.empty() && !fs.CanonicalPath(root, resolved) && Below(path, resolved, relative));
+}
+
+// A path from a root: on Windows a drive's or a network path.
+bool IsWholePath(const std::string& path) {
+    constexpr bool kDrives = kPathSeparator == '\\';
+    return (!path.empty() && path[0] == kPathSeparator) ||
+           (kDrives && path.size() >= 3 && path[1] == ':' && path[2] == kPathSeparator);
+}
+
+std::string KindText(const FileStatus& status) {
+    switch (status.kind) {
+    case EntryKind::Directory:
+        return "folder";
+    case EntryKind::Symlink:
+        return "link";
+    case EntryKind::File:
+        return "file, " + std::to_string(status.size) + (status.size == 1 ? " byte" : " bytes");
+    case EntryKind::Other:
+        break;
+    }
+    return "special file";
+}
+
+// The task a path belongs to and the path relative to its destination.
+struct Target {
+    Task task;
+    std::string relative;
+};
+
+} // namespace
+
+bool ParseRestoreTime(const std::string& text, std::int64_t& seconds) {
+    int sequence = 0;
+    if (ParseRunFolderName(text, seconds, sequence)) {
+        return true;
+    }
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    const bool date = Digits(text, 0, 4, year) && text.size() >= 10 && text[4] == '-' && Digits(text, 5, 2, month) &&
+                      text[7] == '-' && Digits(text, 8, 2, day);
+    bool ok = date && text.size() == 10;
+    if (date && (text.size() == 16 || text.size() == 19) && text[10] == ' ' && text[13] == ':') {
+        ok = Digits(text, 11, 2, hour) && Digits(text, 14, 2, minute) &&
+             (text.size() == 16 || (text[16] == ':' && Digits(text, 17, 2, second)));
+    }
+    if (!ok || !RealDate(year, month, day, hour, minute, second)) {
+        return false;
+    }
+    seconds = CalendarSeconds(year, month, day, hour, minute, second);
+    return true;
+}
+
+int RunRestore(const StartOptions& options, IFileSystem& fs, std::FILE* out, std::FILE* err) {
+    CJobCommand command(options, fs, out, err);
+    if (!command.Open()) {
+        return 2;
+    }
+    const auto refuse = [err](const std::string& why) {
+        std::fputs(("pemo: " + EscapeControlCharacters(why) + "\n").c_str(), err);
+        return 2;
+    };
+    const std::string path = WithoutTrailingSeparators(WithNativeSeparators(options.restorePath));
+    const bool absolute = IsWholePath(path);
+    std::vector<Target> targets;
+    for (const auto& held : command.Tasks()) {
+        if (options.taskName.empty() ? !held->enabled : held->name != options.taskName) {
+            continue;
+        }
+        Target target{*held, {}};
+        if (!command.Prepare(target.task, "restoring")) {
+            return 2;
+        }
+        if (!absolute) {
+            target.relative = path;
+        } else if (!BelowEither(fs, path, target.task.destination, target.relative) &&
+                   !BelowEither(fs, path, target.task.source, target.relative)) {
+            continue;
+        }
+        targets.push_back(std::move(target));
+    }
+    if (!absolute && options.taskName.empty()) {
+        return refuse("-restore " + options.restorePath +
+                      ": give the path whole, or relative to the destination with -task:NAME");
+    }
+    if (targets.empty()) {
+        return refuse("-restore " + options.restorePath + ": it lies in no destination or source of the job's " +
+                      (options.taskName.empty() ? "enabled tasks" : "task \"" + options.taskName + "\""));
+    }
+    if (targets.size() > 1) {
+        return refuse("-restore " + options.restorePath + ": it lies in the trees of " +
+                      std::to_string(targets.size()) + " tasks; choose one with -task:NAME");
+    }
+    const Target& target = targets.front();
+    const std::string shown = WithoutTrailingSeparators(target.task.destination) + kPathSeparator + target.relative;
+    if (!options.restoreAtGiven) {
+        FsError error;
+        const std::vector<KeptVersion> versions = ListKeptVersions(fs, target.task.destination, target.relative, error);
+        std::vector<std::string> lines{(versions.empty() ? "No kept version of " : "Kept versions of ") + shown};
+        for (const KeptVersion& version : versions) {
+            lines.push_back("  " + CalendarText(version.run.seconds) + "  " + KindText(version.status) + "  (" +
+                            version.run.name + ")");
+        }
+        for (const std::string& line : options.quiet ? std::vector<std::string>() : lines) {
+            std::fputs((EscapeControlCharacters(line) + "\n").c_str(), out);
+        }
+        if (error) {
+            return refuse("cannot read all kept versions of " + shown + ": " +
+                          ErrorText(static_cast<std::uint32_t>(error.code)));
+        }
+        return 0;
+    }
+    // A restore changes the destination a run of the same job would be working on.
+    CJobLock lock(fs);
+    if (!lock.TryLock(command.JobPath())) {
+        return refuse(lock.Refusal().empty() ? command.JobPath() + " is already being run" : lock.Refusal());
+    }
+    command.Begin("Restore");
+    command.Log("Restoring " + shown + " of task \"" + target.task.name + "\" as it was at " +
+                    CalendarText(options.restoreAt) + (target.task.fakeIt ? " *** in 'fake it' mode ***" : ""),
+                LogColour::Bold);
+    const bool done = RestoreVersion(command.Context(), target.task, target.relative, options.restoreAt,
+                                     options.restoreTo, command.Stats());
+    return command.End("restore " + target.task.name, done);
+}

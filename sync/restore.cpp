@@ -1,0 +1,561 @@
+// Restoring a path of a destination from the versions its runs kept.
+#include "sync/restore.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <utility>
+
+#include "model/version_manifest.h"
+#include "sync/engine_support.h"
+#include "sync/metadata.h"
+
+namespace {
+
+// Deeper trees than this are not restored; the target stays as it was.
+constexpr int kDeepestRestore = 256;
+
+std::vector<std::string> SplitRelative(const std::string& relative) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = relative.find(kPathSeparator, start);
+        parts.push_back(relative.substr(start, at - start));
+        if (at == std::string::npos) {
+            return parts;
+        }
+        start = at + 1;
+    }
+}
+
+// A path that names an entry below the destination, outside its versions area, without climbing.
+bool UsableParts(const std::vector<std::string>& parts) {
+    if (parts.empty() || parts.front() == kVersionsFolderName) {
+        return false;
+    }
+    return std::none_of(parts.begin(), parts.end(), [](const std::string& part) {
+        return part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos;
+    });
+}
+
+std::string TrimmedDestination(const std::string& destination) {
+    std::string trimmed = destination;
+    while (trimmed.size() > 1 && trimmed.back() == kPathSeparator) {
+        trimmed.pop_back();
+    }
+    return trimmed;
+}
+
+// Called with each level made on the way down: the directory it was made in, its name, and its
+// path relative to the root.
+using MadeLevelFn = std::function<void(const DirectoryHandle&, const std::string&, const std::string&)>;
+
+// Opens the directory that holds parts.back() below root, never through a link. With made set,
+// missing levels are made and reported to it.
+FsError OpenParentBelow(IFileSystem& fs, const DirectoryHandle& root, const std::vector<std::string>& parts,
+                        DirectoryHandle& parent, const MadeLevelFn* made) {
+    FsError e = fs.DuplicateDirectory(root, parent);
+    std::string relative;
+    for (std::size_t i = 0; i + 1 < parts.size() && !e; ++i) {
+        relative = relative.empty() ? parts[i] : relative + kPathSeparator + parts[i];
+        if (made != nullptr) {
+            e = fs.MakeDirectoryAt(parent, parts[i]);
+            if (!e) {
+                (*made)(parent, parts[i], relative);
+            } else if (e.Is(ErrorKind::Exists)) {
+                e = FsError();
+            }
+        }
+        DirectoryHandle next;
+        if (!e) {
+            e = fs.OpenDirectoryAt(parent, parts[i], next);
+        }
+        parent = std::move(next);
+    }
+    return e;
+}
+
+bool Absent(const FsError& e) {
+    return e.Is(ErrorKind::NotFound) || e.Is(ErrorKind::NotADirectory) || e.Is(ErrorKind::IsALink);
+}
+
+// How a run folder's record touches a path.
+enum class Touch {
+    None,  // not at all
+    Whole, // it or a directory above it was kept there whole
+    Added, // the run added it or a directory above it
+    Below  // only entries below it changed
+};
+
+// The record's path for relative parts: '/' between levels.
+std::string RecordPath(const std::vector<std::string>& parts) {
+    std::string path;
+    for (const std::string& part : parts) {
+        path += path.empty() ? part : "/" + part;
+    }
+    return path;
+}
+
+bool IsBelow(const std::string& path, const std::string& above) {
+    return path.size() > above.size() && path.compare(0, above.size(), above) == 0 && path[above.size()] == '/';
+}
+
+Touch TouchOf(const VersionManifest& manifest, const std::string& path, std::vector<std::string>& below) {
+    Touch touch = Touch::None;
+    for (const ManifestAction& action : manifest.actions) {
+        if (action.path == path || IsBelow(path, action.path)) {
+            return action.action == ManifestAction::Kind::Added ? Touch::Added : Touch::Whole;
+        }
+        if (IsBelow(action.path, path)) {
+            below.push_back(action.path);
+            touch = Touch::Below;
+        }
+    }
+    return touch;
+}
+
+// One run folder as the search sees it: its record (when it has one) and whether it holds the
+// path whole, with the kept entry's parent and status.
+struct FolderView {
+    bool recorded = false;
+    Touch touch = Touch::None;
+    bool holds = false;
+    DirectoryHandle parent;
+    FileStatus status;
+};
+
+// Reads what the run folder holds of parts. A folder without a record (a run cut short before it
+// wrote one) counts by what it holds. A failure other than the path's absence is returned.
+FsError ViewFolder(IFileSystem& fs, const DirectoryHandle& versions, const RunFolder& folder,
+                   const std::vector<std::string>& parts, std::vector<std::string>& below, FolderView& view) {
+    DirectoryHandle run;
+    FsError e = fs.OpenDirectoryAt(versions, folder.name, run);
+    std::string text;
+    if (!e) {
+        e = ReadManifestText(fs, run, text);
+    }
+    VersionManifest manifest;
+    std::string why;
+    if (!e) {
+        if (!ParseManifest(text, manifest, why)) {
+            return FsError::OfKind(ErrorKind::NotSupported);
+        }
+        view.recorded = true;
+        view.touch = TouchOf(manifest, RecordPath(parts), below);
+    } else if (!e.Is(ErrorKind::NotFound)) {
+        return e;
+    }
+    if (view.recorded && view.touch != Touch::Whole) {
+        return {};
+    }
+    e = OpenParentBelow(fs, run, parts, view.parent, nullptr);
+    if (!e) {
+        e = fs.StatusAt(view.parent, parts.back(), false, view.status);
+    }
+    view.holds = !e;
+    return e && !Absent(e) ? e : FsError();
+}
+
+class CRestore {
+public:
+    CRestore(CRunContext& ctx, const Task& task, RunStats& stats)
+        : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats), destination_(TrimmedDestination(task.destination)) {}
+
+    bool Run(const std::string& relative, std::int64_t at, const std::string& into);
+
+private:
+    enum class Found { Kept, Current, Absent, Failed };
+    Found FindVersion(std::int64_t at);
+    void LogChangedBelow();
+    bool IntoDestination();
+    bool IntoFolder(const std::string& into);
+    bool OutsideTheTrees(const std::string& into);
+    // Copies the kept entry to a temporary name in dir, then moves it to name there; what the
+    // caller does between the two (keeping what name holds) is beforeMove. Nothing is left under
+    // the temporary name on failure.
+    FsError CopyInto(const DirectoryHandle& dir, const std::string& name, const std::string& shown,
+                     const std::function<FsError()>& beforeMove);
+    FsError CopyEntry(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
+                      const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth);
+    FsError CopyDirectory(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
+                          const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth);
+    const std::string& RunPath() const { return from_; }
+    void Fail(const std::string& text) { LogError(ctx_, text, stats_.errors); }
+
+    CRunContext& ctx_;
+    IFileSystem& fs_;
+    const Task& task_;
+    RunStats& stats_;
+    std::string destination_;
+    std::string relative_;
+    std::vector<std::string> parts_;
+    std::string shown_;
+    DirectoryHandle top_;
+    // Where the version restored is taken from: its run folder, or the destination itself.
+    std::string from_;
+    std::vector<std::string> below_;
+    DirectoryHandle keptParent_;
+    FileStatus kept_;
+    bool giveAway_ = false;
+};
+
+bool CRestore::Run(const std::string& relative, std::int64_t at, const std::string& into) {
+    relative_ = relative;
+    parts_ = SplitRelative(relative);
+    shown_ = JoinPath(destination_, relative);
+    if (!UsableParts(parts_)) {
+        Fail("Cannot restore \"" + relative + "\": name a file or folder inside the destination " + destination_);
+        return false;
+    }
+    if (FsError e = fs_.OpenDirectoryPath(SystemDirectoryPath(destination_), true, top_)) {
+        Fail("Cannot open the destination " + destination_ + FailureSuffix(e));
+        return false;
+    }
+    if (!into.empty() && !OutsideTheTrees(into)) {
+        return false;
+    }
+    const Found found = FindVersion(at);
+    if (found == Found::Failed) {
+        return false;
+    }
+    const std::string when = CalendarText(at);
+    if (found == Found::Absent) {
+        return true;
+    }
+    if (found == Found::Current) {
+        if (into.empty()) {
+            LogLine(ctx_, shown_ + " is as it was at " + when + ": no run since then kept an earlier version of it",
+                    LogColour::Bold);
+            LogChangedBelow();
+            return true;
+        }
+        // What the destination holds now is that state, and is what a copy elsewhere takes.
+        from_ = destination_;
+        FsError e = OpenParentBelow(fs_, top_, parts_, keptParent_, nullptr);
+        if (!e) {
+            e = fs_.StatusAt(keptParent_, parts_.back(), false, kept_);
+        }
+        if (Absent(e)) {
+            LogLine(ctx_, shown_ + " did not exist at " + when + " and does not now, nothing to restore",
+                    LogColour::Bold);
+            return true;
+        }
+        if (e) {
+            Fail("Cannot read " + shown_ + FailureSuffix(e));
+            return false;
+        }
+        LogChangedBelow();
+    }
+    giveAway_ = fs_.MayGiveAway();
+    const bool ok = into.empty() ? IntoDestination() : IntoFolder(into);
+    return ok && stats_.errors == 0;
+}
+
+// The first run since at that kept the path whole kept it as it was at at. A version that an
+// undo took back out of its folder was back in the destination from that undo on: the undo's own
+// folder (the next one with a record) holds what the undone run had left, and is passed over.
+CRestore::Found CRestore::FindVersion(std::int64_t at) {
+    DirectoryHandle versions;
+    std::vector<RunFolder> folders;
+    const std::string versionsPath = JoinPath(destination_, kVersionsFolderName);
+    if (FsError e = ListRunFolders(fs_, top_, versions, folders); e && !e.Is(ErrorKind::NotFound)) {
+        Fail("Cannot read " + versionsPath + FailureSuffix(e));
+        return Found::Failed;
+    }
+    std::vector<std::string> below;
+    bool passUndo = false;
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        if (folder->seconds < at) {
+            continue;
+        }
+        FolderView view;
+        if (FsError e = ViewFolder(fs_, versions, *folder, parts_, below, view)) {
+            Fail("Cannot read the kept versions in " + JoinPath(versionsPath, folder->name) + FailureSuffix(e));
+            return Found::Failed;
+        }
+        if (view.recorded && passUndo) {
+            passUndo = false;
+            continue;
+        }
+        if (view.touch == Touch::Added) {
+            LogLine(ctx_,
+                    shown_ + " did not exist at " + CalendarText(at) + ": the run " +
+                        JoinPath(versionsPath, folder->name) + " added it, nothing to restore",
+                    LogColour::Bold);
+            return Found::Absent;
+        }
+        if (view.holds) {
+            from_ = JoinPath(versionsPath, folder->name);
+            keptParent_ = std::move(view.parent);
+            kept_ = view.status;
+            return Found::Kept;
+        }
+        passUndo = view.recorded && view.touch == Touch::Whole;
+    }
+    below_ = std::move(below);
+    return Found::Current;
+}
+
+// Entries below the path that runs since changed on their own are not in any version of it.
+void CRestore::LogChangedBelow() {
+    for (const std::string& path : below_) {
+        std::string native = path;
+        std::replace(native.begin(), native.end(), '/', kPathSeparator);
+        LogLine(ctx_, "  but " + JoinPath(destination_, native) + " below it changed since; restore it by its own path",
+                LogColour::Purple);
+    }
+}
+
+bool CRestore::IntoDestination() {
+    LogLine(ctx_, "Restoring " + shown_ + " from " + RunPath(), LogColour::Bold);
+    CVersionKeeper keeper(ctx_, task_, task_.source, destination_, std::time(nullptr), stats_);
+    keeper.SetTop(top_);
+    DirectoryHandle parent;
+    const MadeLevelFn made = [&keeper](const DirectoryHandle& dir, const std::string& name,
+                                       const std::string& relative) { keeper.Left(&dir, name, relative, false); };
+    FsError e = OpenParentBelow(fs_, top_, parts_, parent, task_.fakeIt ? nullptr : &made);
+    bool replaced = false;
+    if (task_.fakeIt) {
+        FileStatus now;
+        replaced = !e && !fs_.StatusAt(parent, parts_.back(), false, now);
+        if (replaced) {
+            keeper.Keep(&parent, parts_.back(), relative_, shown_, LogColour::Purple);
+        }
+        e = Absent(e) ? FsError() : e;
+    } else if (!e) {
+        e = CopyInto(parent, parts_.back(), shown_, [&]() {
+            FileStatus now;
+            const FsError there = fs_.StatusAt(parent, parts_.back(), false, now);
+            replaced = !there;
+            if (there && !there.Is(ErrorKind::NotFound)) {
+                return there;
+            }
+            // The keeper logs its own failure line.
+            return replaced && !keeper.Keep(&parent, parts_.back(), relative_, shown_, LogColour::Purple)
+                       ? FsError::OfKind(ErrorKind::Interrupted)
+                       : FsError();
+        });
+    }
+    if (e) {
+        Fail("Failed to restore " + shown_ + " from " + RunPath() + FailureSuffix(e));
+    } else {
+        keeper.Left(&parent, parts_.back(), relative_, replaced);
+        LogLine(ctx_, "Restored " + shown_ + " from " + RunPath(), LogColour::Green);
+    }
+    keeper.Finish();
+    if (!task_.fakeIt) {
+        FlushDestination(ctx_, top_, destination_, stats_);
+    }
+    return !e;
+}
+
+// What the user names as the folder to restore into must not let a restore write to the source
+// or among the kept versions.
+bool CRestore::OutsideTheTrees(const std::string& into) {
+    std::string target;
+    if (FsError e = fs_.CanonicalPath(into, target)) {
+        Fail("Cannot restore into " + into + FailureSuffix(e));
+        return false;
+    }
+    const auto inside = [&](const std::string& path) {
+        std::string tree;
+        if (path.empty() || fs_.CanonicalPath(path, tree)) {
+            return false;
+        }
+        return target == tree || (target.size() > tree.size() && target.compare(0, tree.size(), tree) == 0 &&
+                                  (target[tree.size()] == kPathSeparator || tree.back() == kPathSeparator));
+    };
+    if (inside(task_.source)) {
+        Fail("Cannot restore into " + into + ": it lies in the source " + task_.source + ", which is never written");
+        return false;
+    }
+    if (inside(JoinPath(destination_, kVersionsFolderName))) {
+        Fail("Cannot restore into " + into + ": it lies among the kept versions");
+        return false;
+    }
+    return true;
+}
+
+bool CRestore::IntoFolder(const std::string& into) {
+    const std::string shown = JoinPath(into, parts_.back());
+    DirectoryHandle dir;
+    FsError e = fs_.OpenDirectoryPath(into, true, dir);
+    FileStatus now;
+    if (!e) {
+        e = fs_.StatusAt(dir, parts_.back(), false, now);
+        if (!e) {
+            Fail("Cannot restore " + shown_ + " into " + into + ": " + shown + " exists already, nothing was restored");
+            return false;
+        }
+        e = e.Is(ErrorKind::NotFound) ? FsError() : e;
+    }
+    if (!e && !task_.fakeIt) {
+        e = CopyInto(dir, parts_.back(), shown, [] { return FsError(); });
+        if (!e) {
+            e = fs_.FlushFileSystem(dir);
+        }
+    }
+    if (e) {
+        Fail("Failed to restore " + shown_ + " into " + into + FailureSuffix(e));
+        return false;
+    }
+    LogLine(ctx_, "Restored " + shown_ + " as " + shown + " from " + RunPath(), LogColour::Green);
+    return true;
+}
+
+FsError CRestore::CopyInto(const DirectoryHandle& dir, const std::string& name, const std::string& shown,
+                           const std::function<FsError()>& beforeMove) {
+    const std::string temporary = NewTemporaryCopyName();
+    FsError e = CopyEntry(keptParent_, parts_.back(), kept_, dir, temporary, shown, 0);
+    if (!e) {
+        e = beforeMove();
+    }
+    if (!e) {
+        e = fs_.MoveAt(dir, temporary, dir, name);
+    }
+    if (e) {
+        RemoveTreeAt(fs_, dir, temporary);
+    }
+    return e;
+}
+
+FsError CRestore::CopyEntry(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
+                            const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth) {
+    if (ctx_.stopRequested.load() != 0) {
+        return FsError::OfKind(ErrorKind::Interrupted);
+    }
+    switch (status.kind) {
+    case EntryKind::Directory:
+        return CopyDirectory(from, name, status, to, toName, shown, depth);
+    case EntryKind::Symlink: {
+        std::string target;
+        FsError e = fs_.ReadLinkAt(from, name, target);
+        if (!e) {
+            e = fs_.MakeLinkAt(to, toName, target);
+        }
+        if (!e) {
+            // A file system that keeps no time of a link is no reason to fail the restore.
+            fs_.SetLinkTimeAt(to, toName, status.mtimeSeconds, status.mtimeNanoseconds);
+        }
+        return e;
+    }
+    case EntryKind::File:
+        break;
+    case EntryKind::Other:
+        return FsError::OfKind(ErrorKind::NotSupported);
+    }
+    FileHandle in;
+    if (FsError e = fs_.OpenCopySourceAt(from, name, FileIdentity::Of(status), false, in)) {
+        return e;
+    }
+    const CopyResult copied = fs_.CopyOpenFileAt(in, to, toName, nullptr, &ctx_.stopRequested);
+    fs_.CloseFile(in);
+    if (copied.outcome != CopyOutcome::Copied) {
+        return copied.error ? copied.error : FsError::OfKind(ErrorKind::Interrupted);
+    }
+    ++stats_.newFiles;
+    stats_.bytesNew += status.size;
+    return {};
+}
+
+FsError CRestore::CopyDirectory(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
+                                const DirectoryHandle& to, const std::string& toName, const std::string& shown,
+                                int depth) {
+    if (depth > kDeepestRestore) {
+        return FsError::OfKind(ErrorKind::NameTooLong);
+    }
+    DirectoryHandle in;
+    FsError e = fs_.OpenDirectoryAt(from, name, in);
+    if (!e) {
+        e = fs_.MakeDirectoryAt(to, toName);
+    }
+    if (e) {
+        return e;
+    }
+    PrepareNewDirectory(ctx_, to, toName, shown, status, giveAway_, stats_);
+    DirectoryHandle out;
+    std::vector<DirEntry> entries;
+    e = fs_.OpenDirectoryAt(to, toName, out);
+    if (!e) {
+        e = ReadAllEntries(fs_, in, entries);
+    }
+    for (std::size_t i = 0; i < entries.size() && !e; ++i) {
+        FileStatus entry;
+        e = fs_.StatusAt(in, entries[i].name, false, entry);
+        if (!e) {
+            e = CopyEntry(in, entries[i].name, entry, out, entries[i].name, JoinPath(shown, entries[i].name),
+                          depth + 1);
+        }
+    }
+    if (!e) {
+        FinishDirectory(ctx_, out, shown, status, giveAway_, stats_);
+    }
+    return e;
+}
+
+} // namespace
+
+std::vector<KeptVersion> ListKeptVersions(IFileSystem& fs, const std::string& destination, const std::string& relative,
+                                          FsError& error) {
+    error = FsError();
+    std::vector<KeptVersion> found;
+    const std::vector<std::string> parts = SplitRelative(relative);
+    DirectoryHandle top;
+    DirectoryHandle versions;
+    std::vector<RunFolder> folders;
+    if (!UsableParts(parts)) {
+        error = FsError::OfKind(ErrorKind::NotFound);
+        return found;
+    }
+    if (FsError e = fs.OpenDirectoryPath(SystemDirectoryPath(TrimmedDestination(destination)), true, top)) {
+        error = e;
+        return found;
+    }
+    if (FsError e = ListRunFolders(fs, top, versions, folders)) {
+        error = e.Is(ErrorKind::NotFound) ? FsError() : e;
+        return found;
+    }
+    std::vector<std::string> below;
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        FolderView view;
+        const FsError e = ViewFolder(fs, versions, *folder, parts, below, view);
+        if (view.holds) {
+            found.push_back(KeptVersion{*folder, view.status});
+        } else if (e && !error) {
+            error = e;
+        }
+    }
+    return found;
+}
+
+bool RestoreVersion(CRunContext& ctx, const Task& task, const std::string& relative, std::int64_t at,
+                    const std::string& into, RunStats& stats) {
+    CRestore restore(ctx, task, stats);
+    return restore.Run(relative, at, into);
+}
+
+std::string CalendarText(std::int64_t seconds) {
+    // Days to a civil date, counting in 400-year eras from 0000-03-01.
+    constexpr std::int64_t kDay = 86400;
+    std::int64_t days = seconds / kDay;
+    std::int64_t rest = seconds % kDay;
+    if (rest < 0) {
+        rest += kDay;
+        --days;
+    }
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const std::int64_t dayOfEra = days - era * 146097;
+    const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t shifted = (5 * dayOfYear + 2) / 153;
+    const std::int64_t day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+    const std::int64_t month = shifted < 10 ? shifted + 3 : shifted - 9;
+    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lld %02lld:%02lld:%02lld", static_cast<long long>(year),
+                  static_cast<long long>(month), static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    return text;
+}
