@@ -12,7 +12,7 @@ packages=(
     rsync
     man-db bsdextrautils zsh desktop-file-utils appstream shared-mime-info
     dpkg-dev file
-    exfat-fuse exfatprogs
+    exfat-fuse exfatprogs ntfs-3g fusefat dosfstools
 )
 
 missing=()
