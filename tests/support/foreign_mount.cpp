@@ -1,7 +1,5 @@
 #include "support/foreign_mount.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,25 +8,20 @@
 
 namespace {
 
-// Tools, format and mount commands (IMG the image, DEV it or its loop device, AT the mount
-// point). NTFS as desktops mount it, refusing the names other systems cannot read.
+// Format and mount commands (shell variables: I the image, D it or its loop device, M the mount
+// point). NTFS as desktops mount it, refusing names Windows cannot read.
 struct Recipe {
-    const char* tools;
     const char* format;
     const char* mount;
     bool loop;
 };
-const Recipe kRecipes[] = {{"mkfs.exfat mount.exfat-fuse losetup", "mkfs.exfat IMG", "mount.exfat-fuse DEV AT", true},
-                           {"mkfs.ntfs ntfs-3g", "mkfs.ntfs -F -q -f IMG", "ntfs-3g -o windows_names DEV AT", false},
-                           {"mkfs.vfat fusefat", "mkfs.vfat IMG", "fusefat -o rw+ DEV AT", false}};
+const Recipe kRecipes[] = {{"mkfs.exfat $I", "mount.exfat-fuse $D $M", true},
+                           {"mkfs.ntfs -F -q -f $I", "ntfs-3g -o windows_names $D $M", false},
+                           {"mkfs.vfat $I", "fusefat -o rw+ $D $M", false}};
 
-std::string Fill(std::string text, const char* key, const std::string& value) {
-    const std::size_t at = text.find(key);
-    return at == std::string::npos ? text : text.replace(at, std::strlen(key), "'" + value + "'");
-}
-
-bool Quiet(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+bool Quiet(const std::string& command, const std::string& image, const std::string& device, const std::string& at) {
+    return std::system(
+               ("I='" + image + "' D='" + device + "' M='" + at + "'; " + command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 } // namespace
@@ -43,43 +36,29 @@ std::string ForeignMount::Mount(ForeignKind kind, const std::string& image, cons
     if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0) {
         return "needs root and /dev/fuse";
     }
-    if (!Quiet(std::string("for t in ") + recipe.tools + "; do command -v $t || exit 1; done")) {
-        return std::string("needs ") + recipe.tools;
+    if (!Quiet("truncate -s 16M $I && " + std::string(recipe.format), image, "", "")) {
+        return std::string("cannot make the image: is ") + recipe.format + " installed?";
     }
-    if (!Quiet("truncate -s 16M '" + image + "' && " + Fill(recipe.format, "IMG", image))) {
-        return "cannot make the image";
-    }
-    std::string device = image;
     char line[64] = "";
-    if (FILE* out = recipe.loop ? ::popen(("losetup -f --show '" + image + "'").c_str(), "r") : nullptr) {
+    FILE* out = recipe.loop ? ::popen(("losetup -f --show '" + image + "'").c_str(), "r") : nullptr;
+    if (out != nullptr) {
         const bool got = std::fgets(line, sizeof line, out) != nullptr;
         if (::pclose(out) != 0 || !got) {
             return "no loop device to be had";
         }
-        line[std::strcspn(line, "\n")] = '\0';
-        device = loop_ = line;
     }
-    if (!Quiet(Fill(Fill(recipe.mount, "DEV", device), "AT", at))) {
+    loop_ = std::string(line, std::strcspn(line, "\n"));
+    if (!Quiet(recipe.mount, image, loop_.empty() ? image : loop_, at)) {
         Unmount();
-        return "cannot mount the image through FUSE";
+        return std::string("cannot mount the image: is ") + recipe.mount + " installed?";
     }
     at_ = at;
-    // As a copy is made: written, timed through the open file, closed, renamed into place.
-    const std::string made = at + "/t";
-    const std::string renamed = at + "/u";
-    const int fd = ::open(made.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0600);
-    const struct timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
-    struct stat st {};
-    losesTimes_ = fd < 0 || ::write(fd, "t", 1) != 1 || ::futimens(fd, times) != 0 || ::close(fd) != 0 ||
-                  ::rename(made.c_str(), renamed.c_str()) != 0 || ::stat(renamed.c_str(), &st) != 0 ||
-                  st.st_mtim.tv_sec != 1600000000;
-    ::unlink(made.c_str());
-    ::unlink(renamed.c_str());
     return {};
 }
 
 bool ForeignMount::Unmount() {
-    const bool done = (at_.empty() || Quiet("umount '" + at_ + "'")) & (loop_.empty() || Quiet("losetup -d " + loop_));
+    const bool done = (at_.empty() || std::system(("umount '" + at_ + "'").c_str()) == 0) &&
+                      (loop_.empty() || std::system(("losetup -d " + loop_).c_str()) == 0);
     const bool mounted = !at_.empty();
     at_.clear();
     loop_.clear();

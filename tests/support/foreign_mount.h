@@ -15,11 +15,8 @@ public:
     std::string Mount(ForeignKind kind, const std::string& image, const std::string& at);
     // True when it was mounted and is no longer.
     bool Unmount();
-    // Whether the driver gives a copy, renamed into place, the current time (FAT through FUSE does).
-    bool LosesTimesOnRename() const { return losesTimes_; }
 
 private:
     std::string at_;
     std::string loop_;
-    bool losesTimes_ = false;
 };
