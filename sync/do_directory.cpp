@@ -99,10 +99,14 @@ struct Listings {
         for (const std::string& name : foldedAway) {
             const std::string folded = FoldCase(name);
             for (std::size_t j = 0; j < destination.files.size(); ++j) {
-                destinationFileKept[j] = destinationFileKept[j] || FoldCase(destination.files[j].name) == folded;
+                if (FoldCase(destination.files[j].name) == folded) {
+                    destinationFileKept[j] = 1;
+                }
             }
             for (std::size_t j = 0; j < destination.dirs.size(); ++j) {
-                destinationDirKept[j] = destinationDirKept[j] || FoldCase(destination.dirs[j]) == folded;
+                if (FoldCase(destination.dirs[j]) == folded) {
+                    destinationDirKept[j] = 1;
+                }
             }
         }
     }
@@ -1210,38 +1214,14 @@ void CDirectoryWalker::LeaveOutReserved(bool top, Listings& lists) {
 // so that neither is copied over the other on every run.
 void CDirectoryWalker::LeaveOutCaseConflicts(Listings& lists) {
     const std::size_t files = lists.source.files.size();
-    std::vector<std::pair<std::uint64_t, std::size_t>> hashed;
-    hashed.reserve(files + lists.source.dirs.size());
+    std::vector<std::string_view> names;
+    names.reserve(files + lists.source.dirs.size());
     for (std::size_t i = 0; i < files + lists.source.dirs.size(); ++i) {
-        const std::string_view name = i < files ? lists.source.files[i].name : lists.source.dirs[i - files];
-        hashed.emplace_back(FoldedCaseHash(name), i);
+        if (MirroredEntry(lists, i)) {
+            names.push_back(i < files ? lists.source.files[i].name : lists.source.dirs[i - files]);
+        }
     }
-    std::sort(hashed.begin(), hashed.end());
-    std::vector<std::pair<std::string, std::string>> conflicts; // kept, left out
-    for (std::size_t a = 0; a < hashed.size();) {
-        std::size_t b = a + 1;
-        while (b < hashed.size() && hashed[b].first == hashed[a].first) {
-            ++b;
-        }
-        // Names of one hash, in byte order; those that fold alike go with the first of them.
-        std::vector<std::string_view> names;
-        for (std::size_t k = a; k < b && b - a > 1; ++k) {
-            const std::size_t i = hashed[k].second;
-            if (MirroredEntry(lists, i)) {
-                names.push_back(i < files ? lists.source.files[i].name : lists.source.dirs[i - files]);
-            }
-        }
-        std::sort(names.begin(), names.end());
-        for (std::size_t k = 0; k < names.size(); ++k) {
-            for (std::size_t m = k + 1; m < names.size(); ++m) {
-                if (!names[m].empty() && FoldCase(names[k]) == FoldCase(names[m])) {
-                    conflicts.emplace_back(names[k], names[m]);
-                    names[m] = {};
-                }
-            }
-        }
-        a = b;
-    }
+    const std::vector<std::pair<std::string, std::string>> conflicts = CaseConflicts(names);
     if (conflicts.empty() || !DestinationFoldsCase(lists)) {
         return;
     }

@@ -1,6 +1,7 @@
 // Case folding and refused names for foreign destinations.
 #include "sync/foreign_names.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -107,6 +108,28 @@ std::uint64_t FoldedCaseHash(std::string_view name) {
         h = (h ^ FoldCodePoint(NextCodePoint(name, i))) * 1099511628211ull;
     }
     return h;
+}
+
+std::vector<std::pair<std::string, std::string>> CaseConflicts(const std::vector<std::string_view>& names) {
+    // By folded hash, and in byte order within one: names that fold alike lie side by side, the
+    // first of them foremost. Only a group of one hash is folded in full.
+    std::vector<std::pair<std::uint64_t, std::string_view>> hashed;
+    hashed.reserve(names.size());
+    for (const std::string_view name : names) {
+        hashed.emplace_back(FoldedCaseHash(name), name);
+    }
+    std::sort(hashed.begin(), hashed.end());
+    std::vector<std::pair<std::string, std::string>> conflicts;
+    for (std::size_t a = 0; a < hashed.size(); ++a) {
+        for (std::size_t b = a + 1; b < hashed.size() && hashed[b].first == hashed[a].first; ++b) {
+            if (!hashed[b].second.empty() && FoldCase(hashed[a].second) == FoldCase(hashed[b].second)) {
+                conflicts.emplace_back(hashed[a].second, hashed[b].second);
+                hashed[b].second = {};
+            }
+        }
+    }
+    std::sort(conflicts.begin(), conflicts.end(), [](const auto& x, const auto& y) { return x.second < y.second; });
+    return conflicts;
 }
 
 bool FlipAsciiCase(std::string_view name, std::string& flipped) {

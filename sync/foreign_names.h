@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 struct FsError;
 
@@ -13,6 +15,9 @@ struct FsError;
 std::string FoldCase(std::string_view name);
 // A hash of FoldCase(name), without building it.
 std::uint64_t FoldedCaseHash(std::string_view name);
+// The names (of one directory, any order) that fold to one name with an earlier one in byte
+// order: each as (first, other), in byte order of the other.
+std::vector<std::pair<std::string, std::string>> CaseConflicts(const std::vector<std::string_view>& names);
 // The name with its ASCII letters' case flipped; false when it has none.
 bool FlipAsciiCase(std::string_view name, std::string& flipped);
 
