@@ -1216,13 +1216,20 @@ void CDirectoryWalker::LeaveOutCaseConflicts(Listings& lists) {
     const std::size_t files = lists.source.files.size();
     std::vector<std::string_view> names;
     names.reserve(files + lists.source.dirs.size());
-    for (std::size_t i = 0; i < files + lists.source.dirs.size(); ++i) {
-        if (MirroredEntry(lists, i)) {
-            names.push_back(i < files ? lists.source.files[i].name : lists.source.dirs[i - files]);
+    // Every name first: the exclusions are matched only in a level that has such names at all.
+    for (const bool mirroredOnly : {false, true}) {
+        names.clear();
+        for (std::size_t i = 0; i < files + lists.source.dirs.size(); ++i) {
+            if (!mirroredOnly || MirroredEntry(lists, i)) {
+                names.push_back(i < files ? lists.source.files[i].name : lists.source.dirs[i - files]);
+            }
+        }
+        if (CaseConflicts(names).empty()) {
+            return;
         }
     }
     const std::vector<std::pair<std::string, std::string>> conflicts = CaseConflicts(names);
-    if (conflicts.empty() || !DestinationFoldsCase(lists)) {
+    if (!DestinationFoldsCase(lists)) {
         return;
     }
     for (const auto& [kept, left] : conflicts) {
