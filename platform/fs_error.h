@@ -48,3 +48,7 @@ struct FsError {
     explicit operator bool() const { return Failed(); }
     bool Is(ErrorKind other) const { return kind == other; }
 };
+
+// Whether a failure to create a name is of the kind a file system gives for a name it does not
+// hold (an invalid argument, a missing name, a refusal), and so may be that refusal.
+bool MayBeRefusedName(const FsError& error);

@@ -7,6 +7,7 @@
 #include "platform/file_system.h"
 #include "sync/debug_log.h"
 #include "sync/engine_support.h"
+#include "sync/foreign_names.h"
 #include "util/texts.h"
 
 namespace {
@@ -226,6 +227,9 @@ CopyVerdict YCopyFileAt(CRunContext& ctx, const CopyEnd& source, const CopyEnd& 
     case CopyOutcome::SourceChanged:
         return Fail(ctx, options, "File changed while being copied: " + source.path);
     case CopyOutcome::Failed:
+        if (!openError && destination.dir != nullptr && DestinationRefusedName(destination.name, result.error)) {
+            return Fail(ctx, options, RefusedNameLine(source.path, destination.name));
+        }
         return Fail(ctx, options,
                     "Failed to copy file " + source.path + " to " + destination.path + FailureSuffix(result.error));
     case CopyOutcome::Cancelled:

@@ -21,6 +21,7 @@
 #include "sync/directory_reader.h"
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
+#include "sync/foreign_names.h"
 #include "sync/level_reader.h"
 #include "sync/links.h"
 #include "sync/metadata.h"
@@ -88,6 +89,26 @@ struct Listings {
                                        [](const FileEntry& file, std::string_view n) { return file.name < n; });
             return at != source.files.end() && at->name == name;
         });
+    }
+
+    // Source names left out because the destination cannot tell them from a kept one: the
+    // destination entries they fold to are no extras, whatever the pairing left unpaired.
+    std::vector<std::string> foldedAway;
+
+    void KeepFoldedAway() {
+        for (const std::string& name : foldedAway) {
+            const std::string folded = FoldCase(name);
+            for (std::size_t j = 0; j < destination.files.size(); ++j) {
+                if (FoldCase(destination.files[j].name) == folded) {
+                    destinationFileKept[j] = 1;
+                }
+            }
+            for (std::size_t j = 0; j < destination.dirs.size(); ++j) {
+                if (FoldCase(destination.dirs[j]) == folded) {
+                    destinationDirKept[j] = 1;
+                }
+            }
+        }
     }
 
     void ReleaseFiles() {
@@ -322,6 +343,9 @@ private:
     void MarkWriting() { wroteDestination_ = wroteDestination_ || !task_.fakeIt; }
 
     void LeaveOutReserved(bool top, Listings& lists);
+    void LeaveOutCaseConflicts(Listings& lists);
+    bool MirroredEntry(const Listings& lists, std::size_t index) const;
+    bool DestinationFoldsCase(const Listings& lists);
     std::string Relative(const std::string& path) const;
     bool KeepDeleted(const DirectoryHandle* dir, const FsError& dirError, const std::string& name,
                      const std::string& path);
@@ -347,6 +371,9 @@ private:
     // What the destination keeps of the times copies are given, asked once per task.
     CTaskTimes times_;
     std::optional<TimeRule> levelTimes_;
+    // Whether the destination takes names differing only in case for one, found once per task
+    // when a level first has such names.
+    std::optional<bool> foldsCase_;
     // The status of the source directory of the level being opened, for a directory made for it.
     const FileStatus* levelSource_ = nullptr;
     // Directory handles held by read-ahead jobs, of every level.
@@ -453,7 +480,9 @@ void CDirectoryWalker::MirrorLevel(bool top, const LevelAhead& ahead) {
                            lists->destination.files.size() + lists->destination.dirs.size(), stats_)) {
         return;
     }
+    LeaveOutCaseConflicts(*lists);
     lists->PairUp();
+    lists->KeepFoldedAway();
     OpenUpLevel(sourceLevel);
     DeleteExtraFiles(*lists);
     DeleteExtraDirectories(*lists);
@@ -576,6 +605,10 @@ CDirectoryWalker::DestinationState CDirectoryWalker::OpenDestination(bool top) {
         if (lastError.Is(ErrorKind::IsALink)) {
             lastError = FsError::OfKind(ErrorKind::NotADirectory);
         }
+    }
+    if (!made && !top && DestinationRefusedName(destination_.Name(), lastError)) {
+        LogError(ctx_, RefusedNameLine(source_.Path(), destination_.Name()), stats_.errors);
+        return DestinationState::Abandoned;
     }
     if (!made) {
         LogError(ctx_, "Unable to create \"" + destination + "\" - aborting (" + ErrorTextOf(lastError) + ")",
@@ -1259,6 +1292,106 @@ void CDirectoryWalker::LeaveOutReserved(bool top, Listings& lists) {
         }
     }
     DropListed(lists.destination, kVersionsFolderName);
+}
+
+// Source names of one level that fold to one name are one name to a destination that folds case:
+// the first in byte order is mirrored, every other one is left out with a Red line naming both,
+// so that neither is copied over the other on every run.
+void CDirectoryWalker::LeaveOutCaseConflicts(Listings& lists) {
+    const std::size_t files = lists.source.files.size();
+    std::vector<std::string_view> names;
+    names.reserve(files + lists.source.dirs.size());
+    // Every name first: the exclusions are matched only in a level that has such names at all.
+    for (const bool mirroredOnly : {false, true}) {
+        names.clear();
+        for (std::size_t i = 0; i < files + lists.source.dirs.size(); ++i) {
+            if (!mirroredOnly || MirroredEntry(lists, i)) {
+                names.push_back(i < files ? lists.source.files[i].name : lists.source.dirs[i - files]);
+            }
+        }
+        if (CaseConflicts(names).empty()) {
+            return;
+        }
+    }
+    const std::vector<std::pair<std::string, std::string>> conflicts = CaseConflicts(names);
+    if (!DestinationFoldsCase(lists)) {
+        return;
+    }
+    for (const auto& [kept, left] : conflicts) {
+        LogError(ctx_,
+                 "Not copying " + JoinPath(source_.Path(), left) + ": the destination does not tell its name from " +
+                     JoinPath(source_.Path(), kept) + " (it ignores case); only the first is copied",
+                 stats_.errors);
+        lists.foldedAway.push_back(left);
+        DropListed(lists.source, left);
+    }
+}
+
+// Whether source entry index (files first, then directories) would be mirrored at all.
+bool CDirectoryWalker::MirroredEntry(const Listings& lists, std::size_t index) const {
+    const std::size_t files = lists.source.files.size();
+    if (index >= files) {
+        return DirectoryExclusion(exclusions_, JoinPath(source_.Path(), lists.source.dirs[index - files])) ==
+               ExclusionResult::NotExcluded;
+    }
+    return !lists.source.Has(index, kSpecial) &&
+           IsIncluded(lists.source.files[index], exclusions_, source_.Path(), task_.excludeSystem, task_.excludeHidden);
+}
+
+// Looks up a listed name with its letters' case flipped: found although not listed, the
+// destination folds case. An empty destination is asked with a probe file of the program's
+// temporary form, removed at once (a fake-it run writes none and takes the names as distinct).
+bool CDirectoryWalker::DestinationFoldsCase(const Listings& lists) {
+    if (foldsCase_) {
+        return *foldsCase_;
+    }
+    FsError e;
+    const DirectoryHandle* dir = destination_.Current(e);
+    if (dir == nullptr) {
+        return false;
+    }
+    const auto listed = [&](const std::string& name) {
+        return std::binary_search(lists.destination.dirs.begin(), lists.destination.dirs.end(), name) ||
+               std::any_of(lists.destination.files.begin(), lists.destination.files.end(),
+                           [&](const FileEntry& f) { return f.name == name; });
+    };
+    std::string flipped;
+    FileStatus status;
+    const auto probe = [&](std::string_view name) {
+        if (!FlipAsciiCase(name, flipped) || listed(flipped)) {
+            return false;
+        }
+        const FsError found = fs_.StatusAt(*dir, flipped, false, status);
+        if (!found || found.Is(ErrorKind::NotFound)) {
+            foldsCase_ = !found;
+        }
+        return foldsCase_.has_value();
+    };
+    for (const FileEntry& f : lists.destination.files) {
+        if (probe(f.name)) {
+            return *foldsCase_;
+        }
+    }
+    for (const std::string_view name : lists.destination.dirs) {
+        if (probe(name)) {
+            return *foldsCase_;
+        }
+    }
+    if (task_.fakeIt) {
+        return false;
+    }
+    const std::string name = NewTemporaryCopyName();
+    FileHandle file;
+    MarkWriting();
+    if (fs_.OpenFileAt(*dir, name,
+                       FileOpenMode{.access = FileAccess::Write, .create = true, .exclusive = true, .noFollow = true},
+                       file)) {
+        return false;
+    }
+    fs_.CloseFile(file);
+    probe(name);
+    fs_.RemoveFileAt(*dir, name);
+    return foldsCase_.value_or(false);
 }
 
 std::string CDirectoryWalker::Relative(const std::string& path) const {

@@ -13,7 +13,7 @@ packages=(
     man-db bsdextrautils zsh desktop-file-utils appstream shared-mime-info libglib2.0-bin lintian
     gnome-themes-extra
     dpkg-dev file
-    exfat-fuse exfatprogs
+    exfat-fuse exfatprogs ntfs-3g fusefat dosfstools
 )
 
 missing=()

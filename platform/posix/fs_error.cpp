@@ -61,6 +61,11 @@ ErrorKind KindOfSystemError(int code) {
     }
 }
 
+bool MayBeRefusedName(const FsError& error) {
+    // FAT through FUSE refuses with EPERM, exFAT with ENOENT, NTFS and the kernel's FAT with EINVAL.
+    return error.code == EINVAL || error.code == ENOENT || error.code == EPERM;
+}
+
 int SystemCodeOfKind(ErrorKind kind) {
     switch (kind) {
     case ErrorKind::None:

@@ -232,8 +232,9 @@ int CopyBytes(int in, int out, std::uint64_t total, const CopyProgressFn& progre
         offset = hole;
         copied = hole;
     }
-    // A hole at the end has no data to write that would give the copy its length.
-    if (::ftruncate(out, size) != 0) {
+    // A hole at the end has no data to write that would give the copy its length. Only then:
+    // some drivers (FAT through FUSE) refuse to set a length at all.
+    if (copied < size && ::ftruncate(out, size) != 0) {
         return errno;
     }
     if (progress && copied < size) {
@@ -675,8 +676,10 @@ public:
         if (e == 0) {
             e = KeepOwner(out.Get(), st, copy);
         }
+        // A file system that keeps no permission bits (FAT through FUSE) has none to give.
         if (e == 0 &&
-            ::fchmod(out.Get(), BitsToGive(st.st_mode, st.st_uid, st.st_gid, copy.st_uid, copy.st_gid)) != 0) {
+            ::fchmod(out.Get(), BitsToGive(st.st_mode, st.st_uid, st.st_gid, copy.st_uid, copy.st_gid)) != 0 &&
+            errno != ENOSYS && errno != EOPNOTSUPP) {
             e = errno;
         }
         if (e == 0) {

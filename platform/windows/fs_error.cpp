@@ -91,6 +91,19 @@ ErrorKind KindOfSystemError(int code) {
     }
 }
 
+bool MayBeRefusedName(const FsError& error) {
+    switch (static_cast<DWORD>(error.code)) {
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return true;
+    default:
+        return false;
+    }
+}
+
 int SystemCodeOfKind(ErrorKind kind) {
     DWORD code = ERROR_GEN_FAILURE;
     switch (kind) {
