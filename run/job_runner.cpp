@@ -185,6 +185,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     RunStats& stats = outcome.stats;
 
     ctx.deletionLimitReached = false;
+    ctx.replacementsKept = 0;
     log.AddLogLine("Job started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
                    LogColour::Bold);
     if (!request.noBalloon && window != nullptr) {
