@@ -8,6 +8,14 @@ _pemo() {
         cur=${COMP_WORDS[COMP_CWORD]}
         prev=${COMP_WORDS[COMP_CWORD - 1]}
     fi
+    if [[ $prev == -restore || $prev == -to ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        compopt -o filenames 2>/dev/null
+        return
+    fi
+    if [[ $prev == -at ]]; then
+        return
+    fi
     if [[ $prev == -file ]]; then
         mapfile -t COMPREPLY < <(compgen -f -X '!*.job' -- "$cur"; compgen -d -S / -- "$cur")
         compopt -o filenames -o nospace 2>/dev/null
@@ -19,7 +27,7 @@ _pemo() {
         compopt -o nospace 2>/dev/null
     else
         local switches="-file -runall -show -stay -auto -fakeit -verbose -quiet -maxdelete: -shutdown -ignoreerrors -datelog
-            -logexclusions -noballoon -showdetlog -letter: -undo -task: --help --version"
+            -logexclusions -noballoon -showdetlog -letter: -undo -restore -at -to -task: --help --version"
         mapfile -t COMPREPLY < <(compgen -W "$switches" -- "$cur")
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *: ]] && compopt -o nospace 2>/dev/null
     fi
