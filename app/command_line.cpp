@@ -311,7 +311,7 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
     }
     if (const std::string* at = valueOf("-at"); at != nullptr) {
         o.restoreAtGiven = true;
-        if (!ParseRestoreTime(*at, o.restoreAt)) {
+        if (!ParseRestoreTime(*at, o.restoreAt, o.restoreAtSequence)) {
             return Refuse("\"-at " + *at +
                           "\": give the time as YYYY-MM-DD, \"YYYY-MM-DD HH:MM\", \"YYYY-MM-DD HH:MM:SS\" or a run "
                           "folder's name such as 2026-01-31_18-30-00");

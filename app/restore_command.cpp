@@ -96,11 +96,11 @@ struct Target {
 
 } // namespace
 
-bool ParseRestoreTime(const std::string& text, std::int64_t& seconds) {
-    int sequence = 0;
+bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& sequence) {
     if (ParseRunFolderName(text, seconds, sequence)) {
         return true;
     }
+    sequence = 1;
     int year = 0;
     int month = 0;
     int day = 0;
@@ -190,6 +190,6 @@ int RunRestore(const StartOptions& options, IFileSystem& fs, std::FILE* out, std
                     CalendarText(options.restoreAt) + (target.task.fakeIt ? " *** in 'fake it' mode ***" : ""),
                 LogColour::Bold);
     const bool done = RestoreVersion(command.Context(), target.task, target.relative, options.restoreAt,
-                                     options.restoreTo, command.Stats());
+                                     options.restoreTo, command.Stats(), options.restoreAtSequence);
     return command.End("restore " + target.task.name, done);
 }

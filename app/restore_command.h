@@ -11,8 +11,9 @@
 
 // A time as -at takes it: "YYYY-MM-DD" (the start of that day), "YYYY-MM-DD HH:MM" or
 // "YYYY-MM-DD HH:MM:SS" (local time), or a run folder's name. seconds as CalendarSeconds counts
-// them; false when text is none of these or no real date.
-bool ParseRestoreTime(const std::string& text, std::int64_t& seconds);
+// them, and sequence the _N of a run folder's name (1 for any other form); false when text is
+// none of these or no real date.
+bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& sequence);
 
 // Restores options.restorePath (in a task's destination, in its source and then mapped to the
 // destination, or relative to -task's destination) as it was at options.restoreAt, into the

@@ -245,6 +245,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     RunStats& stats = outcome.stats;
 
     ctx.deletionLimitReached = false;
+    ctx.replacementsKept = 0;
     log.AddLogLine(std::string(request.undo ? "Undo" : "Job") + " started (using " + job.Path() + ") at " +
                        FormattedNow(request.dateTimeFormat),
                    LogColour::Bold);

@@ -36,6 +36,7 @@ struct StartOptions {
     std::string restorePath;
     bool restoreAtGiven = false;
     std::int64_t restoreAt = 0;
+    int restoreAtSequence = 1; // the _N of a run folder's name given as the time
     std::string restoreTo;
     // Why the command line cannot be used, for "pemo: " + error on stderr and exit status 2;
     // empty when it can.

@@ -17,6 +17,21 @@ std::int64_t FilesInTree(CRunContext& ctx, const std::string& path) {
     return CountTreeAt(ctx, tree);
 }
 
+std::int64_t Counted(const CRunContext& ctx, const RunStats& stats) {
+    return static_cast<std::int64_t>(stats.deleted) + ctx.replacementsKept;
+}
+
+void HeldBack(CRunContext& ctx, const std::string& doing, const std::string& path, RunStats& stats) {
+    if (!ctx.deletionLimitReached) {
+        ctx.deletionLimitReached = true;
+        LogError(ctx,
+                 "Deletion limit of " + std::to_string(ctx.maxDelete) + " reached: nothing more is deleted in this run",
+                 stats.errors);
+    }
+    LogLine(ctx, "Not " + doing + " " + path + " (deletion limit)", LogColour::Purple);
+    ++stats.saved;
+}
+
 } // namespace
 
 bool EmptySourceRefused(CRunContext& ctx, const Task& task, const std::string& source, const std::string& destination,
@@ -35,15 +50,26 @@ bool MayDelete(CRunContext& ctx, const std::string& path, bool isDirectory, RunS
     }
     if (!ctx.deletionLimitReached) {
         const std::int64_t files = isDirectory ? FilesInTree(ctx, path) : 1;
-        if (static_cast<std::int64_t>(stats.deleted) + files <= ctx.maxDelete) {
+        if (Counted(ctx, stats) + files <= ctx.maxDelete) {
             return true;
         }
-        ctx.deletionLimitReached = true;
-        LogError(ctx,
-                 "Deletion limit of " + std::to_string(ctx.maxDelete) + " reached: nothing more is deleted in this run",
-                 stats.errors);
     }
-    LogLine(ctx, "Not deleting " + path + " (deletion limit)", LogColour::Purple);
-    ++stats.saved;
+    HeldBack(ctx, "deleting", path, stats);
     return false;
+}
+
+bool MayReplaceKept(CRunContext& ctx, const RunStats& stats) {
+    if (ctx.maxDelete < 0) {
+        return true;
+    }
+    // The count only grows, so a refusal here stands until ReplacementHeldBack marks the limit.
+    if (!ctx.deletionLimitReached && Counted(ctx, stats) + 1 <= ctx.maxDelete) {
+        ++ctx.replacementsKept;
+        return true;
+    }
+    return false;
+}
+
+void ReplacementHeldBack(CRunContext& ctx, const std::string& path, RunStats& stats) {
+    HeldBack(ctx, "replacing", path, stats);
 }

@@ -20,3 +20,10 @@ bool EmptySourceRefused(CRunContext& ctx, const Task& task, const std::string& s
 // 1) and from then on nothing more is deleted in the run; each refused extra, file or directory,
 // gets the Purple line "Not deleting " + path + " (deletion limit)" and adds 1 to `saved`.
 bool MayDelete(CRunContext& ctx, const std::string& path, bool isDirectory, RunStats& stats);
+// Whether a file the run replaces while keeping versions may be replaced under the limit: its
+// old version leaves the mirror as a deleted file does, so it counts as one deletion. Decided
+// ahead of the file's lines, which ReplacementHeldBack then writes for a refusal.
+bool MayReplaceKept(CRunContext& ctx, const RunStats& stats);
+// The lines of a replacement the limit held back, as MayDelete writes them for a deletion
+// ("Not replacing " + path + " (deletion limit)"), and saved + 1.
+void ReplacementHeldBack(CRunContext& ctx, const std::string& path, RunStats& stats);

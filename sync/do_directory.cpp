@@ -206,7 +206,8 @@ private:
 };
 
 // What the walk does with one source file, decided before any copy of its level starts.
-enum class FilePlan : std::uint8_t { Excluded, Link, Same, Copy };
+// Held: a replacement the deletion limit held back.
+enum class FilePlan : std::uint8_t { Excluded, Link, Same, Copy, Held };
 
 // One file's copy, made on a worker or on the walk thread, committed by the walk in listing order.
 struct CopyJob {
@@ -843,7 +844,7 @@ FilePlan CDirectoryWalker::PlanFile(const Listings& lists, std::size_t index) {
         SameFile(d, f, task_.onlyIfNewer, task_.oneHour, TimesDecide(d, f) ? LevelTimes() : kWholeSecondTimes)) {
         return FilePlan::Same;
     }
-    return FilePlan::Copy;
+    return keeper_ == nullptr || MayReplaceKept(ctx_, stats_) ? FilePlan::Copy : FilePlan::Held;
 }
 
 // Found only for a level with a pair that TimesDecide, so that a rescan with nothing changed
@@ -883,6 +884,9 @@ bool CDirectoryWalker::Commit(const Listings& lists, std::size_t index, FilePlan
         return true;
     case FilePlan::Same:
         KeepSame(f, lists.destination.files[static_cast<std::size_t>(lists.filePair[index])]);
+        return true;
+    case FilePlan::Held:
+        ReplacementHeldBack(ctx_, JoinPath(destination_.Path(), CopyDestinationName(lists, index)), stats_);
         return true;
     case FilePlan::Copy:
         break;
@@ -1009,6 +1013,10 @@ void CDirectoryWalker::MirrorLink(const Listings& lists, std::size_t index, cons
     const std::string destinationName(d.name);
     if (lists.destination.Has(j, kListedLink) && SameLink(fs_, destination_.Current(dirError), destinationName, link)) {
         KeepSame(f, d, true); // a link has no permissions of its own
+        return;
+    }
+    if (keeper_ != nullptr && !MayReplaceKept(ctx_, stats_)) {
+        ReplacementHeldBack(ctx_, JoinPath(destination_.Path(), destinationName), stats_);
         return;
     }
     LinkOne(f, link, destinationName, false);

@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "sync/copy.h"
+#include "sync/deletion_guards.h"
 #include "sync/do_directory.h"
 #include "sync/engine_support.h"
 #include "sync/fs_layer.h"
@@ -137,6 +138,10 @@ void DoFile(CRunContext& ctx, const std::string& source, std::string destination
         return;
     }
     std::unique_ptr<CVersionKeeper> keeper = StartKeeper(ctx, task, source, destination, targetDir, stats);
+    if (keeper != nullptr && existed && !MayReplaceKept(ctx, stats)) {
+        ReplacementHeldBack(ctx, target, stats);
+        return;
+    }
     // The old file moves away only once its replacement is complete beside it.
     const std::string staged = StagedName(keeper.get(), existed, task.fakeIt, name);
     DirectoryHandle sourceDir;

@@ -159,8 +159,9 @@ FsError ViewFolder(IFileSystem& fs, const DirectoryHandle& versions, const RunFo
 
 class CRestore {
 public:
-    CRestore(CRunContext& ctx, const Task& task, RunStats& stats)
-        : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats), destination_(TrimmedDestination(task.destination)) {}
+    CRestore(CRunContext& ctx, const Task& task, RunStats& stats, int atSequence)
+        : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats), destination_(TrimmedDestination(task.destination)),
+          atSequence_(atSequence) {}
 
     bool Run(const std::string& relative, std::int64_t at, const std::string& into);
 
@@ -188,6 +189,7 @@ private:
     const Task& task_;
     RunStats& stats_;
     std::string destination_;
+    int atSequence_;
     std::string relative_;
     std::vector<std::string> parts_;
     std::string shown_;
@@ -266,7 +268,7 @@ CRestore::Found CRestore::FindVersion(std::int64_t at) {
     std::vector<std::string> below;
     bool passUndo = false;
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
-        if (folder->seconds < at) {
+        if (folder->seconds < at || (folder->seconds == at && folder->sequence < atSequence_)) {
             continue;
         }
         FolderView view;
@@ -530,8 +532,8 @@ std::vector<KeptVersion> ListKeptVersions(IFileSystem& fs, const std::string& de
 }
 
 bool RestoreVersion(CRunContext& ctx, const Task& task, const std::string& relative, std::int64_t at,
-                    const std::string& into, RunStats& stats) {
-    CRestore restore(ctx, task, stats);
+                    const std::string& into, RunStats& stats, int atSequence) {
+    CRestore restore(ctx, task, stats, atSequence);
     return restore.Run(relative, at, into);
 }
 

@@ -30,9 +30,10 @@ std::vector<KeptVersion> ListKeptVersions(IFileSystem& fs, const std::string& de
 // first, in a run folder of its own, so that -undo takes the restore back; in another folder a
 // name that is taken is refused. A failure leaves the target as it was. Logs through ctx like a
 // run; with task.fakeIt logs and changes nothing. False on refusal or failure (counted in
-// stats.errors).
+// stats.errors). atSequence tells run folders of the same second apart, as their _N suffix does:
+// a run folder's name as the time is what the path was just before that folder was made.
 bool RestoreVersion(CRunContext& ctx, const Task& task, const std::string& relative, std::int64_t at,
-                    const std::string& into, RunStats& stats);
+                    const std::string& into, RunStats& stats, int atSequence = 1);
 
 // A calendar time as CalendarSeconds counts it, as "YYYY-MM-DD HH:MM:SS".
 std::string CalendarText(std::int64_t seconds);

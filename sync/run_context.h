@@ -133,6 +133,9 @@ struct CRunContext {
     std::int64_t maxDelete = -1;
     // Set by the run thread once the limit has held a deletion back; cleared when a run starts.
     bool deletionLimitReached = false;
+    // Files the run replaced and kept the old version of: they count against maxDelete as
+    // deletions. Walk thread only; cleared when a run starts.
+    std::int64_t replacementsKept = 0;
     // The top directory of the source of the task being walked, by identity: no removal in its
     // destination enters it, whatever path leads there. Set and cleared by the walk.
     bool sourceTopKnown = false;

@@ -363,7 +363,17 @@ FsError CUndo::MoveBetween(const DirectoryHandle& fromRoot, const DirectoryHandl
     if (!e) {
         e = OpenParent(toRoot, parts, true, to);
     }
-    return e ? e : fs_.MoveAt(from, parts.back(), to, parts.back());
+    if (!e) {
+        e = fs_.MoveAt(from, parts.back(), to, parts.back());
+    }
+    if (e.Is(ErrorKind::CrossDevice)) {
+        FileStatus status;
+        e = fs_.StatusAt(from, parts.back(), false, status);
+        if (!e) {
+            e = MoveAcross(fs_, from, parts.back(), status, to, parts.back());
+        }
+    }
+    return e;
 }
 
 bool CUndo::DoStep(const Step& step) {

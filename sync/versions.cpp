@@ -118,6 +118,97 @@ FsError RemoveTreeAt(IFileSystem& fs, const DirectoryHandle& dir, const std::str
     return fs.RemoveDirectoryAt(dir, name);
 }
 
+namespace {
+
+// A directory moved across entry by entry; it is removed only once it is empty. What could not
+// be moved stays in the destination and fails the whole. The copy takes the directory's bits,
+// owner (as far as this process may) and time, so that one moved back is the one moved away.
+FsError CopyTreeAcross(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                       const DirectoryHandle& to, const std::string& toName, int depth) {
+    if (depth > kDeepestCopy) {
+        return FsError::OfKind(ErrorKind::NameTooLong);
+    }
+    DirectoryHandle from;
+    FsError e = fs.OpenDirectoryAt(dir, name, from);
+    if (!e) {
+        e = fs.MakeDirectoryAt(to, toName);
+    }
+    DirectoryHandle into;
+    if (!e) {
+        e = fs.OpenDirectoryAt(to, toName, into);
+    }
+    std::vector<DirEntry> entries;
+    if (!e) {
+        e = ReadAllEntries(fs, from, entries);
+    }
+    for (std::size_t i = 0; i < entries.size() && !e; ++i) {
+        FileStatus entry;
+        e = fs.StatusAt(from, entries[i].name, false, entry);
+        if (!e) {
+            e = entry.kind == EntryKind::Directory
+                    ? CopyTreeAcross(fs, from, entries[i].name, entry, into, entries[i].name, depth + 1)
+                    : MoveAcross(fs, from, entries[i].name, entry, into, entries[i].name);
+        }
+    }
+    if (e) {
+        return e;
+    }
+    // Kept as well as the system allows: a refusal of the bits or owner loses no data.
+    if (fs.MayGiveAway()) {
+        fs.SetOwnerAt(to, toName, FileIdentity{}, status.owner, status.group);
+    }
+    fs.SetModeAt(to, toName, FileIdentity{}, status.mode);
+    fs.SetLinkTimeAt(to, toName, status.mtimeSeconds, status.mtimeNanoseconds);
+    from.Close();
+    return fs.RemoveDirectoryAt(dir, name);
+}
+
+} // namespace
+
+// Where no rename reaches (another file system mounted inside the destination): a copy in the
+// run folder, complete and on the device, before the original is removed.
+FsError MoveAcross(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                   const DirectoryHandle& to, const std::string& toName) {
+    switch (status.kind) {
+    case EntryKind::Directory:
+        return CopyTreeAcross(fs, dir, name, status, to, toName, 0);
+    case EntryKind::Symlink: {
+        std::string target;
+        FsError e = fs.ReadLinkAt(dir, name, target);
+        if (!e) {
+            e = fs.MakeLinkAt(to, toName, target);
+        }
+        if (!e) {
+            fs.SetLinkTimeAt(to, toName, status.mtimeSeconds, status.mtimeNanoseconds);
+            e = fs.FlushFileSystem(to);
+            if (e) {
+                fs.RemoveFileAt(to, toName);
+            }
+        }
+        return e ? e : fs.RemoveFileAt(dir, name);
+    }
+    case EntryKind::File:
+        break;
+    case EntryKind::Other:
+        return FsError::OfKind(ErrorKind::NotSupported);
+    }
+    FileHandle in;
+    FsError e = fs.OpenCopySourceAt(dir, name, FileIdentity::Of(status), false, in);
+    if (e) {
+        return e;
+    }
+    const CopyResult copied = fs.CopyOpenFileAt(in, to, toName, nullptr, nullptr);
+    fs.CloseFile(in);
+    if (copied.outcome != CopyOutcome::Copied) {
+        return copied.error ? copied.error : FsError::OfKind(ErrorKind::Interrupted);
+    }
+    if ((e = fs.FlushFileSystem(to))) {
+        fs.RemoveFileAt(to, toName);
+        return e;
+    }
+    return fs.RemoveFileAt(dir, name);
+}
+
 FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHandle& versions,
                        std::vector<RunFolder>& folders) {
     std::vector<DirEntry> entries;
@@ -308,7 +399,7 @@ bool CVersionKeeper::Keep(const DirectoryHandle* dir, const std::string& name, c
     if (!e) {
         e = fs_.MoveAt(*dir, name, *parent, parts.back());
         if (e.Is(ErrorKind::CrossDevice)) {
-            e = MoveAcross(*dir, name, status, *parent, parts.back());
+            e = MoveAcross(fs_, *dir, name, status, *parent, parts.back());
         }
     }
     if (e) {
@@ -318,86 +409,6 @@ bool CVersionKeeper::Keep(const DirectoryHandle* dir, const std::string& name, c
     LogLine(ctx_, "Kept previous version of " + shown, colour);
     Record(ManifestAction::Kind::Deleted, &status, relative);
     return true;
-}
-
-// Where no rename reaches (another file system mounted inside the destination): a copy in the
-// run folder, complete and on the device, before the original is removed.
-FsError CVersionKeeper::MoveAcross(const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
-                                   const DirectoryHandle& to, const std::string& toName) {
-    switch (status.kind) {
-    case EntryKind::Directory:
-        return CopyTreeAcross(dir, name, to, toName, 0);
-    case EntryKind::Symlink: {
-        std::string target;
-        FsError e = fs_.ReadLinkAt(dir, name, target);
-        if (!e) {
-            e = fs_.MakeLinkAt(to, toName, target);
-        }
-        if (!e) {
-            fs_.SetLinkTimeAt(to, toName, status.mtimeSeconds, status.mtimeNanoseconds);
-            e = fs_.FlushFileSystem(to);
-            if (e) {
-                fs_.RemoveFileAt(to, toName);
-            }
-        }
-        return e ? e : fs_.RemoveFileAt(dir, name);
-    }
-    case EntryKind::File:
-        break;
-    case EntryKind::Other:
-        return FsError::OfKind(ErrorKind::NotSupported);
-    }
-    FileHandle in;
-    FsError e = fs_.OpenCopySourceAt(dir, name, FileIdentity::Of(status), false, in);
-    if (e) {
-        return e;
-    }
-    const CopyResult copied = fs_.CopyOpenFileAt(in, to, toName, nullptr, nullptr);
-    fs_.CloseFile(in);
-    if (copied.outcome != CopyOutcome::Copied) {
-        return copied.error ? copied.error : FsError::OfKind(ErrorKind::Interrupted);
-    }
-    if ((e = fs_.FlushFileSystem(to))) {
-        fs_.RemoveFileAt(to, toName);
-        return e;
-    }
-    return fs_.RemoveFileAt(dir, name);
-}
-
-// A directory moved across entry by entry; it is removed only once it is empty. What could not
-// be moved stays in the destination and fails the whole.
-FsError CVersionKeeper::CopyTreeAcross(const DirectoryHandle& dir, const std::string& name, const DirectoryHandle& to,
-                                       const std::string& toName, int depth) {
-    if (depth > kDeepestCopy) {
-        return FsError::OfKind(ErrorKind::NameTooLong);
-    }
-    DirectoryHandle from;
-    FsError e = fs_.OpenDirectoryAt(dir, name, from);
-    if (!e) {
-        e = fs_.MakeDirectoryAt(to, toName);
-    }
-    DirectoryHandle into;
-    if (!e) {
-        e = fs_.OpenDirectoryAt(to, toName, into);
-    }
-    std::vector<DirEntry> entries;
-    if (!e) {
-        e = ReadAllEntries(fs_, from, entries);
-    }
-    for (std::size_t i = 0; i < entries.size() && !e; ++i) {
-        FileStatus status;
-        e = fs_.StatusAt(from, entries[i].name, false, status);
-        if (!e) {
-            e = status.kind == EntryKind::Directory
-                    ? CopyTreeAcross(from, entries[i].name, into, entries[i].name, depth + 1)
-                    : MoveAcross(from, entries[i].name, status, into, entries[i].name);
-        }
-    }
-    if (e) {
-        return e;
-    }
-    from.Close();
-    return fs_.RemoveDirectoryAt(dir, name);
 }
 
 void CVersionKeeper::Left(const DirectoryHandle* dir, const std::string& name, const std::string& relative,

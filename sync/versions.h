@@ -28,6 +28,11 @@ FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHan
                        std::vector<RunFolder>& folders);
 // Every entry of an open directory, in the listing's order.
 FsError ReadAllEntries(IFileSystem& fs, const DirectoryHandle& dir, std::vector<DirEntry>& entries);
+// Moves name of dir (its status given) to toName in to where no rename reaches (another file
+// system): a copy, complete and on the device, before the original is removed; a directory
+// entry by entry, removed once empty. What could not be moved stays and fails the whole.
+FsError MoveAcross(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                   const DirectoryHandle& to, const std::string& toName);
 // Removes name of dir and everything below it, links as themselves.
 FsError RemoveTreeAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, int depth = 0);
 
@@ -69,10 +74,6 @@ private:
     FsError OpenVersions(bool create, DirectoryHandle& versions);
     FsError OpenRunFolder();
     FsError OpenKeptParent(const std::vector<std::string>& parts, const DirectoryHandle*& parent);
-    FsError MoveAcross(const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
-                       const DirectoryHandle& to, const std::string& toName);
-    FsError CopyTreeAcross(const DirectoryHandle& dir, const std::string& name, const DirectoryHandle& to,
-                           const std::string& toName, int depth);
     void RetainCount(const DirectoryHandle& versions, const std::vector<std::string>& folders);
     void Record(ManifestAction::Kind kind, const FileStatus* status, const std::string& relative);
 

@@ -26,7 +26,12 @@ _pemo_jobs() {
 _pemo() {
     local cur prev IFS=$'\n'
     _pemo_words
-    if [[ $prev == -file || $cur != -* ]]; then
+    if [[ $prev == -restore || $prev == -to ]]; then
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        compopt -o filenames 2>/dev/null
+    elif [[ $prev == -at ]]; then
+        return
+    elif [[ $prev == -file || $cur != -* ]]; then
         # A file is followed by a space and a directory by "/", and blanks are escaped, by readline.
         mapfile -t COMPREPLY < <(_pemo_jobs "$cur")
         compopt -o filenames 2>/dev/null
@@ -44,7 +49,7 @@ _pemo() {
         fi
     else
         local switches="-file -runall -show -stay -auto -fakeit -verbose -quiet -maxdelete: -shutdown -ignoreerrors -datelog
-            -logexclusions -noballoon -showdetlog -letter: -undo -task: --help --version"
+            -logexclusions -noballoon -showdetlog -letter: -undo -restore -at -to -task: --help --version"
         IFS=$' \t\n'
         mapfile -t COMPREPLY < <(compgen -W "$switches" -- "$cur")
         [[ ${#COMPREPLY[@]} -eq 1 && ${COMPREPLY[0]} == *: ]] && compopt -o nospace 2>/dev/null

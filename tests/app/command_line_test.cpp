@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "model/version_manifest.h"
 #include "platform/process.h"
 #include "support/temp_dir.h"
 
@@ -242,3 +243,39 @@ TEST(CommandLine, MaxDeleteTakesAWholeNumberOfFiles) {
 }
 
 } // namespace
+
+TEST(CheckArguments, RestoreTakesAPathATimeAndAFolderStrictly) {
+    const struct {
+        std::vector<std::string> args;
+        const char* says; // empty: accepted
+    } cases[] = {
+        {{"-auto", "-restore", "/d/a", "-at", "2026-01-31"}, ""},
+        {{"-auto", "-restore", "/d/a", "-at", "2026-01-31 18:30", "-to", "/tmp"}, ""},
+        {{"-auto", "-restore", "-h", "-at", "2026-01-31 18:30:05", "-task:T"}, ""},
+        {{"-auto", "-restore", "/d/a", "-at", "2026-01-31_18-30-00_2"}, ""},
+        {{"-auto", "-restore"}, "needs the path"},
+        {{"-auto", "-restore", "/d/a", "-at"}, "needs a time"},
+        {{"-auto", "-restore", "/d/a", "-at", "2026-02-30"}, "give the time as"},
+        {{"-auto", "-restore", "/d/a", "-at", "2026-01-31 25:00"}, "give the time as"},
+        {{"-auto", "-restore", "/d/a", "-at", "31.01.2026"}, "give the time as"},
+        {{"-auto", "-restore", "/d/a", "-at", "2026-01-31T18:30"}, "give the time as"},
+        {{"-auto", "-restore", "/d/a", "-restore", "/d/b"}, "is given once"},
+        {{"-restore", "/d/a"}, "without a window only"},
+        {{"-auto", "-undo", "-restore", "/d/a"}, "give one of them"},
+        {{"-auto", "-at", "2026-01-31"}, "choose the time and the folder of -restore"},
+        {{"-auto", "-restore", "/d/a", "-to", "/tmp"}, "-to needs -at"},
+    };
+    for (const auto& c : cases) {
+        const CheckedArguments checked = CheckArguments(c.args, kProgram, NativeFileSystem());
+        const std::string said = c.says;
+        EXPECT_EQ(checked.verdict, said.empty() ? ArgumentsVerdict::Run : ArgumentsVerdict::Refused) << c.args.back();
+        EXPECT_NE(checked.error.find(said), std::string::npos) << checked.error;
+    }
+    const StartOptions o = CheckArguments({"-auto", "-restore", "/d/a", "-at", "2026-01-31 18:30", "-to", "/tmp"},
+                                          kProgram, NativeFileSystem())
+                               .options;
+    EXPECT_TRUE(o.restore && o.restoreAtGiven);
+    EXPECT_EQ(o.restorePath, "/d/a");
+    EXPECT_EQ(o.restoreAt, CalendarSeconds(2026, 1, 31, 18, 30, 0));
+    EXPECT_EQ(o.restoreTo, "/tmp");
+}

@@ -841,6 +841,24 @@ TEST_F(PemoBinaryTest, UndoPutsTheNamedTasksDestinationBackAsItWasBeforeItsLastR
     Outcome undone = Run({"-undo", "-task:Kept"});
     EXPECT_EQ(undone.status, 0) << undone.err;
     EXPECT_EQ(mirror(), before);
+    // The trail a run leaves: its log, named on the closing line, and a summary line.
+    EXPECT_TRUE(Has(undone.out, "0 errors; log: log.html")) << undone.out;
+    EXPECT_NE(AsciiOfUtf16(ReadFileBytes(work + "/log.html")).find("Undoing the last run of task"), std::string::npos);
+    const std::string summary = ReadFileBytes(work + "/summary.log");
+    EXPECT_NE(summary.find(",undo Kept,"), std::string::npos) << summary;
+
+    // What the undo took away comes back from its own folder, into another one on request.
+    const std::string versions = dir / "dst/.pemo-versions";
+    std::string undoFolder;
+    for (const auto& entry : fs::directory_iterator(versions)) {
+        undoFolder = std::max(undoFolder, entry.path().filename().string());
+    }
+    Outcome listed = Run({"-restore", dir / "src/added", "-quiet"});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    Outcome restored = Run({"-restore", "added", "-task:Kept", "-at", undoFolder, "-to", dir.Path()});
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    EXPECT_EQ(ReadFileBytes(dir / "added/b.txt"), "b");
+    EXPECT_EQ(Run({"-restore", "added", "-task:Kept", "-at", undoFolder, "-to", dir.Path()}).status, 1);
 }
 
 } // namespace

@@ -204,3 +204,22 @@ TEST_F(DeletionGuardsTest, AFakeItRunCountsAndGuardsDeletionsAsTheRunThatFollows
     }
     EXPECT_EQ(rig.log.CountStartingWith("Deletion limit of 3"), 2) << "in the preview as in the run";
 }
+
+TEST_F(DeletionGuardsTest, AReplacementWhoseOldVersionIsKeptCountsAsADeletion) {
+    task.versionDays = 30;
+    for (const char* name : {"a", "b", "c"}) {
+        Put(src + "/" + name, "new", 1700000000);
+        Put(dst + "/" + name, "old");
+    }
+    Put(dst + "/extra");
+    rig.ctx.maxDelete = 2;
+    Run();
+    // The extra goes first, then one replacement reaches the limit.
+    EXPECT_EQ(stats.deleted, 1) << Dump(rig.log);
+    EXPECT_EQ(stats.changed, 1);
+    EXPECT_EQ(stats.saved, 2);
+    EXPECT_EQ(ReadFileBytes(dst + "/c"), "old");
+    EXPECT_TRUE(rig.log.Has(LogColour::Purple, "Not replacing " + NativePath(dst + "/c") + " (deletion limit)"))
+        << Dump(rig.log);
+    EXPECT_EQ(rig.log.CountStartingWith("Deletion limit of 2 reached"), 1);
+}

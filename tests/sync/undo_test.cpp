@@ -97,3 +97,13 @@ TEST_F(UndoTest, ChangesNothingWhenRefusedOrFaked) {
     EXPECT_TRUE(Undo());
     EXPECT_EQ(TreeSnapshot(dst), moved);
 }
+
+TEST_F(UndoTest, WhereNoRenameReachesTheEntriesAreCopiedAcross) {
+    const std::string before = Mirror();
+    Run();
+    ASSERT_EQ(stats.errors, 0) << Dump(rig.log);
+    rig.fs.FailPath(FsCall::Move, "olddir", EXDEV);
+    rig.fs.FailPath(FsCall::Move, "changed.txt", EXDEV);
+    EXPECT_TRUE(Undo()) << Dump(rig.log);
+    EXPECT_EQ(Mirror(), before) << Dump(rig.log);
+}
