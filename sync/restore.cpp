@@ -16,19 +16,6 @@ namespace {
 // Deeper trees than this are not restored; the target stays as it was.
 constexpr int kDeepestRestore = 256;
 
-std::vector<std::string> SplitRelative(const std::string& relative) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = relative.find(kPathSeparator, start);
-        parts.push_back(relative.substr(start, at - start));
-        if (at == std::string::npos) {
-            return parts;
-        }
-        start = at + 1;
-    }
-}
-
 // A path that names an entry below the destination, outside its versions area, without climbing.
 bool UsableParts(const std::vector<std::string>& parts) {
     if (parts.empty() || parts.front() == kVersionsFolderName) {
@@ -45,35 +32,6 @@ std::string TrimmedDestination(const std::string& destination) {
         trimmed.pop_back();
     }
     return trimmed;
-}
-
-// Called with each level made on the way down: the directory it was made in, its name, and its
-// path relative to the root.
-using MadeLevelFn = std::function<void(const DirectoryHandle&, const std::string&, const std::string&)>;
-
-// Opens the directory that holds parts.back() below root, never through a link. With made set,
-// missing levels are made and reported to it.
-FsError OpenParentBelow(IFileSystem& fs, const DirectoryHandle& root, const std::vector<std::string>& parts,
-                        DirectoryHandle& parent, const MadeLevelFn* made) {
-    FsError e = fs.DuplicateDirectory(root, parent);
-    std::string relative;
-    for (std::size_t i = 0; i + 1 < parts.size() && !e; ++i) {
-        relative = relative.empty() ? parts[i] : relative + kPathSeparator + parts[i];
-        if (made != nullptr) {
-            e = fs.MakeDirectoryAt(parent, parts[i]);
-            if (!e) {
-                (*made)(parent, parts[i], relative);
-            } else if (e.Is(ErrorKind::Exists)) {
-                e = FsError();
-            }
-        }
-        DirectoryHandle next;
-        if (!e) {
-            e = fs.OpenDirectoryAt(parent, parts[i], next);
-        }
-        parent = std::move(next);
-    }
-    return e;
 }
 
 bool Absent(const FsError& e) {

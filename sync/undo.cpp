@@ -277,21 +277,8 @@ bool CUndo::FindLastRun() {
 
 FsError CUndo::OpenParent(const DirectoryHandle& root, const std::vector<std::string>& parts, bool make,
                           DirectoryHandle& parent) {
-    FsError e = fs_.DuplicateDirectory(root, parent);
-    for (std::size_t i = 0; i + 1 < parts.size() && !e; ++i) {
-        if (make) {
-            e = fs_.MakeDirectoryAt(parent, parts[i]);
-            if (e.Is(ErrorKind::Exists)) {
-                e = FsError();
-            }
-        }
-        DirectoryHandle next;
-        if (!e) {
-            e = fs_.OpenDirectoryAt(parent, parts[i], next);
-        }
-        parent = std::move(next);
-    }
-    return e;
+    static const MadeLevelFn kUnrecorded = [](const DirectoryHandle&, const std::string&, const std::string&) {};
+    return OpenParentBelow(fs_, root, parts, parent, make ? &kUnrecorded : nullptr);
 }
 
 FsError CUndo::StatusBelow(const DirectoryHandle& root, const std::vector<std::string>& parts, FileStatus& status) {

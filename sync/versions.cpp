@@ -15,19 +15,6 @@ constexpr std::int64_t kNanosecondsPerSecondWide = 1000000000;
 // A manifest larger than this is not one a run wrote.
 constexpr std::size_t kLargestManifest = std::size_t{1} << 30;
 
-std::vector<std::string> SplitRelative(const std::string& relative) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t at = relative.find(kPathSeparator, start);
-        parts.push_back(relative.substr(start, at - start));
-        if (at == std::string::npos) {
-            return parts;
-        }
-        start = at + 1;
-    }
-}
-
 std::string ManifestPath(const std::string& relative) {
     std::string path = relative;
     std::replace(path.begin(), path.end(), kPathSeparator, '/');
@@ -529,4 +516,40 @@ void CVersionKeeper::RetainCount(const DirectoryHandle& versions, const std::vec
             }
         }
     }
+}
+
+std::vector<std::string> SplitRelative(const std::string& relative) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t at = relative.find(kPathSeparator, start);
+        parts.push_back(relative.substr(start, at - start));
+        if (at == std::string::npos) {
+            return parts;
+        }
+        start = at + 1;
+    }
+}
+
+FsError OpenParentBelow(IFileSystem& fs, const DirectoryHandle& root, const std::vector<std::string>& parts,
+                        DirectoryHandle& parent, const MadeLevelFn* made) {
+    FsError e = fs.DuplicateDirectory(root, parent);
+    std::string relative;
+    for (std::size_t i = 0; i + 1 < parts.size() && !e; ++i) {
+        relative = relative.empty() ? parts[i] : relative + kPathSeparator + parts[i];
+        if (made != nullptr) {
+            e = fs.MakeDirectoryAt(parent, parts[i]);
+            if (!e) {
+                (*made)(parent, parts[i], relative);
+            } else if (e.Is(ErrorKind::Exists)) {
+                e = FsError();
+            }
+        }
+        DirectoryHandle next;
+        if (!e) {
+            e = fs.OpenDirectoryAt(parent, parts[i], next);
+        }
+        parent = std::move(next);
+    }
+    return e;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <string>
 #include <unordered_map>
@@ -38,6 +39,18 @@ FsError RemoveTreeAt(IFileSystem& fs, const DirectoryHandle& dir, const std::str
 
 // The text of the run folder's manifest; NotFound when it has none.
 FsError ReadManifestText(IFileSystem& fs, const DirectoryHandle& runFolder, std::string& text);
+// The names of a path relative to a destination (native separators), in order.
+std::vector<std::string> SplitRelative(const std::string& relative);
+
+// Called with each level made on the way down: the directory it was made in, its name, and its
+// path relative to the root.
+using MadeLevelFn = std::function<void(const DirectoryHandle&, const std::string&, const std::string&)>;
+
+// Opens the directory that holds parts.back() below root, never through a link. With made set,
+// missing levels are made and reported to it.
+FsError OpenParentBelow(IFileSystem& fs, const DirectoryHandle& root, const std::vector<std::string>& parts,
+                        DirectoryHandle& parent, const MadeLevelFn* made);
+
 // Writes manifest as the manifest of the run folder, whole or not at all: through a temporary
 // that is flushed and then renamed over the name.
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest);
