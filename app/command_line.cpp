@@ -259,8 +259,10 @@ CheckedArguments CheckArguments(const std::vector<std::string>& args, const std:
             }
             const std::string& value = args[++i];
             if (const std::string* earlier = valueOf(arg.c_str()); earlier != nullptr && *earlier != value) {
-                return Refuse("\"" + arg + " " + value + "\": " + arg + " is given once (\"" + *earlier +
-                              "\" already)");
+                std::string why = "\"" + arg;
+                why += " " + value + "\": ";
+                why += arg + " is given once (\"" + *earlier + "\" already)";
+                return Refuse(why);
             }
             restoreValues.emplace_back(arg, value);
         } else if (StartsWith(arg, kTaskSwitch)) {

@@ -121,6 +121,55 @@ bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& seque
     return true;
 }
 
+namespace {
+
+// The tasks whose trees hold path (or, relative, the one chosen), each prepared for the restore;
+// false when one cannot be.
+bool FindTargets(CJobCommand& command, const StartOptions& options, IFileSystem& fs, const std::string& path,
+                 std::vector<Target>& targets) {
+    const bool absolute = IsWholePath(path);
+    for (const auto& held : command.Tasks()) {
+        if (options.taskName.empty() ? !held->enabled : held->name != options.taskName) {
+            continue;
+        }
+        Target target{*held, {}};
+        if (!command.Prepare(target.task, "restoring")) {
+            return false;
+        }
+        if (!absolute) {
+            target.relative = path;
+        } else if (!BelowEither(fs, path, target.task.destination, target.relative) &&
+                   !BelowEither(fs, path, target.task.source, target.relative)) {
+            continue;
+        }
+        targets.push_back(std::move(target));
+    }
+    return true;
+}
+
+// Prints the kept versions of the target's path; changes nothing.
+template <typename Refuse>
+int ListVersions(const StartOptions& options, IFileSystem& fs, const Target& target, const std::string& shown,
+                 std::FILE* out, const Refuse& refuse) {
+    FsError error;
+    const std::vector<KeptVersion> versions = ListKeptVersions(fs, target.task.destination, target.relative, error);
+    std::vector<std::string> lines{(versions.empty() ? "No kept version of " : "Kept versions of ") + shown};
+    for (const KeptVersion& version : versions) {
+        lines.push_back("  " + CalendarText(version.run.seconds) + "  " + KindText(version.status) + "  (" +
+                        version.run.name + ")");
+    }
+    for (const std::string& line : options.quiet ? std::vector<std::string>() : lines) {
+        std::fputs((EscapeControlCharacters(line) + "\n").c_str(), out);
+    }
+    if (error) {
+        return refuse("cannot read all kept versions of " + shown + ": " +
+                      ErrorText(static_cast<std::uint32_t>(error.code)));
+    }
+    return 0;
+}
+
+} // namespace
+
 int RunRestore(const StartOptions& options, IFileSystem& fs, std::FILE* out, std::FILE* err) {
     CJobCommand command(options, fs, out, err);
     if (!command.Open()) {
@@ -133,21 +182,8 @@ int RunRestore(const StartOptions& options, IFileSystem& fs, std::FILE* out, std
     const std::string path = WithoutTrailingSeparators(WithNativeSeparators(options.restorePath));
     const bool absolute = IsWholePath(path);
     std::vector<Target> targets;
-    for (const auto& held : command.Tasks()) {
-        if (options.taskName.empty() ? !held->enabled : held->name != options.taskName) {
-            continue;
-        }
-        Target target{*held, {}};
-        if (!command.Prepare(target.task, "restoring")) {
-            return 2;
-        }
-        if (!absolute) {
-            target.relative = path;
-        } else if (!BelowEither(fs, path, target.task.destination, target.relative) &&
-                   !BelowEither(fs, path, target.task.source, target.relative)) {
-            continue;
-        }
-        targets.push_back(std::move(target));
+    if (!FindTargets(command, options, fs, path, targets)) {
+        return 2;
     }
     if (!absolute && options.taskName.empty()) {
         return refuse("-restore " + options.restorePath +
@@ -164,21 +200,7 @@ int RunRestore(const StartOptions& options, IFileSystem& fs, std::FILE* out, std
     const Target& target = targets.front();
     const std::string shown = WithoutTrailingSeparators(target.task.destination) + kPathSeparator + target.relative;
     if (!options.restoreAtGiven) {
-        FsError error;
-        const std::vector<KeptVersion> versions = ListKeptVersions(fs, target.task.destination, target.relative, error);
-        std::vector<std::string> lines{(versions.empty() ? "No kept version of " : "Kept versions of ") + shown};
-        for (const KeptVersion& version : versions) {
-            lines.push_back("  " + CalendarText(version.run.seconds) + "  " + KindText(version.status) + "  (" +
-                            version.run.name + ")");
-        }
-        for (const std::string& line : options.quiet ? std::vector<std::string>() : lines) {
-            std::fputs((EscapeControlCharacters(line) + "\n").c_str(), out);
-        }
-        if (error) {
-            return refuse("cannot read all kept versions of " + shown + ": " +
-                          ErrorText(static_cast<std::uint32_t>(error.code)));
-        }
-        return 0;
+        return ListVersions(options, fs, target, shown, out, refuse);
     }
     // A restore changes the destination a run of the same job would be working on.
     CJobLock lock(fs);

@@ -20,6 +20,20 @@ std::string Upper(std::string text) {
     return text;
 }
 
+// The tags a job carries only when they differ from their default.
+void StoreOptionalField(const std::string& tag, const std::string& value, Task& task) {
+    if (tag == "<VERSIONS>") {
+        task.versionDays = std::max(0, IntFromText(value));
+    } else if (tag == "<VERSIONCOUNT>") {
+        task.versionCount = std::max(0, IntFromText(value));
+    } else if (tag == "<MOUNTED>") {
+        task.mustBeMounted = value == "1";
+    } else if (tag == "<LINKS>") {
+        const int policy = IntFromText(value);
+        task.linkPolicy = policy == 1 ? LinkPolicy::Skip : policy == 2 ? LinkPolicy::CopyTarget : LinkPolicy::Mirror;
+    }
+}
+
 void StoreField(const std::string& tag, const std::string& value, Task& task) {
     const bool flag = value == "1";
     if (tag == "<NAME>") {
@@ -58,15 +72,8 @@ void StoreField(const std::string& tag, const std::string& value, Task& task) {
         task.colour = static_cast<std::uint32_t>(IntFromText(value));
     } else if (tag == "<ONEHOUR>") {
         task.oneHour = flag;
-    } else if (tag == "<VERSIONS>") {
-        task.versionDays = std::max(0, IntFromText(value));
-    } else if (tag == "<VERSIONCOUNT>") {
-        task.versionCount = std::max(0, IntFromText(value));
-    } else if (tag == "<MOUNTED>") {
-        task.mustBeMounted = flag;
-    } else if (tag == "<LINKS>") {
-        const int policy = IntFromText(value);
-        task.linkPolicy = policy == 1 ? LinkPolicy::Skip : policy == 2 ? LinkPolicy::CopyTarget : LinkPolicy::Mirror;
+    } else {
+        StoreOptionalField(tag, value, task);
     }
 }
 

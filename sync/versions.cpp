@@ -536,7 +536,10 @@ FsError OpenParentBelow(IFileSystem& fs, const DirectoryHandle& root, const std:
     FsError e = fs.DuplicateDirectory(root, parent);
     std::string relative;
     for (std::size_t i = 0; i + 1 < parts.size() && !e; ++i) {
-        relative = relative.empty() ? parts[i] : relative + kPathSeparator + parts[i];
+        if (!relative.empty()) {
+            relative += kPathSeparator;
+        }
+        relative += parts[i];
         if (made != nullptr) {
             e = fs.MakeDirectoryAt(parent, parts[i]);
             if (!e) {
