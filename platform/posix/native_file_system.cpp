@@ -400,6 +400,26 @@ int CreateTemporaryAt(int dirFd, std::string& name, UniqueFd& out) {
     return EEXIST;
 }
 
+// Some FUSE drivers (FAT) give a file the time it is renamed at. A copy that shows a time more
+// than FAT's two-second step away from the one it was given, and is still the very file written,
+// gets its times again; at worst it stays as it is and a later run copies it again.
+void KeepTimesThroughRename(int dirFd, const std::string& name, const struct stat& written,
+                            const struct timespec (&times)[2]) {
+    constexpr time_t kFarthestStep = 2;
+    struct stat now {};
+    if (::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        std::abs(now.st_mtim.tv_sec - times[1].tv_sec) <= kFarthestStep || now.st_dev != written.st_dev ||
+        now.st_ino != written.st_ino) {
+        return;
+    }
+    const UniqueFd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    if (fd.Get() >= 0 && ::fstat(fd.Get(), &opened) == 0 && opened.st_dev == written.st_dev &&
+        opened.st_ino == written.st_ino) {
+        ::futimens(fd.Get(), times);
+    }
+}
+
 // Whether a file was written to or replaced between two looks at it.
 bool Moved(const struct stat& before, const struct stat& after) {
     return before.st_size != after.st_size || before.st_mtim.tv_sec != after.st_mtim.tv_sec ||
@@ -682,12 +702,10 @@ public:
             errno != ENOSYS && errno != EOPNOTSUPP) {
             e = errno;
         }
-        if (e == 0) {
-            // Both times: some drivers (FUSE exFAT) drop a call that leaves the access time out.
-            const struct timespec times[2] = {st.st_atim, st.st_mtim};
-            if (::futimens(out.Get(), times) != 0) {
-                e = errno;
-            }
+        // Both times: some drivers (FUSE exFAT) drop a call that leaves the access time out.
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (e == 0 && ::futimens(out.Get(), times) != 0) {
+            e = errno;
         }
         int fd = out.Release();
         if (::close(fd) != 0 && e == 0) {
@@ -695,6 +713,9 @@ public:
         }
         if (e == 0 && ::renameat(outDir, temp.c_str(), outDir, destinationName.c_str()) != 0) {
             e = errno;
+        }
+        if (e == 0) {
+            KeepTimesThroughRename(outDir, destinationName, copy, times);
         }
         if (e != 0) {
             ::unlinkat(outDir, temp.c_str(), 0);
