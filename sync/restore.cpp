@@ -323,6 +323,14 @@ bool CRestore::RestoreBelow(std::int64_t at) {
     std::vector<std::string> paths = below_;
     std::sort(paths.begin(), paths.end());
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    // A record is read from the destination, which others may write: a path in it that climbs or
+    // names the versions area is refused before anything changes.
+    const auto odd = std::find_if(paths.begin(), paths.end(),
+                                  [](const std::string& path) { return !UsableParts(SplitRelative(NativeOf(path))); });
+    if (odd != paths.end()) {
+        Fail("Cannot restore " + folder + ": a record of kept versions names \"" + *odd + "\" below it");
+        return false;
+    }
     LogLine(ctx_, "Restoring " + folder + " as it was at " + CalendarText(at) + ", the entries changed below it",
             LogColour::Bold);
     CVersionKeeper keeper(ctx_, task_, task_.source, destination_, std::time(nullptr), stats_);
