@@ -139,7 +139,6 @@ public:
 private:
     enum class Found { Kept, Current, Absent, Failed };
     Found FindVersion(std::int64_t at);
-    void LogChangedBelow();
     bool FromCurrent(const std::string& into, std::int64_t at);
     bool CopyOut(const std::string& into);
     bool IntoDestination();
@@ -155,7 +154,9 @@ private:
     // caller does between the two (keeping what name holds) is beforeMove. Nothing is left under
     // the temporary name on failure.
     FsError CopyInto(const DirectoryHandle& dir, const std::string& name, const std::string& shown,
-                     const std::function<FsError()>& beforeMove);
+                     const std::function<FsError(const std::string&)>& beforeMove);
+    bool ChangedBelow(const std::string& folder, std::vector<std::string>& paths);
+    FsError OverlayBelow(const DirectoryHandle& dir, const std::string& temporary, const std::string& shown);
     FsError CopyEntry(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
                       const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth);
     FsError CopyDirectory(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
@@ -176,6 +177,10 @@ private:
     // Where the version restored is taken from: its run folder, or the destination itself.
     std::string from_;
     std::vector<std::string> below_;
+    // A folder restored elsewhere whose entries changed below it: the time, and the depth of the
+    // folder.
+    std::int64_t overlayAt_ = 0;
+    std::size_t overlayDepth_ = 0;
     // The run folder that added the path since the time asked for.
     std::string addedBy_;
     DirectoryHandle keptParent_;
@@ -225,11 +230,8 @@ bool CRestore::FromCurrent(const std::string& into, std::int64_t at) {
         if (into.empty()) {
             return RestoreBelow(at) && stats_.errors == 0;
         }
-        // A copy elsewhere would need the current folder with the restored entries laid over it.
-        Fail("Cannot restore " + shown_ + " as it was at " + when + " into " + into +
-             ": entries below it changed since, restore it into the destination or each of them by its own path");
-        LogChangedBelow();
-        return false;
+        overlayAt_ = at;
+        overlayDepth_ = parts_.size();
     }
     if (into.empty()) {
         LogLine(ctx_, shown_ + " is as it was at " + when + ": no run since then kept an earlier version of it",
@@ -295,13 +297,6 @@ CRestore::Found CRestore::FindVersion(std::int64_t at) {
     return Found::Current;
 }
 
-// Entries below the path that runs since changed on their own are not in any version of it.
-void CRestore::LogChangedBelow() {
-    for (const std::string& path : below_) {
-        LogLine(ctx_, "  changed since: " + JoinPath(destination_, NativeOf(path)), LogColour::Purple);
-    }
-}
-
 bool CRestore::IntoDestination() {
     LogLine(ctx_, "Restoring " + shown_ + " from " + RunPath(), LogColour::Bold);
     CVersionKeeper keeper(ctx_, task_, task_.source, destination_, std::time(nullptr), stats_);
@@ -320,15 +315,8 @@ bool CRestore::IntoDestination() {
 bool CRestore::RestoreBelow(std::int64_t at) {
     const std::string folder = shown_;
     const std::size_t depth = parts_.size();
-    std::vector<std::string> paths = below_;
-    std::sort(paths.begin(), paths.end());
-    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-    // A record is read from the destination, which others may write: a path in it that climbs or
-    // names the versions area is refused before anything changes.
-    const auto odd = std::find_if(paths.begin(), paths.end(),
-                                  [](const std::string& path) { return !UsableParts(SplitRelative(NativeOf(path))); });
-    if (odd != paths.end()) {
-        Fail("Cannot restore " + folder + ": a record of kept versions names \"" + *odd + "\" below it");
+    std::vector<std::string> paths;
+    if (!ChangedBelow(folder, paths)) {
         return false;
     }
     LogLine(ctx_, "Restoring " + folder + " as it was at " + CalendarText(at) + ", the entries changed below it",
@@ -360,6 +348,84 @@ bool CRestore::RestoreBelow(std::int64_t at) {
         LogLine(ctx_, "Restored " + folder + " as it was at " + CalendarText(at), LogColour::Green);
     }
     return ok;
+}
+
+// The changed paths below the folder, once each, parents first. A record is read from the
+// destination, which others may write: a path in it that climbs or names the versions area is
+// refused before anything changes.
+bool CRestore::ChangedBelow(const std::string& folder, std::vector<std::string>& paths) {
+    paths = below_;
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    const auto odd = std::find_if(paths.begin(), paths.end(),
+                                  [](const std::string& path) { return !UsableParts(SplitRelative(NativeOf(path))); });
+    if (odd != paths.end()) {
+        Fail("Cannot restore " + folder + ": a record of kept versions names \"" + *odd + "\" below it");
+        return false;
+    }
+    return true;
+}
+
+// Lays over the copy of the folder as it is now (temporary in dir) what runs since changed below
+// it, as it was at the time, and gives its directories the times the destination's have.
+FsError CRestore::OverlayBelow(const DirectoryHandle& dir, const std::string& temporary, const std::string& shown) {
+    std::vector<std::string> paths;
+    DirectoryHandle root;
+    if (!ChangedBelow(shown_, paths)) {
+        return FsError::OfKind(ErrorKind::NotSupported);
+    }
+    if (FsError e = fs_.OpenDirectoryAt(dir, temporary, root)) {
+        return e;
+    }
+    const std::vector<SavedDirectory> saved = SaveDirectories(paths, overlayDepth_);
+    const MadeLevelFn made = [](const DirectoryHandle&, const std::string&, const std::string&) {};
+    const std::string from = from_;
+    std::vector<std::string> done;
+    for (const std::string& path : paths) {
+        if (std::any_of(done.begin(), done.end(), [&path](const std::string& above) { return IsBelow(path, above); })) {
+            continue;
+        }
+        relative_ = NativeOf(path);
+        parts_ = SplitRelative(relative_);
+        shown_ = JoinPath(destination_, relative_);
+        const Found found = FindVersion(overlayAt_);
+        if (found == Found::Failed) {
+            return FsError::OfKind(ErrorKind::Interrupted);
+        }
+        if (found == Found::Current) {
+            continue;
+        }
+        done.push_back(path);
+        const std::vector<std::string> inside(parts_.begin() + static_cast<std::ptrdiff_t>(overlayDepth_),
+                                              parts_.end());
+        DirectoryHandle parent;
+        FsError e = OpenParentBelow(fs_, root, inside, parent, &made);
+        if (!e) {
+            e = RemoveTreeAt(fs_, parent, inside.back());
+            e = Absent(e) ? FsError() : e;
+        }
+        if (!e && found == Found::Kept) {
+            e = CopyEntry(keptParent_, parts_.back(), kept_, parent, inside.back(),
+                          JoinPath(shown, NativeOf(RecordPath(inside))), 0);
+        }
+        if (e) {
+            return e;
+        }
+    }
+    from_ = from;
+    for (auto level = saved.rbegin(); level != saved.rend(); ++level) {
+        const std::vector<std::string> inside(level->parts.begin() + static_cast<std::ptrdiff_t>(overlayDepth_),
+                                              level->parts.end());
+        DirectoryHandle parent;
+        DirectoryHandle sub;
+        if (inside.empty()) {
+            FinishDirectory(ctx_, root, shown, level->status, giveAway_, stats_);
+        } else if (!OpenParentBelow(fs_, root, inside, parent, nullptr) &&
+                   !fs_.OpenDirectoryAt(parent, inside.back(), sub)) {
+            FinishDirectory(ctx_, sub, JoinPath(shown, NativeOf(RecordPath(inside))), level->status, giveAway_, stats_);
+        }
+    }
+    return {};
 }
 
 // Restores one entry below the folder by the rule of a single path; whole tells that it, and so
@@ -457,7 +523,7 @@ bool CRestore::PutBack(CVersionKeeper& keeper) {
         }
         e = Absent(e) ? FsError() : e;
     } else if (!e) {
-        e = CopyInto(parent, parts_.back(), shown_, [&]() {
+        e = CopyInto(parent, parts_.back(), shown_, [&](const std::string&) {
             FileStatus now;
             const FsError there = fs_.StatusAt(parent, parts_.back(), false, now);
             replaced = !there;
@@ -520,7 +586,12 @@ bool CRestore::IntoFolder(const std::string& into) {
         e = e.Is(ErrorKind::NotFound) ? FsError() : e;
     }
     if (!e && !task_.fakeIt) {
-        e = CopyInto(dir, parts_.back(), shown, [] { return FsError(); });
+        const std::string folder = shown_;
+        const std::string name = parts_.back(); // the overlay moves parts_ on
+        e = CopyInto(dir, name, shown, [&](const std::string& temporary) {
+            return overlayDepth_ == 0 ? FsError() : OverlayBelow(dir, temporary, shown);
+        });
+        shown_ = folder;
         if (!e) {
             e = fs_.FlushFileSystem(dir);
         }
@@ -534,11 +605,11 @@ bool CRestore::IntoFolder(const std::string& into) {
 }
 
 FsError CRestore::CopyInto(const DirectoryHandle& dir, const std::string& name, const std::string& shown,
-                           const std::function<FsError()>& beforeMove) {
+                           const std::function<FsError(const std::string&)>& beforeMove) {
     const std::string temporary = NewTemporaryCopyName();
     FsError e = CopyEntry(keptParent_, parts_.back(), kept_, dir, temporary, shown, 0);
     if (!e) {
-        e = beforeMove();
+        e = beforeMove(temporary);
     }
     if (!e) {
         e = fs_.MoveAt(dir, temporary, dir, name);
