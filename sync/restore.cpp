@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <set>
 #include <utility>
 
 #include "model/version_manifest.h"
@@ -58,6 +59,18 @@ std::string RecordPath(const std::vector<std::string>& parts) {
 bool IsBelow(const std::string& path, const std::string& above) {
     return path.size() > above.size() && path.compare(0, above.size(), above) == 0 && path[above.size()] == '/';
 }
+
+std::string NativeOf(const std::string& recordPath) {
+    std::string native = recordPath;
+    std::replace(native.begin(), native.end(), '/', kPathSeparator);
+    return native;
+}
+
+// A directory a restore below it changes, with its status from before, given back at the end.
+struct SavedDirectory {
+    std::vector<std::string> parts;
+    FileStatus status;
+};
 
 Touch TouchOf(const VersionManifest& manifest, const std::string& path, std::vector<std::string>& below) {
     Touch touch = Touch::None;
@@ -126,15 +139,24 @@ public:
 private:
     enum class Found { Kept, Current, Absent, Failed };
     Found FindVersion(std::int64_t at);
-    void LogChangedBelow();
+    bool FromCurrent(const std::string& into, std::int64_t at);
+    bool CopyOut(const std::string& into);
     bool IntoDestination();
+    bool PutBack(CVersionKeeper& keeper);
+    bool RestoreBelow(std::int64_t at);
+    bool RestoreOneBelow(const std::string& path, std::int64_t at, CVersionKeeper& keeper, bool& whole);
+    bool TakeAway(CVersionKeeper& keeper, const std::string& when);
+    std::vector<SavedDirectory> SaveDirectories(const std::vector<std::string>& paths, std::size_t fromDepth);
+    void GiveBackDirectories(const std::vector<SavedDirectory>& saved);
     bool IntoFolder(const std::string& into);
     bool OutsideTheTrees(const std::string& into);
     // Copies the kept entry to a temporary name in dir, then moves it to name there; what the
     // caller does between the two (keeping what name holds) is beforeMove. Nothing is left under
     // the temporary name on failure.
     FsError CopyInto(const DirectoryHandle& dir, const std::string& name, const std::string& shown,
-                     const std::function<FsError()>& beforeMove);
+                     const std::function<FsError(const std::string&)>& beforeMove);
+    bool ChangedBelow(const std::string& folder, std::vector<std::string>& paths);
+    FsError OverlayBelow(const DirectoryHandle& dir, const std::string& temporary, const std::string& shown);
     FsError CopyEntry(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
                       const DirectoryHandle& to, const std::string& toName, const std::string& shown, int depth);
     FsError CopyDirectory(const DirectoryHandle& from, const std::string& name, const FileStatus& status,
@@ -155,6 +177,12 @@ private:
     // Where the version restored is taken from: its run folder, or the destination itself.
     std::string from_;
     std::vector<std::string> below_;
+    // A folder restored elsewhere whose entries changed below it: the time, and the depth of the
+    // folder.
+    std::int64_t overlayAt_ = 0;
+    std::size_t overlayDepth_ = 0;
+    // The run folder that added the path since the time asked for.
+    std::string addedBy_;
     DirectoryHandle keptParent_;
     FileStatus kept_;
     bool giveAway_ = false;
@@ -181,35 +209,50 @@ bool CRestore::Run(const std::string& relative, std::int64_t at, const std::stri
     }
     const std::string when = CalendarText(at);
     if (found == Found::Absent) {
+        LogLine(ctx_, shown_ + " did not exist at " + when + ": the run " + addedBy_ + " added it, nothing to restore",
+                LogColour::Bold);
         return true;
     }
-    if (found == Found::Current) {
-        if (into.empty()) {
-            LogLine(ctx_, shown_ + " is as it was at " + when + ": no run since then kept an earlier version of it",
-                    LogColour::Bold);
-            LogChangedBelow();
-            return true;
-        }
-        // What the destination holds now is that state, and is what a copy elsewhere takes.
-        from_ = destination_;
-        FsError e = OpenParentBelow(fs_, top_, parts_, keptParent_, nullptr);
-        if (!e) {
-            e = fs_.StatusAt(keptParent_, parts_.back(), false, kept_);
-        }
-        if (Absent(e)) {
-            LogLine(ctx_, shown_ + " did not exist at " + when + " and does not now, nothing to restore",
-                    LogColour::Bold);
-            return true;
-        }
-        if (e) {
-            Fail("Cannot read " + shown_ + FailureSuffix(e));
-            return false;
-        }
-        LogChangedBelow();
-    }
+    return found == Found::Current ? FromCurrent(into, at) : CopyOut(into);
+}
+
+bool CRestore::CopyOut(const std::string& into) {
     giveAway_ = fs_.MayGiveAway();
     const bool ok = into.empty() ? IntoDestination() : IntoFolder(into);
     return ok && stats_.errors == 0;
+}
+
+// No run since at kept the path whole: the destination holds it as it was, but for what runs
+// since changed below it.
+bool CRestore::FromCurrent(const std::string& into, std::int64_t at) {
+    const std::string when = CalendarText(at);
+    if (!below_.empty()) {
+        if (into.empty()) {
+            return RestoreBelow(at) && stats_.errors == 0;
+        }
+        overlayAt_ = at;
+        overlayDepth_ = parts_.size();
+    }
+    if (into.empty()) {
+        LogLine(ctx_, shown_ + " is as it was at " + when + ": no run since then kept an earlier version of it",
+                LogColour::Bold);
+        return true;
+    }
+    // What the destination holds now is that state, and is what a copy elsewhere takes.
+    from_ = destination_;
+    FsError e = OpenParentBelow(fs_, top_, parts_, keptParent_, nullptr);
+    if (!e) {
+        e = fs_.StatusAt(keptParent_, parts_.back(), false, kept_);
+    }
+    if (Absent(e)) {
+        LogLine(ctx_, shown_ + " did not exist at " + when + " and does not now, nothing to restore", LogColour::Bold);
+        return true;
+    }
+    if (e) {
+        Fail("Cannot read " + shown_ + FailureSuffix(e));
+        return false;
+    }
+    return CopyOut(into);
 }
 
 // The first run since at that kept the path whole kept it as it was at at. A version that an
@@ -239,10 +282,7 @@ CRestore::Found CRestore::FindVersion(std::int64_t at) {
             continue;
         }
         if (view.touch == Touch::Added) {
-            LogLine(ctx_,
-                    shown_ + " did not exist at " + CalendarText(at) + ": the run " +
-                        JoinPath(versionsPath, folder->name) + " added it, nothing to restore",
-                    LogColour::Bold);
+            addedBy_ = JoinPath(versionsPath, folder->name);
             return Found::Absent;
         }
         if (view.holds) {
@@ -257,20 +297,219 @@ CRestore::Found CRestore::FindVersion(std::int64_t at) {
     return Found::Current;
 }
 
-// Entries below the path that runs since changed on their own are not in any version of it.
-void CRestore::LogChangedBelow() {
-    for (const std::string& path : below_) {
-        std::string native = path;
-        std::replace(native.begin(), native.end(), '/', kPathSeparator);
-        LogLine(ctx_, "  but " + JoinPath(destination_, native) + " below it changed since; restore it by its own path",
-                LogColour::Purple);
-    }
-}
-
 bool CRestore::IntoDestination() {
     LogLine(ctx_, "Restoring " + shown_ + " from " + RunPath(), LogColour::Bold);
     CVersionKeeper keeper(ctx_, task_, task_.source, destination_, std::time(nullptr), stats_);
     keeper.SetTop(top_);
+    const bool ok = PutBack(keeper);
+    keeper.Finish();
+    if (!task_.fakeIt) {
+        FlushDestination(ctx_, top_, destination_, stats_);
+    }
+    return ok;
+}
+
+// Every entry below the folder that a run since changed goes back to how it was then, all kept
+// in one run folder, so that one undo takes the whole restore back. A failure stops the restore;
+// what was done until then stays recorded for the undo.
+bool CRestore::RestoreBelow(std::int64_t at) {
+    const std::string folder = shown_;
+    const std::size_t depth = parts_.size();
+    std::vector<std::string> paths;
+    if (!ChangedBelow(folder, paths)) {
+        return false;
+    }
+    LogLine(ctx_, "Restoring " + folder + " as it was at " + CalendarText(at) + ", the entries changed below it",
+            LogColour::Bold);
+    CVersionKeeper keeper(ctx_, task_, task_.source, destination_, std::time(nullptr), stats_);
+    keeper.SetTop(top_);
+    giveAway_ = fs_.MayGiveAway();
+    const std::vector<SavedDirectory> saved =
+        task_.fakeIt ? std::vector<SavedDirectory>() : SaveDirectories(paths, depth);
+    std::vector<std::string> done;
+    bool ok = true;
+    for (const std::string& path : paths) {
+        const bool covered =
+            std::any_of(done.begin(), done.end(), [&path](const std::string& above) { return IsBelow(path, above); });
+        bool whole = false;
+        if (!covered && !(ok = RestoreOneBelow(path, at, keeper, whole))) {
+            break;
+        }
+        if (whole) {
+            done.push_back(path);
+        }
+    }
+    GiveBackDirectories(saved);
+    keeper.Finish();
+    if (!task_.fakeIt) {
+        FlushDestination(ctx_, top_, destination_, stats_);
+    }
+    if (ok) {
+        LogLine(ctx_, "Restored " + folder + " as it was at " + CalendarText(at), LogColour::Green);
+    }
+    return ok;
+}
+
+// The changed paths below the folder, once each, parents first. A record is read from the
+// destination, which others may write: a path in it that climbs or names the versions area is
+// refused before anything changes.
+bool CRestore::ChangedBelow(const std::string& folder, std::vector<std::string>& paths) {
+    paths = below_;
+    std::sort(paths.begin(), paths.end());
+    paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
+    const auto odd = std::find_if(paths.begin(), paths.end(),
+                                  [](const std::string& path) { return !UsableParts(SplitRelative(NativeOf(path))); });
+    if (odd != paths.end()) {
+        Fail("Cannot restore " + folder + ": a record of kept versions names \"" + *odd + "\" below it");
+        return false;
+    }
+    return true;
+}
+
+// Lays over the copy of the folder as it is now (temporary in dir) what runs since changed below
+// it, as it was at the time, and gives its directories the times the destination's have.
+FsError CRestore::OverlayBelow(const DirectoryHandle& dir, const std::string& temporary, const std::string& shown) {
+    std::vector<std::string> paths;
+    DirectoryHandle root;
+    if (!ChangedBelow(shown_, paths)) {
+        return FsError::OfKind(ErrorKind::NotSupported);
+    }
+    if (FsError e = fs_.OpenDirectoryAt(dir, temporary, root)) {
+        return e;
+    }
+    const std::vector<SavedDirectory> saved = SaveDirectories(paths, overlayDepth_);
+    const MadeLevelFn made = [](const DirectoryHandle&, const std::string&, const std::string&) {};
+    const std::string from = from_;
+    std::vector<std::string> done;
+    for (const std::string& path : paths) {
+        if (std::any_of(done.begin(), done.end(), [&path](const std::string& above) { return IsBelow(path, above); })) {
+            continue;
+        }
+        relative_ = NativeOf(path);
+        parts_ = SplitRelative(relative_);
+        shown_ = JoinPath(destination_, relative_);
+        const Found found = FindVersion(overlayAt_);
+        if (found == Found::Failed) {
+            return FsError::OfKind(ErrorKind::Interrupted);
+        }
+        if (found == Found::Current) {
+            continue;
+        }
+        done.push_back(path);
+        const std::vector<std::string> inside(parts_.begin() + static_cast<std::ptrdiff_t>(overlayDepth_),
+                                              parts_.end());
+        DirectoryHandle parent;
+        FsError e = OpenParentBelow(fs_, root, inside, parent, &made);
+        if (!e) {
+            e = RemoveTreeAt(fs_, parent, inside.back());
+            e = Absent(e) ? FsError() : e;
+        }
+        if (!e && found == Found::Kept) {
+            e = CopyEntry(keptParent_, parts_.back(), kept_, parent, inside.back(),
+                          JoinPath(shown, NativeOf(RecordPath(inside))), 0);
+        }
+        if (e) {
+            return e;
+        }
+    }
+    from_ = from;
+    for (auto level = saved.rbegin(); level != saved.rend(); ++level) {
+        const std::vector<std::string> inside(level->parts.begin() + static_cast<std::ptrdiff_t>(overlayDepth_),
+                                              level->parts.end());
+        DirectoryHandle parent;
+        DirectoryHandle sub;
+        if (inside.empty()) {
+            FinishDirectory(ctx_, root, shown, level->status, giveAway_, stats_);
+        } else if (!OpenParentBelow(fs_, root, inside, parent, nullptr) &&
+                   !fs_.OpenDirectoryAt(parent, inside.back(), sub)) {
+            FinishDirectory(ctx_, sub, JoinPath(shown, NativeOf(RecordPath(inside))), level->status, giveAway_, stats_);
+        }
+    }
+    return {};
+}
+
+// Restores one entry below the folder by the rule of a single path; whole tells that it, and so
+// everything below it, is done.
+bool CRestore::RestoreOneBelow(const std::string& path, std::int64_t at, CVersionKeeper& keeper, bool& whole) {
+    relative_ = NativeOf(path);
+    parts_ = SplitRelative(relative_);
+    shown_ = JoinPath(destination_, relative_);
+    switch (FindVersion(at)) {
+    case Found::Failed:
+        return false;
+    case Found::Kept:
+        whole = true;
+        return PutBack(keeper);
+    case Found::Absent:
+        whole = true;
+        return TakeAway(keeper, CalendarText(at));
+    case Found::Current:
+        break;
+    }
+    return true;
+}
+
+// An entry a run added since is kept in the restore's run folder, which takes it away.
+bool CRestore::TakeAway(CVersionKeeper& keeper, const std::string& when) {
+    DirectoryHandle parent;
+    FileStatus now;
+    FsError e = OpenParentBelow(fs_, top_, parts_, parent, nullptr);
+    if (!e) {
+        e = fs_.StatusAt(parent, parts_.back(), false, now);
+    }
+    if (Absent(e)) {
+        return true;
+    }
+    if (e) {
+        Fail("Failed to remove " + shown_ + FailureSuffix(e));
+        return false;
+    }
+    if (!keeper.Keep(&parent, parts_.back(), relative_, shown_, LogColour::Purple)) {
+        ++stats_.errors; // the keeper logged why
+        return false;
+    }
+    ++stats_.deleted;
+    LogLine(ctx_, "Removed " + shown_ + ": it did not exist at " + when, LogColour::Purple);
+    return true;
+}
+
+// The directories between the folder and the changed entries, whose times the restore's own
+// changes would otherwise move.
+std::vector<SavedDirectory> CRestore::SaveDirectories(const std::vector<std::string>& paths, std::size_t fromDepth) {
+    std::set<std::vector<std::string>> levels;
+    for (const std::string& path : paths) {
+        const std::vector<std::string> parts = SplitRelative(NativeOf(path));
+        for (std::size_t n = fromDepth; n < parts.size(); ++n) {
+            levels.emplace(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n));
+        }
+    }
+    std::vector<SavedDirectory> saved;
+    for (const std::vector<std::string>& level : levels) {
+        DirectoryHandle parent;
+        SavedDirectory dir{level, {}};
+        if (!OpenParentBelow(fs_, top_, level, parent, nullptr) &&
+            !fs_.StatusAt(parent, level.back(), false, dir.status) && dir.status.kind == EntryKind::Directory) {
+            saved.push_back(std::move(dir));
+        }
+    }
+    return saved;
+}
+
+// Deepest first, so that giving a directory its time back does not move its parent's.
+void CRestore::GiveBackDirectories(const std::vector<SavedDirectory>& saved) {
+    for (auto level = saved.rbegin(); level != saved.rend(); ++level) {
+        DirectoryHandle parent;
+        DirectoryHandle dir;
+        if (!OpenParentBelow(fs_, top_, level->parts, parent, nullptr) &&
+            !fs_.OpenDirectoryAt(parent, level->parts.back(), dir)) {
+            FinishDirectory(ctx_, dir, JoinPath(destination_, NativeOf(RecordPath(level->parts))), level->status,
+                            giveAway_, stats_);
+        }
+    }
+}
+
+// Puts the kept entry found back at the path, keeping what is there first.
+bool CRestore::PutBack(CVersionKeeper& keeper) {
     DirectoryHandle parent;
     const MadeLevelFn made = [&keeper](const DirectoryHandle& dir, const std::string& name,
                                        const std::string& relative) { keeper.Left(&dir, name, relative, false); };
@@ -284,7 +523,7 @@ bool CRestore::IntoDestination() {
         }
         e = Absent(e) ? FsError() : e;
     } else if (!e) {
-        e = CopyInto(parent, parts_.back(), shown_, [&]() {
+        e = CopyInto(parent, parts_.back(), shown_, [&](const std::string&) {
             FileStatus now;
             const FsError there = fs_.StatusAt(parent, parts_.back(), false, now);
             replaced = !there;
@@ -302,10 +541,6 @@ bool CRestore::IntoDestination() {
     } else {
         keeper.Left(&parent, parts_.back(), relative_, replaced);
         LogLine(ctx_, "Restored " + shown_ + " from " + RunPath(), LogColour::Green);
-    }
-    keeper.Finish();
-    if (!task_.fakeIt) {
-        FlushDestination(ctx_, top_, destination_, stats_);
     }
     return !e;
 }
@@ -351,7 +586,12 @@ bool CRestore::IntoFolder(const std::string& into) {
         e = e.Is(ErrorKind::NotFound) ? FsError() : e;
     }
     if (!e && !task_.fakeIt) {
-        e = CopyInto(dir, parts_.back(), shown, [] { return FsError(); });
+        const std::string folder = shown_;
+        const std::string name = parts_.back(); // the overlay moves parts_ on
+        e = CopyInto(dir, name, shown, [&](const std::string& temporary) {
+            return overlayDepth_ == 0 ? FsError() : OverlayBelow(dir, temporary, shown);
+        });
+        shown_ = folder;
         if (!e) {
             e = fs_.FlushFileSystem(dir);
         }
@@ -365,11 +605,11 @@ bool CRestore::IntoFolder(const std::string& into) {
 }
 
 FsError CRestore::CopyInto(const DirectoryHandle& dir, const std::string& name, const std::string& shown,
-                           const std::function<FsError()>& beforeMove) {
+                           const std::function<FsError(const std::string&)>& beforeMove) {
     const std::string temporary = NewTemporaryCopyName();
     FsError e = CopyEntry(keptParent_, parts_.back(), kept_, dir, temporary, shown, 0);
     if (!e) {
-        e = beforeMove();
+        e = beforeMove(temporary);
     }
     if (!e) {
         e = fs_.MoveAt(dir, temporary, dir, name);

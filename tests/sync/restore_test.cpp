@@ -82,3 +82,43 @@ TEST_F(RestoreTest, IntoAFolderRefusesATakenNameAndTheVersionsAreListedOldestFir
     EXPECT_EQ(versions[1].status.size, 6U);
     EXPECT_TRUE(ListKeptVersions(rig.fs, dst, "dir", error).size() == 1 && !error);
 }
+
+TEST_F(RestoreTest, AFolderWhoseEntriesRunsChangedComesBackAsItWasAndOneUndoTakesItBack) {
+    for (const std::string& root : {src, dst}) {
+        Put(root + "/tree/kept", "kept", 1700000000);
+        Put(root + "/tree/sub/replaced", "old", 1700000010);
+        Put(root + "/tree/sub/deleted", "gone", 1700000020);
+    }
+    const auto settle = [this] {
+        for (const std::string& root : {src, dst}) {
+            SetModified(root + "/tree/sub", 1700000030);
+            SetModified(root + "/tree", 1700000040);
+        }
+    };
+    settle();
+    const std::string atThen = TreeSnapshot(dst + "/tree");
+    Put(src + "/tree/sub/replaced", "new!", 1700000500);
+    RemoveTreeAt(src + "/tree/sub/deleted");
+    settle();
+    Run();
+    Put(src + "/tree/sub/added", "added", 1700000600);
+    settle();
+    Run();
+    const std::string later = TreeSnapshot(dst + "/tree");
+    ASSERT_NE(later, atThen);
+    const std::int64_t before = CalendarSeconds(2026, 1, 3, 0, 0, 0);
+
+    task.fakeIt = true;
+    EXPECT_TRUE(Restore("tree", before)) << Dump(rig.log);
+    EXPECT_EQ(TreeSnapshot(dst + "/tree"), later);
+    task.fakeIt = false;
+    MakeDirectories(tmp / "out");
+    ASSERT_TRUE(Restore("tree", before, tmp / "out")) << Dump(rig.log);
+    EXPECT_EQ(TreeSnapshot(tmp / "out/tree"), atThen);
+    EXPECT_EQ(TreeSnapshot(dst + "/tree"), later);
+    ASSERT_TRUE(Restore("tree", before)) << Dump(rig.log);
+    EXPECT_EQ(TreeSnapshot(dst + "/tree"), atThen);
+    EXPECT_TRUE(UndoLastRun(rig.ctx, task, stats)) << Dump(rig.log);
+    SetModified(dst + "/tree/sub", 1700000030); // an undo leaves directory times as its moves made them
+    EXPECT_EQ(TreeSnapshot(dst + "/tree"), later);
+}
