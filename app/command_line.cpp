@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/restore_command.h"
 #include "app/window_title.h"
+#include "model/version_manifest.h"
 #include "util/path_rules.h"
 #include "util/utf8.h"
 

@@ -13,31 +13,6 @@
 
 namespace {
 
-// Reads width digits at text[at]; false when one is no digit.
-bool Digits(const std::string& text, std::size_t at, std::size_t width, int& value) {
-    if (at + width > text.size()) {
-        return false;
-    }
-    value = 0;
-    for (std::size_t i = at; i < at + width; ++i) {
-        if (text[i] < '0' || text[i] > '9') {
-            return false;
-        }
-        value = value * 10 + (text[i] - '0');
-    }
-    return true;
-}
-
-bool RealDate(int year, int month, int day, int hour, int minute, int second) {
-    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 ||
-        second > 59) {
-        return false;
-    }
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    return month != 2 || day <= 28 || leap;
-}
-
 std::string WithoutTrailingSeparators(std::string path) {
     while (path.size() > 1 && path.back() == kPathSeparator) {
         path.pop_back();
@@ -95,31 +70,6 @@ struct Target {
 };
 
 } // namespace
-
-bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& sequence) {
-    if (ParseRunFolderName(text, seconds, sequence)) {
-        return true;
-    }
-    sequence = 1;
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int second = 0;
-    const bool date = Digits(text, 0, 4, year) && text.size() >= 10 && text[4] == '-' && Digits(text, 5, 2, month) &&
-                      text[7] == '-' && Digits(text, 8, 2, day);
-    bool ok = date && text.size() == 10;
-    if (date && (text.size() == 16 || text.size() == 19) && text[10] == ' ' && text[13] == ':') {
-        ok = Digits(text, 11, 2, hour) && Digits(text, 14, 2, minute) &&
-             (text.size() == 16 || (text[16] == ':' && Digits(text, 17, 2, second)));
-    }
-    if (!ok || !RealDate(year, month, day, hour, minute, second)) {
-        return false;
-    }
-    seconds = CalendarSeconds(year, month, day, hour, minute, second);
-    return true;
-}
 
 namespace {
 

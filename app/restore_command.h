@@ -9,12 +9,6 @@
 #include "platform/file_system.h"
 #include "run/start_options.h"
 
-// A time as -at takes it: "YYYY-MM-DD" (the start of that day), "YYYY-MM-DD HH:MM" or
-// "YYYY-MM-DD HH:MM:SS" (local time), or a run folder's name. seconds as CalendarSeconds counts
-// them, and sequence the _N of a run folder's name (1 for any other form); false when text is
-// none of these or no real date.
-bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& sequence);
-
 // Restores options.restorePath (in a task's destination, in its source and then mapped to the
 // destination, or relative to -task's destination) as it was at options.restoreAt, into the
 // destination or options.restoreTo; without a time lists the kept versions of the path. Returns

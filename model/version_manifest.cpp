@@ -109,6 +109,16 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
     return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
+bool RealDate(int year, int month, int day, int hour, int minute, int second) {
+    static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 || minute > 59 ||
+        second > 59) {
+        return false;
+    }
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month != 2 || day <= 28 || leap;
+}
+
 } // namespace
 
 std::string EncodeManifestField(std::string_view text) {
@@ -247,6 +257,31 @@ bool ParseRunFolderName(std::string_view name, std::int64_t& seconds, int& seque
             !Digits(name, kLength + 1, name.size() - kLength - 1, sequence) || sequence < 2) {
             return false;
         }
+    }
+    seconds = CalendarSeconds(year, month, day, hour, minute, second);
+    return true;
+}
+
+bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& sequence) {
+    if (ParseRunFolderName(text, seconds, sequence)) {
+        return true;
+    }
+    sequence = 1;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    const bool date = Digits(text, 0, 4, year) && text.size() >= 10 && text[4] == '-' && Digits(text, 5, 2, month) &&
+                      text[7] == '-' && Digits(text, 8, 2, day);
+    bool ok = date && text.size() == 10;
+    if (date && (text.size() == 16 || text.size() == 19) && text[10] == ' ' && text[13] == ':') {
+        ok = Digits(text, 11, 2, hour) && Digits(text, 14, 2, minute) &&
+             (text.size() == 16 || (text[16] == ':' && Digits(text, 17, 2, second)));
+    }
+    if (!ok || !RealDate(year, month, day, hour, minute, second)) {
+        return false;
     }
     seconds = CalendarSeconds(year, month, day, hour, minute, second);
     return true;

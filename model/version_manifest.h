@@ -53,3 +53,9 @@ std::int64_t CalendarSeconds(int year, int month, int day, int hour, int minute,
 // Whether name is a run folder's name; its time (as CalendarSeconds) goes to seconds, and its
 // _N suffix, 1 without one, to sequence.
 bool ParseRunFolderName(std::string_view name, std::int64_t& seconds, int& sequence);
+
+// A time as -at takes it: "YYYY-MM-DD" (the start of that day), "YYYY-MM-DD HH:MM" or
+// "YYYY-MM-DD HH:MM:SS" (local time), or a run folder's name. seconds as CalendarSeconds counts
+// them, and sequence the _N of a run folder's name (1 for any other form); false when text is
+// none of these or no real date.
+bool ParseRestoreTime(const std::string& text, std::int64_t& seconds, int& sequence);
