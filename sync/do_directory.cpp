@@ -1310,6 +1310,7 @@ void CDirectoryWalker::LeaveOutCaseConflicts(Listings& lists) {
     std::vector<std::string_view> names;
     names.reserve(files + lists.source.dirs.size());
     // Every name first: the exclusions are matched only in a level that has such names at all.
+    std::vector<std::pair<std::string, std::string>> conflicts;
     for (const bool mirroredOnly : {false, true}) {
         names.clear();
         for (std::size_t i = 0; i < files + lists.source.dirs.size(); ++i) {
@@ -1317,11 +1318,11 @@ void CDirectoryWalker::LeaveOutCaseConflicts(Listings& lists) {
                 names.push_back(i < files ? lists.source.files[i].name : lists.source.dirs[i - files]);
             }
         }
-        if (CaseConflicts(names).empty()) {
+        conflicts = CaseConflicts(names);
+        if (conflicts.empty()) {
             return;
         }
     }
-    const std::vector<std::pair<std::string, std::string>> conflicts = CaseConflicts(names);
     if (!DestinationFoldsCase(lists)) {
         return;
     }
