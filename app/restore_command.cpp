@@ -20,10 +20,19 @@ std::string WithoutTrailingSeparators(std::string path) {
     return path;
 }
 
+// Whether path begins with top; on Windows, whose names match whatever their case, letters of
+// either case match.
+bool StartsWithRoot(const std::string& path, const std::string& top) {
+    constexpr bool kAnyCase = kPathSeparator == '\\';
+    const auto lower = [](char c) { return kAnyCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return path.size() >= top.size() &&
+           std::equal(top.begin(), top.end(), path.begin(), [&](char a, char b) { return lower(a) == lower(b); });
+}
+
 // The part of path below root, separators native; false when path is not below root.
 bool Below(const std::string& path, const std::string& root, std::string& relative) {
     const std::string top = WithoutTrailingSeparators(root);
-    if (top.empty() || path.size() <= top.size() || path.compare(0, top.size(), top) != 0) {
+    if (top.empty() || path.size() <= top.size() || !StartsWithRoot(path, top)) {
         return false;
     }
     const bool rootIsTop = top.back() == kPathSeparator;
