@@ -65,15 +65,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // An undecodable byte of a legacy set is shown as U+FFFD, which that set cannot store.
-    if (replaced && !unicode && !codePage.empty()) {
+    if (replaced && !unicode && !marked && !codePage.empty()) {
         return 0;
     }
     const std::string written = fuzz::Scratch("written.txt");
     {
+        // Text read as UTF-8 for its byte-order mark is written back so, as a job is.
         CStdioFileEx file(NativeFileSystem());
-        file.codePage = codePage;
+        file.codePage = marked ? "UTF-8" : codePage;
         FUZZ_CHECK(file.Open(written, CStdioFileEx::modeCreate | CStdioFileEx::modeWrite |
                                           (unicode ? CStdioFileEx::modeWriteUnicode : 0u)));
+        if (marked) {
+            file.WriteString("\xEF\xBB\xBF");
+        }
         for (const std::string& line : kept) {
             file.WriteString(line + "\r\n");
         }
@@ -87,5 +91,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(again == kept);
     FUZZ_CHECK(unicodeAgain == unicode || kept.empty());
+    FUZZ_CHECK(markedAgain == marked);
     return 0;
 }
