@@ -38,6 +38,11 @@ std::string FailureSuffix(const FsError& error);
 // The text of a failure's system code, as in "(No such file or directory)".
 std::string ErrorTextOf(const FsError& error);
 
+// The whole of a small file below dir, never read through a link or from a special file (both
+// NotSupported or the system's refusal); NotSupported past largest bytes.
+FsError ReadSmallFileAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, std::size_t largest,
+                        std::string& text);
+
 class CTreeCursor;
 // ZapDir for the current level of a cursor (pushed, not necessarily opened).
 FsError ZapTreeAt(CRunContext& ctx, CTreeCursor& tree, std::int32_t& filesDeleted);

@@ -2,6 +2,7 @@
 // creation, file deletion and tree removal, with their run-log and debug lines.
 #include "sync/fs_layer.h"
 
+#include <algorithm>
 #include <exception>
 #include <vector>
 
@@ -95,6 +96,43 @@ std::string FailureSuffix(const FsError& error) {
 
 std::string ErrorTextOf(const FsError& error) {
     return ErrorText(static_cast<std::uint32_t>(error.code));
+}
+
+FsError ReadSmallFileAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, std::size_t largest,
+                        std::string& text) {
+    text.clear();
+    FileStatus status;
+    if (FsError e = fs.StatusAt(dir, name, false, status)) {
+        return e;
+    }
+    if (status.kind != EntryKind::File || status.size > largest) {
+        return FsError::OfKind(ErrorKind::NotSupported);
+    }
+    FileHandle file;
+    FileOpenMode mode;
+    mode.access = FileAccess::Read;
+    mode.noFollow = true;
+    mode.regularOnly = true;
+    FsError e = fs.OpenFileAt(dir, name, mode, file);
+    if (e) {
+        return e;
+    }
+    std::vector<char> buffer(std::min<std::size_t>(largest + 1, 65536));
+    for (;;) {
+        std::size_t read = 0;
+        e = fs.ReadFileData(file, buffer.data(), buffer.size(), read);
+        if (e || read == 0) {
+            break;
+        }
+        text.append(buffer.data(), read);
+        // It may have grown since it was looked at.
+        if (text.size() > largest) {
+            e = FsError::OfKind(ErrorKind::NotSupported);
+            break;
+        }
+    }
+    fs.CloseFile(file);
+    return e;
 }
 
 bool PathExists(CRunContext& ctx, const std::string& path) {

@@ -208,29 +208,7 @@ FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHan
 }
 
 FsError ReadManifestText(IFileSystem& fs, const DirectoryHandle& run, std::string& text) {
-    FileHandle file;
-    FileOpenMode mode;
-    mode.access = FileAccess::Read;
-    mode.noFollow = true;
-    FsError e = fs.OpenFileAt(run, std::string(kManifestName), mode, file);
-    if (e) {
-        return e;
-    }
-    char buffer[65536];
-    for (;;) {
-        std::size_t read = 0;
-        e = fs.ReadFileData(file, buffer, sizeof buffer, read);
-        if (e || read == 0) {
-            break;
-        }
-        text.append(buffer, read);
-        if (text.size() > kLargestManifest) {
-            e = FsError::OfKind(ErrorKind::NotSupported);
-            break;
-        }
-    }
-    fs.CloseFile(file);
-    return e;
+    return ReadSmallFileAt(fs, run, std::string(kManifestName), kLargestManifest, text);
 }
 
 FsError WriteManifestIn(IFileSystem& fs, const DirectoryHandle& runFolder, const VersionManifest& manifest) {
