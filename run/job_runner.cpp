@@ -51,6 +51,31 @@ bool DestinationMounted(CRunContext& ctx, const std::string& destination, RunSta
     return false;
 }
 
+// The items of the source's own ignore file join the task's. One that cannot be read stops the
+// task: what the user meant to leave out is not known.
+bool WithIgnoreFile(CRunContext& ctx, const std::string& source, std::string& exclusions, RunStats& stats) {
+    std::string items;
+    const FsError e = ReadIgnoreFile(FsOf(ctx), source, items);
+    if (e.Is(ErrorKind::NotFound)) {
+        return true;
+    }
+    const std::string path = JoinPath(source, kIgnoreFileName);
+    if (e) {
+        LogError(ctx,
+                 "Not running the task: cannot read " + path +
+                     (e.Is(ErrorKind::NotSupported) ? ": it is no plain file of at most 1 MiB"
+                                                    : " (" + ErrorTextOf(e) + ")"),
+                 stats.errors);
+        PublishStats(ctx, stats);
+        return false;
+    }
+    LogLine(ctx, "Excluding also what " + path + " names", LogColour::Teal);
+    if (!items.empty()) {
+        exclusions += exclusions.empty() ? items : ";" + items;
+    }
+    return true;
+}
+
 // Runs one task; false when it was skipped for a missing drive letter or an absent disk.
 bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, bool singleTask, RunStats& stats) {
     CRunContext& ctx = target.ctx;
@@ -87,12 +112,16 @@ bool RunTask(const RunRequest& request, const RunTarget& target, Task& jobTask, 
     if (IsRegularFile(ctx, source)) {
         DoFile(ctx, source, destination, task, stats);
     } else {
+        std::string exclusions = task.exclusions;
+        if (!WithIgnoreFile(ctx, source, exclusions, stats)) {
+            return false;
+        }
         // An empty destination is refused by DoDirectory with its own line; there is nothing to
         // create for it.
         if (!task.fakeIt && !destination.empty()) {
             YMakeDirectory(ctx, destination);
         }
-        const std::string list = NormaliseExclusions(task.exclusions, task.source, ctx.driveLetter);
+        const std::string list = NormaliseExclusions(exclusions, task.source, ctx.driveLetter);
         DoDirectory(ctx, source, destination, list, task, stats);
     }
     if (ctx.stopRequested != 0) {

@@ -10,18 +10,26 @@
 
 namespace {
 
-std::vector<std::string_view> SplitItems(std::string_view list) {
+std::vector<std::string_view> SplitAt(std::string_view list, char separator) {
     std::vector<std::string_view> items;
     std::size_t start = 0;
     for (;;) {
-        std::size_t semi = list.find(';', start);
-        if (semi == std::string_view::npos) {
+        const std::size_t at = list.find(separator, start);
+        if (at == std::string_view::npos) {
             items.push_back(list.substr(start));
             return items;
         }
-        items.push_back(list.substr(start, semi - start));
-        start = semi + 1;
+        items.push_back(list.substr(start, at - start));
+        start = at + 1;
     }
+}
+
+std::vector<std::string_view> SplitItems(std::string_view list) {
+    return SplitAt(list, ';');
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    return SplitAt(text, '\n');
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
@@ -319,4 +327,36 @@ std::string DescribeExclusion(const std::string& item) {
         return "Matches nothing: a leading * belongs to a name without a path";
     }
     return "The file or directory with this path, and all below it" + where;
+}
+
+FsError ReadIgnoreFile(IFileSystem& fs, const std::string& source, std::string& items) {
+    constexpr std::size_t kLargestIgnoreFile = std::size_t{1} << 20;
+    items.clear();
+    DirectoryHandle top;
+    if (fs.OpenDirectoryPath(SystemDirectoryPath(source), true, top)) {
+        return FsError::OfKind(ErrorKind::NotFound);
+    }
+    std::string text;
+    if (FsError e = ReadSmallFileAt(fs, top, kIgnoreFileName, kLargestIgnoreFile, text)) {
+        return e;
+    }
+    if (StartsWith(text, "\xEF\xBB\xBF")) {
+        text.erase(0, 3);
+    }
+    for (std::string_view line : SplitLines(text)) {
+        const std::size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string_view::npos || line[first] == '#') {
+            continue;
+        }
+        line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+        for (std::string_view item : SplitItems(line)) {
+            if (!item.empty()) {
+                items.append(item).push_back(';');
+            }
+        }
+    }
+    if (!items.empty()) {
+        items.pop_back();
+    }
+    return {};
 }

@@ -14,3 +14,10 @@ bool IsIncluded(const FileEntry& file, const std::string& list, const std::strin
                 bool excludeHidden);
 // What one typed exclusion item will match, in a few words for the task editor.
 std::string DescribeExclusion(const std::string& item);
+
+// The exclusion items a source keeps in its top folder, one a line, "#" starting a comment line.
+inline constexpr const char* kIgnoreFileName = ".pemoignore";
+// Reads source's ignore file into items, joined as a task's list. NotFound when the source has
+// none (or cannot be opened: the walk reports that); NotSupported for a link, a special file or
+// one over a MiB, which are never opened.
+FsError ReadIgnoreFile(IFileSystem& fs, const std::string& source, std::string& items);

@@ -221,6 +221,38 @@ TEST_F(JobRunnerTest, ATaskThatNeedsAMountedDestinationRunsOnlyOnOne) {
 #endif
 }
 
+// The source's own ignore file adds its items; one that is a link is never read, and the task
+// does not run without it.
+TEST_F(JobRunnerTest, TheSourcesIgnoreFileExcludesWhatItNamesAndALinkInItsPlaceStopsTheTask) {
+    MakeDirectories(dir / "src/a/node_modules");
+    WriteFileBytes(dir / "src/.pemoignore", "\xEF\xBB\xBF# build output\r\n  node_modules/ \r\n\n*.o;*.tmp\n");
+    for (const char* name : {"a/node_modules/m.js", "a/x.o", "b.tmp", "keep.c", "c.c"}) {
+        WriteFileBytes(dir / "src/" + name, "x");
+    }
+    TestFrame frame;
+    frame.AddTask("Ignoring", dir / "src", dir / "dst").exclusions = "keep.c";
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd());
+    EXPECT_EQ(ListDirectory(dir / "dst"), (std::vector<std::string>{".pemoignore", "a", "c.c"}));
+    EXPECT_TRUE(ListDirectory(dir / "dst/a").empty());
+
+    std::filesystem::remove(FsPath(dir / "src/.pemoignore"));
+#ifdef _WIN32
+    std::filesystem::create_directory(FsPath(dir / "src/.pemoignore")); // Wine makes no links
+#else
+    std::filesystem::create_symlink(FsPath(dir / "elsewhere"), FsPath(dir / "src/.pemoignore"));
+#endif
+    std::filesystem::remove(FsPath(dir / "dst/c.c"));
+    frame.TrayRunAllCommand();
+    ASSERT_TRUE(frame.RunToEnd(1));
+    const auto pane = frame.recording.PaneLines();
+    EXPECT_NE(std::find(pane.begin(), pane.end(),
+                        "Not running the task: cannot read " + (dir / "src/.pemoignore") +
+                            ": it is no plain file of at most 1 MiB"),
+              pane.end());
+    EXPECT_FALSE(FileExists(dir / "dst/c.c"));
+}
+
 TEST_F(JobRunnerTest, ASingleTaskRunsEvenWhenDisabledWithItsOwnWording) {
     MakeDirectories(dir / "src");
     WriteFileBytes(dir / "src/f", "x");
