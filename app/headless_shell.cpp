@@ -144,13 +144,8 @@ void CHeadlessShell::MessageBox(const std::string& text) {
 }
 
 void CHeadlessShell::RunErrorLine(const std::string& text) {
-    std::string line = text;
-    // Failure lines end with the system's text, which may bring its own line end.
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
-        line.pop_back();
-    }
     std::lock_guard lock(outputMutex);
-    line = FailureLine(line, taskDestination);
+    const std::string line = FailureLine(std::string(WithoutLineEnd(text)), taskDestination);
     ClearLineLocked();
     ReportRepeatsLocked();
     std::fputs(("pemo: " + EscapeControlCharacters(line) + "\n").c_str(), out);

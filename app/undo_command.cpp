@@ -34,7 +34,7 @@ public:
     CSinks(CRunContext& ctx, std::FILE* out, std::FILE* err, bool quiet)
         : messages(err), runLog(ctx), out_(out), err_(err), quiet_(quiet) {}
     void AddLogLine(const std::string& text, LogColour colour) override {
-        const std::string line = EscapeControlCharacters(text) + "\n";
+        const std::string line = EscapeControlCharacters(WithoutLineEnd(text)) + "\n";
         if (!quiet_) {
             std::fputs(line.c_str(), out_);
         }

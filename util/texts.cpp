@@ -172,3 +172,10 @@ std::string EscapeControlCharacters(std::string_view text, bool keepLineFeeds) {
     }
     return out;
 }
+
+std::string_view WithoutLineEnd(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}

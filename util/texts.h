@@ -33,3 +33,5 @@ std::string LeadingCharacters(const std::string& text, std::size_t count);
 // of its own nor move the cursor. With keepLineFeeds the line feeds of a multi-line message
 // stay; everything else is escaped.
 std::string EscapeControlCharacters(std::string_view text, bool keepLineFeeds = false);
+// The text without the line ends at its end, which a failure line brings with the system's text.
+std::string_view WithoutLineEnd(std::string_view text);

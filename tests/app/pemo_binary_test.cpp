@@ -861,4 +861,26 @@ TEST_F(PemoBinaryTest, UndoPutsTheNamedTasksDestinationBackAsItWasBeforeItsLastR
     EXPECT_EQ(Run({"-restore", "added", "-task:Kept", "-at", undoFolder, "-to", dir.Path()}).status, 1);
 }
 
+// A manifest that someone who may write the destination swapped for a fifo would hold the undo
+// for ever: it is refused at once, and the system's text ends the line without an escape.
+TEST_F(PemoBinaryTest, UndoRefusesAManifestThatIsNoPlainFileInOneLine) {
+    WriteTree(dir / "src", {{"a.txt", "a"}});
+    Task task;
+    task.name = "Kept";
+    task.source = dir / "src";
+    task.destination = dir / "dst";
+    task.versionDays = 30;
+    WriteJob(JobLine(task));
+    ASSERT_EQ(Run().status, 0);
+    for (const auto& run : fs::directory_iterator(dir / "dst/.pemo-versions")) {
+        fs::remove(run.path() / ".pemo-manifest");
+        ASSERT_EQ(::mkfifo((run.path() / ".pemo-manifest").c_str(), 0600), 0);
+    }
+    Outcome undone = Run({"-undo", "-quiet"});
+    EXPECT_EQ(undone.status, 1);
+    EXPECT_TRUE(Has(undone.err, ".pemo-manifest with error")) << undone.err;
+    EXPECT_EQ(undone.err.find("\\n"), std::string::npos) << undone.err;
+    EXPECT_TRUE(FileExists(dir / "dst/a.txt"));
+}
+
 } // namespace
