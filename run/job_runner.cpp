@@ -54,8 +54,7 @@ bool DestinationMounted(CRunContext& ctx, const std::string& destination, RunSta
 // The items of the source's own ignore file join the task's. One that cannot be read stops the
 // task: what the user meant to leave out is not known.
 bool WithIgnoreFile(CRunContext& ctx, const std::string& source, std::string& exclusions, RunStats& stats) {
-    std::string items;
-    const FsError e = ReadIgnoreFile(FsOf(ctx), source, items);
+    const FsError e = AddIgnoreFileItems(FsOf(ctx), source, exclusions);
     if (e.Is(ErrorKind::NotFound)) {
         return true;
     }
@@ -70,9 +69,6 @@ bool WithIgnoreFile(CRunContext& ctx, const std::string& source, std::string& ex
         return false;
     }
     LogLine(ctx, "Excluding also what " + path + " names", LogColour::Teal);
-    if (!items.empty()) {
-        exclusions += exclusions.empty() ? items : ";" + items;
-    }
     return true;
 }
 

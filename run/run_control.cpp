@@ -5,6 +5,7 @@
 
 #include "run/job_runner.h"
 #include "sync/count.h"
+#include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
 #include "sync/worker_pool.h"
@@ -374,8 +375,11 @@ void CountJob(CRunControl& control, CRunContext& ctx, const std::vector<Task>& t
     }
     CLargeNumber total;
     for (const Task& task : tasks) {
-        const std::string list = NormaliseExclusions(task.exclusions, task.source, ctx.driveLetter);
         const std::string source = WithDriveLetter(task.source, ctx.driveLetter);
+        std::string exclusions = task.exclusions;
+        // What the run will leave out is left out of the count; the run reports a bad ignore file.
+        AddIgnoreFileItems(FsOf(ctx), source, exclusions);
+        const std::string list = NormaliseExclusions(exclusions, task.source, ctx.driveLetter);
         if (IsRegularFile(ctx, source)) {
             total += FileSizeOf(ctx, source);
         } else {

@@ -329,9 +329,8 @@ std::string DescribeExclusion(const std::string& item) {
     return "The file or directory with this path, and all below it" + where;
 }
 
-FsError ReadIgnoreFile(IFileSystem& fs, const std::string& source, std::string& items) {
+FsError AddIgnoreFileItems(IFileSystem& fs, const std::string& source, std::string& exclusions) {
     constexpr std::size_t kLargestIgnoreFile = std::size_t{1} << 20;
-    items.clear();
     DirectoryHandle top;
     if (fs.OpenDirectoryPath(SystemDirectoryPath(source), true, top)) {
         return FsError::OfKind(ErrorKind::NotFound);
@@ -351,12 +350,9 @@ FsError ReadIgnoreFile(IFileSystem& fs, const std::string& source, std::string& 
         line = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
         for (std::string_view item : SplitItems(line)) {
             if (!item.empty()) {
-                items.append(item).push_back(';');
+                (exclusions.empty() ? exclusions : exclusions += ';').append(item);
             }
         }
-    }
-    if (!items.empty()) {
-        items.pop_back();
     }
     return {};
 }

@@ -17,7 +17,7 @@ std::string DescribeExclusion(const std::string& item);
 
 // The exclusion items a source keeps in its top folder, one a line, "#" starting a comment line.
 inline constexpr const char* kIgnoreFileName = ".pemoignore";
-// Reads source's ignore file into items, joined as a task's list. NotFound when the source has
-// none (or cannot be opened: the walk reports that); NotSupported for a link, a special file or
-// one over a MiB, which are never opened.
-FsError ReadIgnoreFile(IFileSystem& fs, const std::string& source, std::string& items);
+// Adds the items of source's ignore file to a task's list. NotFound when the source has none (or
+// cannot be opened: the walk reports that); NotSupported for a link, a special file or one over a
+// MiB, which are never read. The list is unchanged on a failure.
+FsError AddIgnoreFileItems(IFileSystem& fs, const std::string& source, std::string& exclusions);
