@@ -2,17 +2,10 @@
 #include "app/main_frame.h"
 
 #include <chrono>
-#include <ctime>
 
 #include "platform/file_system.h"
 #include "platform/locale_text.h"
-#include "run/html_log.h"
-#include "run/job_lock.h"
 #include "run/job_runner.h"
-#include "run/summary_log.h"
-#include "sync/engine_support.h"
-#include "sync/restore.h"
-#include "util/path_rules.h"
 #include "util/texts.h"
 
 namespace {
@@ -23,27 +16,16 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
     }
 }
 
-// The lines of a command, to be shown in a box; also handed on to the run log when there is one.
+// The lines of a command, to be shown in a box.
 class CCollectedLines : public ILogSink {
 public:
-    explicit CCollectedLines(ILogSink* next = nullptr) : onward(next) {}
     void AddLogLine(const std::string& text, LogColour colour) override {
         lines.push_back(text);
         refused = refused || colour == LogColour::Red;
-        if (onward != nullptr) {
-            onward->AddLogLine(text, colour);
-        }
     }
-    void FlushLog() override {
-        if (onward != nullptr) {
-            onward->FlushLog();
-        }
-    }
+    void FlushLog() override {}
     std::vector<std::string> lines;
     bool refused = false;
-
-private:
-    ILogSink* onward;
 };
 
 } // namespace
@@ -268,48 +250,11 @@ bool CMainFrame::RestoreCommand(const Task& task, const std::string& relative, s
     if (jobs.RefuseWhileRunning()) {
         return false;
     }
-    // A run of the job from elsewhere would be writing where the restore writes.
-    CJobLock lock(fs);
-    if (!lock.TryLock(job.Path())) {
-        reports.MessageBox(lock.Refusal().empty() ? job.Path() + " is already being run" : lock.Refusal());
-        return false;
+    // On the run thread, as a run: a large folder does not hold the window, and Stop ends it.
+    for (const auto& each : job.Tasks()) {
+        if (each.get() == &task) {
+            return run.RestoreCommand(each.get(), RestoreOrder{relative, at, 1, into});
+        }
     }
-    // Logged as -restore logs: into the run log, the pane and a line of summary.log.
-    CRunContext ctx;
-    ctx.fs = &fs;
-    ctx.messages = &reports;
-    CRunLog runLog(ctx, &shell.Window());
-    CCollectedLines collected(&runLog);
-    ctx.log = &collected;
-    runLog.BeginRun();
-    ctx.runStart = NowLocal();
-    collected.AddLogLine("Restore started (using " + job.Path() + ") at " + FormattedNow(run.DateTimeFormat()),
-                         LogColour::Bold);
-    std::string reason;
-    if (!runLog.StartLog(RunLogName(options.dateLog, false), reason)) {
-        reports.MessageBox("Error opening logfile:\n\n" + reason);
-    }
-    Task target = task;
-    target.fakeIt = target.fakeIt || options.fakeIt;
-    target.destination = WithNativeSeparators(WithDriveLetter(task.destination, options.driveLetter));
-    const std::string native = WithNativeSeparators(relative);
-    collected.AddLogLine("Restoring " + JoinPath(target.destination, native) + " of task \"" + task.name +
-                             "\" as it was at " + CalendarText(at) +
-                             (target.fakeIt ? " *** in 'fake it' mode ***" : ""),
-                         LogColour::Bold);
-    RunStats stats;
-    const bool done = RestoreVersion(ctx, target, native, at, into, stats) && stats.errors == 0;
-    const DateTime end = NowLocal();
-    collected.AddLogLine("Done at " + FormattedNow(run.DateTimeFormat()), LogColour::Bold);
-    LogTotals(collected, stats, DurationText(ctx.runStart, end));
-    std::tm local{};
-    LocalCalendarTime(std::time(nullptr), local);
-    AppendSummaryLine("summary.log",
-                      SummaryLine(job.Path(), "restore " + task.name, local, stats, DurationSeconds(ctx.runStart, end)),
-                      reports, fs);
-    if (!runLog.FinishLog(reason)) {
-        reports.MessageBox("Error closing logfile:\n\n" + reason);
-    }
-    shell.AskAboutLines("Restore", collected.lines, "");
-    return done;
+    return false;
 }

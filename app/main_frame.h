@@ -106,8 +106,8 @@ public:
 
     // Restore in the versions browser: the entry at relative ('/' between levels) of the task's
     // destination as it was at the time `at` (a run folder's), into the destination or (into not
-    // empty) into that folder. Refused while a run is active or another holds the job; the lines
-    // are shown when it has been done or refused. True when it was done.
+    // empty) into that folder, on the run thread with its lines in the log pane. Refused while a
+    // run is active or another holds the job. True when it started.
     bool RestoreCommand(const Task& task, const std::string& relative, std::int64_t at, const std::string& into);
 
     // False when pemo.ini is there but refused (reported); the per-user store is used then.

@@ -7,6 +7,7 @@
 #include "app/undo_command.h"
 #include "model/version_manifest.h"
 #include "run/job_lock.h"
+#include "run/job_runner.h"
 #include "sync/restore.h"
 #include "util/path_rules.h"
 #include "util/texts.h"
@@ -167,10 +168,7 @@ int RunRestore(const StartOptions& options, IFileSystem& fs, std::FILE* out, std
         return refuse(lock.Refusal().empty() ? command.JobPath() + " is already being run" : lock.Refusal());
     }
     command.Begin("Restore");
-    command.Log("Restoring " + shown + " of task \"" + target.task.name + "\" as it was at " +
-                    CalendarText(options.restoreAt) + (target.task.fakeIt ? " *** in 'fake it' mode ***" : ""),
-                LogColour::Bold);
-    const bool done = RestoreVersion(command.Context(), target.task, target.relative, options.restoreAt,
-                                     options.restoreTo, command.Stats(), options.restoreAtSequence);
+    const RestoreOrder order{target.relative, options.restoreAt, options.restoreAtSequence, options.restoreTo};
+    const bool done = RestoreTaskPath(command.Context(), target.task, order, command.Stats());
     return command.End("restore " + target.task.name, done);
 }

@@ -13,6 +13,7 @@
 #include "sync/engine_support.h"
 #include "sync/exclusions.h"
 #include "sync/fs_layer.h"
+#include "sync/restore.h"
 #include "sync/undo.h"
 #include "util/path_rules.h"
 #include "util/texts.h"
@@ -171,6 +172,14 @@ bool UndoTaskRun(CRunContext& ctx, Task task, RunStats& stats) {
     return UndoLastRun(ctx, task, stats);
 }
 
+bool RestoreTaskPath(CRunContext& ctx, const Task& task, const RestoreOrder& order, RunStats& stats) {
+    ctx.log->AddLogLine("Restoring " + JoinPath(task.destination, order.relative) + " of task \"" + task.name +
+                            "\" as it was at " + CalendarText(order.at) +
+                            (task.fakeIt ? " *** in 'fake it' mode ***" : ""),
+                        LogColour::Bold);
+    return RestoreVersion(ctx, task, order.relative, order.at, order.into, stats, order.atSequence);
+}
+
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter) {
     if (!path.empty() && path[0] == '?') {
         return driveLetter + path.substr(1);
@@ -207,10 +216,28 @@ bool UndoTasks(const RunRequest& request, CRunContext& ctx, RunStats& stats) {
     return taskRan;
 }
 
+bool RestoreTask(const RunRequest& request, CRunContext& ctx, RunStats& stats) {
+    Task task = *request.task;
+    task.fakeIt = task.fakeIt || request.fakeIt;
+    if (!task.destination.empty() && task.destination[0] == '?' && ctx.driveLetter.empty()) {
+        LogError(ctx, "Not restoring \"" + task.name + "\" - no destination drive letter specified", stats.errors);
+        return false;
+    }
+    task.destination = WithNativeSeparators(WithDriveLetter(task.destination, ctx.driveLetter));
+    task.source = WithNativeSeparators(WithDriveLetter(task.source, ctx.driveLetter));
+    RestoreOrder order = *request.restore;
+    order.relative = WithNativeSeparators(order.relative);
+    RestoreTaskPath(ctx, task, order, stats);
+    return true;
+}
+
 // The tasks of the run: the one asked for, or every enabled one until a stop. True when a task ran.
 bool RunTasks(const RunRequest& request, const RunTarget& target, RunStats& stats) {
     if (request.undo) {
         return UndoTasks(request, target.ctx, stats);
+    }
+    if (request.restore != nullptr && request.task != nullptr) {
+        return RestoreTask(request, target.ctx, stats);
     }
     if (request.task != nullptr) {
         return RunTask(request, target, *request.task, true, stats);
@@ -271,8 +298,8 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
 
     ctx.deletionLimitReached = false;
     ctx.replacementsKept = 0;
-    log.AddLogLine(std::string(request.undo ? "Undo" : "Job") + " started (using " + job.Path() + ") at " +
-                       FormattedNow(request.dateTimeFormat),
+    const char* what = request.undo ? "Undo" : request.restore != nullptr ? "Restore" : "Job";
+    log.AddLogLine(std::string(what) + " started (using " + job.Path() + ") at " + FormattedNow(request.dateTimeFormat),
                    LogColour::Bold);
     if (!request.noBalloon && window != nullptr) {
         window->ShowBalloon("", "");
@@ -285,7 +312,7 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const bool taskRan = RunTasks(request, target, stats);
 
     // End of the run.
-    if (taskRan && !request.fakeIt && !request.preview && !request.undo) {
+    if (taskRan && !request.fakeIt && !request.preview && !request.undo && request.restore == nullptr) {
         CHeldMessages held;
         if (!job.SaveInPlace(held)) {
             outcome.jobNotSaved = held.text;
@@ -299,10 +326,9 @@ RunOutcome RunJob(const RunRequest& request, const RunTarget& target) {
     const bool stopped = ctx.stopRequested != 0;
     LogRunEnd(request, target, stats, stopped, start, end);
     const std::string tasks = task != nullptr ? task->name : std::string("**all**");
-    AppendSummaryLine(
-        "summary.log",
-        SummaryLine(job.Path(), request.undo ? "undo " + tasks : tasks, LocalNow(), stats, DurationSeconds(start, end)),
-        *ctx.messages, *ctx.fs);
+    const std::string label = request.undo ? "undo " + tasks : request.restore != nullptr ? "restore " + tasks : tasks;
+    AppendSummaryLine("summary.log", SummaryLine(job.Path(), label, LocalNow(), stats, DurationSeconds(start, end)),
+                      *ctx.messages, *ctx.fs);
     if (!log.FinishLog(reason)) {
         ctx.messages->MessageBox("Error closing logfile:\n\n" + reason);
     }

@@ -3,6 +3,7 @@
 // shutdown) is run control's business, decided on the outcome returned here.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "model/job.h"
@@ -10,6 +11,14 @@
 #include "run/html_log.h"
 #include "run/run_window.h"
 #include "sync/run_context.h"
+
+// A restore of one path of a task from its kept versions (RestoreVersion).
+struct RestoreOrder {
+    std::string relative; // below the destination
+    std::int64_t at = 0;  // as CalendarSeconds counts
+    int atSequence = 1;
+    std::string into; // empty: into the destination itself
+};
 
 struct RunRequest {
     // The job, owned by the controller. The runner walks its tasks (the window leaves them alone
@@ -31,6 +40,9 @@ struct RunRequest {
     // Takes back the last run of the task, or of every task UndoCovers, from the kept versions
     // instead of running; the job is neither stamped nor saved, and the summary line says "undo".
     bool undo = false;
+    // Restores one path of task from its kept versions instead of running; the job is neither
+    // stamped nor saved, and the summary line says "restore".
+    const RestoreOrder* restore = nullptr;
 };
 
 // What the runner writes to: the engine's context (flags, file system, progress sink, message
@@ -71,6 +83,10 @@ bool UndoCovers(const Task& task);
 // Undoes the last run of the task (faked when task.fakeIt) after its "Undoing" line in ctx.log;
 // false when it was refused or failed, or its drive letter is missing.
 bool UndoTaskRun(CRunContext& ctx, Task task, RunStats& stats);
+
+// Logs the "Restoring" line and restores the order's path of the task, whose paths are as a run
+// uses them (drive letter applied, separators native); false when refused or failed.
+bool RestoreTaskPath(CRunContext& ctx, const Task& task, const RestoreOrder& order, RunStats& stats);
 
 // The working form of a task path: a leading "?" stands for the variable drive letter.
 std::string WithDriveLetter(const std::string& path, const std::string& driveLetter);

@@ -77,7 +77,7 @@ CRunControl::~CRunControl() {
     }
 }
 
-bool CRunControl::StartRun(Task* task, bool preview, bool undo) {
+bool CRunControl::StartRun(Task* task, bool preview, bool undo, const RestoreOrder* restore) {
     if (runThread.joinable()) {
         // The previous run has passed its last flag write; only its final notifications remain.
         runThread.join();
@@ -94,6 +94,10 @@ bool CRunControl::StartRun(Task* task, bool preview, bool undo) {
     running = true;
     previewing = preview;
     undoing = undo;
+    restoring.reset();
+    if (restore != nullptr) {
+        restoring = *restore;
+    }
     try {
         runThread = shellPort.StartThread([this, task] {
             RunThread(task);
@@ -122,9 +126,10 @@ void CRunControl::RunThread(Task* task) {
         window->UpdateProgress();
     }
 
-    const RunOutcome outcome = RunJob(
-        RunRequest{job, dateTimeFormat, task, options.fakeIt, options.dateLog, options.noBalloon, previewing, undoing},
-        RunTarget{ctx, runLog, window});
+    const RunOutcome outcome =
+        RunJob(RunRequest{job, dateTimeFormat, task, options.fakeIt, options.dateLog, options.noBalloon, previewing,
+                          undoing, restoring ? &*restoring : nullptr},
+               RunTarget{ctx, runLog, window});
 
     if (!outcome.jobNotSaved.empty() && jobNotSavedSaid != job.Path()) {
         jobNotSavedSaid = job.Path();
@@ -237,6 +242,12 @@ bool CRunControl::UndoCommand(Task* task) {
     KeepOpen();
     ctx.stopRequested = 0;
     return !running && StartRun(task, false, true);
+}
+
+bool CRunControl::RestoreCommand(Task* task, const RestoreOrder& order) {
+    KeepOpen();
+    ctx.stopRequested = 0;
+    return task != nullptr && !running && StartRun(task, false, false, &order);
 }
 
 void CRunControl::TrayRunAllCommand(bool preview) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,6 +121,9 @@ public:
     // on the run thread as a run goes (stop and pause work); stop cleared. Nothing while a run is
     // active; false when no run thread was started.
     bool UndoCommand(Task* task);
+    // Restores one path of the task from its kept versions on the run thread, shown as a run is;
+    // false when it could not start.
+    bool RestoreCommand(Task* task, const RestoreOrder& order);
     // Tray menu Run all: stop cleared; a run of all tasks without counting, unless one is active.
     void TrayRunAllCommand(bool preview = false);
     // The -runall run of start-up; countPass: the dialog is shown at start. False when no run
@@ -152,7 +156,7 @@ private:
 
     // Takes the job's lock and starts RunThread(task) on the run thread. False when another run
     // of the job holds the lock (said in a message box) or no thread could be started.
-    bool StartRun(Task* task, bool preview = false, bool undo = false);
+    bool StartRun(Task* task, bool preview = false, bool undo = false, const RestoreOrder* restore = nullptr);
     // The run thread: the start of the run's display, RunJob, and the actions its outcome
     // calls for (indicator, details log, close timer, shutdown).
     void RunThread(Task* task);
@@ -184,6 +188,8 @@ private:
     std::atomic<bool> running{false};
     std::atomic<bool> previewing{false};
     std::atomic<bool> undoing{false};
+    // The restore the run thread does; set before it starts, so it needs no lock.
+    std::optional<RestoreOrder> restoring;
     Guarded<CLargeNumber> sourceTotal;
     std::atomic<bool> countingDone{false};
     int animationPhase = 0;  // user-interface thread only

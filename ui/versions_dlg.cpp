@@ -112,11 +112,16 @@ bool YVersionsDlg::RestoreChosen(const std::string& into) {
                                      "Restore", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) != wxYES) {
         return false;
     }
-    const bool done = frame.RestoreCommand(task, action->path, run.seconds, into);
-    if (into.empty()) {
-        ReadRuns(); // the restore kept what it replaced in a run folder of its own
+    if (!frame.RestoreCommand(task, action->path, run.seconds, into)) {
+        return false;
     }
-    return done;
+    // The restore goes on in the main window, its lines in the log pane, as a run does.
+    if (IsModal()) {
+        EndModal(wxID_OK);
+    } else {
+        Close();
+    }
+    return true;
 }
 
 void YVersionsDlg::ChooseRun(int index) {

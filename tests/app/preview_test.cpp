@@ -242,7 +242,8 @@ TEST_F(PreviewTest, UndoLastRunAsksWithWhatItWouldDoThenTakesTheRunBack) {
     EXPECT_EQ(FilesOf(dir / "dst"), after);
     // Restore to a folder takes the version from whichever folder holds it now.
     MakeDirectories(dir / "out");
-    EXPECT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, dir / "out"));
+    ASSERT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, dir / "out"));
+    WaitForRuns(4);
     EXPECT_EQ(ReadFileBytes(dir / "out/changed.txt"), "old");
     EXPECT_NE(ReadLog(dir / "log.html").find("Restore started"), std::string::npos);
     EXPECT_NE(ReadFileBytes(dir / "summary.log").find("restore Mirror"), std::string::npos);
