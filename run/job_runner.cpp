@@ -236,8 +236,8 @@ bool RunTasks(const RunRequest& request, const RunTarget& target, RunStats& stat
     if (request.undo) {
         return UndoTasks(request, target.ctx, stats);
     }
-    if (request.restore != nullptr && request.task != nullptr) {
-        return RestoreTask(request, target.ctx, stats);
+    if (request.restore != nullptr) {
+        return request.task != nullptr && RestoreTask(request, target.ctx, stats);
     }
     if (request.task != nullptr) {
         return RunTask(request, target, *request.task, true, stats);
