@@ -134,12 +134,13 @@ void WriteTree(const std::string& root, const std::map<std::string, std::string>
 }
 
 std::string JobLineFor(const std::string& name, const std::string& source, const std::string& destination,
-                       const std::string& exclusions = "") {
+                       const std::string& exclusions = "", int versionDays = 0) {
     Task task;
     task.name = name;
     task.source = source;
     task.destination = destination;
     task.exclusions = exclusions;
+    task.versionDays = versionDays;
     return JobLine(task);
 }
 
@@ -812,12 +813,7 @@ TEST_F(PemoBinaryTest, AMaxDeleteThatIsNoWholeNumberIsRefusedBeforeAnythingRuns)
 TEST_F(PemoBinaryTest, UndoPutsTheNamedTasksDestinationBackAsItWasBeforeItsLastRun) {
     WriteTree(dir / "src", {{"a.txt", "new"}, {"added/b.txt", "b"}});
     WriteTree(dir / "dst", {{"a.txt", "old"}, {"gone.txt", "gone"}});
-    Task task;
-    task.name = "Kept";
-    task.source = dir / "src";
-    task.destination = dir / "dst";
-    task.versionDays = 30;
-    WriteJob(JobLine(task));
+    WriteJob(JobLineFor("Kept", dir / "src", dir / "dst", "", 30));
     auto mirror = [&] {
         auto tree = Tree(dir / "dst");
         std::erase_if(tree, [](const auto& entry) { return entry.first.rfind(".pemo-versions", 0) == 0; });
@@ -865,12 +861,7 @@ TEST_F(PemoBinaryTest, UndoPutsTheNamedTasksDestinationBackAsItWasBeforeItsLastR
 // for ever: it is refused at once, and the system's text ends the line without an escape.
 TEST_F(PemoBinaryTest, UndoRefusesAManifestThatIsNoPlainFileInOneLine) {
     WriteTree(dir / "src", {{"a.txt", "a"}});
-    Task task;
-    task.name = "Kept";
-    task.source = dir / "src";
-    task.destination = dir / "dst";
-    task.versionDays = 30;
-    WriteJob(JobLine(task));
+    WriteJob(JobLineFor("Kept", dir / "src", dir / "dst", "", 30));
     ASSERT_EQ(Run().status, 0);
     for (const auto& run : fs::directory_iterator(dir / "dst/.pemo-versions")) {
         fs::remove(run.path() / ".pemo-manifest");
