@@ -625,37 +625,16 @@ FsError CRestore::CopyEntry(const DirectoryHandle& from, const std::string& name
     if (ctx_.stopRequested.load() != 0) {
         return FsError::OfKind(ErrorKind::Interrupted);
     }
-    switch (status.kind) {
-    case EntryKind::Directory:
+    if (status.kind == EntryKind::Directory) {
         return CopyDirectory(from, name, status, to, toName, shown, depth);
-    case EntryKind::Symlink: {
-        std::string target;
-        FsError e = fs_.ReadLinkAt(from, name, target);
-        if (!e) {
-            e = fs_.MakeLinkAt(to, toName, target);
-        }
-        if (!e) {
-            // A file system that keeps no time of a link is no reason to fail the restore.
-            fs_.SetLinkTimeAt(to, toName, status.mtimeSeconds, status.mtimeNanoseconds);
-        }
+    }
+    if (FsError e = CopyLeafAt(fs_, from, name, status, to, toName, &ctx_.stopRequested)) {
         return e;
     }
-    case EntryKind::File:
-        break;
-    case EntryKind::Other:
-        return FsError::OfKind(ErrorKind::NotSupported);
+    if (status.kind == EntryKind::File) {
+        ++stats_.newFiles;
+        stats_.bytesNew += status.size;
     }
-    FileHandle in;
-    if (FsError e = fs_.OpenCopySourceAt(from, name, FileIdentity::Of(status), false, in)) {
-        return e;
-    }
-    const CopyResult copied = fs_.CopyOpenFileAt(in, to, toName, nullptr, &ctx_.stopRequested);
-    fs_.CloseFile(in);
-    if (copied.outcome != CopyOutcome::Copied) {
-        return copied.error ? copied.error : FsError::OfKind(ErrorKind::Interrupted);
-    }
-    ++stats_.newFiles;
-    stats_.bytesNew += status.size;
     return {};
 }
 

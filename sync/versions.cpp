@@ -152,48 +152,47 @@ FsError CopyTreeAcross(IFileSystem& fs, const DirectoryHandle& dir, const std::s
 
 } // namespace
 
-// Where no rename reaches (another file system mounted inside the destination): a copy in the
-// run folder, complete and on the device, before the original is removed.
-FsError MoveAcross(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
-                   const DirectoryHandle& to, const std::string& toName) {
-    switch (status.kind) {
-    case EntryKind::Directory:
-        return CopyTreeAcross(fs, dir, name, status, to, toName, 0);
-    case EntryKind::Symlink: {
+FsError CopyLeafAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                   const DirectoryHandle& to, const std::string& toName, const std::atomic<int>* cancel) {
+    if (status.kind == EntryKind::Symlink) {
         std::string target;
         FsError e = fs.ReadLinkAt(dir, name, target);
         if (!e) {
             e = fs.MakeLinkAt(to, toName, target);
         }
         if (!e) {
+            // A file system that keeps no time of a link is no reason to fail the copy.
             fs.SetLinkTimeAt(to, toName, status.mtimeSeconds, status.mtimeNanoseconds);
-            e = fs.FlushFileSystem(to);
-            if (e) {
-                fs.RemoveFileAt(to, toName);
-            }
         }
-        return e ? e : fs.RemoveFileAt(dir, name);
+        return e;
     }
-    case EntryKind::File:
-        break;
-    case EntryKind::Other:
+    if (status.kind != EntryKind::File) {
         return FsError::OfKind(ErrorKind::NotSupported);
     }
     FileHandle in;
-    FsError e = fs.OpenCopySourceAt(dir, name, FileIdentity::Of(status), false, in);
-    if (e) {
+    if (FsError e = fs.OpenCopySourceAt(dir, name, FileIdentity::Of(status), false, in)) {
         return e;
     }
-    const CopyResult copied = fs.CopyOpenFileAt(in, to, toName, nullptr, nullptr);
+    const CopyResult copied = fs.CopyOpenFileAt(in, to, toName, nullptr, cancel);
     fs.CloseFile(in);
     if (copied.outcome != CopyOutcome::Copied) {
         return copied.error ? copied.error : FsError::OfKind(ErrorKind::Interrupted);
     }
-    if ((e = fs.FlushFileSystem(to))) {
-        fs.RemoveFileAt(to, toName);
-        return e;
+    return {};
+}
+
+// Where no rename reaches (another file system mounted inside the destination): a copy in the
+// run folder, complete and on the device, before the original is removed.
+FsError MoveAcross(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                   const DirectoryHandle& to, const std::string& toName) {
+    if (status.kind == EntryKind::Directory) {
+        return CopyTreeAcross(fs, dir, name, status, to, toName, 0);
     }
-    return fs.RemoveFileAt(dir, name);
+    FsError e = CopyLeafAt(fs, dir, name, status, to, toName, nullptr);
+    if (!e && (e = fs.FlushFileSystem(to))) {
+        fs.RemoveFileAt(to, toName);
+    }
+    return e ? e : fs.RemoveFileAt(dir, name);
 }
 
 FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHandle& versions,

@@ -2,6 +2,7 @@
 // folder of the run under <destination>/.pemo-versions, with a manifest of what the run did.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -29,6 +30,11 @@ FsError ListRunFolders(IFileSystem& fs, const DirectoryHandle& top, DirectoryHan
                        std::vector<RunFolder>& folders);
 // Every entry of an open directory, in the listing's order.
 FsError ReadAllEntries(IFileSystem& fs, const DirectoryHandle& dir, std::vector<DirEntry>& entries);
+// Copies a link (its target and, where the file system keeps one, its time) or a file's content
+// and times (through a temporary, as a run copies) from name of dir, its status given, to toName
+// in to; cancel may end a file's copy. NotSupported for a directory or special file.
+FsError CopyLeafAt(IFileSystem& fs, const DirectoryHandle& dir, const std::string& name, const FileStatus& status,
+                   const DirectoryHandle& to, const std::string& toName, const std::atomic<int>* cancel);
 // Moves name of dir (its status given) to toName in to where no rename reaches (another file
 // system): a copy, complete and on the device, before the original is removed; a directory
 // entry by entry, removed once empty. What could not be moved stays and fails the whole.
