@@ -8,18 +8,12 @@
 #include "model/version_manifest.h"
 #include "run/job_lock.h"
 #include "run/job_runner.h"
+#include "sync/engine_support.h"
 #include "sync/restore.h"
 #include "util/path_rules.h"
 #include "util/texts.h"
 
 namespace {
-
-std::string WithoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && path.back() == kPathSeparator) {
-        path.pop_back();
-    }
-    return path;
-}
 
 // Whether path begins with top; on Windows, whose names match whatever their case, letters of
 // either case match.

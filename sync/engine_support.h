@@ -26,6 +26,8 @@ std::string JoinPath(std::string_view directory, std::string_view name);
 std::string SystemDirectoryPath(const std::string& directory);
 // The part after the last separator; the whole path when there is none.
 std::string BaseName(const std::string& path);
+// The path without separators at its end; the root keeps its one.
+std::string WithoutTrailingSeparators(std::string path);
 
 // ASCII letters folded, every other byte kept.
 char FoldAscii(char c);

@@ -135,6 +135,13 @@ FsError ReadSmallFileAt(IFileSystem& fs, const DirectoryHandle& dir, const std::
     return e;
 }
 
+std::string WithoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && path.back() == kPathSeparator) {
+        path.pop_back();
+    }
+    return path;
+}
+
 bool PathExists(CRunContext& ctx, const std::string& path) {
     FileStatus st;
     return !FsOf(ctx).Status(path, true, st);
@@ -406,10 +413,7 @@ namespace {
 
 // A cursor whose top is the directory holding path and whose current level is path itself.
 void PlaceAt(CTreeCursor& tree, const std::string& path) {
-    std::string trimmed = path;
-    while (trimmed.size() > 1 && trimmed.back() == kPathSeparator) {
-        trimmed.pop_back();
-    }
+    const std::string trimmed = WithoutTrailingSeparators(path);
     std::size_t sep = trimmed.rfind(kPathSeparator);
     if (sep == std::string::npos) {
         tree.Reset(".", ".", true);

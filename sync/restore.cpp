@@ -27,14 +27,6 @@ bool UsableParts(const std::vector<std::string>& parts) {
     });
 }
 
-std::string TrimmedDestination(const std::string& destination) {
-    std::string trimmed = destination;
-    while (trimmed.size() > 1 && trimmed.back() == kPathSeparator) {
-        trimmed.pop_back();
-    }
-    return trimmed;
-}
-
 bool Absent(const FsError& e) {
     return e.Is(ErrorKind::NotFound) || e.Is(ErrorKind::NotADirectory) || e.Is(ErrorKind::IsALink);
 }
@@ -131,8 +123,8 @@ FsError ViewFolder(IFileSystem& fs, const DirectoryHandle& versions, const RunFo
 class CRestore {
 public:
     CRestore(CRunContext& ctx, const Task& task, RunStats& stats, int atSequence)
-        : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats), destination_(TrimmedDestination(task.destination)),
-          atSequence_(atSequence) {}
+        : ctx_(ctx), fs_(FsOf(ctx)), task_(task), stats_(stats),
+          destination_(WithoutTrailingSeparators(task.destination)), atSequence_(atSequence) {}
 
     bool Run(const std::string& relative, std::int64_t at, const std::string& into);
 
@@ -687,7 +679,7 @@ std::vector<KeptVersion> ListKeptVersions(IFileSystem& fs, const std::string& de
         error = FsError::OfKind(ErrorKind::NotFound);
         return found;
     }
-    if (FsError e = fs.OpenDirectoryPath(SystemDirectoryPath(TrimmedDestination(destination)), true, top)) {
+    if (FsError e = fs.OpenDirectoryPath(SystemDirectoryPath(WithoutTrailingSeparators(destination)), true, top)) {
         error = e;
         return found;
     }

@@ -162,10 +162,7 @@ bool CUndo::CheckAll(const std::vector<const ManifestAction*>& ordered) {
 }
 
 bool CUndo::Run() {
-    destination_ = task_.destination;
-    while (destination_.size() > 1 && destination_.back() == kPathSeparator) {
-        destination_.pop_back();
-    }
+    destination_ = WithoutTrailingSeparators(task_.destination);
     if (!task_.KeepsVersions()) {
         LogLine(ctx_, "Task " + task_.name + " keeps no versions, nothing to undo", LogColour::Bold);
         return true;
