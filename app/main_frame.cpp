@@ -245,7 +245,7 @@ bool CMainFrame::UndoLastRunCommand(Task* task) {
     return run.UndoCommand(task);
 }
 
-bool CMainFrame::RestoreCommand(const Task& task, const std::string& relative, std::int64_t at,
+bool CMainFrame::RestoreCommand(const Task& task, const std::string& relative, std::int64_t at, int sequence,
                                 const std::string& into) {
     if (jobs.RefuseWhileRunning()) {
         return false;
@@ -253,7 +253,7 @@ bool CMainFrame::RestoreCommand(const Task& task, const std::string& relative, s
     // On the run thread, as a run: a large folder does not hold the window, and Stop ends it.
     for (const auto& each : job.Tasks()) {
         if (each.get() == &task) {
-            return run.RestoreCommand(each.get(), RestoreOrder{relative, at, 1, into});
+            return run.RestoreCommand(each.get(), RestoreOrder{relative, at, sequence, into});
         }
     }
     return false;

@@ -105,10 +105,11 @@ public:
     bool UndoLastRunCommand(Task* task);
 
     // Restore in the versions browser: the entry at relative ('/' between levels) of the task's
-    // destination as it was at the time `at` (a run folder's), into the destination or (into not
-    // empty) into that folder, on the run thread with its lines in the log pane. Refused while a
-    // run is active or another holds the job. True when it started.
-    bool RestoreCommand(const Task& task, const std::string& relative, std::int64_t at, const std::string& into);
+    // destination as it was at a run folder's time `at` and sequence (its _N), into the
+    // destination or (into not empty) into that folder, on the run thread with its lines in the
+    // log pane. Refused while a run is active or another holds the job. True when it started.
+    bool RestoreCommand(const Task& task, const std::string& relative, std::int64_t at, int sequence,
+                        const std::string& into);
 
     // False when pemo.ini is there but refused (reported); the per-user store is used then.
     bool LoadSettings();

@@ -67,6 +67,7 @@ bool ListKeptRuns(IFileSystem& fs, const Task& task, const std::string& driveLet
         KeptRun run;
         run.name = folder.name;
         run.seconds = folder.seconds;
+        run.sequence = folder.sequence;
         ReadRun(fs, versions, run);
         runs.push_back(std::move(run));
     }

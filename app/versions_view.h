@@ -14,6 +14,7 @@
 struct KeptRun {
     std::string name;         // YYYY-MM-DD_HH-MM-SS, _N when one second had several
     std::int64_t seconds = 0; // its time, as CalendarSeconds counts
+    int sequence = 1;         // its _N, telling folders of one second apart
     int added = 0;
     int replaced = 0;
     int deleted = 0;

@@ -112,7 +112,7 @@ bool YVersionsDlg::RestoreChosen(const std::string& into) {
                                      "Restore", wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, this) != wxYES) {
         return false;
     }
-    if (!frame.RestoreCommand(task, action->path, run.seconds, into)) {
+    if (!frame.RestoreCommand(task, action->path, run.seconds, run.sequence, into)) {
         return false;
     }
     // The restore goes on in the main window, its lines in the log pane, as a run does.

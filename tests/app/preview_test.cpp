@@ -242,7 +242,7 @@ TEST_F(PreviewTest, UndoLastRunAsksWithWhatItWouldDoThenTakesTheRunBack) {
     EXPECT_EQ(FilesOf(dir / "dst"), after);
     // Restore to a folder takes the version from whichever folder holds it now.
     MakeDirectories(dir / "out");
-    ASSERT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, dir / "out"));
+    ASSERT_TRUE(frame->RestoreCommand(*frame->Job().Tasks()[0], "sub/changed.txt", runs[1].seconds, 1, dir / "out"));
     WaitForRuns(4);
     EXPECT_EQ(ReadFileBytes(dir / "out/changed.txt"), "old");
     EXPECT_NE(ReadLog(dir / "log.html").find("Restore started"), std::string::npos);
@@ -253,6 +253,25 @@ TEST_F(PreviewTest, UndoLastRunAsksWithWhatItWouldDoThenTakesTheRunBack) {
     EXPECT_EQ(shell.asked, "");
     EXPECT_TRUE(HasLine(shell.shown, dir / "dst/new.txt changed")) << ::testing::PrintToString(shell.shown);
     EXPECT_EQ(TreeState(dir / "dst"), edited);
+}
+
+// Two run folders of one second: the browser's restore takes the version of the one chosen.
+TEST_F(PreviewTest, RestoreFromTheBrowserTellsRunFoldersOfOneSecondApart) {
+    frame->Job().Tasks()[0]->versionDays = 30;
+    WriteFileBytes(dir / "dst/a.txt", "now");
+    for (const auto& [folder, text] : {std::pair{"", "first"}, std::pair{"_2", "second"}}) {
+        MakeDirectories(dir / "dst/.pemo-versions/2026-01-01_10-00-00" + folder);
+        WriteFileBytes(dir / "dst/.pemo-versions/2026-01-01_10-00-00" + folder + "/a.txt", text);
+    }
+    std::vector<KeptRun> runs;
+    std::string error;
+    ASSERT_TRUE(ListKeptRuns(NativeFileSystem(), *frame->Job().Tasks()[0], "", runs, error)) << error;
+    ASSERT_EQ(runs.size(), 2u);
+    MakeDirectories(dir / "out");
+    ASSERT_TRUE(
+        frame->RestoreCommand(*frame->Job().Tasks()[0], "a.txt", runs[0].seconds, runs[0].sequence, dir / "out"));
+    WaitForRuns(1);
+    EXPECT_EQ(ReadFileBytes(dir / "out/a.txt"), "second");
 }
 
 } // namespace
